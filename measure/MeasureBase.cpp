@@ -1,0 +1,1 @@
+#include "measure/MeasureBase.h"

@@ -1,0 +1,224 @@
+#pragma once
+// CMeasureManager: the measurement engine. It owns the measurement and remark stores and every
+// overlay setting, builds shapes from mouse input in image pixels, computes values and result
+// texts, draws everything into a device context and keeps layer files.
+// The implementation is split by concern: MeasureGeometry.cpp, MeasureValues.cpp,
+// MeasureStore.cpp, MeasureLayerFile.cpp, MeasureMouse.cpp, MeasureDraw.cpp, MeasureOverlays.cpp.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "measure/MeasureBase.h"
+#include "platform/capture.h"
+#include "platform/dc.h"
+#include "platform/text.h"
+#include "platform/types.h"
+
+// The scale bar on the image.
+struct ScaleDisplayBlock {
+  std::int32_t enable = 0;
+  std::int32_t xPercent = 75;
+  std::int32_t yPercent = 90;
+  std::int32_t length = 100;  // thousandths of the unit
+  std::int32_t lineColor = 255;
+  std::int32_t textColor = 255;
+  std::int32_t reserved = 200;  // carried, used by nothing
+  std::int32_t lineWidth = 2;
+  friend bool operator==(const ScaleDisplayBlock&, const ScaleDisplayBlock&) = default;
+};
+
+// A dividing rule: enable, centre, value a (cross rule step), b (pen colour), c (text colour),
+// the angle rule's radius, and one value read by neither rule.
+struct RuleBlock {
+  std::int32_t enable = 0;
+  std::int32_t cx = 75;
+  std::int32_t cy = 90;
+  std::int32_t a = 100;
+  std::int32_t b = 255;
+  std::int32_t c = 255;
+  std::int32_t radius = 200;
+  std::int32_t eighth = 2;
+  friend bool operator==(const RuleBlock&, const RuleBlock&) = default;
+};
+
+struct ContrastRoundBlock {
+  std::int32_t on = 0;
+  double radius = 0.0;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+};
+
+struct ContrastAngleBlock {
+  std::int32_t on = 0;
+  double length = 0.0;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  double angle = 0.0;
+};
+
+// The value set of one measurement.
+struct MeasureValues {
+  double L = 0, A = 0, B = 0, P = 0, S = 0;
+};
+
+// Notification of the layer editor: (index, record by value, action); the result is ignored.
+// Actions: 1 created or loaded, 2 finished or changed, 3 creation abandoned, 4 selection cleared.
+using MeasureNotifyFn = std::int32_t (*)(std::int32_t index, MEASUREBASE record, std::int32_t action);
+
+constexpr std::size_t kReportLineLen = 65536;  // units of the report-line buffers
+
+// Mouse states.
+enum : std::int32_t { MS_IDLE = 0, MS_CREATING = 1, MS_POINT = 2, MS_MOVE = 5, MS_RULECENTRE = 6 };
+
+class CMeasureManager {
+ public:
+  CMeasureManager();
+  virtual ~CMeasureManager();
+  CMeasureManager(const CMeasureManager&) = delete;
+  CMeasureManager& operator=(const CMeasureManager&) = delete;
+
+  // ---- geometry (MeasureGeometry.cpp)
+  POINT PerpendicularFoot(POINT p, POINT a, POINT b) const;
+  POINT LineIntersection(POINT a1, POINT a2, POINT b1, POINT b2) const;
+  POINT CircleCentreFrom3Points(POINT p1, POINT p2, POINT p3) const;
+  POINT EquilateralThirdPoint(POINT p, POINT q) const;
+  double AngleAtVertex(POINT a, POINT v, POINT b) const;
+  double ArcSweepAngle(POINT e1, POINT e2, POINT m, POINT o) const;
+  // false (outputs untouched) for a bad index, no points or a count beyond the points
+  bool GetMeasureBounds(int i, POINT* topLeft, POINT* bottomRight) const;
+
+  // ---- values and texts (MeasureValues.cpp)
+  // false for a bad index or a record with too few points for its kind
+  bool CalcMeasureValues(int i, MeasureValues* out) const;
+  void FormatResultText(int i, double L, double A, double B, double P, double S);
+  void SetScale(float factor, WStringView unit, const ScaleDisplayBlock& display);
+  void GetScale(float* factor, WString* unit, ScaleDisplayBlock* display) const;
+  // Write the report line of measurement i into a buffer of `capacity` units (65536 by the
+  // callers); nothing for an index outside 0 .. count - 1.
+  void GetWordReportLine(int i, WStringView label, char16_t* out, std::size_t capacity = kReportLineLen) const;
+  void GetExcelReportLine(int i, WStringView label, char16_t* out, std::size_t capacity = kReportLineLen) const;
+
+  // ---- store and editing (MeasureStore.cpp)
+  void SetNotifyTarget(HWND owner, MeasureNotifyFn notify);
+  int GetMeasureCount() const { return m_nMeasureCount; }
+  int GetRemarkCount() const { return m_nRemarkCount; }
+  int GetMeasureKind(int i) const;  // -1 outside the array
+  const MEASUREBASE* GetMeasure(int i) const;  // nullptr outside the array
+  const stRemark* GetRemark(int i) const;
+  void SetCalibrationLine(int show, int x1, int y1, int x2, int y2);
+  void ShowGrid(int on);
+  void SetGridStyle(int width, int spacing, COLORREF color);
+  void SetSelectionStyle(int penStyle, int width, COLORREF color);
+  void SetContrastRound(int on, int x, int y, double radius);
+  void GetContrastRound(ContrastRoundBlock* out) const;
+  void SetContrastAngle(int on, int x, int y, double length, double angle);
+  void GetContrastAngle(ContrastAngleBlock* out) const;
+  void SetDividingRule(int enable, int which, int a, const RECT& rc, int b, int c);
+  void SetMeasureLocked(int i, int on);
+  void SetMeasureVisible(int i, int on);
+  void SelectMeasure(int i, MEASUREBASE* out);
+  void SetSelectedMeasureStyle(COLORREF pen, int penWidth, COLORREF text, int fontSize, int fill,
+                               COLORREF fillColor, int dx, int dy);
+  void MoveMeasure(int from, int to);
+  void NudgeSelection(int i, int direction);
+  void CopyMeasure(int i, WString* outText);
+  int DeleteMeasure(int i);
+  void ResetMeasurements();
+  void FillRemark(int i, int x, int y, WStringView text, int size, COLORREF color);
+  void AddRemark(int x, int y, WStringView text, int size, COLORREF color);
+  void DeleteSelectedRemark();
+  void RemoveAllRemarks();
+
+  // ---- layer file (MeasureLayerFile.cpp)
+  bool SaveLayers(const std::filesystem::path& file, WStringView prefix, int number) const;
+  bool LoadLayers(const std::filesystem::path& file, WStringView prefix, int number);
+
+  // ---- mouse state machine (MeasureMouse.cpp)
+  int OnMeasureLButtonDown(int x, int y, int kind, int arm);
+  void OnMeasureMouseMove(int x, int y);
+  int OnMeasureLButtonUp(int x, int y);
+  int OnMeasureRButtonDown(int x, int y);
+  int HitTestRemark(int x, int y) const;
+  int HitTestRuleCentre(int x, int y) const;
+  int GetSelectedRemark(stRemark* out);
+
+  // ---- drawing (MeasureDraw.cpp)
+  void DrawAll(CDC& dc, int showSelection);
+  void DrawRemarks(CDC& dc, int showSelection);
+  void DrawParallelLines(CDC& dc, POINT p0, POINT p1);
+  void Draw2PointCircle(CDC& dc, POINT p0, POINT p1);
+  void DrawCircleCentrePoint(CDC& dc, POINT a, POINT b, POINT c, POINT centre);
+  void DrawArc3Point(CDC& dc, POINT p0, POINT p1, POINT p2, POINT centre);
+  void DrawPointToLine(CDC& dc, POINT p, POINT a, POINT b);
+  void DrawLineToLine(CDC& dc, POINT a0, POINT a1, POINT b0, POINT b1);
+  void DrawHandle(CDC& dc, int x, int y);
+  void DrawSelectionRect(CDC& dc, int l, int t, int r, int b);
+  void DrawTextRemark(CDC& dc, int x, int y, WStringView text, COLORREF color, int height);
+  void DrawArrowRemark(CDC& dc, POINT p1, POINT p2, int width, COLORREF color);
+  void DrawCrossRemark(CDC& dc, POINT p, int width, COLORREF color);
+
+  // ---- overlays (MeasureOverlays.cpp)
+  void DrawGrid(CDC& dc);
+  void DrawCrossDividingRule(CDC& dc, const RuleBlock& rule);
+  void DrawAngleDividingRule(CDC& dc, const RuleBlock& rule);
+  void DrawScaleBar(CDC& dc, const ScaleDisplayBlock& bar);
+  void DrawCalibrationLine(CDC& dc);
+  void DrawCalibrationSegment(CDC& dc, int x1, int y1, int x2, int y2);
+  void DrawEndTick(CDC& dc, int x1, int y1, int x2, int y2);
+  void DrawContrastRound(CDC& dc, int x, int y, double radius);
+  void DrawContrastAngle(CDC& dc, int x, int y, double length, double angle);
+  double GetCalibrationLineLength() const;
+
+  // ---- state (public, as the editors and tests read it)
+  bool m_bShowCalibLine = false;
+  ScaleDisplayBlock m_ScaleDisplay;
+  RECT m_rcCalibLine{0, 0, 0, 0};  // x1, y1, x2, y2
+  HWND m_hOwnerWnd = nullptr;
+  std::vector<MEASUREBASE> m_arrMeasure;
+  std::vector<stRemark> m_arrRemark;
+  POINT m_ptDragAnchor{0, 0};
+  std::int32_t m_nRemarkCount = 0;
+  std::int32_t m_nCurRemark = -1;
+  std::int32_t m_nHoverRemark = -1;
+  std::int32_t m_nCreating = -1;
+  std::int32_t m_nMeasureCount = 0;
+  std::int32_t m_nCurKind = MK_NONE;
+  std::int32_t m_nHoverMeasure = -1;
+  std::int32_t m_nSelMeasure = -1;
+  std::int32_t m_nDragPoint = -1;
+  std::int32_t m_nMouseState = MS_IDLE;
+  bool m_bInProgress = false;
+  double m_dScale = 1.0;
+  WString m_strUnit = u"px";
+  bool m_bShowGrid = false;
+  std::int32_t m_nGridWidth = 1;
+  std::int32_t m_nGridSpacing = 100;
+  COLORREF m_clrGrid = 0;
+  std::int32_t m_nSelPenStyle = PS_DOT;
+  std::int32_t m_nSelPenWidth = 1;
+  COLORREF m_clrSel = 0x00FF00;
+  bool m_bFirstLeg = false;
+  MeasureNotifyFn m_pfnNotify = nullptr;
+  RuleBlock m_CrossRule;
+  RuleBlock m_AngleRule;
+  bool m_bContrastRound = false;
+  double m_dContrastRoundRadius = 0.0;
+  std::int32_t m_nContrastRoundX = 0;
+  std::int32_t m_nContrastRoundY = 0;
+  bool m_bContrastAngle = false;
+  double m_dContrastAngleLength = 0.0;
+  std::int32_t m_nContrastAngleX = 0;
+  std::int32_t m_nContrastAngleY = 0;
+  double m_dContrastAngleDeg = 0.0;
+  COLORREF m_clrDefaultPen = 255;
+  COLORREF m_clrDefaultText = 255;
+  std::int32_t m_nDefaultPenWidth = 4;
+  std::int32_t m_nDefaultFontHeight = 25;
+
+ private:
+  void Notify(int index, int action) const;  // calls m_pfnNotify when registered
+  void CaptureMouse();                       // SetCapture on the owner, counted
+  void ReleaseMouse();                       // ReleaseCapture when captured
+  bool m_bCaptured = false;
+};

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and runs every test.
+# BUILD_DIR and CMAKE_ARGS select another build (CI uses them for the sanitizer builds).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" -G Ninja ${CMAKE_ARGS:-}
+cmake --build "$build" --parallel "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" ${CTEST_ARGS:-}
