@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "measure/MeasureBase.h"
-#include "platform/capture.h"
-#include "platform/dc.h"
+#include "platform/gdi/capture.h"
+#include "platform/gdi/dc.h"
 #include "platform/text.h"
 #include "platform/types.h"
 

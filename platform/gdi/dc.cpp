@@ -1,0 +1,1 @@
+#include "platform/gdi/dc.h"
