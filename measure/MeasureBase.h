@@ -81,6 +81,9 @@ struct stRemark {
   void Deserialize(std::span<const std::uint8_t, kByteSize> in);
 };
 
+// Points a finished shape of this kind is built with (0 for the open kinds and unknown kinds).
+int BuiltPointCount(std::int32_t kind);
+
 // A point on disk: x, y as int32 little-endian.
 std::array<std::uint8_t, 8> SerializePoint(POINT p);
 POINT DeserializePoint(std::span<const std::uint8_t, 8> in);

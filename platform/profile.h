@@ -40,21 +40,25 @@ class CProfileFile {
   bool HasSection(WStringView section) const;
 
   // WritePrivateProfileString: replaces an existing key where it stands, appends a new key at
-  // the end of its section, appends a new section at the end of the file.
-  void WriteString(WStringView section, WStringView key, WStringView value);
+  // the end of its section, appends a new section at the end of the file. Refused (false, no
+  // change) for an empty key, a line break in any part, '=' in the key or ']' in the section
+  // name, since such a line would not read back as written.
+  bool WriteString(WStringView section, WStringView key, WStringView value);
   // WritePrivateProfileStruct: upper-case hex of every byte plus the checksum byte (sum mod 256).
-  void WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data);
+  bool WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data);
   void DeleteKey(WStringView section, WStringView key);
   void DeleteSection(WStringView section);
 
-  // Writes the whole file atomically; false when it could not be written (the old file stays).
+  // Writes the whole file atomically; false when it could not be written (the old file stays),
+  // also when the existing file could not be read, so that it is never replaced by a fragment.
   bool Save();
   // Whole file bytes as Save() would write them.
   std::string Serialize() const;
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> d_;
+  Impl& I() const;  // a moved-from object behaves as a new empty one
+  mutable std::unique_ptr<Impl> d_;
 };
 
 // The struct encoding on its own (used by tests and by readers of foreign files).
@@ -74,5 +78,6 @@ bool WritePrivateProfileStructW(WStringView section, WStringView key, const void
                                 const std::filesystem::path& file);
 
 // The ANSI code page that ANSI files are read and written in (default windows-1252;
-// GBK for files from Chinese systems). Characters it cannot hold are written as '?'.
+// GBK for files from Chinese systems). Characters it cannot hold are written as '?'. An unknown
+// name selects Latin-1. Files read before the change keep their text; saving encodes anew.
 void SetProfileAnsiCodePage(const char* name);

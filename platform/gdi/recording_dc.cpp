@@ -89,8 +89,10 @@ bool CRecordingDC::AngleArc(int x, int y, std::uint32_t r, float start, float sw
   // the arc ends at start + sweep on a circle whose angles grow counter-clockwise on screen
   const double kPi = 3.141592653589793;
   double end = (double(start) + double(sweep)) * kPi / 180.0;
-  pos_ = POINT{TruncToInt(x + double(r) * std::cos(end) + (std::cos(end) >= 0 ? 0.5 : -0.5)),
-               TruncToInt(y - double(r) * std::sin(end) + (-std::sin(end) >= 0 ? 0.5 : -0.5))};
+  // the offset from the centre rounded half away from zero (not the sum: 10 - 3.2 is 7, not 6)
+  const double dx = double(r) * std::cos(end), dy = -double(r) * std::sin(end);
+  pos_ = POINT{TruncToInt(double(x) + std::trunc(dx + (dx >= 0 ? 0.5 : -0.5))),
+               TruncToInt(double(y) + std::trunc(dy + (dy >= 0 ? 0.5 : -0.5)))};
   return true;
 }
 
@@ -100,10 +102,11 @@ bool CRecordingDC::TextOut(int x, int y, WStringView text) {
 }
 
 SIZE CRecordingDC::GetTextExtentPoint32(WStringView text) {
-  int h = font_.height < 0 ? -font_.height : font_.height;
-  int cx = 0;
+  // in 64 bits: -INT_MIN and long texts of huge fonts must not overflow
+  const long long h = font_.height < 0 ? -static_cast<long long>(font_.height) : font_.height;
+  long long cx = 0;
   for (char16_t c : text) cx += c >= 0x2E80 ? h : h / 2;
-  return SIZE{cx, h};
+  return SIZE{TruncToInt(double(cx)), TruncToInt(double(h))};
 }
 
 int CRecordingDC::GetClipBox(RECT* rc) const {

@@ -1,0 +1,133 @@
+// Capture of the frame with the measurements burnt in, as a 24-bit bitmap file, and video
+// recording through the camera library.
+#include <QSaveFile>
+#include <QString>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "camera/CameraInternal.h"
+#include "camera/CameraProcess.h"
+#include "measure/MeasureManager.h"
+#include "platform/gdi/painter_dc.h"
+
+using namespace camera_internal;
+
+namespace {
+
+void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// "BM" file header and the info header, little-endian.
+std::array<std::uint8_t, 54> BitmapHeaders(const BITMAPINFOHEADER& f, std::uint32_t pixelBytes) {
+  std::array<std::uint8_t, 54> h{};
+  h[0] = 'B';
+  h[1] = 'M';
+  PutU32(&h[2], 54 + pixelBytes);
+  PutU32(&h[10], 54);
+  std::uint8_t* i = &h[14];
+  PutU32(i + 0, f.biSize);
+  PutU32(i + 4, std::uint32_t(f.biWidth));
+  PutU32(i + 8, std::uint32_t(f.biHeight));
+  PutU16(i + 12, f.biPlanes);
+  PutU16(i + 14, f.biBitCount);
+  PutU32(i + 16, f.biCompression);
+  PutU32(i + 20, f.biSizeImage);
+  PutU32(i + 24, std::uint32_t(f.biXPelsPerMeter));
+  PutU32(i + 28, std::uint32_t(f.biYPelsPerMeter));
+  PutU32(i + 32, f.biClrUsed);
+  PutU32(i + 36, f.biClrImportant);
+  return h;
+}
+
+}  // namespace
+
+int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
+  // The frame at full size, then the overlay drawn in at image scale (selections not shown).
+  QImage picture;
+  BITMAPINFOHEADER format;
+  {
+    std::lock_guard lock(frameLock_);
+    if (!frameValid_) return CAMERA_NO_FRAME;
+    format = format_;
+    picture = QImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
+    if (picture.isNull()) return CAMERA_WRITE_FAILED;
+    BgrBottomUpToRgb32(front_.get(), format.biWidth, format.biHeight, picture);
+  }
+  if (view_) {
+    if (CMeasureManager* mm = view_->MeasureManager()) {
+      CImageDC dc(picture);
+      mm->DrawAll(dc, 0);
+      dc.End();
+    }
+  }
+
+  const int w = format.biWidth, h = format.biHeight;
+  const std::size_t stride = (std::size_t(w) * 3 + 3) & ~std::size_t(3);
+  format.biSize = 40;
+  format.biPlanes = 1;
+  format.biBitCount = 24;
+  format.biCompression = 0;
+  const auto headers = BitmapHeaders(format, std::uint32_t(stride * std::size_t(h)));
+
+  // Written beside the final name and renamed over it when complete: a failed write never
+  // leaves a half-written file under the final name (nor harms an existing one).
+  const WString name = WString(fileNameWithoutExtension) + u".bmp";
+  QSaveFile file(QString::fromStdU16String(name));
+  if (!file.open(QIODevice::WriteOnly)) return CAMERA_WRITE_FAILED;
+  bool ok = file.write(reinterpret_cast<const char*>(headers.data()), qint64(headers.size())) == qint64(headers.size());
+  std::vector<std::uint8_t> row(stride, 0);
+  for (int r = 0; ok && r < h; ++r) {
+    // File rows bottom-up: row r is the picture's line h - 1 - r.
+    const auto* src = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(h - 1 - r));
+    std::uint8_t* dst = row.data();
+    for (int x = 0; x < w; ++x, dst += 3) {
+      const std::uint32_t px = src[x];
+      dst[0] = std::uint8_t(px);
+      dst[1] = std::uint8_t(px >> 8);
+      dst[2] = std::uint8_t(px >> 16);
+    }
+    ok = file.write(reinterpret_cast<const char*>(row.data()), qint64(stride)) == qint64(stride);
+  }
+  if (!ok) {
+    file.cancelWriting();
+    return CAMERA_WRITE_FAILED;
+  }
+  return file.commit() ? CAMERA_OK : CAMERA_WRITE_FAILED;
+}
+
+bool CCameraProcess::RecordVideo(int index) {
+  const int handle = ValidIndex(index) ? cameras_[index].handle : -1;
+  video_.spare = 0;
+  if (!recording_.load()) {
+    CheckFolder(video_.folder, u"Video", true);
+    const WString path = video_.folder + u"/" + video_.prefix;
+    CameraSetRecordEncoder(handle, video_.codec);
+    CameraSetRecordAVIQuality(handle, video_.quality);
+    // A recording that did not start leaves the flag and the count as they were.
+    if (CameraStartRecordVideo(handle, ToUtf8(path).c_str()) == CAMSDK_STATUS_OK) {
+      recordHandle_.store(handle);
+      ++recordCount_;
+      recording_.store(true);
+    }
+  } else {
+    StopRecording();
+  }
+  return recording_.load();
+}
+
+void CCameraProcess::StopRecording() {
+  // The recording stops on the camera that records, whichever index the caller names.
+  recording_.store(false);
+  recordCount_ = std::max(0, recordCount_ - 1);
+  CameraStopRecordVideo(recordHandle_.exchange(-1));
+}
+
+void CCameraProcess::IncCaptureCount() { ++capture_.captureCount; }

@@ -1,0 +1,230 @@
+// The frame buffer and the frame callback.
+#include <QMetaObject>
+#include <QObject>
+
+#include <cstring>
+#include <shared_mutex>
+
+#include "camera/CameraInternal.h"
+#include "camera/CameraProcess.h"
+#include "platform/imglib/imglib.h"
+
+namespace camera_internal {
+namespace {
+// Callbacks hold the lock shared while they use the camera object; unregistering takes it
+// exclusively, so the object never goes away under a running callback.
+std::shared_mutex g_instanceLock;
+CCameraProcess* g_instance = nullptr;
+}  // namespace
+
+void RegisterInstance(CCameraProcess* camera) {
+  std::unique_lock lock(g_instanceLock);
+  g_instance = camera;
+}
+
+void UnregisterInstance(CCameraProcess* camera) {
+  std::unique_lock lock(g_instanceLock);
+  if (g_instance == camera) g_instance = nullptr;
+}
+
+}  // namespace camera_internal
+
+using namespace camera_internal;
+
+namespace {
+
+// The image library names colour-filter layouts in another order than the camera library.
+int RawLayoutOf(int format) {
+  switch (CamSdkRawPattern(format)) {
+    case CAMSDK_PATTERN_RGGB: return KVIMG_RAW_BAYER_RGGB;
+    case CAMSDK_PATTERN_GRBG: return KVIMG_RAW_BAYER_GRBG;
+    case CAMSDK_PATTERN_GBRG: return KVIMG_RAW_BAYER_GBRG;
+    case CAMSDK_PATTERN_BGGR: return KVIMG_RAW_BAYER_BGGR;
+    default: return KVIMG_RAW_MONO;
+  }
+}
+
+// Largest frame the buffer takes (the image library's limit, too).
+bool FrameSizeFits(std::int64_t width, std::int64_t height) {
+  return width > 0 && height > 0 && width * height * 3 <= KVIMG_MAX_BYTES;
+}
+
+std::unique_ptr<std::uint8_t[]> NewPixels(std::size_t bytes) {
+  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[bytes]());
+}
+
+}  // namespace
+
+int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo) {
+  std::shared_lock lock(g_instanceLock);
+  if (g_instance) g_instance->OnFrame(handle, raw, frameInfo);
+  return 1;
+}
+
+CCameraProcess* CCameraProcess::Instance() {
+  std::shared_lock lock(g_instanceLock);
+  return g_instance;
+}
+
+// Camera thread: nothing here waits for the user-interface thread or draws.
+int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* info) {
+  if (!raw || !info || info->width <= 0 || info->height <= 0) return 1;
+  const int width = info->width, height = info->height;
+
+  if (frameMode_.load() == 2) {
+    // The frame's own sample width: a 12-bit frame read as 8-bit samples would be mangled.
+    const int bits = CamSdkRawIsValid(info->format) ? CamSdkRawBits(info->format) : 8;
+    const KvImgRaw desc{raw, width, height, bits, RawLayoutOf(info->format)};
+    int grey = 0;
+    if (KvImgGetRawGray(desc, &grey) == KVIMG_OK && grey > 0) KvImgAdjustBrightness(desc, grey, brightnessTarget_.load());
+  }
+
+  // A frame of the buffer's size is converted straight into the spare buffer, which then
+  // changes places with the shown one; any other frame is converted only for the recorder.
+  const std::size_t bytes = std::size_t(width) * std::size_t(height) * 3;
+  std::unique_ptr<std::uint8_t[]> spare;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard lock(frameLock_);
+    if (frameValid_ && back_ && format_.biWidth == width && format_.biHeight == height) {
+      spare = std::move(back_);
+      generation = bufferGeneration_;
+    }
+  }
+  const std::uint8_t* image = nullptr;
+  if (spare) {
+    if (CamSdkISPInto(handle, raw, info, spare.get(), bytes) == CAMSDK_STATUS_OK) image = spare.get();
+  } else {
+    image = CameraISP(handle, raw, info);
+  }
+
+  if (image && recording_.load() && recordHandle_.load() == handle) CameraRecordFrame(handle, image, info);
+
+  bool shown = false;
+  if (image) {
+    std::lock_guard lock(frameLock_);
+    const bool fits = frameValid_ && format_.biWidth == width && format_.biHeight == height;
+    if (spare) {
+      if (fits && generation == bufferGeneration_) {
+        front_.swap(spare);
+        shown = true;
+      }
+    } else if (fits && front_) {
+      // The spare buffer is busy with another camera's frame: copy instead.
+      std::memcpy(front_.get(), image, bytes);
+      shown = true;
+    }
+    if (shown) {
+      lastFrameHandle_ = handle;
+      lastFrameInfo_ = *info;
+      frameSequence_.fetch_add(1);
+    }
+  }
+  if (spare) {
+    std::lock_guard lock(frameLock_);
+    if (!back_ && generation == bufferGeneration_) back_ = std::move(spare);
+  }
+
+  mainFrame_.load()->FrameStatistics().OnFrame(clock_.load()(), clockFrequency_.load());
+  if (shown) PostFrameReady();
+  return 1;
+}
+
+void CCameraProcess::PostFrameReady() {
+  // One notice at a time: frames that come while it is pending are covered by it, and the
+  // user-interface thread always shows the newest frame.
+  if (framePending_.exchange(true)) return;
+  QMetaObject::invokeMethod(notifier_.get(), [this] { ProcessFrameReady(); }, Qt::QueuedConnection);
+}
+
+void CCameraProcess::ProcessFrameReady() {
+  framePending_.store(false);
+  {
+    std::lock_guard lock(frameLock_);
+    if (!frameValid_) return;
+    if (drawMode_.load() == 0) {
+      if (lastFrameHandle_ >= 0) CameraDisplayRGB24(lastFrameHandle_, front_.get(), &lastFrameInfo_);
+    }
+  }
+  if (drawMode_.load() != 0 && view_) view_->FrameReady(*this);
+  if (panel_ && panel_->IsPanelVisible()) {
+    const int mode = panel_->PanelMode();
+    if (mode == 2)
+      DrawOverview();
+    else if (mode == 3)
+      DrawHistogram();
+  }
+}
+
+void CCameraProcess::SetPerformanceClock(PerfCounterFn counter, std::int64_t frequency) {
+  if (!counter || frequency <= 0) return;
+  clock_.store(counter);
+  clockFrequency_.store(frequency);
+}
+
+bool CCameraProcess::AllocFrameLocked(const BITMAPINFOHEADER& format, bool withBackBuffer) {
+  ++bufferGeneration_;
+  frameValid_ = false;
+  front_.reset();
+  back_.reset();
+  format_ = BITMAPINFOHEADER{};
+  lastFrameHandle_ = -1;
+  if (!FrameSizeFits(format.biWidth, format.biHeight)) return false;
+  const std::size_t bytes = std::size_t(format.biWidth) * std::size_t(format.biHeight) * 3;
+  front_ = NewPixels(bytes);
+  if (withBackBuffer) back_ = NewPixels(bytes);
+  if (!front_ || (withBackBuffer && !back_)) {
+    front_.reset();
+    back_.reset();
+    return false;
+  }
+  format_ = format;
+  frameValid_ = true;
+  return true;
+}
+
+bool CCameraProcess::AllocFrameBuffer(int width, int height) {
+  std::lock_guard lock(frameLock_);
+  return AllocFrameLocked(MakeFrameFormat(width, height), true);
+}
+
+bool CCameraProcess::SetFrameFormat(BITMAPINFOHEADER format) {
+  std::lock_guard lock(frameLock_);
+  return AllocFrameLocked(format, false);
+}
+
+bool CCameraProcess::GetFrameBuffer(std::uint8_t** pixels) {
+  std::lock_guard lock(frameLock_);
+  if (frameValid_ && pixels) *pixels = front_.get();
+  return frameValid_;
+}
+
+void CCameraProcess::GetFrameFormat(BITMAPINFOHEADER* format) const {
+  std::lock_guard lock(frameLock_);
+  if (format) *format = format_;
+}
+
+void CCameraProcess::FreeFrameBuffer() {
+  std::lock_guard lock(frameLock_);
+  if (!front_ || openedCount_ > 0) return;
+  ++bufferGeneration_;
+  frameValid_ = false;
+  format_ = BITMAPINFOHEADER{};
+  front_.reset();
+  back_.reset();
+  lastFrameHandle_ = -1;
+}
+
+bool CCameraProcess::CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEADER* format) const {
+  std::lock_guard lock(frameLock_);
+  if (!frameValid_) return false;
+  if (pixels)
+    pixels->assign(front_.get(), front_.get() + std::size_t(format_.biWidth) * std::size_t(format_.biHeight) * 3);
+  if (format) *format = format_;
+  return true;
+}
+
+void CCameraProcess::GetOverviewRect(POINT* topLeft, POINT* bottomRight) const {
+  if (topLeft) *topLeft = POINT{overviewRect_.left, overviewRect_.top};
+  if (bottomRight) *bottomRight = POINT{overviewRect_.right, overviewRect_.bottom};
+}

@@ -1,0 +1,232 @@
+#pragma once
+// CCameraProcess: the hub between the cameras and everything the operator sees and saves. It
+// keeps the camera list, opens and closes cameras, owns the frame buffer that every image
+// operation works on, draws the frame with the measurement overlay, captures stills, records
+// video and keeps the settings. Exactly one exists (a member of the main frame); the camera
+// library's frame callback reaches it through a registered pointer.
+//
+// The implementation is split by concern: CameraList.cpp (list, open, close, sizes),
+// CameraFrame.cpp (frame buffer and frame callback), CameraDraw.cpp (frame, overview and
+// histogram display), CameraCapture.cpp (bitmap capture and video), CameraSettings.cpp
+// (settings blocks and their persistence).
+//
+// Threads. Everything here runs on the user-interface thread except the frame callback, which
+// the library calls on its own thread. The callback only normalises and converts the frame,
+// puts it into the frame buffer under the buffer's lock (frames of another size than the
+// buffer are dropped), hands it to the video recorder, counts it, and posts one coalesced
+// "frame ready" notice to the user-interface thread; it never waits for that thread and never
+// draws. Drawing, capture and every access to the measurement engine happen on the
+// user-interface thread, which reads the buffer under the same lock. While a camera streams,
+// the pixels move between two buffers: hold LockFrameBuffer() across GetFrameBuffer and every
+// use of the pointer.
+#include <QImage>
+#include <QPainter>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "camera/CameraSettings.h"
+#include "camera/CameraSinks.h"
+#include "camera/CameraTypes.h"
+#include "platform/camsdk/camsdk.h"
+#include "platform/text.h"
+#include "platform/types.h"
+
+class QObject;
+namespace camera_internal {
+struct ScaledCache;
+}
+
+// The frame callback handed to CameraInit: routes every frame to the registered camera object.
+int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);
+
+// A high-resolution counter reading; the frame rate is measured with it.
+using PerfCounterFn = std::int64_t (*)();
+
+class CCameraProcess {
+ public:
+  // Defaults, registration as the frame callback's target, then the settings from the store.
+  CCameraProcess();
+  // Closes every open camera (their streams stop first), then frees the frame buffer.
+  virtual ~CCameraProcess();
+  CCameraProcess(const CCameraProcess&) = delete;
+  CCameraProcess& operator=(const CCameraProcess&) = delete;
+
+  // The camera object the frame callback reaches (the last one built and still alive).
+  static CCameraProcess* Instance();
+
+  // ---- the windows around it (all optional; they must outlive their registration)
+  void SetView(ICameraView* view) { view_ = view; }
+  void SetLayerPanel(ILayerPanel* panel) { panel_ = panel; }
+  void SetMainFrame(IMainFrame* frame) { mainFrame_.store(frame ? frame : &defaultFrame_); }
+  void SetLayerEditor(ILayerEditor* editor) { editor_ = editor; }
+  CFrameStatistics& FrameStatistics() { return mainFrame_.load()->FrameStatistics(); }
+
+  // ---- camera list and open cameras (CameraList.cpp)
+  int EnumCameras(stCameraItem out[kMaxCameraList], int* count);
+  int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
+  int CloseCamera(int index);
+  void StopAllCameras();
+  int GetImageSize(int index, int* width, int* height);
+  int SetImageSizeSel(int handle, int selection, int which);
+  int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
+  int FindOpenSlot(int index) const;
+
+  bool GetCameraItem(int index, stCameraItem* out) const;
+  void SetCurCamera(int index);
+  int GetCurCameraItem(stCameraItem* out = nullptr) const;
+  void SetCameraOpened(int index, int state);
+  int GetOpenedCount() const { return openedCount_; }
+  int GetCameraCount() const { return listedCount_; }
+  bool IsRecording() const { return recording_.load(); }
+  void SetRoi(bool enable, int left, int top, int right, int bottom);
+  bool GetRoi(POINT* origin, POINT* corner) const;
+  void SetCameraCapability(const stCameraCapability& capability) { capability_ = capability; }
+  void GetCameraCapability(stCameraCapability* out) const {
+    if (out) *out = capability_;
+  }
+  void SetHistogramChannel(int mask) { histogramMask_ = mask; }
+  int GetHistogramChannel() const { return histogramMask_; }
+
+  // Modes the focus assistant and the view switch; read by the frame callback.
+  void SetFrameMode(int mode) { frameMode_.store(mode); }
+  int GetFrameMode() const { return frameMode_.load(); }
+  void SetDrawMode(int mode) { drawMode_.store(mode); }
+  int GetDrawMode() const { return drawMode_.load(); }
+  void SetBrightnessTarget(int target) { brightnessTarget_.store(target); }
+  int GetBrightnessTarget() const { return brightnessTarget_.load(); }
+  void SetRegionSelecting(bool on) { regionSelecting_ = on; }
+  bool IsRegionSelecting() const { return regionSelecting_; }
+  stFocusStore& FocusStore() { return focusStore_; }
+
+  // ---- frame buffer (CameraFrame.cpp)
+  // width x height pixels of 24-bit BGR; false (and no valid frame) for sizes that do not fit.
+  bool AllocFrameBuffer(int width, int height);
+  bool SetFrameFormat(BITMAPINFOHEADER format);
+  // The valid flag; the pointer is written only when valid. Hold LockFrameBuffer() meanwhile.
+  bool GetFrameBuffer(std::uint8_t** pixels);
+  void GetFrameFormat(BITMAPINFOHEADER* format) const;
+  // Only when pixels exist and no camera is open.
+  void FreeFrameBuffer();
+  std::unique_lock<std::recursive_mutex> LockFrameBuffer() const { return std::unique_lock(frameLock_); }
+  // A copy of the current frame (false when there is none).
+  bool CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEADER* format) const;
+  // Frames put into the buffer by the frame callback so far.
+  std::uint64_t FrameSequence() const { return frameSequence_.load(); }
+  void GetOverviewRect(POINT* topLeft, POINT* bottomRight) const;
+  // The user-interface side of a frame: runs on the notice the callback posts (tests may call
+  // it directly). Lets the library or the view show the newest frame and redraws the layer
+  // panel's overview or histogram.
+  void ProcessFrameReady();
+  // The clock of the frame-rate measurement (default: the steady clock in nanoseconds).
+  void SetPerformanceClock(PerfCounterFn counter, std::int64_t frequency);
+
+  // ---- display (CameraDraw.cpp); user-interface thread
+  // The frame scaled to destWidth x destHeight at the painter's origin, the measurement overlay
+  // (selections shown) and the region of interest on top, drawn at image scale.
+  void DrawImage(QPainter& painter, int destWidth, int destHeight);
+  // The same for given pixels; when they are the frame buffer's, hold LockFrameBuffer().
+  void DrawImage(QPainter& painter, const std::uint8_t* pixels, const BITMAPINFOHEADER& format, int destWidth,
+                 int destHeight);
+  // The part of the image the view shows, in image pixels.
+  void GetVisibleRect(POINT* start, POINT* end) const;
+  // Into the layer panel's picture (false when nothing was drawn), or into a given image whose
+  // size is the picture's.
+  bool DrawOverview();
+  bool DrawOverview(QImage& target);
+  bool DrawHistogram();
+  bool DrawHistogram(QImage& target);
+
+  // ---- capture and video (CameraCapture.cpp)
+  // Writes "<name>.bmp": the frame with the measurements burnt in at image scale. 1 written,
+  // CAMERA_NO_FRAME without a frame, CAMERA_WRITE_FAILED when the file cannot be written.
+  int SaveImageBmp(WStringView fileNameWithoutExtension);
+  // Starts recording on that camera when none runs, else stops the recording; returns whether
+  // a recording runs afterwards.
+  bool RecordVideo(int index);
+  void IncCaptureCount();
+
+  // ---- settings (CameraSettings.cpp)
+  void GetVideoSetting(stVideoSetting* out) const;
+  void SetVideoSetting(const stVideoSetting& setting);
+  void GetCaptureSetting(stCaptureSetting* out) const;
+  void SetCaptureSetting(const stCaptureSetting& setting);
+  void GetGridSetting(int* gridInterval, int* gridWidth, COLORREF* gridColor, int* selectLineType,
+                      int* selectLineWidth, COLORREF* selectLineColor) const;
+  void SetGridSetting(int gridInterval, int gridWidth, COLORREF gridColor, int selectLineType, int selectLineWidth,
+                      COLORREF selectLineColor);
+  void GetReportSetting(stReportSetting* out) const;
+  void SetReportSetting(const stReportSetting& setting);
+  // True when the key could be written.
+  bool SaveSetting();
+  void LoadSetting();
+
+ private:
+  friend int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);
+  int OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);  // camera thread
+  void PostFrameReady();
+  bool ValidIndex(int index) const { return index >= 0 && index < kMaxCameraList; }
+  bool AllocFrameLocked(const BITMAPINFOHEADER& format, bool withBackBuffer);
+  void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
+  bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);
+  void StopRecording();
+
+  // settings blocks
+  stVideoSetting video_;
+  stCaptureSetting capture_;
+  stGridSetting grid_;
+  stReportSetting report_;
+
+  // modes
+  stFocusStore focusStore_;
+  std::atomic<int> brightnessTarget_{180};
+  std::atomic<int> frameMode_{0};
+  bool regionSelecting_ = false;
+  std::atomic<int> drawMode_{1};
+
+  // frame buffer: front holds the frame; back is where the camera thread converts the next one
+  mutable std::recursive_mutex frameLock_;
+  bool frameValid_ = false;
+  std::unique_ptr<std::uint8_t[]> front_;
+  std::unique_ptr<std::uint8_t[]> back_;
+  BITMAPINFOHEADER format_;
+  std::uint64_t bufferGeneration_ = 0;  // changes with every allocation or release
+  int lastFrameHandle_ = -1;            // camera and frame information of the newest frame
+  CamSdkFrameInfo lastFrameInfo_{};
+  std::atomic<std::uint64_t> frameSequence_{0};
+
+  // camera list
+  stCameraItem cameras_[kMaxCameraList];
+  int listedCount_ = 0;
+  int openedCount_ = 0;
+  int curCamera_ = -1;
+  int openSlots_[kMaxOpenCameras] = {-1, -1, -1, -1};
+  int recordCount_ = 0;
+  std::atomic<bool> recording_{false};
+  std::atomic<int> recordHandle_{-1};  // the camera that records
+
+  int histogramMask_ = 7;
+  RECT overviewRect_{0, 0, 0, 0};
+  bool roiEnabled_ = false;
+  RECT roi_{0, 0, 0, 0};
+  stCameraCapability capability_;
+
+  // windows
+  ICameraView* view_ = nullptr;
+  ILayerPanel* panel_ = nullptr;
+  ILayerEditor* editor_ = nullptr;
+  IMainFrame defaultFrame_;
+  std::atomic<IMainFrame*> mainFrame_{&defaultFrame_};
+
+  // frame-ready notice and rate clock
+  std::unique_ptr<QObject> notifier_;  // lives on the user-interface thread
+  std::atomic<bool> framePending_{false};
+  std::atomic<PerfCounterFn> clock_;
+  std::atomic<std::int64_t> clockFrequency_;
+
+  std::unique_ptr<camera_internal::ScaledCache> scaled_;  // reused surfaces of the display
+};

@@ -1,0 +1,266 @@
+// Values of a measurement in the calibrated unit and the texts the operator reads. The order of
+// the double operations is kept as it is: it decides the last printed digit.
+#include <algorithm>
+#include <cmath>
+
+#include "measure/MeasureManager.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double k2Pi = 6.283185307179586;
+
+double Dist(POINT p, POINT q) {
+  const double dx = double(p.x) - double(q.x), dy = double(p.y) - double(q.y);
+  return std::sqrt(dy * dy + dx * dx);
+}
+
+POINT Midpoint(POINT a, POINT b) {
+  return POINT{std::int32_t((std::int64_t(a.x) + b.x) / 2), std::int32_t((std::int64_t(a.y) + b.y) / 2)};
+}
+
+// Points a kind needs before its values can be computed.
+int PointsNeeded(std::int32_t kind) {
+  switch (kind) {
+    case MK_ANGLE: case MK_POINT2LINE: return 3;
+    case MK_LINE2LINE: case MK_ARC3: case MK_CIRCLE3: return 4;
+    case MK_RECT: case MK_ROUNDRECT: case MK_ELLIPSE: case MK_CIRCLE2: return 2;
+    case MK_CIRCLE2LINE: return 6;
+    case MK_CIRCLE2CIRCLE: return 8;
+    default: return 0;
+  }
+}
+
+// Points in use that the array really holds.
+std::size_t UsedPoints(const MEASUREBASE& rec) {
+  if (rec.m_nPointCount <= 0) return 0;
+  return std::min(std::size_t(rec.m_nPointCount), rec.m_arrPoint.size());
+}
+
+// Closed polygon perimeter, for the report lines only (the value set keeps P at 0 for polygons).
+double PolygonPerimeter(const MEASUREBASE& rec, double s) {
+  const std::size_t n = UsedPoints(rec);
+  if (n < 3) return 0.0;
+  double sum = 0.0;
+  for (std::size_t k = 1; k < n; ++k) sum += Dist(rec.m_arrPoint[k - 1], rec.m_arrPoint[k]);
+  sum += Dist(rec.m_arrPoint[n - 1], rec.m_arrPoint[0]);
+  return s * sum;
+}
+
+}  // namespace
+
+bool CMeasureManager::CalcMeasureValues(int i, MeasureValues* out) const {
+  if (i < 0 || std::size_t(i) >= m_arrMeasure.size() || !out) return false;
+  const MEASUREBASE& rec = m_arrMeasure[std::size_t(i)];
+  const std::vector<POINT>& p = rec.m_arrPoint;
+  if (p.size() < std::size_t(PointsNeeded(rec.m_nKind))) return false;
+  const double s = m_dScale;
+  MeasureValues v;
+  switch (rec.m_nKind) {
+    case MK_LINE: case MK_PARALLEL: case MK_FOLDLINE: {
+      const std::size_t n = UsedPoints(rec);
+      double sum = 0.0;
+      for (std::size_t k = 1; k < n; ++k) sum += Dist(p[k - 1], p[k]);
+      v.L = s * sum;
+      break;
+    }
+    case MK_ANGLE:
+      v.L = AngleAtVertex(p[0], p[1], p[2]);
+      break;
+    case MK_LINE2LINE: {
+      POINT q0 = p[0], q2 = p[2];
+      const POINT q1 = p[1], q3 = p[3];
+      const POINT x = LineIntersection(q0, q1, q2, q3);
+      if (q0 == x) q0 = q1;
+      if (q2 == x) q2 = q3;
+      double a = AngleAtVertex(q0, x, q2);
+      if (a > 90.0) a = 180.0 - a;
+      v.S = a;
+      const POINT m = Midpoint(q0, q1);
+      v.L = s * Dist(m, PerpendicularFoot(m, q2, q3));
+      break;
+    }
+    case MK_RECT: case MK_ROUNDRECT:
+      v.A = s * std::fabs(double(p[0].x) - double(p[1].x));
+      v.B = s * std::fabs(double(p[0].y) - double(p[1].y));
+      if (rec.m_nKind == MK_RECT) {
+        v.P = 2 * v.A + 2 * v.B;
+        v.S = v.A * v.B;
+      } else if (s == 1.0) {
+        v.P = 2 * v.A + 2 * v.B + 314.1592653589793 - 400;
+        v.S = v.A * v.B + 7853.981633974483 - 10000;
+      } else {
+        v.P = 2 * v.A + 2 * v.B - s * 85.84073464102067;
+        v.S = v.A * v.B - s * s * 2146.018366025517;
+      }
+      break;
+    case MK_ELLIPSE:
+      v.A = s * std::fabs(double(p[0].x) - double(p[1].x)) / 2;
+      v.B = s * std::fabs(double(p[0].y) - double(p[1].y)) / 2;
+      v.P = k2Pi * std::min(v.A, v.B) + 4 * std::fabs(v.A - v.B);
+      v.S = kPi * v.A * v.B;
+      break;
+    case MK_ARC3:
+      v.S = std::fabs(ArcSweepAngle(p[0], p[1], p[2], p[3]));
+      v.L = s * Dist(p[0], p[3]);
+      break;
+    case MK_CIRCLE2:
+      v.A = s * Dist(p[0], p[1]) / 2;
+      v.P = k2Pi * v.A;
+      v.S = kPi * v.A * v.A;
+      break;
+    case MK_CIRCLE3:
+      v.A = s * Dist(p[0], p[3]);
+      v.P = k2Pi * v.A;
+      v.S = kPi * v.A * v.A;
+      break;
+    case MK_POLYGON: {
+      const std::size_t n = UsedPoints(rec);
+      if (n < 3) break;
+      // Each (x difference) x (y sum) product is an exact integer; 64 bits keep large images exact.
+      double t = 0.0;
+      for (std::size_t k = 0; k + 1 < n; ++k) {
+        const std::int64_t prod = (std::int64_t(p[k + 1].x) - p[k].x) * (std::int64_t(p[k].y) + p[k + 1].y);
+        t += 0.5 * double(prod);
+      }
+      const std::int64_t closing = (std::int64_t(p[0].x) - p[n - 1].x) * (std::int64_t(p[n - 1].y) + p[0].y);
+      t += 0.5 * double(closing);
+      v.S = s * s * std::fabs(t);
+      break;
+    }
+    case MK_POINT2LINE:
+      v.L = s * Dist(p[0], PerpendicularFoot(p[0], p[1], p[2]));
+      break;
+    case MK_CIRCLE2LINE:
+      v.L = s * Dist(p[5], PerpendicularFoot(p[5], p[3], p[4]));
+      break;
+    case MK_CIRCLE2CIRCLE:
+      v.L = s * Dist(p[6], p[7]);
+      break;
+    default:
+      break;
+  }
+  *out = v;
+  return true;
+}
+
+void CMeasureManager::FormatResultText(int i, double L, double A, double B, double P, double S) {
+  (void)P;
+  if (i < 0 || std::size_t(i) >= m_arrMeasure.size()) return;
+  MEASUREBASE& rec = m_arrMeasure[std::size_t(i)];
+  const WString& u = m_strUnit;
+  WString text;
+  switch (rec.m_nKind) {
+    case MK_POINT:
+      text = FormatW(u"Total: %d", rec.m_nPointCount);
+      break;
+    case MK_LINE: case MK_PARALLEL: case MK_FOLDLINE: case MK_POINT2LINE: case MK_CIRCLE2LINE: case MK_CIRCLE2CIRCLE:
+      text = FormatW(u"L: %.3f %s", L, u);
+      break;
+    case MK_ANGLE:
+      text = FormatW(u"\u2220\uFF1A%.3f\u00B0", L);
+      break;
+    case MK_LINE2LINE:
+      text = FormatW(u"\u2220\uFF1A%.3f\u00B0 L: %.3f %s", S, L, u);
+      break;
+    case MK_RECT: case MK_ROUNDRECT:
+      text = FormatW(u"(cx:%.3f, cy:%.3f) S: %.3f %s\u00B2", A, B, S, u);
+      break;
+    case MK_ELLIPSE:
+      text = FormatW(u"(rx:%.3f, ry:%.3f) S: %.3f %s\u00B2", A, B, S, u);
+      break;
+    case MK_ARC3:
+      text = FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", 360 - S, S * kPi / 180,
+                     L * S * kPi / 180, u);
+      break;
+    case MK_CIRCLE2: case MK_CIRCLE3:
+      text = FormatW(u"(r:%.3f) S: %.3f %s\u00B2", A, S, u);
+      break;
+    case MK_POLYGON:
+      text = FormatW(u"S: %.3f %s\u00B2", S, u);
+      break;
+    default:
+      return;  // other kinds keep their text
+  }
+  CopyToBuffer(text, rec.m_szResult, kResultTextLen);
+}
+
+void CMeasureManager::SetScale(float factor, WStringView unit, const ScaleDisplayBlock& display) {
+  m_dScale = double(factor);
+  m_strUnit = WString(unit);
+  m_ScaleDisplay = display;
+  const int n = std::min<int>(m_nMeasureCount, int(m_arrMeasure.size()));
+  for (int i = 0; i < n; ++i) {
+    MeasureValues v;
+    if (CalcMeasureValues(i, &v)) FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
+  }
+}
+
+void CMeasureManager::GetScale(float* factor, WString* unit, ScaleDisplayBlock* display) const {
+  if (factor) *factor = float(m_dScale);
+  if (unit) *unit = m_strUnit;
+  if (display) *display = m_ScaleDisplay;
+}
+
+namespace {
+
+// The report line without the "[index]label，" prefix of the Word line; empty for kinds that
+// have none.
+WString ReportBody(const MEASUREBASE& rec, const MeasureValues& v, double s, const WString& u) {
+  const std::vector<POINT>& p = rec.m_arrPoint;
+  switch (rec.m_nKind) {
+    case MK_POINT:
+      return FormatW(u"Total\uFF1A%d", rec.m_nPointCount);
+    case MK_LINE: case MK_PARALLEL:
+      if (p.size() < 2) return {};
+      return FormatW(u"pA(%d,%d)\u3001pB(%d,%d)\uFF0CL\uFF1A%.3f%s", p[0].x, p[0].y, p[1].x, p[1].y, v.L, u);
+    case MK_FOLDLINE:
+      return FormatW(u"L\uFF1A%.3f%s", v.L, u);
+    case MK_ANGLE:
+      return FormatW(u"pO(%d,%d)\u3001pA(%d,%d)\u3001pB(%d,%d)\uFF0C\u2220\uFF1A%.3f\u00B0", p[1].x, p[1].y, p[0].x,
+                     p[0].y, p[2].x, p[2].y, v.L);
+    case MK_LINE2LINE:
+      return FormatW(u"L: %.3f%s\uFF0C \u2220\uFF1A%.3f\u00B0", v.L, u, v.S);
+    case MK_RECT: case MK_ROUNDRECT: case MK_ELLIPSE:
+      return FormatW(u"pA(%d,%d)\u3001pB(%d,%d)\u3001pC(%d,%d)\u3001pD(%d,%d)\uFF0CC: %.3f%s\uFF0CS: %.3f%s\u00B2",
+                     p[0].x, p[0].y, p[1].x, p[0].y, p[0].x, p[1].y, p[1].x, p[1].y, v.P, u, v.S, u);
+    case MK_ARC3:
+      return FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", 360 - v.S, v.S * kPi / 180,
+                     v.L * v.S * kPi / 180, u);
+    case MK_CIRCLE2: {
+      const POINT o = Midpoint(p[0], p[1]);
+      return FormatW(u"pO(%d,%d)\u3001pA(%d,%d)\u3001pB(%d,%d)\uFF0CC: %.3f%s\uFF0CS: %.3f%s\u00B2", o.x, o.y, p[0].x,
+                     p[0].y, p[1].x, p[1].y, v.P, u, v.S, u);
+    }
+    case MK_CIRCLE3:
+      return FormatW(u"pO(%d,%d)\u3001pA(%d,%d)\u3001pB(%d,%d)\u3001pC(%d,%d)\uFF0CC: %.3f%s\uFF0CS: %.3f%s\u00B2",
+                     p[3].x, p[3].y, p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y, v.P, u, v.S, u);
+    case MK_POLYGON:
+      return FormatW(u"C: %.3f%s\uFF0CS: %.3f%s\u00B2", PolygonPerimeter(rec, s), u, v.S, u);
+    case MK_POINT2LINE: case MK_CIRCLE2LINE: case MK_CIRCLE2CIRCLE:
+      return FormatW(u"L: %.3f%s", v.L, u);
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+void CMeasureManager::GetWordReportLine(int i, WStringView label, char16_t* out, std::size_t capacity) const {
+  if (!out || capacity == 0 || i < 0 || i >= std::min<int>(m_nMeasureCount, int(m_arrMeasure.size()))) return;
+  MeasureValues v;
+  if (!CalcMeasureValues(i, &v)) return;
+  const WString body = ReportBody(m_arrMeasure[std::size_t(i)], v, m_dScale, m_strUnit);
+  if (body.empty()) return;
+  CopyToBuffer(FormatW(u"[%d]%s\uFF0C", i, label) + body, out, capacity);
+}
+
+void CMeasureManager::GetExcelReportLine(int i, WStringView label, char16_t* out, std::size_t capacity) const {
+  (void)label;
+  if (!out || capacity == 0 || i < 0 || i >= std::min<int>(m_nMeasureCount, int(m_arrMeasure.size()))) return;
+  MeasureValues v;
+  if (!CalcMeasureValues(i, &v)) return;
+  const WString body = ReportBody(m_arrMeasure[std::size_t(i)], v, m_dScale, m_strUnit);
+  if (body.empty()) return;
+  CopyToBuffer(body, out, capacity);
+}

@@ -1,0 +1,92 @@
+#pragma once
+// The seam between the camera library and the cameras behind it. The library core (streaming,
+// automatic functions, ISP, files, parameter teams) talks to cameras only through these
+// interfaces; the simulated models are one backend, a real camera driver would be another.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/camsdk/camsdk.h"
+
+namespace camsdk {
+
+// Static description of a camera model: everything the capability block and the timing need.
+struct ModelInfo {
+  const char* key;            // "color", "mono", ...
+  const char* productName;
+  const char* deviceName;     // unique, listed by CameraGetDevList
+  const char* serial;
+  int modelId;
+  bool color;
+  int pattern;                // CAMSDK_PATTERN_* of the sensor
+  int sensorWidth, sensorHeight;
+  const CamSdkResolution* resolutions;
+  int resolutionCount;
+  const CamSdkMediaType* mediaTypes;
+  int mediaTypeCount;
+  int frameSpeedCount;
+  std::uint32_t lineTime[3];  // 100 ns units per sensor line, by frame speed
+  std::uint32_t maxExposureLines;
+  int roiAlignX, roiAlignY, roiAlignW, roiAlignH, roiMinW, roiMinH;
+  double rulerPitch;          // sensor pixels per tick at full resolution
+};
+
+// What the sensor reads out: the image size, where it lies on the sensor and how it is binned.
+struct Mode {
+  int width = 0, height = 0;
+  int offsetX = 0, offsetY = 0;  // region of interest origin, full-resolution pixels
+  double scaleX = 1, scaleY = 1; // image pixels per sensor pixel
+  bool sum = false;              // 2x2 summing: four times the signal
+  bool roi = false;
+  int preset = 0;                // preset index, or the preset count for a region of interest
+};
+
+// Sensor settings of one frame.
+struct Exposure {
+  Mode mode;
+  int format = CAMSDK_RAW_MONO8;
+  std::uint64_t exposure = 0;   // 100 ns units
+  float analogGain = 1.0f;
+  bool lensCovered = false;
+  std::uint32_t frameNumber = 0;
+  double timeSeconds = 0;       // start of the exposure, for flicker and motion
+};
+
+// One open camera device.
+class Device {
+ public:
+  virtual ~Device() = default;
+  virtual const ModelInfo& Model() const = 0;
+  // Exposes and reads one frame into `raw` (resized to width x height x bytes per sample).
+  // Returns false when the device is gone.
+  virtual bool Read(const Exposure& exposure, std::vector<std::uint8_t>& raw) = 0;
+  // Hot pixels seeded in the sensor, sensor coordinates (simulation only; empty elsewhere).
+  virtual std::vector<CamSdkPoint> SeededDefects() const { return {}; }
+  virtual bool SceneGeometry(const Mode&, CamSdkSceneGeometry*) const { return false; }
+};
+
+// The set of cameras a backend can list and open.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual std::vector<const ModelInfo*> List() = 0;
+  virtual std::unique_ptr<Device> Open(const ModelInfo& model) = 0;
+  virtual bool Present(const ModelInfo& model) = 0;
+};
+
+// The simulated backend (sim_device.cpp).
+Backend& SimBackend();
+// Models of the simulation, in list order.
+const std::vector<const ModelInfo*>& SimModels();
+const ModelInfo* FindSimModel(const std::string& key);
+// Presence control of the simulation (test hooks and Q7V_CAMSDK_MODELS).
+int SimSetModels(const std::string& keys);
+bool SimSetPresent(const std::string& key, bool present);
+void SimResetPresence();
+
+// Mode of a preset resolution or of a region of interest.
+Mode PresetMode(const ModelInfo& model, int preset);
+Mode RoiMode(const ModelInfo& model, int x, int y, int width, int height);
+
+}  // namespace camsdk

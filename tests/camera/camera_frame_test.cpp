@@ -1,0 +1,223 @@
+// The frame path with the simulated cameras in synchronous mode: normalisation, size gating,
+// the frame-ready notice, the layer panel, recording and the frame rate.
+#include <QCoreApplication>
+
+#include <atomic>
+#include <numeric>
+
+#include <opencv2/videoio.hpp>
+
+#include "tests/camera/camera_support.h"
+
+namespace {
+
+class FramePathTest : public CameraTest {
+ protected:
+  void SetUp() override {
+    CameraTest::SetUp();
+    camera->SetView(&view);
+    camera->SetLayerPanel(&panel);
+    panel.visible = false;
+    ASSERT_EQ(List(), 5);
+    mono = IndexOf("Q7V-UM130 0002");
+    ASSERT_EQ(Open(mono), 1);
+    handle = Handle(mono);
+    // The 640 x 512 preset, as the camera panel switches it.
+    ASSERT_EQ(camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW), 1);
+    ASSERT_TRUE(camera->AllocFrameBuffer(640, 512));
+  }
+  int Deliver(int n, int h = -1) { return CamSdkTestDeliverFrames(h < 0 ? handle : h, n); }
+  static void Events() { QCoreApplication::sendPostedEvents(); }
+  double MeanLevel() {
+    std::vector<std::uint8_t> px;
+    EXPECT_TRUE(camera->CopyFrame(&px, nullptr));
+    return px.empty() ? 0.0 : std::accumulate(px.begin(), px.end(), 0.0) / double(px.size());
+  }
+
+  FakeView view;
+  FakePanel panel;
+  int mono = -1, handle = -1;
+};
+
+TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
+  ASSERT_EQ(Deliver(1), 1);
+  const double plain = MeanLevel();
+  camera->SetFrameMode(2);
+  camera->SetBrightnessTarget(230);
+  Deliver(1);
+  const double bright = MeanLevel();
+  camera->SetBrightnessTarget(30);
+  Deliver(1);
+  const double dark = MeanLevel();
+  EXPECT_GT(bright, plain + 20);
+  EXPECT_LT(dark, plain - 20);
+  camera->SetFrameMode(1);
+  Deliver(1);
+  EXPECT_NEAR(MeanLevel(), plain, 3.0);
+
+  // A 12-bit frame is normalised as 12-bit samples, with the same outcome as an 8-bit one.
+  camera->SetFrameMode(2);
+  camera->SetBrightnessTarget(230);
+  ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
+  int format = 0;
+  CameraGetMediaType(handle, &format);
+  ASSERT_EQ(CamSdkRawBits(format), 12);
+  Deliver(1);
+  EXPECT_NEAR(MeanLevel(), bright, 12.0);
+}
+
+TEST_F(FramePathTest, OnlyFramesOfTheBufferSizeAreTakenAndEachNoticeShowsTheNewest) {
+  view.surface = QImage(320, 256, QImage::Format_RGB32);
+  ASSERT_TRUE(camera->AllocFrameBuffer(320, 256));
+  const std::uint32_t counted = camera->FrameStatistics().ReceivedFrames();
+  EXPECT_EQ(Deliver(3), 3);
+  EXPECT_EQ(camera->FrameSequence(), 0u);
+  EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), counted + 3);  // counted all the same
+  Events();
+  EXPECT_EQ(view.frameReady, 0);
+  EXPECT_DOUBLE_EQ(MeanLevel(), 0.0);
+
+  ASSERT_TRUE(camera->AllocFrameBuffer(640, 512));
+  EXPECT_EQ(Deliver(5), 5);
+  EXPECT_EQ(camera->FrameSequence(), 5u);
+  EXPECT_GT(MeanLevel(), 10.0);
+  // Five frames, one notice: the view draws once, and what it draws is the fifth frame.
+  Events();
+  EXPECT_EQ(view.frameReady, 1);
+  EXPECT_EQ(view.shownSequence, 5u);
+  Deliver(1);
+  Events();
+  EXPECT_EQ(view.frameReady, 2);
+
+  // A frame the ISP fails on is dropped; the next one comes through.
+  CamSdkTestInjectFailure("CamSdkISPInto", CAMSDK_STATUS_FAILED, 1);
+  Deliver(1);
+  EXPECT_EQ(camera->FrameSequence(), 6u);
+  Deliver(1);
+  EXPECT_EQ(camera->FrameSequence(), 7u);
+
+  // A notice still pending when the camera closes finds no frame and draws nothing.
+  Deliver(1);
+  EXPECT_EQ(camera->CloseCamera(mono), 1);
+  Events();
+  EXPECT_EQ(view.frameReady, 2);
+}
+
+TEST_F(FramePathTest, DrawingModeAndLayerPanelModes) {
+  // Library drawing: the frame goes to the library's display, not to the view.
+  camera->SetDrawMode(0);
+  Deliver(2);
+  Events();
+  std::uint64_t displayed = 0;
+  CamSdkTestGetDisplayCount(handle, &displayed);
+  EXPECT_EQ(displayed, 1u);
+  EXPECT_EQ(view.frameReady, 0);
+  camera->SetDrawMode(1);
+
+  struct Case {
+    bool visible;
+    int mode;
+    int shown;
+  } cases[] = {{false, 2, 0}, {true, 1, 0}, {true, 4, 0}, {true, 2, 1}, {true, 3, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    panel.visible = c.visible;
+    panel.mode = c.mode;
+    panel.shown = 0;
+    Deliver(1);
+    Events();
+    EXPECT_EQ(panel.shown, c.shown);
+    if (c.shown) {
+      EXPECT_EQ(panel.picture.size(), panel.size);
+    }
+  }
+}
+
+TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns) {
+  const int color = IndexOf("Q7V-UC500C 0001");
+  ASSERT_EQ(Open(color), 1);
+  const int other = Handle(color);
+  stVideoSetting vs;
+  camera->GetVideoSetting(&vs);
+  vs.folder = QString::fromStdString((Path() / "vid").string()).toStdU16String();
+  vs.spare = 9;
+  camera->SetVideoSetting(vs);
+
+  // A start the library refuses changes nothing and reports failure.
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_FILE_ERROR, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_FALSE(camera->IsRecording());
+  camera->GetVideoSetting(&vs);
+  EXPECT_FALSE(vs.recording);
+  EXPECT_EQ(vs.spare, 0);
+  EXPECT_TRUE(std::filesystem::is_directory(Path() / "vid"));  // created, one level
+
+  Deliver(2);  // before recording: not in the video
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  EXPECT_TRUE(camera->IsRecording());
+  Deliver(7);
+  Deliver(4, other);  // the other camera's frames are not the recording's
+  // Toggling through the other camera's index stops the recording where it runs.
+  CamSdkTestSetCallLog(true);
+  EXPECT_FALSE(camera->RecordVideo(color));
+  const auto log = CamSdkTestTakeCallLog();
+  EXPECT_NE(std::find(log.begin(), log.end(), "CameraStopRecordVideo(" + std::to_string(handle) + ") = 1"), log.end());
+  Deliver(3);
+
+  char name[1024] = {};
+  ASSERT_EQ(CamSdkGetRecordFileName(handle, name, sizeof name), 1);
+  EXPECT_EQ(std::string(name).rfind((Path() / "vid" / "Video_").string(), 0), 0u) << name;
+  cv::VideoCapture video(name);
+  ASSERT_TRUE(video.isOpened());
+  int frames = 0;
+  for (cv::Mat m; video.read(m);) {
+    EXPECT_EQ(m.cols * 10000 + m.rows, 640 * 10000 + 512);
+    ++frames;
+  }
+  EXPECT_EQ(frames, 7);
+
+  // Closing another camera leaves a recording running; closing the recording camera ends it.
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->CloseCamera(color), 1);
+  EXPECT_TRUE(camera->IsRecording());
+  EXPECT_EQ(camera->CloseCamera(mono), 1);
+  EXPECT_FALSE(camera->IsRecording());
+}
+
+TEST_F(FramePathTest, VideoFolderThatCannotBeCreatedFallsBackToTheWorkingFolder) {
+  stVideoSetting vs;
+  camera->GetVideoSetting(&vs);
+  vs.folder = QString::fromStdString((Path() / "no" / "such" / "folder").string()).toStdU16String();
+  camera->SetVideoSetting(vs);
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  camera->GetVideoSetting(&vs);
+  EXPECT_EQ(vs.folder, QString::fromStdString((Path() / "Video").string()).toStdU16String());
+  EXPECT_TRUE(camera->IsRecording());
+  Deliver(2);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+}
+
+std::atomic<std::int64_t> g_now{0};
+std::int64_t FakeCounter() { return g_now.load(); }
+
+TEST_F(FramePathTest, FrameRateFromTheInjectedClock) {
+  camera->SetPerformanceClock(&FakeCounter, 1000);  // milliseconds
+  camera->FrameStatistics().ResetFrameStatistics();
+  g_now = 5000;
+  // 20 frames per second: the first window only sets the mark.
+  for (int i = 0; i < 21; ++i) {
+    g_now += 50;
+    Deliver(1);
+  }
+  EXPECT_EQ(camera->FrameStatistics().FrameRate(), 0.0f);
+  g_now += 50;
+  Deliver(1);
+  EXPECT_NEAR(camera->FrameStatistics().FrameRate(), 21.0 / 1.05, 1e-4);
+  EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 22u);
+  // Changing the image size resets the statistics.
+  camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);
+  EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 0u);
+  EXPECT_EQ(camera->FrameStatistics().FrameRate(), 0.0f);
+}
+
+}  // namespace

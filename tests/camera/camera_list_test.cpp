@@ -1,0 +1,164 @@
+// The camera list and the open slots against the simulated cameras.
+#include <algorithm>
+
+#include "tests/camera/camera_support.h"
+
+namespace {
+
+bool Logged(const std::vector<std::string>& log, const std::string& prefix) {
+  return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+TEST_F(CameraTest, ListingFailureKeepsTheOldListAndLaterListingsCarryPlayingCamerasOnly) {
+  ASSERT_EQ(CamSdkTestSetModels("color,mono,single"), 3);
+  EXPECT_EQ(List(), 3);
+  const int mono = IndexOf("Q7V-UM130 0002"), single = IndexOf("Q7V-UC200S 0003");
+  ASSERT_EQ(mono * 10 + single, 12);
+  ASSERT_EQ(Open(mono), 1);
+  ASSERT_EQ(Open(single), 1);
+  const int singleHandle = Handle(single), monoHandle = Handle(mono);
+  CameraPause(monoHandle);
+  camera->SetCameraOpened(mono, CAMERA_PAUSED);
+
+  // A failed listing: *count 0, the library's result, the list as it was.
+  CamSdkTestInjectFailure("CameraGetDevList", CAMSDK_STATUS_TIMEOUT, 1);
+  std::vector<stCameraItem> items(kMaxCameraList);
+  int count = -1;
+  EXPECT_EQ(camera->EnumCameras(items.data(), &count), CAMSDK_STATUS_TIMEOUT);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(camera->GetCameraCount(), 3);
+  EXPECT_EQ(IndexOf("Q7V-UC200S 0003"), single);
+
+  // The colour camera goes away: the playing camera moves from index 2 to 1 with its handle,
+  // state, open block and open slot; the paused one is not carried over, and is closed rather
+  // than left open in the library where it could never be opened again.
+  ASSERT_EQ(CamSdkTestDetach("color"), 1);
+  EXPECT_EQ(List(), 2);
+  stCameraItem item;
+  ASSERT_TRUE(camera->GetCameraItem(0, &item));
+  EXPECT_STREQ(item.device.deviceName, "Q7V-UM130 0002");
+  EXPECT_EQ(item.state, CAMERA_CLOSED);
+  ASSERT_TRUE(camera->GetCameraItem(1, &item));
+  EXPECT_STREQ(item.device.deviceName, "Q7V-UC200S 0003");
+  EXPECT_EQ(item.handle, singleHandle);
+  EXPECT_EQ(item.state, CAMERA_PLAYING);
+  EXPECT_EQ(item.openParams[13], 1280);
+  EXPECT_GE(camera->FindOpenSlot(1), 0);
+  EXPECT_EQ(camera->FindOpenSlot(2), -1);
+  ASSERT_TRUE(camera->GetCameraItem(2, &item));
+  EXPECT_EQ(item.state, CAMERA_CLOSED);  // its old entry is no second open camera
+  EXPECT_EQ(camera->GetOpenedCount(), 1);
+  EXPECT_EQ(CameraPlay(monoHandle), CAMSDK_STATUS_INVALID_HANDLE);
+  EXPECT_EQ(Open(0), 1);
+  EXPECT_EQ(camera->GetOpenedCount(), 2);
+  // The moved camera closes through its new index.
+  EXPECT_EQ(camera->CloseCamera(1), 1);
+  EXPECT_EQ(camera->FindOpenSlot(1), -1);
+  EXPECT_GE(camera->FindOpenSlot(0), 0);
+}
+
+TEST_F(CameraTest, OpenSlotsIndicesAndClosing) {
+  ASSERT_EQ(List(), 5);
+  EXPECT_EQ(camera->GetOpenedCount(), 0);
+  EXPECT_EQ(camera->GetCurCameraItem(), -1);
+  int w = -5, h = -5;
+  EXPECT_EQ(camera->GetImageSize(0, &w, &h), CAMERA_NOT_OPENED);
+  EXPECT_EQ(w * 10 + h, -55);  // untouched
+  EXPECT_EQ(camera->GetImageSize(-1, &w, &h), CAMERA_NOT_OPENED);
+
+  // Bad indices are refused everywhere, before the library is called.
+  CamSdkTestSetCallLog(true);
+  stCameraItem item;
+  EXPECT_EQ(Open(-1), CAMERA_NO_SLOT);
+  EXPECT_EQ(Open(50), CAMERA_NO_SLOT);
+  EXPECT_EQ(camera->CloseCamera(50), CAMERA_NO_SLOT);
+  EXPECT_EQ(camera->GetImageSize(50, &w, &h), CAMERA_NO_SLOT);
+  EXPECT_FALSE(camera->GetCameraItem(50, &item));
+  EXPECT_FALSE(camera->GetCameraItem(-1, &item));
+  EXPECT_FALSE(camera->RecordVideo(77));
+  camera->SetCameraOpened(50, CAMERA_PLAYING);
+  camera->SetCurCamera(50);
+  EXPECT_EQ(camera->GetCurCameraItem(), -1);
+  EXPECT_FALSE(Logged(CamSdkTestTakeCallLog(), "CameraInit"));
+
+  // Four open; the fifth and a second open of an open entry are refused before CameraInit.
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Open(i), 1) << i;
+  EXPECT_EQ(camera->GetOpenedCount(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_GE(camera->FindOpenSlot(i), 0);
+  CamSdkTestTakeCallLog();
+  EXPECT_EQ(Open(4), CAMERA_NO_SLOT);
+  EXPECT_EQ(camera->CloseCamera(2), 1);
+  EXPECT_EQ(Open(1), CAMERA_NO_SLOT);
+  EXPECT_FALSE(Logged(CamSdkTestTakeCallLog(), "CameraInit"));
+  // The freed slot is found wherever it lies; the buffer takes the size of the camera opened.
+  EXPECT_EQ(Open(4), 1);
+  EXPECT_GE(camera->FindOpenSlot(4), 0);
+  EXPECT_EQ(camera->FindOpenSlot(2), -1);
+  EXPECT_EQ(camera->GetImageSize(4, &w, &h), 1);
+  BITMAPINFOHEADER f;
+  camera->GetFrameFormat(&f);
+  EXPECT_EQ(f, MakeFrameFormat(w, h));
+  EXPECT_EQ(w * 10000 + h, 5472 * 10000 + 3648);
+
+  // The library's own refusal comes back unchanged and counts nothing.
+  CamSdkTestInjectFailure("CameraInit", CAMSDK_STATUS_NO_DEVICE, 1);
+  ASSERT_EQ(camera->CloseCamera(4), 1);
+  EXPECT_EQ(Open(4), CAMSDK_STATUS_NO_DEVICE);
+  EXPECT_EQ(camera->GetOpenedCount(), 3);
+
+  // Closing a closed camera changes nothing and calls nothing.
+  CamSdkTestTakeCallLog();
+  EXPECT_EQ(camera->CloseCamera(4), 1);
+  EXPECT_TRUE(CamSdkTestTakeCallLog().empty());
+
+  // Closing the last camera frees the frame buffer.
+  camera->SetCurCamera(3);
+  EXPECT_EQ(camera->CloseCamera(0), 1);
+  EXPECT_EQ(camera->CloseCamera(1), 1);
+  EXPECT_TRUE(camera->GetFrameBuffer(nullptr));
+  EXPECT_EQ(camera->CloseCamera(3), 1);
+  EXPECT_EQ(camera->GetOpenedCount(), 0);
+  EXPECT_FALSE(camera->GetFrameBuffer(nullptr));
+  EXPECT_EQ(camera->GetCurCameraItem(), -1);
+  camera->GetFrameFormat(&f);
+  EXPECT_EQ(f, BITMAPINFOHEADER{});
+}
+
+TEST_F(CameraTest, StopAllCamerasRunsStopPerOpenCameraAndEmptiesTheMeasurements) {
+  FakeView view;
+  FakeLayerEditor editor;
+  FakeMainFrame frame(&raw);
+  camera->SetView(&view);
+  camera->SetLayerEditor(&editor);
+  camera->SetMainFrame(&frame);
+  ASSERT_EQ(List(), 5);
+  ASSERT_EQ(Open(1), 1);
+  ASSERT_EQ(Open(3), 1);
+  view.AddLine({10, 10}, {100, 100});
+  view.mm.AddRemark(5, 5, u"note", 20, 0xFF);
+  ASSERT_EQ(view.mm.GetMeasureCount(), 1);
+  camera->StopAllCameras();
+  EXPECT_EQ(frame.stops, 2);
+  EXPECT_EQ(camera->GetOpenedCount(), 0);
+  EXPECT_EQ(view.mm.GetMeasureCount(), 0);
+  EXPECT_EQ(view.mm.GetRemarkCount(), 0);
+  EXPECT_EQ(editor.clears, 1);
+
+  // Without a main frame the camera object closes the cameras itself.
+  camera->SetMainFrame(nullptr);
+  ASSERT_EQ(Open(2), 1);
+  camera->StopAllCameras();
+  EXPECT_EQ(camera->GetOpenedCount(), 0);
+}
+
+TEST_F(CameraTest, DestroyingTheCameraObjectClosesItsCameras) {
+  ASSERT_EQ(List(), 5);
+  ASSERT_EQ(Open(0), 1);
+  const int handle = Handle(0);
+  EXPECT_EQ(CCameraProcess::Instance(), raw);
+  camera.reset();
+  EXPECT_EQ(CCameraProcess::Instance(), nullptr);
+  EXPECT_EQ(CameraPlay(handle), CAMSDK_STATUS_INVALID_HANDLE);
+}
+
+}  // namespace

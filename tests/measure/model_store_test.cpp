@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "model_test_util.h"
+
+using namespace model_test;
+
+namespace {
+
+struct FakeCapture : IMouseCapture {
+  int captures = 0, releases = 0;
+  void SetCapture() override { ++captures; }
+  void ReleaseCapture() override { ++releases; }
+};
+
+// Three lines R0, R1, R2 told apart by their first x: 0, 100, 200.
+void AddThree(CMeasureManager& m) {
+  for (int k = 0; k < 3; ++k) AddShape(m, MK_LINE, {{k * 100, 0}, {k * 100 + 3, 4}});
+}
+
+std::vector<int> FirstXs(const CMeasureManager& m) {
+  std::vector<int> xs;
+  for (int i = 0; i < m.GetMeasureCount(); ++i) xs.push_back(m.m_arrMeasure[std::size_t(i)].m_arrPoint[0].x);
+  return xs;
+}
+
+}  // namespace
+
+TEST(MeasureStore, DeleteCopyMoveAtTheirEdges) {
+  CMeasureManager m;
+  AddThree(m);
+  m.m_nSelMeasure = 2;
+  m.m_nHoverMeasure = 1;
+  ASSERT_EQ(m.DeleteMeasure(0), 1);
+  EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200}));
+  EXPECT_EQ(m.m_arrMeasure.size(), std::size_t(kMeasureSlots));
+  EXPECT_EQ(m.GetMeasureKind(kMeasureSlots - 1), -1);
+  EXPECT_EQ(m.m_nSelMeasure, 1);  // still on R2
+  EXPECT_EQ(m.m_nHoverMeasure, 0);  // still on R1
+  EXPECT_EQ(m.DeleteMeasure(2), 0);  // past the count
+  m.m_nMouseState = MS_CREATING;
+  m.m_bInProgress = true;
+  EXPECT_EQ(m.DeleteMeasure(0), 0);
+  m.CopyMeasure(0, nullptr);
+  m.MoveMeasure(1, 0);
+  EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200}));  // nothing while a shape is built
+  m.m_nMouseState = MS_IDLE;
+  m.m_bInProgress = false;
+
+  AddShape(m, MK_LINE, {{300, 0}, {303, 4}});
+  WString text;
+  m.m_nSelMeasure = 2;
+  m.CopyMeasure(1, &text);
+  EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200, 210, 300}));
+  EXPECT_EQ(text, u"L: 5.000 px");
+  EXPECT_EQ(m.m_arrMeasure[2].m_rcBound, (RECT{200, 0, 223, 24}));
+  EXPECT_EQ(m.m_nSelMeasure, 3);  // follows R3
+  m.CopyMeasure(4, &text);
+
+  m.MoveMeasure(3, 0);
+  EXPECT_EQ(FirstXs(m), (std::vector<int>{300, 100, 200, 210}));
+  EXPECT_EQ(m.m_nSelMeasure, 0);
+  m.MoveMeasure(0, 4);
+  EXPECT_EQ(m.m_nSelMeasure, 0);
+
+  CMeasureManager full;
+  full.m_nMeasureCount = kMeasureSlots;
+  full.CopyMeasure(0, &text);  // no free slot
+  EXPECT_EQ(full.GetMeasureCount(), kMeasureSlots);
+  EXPECT_EQ(full.m_arrMeasure.size(), std::size_t(kMeasureSlots));
+}
+
+TEST(MeasureStore, SelectStyleNudge) {
+  CMeasureManager m;
+  AddThree(m);
+  MEASUREBASE out;
+  m.SelectMeasure(2, &out);
+  EXPECT_EQ(out.m_arrPoint[0].x, 200);
+  m.SelectMeasure(-1, &out);
+  EXPECT_EQ(m.m_nSelMeasure, -1);
+  m.SetSelectedMeasureStyle(0x00FF00, 3, 0xFF0000, 1, 1, 0x111111, 5, 6);  // defaults only
+  EXPECT_EQ(m.m_nDefaultFontHeight, 20);
+  m.SelectMeasure(0, &out);
+  m.SetSelectedMeasureStyle(0x00FF00, 3, 0xFF0000, 1, 1, 0x111111, 5, 6);
+  EXPECT_EQ(m.m_arrMeasure[0].m_nFontHeight, 20);
+
+  m.NudgeSelection(0, 3);
+  EXPECT_EQ(m.m_arrMeasure[0].m_arrPoint[1], (POINT{3, 5}));
+  EXPECT_EQ(m.m_arrMeasure[0].m_rcBound, (RECT{-10, -9, 13, 15}));
+  m.NudgeSelection(kMeasureSlots, 0);  // no current remark: nothing
+  stRemark& arrow = m.m_arrRemark[0];
+  arrow.m_nKind = MK_ARROW;
+  arrow.m_pt1 = {10, 10};
+  arrow.m_pt2 = {20, 30};
+  arrow.m_rcHit = {0, 0, 30, 40};
+  m.m_nRemarkCount = 1;
+  m.m_nCurRemark = 0;
+  m.NudgeSelection(-1, 3);
+  EXPECT_EQ(arrow.m_pt2, (POINT{20, 31}));
+  EXPECT_EQ(arrow.m_ptText, (POINT{-1, 0}));
+  EXPECT_EQ(arrow.m_rcHit, (RECT{0, 1, 30, 41}));
+}
+
+TEST(MeasureStore, Remarks) {
+  CMeasureManager m;
+  m.m_arrRemark[0].m_nKind = MK_ARROW;
+  m.m_nRemarkCount = 1;
+  m.RemoveAllRemarks();
+  EXPECT_EQ(m.GetRemarkCount(), 0);
+  m.AddRemark(5, 6, u"note", 30, 0xFF);  // into the slot that held the arrow
+  EXPECT_EQ(m.m_arrRemark[0].m_nKind, MK_TEXT);
+  EXPECT_EQ(m.m_nCurRemark, 0);
+  m.AddRemark(7, 8, WString(700, u'x'), 30, 0xFF);
+  EXPECT_EQ(Text(m.m_arrRemark[1].m_szText).size(), 499u);
+  m.m_nCurRemark = 0;
+  m.DeleteSelectedRemark();
+  EXPECT_EQ(m.GetRemarkCount(), 1);
+  EXPECT_EQ(m.m_arrRemark[0].m_ptText, (POINT{7, 8}));
+  EXPECT_EQ(m.m_arrRemark[kMeasureSlots - 1].m_nKind, MK_NONE);
+  m.m_nRemarkCount = kMeasureSlots;
+  m.AddRemark(0, 0, u"one too many", 20, 0);
+  EXPECT_EQ(m.GetRemarkCount(), kMeasureSlots);
+}
+
+TEST(MeasureStore, ResetEndsWorkInProgressAndKeepsRemarks) {
+  FakeCapture cap;
+  {
+    CMeasureManager m;
+    m.SetNotifyTarget(&cap, nullptr);
+    for (int k = 0; k < 5; ++k) AddShape(m, MK_RECT, {{k, k}, {k + 10, k + 10}});
+    m.AddRemark(1, 1, u"keep", 20, 0);
+    ScaleDisplayBlock bar;
+    bar.enable = 1;
+    m.SetScale(0.5f, u"mm", bar);
+    ASSERT_EQ(m.OnMeasureLButtonDown(10, 10, MK_LINE, 1), 2);  // a line being built
+    m.ResetMeasurements();
+    EXPECT_EQ(m.GetMeasureCount(), 0);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(m.GetMeasureKind(k), -1);
+    EXPECT_EQ(m.m_dScale, 1.0);
+    EXPECT_EQ(m.m_strUnit, u"px");
+    EXPECT_EQ(m.m_ScaleDisplay.enable, 1);
+    EXPECT_EQ(m.GetRemarkCount(), 1);
+    EXPECT_FALSE(m.m_bInProgress);
+    EXPECT_EQ(m.m_nCreating, -1);
+    EXPECT_EQ(cap.releases, cap.captures);
+
+    ASSERT_EQ(m.OnMeasureLButtonDown(10, 10, MK_ARROW, 1), 2);  // an arrow being built
+    m.RemoveAllRemarks();
+    EXPECT_FALSE(m.m_bInProgress);
+    EXPECT_EQ(cap.releases, cap.captures);
+    AddShape(m, MK_LINE, {{0, 0}, {1, 1}});
+  }  // destroyed with records in use
+  EXPECT_EQ(cap.releases, cap.captures);
+}

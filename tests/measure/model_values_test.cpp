@@ -1,0 +1,133 @@
+#include <clocale>
+
+#include <gtest/gtest.h>
+
+#include "model_test_util.h"
+
+using namespace model_test;
+
+TEST(MeasureGeometry, TruncationAndGuardsDecideThePoints) {
+  CMeasureManager m;
+  EXPECT_EQ(m.PerpendicularFoot({40, 70}, {0, 10}, {100, 10}), (POINT{40, 10}));
+  EXPECT_EQ(m.PerpendicularFoot({40, 70}, {100, 0}, {100, 50}), (POINT{99, 70}));  // not 100
+  EXPECT_EQ(m.LineIntersection({0, 0}, {10, 0}, {5, -5}, {5, 5}), (POINT{4, 0}));  // not 5
+  EXPECT_GT(m.LineIntersection({0, 0}, {10, 0}, {0, 5}, {10, 5}).x, 100000);  // parallel: far away
+  EXPECT_EQ(m.CircleCentreFrom3Points({0, 0}, {2, 0}, {0, 2}), (POINT{1, 1}));
+  EXPECT_EQ(m.CircleCentreFrom3Points({0, 0}, {5, 5}, {9, 9}), (POINT{0, 0}));
+  // Products beyond 32 bits stay exact.
+  EXPECT_EQ(m.CircleCentreFrom3Points({1000000, 0}, {3000000, 0}, {2000000, 1000000}), (POINT{2000000, 0}));
+  EXPECT_FLOAT_EQ(float(m.AngleAtVertex({10, 0}, {0, 0}, {0, 10})), 90.0f);
+  EXPECT_EQ(m.AngleAtVertex({0, 0}, {0, 0}, {10, 0}), 0.0);  // zero-length arm: no NaN
+  EXPECT_EQ(m.EquilateralThirdPoint({0, 0}, {100, 0}), (POINT{50, 86}));
+  EXPECT_EQ(m.EquilateralThirdPoint({7, 7}, {7, 7}), (POINT{7, 7}));
+  EXPECT_NEAR(m.ArcSweepAngle({10, 0}, {-10, 0}, {0, -10}, {0, 0}), 180.0, 1e-4);
+  EXPECT_NEAR(m.ArcSweepAngle({10, 0}, {-10, 0}, {0, 10}, {0, 0}), -180.0, 1e-4);
+
+  const int i = AddShape(m, MK_LINE, {{5, 5}, {20, 8}});
+  EXPECT_EQ(m.m_arrMeasure[0].m_rcBound, (RECT{-5, -5, 30, 18}));
+  POINT tl, br;
+  m.m_arrMeasure[std::size_t(i)].m_nPointCount = 3;  // claims more points than it holds
+  EXPECT_FALSE(m.GetMeasureBounds(i, &tl, &br));
+  EXPECT_FALSE(m.GetMeasureBounds(kMeasureSlots, &tl, &br));
+}
+
+namespace {
+
+struct AllKinds {
+  CMeasureManager m;
+  AllKinds() {
+    AddShape(m, MK_POINT, {{1, 1}, {2, 2}, {3, 3}});
+    AddShape(m, MK_LINE, {{0, 0}, {3, 4}});
+    AddShape(m, MK_PARALLEL, {{0, 0}, {3, 4}});
+    AddShape(m, MK_FOLDLINE, {{0, 0}, {3, 4}, {3, 14}});
+    AddShape(m, MK_ANGLE, {{10, 0}, {0, 0}, {0, 10}});
+    AddShape(m, MK_LINE2LINE, {{0, 0}, {100, 0}, {0, 50}, {100, 50}});
+    AddShape(m, MK_RECT, {{10, 10}, {110, 60}});
+    AddShape(m, MK_ROUNDRECT, {{10, 10}, {110, 60}});
+    AddShape(m, MK_ELLIPSE, {{10, 10}, {110, 60}});
+    AddShape(m, MK_ARC3, {{100, 0}, {0, -100}, {71, -71}, {0, 0}});
+    AddShape(m, MK_CIRCLE2, {{0, 0}, {20, 0}, {10, 0}});
+    AddShape(m, MK_CIRCLE3, {{10, 0}, {0, 10}, {-10, 0}, {0, 0}});
+    AddShape(m, MK_POLYGON, {{0, 0}, {10, 0}, {10, 10}});
+    AddShape(m, MK_POINT2LINE, {{40, 70}, {0, 10}, {100, 10}});
+    AddShape(m, MK_CIRCLE2LINE, {{0, 0}, {0, 0}, {0, 0}, {100, 0}, {100, 50}, {40, 70}});
+    AddShape(m, MK_CIRCLE2CIRCLE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {30, 40}});
+  }
+  WString T(int i) const { return Text(m.m_arrMeasure[std::size_t(i)].m_szResult); }
+  void ExpectTexts() const {
+    const char16_t* want[] = {
+        u"Total: 3", u"L: 5.000 px", u"L: 5.000 px", u"L: 15.000 px", u"\u2220\uFF1A90.000\u00B0",
+        u"\u2220\uFF1A0.000\u00B0 L: 50.000 px", u"(cx:100.000, cy:50.000) S: 5000.000 px\u00B2",
+        u"(cx:100.000, cy:50.000) S: 2853.982 px\u00B2", u"(rx:50.000, ry:25.000) S: 3926.991 px\u00B2",
+        u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px", u"(r:10.000) S: 314.159 px\u00B2",
+        u"(r:10.000) S: 314.159 px\u00B2", u"S: 50.000 px\u00B2", u"L: 60.000 px",
+        u"L: 59.000 px",  // the foot on the vertical line truncates to x = 99
+        u"L: 50.000 px"};
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(T(i), want[i]) << "slot " << i;
+  }
+};
+
+}  // namespace
+
+TEST(MeasureValues, ResultTextsOfEveryKindAndScaleChanges) {
+  AllKinds k;
+  k.ExpectTexts();
+  MeasureValues v;
+  ASSERT_TRUE(k.m.CalcMeasureValues(8, &v));
+  EXPECT_NEAR(v.P, 257.0796, 1e-4);
+  ASSERT_TRUE(k.m.CalcMeasureValues(12, &v));
+  EXPECT_EQ(v.P, 0.0);
+  EXPECT_EQ(k.T(AddShape(k.m, MK_POLYGON, {{10, 10}, {10, 0}, {0, 0}})), u"S: 50.000 px\u00B2");  // other way
+
+  k.m.SetScale(0.5f, u"mm", ScaleDisplayBlock{});
+  EXPECT_EQ(k.T(1), u"L: 2.500 mm");
+  EXPECT_EQ(k.T(4), u"\u2220\uFF1A90.000\u00B0");
+  EXPECT_EQ(k.T(7), u"(cx:50.000, cy:25.000) S: 713.495 mm\u00B2");  // 1250 - 0.25 x 2146.018...
+  float f = 0;
+  k.m.SetScale(0.1f, u"um", ScaleDisplayBlock{});
+  k.m.GetScale(&f, nullptr, nullptr);
+  EXPECT_EQ(f, 0.1f);
+  EXPECT_EQ(k.m.m_dScale, double(0.1f));
+
+  // Too few points for the kind: refused. A long unit is cut to the buffer.
+  k.m.m_arrMeasure[2].m_arrPoint.resize(0);
+  k.m.m_arrMeasure[5].m_arrPoint.resize(3);
+  EXPECT_FALSE(k.m.CalcMeasureValues(5, &v));
+  k.m.SetScale(1.0f, WString(600, u'u'), ScaleDisplayBlock{});
+  EXPECT_EQ(k.T(1).size(), 499u);
+  EXPECT_EQ(k.T(2), u"L: 0.000 " + WString(490, u'u'));
+}
+
+TEST(MeasureValues, TextsKeepTheDecimalPointUnderAGermanLocale) {
+  const std::string old = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+  AllKinds k;
+  k.ExpectTexts();
+  std::setlocale(LC_ALL, old.c_str());
+}
+
+TEST(MeasureValues, ReportLines) {
+  AllKinds k;
+  static char16_t buf[kReportLineLen];
+  auto line = [&](bool word, int i, const char16_t* label) {
+    buf[0] = u'#', buf[1] = 0;
+    word ? k.m.GetWordReportLine(i, label, buf) : k.m.GetExcelReportLine(i, label, buf);
+    return WString(buf);
+  };
+  EXPECT_EQ(line(true, 0, u"Point"), u"[0]Point\uFF0CTotal\uFF1A3");
+  EXPECT_EQ(line(true, 1, u"Line"), u"[1]Line\uFF0CpA(0,0)\u3001pB(3,4)\uFF0CL\uFF1A5.000px");
+  EXPECT_EQ(line(false, 4, u"x"), u"pO(0,0)\u3001pA(10,0)\u3001pB(0,10)\uFF0C\u2220\uFF1A90.000\u00B0");
+  EXPECT_EQ(line(false, 5, u"x"), u"L: 50.000px\uFF0C \u2220\uFF1A0.000\u00B0");
+  EXPECT_EQ(line(true, 6, u"Rectangle"), u"[6]Rectangle\uFF0CpA(10,10)\u3001pB(110,10)\u3001pC(10,60)\u3001"
+                                         u"pD(110,60)\uFF0CC: 300.000px\uFF0CS: 5000.000px\u00B2");
+  EXPECT_EQ(line(false, 9, u"x"), u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px");
+  EXPECT_EQ(line(false, 11, u"x"),
+            u"pO(0,0)\u3001pA(10,0)\u3001pB(0,10)\u3001pC(-10,0)\uFF0CC: 62.832px\uFF0CS: 314.159px\u00B2");
+  EXPECT_EQ(line(false, 12, u"x"), u"C: 34.142px\uFF0CS: 50.000px\u00B2");  // closed perimeter printed
+  EXPECT_EQ(line(true, 16, u"x"), u"#");  // index = count: nothing written
+  char16_t small[8] = {};
+  small[7] = u'!';
+  k.m.GetWordReportLine(1, u"Line", small, 7);
+  EXPECT_EQ(WString(small), u"[1]Lin");
+  EXPECT_EQ(small[7], u'!');
+}
