@@ -57,9 +57,7 @@ void CCameraProcess::DrawImage(QPainter& painter, const std::uint8_t* pixels, co
   if (destWidth == w && destHeight == h) {
     BgrBottomUpToRgb32(pixels, w, h, surface);
   } else {
-    const cv::Mat src(h, w, CV_8UC3, const_cast<std::uint8_t*>(pixels));
-    cv::resize(src, scaled_->scaled, cv::Size(destWidth, destHeight), 0, 0, cv::INTER_AREA);
-    BgrBottomUpToRgb32(scaled_->scaled.data, destWidth, destHeight, surface);
+    scaled_->scaler.Scale(pixels, w, h, surface);
   }
   painter.save();
   painter.drawImage(QPoint(0, 0), surface);
@@ -116,7 +114,7 @@ void CCameraProcess::GetVisibleRect(POINT* start, POINT* end) const {
     imgW = format_.biWidth;
     imgH = format_.biHeight;
   } else {
-    const_cast<CCameraProcess*>(this)->GetImageSize(curCamera_, &imgW, &imgH);
+    GetImageSize(curCamera_, &imgW, &imgH);
   }
   // An empty window maps nothing.
   auto scale = [](std::int64_t value, std::int64_t image, std::int64_t window) {

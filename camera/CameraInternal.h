@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "camera/AreaScale.h"
 #include "platform/text.h"
 
 class CCameraProcess;
@@ -19,8 +20,8 @@ void UnregisterInstance(CCameraProcess* camera);
 
 // Reused surfaces of the frame display, so that a playing camera allocates nothing per frame.
 struct ScaledCache {
-  cv::Mat scaled;   // the frame scaled to the window, 24-bit, bottom-up
-  QImage surface;   // the same as RGB32, top-down
+  CAreaScaler scaler;
+  QImage surface;   // the frame scaled to the window, RGB32
   cv::Mat overview;
 };
 

@@ -156,7 +156,7 @@ void CCameraProcess::StopAllCameras() {
   if (editor_) editor_->ClearLayers();
 }
 
-int CCameraProcess::GetImageSize(int index, int* width, int* height) {
+int CCameraProcess::GetImageSize(int index, int* width, int* height) const {
   if (index >= kMaxCameraList) return CAMERA_NO_SLOT;
   if (index < 0 || cameras_[index].state == CAMERA_CLOSED) return CAMERA_NOT_OPENED;
   int x = 0, y = 0, w = 0, h = 0;

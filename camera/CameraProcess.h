@@ -18,7 +18,8 @@
 // draws. Drawing, capture and every access to the measurement engine happen on the
 // user-interface thread, which reads the buffer under the same lock. While a camera streams,
 // the pixels move between two buffers: hold LockFrameBuffer() across GetFrameBuffer and every
-// use of the pointer.
+// use of the pointer, and never close a camera while holding it (closing waits for the camera
+// thread, which may be waiting for the lock).
 #include <QImage>
 #include <QPainter>
 
@@ -71,7 +72,7 @@ class CCameraProcess {
   int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
   int CloseCamera(int index);
   void StopAllCameras();
-  int GetImageSize(int index, int* width, int* height);
+  int GetImageSize(int index, int* width, int* height) const;
   int SetImageSizeSel(int handle, int selection, int which);
   int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
   int FindOpenSlot(int index) const;

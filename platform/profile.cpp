@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -21,6 +26,13 @@
 
 namespace {
 
+template <class C>
+using View = std::basic_string_view<C>;
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+// Offsets are 32-bit: no text buffer, file or line may reach this many units.
+constexpr std::size_t kMaxUnits = 0x7FFFFFF0u;
+
 // ---- ANSI code page -------------------------------------------------------------------------
 
 enum class CodePage { Cp1252, Latin1, Named };
@@ -28,6 +40,7 @@ enum class CodePage { Cp1252, Latin1, Named };
 struct AnsiSetting {
   CodePage kind = CodePage::Cp1252;
   std::string name;
+  bool asciiSafe = true;  // ASCII text is the same bytes in this code page
 };
 
 std::mutex g_cpMutex;
@@ -62,6 +75,75 @@ std::string EncodeNamed(const std::string& name, WStringView text) {
     for (char& c : out)
       if (c == '\x1A') c = '?';
   return out;
+}
+
+// ---- bulk character work --------------------------------------------------------------------
+
+bool AllAscii(const char* p, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  while (i + 64 <= n) {
+    __m128i acc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16)));
+    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32)));
+    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48)));
+    if (_mm_movemask_epi8(acc)) return false;
+    i += 64;
+  }
+#endif
+  unsigned char acc = 0;
+  for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+  return acc < 0x80;
+}
+
+template <class C>
+bool AllAscii(View<C> s) {
+  if constexpr (sizeof(C) == 1) {
+    return AllAscii(s.data(), s.size());
+  } else {
+    char16_t acc = 0;
+    for (char16_t c : s) acc |= c;
+    return acc < 0x80;
+  }
+}
+
+// ASCII widened unit by unit.
+void Widen(const char* src, std::size_t n, char16_t* dst) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) dst[i] = char16_t(static_cast<unsigned char>(src[i]));
+}
+
+// ASCII units narrowed (callers checked that every unit is below 0x80).
+void Narrow(const char16_t* src, std::size_t n, char* dst) {
+  for (std::size_t i = 0; i < n; ++i) dst[i] = char(src[i]);
+}
+
+// First c in [p, p + n), or nullptr.
+inline const char* Find(const char* p, std::size_t n, char c) {
+  return n ? static_cast<const char*>(std::memchr(p, c, n)) : nullptr;
+}
+
+inline const char16_t* Find(const char16_t* p, std::size_t n, char16_t c) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi16(short(c));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const int m = _mm_movemask_epi8(_mm_cmpeq_epi16(v, needle));
+    if (m) return p + i + (std::countr_zero(unsigned(m)) >> 1);
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == c) return p + i;
+  return nullptr;
 }
 
 // Copies the run of ASCII units from text[i] on; returns where it stopped.
@@ -99,86 +181,7 @@ void AppendSingleByte(std::string& out, WStringView text, CodePage kind) {
   out.resize(o);
 }
 
-// ---- text helpers ---------------------------------------------------------------------------
-
-// Names compare as the platform does: each UTF-16 unit upper-cased on its own.
-inline char16_t Fold(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
-  const char32_t u = QChar::toUpper(char32_t(c));
-  return u <= 0xFFFF ? char16_t(u) : c;
-}
-
-bool EqualNoCase(WStringView a, WStringView b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
-  return true;
-}
-
-
-// Hash of the folded key. Keys that differ only in a trailing number ("Layer12Point0",
-// "Layer12Point1", ...) are written and read in runs; runs of 64 numbers hash to neighbouring
-// slots, so that a run costs one cache miss instead of one per key.
-std::uint32_t KeyHash(WStringView key, std::uint32_t section) {
-  std::size_t stem = key.size();
-  std::uint32_t number = 0;
-  while (stem > 0 && key.size() - stem < 9 && key[stem - 1] >= u'0' && key[stem - 1] <= u'9') --stem;
-  for (std::size_t i = stem; i < key.size(); ++i) number = number * 10 + (key[i] - u'0');
-
-  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  std::uint64_t h = ((std::uint64_t(section) << 32 | stem) ^ (std::uint64_t(number >> 6) << 40)) * kMul;
-  std::size_t i = 0;
-  for (; i + 4 <= stem; i += 4) {
-    std::uint64_t w;
-    std::memcpy(&w, key.data() + i, 8);
-    if (!(w & 0xFF80FF80FF80FF80ull)) {
-      // four ASCII units: lanes holding 'a'..'z' lose 0x20
-      const std::uint64_t ge_a = w + 0x001F001F001F001Full;  // bit 7 set from 'a' (0x61) on
-      const std::uint64_t gt_z = w + 0x0005000500050005ull;  // bit 7 set above 'z' (0x7A)
-      w -= ((ge_a & ~gt_z) & 0x0080008000800080ull) >> 2;
-    } else {
-      w = std::uint64_t(Fold(key[i])) | std::uint64_t(Fold(key[i + 1])) << 16 |
-          std::uint64_t(Fold(key[i + 2])) << 32 | std::uint64_t(Fold(key[i + 3])) << 48;
-    }
-    h = (h ^ w) * kMul;
-  }
-  std::uint64_t w = std::uint64_t(key.size() - stem) << 60;
-  for (int shift = 0; i < stem; ++i, shift += 16) w |= std::uint64_t(Fold(key[i])) << shift;
-  h = (h ^ w) * kMul;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return std::uint32_t(h ^ (h >> 32)) + (number & 63);
-}
-
-// Section names: looked up without folding a copy of the name.
-struct NoCaseHash {
-  using is_transparent = void;
-  std::size_t operator()(WStringView s) const { return KeyHash(s, 0); }
-};
-struct NoCaseEqual {
-  using is_transparent = void;
-  bool operator()(WStringView a, WStringView b) const { return EqualNoCase(a, b); }
-};
-
-inline bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
-
-WStringView Trim(WStringView s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-WStringView Unquote(WStringView v) {
-  if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
-    return v.substr(1, v.size() - 2);
-  return v;
-}
-
-bool HasLineBreak(WStringView s) {
-  for (char16_t c : s)
-    if (c == u'\n' || c == u'\r') return true;
-  return false;
-}
+// ---- struct encoding ------------------------------------------------------------------------
 
 constexpr int HexDigit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -187,337 +190,1131 @@ constexpr int HexDigit(char16_t c) {
   return -1;
 }
 
-constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr auto kHexPair = [] {
+  std::array<std::array<char, 2>, 256> t{};
+  constexpr char digits[] = "0123456789ABCDEF";
+  for (int b = 0; b < 256; ++b) t[std::size_t(b)] = {digits[b >> 4], digits[b & 15]};
+  return t;
+}();
+
+constexpr auto kNibble = [] {
+  std::array<std::int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) t[std::size_t(c)] = std::int8_t(HexDigit(char16_t(c)));
+  return t;
+}();
+
+// Writes the 2 * n + 2 digits of the struct encoding of data (checksum last) to out.
+template <class C>
+void HexEncode(const std::uint8_t* data, std::size_t n, C* out) {
+  std::size_t i = 0;
+  std::uint32_t sum = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi8(0x0F);
+  const __m128i nine = _mm_set1_epi8(9), seven = _mm_set1_epi8(7), zeroChar = _mm_set1_epi8('0');
+  auto ascii = [&](__m128i nib) {  // 0..15 -> '0'..'9', 'A'..'F'
+    return _mm_add_epi8(_mm_add_epi8(nib, zeroChar), _mm_and_si128(_mm_cmpgt_epi8(nib, nine), seven));
+  };
+  __m128i acc = zero;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
+    const __m128i hi = _mm_and_si128(_mm_srli_epi16(b, 4), low), lo = _mm_and_si128(b, low);
+    const __m128i a = ascii(_mm_unpacklo_epi8(hi, lo)), c = ascii(_mm_unpackhi_epi8(hi, lo));
+    C* o = out + 2 * i;
+    if constexpr (sizeof(C) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), c);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpacklo_epi8(c, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm_unpackhi_epi8(c, zero));
+    }
+  }
+  sum = std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
+#endif
+  for (; i < n; ++i) {
+    sum += data[i];
+    out[2 * i] = C(kHexPair[data[i]][0]);
+    out[2 * i + 1] = C(kHexPair[data[i]][1]);
+  }
+  out[2 * n] = C(kHexPair[sum & 0xFF][0]);
+  out[2 * n + 1] = C(kHexPair[sum & 0xFF][1]);
+}
+
+// Decodes the 2 * n hex digits at in into out (when out is not null) and adds the bytes to sum;
+// false when any of them is not a hex digit.
+template <class C>
+bool HexDecode(const C* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum) {
+  std::size_t i = 0;
+  bool ok = true;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5), ten = _mm_set1_epi8(10);
+  const __m128i zeroChar = _mm_set1_epi8('0'), lowerA = _mm_set1_epi8('a'), caseBit = _mm_set1_epi8(0x20);
+  const __m128i lowByte = _mm_set1_epi16(0x00FF);
+  auto load = [&](const C* p) {  // 16 characters as bytes; units beyond 0xFF become non-digits
+    if constexpr (sizeof(C) == 1) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else {
+      return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)));
+    }
+  };
+  __m128i valid = _mm_cmpeq_epi8(zero, zero), acc = zero;
+  auto nibbles = [&](__m128i v) {
+    const __m128i d = _mm_sub_epi8(v, zeroChar);
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d);
+    const __m128i l = _mm_sub_epi8(_mm_or_si128(v, caseBit), lowerA);
+    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(l, five), l);
+    valid = _mm_and_si128(valid, _mm_or_si128(isDigit, isLetter));
+    return _mm_or_si128(_mm_and_si128(isDigit, d), _mm_and_si128(isLetter, _mm_add_epi8(l, ten)));
+  };
+  auto pairs = [&](__m128i nib) {  // 8 bytes in 16-bit lanes: high nibble first
+    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nib, lowByte), 4), _mm_srli_epi16(nib, 8));
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i bytes = _mm_packus_epi16(pairs(nibbles(load(in + 2 * i))), pairs(nibbles(load(in + 2 * i + 16))));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(bytes, zero));
+    if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+  }
+  ok = _mm_movemask_epi8(valid) == 0xFFFF;
+  sum += std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
+#endif
+  for (; i < n; ++i) {
+    const char16_t hi = char16_t(in[2 * i]), lo = char16_t(in[2 * i + 1]);
+    const int h = hi < 256 ? kNibble[hi] : -1, l = lo < 256 ? kNibble[lo] : -1;
+    ok &= (h | l) >= 0;
+    const auto b = std::uint8_t(h << 4 | l);
+    sum += b;
+    if (out) out[i] = b;
+  }
+  return ok;
+}
+
+// ---- text helpers ---------------------------------------------------------------------------
+
+inline char16_t Unit(char c) { return char16_t(static_cast<unsigned char>(c)); }
+inline char16_t Unit(char16_t c) { return c; }
+
+// Names compare as the platform does: each UTF-16 unit upper-cased on its own.
+inline char16_t Fold(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+  const char32_t u = QChar::toUpper(char32_t(c));
+  return u <= 0xFFFF ? char16_t(u) : c;
+}
+
+template <class A, class B>
+bool EqualNoCase(View<A> a, View<B> b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char16_t x = Unit(a[i]), y = Unit(b[i]);
+    if (x != y && Fold(x) != Fold(y)) return false;
+  }
+  return true;
+}
+
+// Hash of the folded key, the same for both widths of a text. Keys that differ only in a trailing
+// number ("Layer12Point0", "Layer12Point1", ...) are read and written in runs; runs of 64
+// numbers hash to neighbouring slots, so that a run costs one cache miss instead of one per key.
+template <class C>
+std::uint32_t KeyHash(View<C> key) {
+  std::size_t stem = key.size();
+  std::uint32_t number = 0;
+  while (stem > 0 && key.size() - stem < 9 && key[stem - 1] >= C('0') && key[stem - 1] <= C('9')) --stem;
+  for (std::size_t i = stem; i < key.size(); ++i) number = number * 10 + std::uint32_t(key[i] - C('0'));
+
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = (std::uint64_t(stem) ^ (std::uint64_t(number >> 6) << 40)) * kMul;
+  std::uint64_t w = 0;
+  int shift = 0;
+  for (std::size_t i = 0; i < stem; ++i) {
+    w |= std::uint64_t(Fold(Unit(key[i]))) << shift;
+    if ((shift += 16) == 64) {
+      h = (h ^ w) * kMul;
+      w = 0;
+      shift = 0;
+    }
+  }
+  h = (h ^ w ^ (std::uint64_t(key.size() - stem) << 60)) * kMul;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return std::uint32_t(h ^ (h >> 32)) + (number & 63);
+}
+
+// Section names: looked up without folding a copy of the name.
+struct NoCaseHash {
+  using is_transparent = void;
+  std::size_t operator()(WStringView s) const { return KeyHash(s); }
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(WStringView a, WStringView b) const { return EqualNoCase(a, b); }
+};
+
+template <class C>
+inline bool IsBlank(C c) {
+  return c == C(' ') || c == C('\t') || c == C('\r') || c == C('\v') || c == C('\f');
+}
+
+template <class C>
+View<C> Trim(View<C> s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+template <class C>
+View<C> Unquote(View<C> v) {
+  if (v.size() >= 2 && (v.front() == C('"') || v.front() == C('\'')) && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool HasLineBreak(WStringView s) { return Find(s.data(), s.size(), u'\n') || Find(s.data(), s.size(), u'\r'); }
+
+template <class C>
+std::int32_t ParseInt(View<C> v, std::int32_t def) {
+  if (v.empty()) return def;
+  bool negative = false;
+  if (v.front() == C('-') || v.front() == C('+')) {
+    negative = v.front() == C('-');
+    v.remove_prefix(1);
+  }
+  std::uint32_t base = 10;
+  if (v.size() >= 2 && v[0] == C('0') && (v[1] == C('x') || v[1] == C('X'))) {
+    base = 16;
+    v.remove_prefix(2);
+  }
+  std::uint32_t acc = 0;  // wraps like the platform's 32-bit conversion
+  for (C c : v) {
+    const int digit = HexDigit(Unit(c));
+    if (digit < 0 || std::uint32_t(digit) >= base) break;
+    acc = acc * base + std::uint32_t(digit);
+  }
+  return std::bit_cast<std::int32_t>(negative ? 0u - acc : acc);
+}
+
+template <class C>
+bool DecodeStruct(View<C> text, std::span<std::uint8_t> out) {
+  text = Trim(text);
+  if (text.size() != 2 * out.size() + 2) return false;
+  std::uint32_t sum = 0, check = 0;
+  std::uint8_t last = 0;
+  if (!HexDecode(text.data() + 2 * out.size(), 1, &last, check)) return false;
+  // `out` stays untouched by a damaged value: decode into a buffer, or validate first
+  if (out.size() <= 4096) {
+    std::array<std::uint8_t, 4096> tmp;
+    if (!HexDecode(text.data(), out.size(), tmp.data(), sum) || std::uint8_t(sum) != last) return false;
+    std::memcpy(out.data(), tmp.data(), out.size());
+    return true;
+  }
+  if (!HexDecode(text.data(), out.size(), nullptr, sum) || std::uint8_t(sum) != last) return false;
+  return HexDecode(text.data(), out.size(), out.data(), sum);
+}
+
+// ---- text buffers ---------------------------------------------------------------------------
+
+// Storage for text of either width that is never zero-filled and never moves; texts refer to
+// it by buffer index and offset.
+struct Buf {
+  std::unique_ptr<std::byte[]> mem;
+  std::size_t skip = 0;  // bytes before unit 0 (a byte order mark read with the file)
+  std::size_t size = 0, cap = 0;  // in units
+
+  template <class C>
+  static Buf Make(std::size_t cap) {
+    Buf b;
+    b.mem.reset(new std::byte[std::max<std::size_t>(cap, 1) * sizeof(C)]);
+    b.cap = cap;
+    return b;
+  }
+  template <class C>
+  C* Data() const {
+    return reinterpret_cast<C*>(mem.get() + skip);
+  }
+};
+
+struct Span {
+  std::uint32_t buf = 0, off = 0, len = 0;
+};
 
 }  // namespace
 
 // ---- the file in memory ---------------------------------------------------------------------
 //
-// The decoded text stays in one buffer; each line refers to it by offset (lines written later
-// live in chunks of their own). Original lines keep their own text and line ends. A section is a
-// contiguous run of original lines plus the lines added to it, which are written after its last
-// original key line. Keys are found through one open-addressing table over all sections.
+// The text lives in buffers of one width: 8-bit while all of it is ASCII, UTF-16 once anything
+// else is read or written. A section is a header line plus its body, kept in one of two forms:
+// as spans of whole lines (as read, or as merged by a section writer), or parsed into lines with
+// a key table, built on the first lookup or single-key change. Sections are found by one scan for
+// header lines when the file is read; the lines themselves are looked at only when needed.
 
 struct CProfileFile::Impl {
-  enum Kind : std::uint8_t { kForeign, kHeader, kKey };
+  enum Kind : std::uint8_t { kForeign, kKey };
   struct Line {
-    std::uint32_t off = 0, len = 0;  // content without the line end
-    std::uint32_t eq = 0;            // position of '=' in a key line
+    Span text;                 // the whole line, line end included
+    std::uint32_t len = 0;     // content without the line end
+    std::uint32_t eq = 0;      // position of '=' in a key line
     std::uint32_t hash = 0;
-    std::uint32_t section = kNone;
-    std::uint32_t chunk = 0;
-    std::uint8_t eol = 0;  // length of the line end (0 for a last line without one)
     Kind kind = kForeign;
-    bool own = false;  // text in `written[chunk]`
     bool dead = false;
   };
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t line = 0;  // line index + 1; 0 = empty
+  };
+  struct Parsed {
+    std::vector<Line> lines;  // the body's lines, then the lines added since parsing
+    std::uint32_t orig = 0;
+    std::uint32_t anchor = kNone;  // added lines follow this line (kNone: right after the header)
+    std::vector<Slot> table;
+    std::size_t used = 0;
+    bool modified = false;  // the lines, not the spans, hold the section
+  };
   struct Section {
-    std::uint32_t header = kNone;  // kNone for the lines before the first section
-    std::uint32_t begin = 0, end = 0;
-    std::uint32_t anchor = kNone;  // added lines follow this line
-    std::vector<std::uint32_t> added;
+    Span header;  // empty for the lines before the first section
+    std::vector<Span> body;
+    std::unique_ptr<Parsed> parsed;
+    bool dead = false;
   };
 
   std::filesystem::path path;
   Encoding encoding = Encoding::Ansi;
   bool loadFailed = false;
-  WString src;
-  // Text of lines written since reading, in chunks that never move once filled.
-  std::vector<WString> written;
-  std::size_t writtenUnits = 0;
-  std::vector<Line> lines;
+  bool wide = false;
+  std::vector<Buf> bufs;
+  std::uint32_t scratch = kNone;  // buffer taking the text of single writes
   std::vector<Section> sections;
-  std::unordered_map<WString, std::uint32_t, NoCaseHash, NoCaseEqual> sectionByName;  // -> first section
-  struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t line = 0;  // line index + 1; 0 = empty
-  };
-  std::vector<Slot> table;
-  std::size_t used = 0;
-  std::uint32_t parsing = 0;  // section of the line being read
+  std::unordered_map<WString, std::uint32_t, NoCaseHash, NoCaseEqual> sectionByName;  // -> first
+  std::mutex parseMutex;  // sections are parsed lazily, also from const calls
 
-  WStringView Text(const Line& l) const {
-    return WStringView(l.own ? written[l.chunk] : src).substr(l.off, l.len + l.eol);
-  }
-  WStringView Content(const Line& l) const { return Text(l).substr(0, l.len); }
-  WStringView KeyOf(const Line& l) const { return Trim(Content(l).substr(0, l.eq)); }
-  WStringView ValueOf(const Line& l) const { return Trim(Content(l).substr(l.eq + 1)); }
+  Impl() { sections.emplace_back(); }
 
-  // -- key table --
-  // Probes for `key` of section `sec`: the matching live line's slot, or the empty slot ending
-  // the probe. Dead lines stay in the table until it grows.
-  template <class KeyFn>
-  std::size_t Probe(std::uint32_t sec, std::uint32_t h, KeyFn key) const {
-    const std::size_t mask = table.size() - 1;
-    std::size_t i = h & mask;
-    for (; table[i].line; i = (i + 1) & mask) {
-      if (table[i].hash != h) continue;
-      const Line& l = lines[table[i].line - 1];
-      if (l.section == sec && !l.dead && EqualNoCase(KeyOf(l), key())) break;
+  template <class C>
+  View<C> Text(Span s) const {
+    return View<C>(bufs[s.buf].Data<C>() + s.off, s.len);
+  }
+  // Calls f(C{}) with the character type of the buffers.
+  template <class F>
+  decltype(auto) Dispatch(F&& f) const {
+    return wide ? f(char16_t{}) : f(char{});
+  }
+
+  // ---- reading -----------------------------------------------------------------------------
+
+  void Load(std::unique_ptr<std::byte[]> bytes, std::size_t n) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.get());
+    const AnsiSetting cp = CurrentCodePage();
+    Buf buf;
+    if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+      encoding = Encoding::Utf16le;
+      wide = true;
+      const std::size_t units = (n - 2) / 2;
+      if constexpr (std::endian::native == std::endian::little) {
+        buf.mem = std::move(bytes);
+        buf.skip = 2;
+      } else {
+        buf = Buf::Make<char16_t>(units);
+        for (std::size_t i = 0; i < units; ++i) buf.Data<char16_t>()[i] = char16_t(b[2 + 2 * i] | (b[3 + 2 * i] << 8));
+      }
+      buf.size = buf.cap = units;
+    } else if (cp.asciiSafe && AllAscii(reinterpret_cast<const char*>(b), n)) {
+      buf.mem = std::move(bytes);
+      buf.size = buf.cap = n;
+    } else if (cp.kind == CodePage::Named) {
+      const WString text = DecodeNamed(cp.name, reinterpret_cast<const char*>(b), n);
+      wide = true;
+      buf = Buf::Make<char16_t>(text.size());
+      std::memcpy(buf.Data<char16_t>(), text.data(), text.size() * 2);
+      buf.size = text.size();
+    } else {
+      wide = true;
+      buf = Buf::Make<char16_t>(n);
+      char16_t* dst = buf.Data<char16_t>();
+      for (std::size_t i = 0; i < n; ++i)
+        dst[i] = (cp.kind == CodePage::Cp1252 && b[i] >= 0x80 && b[i] < 0xA0) ? kCp1252High[b[i] - 0x80] : b[i];
+      buf.size = n;
     }
-    return i;
+    bufs.push_back(std::move(buf));
+    Dispatch([&](auto tag) { ScanSections<decltype(tag)>(); });
   }
-  std::uint32_t FindKey(std::uint32_t sec, WStringView key) const {
-    if (table.empty()) return kNone;
-    key = Trim(key);
-    return table[Probe(sec, KeyHash(key, sec), [key] { return key; })].line - 1;  // kNone when empty
-  }
-  void Reserve(std::size_t count) {
-    if ((count + 1) * 2 <= table.size()) return;
-    std::size_t cap = 1024;
-    while (cap < (count + 1) * 2) cap *= 2;
-    std::vector<Slot> old = std::move(table);
-    table.assign(cap, Slot{});
-    used = 0;
-    const std::size_t mask = cap - 1;
-    for (const Slot& s : old) {
-      if (!s.line || lines[s.line - 1].dead) continue;
-      std::size_t i = s.hash & mask;
-      while (table[i].line) i = (i + 1) & mask;
-      table[i] = s;
-      ++used;
+
+  // Finds the header lines of buffer 0: a line whose first non-blank character is '['.
+  template <class C>
+  void ScanSections() {
+    const C* t = bufs[0].Data<C>();
+    const std::size_t n = bufs[0].size;
+    std::size_t bodyStart = 0, pos = 0;  // pos is always at the start of a line
+    auto endOfLine = [&](std::size_t from) {
+      const C* nl = Find(t + from, n - from, C('\n'));
+      return nl ? std::size_t(nl - t) + 1 : n;
+    };
+    while (pos < n) {
+      const C* open = Find(t + pos, n - pos, C('['));
+      if (!open) break;
+      const auto at = std::size_t(open - t);
+      std::size_t lineStart = at;
+      while (lineStart > pos && t[lineStart - 1] != C('\n')) --lineStart;
+      const std::size_t next = endOfLine(at);
+      bool header = true;
+      for (std::size_t i = lineStart; i < at && header; ++i) header = IsBlank(t[i]);
+      if (header) {
+        AddBody(sections.back(), bodyStart, lineStart);
+        Section s;
+        s.header = Span{0, std::uint32_t(lineStart), std::uint32_t(next - lineStart)};
+        View<C> rest(t + at + 1, next - at - 1);
+        rest = rest.substr(0, rest.find(C(']')));
+        AddSectionName(Trim(rest), std::uint32_t(sections.size()));
+        sections.push_back(std::move(s));
+        bodyStart = next;
+      }
+      pos = next;
     }
+    AddBody(sections.back(), bodyStart, n);
   }
-  // Indexes a key line unless its section already has that key (the first one wins on read).
-  void Index(std::uint32_t idx) {
-    Reserve(used + 1);
-    const Line& l = lines[idx];
-    Slot& slot = table[Probe(l.section, l.hash, [&] { return KeyOf(l); })];
-    if (slot.line) return;
-    slot = Slot{l.hash, idx + 1};
-    ++used;
+
+  static void AddBody(Section& s, std::size_t from, std::size_t to) {
+    if (to > from) s.body.push_back(Span{0, std::uint32_t(from), std::uint32_t(to - from)});
+  }
+
+  template <class C>
+  void AddSectionName(View<C> name, std::uint32_t sec) {
+    WString w(name.size(), u'\0');
+    for (std::size_t i = 0; i < name.size(); ++i) w[i] = Unit(name[i]);
+    sectionByName.try_emplace(std::move(w), sec);
   }
 
   std::uint32_t FindSection(WStringView name) const {
     auto it = sectionByName.find(Trim(name));
     return it == sectionByName.end() ? kNone : it->second;
   }
-  // The value of a key, unquoted; nullopt when the section or the key is missing.
-  std::optional<WStringView> Value(WStringView section, WStringView key) const {
-    const std::uint32_t sec = FindSection(section);
-    const std::uint32_t idx = sec == kNone ? kNone : FindKey(sec, key);
-    if (idx == kNone) return std::nullopt;
-    return Unquote(ValueOf(lines[idx]));
+
+  // ---- lines -------------------------------------------------------------------------------
+
+  // One line of a section in the order it is written out.
+  template <class C>
+  struct LineRef {
+    Span text;
+    View<C> content;
+    std::size_t eq = View<C>::npos;  // '=' of a key line, npos for other lines
+    bool dead = false;
+    View<C> Key() const { return Trim(content.substr(0, eq)); }
+    View<C> Value() const { return Unquote(Trim(content.substr(eq + 1))); }
+  };
+
+  // The line starting at t[pos] of a span (lines never cross spans).
+  template <class C>
+  static LineRef<C> ScanLine(const C* t, Span s, std::size_t pos) {
+    const std::size_t end = s.off + s.len;
+    const C* nl = Find(t + pos, end - pos, C('\n'));
+    const std::size_t next = nl ? std::size_t(nl - t) + 1 : end;
+    std::size_t stop = next;
+    if (stop > pos && t[stop - 1] == C('\n')) --stop;
+    if (stop > pos && t[stop - 1] == C('\r')) --stop;
+    LineRef<C> l;
+    l.text = Span{s.buf, std::uint32_t(pos), std::uint32_t(next - pos)};
+    l.content = View<C>(t + pos, stop - pos);
+    if (const C* eq = Find(l.content.data(), l.content.size(), C('='))) {
+      l.eq = std::size_t(eq - l.content.data());
+      if (l.Key().empty()) l.eq = View<C>::npos;
+    }
+    return l;
   }
 
-  // Reads the file's bytes: UTF-16LE after a BOM, else the ANSI code page.
-  void Load(const char* bytes, std::size_t n) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    sections.push_back(Section{});
-    const AnsiSetting cp = CurrentCodePage();
-    if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-      encoding = Encoding::Utf16le;
-      src.resize((n - 2) / 2);
-      for (std::size_t i = 0; i < src.size(); ++i) src[i] = char16_t(b[2 + 2 * i] | (b[3 + 2 * i] << 8));
-    } else if (cp.kind == CodePage::Named) {
-      src = DecodeNamed(cp.name, bytes, n);
-    } else {
-      char16_t map[256];
-      for (int c = 0; c < 256; ++c)
-        map[c] = (cp.kind == CodePage::Cp1252 && c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
-      // Latin-1 through Qt's fast path, then the bytes that windows-1252 maps elsewhere
-      src.resize(n);
-      QStringDecoder(QStringDecoder::Latin1)
-          .appendToBuffer(reinterpret_cast<QChar*>(src.data()), QByteArrayView(bytes, qsizetype(n)));
-      for (std::size_t i = 0; i < n; ++i) {
-        if (i % 8 == 0 && i + 8 <= n) {
-          std::uint64_t w;
-          std::memcpy(&w, b + i, 8);
-          if (!(w & 0x8080808080808080ull)) {
-            i += 7;
-            continue;
-          }
-        }
-        src[i] = map[b[i]];
+  // Calls fn(LineRef) for each line of the section's body in output order, dead lines included.
+  template <class C, class Fn>
+  void ForEachLine(const Section& s, const Parsed* p, Fn&& fn) const {
+    if (p && p->modified) {
+      auto put = [&](const Line& line) {
+        LineRef<C> l;
+        l.text = line.text;
+        l.content = Text<C>(line.text).substr(0, line.len);
+        l.eq = line.kind == kKey ? line.eq : View<C>::npos;
+        l.dead = line.dead;
+        fn(l);
+      };
+      if (p->anchor == kNone)
+        for (std::uint32_t a = p->orig; a < p->lines.size(); ++a) put(p->lines[a]);
+      for (std::uint32_t i = 0; i < p->orig; ++i) {
+        put(p->lines[i]);
+        if (i == p->anchor)
+          for (std::uint32_t a = p->orig; a < p->lines.size(); ++a) put(p->lines[a]);
       }
-      std::size_t count = 1;
-      for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\n', n - (p - bytes)))); ++p) ++count;
-      lines.reserve(count);
-      for (std::size_t pos = 0; pos < n;) {
-        const void* nl = std::memchr(bytes + pos, '\n', n - pos);
-        const std::size_t next = nl ? std::size_t(static_cast<const char*>(nl) - bytes) + 1 : n;
-        AddLine(pos, next);
-        pos = next;
-      }
-      Finish();
       return;
     }
-    lines.reserve(std::size_t(std::count(src.begin(), src.end(), u'\n')) + 1);
-    for (std::size_t pos = 0; pos < src.size();) {
-      std::size_t next = pos;
-      while (next < src.size() && src[next] != u'\n') ++next;
-      next += next < src.size();
-      AddLine(pos, next);
-      pos = next;
-    }
-    Finish();
-  }
-
-  // Classifies the line src[pos, next) (line end included).
-  void AddLine(std::size_t pos, std::size_t next) {
-    std::size_t end = next;
-    if (end > pos && src[end - 1] == u'\n') --end;
-    if (end > pos && src[end - 1] == u'\r') --end;
-    Line l;
-    l.off = std::uint32_t(pos);
-    l.len = std::uint32_t(end - pos);
-    l.eol = std::uint8_t(next - end);
-    const auto idx = std::uint32_t(lines.size());
-    const WStringView content(src.data() + pos, end - pos);
-    std::size_t first = 0;
-    while (first < content.size() && IsBlank(content[first])) ++first;
-    if (first < content.size() && content[first] == u'[') {
-      l.kind = kHeader;
-      sections[parsing].end = idx;
-      parsing = std::uint32_t(sections.size());
-      sections.push_back(Section{idx, idx + 1, idx + 1, idx, {}});
-      const WStringView rest = content.substr(first + 1);
-      sectionByName.try_emplace(WString(Trim(rest.substr(0, rest.find(u']')))), parsing);
-    } else if (const std::size_t eq = content.find(u'='); eq != WStringView::npos) {
-      const WStringView key = Trim(content.substr(0, eq));
-      if (!key.empty()) {
-        l.kind = kKey;
-        l.eq = std::uint32_t(eq);
-        l.hash = KeyHash(key, parsing);
-        if (sections[parsing].header != kNone) sections[parsing].anchor = idx;
+    for (const Span& span : s.body) {
+      const C* t = bufs[span.buf].Data<C>();
+      for (std::size_t pos = span.off; pos < span.off + span.len;) {
+        const LineRef<C> l = ScanLine(t, span, pos);
+        pos = l.text.off + l.text.len;
+        fn(l);
       }
     }
-    l.section = parsing;
-    lines.push_back(l);
   }
 
-  void Finish() {
-    sections[parsing].end = std::uint32_t(lines.size());
-    // Indexing is bound by cache misses in the table: fetch the slots a few lines ahead.
-    Reserve(lines.size());
-    const std::size_t mask = table.size() - 1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (i + 16 < lines.size()) __builtin_prefetch(&table[lines[i + 16].hash & mask]);
-      if (lines[i].kind == kKey && sections[lines[i].section].header != kNone) Index(std::uint32_t(i));
+  // The parsed form of a section, built on first use.
+  Parsed& EnsureParsed(std::uint32_t sec) {
+    std::lock_guard lock(parseMutex);
+    Section& s = sections[sec];
+    if (!s.parsed) Dispatch([&](auto tag) { s.parsed = Parse<decltype(tag)>(s); });
+    return *s.parsed;
+  }
+
+  template <class C>
+  std::unique_ptr<Parsed> Parse(const Section& s) {
+    auto p = std::make_unique<Parsed>();
+    ForEachLine<C>(s, nullptr, [&](const LineRef<C>& l) {
+      Line line;
+      line.text = l.text;
+      line.len = std::uint32_t(l.content.size());
+      if (l.eq != View<C>::npos) {
+        line.kind = kKey;
+        line.eq = std::uint32_t(l.eq);
+        line.hash = KeyHash(l.Key());
+        p->anchor = std::uint32_t(p->lines.size());
+      }
+      p->lines.push_back(line);
+    });
+    p->orig = std::uint32_t(p->lines.size());
+    Reserve(*p, p->lines.size());
+    const std::size_t mask = p->table.size() - 1;
+    for (std::uint32_t i = 0; i < p->orig; ++i) {
+      // indexing is bound by cache misses in the table: fetch the slots a few lines ahead
+      if (i + 16 < p->orig) __builtin_prefetch(&p->table[p->lines[i + 16].hash & mask]);
+      if (p->lines[i].kind == kKey) Index<C>(*p, i);
+    }
+    return p;
+  }
+
+  template <class C>
+  View<C> KeyOf(const Line& l) const {
+    return Trim(Text<C>(l.text).substr(0, l.eq));
+  }
+
+  // Probes for `key`: the matching live line's slot, or the empty slot ending the probe. Dead
+  // lines stay in the table until it grows.
+  template <class C, class K>
+  std::size_t Probe(const Parsed& p, std::uint32_t h, View<K> key) const {
+    const std::size_t mask = p.table.size() - 1;
+    std::size_t i = h & mask;
+    for (; p.table[i].line; i = (i + 1) & mask) {
+      if (p.table[i].hash != h) continue;
+      const Line& l = p.lines[p.table[i].line - 1];
+      if (!l.dead && EqualNoCase(KeyOf<C>(l), key)) break;
+    }
+    return i;
+  }
+
+  static void Reserve(Parsed& p, std::size_t count) {
+    if ((count + 1) * 2 <= p.table.size()) return;
+    std::size_t cap = 16;
+    while (cap < (count + 1) * 2) cap *= 2;
+    std::vector<Slot> old = std::move(p.table);
+    p.table.assign(cap, Slot{});
+    p.used = 0;
+    const std::size_t mask = cap - 1;
+    for (const Slot& s : old) {
+      if (!s.line || p.lines[s.line - 1].dead) continue;
+      std::size_t i = s.hash & mask;
+      while (p.table[i].line) i = (i + 1) & mask;
+      p.table[i] = s;
+      ++p.used;
     }
   }
 
-  // The chunk that takes the next `units` of written text; sets where `l` will find it.
-  WString& Room(Line& l, std::size_t units) {
-    constexpr std::size_t kChunk = std::size_t(1) << 20;
-    if (written.empty() || written.back().size() + units > written.back().capacity()) {
-      written.emplace_back();
-      written.back().reserve(std::max(kChunk, units));
-    }
-    l.chunk = std::uint32_t(written.size() - 1);
-    l.off = std::uint32_t(written.back().size());
-    writtenUnits += units;
-    return written.back();
+  // Indexes a key line unless the section already has that key (the first one wins on read).
+  template <class C>
+  void Index(Parsed& p, std::uint32_t idx) {
+    Reserve(p, p.used + 1);
+    const Line& l = p.lines[idx];
+    Slot& slot = p.table[Probe<C>(p, l.hash, KeyOf<C>(l))];
+    if (slot.line) return;
+    slot = Slot{l.hash, idx + 1};
+    ++p.used;
   }
 
-  // Appends "key=value\r\n" to the written text as the text of `l`.
-  void SetText(Line& l, WStringView key, WStringView value) {
-    l.own = true;
-    WString& out = Room(l, key.size() + value.size() + 3);
-    l.len = std::uint32_t(key.size() + 1 + value.size());
-    l.eq = std::uint32_t(key.size());
-    l.eol = 2;
-    out.append(key).append(1, u'=').append(value).append(u"\r\n");
+  // The line of a key, kNone when missing.
+  template <class C>
+  std::uint32_t FindKey(const Parsed& p, WStringView key) const {
+    if (p.table.empty()) return kNone;
+    key = Trim(key);
+    return p.table[Probe<C>(p, KeyHash(key), key)].line - 1;  // kNone when empty
+  }
+
+  // The value of a key, unquoted; nullopt when the section or the key is missing.
+  std::optional<ProfileText> Value(WStringView section, WStringView key) {
+    const std::uint32_t sec = FindSection(section);
+    if (sec == kNone) return std::nullopt;
+    const Parsed& p = EnsureParsed(sec);
+    return Dispatch([&](auto tag) -> std::optional<ProfileText> {
+      using C = decltype(tag);
+      const std::uint32_t idx = FindKey<C>(p, key);
+      if (idx == kNone) return std::nullopt;
+      const Line& l = p.lines[idx];
+      return ProfileText(Unquote(Trim(Text<C>(l.text).substr(l.eq + 1, l.len - l.eq - 1))));
+    });
+  }
+
+  void ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) {
+    const std::uint32_t sec = FindSection(section);
+    if (sec == kNone) return;
+    const Parsed* p;
+    {
+      std::lock_guard lock(parseMutex);
+      p = sections[sec].parsed.get();
+    }
+    Dispatch([&](auto tag) {
+      using C = decltype(tag);
+      bool more = true;
+      ForEachLine<C>(sections[sec], p, [&](const LineRef<C>& l) {
+        if (!more || l.dead || l.eq == View<C>::npos) return;
+        more = fn(ctx, ProfileEntry{ProfileText(l.Key()), ProfileText(l.Value())});
+      });
+    });
+  }
+
+  // ---- writing -----------------------------------------------------------------------------
+
+  // Converts every buffer to UTF-16 (once, when the first non-ASCII text arrives).
+  void MakeWide() {
+    if (wide) return;
+    for (Buf& b : bufs) {
+      Buf w = Buf::Make<char16_t>(b.cap);
+      Widen(b.Data<char>(), b.size, w.Data<char16_t>());
+      w.size = b.size;
+      b = std::move(w);
+    }
+    wide = true;
+  }
+
+  // Appends text to the buffer for single writes; false when it cannot be held.
+  template <class C>
+  bool Append(std::initializer_list<WStringView> parts, Span& out) {
+    std::size_t units = 0;
+    for (WStringView s : parts) units += s.size();
+    if (units > kMaxUnits) return false;
+    if (scratch == kNone || bufs[scratch].size + units > bufs[scratch].cap) {
+      scratch = std::uint32_t(bufs.size());
+      bufs.push_back(Buf::Make<C>(std::max<std::size_t>(units, 1 << 16)));
+    }
+    Buf& b = bufs[scratch];
+    out = Span{scratch, std::uint32_t(b.size), std::uint32_t(units)};
+    C* dst = b.Data<C>() + b.size;
+    for (WStringView s : parts) {
+      if constexpr (sizeof(C) == 1) {
+        Narrow(s.data(), s.size(), dst);
+      } else {
+        std::memcpy(dst, s.data(), s.size() * 2);
+      }
+      dst += s.size();
+    }
+    b.size += units;
+    return true;
+  }
+
+  template <class C>
+  WString ToWide(View<C> s) const {
+    WString w(s.size(), u'\0');
+    for (std::size_t i = 0; i < s.size(); ++i) w[i] = Unit(s[i]);
+    return w;
+  }
+
+  // A new, empty section at the end of the file.
+  template <class C>
+  std::uint32_t NewSection(WStringView name) {
+    Section s;
+    if (!Append<C>({u"[", name, u"]\r\n"}, s.header)) return kNone;
+    s.parsed = std::make_unique<Parsed>();
+    s.parsed->modified = true;
+    const auto sec = std::uint32_t(sections.size());
+    sections.push_back(std::move(s));
+    sectionByName.emplace(WString(name), sec);
+    return sec;
+  }
+
+  static bool ValidNames(WStringView section, WStringView key) {
+    return !key.empty() && !HasLineBreak(section) && !HasLineBreak(key) && key.find(u'=') == WStringView::npos &&
+           section.find(u']') == WStringView::npos;
   }
 
   bool Write(WStringView section, WStringView key, WStringView value) {
     section = Trim(section);
     key = Trim(key);
-    if (key.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-        key.find(u'=') != WStringView::npos || section.find(u']') != WStringView::npos)
-      return false;
+    if (!ValidNames(section, key) || HasLineBreak(value)) return false;
+    if (!wide && !(AllAscii(section) && AllAscii(key) && AllAscii(value))) MakeWide();
+    return Dispatch([&](auto tag) { return WriteKey<decltype(tag)>(section, key, value); });
+  }
+
+  template <class C>
+  bool WriteKey(WStringView section, WStringView key, WStringView value) {
     std::uint32_t sec = FindSection(section);
-    if (sec == kNone) {
-      sec = std::uint32_t(sections.size());
-      Line h;
-      h.kind = kHeader;
-      h.section = sec;
-      h.own = true;
-      WString& out = Room(h, section.size() + 4);
-      h.len = std::uint32_t(section.size() + 2);
-      h.eol = 2;
-      out.append(u"[").append(section).append(u"]\r\n");
-      const auto hidx = std::uint32_t(lines.size());
-      lines.push_back(h);
-      sections.push_back(Section{hidx, 0, 0, hidx, {}});
-      sectionByName.emplace(WString(section), sec);
-    }
-    Reserve(used + 1);
-    const std::uint32_t h = KeyHash(key, sec);
-    Slot& slot = table[Probe(sec, h, [key] { return key; })];
+    if (sec == kNone && (sec = NewSection<C>(section)) == kNone) return false;
+    Parsed& p = EnsureParsed(sec);
+    Reserve(p, p.used + 1);
+    const std::uint32_t h = KeyHash(key);
+    Slot& slot = p.table[Probe<C>(p, h, key)];
+    Line l;
     if (slot.line) {
       // replaced where it stands, keeping the key as the file spells it
-      Line& l = lines[slot.line - 1];
-      const WString spelled(KeyOf(l));
-      SetText(l, spelled, value);
+      Line& old = p.lines[slot.line - 1];
+      const WString spelled = ToWide(KeyOf<C>(old));
+      if (!Append<C>({spelled, u"=", value, u"\r\n"}, l.text)) return false;
+      old.text = l.text;
+      old.len = l.text.len - 2;
+      old.eq = std::uint32_t(spelled.size());
+      p.modified = true;
       return true;
     }
-    Line l;
+    if (!Append<C>({key, u"=", value, u"\r\n"}, l.text)) return false;
     l.kind = kKey;
-    l.section = sec;
     l.hash = h;
-    SetText(l, key, value);
-    const auto idx = std::uint32_t(lines.size());
-    lines.push_back(l);
-    sections[sec].added.push_back(idx);
+    l.len = l.text.len - 2;
+    l.eq = std::uint32_t(key.size());
+    const auto idx = std::uint32_t(p.lines.size());
+    p.lines.push_back(l);
+    p.modified = true;
     slot = Slot{h, idx + 1};
-    ++used;
+    ++p.used;
     return true;
   }
 
-  void Kill(std::uint32_t idx) {
-    if (idx != kNone) lines[idx].dead = true;
+  void DeleteKey(WStringView section, WStringView key) {
+    const std::uint32_t sec = FindSection(section);
+    if (sec == kNone) return;
+    Parsed& p = EnsureParsed(sec);
+    const std::uint32_t idx = Dispatch([&](auto tag) { return FindKey<decltype(tag)>(p, key); });
+    if (idx == kNone) return;
+    p.lines[idx].dead = true;
+    p.modified = true;
   }
 
-  // Hands the text of the file, line by line, to `sink`.
-  template <class Sink>
-  void Render(Sink&& sink) const {
-    bool needEol = false;
-    auto put = [&](std::uint32_t idx) {
-      const Line& l = lines[idx];
-      if (l.dead) return;
-      if (needEol) sink(WStringView(u"\r\n"));
-      sink(Text(l));
-      needEol = l.eol == 0;
+  void DeleteSection(WStringView section) {
+    const std::uint32_t sec = FindSection(section);
+    if (sec == kNone) return;
+    sections[sec].dead = true;
+    sectionByName.erase(sectionByName.find(Trim(section)));
+  }
+
+  // ---- the section writer's merge ----------------------------------------------------------
+
+  struct Entry {
+    std::uint32_t buf, off, keyLen, len;  // the line "key=value\r\n" and its key
+  };
+
+  // Applies entries (lines in buffers of this file) to a section as WriteString would one by one:
+  // the first line of the section holding a key gets the key's last value, keys the section lacks
+  // are appended after its last key line in the order they first appear.
+  template <class C>
+  bool Merge(WStringView section, const std::vector<Entry>& entries) {
+    const std::size_t n = entries.size();
+    auto key = [&](std::size_t i) {
+      return View<C>(bufs[entries[i].buf].Data<C>() + entries[i].off, entries[i].keyLen);
     };
-    for (const Section& s : sections) {
-      auto putAdded = [&] {
-        for (std::uint32_t a : s.added) put(a);
-      };
-      if (s.header != kNone) put(s.header);
-      if (s.anchor == s.header && s.header != kNone) putAdded();
-      for (std::uint32_t i = s.begin; i < s.end; ++i) {
-        put(i);
-        if (i == s.anchor) putAdded();
+    auto line = [&](std::size_t i) { return Span{entries[i].buf, entries[i].off, entries[i].len}; };
+
+    // Keys of the batch: first occurrence of each, and the last value of each repeated key.
+    std::size_t cap = 16;
+    while (cap < 2 * n) cap *= 2;
+    const std::size_t mask = cap - 1;
+    std::vector<std::uint32_t> table(cap, 0), hashes(n);
+    std::vector<std::uint32_t> last;      // first occurrence -> last occurrence, when repeated
+    std::vector<std::uint8_t> repeat;     // later occurrences
+    auto lookup = [&](std::uint32_t h, auto k) -> std::size_t {  // slot of k, or the empty slot
+      std::size_t s = h & mask;
+      for (; table[s]; s = (s + 1) & mask) {
+        const std::uint32_t j = table[s] - 1;
+        if (hashes[j] == h && EqualNoCase(key(j), k)) break;
+      }
+      return s;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 8 < n) __builtin_prefetch(bufs[entries[i + 8].buf].Data<C>() + entries[i + 8].off);
+      const View<C> k = key(i);
+      const std::uint32_t h = hashes[i] = KeyHash(k);
+      const std::size_t s = lookup(h, k);
+      if (!table[s]) {
+        table[s] = std::uint32_t(i + 1);
+        continue;
+      }
+      if (last.empty()) {
+        last.resize(n);
+        for (std::size_t j = 0; j < n; ++j) last[j] = std::uint32_t(j);
+        repeat.assign(n, 0);
+      }
+      last[table[s] - 1] = std::uint32_t(i);
+      repeat[i] = 1;
+    }
+    const bool repeated = !last.empty();
+    auto final = [&](std::size_t f) { return repeated ? std::size_t(last[f]) : f; };
+
+    std::uint32_t sec = FindSection(section);
+    if (sec == kNone && (sec = NewSection<C>(section)) == kNone) return false;
+    Section& s = sections[sec];
+
+    // The section's lines, each kept or replaced; keys are expected at `cursor` first, so that a
+    // section holding the keys in the same order needs no lookup.
+    std::vector<Span> out;
+    bool join = true;  // the next span may extend the last one
+    auto emit = [&](Span t) {
+      if (t.len == 0) return;
+      Span& b = out.empty() ? t : out.back();
+      if (join && !out.empty() && b.buf == t.buf && b.off + b.len == t.off) {
+        b.len += t.len;
+      } else {
+        out.push_back(t);
+      }
+      join = true;
+    };
+    std::size_t anchorSpan = 0, anchorLen = 0;  // new keys go here: after the last key line
+    bool anchored = false;
+    std::vector<std::uint8_t> matched(n, 0);
+    std::size_t cursor = 0;
+    bool ok = true;
+    ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
+      if (l.eq == View<C>::npos) {
+        if (!l.dead) emit(l.text);
+        return;
+      }
+      const View<C> k = l.Key();
+      std::size_t f = kNone;
+      if (!repeated && cursor < n && !matched[cursor] && k == key(cursor)) {
+        f = cursor;
+      } else {
+        const std::size_t slot = lookup(KeyHash(k), k);
+        if (table[slot] && !matched[table[slot] - 1]) f = table[slot] - 1;
+      }
+      if (f == kNone) {
+        if (!l.dead) emit(l.text);
+      } else {
+        matched[f] = 1;
+        cursor = f + 1;
+        const std::size_t src = final(f);
+        if (k == key(src)) {
+          emit(line(src));
+        } else {  // replaced in the spelling of the file
+          Span t;
+          const Entry& e = entries[src];
+          const View<C> value(bufs[e.buf].Data<C>() + e.off + e.keyLen, e.len - e.keyLen);
+          ok = ok && Append<C>({ToWide(k), ToWide(value)}, t);
+          emit(t);
+        }
+      }
+      anchored = !out.empty();
+      anchorSpan = out.size();
+      anchorLen = anchored ? out.back().len : 0;
+    });
+    if (!ok) return false;
+
+    std::vector<Span> added;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (matched[i] || (repeated && repeat[i])) continue;
+      const Span t = line(final(i));
+      if (!added.empty() && added.back().buf == t.buf && added.back().off + added.back().len == t.off) {
+        added.back().len += t.len;
+      } else {
+        added.push_back(t);
       }
     }
+    if (!added.empty()) {
+      std::size_t at = 0;
+      if (anchored) {
+        Span& a = out[anchorSpan - 1];
+        at = anchorSpan;
+        if (a.len > anchorLen) {  // lines that followed the last key line joined its span
+          const Span rest{a.buf, a.off + std::uint32_t(anchorLen), a.len - std::uint32_t(anchorLen)};
+          a.len = std::uint32_t(anchorLen);
+          out.insert(out.begin() + std::ptrdiff_t(at), rest);
+        }
+      }
+      out.insert(out.begin() + std::ptrdiff_t(at), added.begin(), added.end());
+    }
+    s.body = std::move(out);
+    s.parsed.reset();
+    return true;
+  }
+
+  // ---- output ------------------------------------------------------------------------------
+
+  // Hands the text of the file, a span at a time, to emit (a line end is added after a last line
+  // that lacked one when more text follows).
+  template <class C, class Emit>
+  void Render(Emit&& emit) const {
+    bool needEol = false;
+    auto put = [&](View<C> t) {
+      if (t.empty()) return;
+      if (needEol) {
+        static constexpr C kCrLf[] = {C('\r'), C('\n')};
+        emit(View<C>(kCrLf, 2));
+      }
+      emit(t);
+      needEol = t.back() != C('\n') && t.back() != C('\r');
+    };
+    for (const Section& s : sections) {
+      if (s.dead) continue;
+      put(Text<C>(s.header));
+      ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
+        if (!l.dead) put(Text<C>(l.text));
+      });
+    }
+  }
+
+  // Writes the file's bytes to sink(const char*, size) in the file's encoding, staging small
+  // pieces; text already in the file's bytes is handed over without copying.
+  template <class Sink>
+  bool Output(Sink&& sink) const {
+    const AnsiSetting cp = CurrentCodePage();
+    std::string stage;
+    constexpr std::size_t kStage = std::size_t(1) << 18;
+    stage.reserve(kStage + 1024);
+    bool ok = true;
+    auto flush = [&] {
+      if (!stage.empty()) ok = ok && sink(stage.data(), stage.size());
+      stage.clear();
+    };
+    auto bytes = [&](const char* p, std::size_t n) {
+      if (n >= kStage / 4) {
+        flush();
+        ok = ok && sink(p, n);
+        return;
+      }
+      stage.append(p, n);
+      if (stage.size() >= kStage) flush();
+    };
+    if (encoding == Encoding::Utf16le) {
+      bytes("\xFF\xFE", 2);
+      if (!wide) {
+        Render<char>([&](std::string_view t) {
+          while (!t.empty()) {
+            const std::size_t k = std::min<std::size_t>(t.size(), 4096);
+            std::array<char16_t, 4096> w;
+            Widen(t.data(), k, w.data());
+            bytes(reinterpret_cast<const char*>(w.data()), 2 * k);
+            t.remove_prefix(k);
+          }
+        });
+      } else if constexpr (std::endian::native == std::endian::little) {
+        Render<char16_t>([&](WStringView t) { bytes(reinterpret_cast<const char*>(t.data()), 2 * t.size()); });
+      } else {
+        Render<char16_t>([&](WStringView t) {
+          for (char16_t c : t) {
+            const char le[2] = {char(c & 0xFF), char(c >> 8)};
+            bytes(le, 2);
+          }
+        });
+      }
+    } else if (!wide && cp.asciiSafe) {
+      Render<char>([&](std::string_view t) { bytes(t.data(), t.size()); });
+    } else if (cp.kind != CodePage::Named) {
+      Render<char16_t>([&](WStringView t) {
+        AppendSingleByte(stage, t, cp.kind);
+        if (stage.size() >= kStage) flush();
+      });
+    } else {
+      WString text;
+      auto encode = [&] {
+        const std::string b = EncodeNamed(cp.name, text);
+        bytes(b.data(), b.size());
+        text.clear();
+      };
+      auto add = [&](WStringView t) {
+        text.append(t);
+        if (text.size() >= kStage) encode();  // spans are whole lines: no character is split
+      };
+      if (wide) {
+        Render<char16_t>(add);
+      } else {
+        Render<char>([&](std::string_view t) {
+          const std::size_t o = text.size();
+          text.resize(o + t.size());
+          Widen(t.data(), t.size(), text.data() + o);
+          if (text.size() >= kStage) encode();
+        });
+      }
+      encode();
+    }
+    flush();
+    return ok;
+  }
+
+  std::size_t Units() const {
+    std::size_t units = 0;
+    for (const Buf& b : bufs) units += b.size;
+    return units;
   }
 };
+
+// ---- the section writer ---------------------------------------------------------------------
+
+struct CProfileFile::SectionWriter::State {
+  CProfileFile::Impl* file = nullptr;
+  WString section;
+  bool valid = false;
+  bool wide = false;
+  std::vector<Buf> chunks;
+  std::vector<Impl::Entry> entries;  // buf = index into chunks until committed
+  std::size_t nextChunk = std::size_t(1) << 16;
+
+  // Room for `units` more units in the last chunk.
+  template <class C>
+  C* Room(std::size_t units) {
+    if (chunks.empty() || chunks.back().size + units > chunks.back().cap) {
+      const std::size_t cap = std::min(std::max(units, nextChunk), kMaxUnits);
+      nextChunk = std::min(nextChunk * 2, std::size_t(1) << 24);
+      chunks.push_back(Buf::Make<C>(cap));
+    }
+    return chunks.back().Data<C>() + chunks.back().size;
+  }
+
+  void MakeWide() {
+    if (wide) return;
+    for (Buf& b : chunks) {
+      Buf w = Buf::Make<char16_t>(b.cap);
+      Widen(b.Data<char>(), b.size, w.Data<char16_t>());
+      w.size = b.size;
+      b = std::move(w);
+    }
+    wide = true;
+  }
+
+  // Adds "key=" + value + "\r\n", the value written by put(C* at) in valueLen units.
+  template <class Put>
+  bool Add(WStringView key, std::size_t valueLen, bool asciiValue, Put&& put) {
+    key = Trim(key);
+    if (!valid || !Impl::ValidNames(section, key)) return false;
+    const std::size_t units = key.size() + valueLen + 3;
+    if (units > kMaxUnits) return false;
+    if (!wide && !(asciiValue && AllAscii(key))) MakeWide();
+    auto write = [&](auto* dst) {
+      using C = std::remove_pointer_t<decltype(dst)>;
+      if constexpr (sizeof(C) == 1) {
+        Narrow(key.data(), key.size(), dst);
+      } else {
+        std::memcpy(dst, key.data(), key.size() * 2);
+      }
+      dst[key.size()] = C('=');
+      put(dst + key.size() + 1);
+      dst[units - 2] = C('\r');
+      dst[units - 1] = C('\n');
+      Buf& b = chunks.back();
+      entries.push_back(Impl::Entry{std::uint32_t(chunks.size() - 1), std::uint32_t(b.size),
+                                    std::uint32_t(key.size()), std::uint32_t(units)});
+      b.size += units;
+    };
+    if (wide) {
+      write(Room<char16_t>(units));
+    } else {
+      write(Room<char>(units));
+    }
+    return true;
+  }
+};
+
+CProfileFile::SectionWriter::SectionWriter(std::unique_ptr<State> s) : s_(std::move(s)) {}
+CProfileFile::SectionWriter::SectionWriter(SectionWriter&&) noexcept = default;
+CProfileFile::SectionWriter& CProfileFile::SectionWriter::operator=(SectionWriter&&) noexcept = default;
+CProfileFile::SectionWriter::~SectionWriter() = default;
+
+void CProfileFile::SectionWriter::Reserve(std::size_t units) {
+  if (!s_) return;
+  if (s_->chunks.empty() || s_->chunks.back().cap - s_->chunks.back().size < units)
+    s_->nextChunk = std::min(std::max(s_->nextChunk, units), kMaxUnits);
+}
+
+bool CProfileFile::SectionWriter::WriteString(WStringView key, WStringView value) {
+  if (!s_ || HasLineBreak(value)) return false;
+  return s_->Add(key, value.size(), AllAscii(value), [&](auto* dst) {
+    using C = std::remove_pointer_t<decltype(dst)>;
+    if constexpr (sizeof(C) == 1) {
+      Narrow(value.data(), value.size(), dst);
+    } else {
+      std::memcpy(dst, value.data(), value.size() * 2);
+    }
+  });
+}
+
+bool CProfileFile::SectionWriter::WriteStruct(WStringView key, std::span<const std::uint8_t> data) {
+  if (!s_ || data.size() > kMaxUnits / 2) return false;
+  return s_->Add(key, 2 * data.size() + 2, true, [&](auto* dst) { HexEncode(data.data(), data.size(), dst); });
+}
+
+bool CProfileFile::SectionWriter::WriteInt(WStringView key, std::int32_t value) {
+  char16_t buf[12];
+  std::size_t n = 0;
+  std::uint32_t u = value < 0 ? 0u - std::uint32_t(value) : std::uint32_t(value);
+  do {
+    buf[11 - n++] = char16_t(u'0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (value < 0) buf[11 - n++] = u'-';
+  return WriteString(key, WStringView(buf + 12 - n, n));
+}
+
+bool CProfileFile::SectionWriter::Commit() {
+  if (!s_ || !s_->valid) return false;
+  State& s = *s_;
+  Impl& f = *s.file;
+  bool ok = true;
+  if (!s.entries.empty()) {
+    if (s.wide || !AllAscii(WStringView(s.section))) {
+      s.MakeWide();
+      f.MakeWide();
+    } else if (f.wide) {
+      s.MakeWide();
+    }
+    const auto base = std::uint32_t(f.bufs.size());
+    for (Impl::Entry& e : s.entries) e.buf += base;
+    for (Buf& b : s.chunks) f.bufs.push_back(std::move(b));
+    ok = f.Dispatch([&](auto tag) { return f.Merge<decltype(tag)>(s.section, s.entries); });
+  }
+  s.chunks.clear();
+  s.entries.clear();
+  return ok;
+}
+
+CProfileFile::SectionWriter CProfileFile::WriteSection(WStringView section) {
+  auto s = std::make_unique<SectionWriter::State>();
+  s->file = &I();
+  s->section = WString(Trim(section));
+  s->valid = Impl::ValidNames(s->section, u"k");
+  return SectionWriter(std::move(s));
+}
+
+// ---- CProfileFile ---------------------------------------------------------------------------
 
 CProfileFile::CProfileFile() : d_(std::make_unique<Impl>()) {}
 
 CProfileFile::CProfileFile(const std::filesystem::path& path) : d_(std::make_unique<Impl>()) {
   d_->path = path;
-  QFile f(QFile::decodeName(path.native().c_str()));
-  if (!f.exists()) {
-    d_->sections.push_back(Impl::Section{});
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    // a missing file reads as empty; one we cannot read must not be replaced by a save
+    d_->loadFailed = errno != ENOENT && errno != ENOTDIR;
     return;
   }
-  // A file we cannot read (or too large for 32-bit offsets) must not be replaced by a save.
-  const qint64 size = f.open(QIODevice::ReadOnly) ? f.size() : -1;
-  if (size < 0 || size >= 0x7FFFFFFF) {
+  struct stat st {};
+  std::size_t got = 0;
+  std::unique_ptr<std::byte[]> bytes;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) < kMaxUnits;
+  if (ok) {
+    // read, not mapped: a file cut short by another program meanwhile must not crash us
+    const auto size = std::size_t(st.st_size);
+    bytes.reset(new std::byte[size + 1]);
+    while (got < size) {
+      const ssize_t r = ::read(fd, bytes.get() + got, size - got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        ok = r == 0;
+        break;
+      }
+      got += std::size_t(r);
+    }
+  }
+  ::close(fd);
+  if (!ok) {
     d_->loadFailed = true;
-    d_->sections.push_back(Impl::Section{});
     return;
   }
-  // read, not mapped: a file cut short by another program meanwhile must not crash us
-  const QByteArray bytes = f.readAll();
-  if (f.error() != QFileDevice::NoError) {
-    d_->loadFailed = true;
-    d_->sections.push_back(Impl::Section{});
-    return;
-  }
-  d_->Load(bytes.constData(), std::size_t(bytes.size()));
+  d_->Load(std::move(bytes), got);
 }
 
 CProfileFile::~CProfileFile() = default;
@@ -525,10 +1322,7 @@ CProfileFile::CProfileFile(CProfileFile&&) noexcept = default;
 CProfileFile& CProfileFile::operator=(CProfileFile&&) noexcept = default;
 
 CProfileFile::Impl& CProfileFile::I() const {
-  if (!d_) {
-    d_ = std::make_unique<Impl>();
-    d_->sections.push_back(Impl::Section{});
-  }
+  if (!d_) d_ = std::make_unique<Impl>();
   return *d_;
 }
 
@@ -537,39 +1331,25 @@ CProfileFile::Encoding CProfileFile::GetEncoding() const { return I().encoding; 
 void CProfileFile::SetEncoding(Encoding e) { I().encoding = e; }
 
 WString CProfileFile::GetString(WStringView section, WStringView key, WStringView def) const {
-  const std::optional<WStringView> v = I().Value(section, key);
-  return WString(v ? *v : def);
+  const std::optional<ProfileText> v = I().Value(section, key);
+  return v ? v->ToString() : WString(def);
 }
 
 std::int32_t CProfileFile::GetInt(WStringView section, WStringView key, std::int32_t def) const {
-  const std::optional<WStringView> value = I().Value(section, key);
-  if (!value || value->empty()) return def;
-  WStringView v = *value;
-  bool negative = false;
-  if (v.front() == u'-' || v.front() == u'+') {
-    negative = v.front() == u'-';
-    v.remove_prefix(1);
-  }
-  std::uint32_t base = 10;
-  if (v.size() >= 2 && v[0] == u'0' && (v[1] == u'x' || v[1] == u'X')) {
-    base = 16;
-    v.remove_prefix(2);
-  }
-  std::uint32_t acc = 0;  // wraps like the platform's 32-bit conversion
-  for (char16_t c : v) {
-    const int digit = HexDigit(c);
-    if (digit < 0 || std::uint32_t(digit) >= base) break;
-    acc = acc * base + std::uint32_t(digit);
-  }
-  return std::bit_cast<std::int32_t>(negative ? 0u - acc : acc);
+  const std::optional<ProfileText> v = I().Value(section, key);
+  return v ? ParseProfileInt(*v, def) : def;
 }
 
 bool CProfileFile::GetStruct(WStringView section, WStringView key, std::span<std::uint8_t> out) const {
-  const std::optional<WStringView> v = I().Value(section, key);
+  const std::optional<ProfileText> v = I().Value(section, key);
   return v && DecodeProfileStruct(*v, out);
 }
 
 bool CProfileFile::HasSection(WStringView section) const { return I().FindSection(section) != kNone; }
+
+void CProfileFile::ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) const {
+  I().ReadSection(section, fn, ctx);
+}
 
 bool CProfileFile::WriteString(WStringView section, WStringView key, WStringView value) {
   return I().Write(section, key, value);
@@ -579,114 +1359,60 @@ bool CProfileFile::WriteStruct(WStringView section, WStringView key, std::span<c
   return I().Write(section, key, EncodeProfileStruct(data));
 }
 
-void CProfileFile::DeleteKey(WStringView section, WStringView key) {
-  Impl& d = I();
-  const std::uint32_t sec = d.FindSection(section);
-  if (sec != kNone) d.Kill(d.FindKey(sec, key));
-}
+void CProfileFile::DeleteKey(WStringView section, WStringView key) { I().DeleteKey(section, key); }
 
-void CProfileFile::DeleteSection(WStringView section) {
-  Impl& d = I();
-  const std::uint32_t sec = d.FindSection(section);
-  if (sec == kNone) return;
-  Impl::Section& s = d.sections[sec];
-  d.Kill(s.header);
-  for (std::uint32_t i = s.begin; i < s.end; ++i) d.Kill(i);
-  for (std::uint32_t a : s.added) d.Kill(a);
-  d.sectionByName.erase(d.sectionByName.find(Trim(section)));
-}
+void CProfileFile::DeleteSection(WStringView section) { I().DeleteSection(section); }
 
 std::string CProfileFile::Serialize() const {
   const Impl& d = I();
-  const std::size_t units = d.src.size() + d.writtenUnits + 2;  // bound of what Render hands out
   std::string out;
-  if (d.encoding == Encoding::Utf16le) {
-    out.reserve(2 + 2 * units);
-    out.append("\xFF\xFE");
-    d.Render([&](WStringView t) {
-      const std::size_t o = out.size();
-      out.resize(o + 2 * t.size());
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out.data() + o, t.data(), 2 * t.size());
-      } else {
-        for (std::size_t i = 0; i < t.size(); ++i) {
-          out[o + 2 * i] = char(t[i] & 0xFF);
-          out[o + 2 * i + 1] = char(t[i] >> 8);
-        }
-      }
-    });
-    return out;
-  }
-  const AnsiSetting cp = CurrentCodePage();
-  if (cp.kind == CodePage::Named) {
-    WString text;
-    text.reserve(units);
-    d.Render([&](WStringView t) { text.append(t); });
-    return EncodeNamed(cp.name, text);
-  }
-  out.reserve(units);
-  d.Render([&](WStringView t) { AppendSingleByte(out, t, cp.kind); });
+  out.reserve(2 + 2 * d.Units() + 2);
+  d.Output([&](const char* p, std::size_t n) {
+    out.append(p, n);
+    return true;
+  });
   return out;
 }
 
 bool CProfileFile::Save() {
   Impl& d = I();
   if (d.loadFailed || d.path.empty()) return false;
-  const std::string bytes = Serialize();
   QSaveFile f(QFile::decodeName(d.path.native().c_str()));
-  if (!f.open(QIODevice::WriteOnly)) return false;
-  if (f.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+  const bool written = d.Output([&](const char* p, std::size_t n) { return f.write(p, qint64(n)) == qint64(n); });
+  if (!written) {
     f.cancelWriting();
     return false;
   }
   return f.commit();
 }
 
-// ---- struct encoding ------------------------------------------------------------------------
+// ---- struct encoding, values ----------------------------------------------------------------
 
-WString EncodeProfileStruct(std::span<const std::uint8_t> data) {
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-  WString out;
-  out.resize(2 * data.size() + 2);
-  std::uint8_t sum = 0;
-  std::size_t o = 0;
-  auto put = [&](std::uint8_t b) {
-    out[o++] = kHex[b >> 4];
-    out[o++] = kHex[b & 15];
-  };
-  for (std::uint8_t b : data) {
-    put(b);
-    sum = std::uint8_t(sum + b);
-  }
-  put(sum);
+WString ProfileText::ToString() const {
+  if (wide_) return WString(Wide());
+  WString out(n_, u'\0');
+  Widen(static_cast<const char*>(p_), n_, out.data());
   return out;
 }
 
-bool DecodeProfileStruct(WStringView text, std::span<std::uint8_t> out) {
-  text = Trim(text);
-  if (text.size() != 2 * out.size() + 2) return false;
-  static constexpr auto kDigit = [] {
-    std::array<std::int16_t, 128> t{};
-    for (int c = 0; c < 128; ++c) t[std::size_t(c)] = std::int16_t(HexDigit(char16_t(c)));
-    return t;
-  }();
-  auto byteAt = [&](std::size_t i) -> int {  // negative for anything but two hex digits
-    const char16_t hi = text[i], lo = text[i + 1];
-    if (hi >= 128 || lo >= 128) return -1;
-    return kDigit[hi] < 0 || kDigit[lo] < 0 ? -1 : kDigit[hi] << 4 | kDigit[lo];
-  };
-  // validate everything first, so that `out` is untouched by a damaged value
-  int bad = 0;
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const int b = byteAt(2 * i);
-    bad |= b;
-    sum = std::uint8_t(sum + b);
-  }
-  if (bad < 0 || byteAt(2 * out.size()) != sum) return false;
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = std::uint8_t(byteAt(2 * i));
-  return true;
+WString EncodeProfileStruct(std::span<const std::uint8_t> data) {
+  WString out(2 * data.size() + 2, u'\0');
+  HexEncode(data.data(), data.size(), out.data());
+  return out;
 }
+
+bool DecodeProfileStruct(WStringView text, std::span<std::uint8_t> out) { return DecodeStruct(text, out); }
+
+bool DecodeProfileStruct(ProfileText text, std::span<std::uint8_t> out) {
+  return text.Visit([&](auto v) { return DecodeStruct(v, out); });
+}
+
+std::int32_t ParseProfileInt(ProfileText value, std::int32_t def) {
+  return value.Visit([&](auto v) { return ParseInt(v, def); });
+}
+
+char16_t FoldProfileChar(char16_t c) { return Fold(c); }
 
 // ---- one-shot wrappers ----------------------------------------------------------------------
 
@@ -727,6 +1453,11 @@ void SetProfileAnsiCodePage(const char* name) {
   } else if (QStringDecoder(name).isValid() && QStringEncoder(name).isValid()) {
     s.kind = CodePage::Named;
     s.name = name;
+    // ASCII files are kept as read only where the code page writes ASCII as ASCII
+    WString ascii(128, u'\0');
+    std::string bytes(128, '\0');
+    for (int c = 0; c < 128; ++c) ascii[std::size_t(c)] = char16_t(c), bytes[std::size_t(c)] = char(c);
+    s.asciiSafe = EncodeNamed(name, ascii) == bytes && DecodeNamed(name, bytes.data(), bytes.size()) == ascii;
   } else {
     s.kind = CodePage::Latin1;
   }

@@ -11,8 +11,44 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/text.h"
+
+// A text of the file as held in memory: 8-bit while every character of the file is ASCII (files
+// are then read and written without conversion), UTF-16 otherwise.
+class ProfileText {
+ public:
+  ProfileText() = default;
+  explicit ProfileText(std::string_view ascii) : p_(ascii.data()), n_(ascii.size()) {}
+  explicit ProfileText(WStringView text) : p_(text.data()), n_(text.size()), wide_(true) {}
+
+  bool IsWide() const { return wide_; }
+  std::size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  char16_t operator[](std::size_t i) const {
+    return wide_ ? static_cast<const char16_t*>(p_)[i] : char16_t(static_cast<const unsigned char*>(p_)[i]);
+  }
+  std::string_view Narrow() const { return wide_ ? std::string_view() : std::string_view(static_cast<const char*>(p_), n_); }
+  WStringView Wide() const { return wide_ ? WStringView(static_cast<const char16_t*>(p_), n_) : WStringView(); }
+  WString ToString() const;
+  // Calls f with the text as std::string_view or WStringView.
+  template <class F>
+  decltype(auto) Visit(F&& f) const {
+    return wide_ ? f(Wide()) : f(Narrow());
+  }
+
+ private:
+  const void* p_ = nullptr;
+  std::size_t n_ = 0;
+  bool wide_ = false;
+};
+
+// One key line of a section: the key as the file spells it (blanks trimmed) and the value as
+// GetString returns it.
+struct ProfileEntry {
+  ProfileText key, value;
+};
 
 class CProfileFile {
  public:
@@ -49,6 +85,43 @@ class CProfileFile {
   void DeleteKey(WStringView section, WStringView key);
   void DeleteSection(WStringView section);
 
+  // Hands every key line of the section to fn, in file order, until fn returns false. Keys that
+  // occur twice are handed over twice: the lookups above answer with the first. The texts stay
+  // valid until the file is next changed. No lookup per key, no copy of the text.
+  template <class Fn>
+  void ForEachEntry(WStringView section, Fn&& fn) const {
+    using F = std::remove_reference_t<Fn>;
+    ReadSection(section, [](void* f, const ProfileEntry& e) -> bool { return (*static_cast<F*>(f))(e); },
+                const_cast<void*>(static_cast<const void*>(std::addressof(fn))));
+  }
+
+  // Many keys of one section written at once, with the same result as WriteString/WriteStruct
+  // called for each entry in turn (existing keys replaced where they stand, new ones appended at
+  // the end of the section, the section appended when new), but built as one block of text and
+  // merged without a lookup per key when the section is new or holds the keys in the same order.
+  // Nothing changes before Commit(); the writer must not outlive its file.
+  class SectionWriter {
+   public:
+    SectionWriter(SectionWriter&&) noexcept;
+    SectionWriter& operator=(SectionWriter&&) noexcept;
+    ~SectionWriter();
+    // Room for this many more characters of "key=value\r\n" lines (an estimate saves regrowing).
+    void Reserve(std::size_t units);
+    // Refused (false, entry dropped) where WriteString would refuse.
+    bool WriteString(WStringView key, WStringView value);
+    bool WriteStruct(WStringView key, std::span<const std::uint8_t> data);
+    bool WriteInt(WStringView key, std::int32_t value);  // as "%d"
+    // Applies the entries to the file in memory; false when the section name was refused.
+    bool Commit();
+
+   private:
+    friend class CProfileFile;
+    struct State;
+    explicit SectionWriter(std::unique_ptr<State> s);
+    std::unique_ptr<State> s_;
+  };
+  SectionWriter WriteSection(WStringView section);
+
   // Writes the whole file atomically; false when it could not be written (the old file stays),
   // also when the existing file could not be read, so that it is never replaced by a fragment.
   bool Save();
@@ -56,6 +129,7 @@ class CProfileFile {
   std::string Serialize() const;
 
  private:
+  void ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) const;
   struct Impl;
   Impl& I() const;  // a moved-from object behaves as a new empty one
   mutable std::unique_ptr<Impl> d_;
@@ -64,6 +138,12 @@ class CProfileFile {
 // The struct encoding on its own (used by tests and by readers of foreign files).
 WString EncodeProfileStruct(std::span<const std::uint8_t> data);
 bool DecodeProfileStruct(WStringView text, std::span<std::uint8_t> out);
+bool DecodeProfileStruct(ProfileText text, std::span<std::uint8_t> out);
+// GetInt's reading of a value: leading decimal digits (optional sign, "0x" hex), def when empty.
+std::int32_t ParseProfileInt(ProfileText value, std::int32_t def);
+// One UTF-16 unit upper-cased as key and section names are compared (for readers that match key
+// names themselves).
+char16_t FoldProfileChar(char16_t c);
 
 // One-shot wrappers with the platform's names; each reads and (for writes) saves the file.
 WString GetPrivateProfileStringW(WStringView section, WStringView key, WStringView def,

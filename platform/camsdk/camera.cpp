@@ -29,6 +29,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const Clock::time_point kEpoch = Clock::now();
 
+#if defined(__SANITIZE_THREAD__)
+// OpenCV's worker pool is not instrumented: ThreadSanitizer cannot see its synchronisation
+// and would report every parallel loop as a race. Sanitized builds run OpenCV serially.
+const bool kSerialOpenCv = (cv::setNumThreads(0), true);
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // Call log and failure injection
 

@@ -361,7 +361,10 @@ int CameraStopRecordVideo(int handle);
 int CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
 
 // ---------------------------------------------------------------------------------------------
-// Controls (getters write through the pointers; ranges in the capability block)
+// Controls (getters write through the pointers; ranges in the capability block). Exposure and
+// analog gain are clamped to their limits, as a sensor does; any other value outside its range
+// is refused with CAMSDK_STATUS_INVALID_PARAMETER and changes nothing. Changes apply from the
+// next frame.
 
 int CameraGetCapability(int handle, CamSdkCapability* capability);
 

@@ -1,7 +1,7 @@
 // Raw to BGR: one table per site colour (black level, white balance, gamma, contrast, inverse)
-// into an 8-bit Bayer plane, OpenCV's demosaic, one 3x3 matrix (colour matrix, saturation,
-// monochrome), optional sharpening and mirroring. Steps that do nothing are skipped, so the
-// factory settings cost little more than the demosaic alone.
+// into an 8-bit Bayer plane, read mirrored when asked; optional sharpening of that plane;
+// OpenCV's demosaic; one 3x3 matrix (colour matrix, saturation, monochrome). Steps that do
+// nothing are skipped, so the factory settings cost little more than the demosaic alone.
 #include <algorithm>
 #include <cmath>
 
@@ -62,34 +62,34 @@ int SiteColor(int pattern, int x, int y) {
   return kSites[pattern][(y & 1) * 2 + (x & 1)];
 }
 
-// Sharpening: each sample plus `amount` times its difference to the mean of its four
-// neighbours of the same channel (a Laplacian), in row stripes on all cores. The channel count
-// is a template argument and the rows are restrict-qualified so that the loop vectorises.
-template <int CH>
+// Sharpening on the single-channel plane before the demosaic: each sample plus `amount` times
+// its difference to the mean of its four nearest neighbours of the same site colour (STEP 2 in
+// a Bayer plane, 1 in a monochrome one), in row stripes on all cores. 16-bit lanes suffice:
+// |lap| <= 1020 and a <= 32.
+template <int STEP>
 void SharpenRow(const std::uint8_t* __restrict up, const std::uint8_t* __restrict mid,
-                const std::uint8_t* __restrict dn, std::uint8_t* __restrict o, int n, int a) {
-  for (int i = 0; i < CH && i < n; ++i) o[i] = mid[i];
-  for (int i = CH; i < n - CH; ++i) {
-    const int lap = 4 * mid[i] - up[i] - dn[i] - mid[i - CH] - mid[i + CH];
-    const int v = mid[i] + ((a * lap) >> 6);
-    o[i] = std::uint8_t(std::min(255, std::max(0, v)));
+                const std::uint8_t* __restrict dn, std::uint8_t* __restrict o, int n, std::int16_t a) {
+  for (int i = 0; i < STEP && i < n; ++i) o[i] = mid[i];
+  for (int i = STEP; i < n - STEP; ++i) {
+    const std::int16_t lap = std::int16_t(4 * mid[i] - up[i] - dn[i] - mid[i - STEP] - mid[i + STEP]);
+    const std::int16_t v = std::int16_t(mid[i] + std::int16_t(std::int16_t(a * lap) >> 6));
+    o[i] = std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
   }
-  for (int i = std::max(CH, n - CH); i < n; ++i) o[i] = mid[i];
+  for (int i = std::max(STEP, n - STEP); i < n; ++i) o[i] = mid[i];
 }
 
-void Sharpen(const cv::Mat& src, cv::Mat& dst, float amount) {
+void Sharpen(const cv::Mat& src, cv::Mat& dst, float amount, bool bayer) {
   dst.create(src.size(), src.type());
-  const int H = src.rows, n = src.cols * src.channels();
-  const int a = int(std::lround(amount * 16.0f));  // 4 fractional bits, a Laplacian of 4 taps
-  const bool three = src.channels() == 3;
+  const int H = src.rows, n = src.cols, step = bayer ? 2 : 1;
+  const std::int16_t a = std::int16_t(std::lround(std::min(amount, 2.0f) * 16.0f));  // 4 fractional bits
   cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
     for (int r = range.start; r < range.end; ++r) {
-      const std::uint8_t* up = src.ptr<std::uint8_t>(std::max(r - 1, 0));
+      const std::uint8_t* up = src.ptr<std::uint8_t>(r - step >= 0 ? r - step : r);
       const std::uint8_t* mid = src.ptr<std::uint8_t>(r);
-      const std::uint8_t* dn = src.ptr<std::uint8_t>(std::min(r + 1, H - 1));
+      const std::uint8_t* dn = src.ptr<std::uint8_t>(r + step < H ? r + step : r);
       std::uint8_t* o = dst.ptr<std::uint8_t>(r);
-      if (three) {
-        SharpenRow<3>(up, mid, dn, o, n, a);
+      if (bayer) {
+        SharpenRow<2>(up, mid, dn, o, n, a);
       } else {
         SharpenRow<1>(up, mid, dn, o, n, a);
       }
@@ -97,14 +97,18 @@ void Sharpen(const cv::Mat& src, cv::Mat& dst, float amount) {
   });
 }
 
-// Mirroring in row stripes on all cores.
-void Mirror(const cv::Mat& src, cv::Mat& dst, bool horizontal, bool vertical) {
-  const int H = src.rows;
-  const int code = horizontal && vertical ? -1 : (horizontal ? 1 : 0);
-  cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
-    cv::Mat out = vertical ? dst.rowRange(H - range.end, H - range.start) : dst.rowRange(range.start, range.end);
-    cv::flip(src.rowRange(range.start, range.end), out, code);
-  });
+// The Bayer pattern of a plane mirrored horizontally and/or vertically.
+int MirroredPattern(int pattern, int W, int H, bool flipH, bool flipV) {
+  if (pattern == CAMSDK_PATTERN_MONO) return pattern;
+  const int tx = (flipH && W % 2 == 0) ? 1 : 0, ty = (flipV && H % 2 == 0) ? 1 : 0;
+  int sites[4];
+  for (int k = 0; k < 4; ++k) sites[k] = SiteColor(pattern, (k & 1) ^ tx, (k >> 1) ^ ty);
+  for (int p = CAMSDK_PATTERN_GRBG; p <= CAMSDK_PATTERN_BGGR; ++p) {
+    bool same = true;
+    for (int k = 0; k < 4; ++k) same = same && SiteColor(p, k & 1, k >> 1) == sites[k];
+    if (same) return p;
+  }
+  return pattern;
 }
 
 }  // namespace
@@ -172,84 +176,81 @@ bool RunIsp(const IspTables& t, const unsigned char* raw, const CamSdkFrameInfo&
 
   // Per-thread work buffers: the frame threads of several cameras convert at the same time.
   // Plain references, so that the parallel workers use this thread's buffers, not their own.
-  thread_local cv::Mat tlsPlane, tlsA, tlsB;
+  thread_local cv::Mat tlsPlane, tlsSharp, tlsBgr;
   cv::Mat& plane = tlsPlane;
-  cv::Mat& bufA = tlsA;
-  cv::Mat& bufB = tlsB;
+  cv::Mat& sharp = tlsSharp;
+  cv::Mat& bgr = tlsBgr;
   cv::Mat dst(H, W, CV_8UC3, out);
 
-  // 1. Raw to 8-bit: black level, white balance and the tone curve in one table per site.
+  // 1. Raw to 8-bit: black level, white balance and the tone curve in one table per site,
+  //    read mirrored when asked (the mirrored plane has its own Bayer pattern).
   plane.create(H, W, CV_8U);
   cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
     for (int r = range.start; r < range.end; ++r) {
-      const int c0 = SiteColor(pattern, 0, r), c1 = SiteColor(pattern, 1, r);
+      const int sr = t.flipV ? H - 1 - r : r;
+      const std::uint8_t* row8 = raw + std::size_t(sr) * W * (wide ? 2 : 1);
+      // Tables by the parity of the source column.
+      const int c0 = SiteColor(pattern, 0, sr), c1 = SiteColor(pattern, 1, sr);
       std::uint8_t* d = plane.ptr<std::uint8_t>(r);
       if (!wide) {
-        const std::uint8_t* src = raw + std::size_t(r) * W;
         const std::uint8_t* l0 = t.lut8[c0].data();
         const std::uint8_t* l1 = t.lut8[c1].data();
-        int x = 0;
-        for (; x + 1 < W; x += 2) {
-          d[x] = l0[src[x]];
-          d[x + 1] = l1[src[x + 1]];
+        if (!t.flipH) {
+          int x = 0;
+          for (; x + 1 < W; x += 2) {
+            d[x] = l0[row8[x]];
+            d[x + 1] = l1[row8[x + 1]];
+          }
+          if (x < W) d[x] = l0[row8[x]];
+        } else {
+          // Column x reads W-1-x; the tables alternate starting with that column's parity.
+          const std::uint8_t* la = ((W - 1) & 1) ? l1 : l0;
+          const std::uint8_t* lb = ((W - 1) & 1) ? l0 : l1;
+          const std::uint8_t* s = row8 + (W - 1);
+          int x = 0;
+          for (; x + 1 < W; x += 2) {
+            d[x] = la[s[-x]];
+            d[x + 1] = lb[s[-x - 1]];
+          }
+          if (x < W) d[x] = la[s[-x]];
         }
-        if (x < W) d[x] = l0[src[x]];
       } else {
-        const std::uint8_t* src = raw + std::size_t(r) * W * 2;
         const std::uint8_t* l0 = t.lut12.data() + c0 * 4096;
         const std::uint8_t* l1 = t.lut12.data() + c1 * 4096;
         for (int x = 0; x < W; ++x) {
-          const int v = (src[2 * x] | (src[2 * x + 1] << 8)) & 0xFFF;
-          d[x] = (x & 1) ? l1[v] : l0[v];
+          const int sx = t.flipH ? W - 1 - x : x;
+          const int v = (row8[2 * sx] | (row8[2 * sx + 1] << 8)) & 0xFFF;
+          d[x] = (sx & 1) ? l1[v] : l0[v];
         }
       }
     }
   });
+  const int planePattern = MirroredPattern(pattern, W, H, t.flipH, t.flipV);
 
-  const bool flip = t.flipH || t.flipV;
+  // 2. Sharpening of the plane.
+  cv::Mat* src = &plane;
+  if (t.sharpen > 0) {
+    Sharpen(plane, sharp, t.sharpen, color);
+    src = &sharp;
+  }
   if (!color) {
-    cv::Mat* g = &plane;
-    if (t.sharpen > 0) {
-      bufA.create(H, W, CV_8U);
-      Sharpen(plane, bufA, t.sharpen);
-      g = &bufA;
-    }
-    if (flip) {
-      bufB.create(H, W, CV_8U);
-      Mirror(*g, bufB, t.flipH, t.flipV);
-      g = &bufB;
-    }
-    cv::cvtColor(*g, dst, cv::COLOR_GRAY2BGR);
+    cv::cvtColor(*src, dst, cv::COLOR_GRAY2BGR);
     return true;
   }
 
-  // 2. Demosaic, straight into the output when nothing follows.
-  const bool more = t.applyMatrix || t.sharpen > 0 || flip;
-  cv::Mat* cur = more ? &bufA : &dst;
-  cv::cvtColor(plane, *cur, DemosaicCode(pattern));
-  if (!more) return true;
+  // 3. Demosaic, straight into the output unless the matrix follows.
+  if (!t.applyMatrix) {
+    cv::cvtColor(*src, dst, DemosaicCode(planePattern));
+    return true;
+  }
+  cv::cvtColor(*src, bgr, DemosaicCode(planePattern));
 
-  // 3. Colour matrix, saturation, monochrome.
-  if (t.applyMatrix) {
-    const cv::Mat m(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
-    cv::Mat& c = *cur;
-    cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
-      cv::Mat rows = c.rowRange(range.start, range.end);
-      cv::transform(rows, rows, m);
-    });
-  }
-  // 4. Sharpening, then mirroring into the output.
-  if (t.sharpen > 0) {
-    cv::Mat* next = flip ? &bufB : &dst;
-    if (flip) bufB.create(H, W, CV_8UC3);
-    Sharpen(*cur, *next, t.sharpen);
-    cur = next;
-  }
-  if (flip) {
-    Mirror(*cur, dst, t.flipH, t.flipV);
-  } else if (cur != &dst) {
-    cur->copyTo(dst);
-  }
+  // 4. Colour matrix, saturation, monochrome.
+  const cv::Mat m(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
+  cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
+    cv::Mat rows = dst.rowRange(range.start, range.end);
+    cv::transform(bgr.rowRange(range.start, range.end), rows, m);
+  });
   return true;
 }
 

@@ -46,8 +46,8 @@ int VisibleArcIntervals(const ArcGeom& g, double lo, double hi, const Box& box, 
     return 1;
   }
   if (!g.BoundsMeet(box)) return 0;
-  // Parameters where the ellipse crosses the box's edge lines split the turn into pieces that
-  // are wholly inside or wholly outside; a piece's midpoint tells which.
+  // Parameters where the ellipse crosses the box's edge lines split the turn into arcs that
+  // are wholly inside or wholly outside; an arc's midpoint tells which.
   double cross[8];
   int n = 0;
   auto addX = [&](double x) {

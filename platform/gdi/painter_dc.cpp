@@ -95,7 +95,7 @@ CPainterDC::CPainterDC(QPainter* painter) : painter_(painter), noPen_(Qt::NoPen)
   pts_.reserve(256);
   drawn_.reserve(256);
   skip_.reserve(256);
-  piece_.reserve(256);
+  poly_.reserve(256);
   UpdatePen();
   SyncClip();
 }
@@ -411,13 +411,13 @@ void CPainterDC::WideDot(double cx, double cy) {
   if (!devBox_.Grown(rx + kMargin, ry + kMargin).Contains(cx, cy)) return;
   // A polygon rather than drawEllipse: the raster engine's own aliased ellipses are lopsided.
   if (pn_.capCos.size() < 2) return;
-  piece_.clear();
+  poly_.clear();
   const std::size_t m = pn_.capCos.size() - 1;
-  for (std::size_t i = 0; i < m; ++i) piece_.emplace_back(cx + rx * pn_.capCos[i], cy + ry * pn_.capSin[i]);
-  for (std::size_t i = 0; i < m; ++i) piece_.emplace_back(cx - rx * pn_.capCos[i], cy - ry * pn_.capSin[i]);
+  for (std::size_t i = 0; i < m; ++i) poly_.emplace_back(cx + rx * pn_.capCos[i], cy + ry * pn_.capSin[i]);
+  for (std::size_t i = 0; i < m; ++i) poly_.emplace_back(cx - rx * pn_.capCos[i], cy - ry * pn_.capSin[i]);
   painter_->setPen(noPen_);
   painter_->setBrush(pn_.brush);
-  painter_->drawConvexPolygon(piece_.data(), int(piece_.size()));
+  painter_->drawConvexPolygon(poly_.data(), int(poly_.size()));
 }
 
 void CPainterDC::WideLine(POINT a, POINT b) {
@@ -441,15 +441,15 @@ void CPainterDC::WideSegment(const QPointF& a, const QPointF& b) {
     return;
   }
   const double h = pn_.halfWidth, ux = dx / len * h, uy = dy / len * h, nx = -uy, ny = ux;
-  piece_.clear();
+  poly_.clear();
   const std::size_t m = pn_.capCos.size();
   for (std::size_t i = 0; i < m; ++i)
-    piece_.emplace_back(b.x() + nx * pn_.capCos[i] + ux * pn_.capSin[i], b.y() + ny * pn_.capCos[i] + uy * pn_.capSin[i]);
+    poly_.emplace_back(b.x() + nx * pn_.capCos[i] + ux * pn_.capSin[i], b.y() + ny * pn_.capCos[i] + uy * pn_.capSin[i]);
   for (std::size_t i = 0; i < m; ++i)
-    piece_.emplace_back(a.x() - nx * pn_.capCos[i] - ux * pn_.capSin[i], a.y() - ny * pn_.capCos[i] - uy * pn_.capSin[i]);
+    poly_.emplace_back(a.x() - nx * pn_.capCos[i] - ux * pn_.capSin[i], a.y() - ny * pn_.capCos[i] - uy * pn_.capSin[i]);
   painter_->setPen(noPen_);
   painter_->setBrush(pn_.brush);
-  painter_->drawConvexPolygon(piece_.data(), int(piece_.size()));
+  painter_->drawConvexPolygon(poly_.data(), int(poly_.size()));
 }
 
 namespace {
@@ -468,7 +468,7 @@ void CPainterDC::WideArcBand(const gdi::ArcGeom& g, double from, double to) {
   const int steps = gdi::ArcSteps(std::max(g.rx, g.ry) + h, to - from, kWideTol);
   const double d = (to - from) / steps, cd = std::cos(d), sd = std::sin(d);
   const double dir = to >= from ? 1.0 : -1.0;
-  piece_.clear();
+  poly_.clear();
   auto normal = [&](double c, double s, double* nx, double* ny) {
     const double x = g.ry * c, y = -g.rx * s, l = std::hypot(x, y);
     *nx = x / l;
@@ -479,7 +479,7 @@ void CPainterDC::WideArcBand(const gdi::ArcGeom& g, double from, double to) {
     if (k == steps) c = std::cos(to), s = std::sin(to);
     double nx, ny;
     normal(c, s, &nx, &ny);
-    piece_.emplace_back(g.X(c) + h * nx, g.Y(s) + h * ny);
+    poly_.emplace_back(g.X(c) + h * nx, g.Y(s) + h * ny);
     const double c2 = c * cd - s * sd;
     s = s * cd + c * sd;
     c = c2;
@@ -492,7 +492,7 @@ void CPainterDC::WideArcBand(const gdi::ArcGeom& g, double from, double to) {
     const double tx = dir * ny, ty = -dir * nx;  // the way of drawing
     const double px = g.X(cc), py = g.Y(ss);
     for (std::size_t i = 1; i + 1 < pn_.capCos.size(); ++i)
-      piece_.emplace_back(px + h * sign * (nx * pn_.capCos[i] + tx * pn_.capSin[i]),
+      poly_.emplace_back(px + h * sign * (nx * pn_.capCos[i] + tx * pn_.capSin[i]),
                           py + h * sign * (ny * pn_.capCos[i] + ty * pn_.capSin[i]));
   };
   const double ce = std::cos(to), se = std::sin(to), cs = std::cos(from), ss = std::sin(from);
@@ -503,7 +503,7 @@ void CPainterDC::WideArcBand(const gdi::ArcGeom& g, double from, double to) {
     if (k == 0) c = cs, s = ss;
     double nx, ny;
     normal(c, s, &nx, &ny);
-    piece_.emplace_back(g.X(c) - h * nx, g.Y(s) - h * ny);
+    poly_.emplace_back(g.X(c) - h * nx, g.Y(s) - h * ny);
     const double c2 = c * cb - s * sb;
     s = s * cb + c * sb;
     c = c2;
@@ -511,7 +511,7 @@ void CPainterDC::WideArcBand(const gdi::ArcGeom& g, double from, double to) {
   cap(cs, ss, -1.0);
   painter_->setPen(noPen_);
   painter_->setBrush(pn_.brush);
-  painter_->drawPolygon(piece_.data(), int(piece_.size()), Qt::WindingFill);
+  painter_->drawPolygon(poly_.data(), int(poly_.size()), Qt::WindingFill);
 }
 
 // A closed figure's outline as the ring between its outer and inner offset curves.
@@ -671,17 +671,14 @@ void CPainterDC::StrokeThinFigure(const Figure& f, std::int64_t phase) {
   FlushThin();
 }
 
-void CPainterDC::StrokeWideFigure(bool closedComplete, const Box& box) {
+// The visible stretches of the flattened figure as polylines (QPainter's stroker).
+void CPainterDC::StrokeWideFigure(const Box& box) {
   painter_->setPen(pn_.wideSmooth);
   painter_->setBrush(noBrush_);
-  if (closedComplete) {
-    if (pts_.size() >= 3) painter_->drawPolygon(pts_.data(), int(pts_.size() - 1));
-    return;
-  }
-  piece_.clear();
+  poly_.clear();
   auto flush = [&] {
-    if (piece_.size() >= 2) painter_->drawPolyline(piece_.data(), int(piece_.size()));
-    piece_.clear();
+    if (poly_.size() >= 2) painter_->drawPolyline(poly_.data(), int(poly_.size()));
+    poly_.clear();
   };
   for (std::size_t i = 0; i + 1 < pts_.size(); ++i) {
     double t0 = 0.0, t1 = 0.0;
@@ -691,18 +688,18 @@ void CPainterDC::StrokeWideFigure(bool closedComplete, const Box& box) {
       continue;
     }
     if (t0 > 0.0) flush();
-    if (piece_.empty()) piece_.push_back(a + t0 * (b - a));
-    piece_.push_back(a + t1 * (b - a));
+    if (poly_.empty()) poly_.push_back(a + t0 * (b - a));
+    poly_.push_back(a + t1 * (b - a));
     if (t1 < 1.0) flush();
   }
   flush();
 }
 
 void CPainterDC::FillFigure(const Figure& f, bool complete, const Box& box, bool indexSpace) {
-  piece_.clear();
+  poly_.clear();
   auto toDev = [&](const QPointF& p) { return indexSpace ? QPointF(DevX(p.x()), DevY(p.y())) : p; };
   if (complete) {
-    for (std::size_t i = 0; i + 1 < pts_.size(); ++i) piece_.push_back(toDev(pts_[i]));
+    for (std::size_t i = 0; i + 1 < pts_.size(); ++i) poly_.push_back(toDev(pts_[i]));
   } else {
     // The visible part of a convex figure: the boundary points inside the box and the box
     // corners inside the figure, in angular order around their centroid.
@@ -724,12 +721,12 @@ void CPainterDC::FillFigure(const Figure& f, bool complete, const Box& box, bool
     my /= double(sorted_.size());
     for (auto& e : sorted_) e.first = std::atan2(e.second.y() - my, e.second.x() - mx);
     std::sort(sorted_.begin(), sorted_.end(), [](const auto& p, const auto& q) { return p.first < q.first; });
-    for (const auto& e : sorted_) piece_.push_back(toDev(e.second));
+    for (const auto& e : sorted_) poly_.push_back(toDev(e.second));
   }
-  if (piece_.size() < 3) return;
+  if (poly_.size() < 3) return;
   painter_->setPen(noPen_);
   painter_->setBrush(fillBrush_);
-  painter_->drawConvexPolygon(piece_.data(), int(piece_.size()));
+  painter_->drawConvexPolygon(poly_.data(), int(poly_.size()));
 }
 
 // `line`: the figure through the outline's pixel centres (index space); `frame`: the same for a
@@ -768,7 +765,7 @@ void CPainterDC::DrawFigure(const Figure& line, const Figure& frame, const Figur
       return;
     }
     if (fill) FillFigure(d, complete, box, false);
-    StrokeWideFigure(false, box);
+    StrokeWideFigure(box);
   } else if (fill) {
     const Figure d = toDevice(fillOnly);
     const Box box = devBox_.Grown(kMargin, kMargin);
@@ -943,7 +940,7 @@ bool CPainterDC::AngleArc(int x, int y, std::uint32_t r, float start, float swee
       for (int i = 0; i < m; ++i) WideArcBand(g, iv[i].a, iv[i].b);
     } else {  // a pen as wide as the arc is round: the stroker copes with the inner side
       BuildFigure(d, box, kWideTol, false, &complete);
-      StrokeWideFigure(false, box);
+      StrokeWideFigure(box);
     }
   }
   return true;

@@ -118,14 +118,16 @@ class CPainterDC : public CDC {
   void WideArcBand(const gdi::ArcGeom& g, double from, double to);
   bool WideRing(const Figure& f);  // false when the pen is too wide for the figure's curves
 
-  // Flattens the figure into pts_/drawn_ in the space of `geomBox` (index space when `rounded`).
-  // Returns false when nothing of it is near the box; *complete tells whether all of it is.
+  // Flattens the figure into pts_/drawn_/skip_ in the space of `box` (index space with points
+  // rounded to pixels when `rounded`, else device space), starting with a line from `lead` when
+  // given. Returns false when the figure is nowhere near the box; *complete tells whether all of
+  // it lies in the box.
   bool BuildFigure(const Figure& f, const gdi::Box& box, double tol, bool rounded, bool* complete,
                    const POINT* lead = nullptr);
   void StrokeThinFigure(const Figure& f, std::int64_t phase);
-  void StrokeWideFigure(bool closedComplete, const gdi::Box& box);
+  void StrokeWideFigure(const gdi::Box& box);
   void FillFigure(const Figure& f, bool complete, const gdi::Box& box, bool indexSpace);
-  void DrawFigure(const Figure& thin, const Figure& wide, const Figure& fillOnly);
+  void DrawFigure(const Figure& line, const Figure& frame, const Figure& fillOnly);
 
   FontEntry& CurrentFont();
   const QFont& DeviceFont(FontEntry& e);
@@ -175,7 +177,7 @@ class CPainterDC : public CDC {
   std::vector<QPointF> pts_;         // flattened figure
   std::vector<unsigned char> drawn_;  // drawn_[i]: segment pts_[i] -> pts_[i + 1] is drawn
   std::vector<double> skip_;          // length of the arc left out instead of a segment
-  std::vector<QPointF> piece_;
+  std::vector<QPointF> poly_;
   std::vector<std::pair<double, QPointF>> sorted_;
 
   std::vector<std::unique_ptr<FontEntry>> fonts_;

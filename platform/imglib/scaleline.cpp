@@ -273,6 +273,7 @@ struct Fit {
   int inliers = 0;            // ticks whose positions steer the fit
   double lean = 0.0;          // d column / d row of the ticks
   double leanSpread = 0.0;    // its scatter over the ticks, in columns
+  double leanError = 0.0;     // standard error of the lean
 };
 
 // Centre of the peak of q near column `at`: the midpoint of its half-height crossings. Where
@@ -480,6 +481,11 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
   int top = peakRow, bottom = peakRow;
   while (top > 0 && amp[std::size_t(top - 1)] >= 0.5 * amp[std::size_t(peakRow)]) --top;
   while (bottom + 1 < rows && amp[std::size_t(bottom + 1)] >= 0.5 * amp[std::size_t(peakRow)]) ++bottom;
+  // A few rows at least, so that noise and the ticks' lean can be told.
+  if (bottom - top < 3) {
+    top = std::max(0, std::min(peakRow - 2, rows - 4));
+    bottom = std::min(rows - 1, top + 3);
+  }
   fit.bandTop = top;
   fit.bandBottom = bottom;
 
@@ -567,6 +573,7 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
       for (double x : shifts) dev.push_back(std::abs(x - m));
       fit.lean = m / dv;
       fit.leanSpread = Median(dev);
+      fit.leanError = 1.4826 * fit.leanSpread / dv / std::sqrt(double(shifts.size()));
     }
   }
 
@@ -611,19 +618,23 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
 // Measures repeatedly, turning and re-centring the strip onto the ticks until it settles.
 Fit Refine(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double pitch) {
   Fit fit;
-  for (int round = 0; round < 6; ++round) {
+  for (int round = 0; round < 8; ++round) {
     fit = Measure(grey, c, phi, half, pitch);
     if (!fit.ok) return fit;
     const double turn = -std::atan(fit.lean);
+    // A band reaching the strip's border may go on beyond it: not settled yet.
+    const bool clipped = fit.bandTop == 0 || fit.bandBottom == 2 * half;
+    if (round > 0 && !clipped && std::abs(turn) < std::max(2e-3, 2.5 * fit.leanError)) return fit;
     const int band = fit.bandBottom - fit.bandTop;
     c = fit.strip.ToImage(-fit.strip.t0, 0.5 * (fit.bandTop + fit.bandBottom));
-    const double span = (fit.ticks.back() - fit.ticks.front());
-    const int next = int(std::ceil(band / 2.0 + std::max(4.0, band / 2.0) + 0.5 * span * std::abs(std::tan(turn))));
+    const double span = fit.ticks.back() - fit.ticks.front();
+    int next = int(std::ceil(band / 2.0 + std::max(4.0, band / 2.0) + 0.5 * span * std::abs(std::tan(turn))));
+    if (clipped) next = std::max(next, 2 * half);
     pitch = fit.pitch;
-    if (std::abs(turn) < 2e-4 && round > 0 && next <= half) break;
     phi += turn;
     half = std::min(next, std::max(grey.cols, grey.rows));
   }
+  fit.ok = false;
   return fit;
 }
 

@@ -95,6 +95,7 @@ TEST_F(DisplayTest, ScaledPictureLooksLikeTheFullSizeDrawingStretched) {
   Still(800, 600, [](int x, int r, int c) { return (x / 4 + r / 3 + c * 40) & 0xFF; });
   view.AddLine({100, 100}, {700, 500}, 8);
   view.AddLine({100, 500}, {700, 120}, 12);
+  view.mm.m_nSelMeasure = view.mm.m_nHoverMeasure = -1;  // no selection: the capture has none
   camera->SetRoi(true, 40, 40, 760, 560);
   QImage shown(400, 300, QImage::Format_RGB32);
   shown.fill(Qt::black);
@@ -118,13 +119,28 @@ TEST_F(DisplayTest, ScaledPictureLooksLikeTheFullSizeDrawingStretched) {
   cv::cvtColor(diff, grey, cv::COLOR_BGRA2GRAY);
   // Away from the region outline, only the edges of lines and letters may differ.
   cv::Mat inner = grey(cv::Rect(25, 25, 350, 250));
-  std::printf("DBG %d of %d, mean %f\n", cv::countNonZero(inner > 60), int(inner.total()), cv::mean(inner)[0]); shown.save("/tmp/cam_shown.png"); { QImage r(reference.data, 400, 300, int(reference.step), QImage::Format_RGB32); r.save("/tmp/cam_ref.png"); QImage d(grey.data, 400, 300, int(grey.step), QImage::Format_Grayscale8); d.save("/tmp/cam_diff.png"); }
   EXPECT_LT(cv::countNonZero(inner > 60), int(inner.total() / 100));
   EXPECT_LT(cv::mean(inner)[0], 3.0);
   // On the lines both are red.
   const QRgb mid = shown.pixel(200, 150);
   EXPECT_GT(qRed(mid), 200);
   EXPECT_LT(qGreen(mid), 60);
+  // Enlarged, each frame pixel becomes a block of its own colour.
+  Still(4, 3, [](int x, int r, int c) { return x * 60 + r * 10 + c; });
+  camera->SetRoi(false, 0, 0, 0, 0);
+  view.mm.ResetMeasurements();
+  QImage big(8, 6, QImage::Format_RGB32);
+  {
+    QPainter p(&big);
+    camera->DrawImage(p, 8, 6);
+  }
+  int wrong = 0;
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const int v = x / 2 * 60 + (2 - y / 2) * 10;
+      wrong += big.pixel(x, y) != qRgb(v + 2, v + 1, v);
+    }
+  EXPECT_EQ(wrong, 0);
   // The region outline is drawn (dotted, red) on the shown picture only.
   int red = 0;
   for (int x = 20; x < 380; ++x) red += qRed(shown.pixel(x, 20)) > 200 && qGreen(shown.pixel(x, 20)) < 60;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
+
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
 #include "platform/registry.h"
@@ -31,6 +33,10 @@ class QtEnvironment : public ::testing::Environment {
     static char name[] = "camera_tests";
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
+#if defined(__SANITIZE_THREAD__)
+    // OpenCV's worker pool is not instrumented: its hand-overs would read as races.
+    cv::setNumThreads(0);
+#endif
   }
   void TearDown() override {
     app_.reset();

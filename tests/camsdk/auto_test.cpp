@@ -67,6 +67,23 @@ TEST_F(Auto, ExposureConvergesByMode) {
   EXPECT_EQ(CameraSetAeTarget(h, 300), CAMSDK_STATUS_INVALID_PARAMETER);
 }
 
+TEST_F(Auto, ExposureMetersInsideItsWindow) {
+  const int h = Open("color", 2);
+  const CamSdkSceneGeometry g = Scene(h);
+  // The black patch, in sensor coordinates (rows counted from the bottom as displayed).
+  const CamSdkRect& b = g.blackPatch;
+  const int x = int(b.x + 0.2 * b.width), w = int(0.6 * b.width), hh = int(0.6 * b.height);
+  const int y = g.height - int(b.y + 0.2 * b.height) - hh;
+  ASSERT_EQ(CameraSetAEWindow(h, x, y, w, hh), CAMSDK_STATUS_OK);
+  CameraSetAeState(h, 1);
+  CameraSetAeTarget(h, 100);
+  Frame(h, 60);
+  std::lock_guard<std::mutex> lock(Last().mu);
+  const cv::Mat raw(Last().info.height, Last().info.width, CV_8U, Last().raw.data());
+  EXPECT_NEAR(cv::mean(raw(cv::Rect(x, y, w, hh)))[0], 100, 8);
+  EXPECT_GT(cv::mean(raw)[0], 200);  // the rest of the picture burns out
+}
+
 TEST_F(Auto, AntiFlickerChoosesWholeLampPeriods) {
   const int h = Open("color", 2);
   CameraSetAntiFlick(h, 1);

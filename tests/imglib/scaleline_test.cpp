@@ -45,14 +45,17 @@ cv::Mat Draw(const Ruler& r) {
   box(r.origin + (r.ticks - 1) * r.pitch / 2 * u, (r.ticks - 1) * r.pitch + r.tickWidth, -r.tickWidth, 0.0);
   cv::Mat1b mask;
   cv::resize(big, mask, cv::Size(r.width, r.height), 0, 0, cv::INTER_AREA);
-  cv::Mat1f img;
-  mask.convertTo(img, CV_32F, 150.0 / 255.0);
-  img = r.darkTicks ? 200.0 - img : 40.0 + img;
+  // Other objects of the slide lie under the micrometer's ticks.
+  cv::Mat1f img(r.height, r.width, float(r.darkTicks ? 200 : 40));
   if (r.distractors) {
     cv::circle(img, {650, 120}, 60, cv::Scalar(r.darkTicks ? 60 : 180), 3, cv::LINE_AA);
     cv::line(img, {40, 560}, {760, 470}, cv::Scalar(r.darkTicks ? 80 : 170), 2, cv::LINE_AA);
-    cv::rectangle(img, cv::Rect(60, 60, 120, 80), cv::Scalar(r.darkTicks ? 120 : 110), cv::FILLED);
+    cv::rectangle(img, cv::Rect(60, 60, 120, 80), cv::Scalar(r.darkTicks ? 150 : 90), cv::FILLED);
   }
+  cv::Mat1f cover;
+  mask.convertTo(cover, CV_32F, 1.0 / 255.0);
+  const float tick = r.darkTicks ? 50.0f : 190.0f;
+  img = img.mul(1.0 - cover) + tick * cover;
   if (r.blur > 0) cv::GaussianBlur(img, img, cv::Size(0, 0), r.blur);
   cv::Mat1f noise(img.size());
   cv::RNG rng(1234);
