@@ -79,32 +79,10 @@ std::string EncodeNamed(const std::string& name, WStringView text) {
 
 // ---- bulk character work --------------------------------------------------------------------
 
-bool AllAscii(const char* p, std::size_t n) {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  while (i + 64 <= n) {
-    __m128i acc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16)));
-    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32)));
-    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48)));
-    if (_mm_movemask_epi8(acc)) return false;
-    i += 64;
-  }
-#endif
-  unsigned char acc = 0;
-  for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+bool AllAscii(WStringView s) {
+  char16_t acc = 0;
+  for (char16_t c : s) acc |= c;
   return acc < 0x80;
-}
-
-template <class C>
-bool AllAscii(View<C> s) {
-  if constexpr (sizeof(C) == 1) {
-    return AllAscii(s.data(), s.size());
-  } else {
-    char16_t acc = 0;
-    for (char16_t c : s) acc |= c;
-    return acc < 0x80;
-  }
 }
 
 // ASCII widened unit by unit.
@@ -274,9 +252,16 @@ bool HexDecode(const C* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum
     return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nib, lowByte), 4), _mm_srli_epi16(nib, 8));
   };
   for (; i + 16 <= n; i += 16) {
+    _mm_prefetch(reinterpret_cast<const char*>(in + 2 * i) + 1024, _MM_HINT_T0);
     const __m128i bytes = _mm_packus_epi16(pairs(nibbles(load(in + 2 * i))), pairs(nibbles(load(in + 2 * i + 16))));
     acc = _mm_add_epi64(acc, _mm_sad_epu8(bytes, zero));
     if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+  }
+  if (i + 8 <= n) {  // half a block: a point is 8 bytes
+    const __m128i bytes = _mm_packus_epi16(pairs(nibbles(load(in + 2 * i))), zero);
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(bytes, zero));
+    if (out) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
+    i += 8;
   }
   ok = _mm_movemask_epi8(valid) == 0xFFFF;
   sum += std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
@@ -285,7 +270,7 @@ bool HexDecode(const C* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum
     const char16_t hi = char16_t(in[2 * i]), lo = char16_t(in[2 * i + 1]);
     const int h = hi < 256 ? kNibble[hi] : -1, l = lo < 256 ? kNibble[lo] : -1;
     ok &= (h | l) >= 0;
-    const auto b = std::uint8_t(h << 4 | l);
+    const auto b = std::uint8_t((h & 15) << 4 | (l & 15));
     sum += b;
     if (out) out[i] = b;
   }
@@ -358,7 +343,8 @@ inline bool IsBlank(C c) {
 }
 
 template <class C>
-View<C> Trim(View<C> s) {
+[[gnu::always_inline]] inline View<C> Trim(View<C> s) {
+  if (s.empty() || (!IsBlank(s.front()) && !IsBlank(s.back()))) return s;
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
@@ -398,19 +384,23 @@ std::int32_t ParseInt(View<C> v, std::int32_t def) {
 template <class C>
 bool DecodeStruct(View<C> text, std::span<std::uint8_t> out) {
   text = Trim(text);
-  if (text.size() != 2 * out.size() + 2) return false;
-  std::uint32_t sum = 0, check = 0;
-  std::uint8_t last = 0;
-  if (!HexDecode(text.data() + 2 * out.size(), 1, &last, check)) return false;
+  const std::size_t n = out.size();
+  if (text.size() != 2 * n + 2) return false;
+  std::uint32_t sum = 0;
   // `out` stays untouched by a damaged value: decode into a buffer, or validate first
-  if (out.size() <= 4096) {
+  if (n < 4096) {
     std::array<std::uint8_t, 4096> tmp;
-    if (!HexDecode(text.data(), out.size(), tmp.data(), sum) || std::uint8_t(sum) != last) return false;
-    std::memcpy(out.data(), tmp.data(), out.size());
+    // the sum of the data bytes is the last byte when the sum of all is twice the last byte
+    if (!HexDecode(text.data(), n + 1, tmp.data(), sum) || std::uint8_t(sum) != std::uint8_t(2 * tmp[n]))
+      return false;
+    std::memcpy(out.data(), tmp.data(), n);
     return true;
   }
-  if (!HexDecode(text.data(), out.size(), nullptr, sum) || std::uint8_t(sum) != last) return false;
-  return HexDecode(text.data(), out.size(), out.data(), sum);
+  std::uint8_t last = 0;
+  std::uint32_t check = 0;
+  if (!HexDecode(text.data() + 2 * n, 1, &last, check)) return false;
+  if (!HexDecode(text.data(), n, nullptr, sum) || std::uint8_t(sum) != last) return false;
+  return HexDecode(text.data(), n, out.data(), sum);
 }
 
 // ---- text buffers ---------------------------------------------------------------------------
@@ -502,13 +492,49 @@ struct CProfileFile::Impl {
 
   // ---- reading -----------------------------------------------------------------------------
 
-  void Load(std::unique_ptr<std::byte[]> bytes, std::size_t n) {
+  // Header lines met while the file was read: the '[' of each line that starts with one (after
+  // blanks), and whether every byte is ASCII.
+  struct HeaderScan {
+    std::vector<std::size_t> at;
+    unsigned high = 0;
+    std::size_t done = 0;  // bytes looked at
+  };
+
+  // Reads the file in pieces, each looked at for section headers while it is still in the cache.
+  bool Read(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) >= kMaxUnits) return false;
+    // read, not mapped: a file cut short by another program meanwhile must not crash us
+    const auto size = std::size_t(st.st_size);
+    std::unique_ptr<std::byte[]> bytes(new std::byte[size + 1]);
+    const auto* t = reinterpret_cast<const char*>(bytes.get());
+    constexpr std::size_t kPiece = std::size_t(1) << 19;
+    HeaderScan scan;
+    bool look = false;
+    std::size_t got = 0;
+    while (got < size) {
+      const ssize_t r = ::read(fd, bytes.get() + got, std::min(size - got, kPiece));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return false;
+      if (r == 0) break;
+      if (got < 2 && got + std::size_t(r) >= 2)  // not for UTF-16, nor for code pages read otherwise
+        look = !(t[0] == '\xFF' && t[1] == '\xFE') && CurrentCodePage().asciiSafe;
+      got += std::size_t(r);
+      if (look) {
+        FindHeaders(t, scan.done, got, scan.high, scan.at);
+        scan.done = got;
+      }
+    }
+    Load(std::move(bytes), got, scan);
+    return true;
+  }
+
+  void Load(std::unique_ptr<std::byte[]> bytes, std::size_t n, HeaderScan& scan) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.get());
     const AnsiSetting cp = CurrentCodePage();
     Buf buf;
     if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
       encoding = Encoding::Utf16le;
-      wide = true;
       const std::size_t units = (n - 2) / 2;
       if constexpr (std::endian::native == std::endian::little) {
         buf.mem = std::move(bytes);
@@ -518,59 +544,107 @@ struct CProfileFile::Impl {
         for (std::size_t i = 0; i < units; ++i) buf.Data<char16_t>()[i] = char16_t(b[2 + 2 * i] | (b[3 + 2 * i] << 8));
       }
       buf.size = buf.cap = units;
-    } else if (cp.asciiSafe && AllAscii(reinterpret_cast<const char*>(b), n)) {
-      buf.mem = std::move(bytes);
-      buf.size = buf.cap = n;
-    } else if (cp.kind == CodePage::Named) {
-      const WString text = DecodeNamed(cp.name, reinterpret_cast<const char*>(b), n);
-      wide = true;
-      buf = Buf::Make<char16_t>(text.size());
-      std::memcpy(buf.Data<char16_t>(), text.data(), text.size() * 2);
-      buf.size = text.size();
     } else {
-      wide = true;
-      buf = Buf::Make<char16_t>(n);
-      char16_t* dst = buf.Data<char16_t>();
-      for (std::size_t i = 0; i < n; ++i)
-        dst[i] = (cp.kind == CodePage::Cp1252 && b[i] >= 0x80 && b[i] < 0xA0) ? kCp1252High[b[i] - 0x80] : b[i];
-      buf.size = n;
+      if (cp.asciiSafe) {
+        // kept as read while it is ASCII (found out by the same pass that finds the sections)
+        buf.mem = std::move(bytes);
+        buf.size = buf.cap = n;
+        bufs.push_back(std::move(buf));
+        if (scan.done != n) {
+          scan = HeaderScan{};
+          FindHeaders(reinterpret_cast<const char*>(b), 0, n, scan.high, scan.at);
+        }
+        if (scan.high < 0x80) {
+          BuildSections<char>(scan.at);
+          return;
+        }
+        bytes = std::move(bufs[0].mem);
+        bufs.clear();
+        buf = Buf{};
+      }
+      if (cp.kind == CodePage::Named) {
+        const WString text = DecodeNamed(cp.name, reinterpret_cast<const char*>(b), n);
+        buf = Buf::Make<char16_t>(text.size());
+        std::memcpy(buf.Data<char16_t>(), text.data(), text.size() * 2);
+        buf.size = text.size();
+      } else {
+        buf = Buf::Make<char16_t>(n);
+        char16_t* dst = buf.Data<char16_t>();
+        for (std::size_t i = 0; i < n; ++i)
+          dst[i] = (cp.kind == CodePage::Cp1252 && b[i] >= 0x80 && b[i] < 0xA0) ? kCp1252High[b[i] - 0x80] : b[i];
+        buf.size = n;
+      }
     }
+    wide = true;
     bufs.push_back(std::move(buf));
-    Dispatch([&](auto tag) { ScanSections<decltype(tag)>(); });
+    unsigned unused = 0;
+    std::vector<std::size_t> at;
+    FindHeaders(bufs[0].Data<char16_t>(), 0, bufs[0].size, unused, at);
+    BuildSections<char16_t>(at);
   }
 
-  // Finds the header lines of buffer 0: a line whose first non-blank character is '['.
+  // The '[' of each line in t[from, to) whose first non-blank character is '[' (the characters
+  // before `from` are there to look back at).
   template <class C>
-  void ScanSections() {
+  static void FindHeaders(const C* t, std::size_t from, std::size_t to, unsigned& high, std::vector<std::size_t>& out) {
+    for (std::size_t i = from;;) {
+      const std::size_t at = FindBracket(t, i, to, high);
+      if (at == to) return;
+      i = at + 1;
+      std::size_t lineStart = at;
+      while (lineStart > 0 && IsBlank(t[lineStart - 1])) --lineStart;
+      if (lineStart == 0 || t[lineStart - 1] == C('\n')) out.push_back(at);
+    }
+  }
+
+  // The sections of buffer 0 from the '[' of its header lines.
+  template <class C>
+  void BuildSections(const std::vector<std::size_t>& headers) {
     const C* t = bufs[0].Data<C>();
     const std::size_t n = bufs[0].size;
-    std::size_t bodyStart = 0, pos = 0;  // pos is always at the start of a line
-    auto endOfLine = [&](std::size_t from) {
-      const C* nl = Find(t + from, n - from, C('\n'));
-      return nl ? std::size_t(nl - t) + 1 : n;
-    };
-    while (pos < n) {
-      const C* open = Find(t + pos, n - pos, C('['));
-      if (!open) break;
-      const auto at = std::size_t(open - t);
+    std::size_t bodyStart = 0;
+    for (const std::size_t at : headers) {
       std::size_t lineStart = at;
-      while (lineStart > pos && t[lineStart - 1] != C('\n')) --lineStart;
-      const std::size_t next = endOfLine(at);
-      bool header = true;
-      for (std::size_t i = lineStart; i < at && header; ++i) header = IsBlank(t[i]);
-      if (header) {
-        AddBody(sections.back(), bodyStart, lineStart);
-        Section s;
-        s.header = Span{0, std::uint32_t(lineStart), std::uint32_t(next - lineStart)};
-        View<C> rest(t + at + 1, next - at - 1);
-        rest = rest.substr(0, rest.find(C(']')));
-        AddSectionName(Trim(rest), std::uint32_t(sections.size()));
-        sections.push_back(std::move(s));
-        bodyStart = next;
-      }
-      pos = next;
+      while (lineStart > 0 && IsBlank(t[lineStart - 1])) --lineStart;
+      const C* nl = Find(t + at, n - at, C('\n'));
+      const std::size_t next = nl ? std::size_t(nl - t) + 1 : n;
+      AddBody(sections.back(), bodyStart, lineStart);
+      Section s;
+      s.header = Span{0, std::uint32_t(lineStart), std::uint32_t(next - lineStart)};
+      View<C> name(t + at + 1, next - at - 1);
+      if (!name.empty() && name.back() == C('\n')) name.remove_suffix(1);
+      name = name.substr(0, name.find(C(']')));
+      AddSectionName(Trim(name), std::uint32_t(sections.size()));
+      sections.push_back(std::move(s));
+      bodyStart = next;
     }
     AddBody(sections.back(), bodyStart, n);
+  }
+
+  // The next '[' from t[i] on, or n; ORs the 8-bit characters passed over into `high`.
+  static std::size_t FindBracket(const char* t, std::size_t i, std::size_t n, unsigned& high) {
+#if defined(__SSE2__)
+    const __m128i bracket = _mm_set1_epi8('[');
+    __m128i acc = _mm_setzero_si128();
+    auto at = [&](std::size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + k)); };
+    for (; i + 64 <= n; i += 64) {
+      const __m128i a = at(i), b = at(i + 16), c = at(i + 32), d = at(i + 48);
+      acc = _mm_or_si128(acc, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, bracket), _mm_cmpeq_epi8(b, bracket)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(c, bracket), _mm_cmpeq_epi8(d, bracket)));
+      if (_mm_movemask_epi8(hit)) break;
+    }
+    high |= unsigned(_mm_movemask_epi8(acc)) ? 0x80u : 0u;
+#endif
+    for (; i < n; ++i) {
+      high |= static_cast<unsigned char>(t[i]);
+      if (t[i] == '[') return i;
+    }
+    return n;
+  }
+  static std::size_t FindBracket(const char16_t* t, std::size_t i, std::size_t n, unsigned&) {
+    const char16_t* p = Find(t + i, n - i, u'[');
+    return p ? std::size_t(p - t) : n;
   }
 
   static void AddBody(Section& s, std::size_t from, std::size_t to) {
@@ -606,19 +680,56 @@ struct CProfileFile::Impl {
   template <class C>
   static LineRef<C> ScanLine(const C* t, Span s, std::size_t pos) {
     const std::size_t end = s.off + s.len;
-    const C* nl = Find(t + pos, end - pos, C('\n'));
-    const std::size_t next = nl ? std::size_t(nl - t) + 1 : end;
+    // keys are short: look for '=' before the line end, then for the end of a long value
+    std::size_t i = pos;
+#if defined(__SSE2__)
+    if constexpr (sizeof(C) == 1) {
+      const __m128i eqChar = _mm_set1_epi8('='), nlChar = _mm_set1_epi8('\n');
+      for (; i + 16 <= end; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, eqChar), _mm_cmpeq_epi8(v, nlChar)));
+        if (m) {
+          i += std::size_t(std::countr_zero(unsigned(m)));
+          break;
+        }
+      }
+    }
+#endif
+    while (i < end && t[i] != C('=') && t[i] != C('\n')) ++i;
+    const bool eq = i < end && t[i] == C('=');
+    std::size_t next = end;
+    if (i < end && t[i] == C('\n')) {
+      next = i + 1;
+    } else if (eq) {
+      next = LineEnd(t, i + 1, end);
+    }
     std::size_t stop = next;
     if (stop > pos && t[stop - 1] == C('\n')) --stop;
     if (stop > pos && t[stop - 1] == C('\r')) --stop;
     LineRef<C> l;
     l.text = Span{s.buf, std::uint32_t(pos), std::uint32_t(next - pos)};
     l.content = View<C>(t + pos, stop - pos);
-    if (const C* eq = Find(l.content.data(), l.content.size(), C('='))) {
-      l.eq = std::size_t(eq - l.content.data());
+    if (eq) {
+      l.eq = i - pos;
       if (l.Key().empty()) l.eq = View<C>::npos;
     }
     return l;
+  }
+
+  // Position after the next '\n' from t[i] on, or end.
+  template <class C>
+  static std::size_t LineEnd(const C* t, std::size_t i, std::size_t end) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(C) == 1) {  // a short value ends within a block or two: no call
+      const __m128i nl = _mm_set1_epi8('\n');
+      for (int k = 0; k < 2 && i + 16 <= end; ++k, i += 16) {
+        const int m = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), nl));
+        if (m) return i + std::size_t(std::countr_zero(unsigned(m))) + 1;
+      }
+    }
+#endif
+    const C* p = Find(t + i, end - i, C('\n'));
+    return p ? std::size_t(p - t) + 1 : end;
   }
 
   // Calls fn(LineRef) for each line of the section's body in output order, dead lines included.
@@ -928,7 +1039,6 @@ struct CProfileFile::Impl {
       return s;
     };
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 8 < n) __builtin_prefetch(bufs[entries[i + 8].buf].Data<C>() + entries[i + 8].off);
       const View<C> k = key(i);
       const std::uint32_t h = hashes[i] = KeyHash(k);
       const std::size_t s = lookup(h, k);
@@ -954,16 +1064,13 @@ struct CProfileFile::Impl {
     // The section's lines, each kept or replaced; keys are expected at `cursor` first, so that a
     // section holding the keys in the same order needs no lookup.
     std::vector<Span> out;
-    bool join = true;  // the next span may extend the last one
-    auto emit = [&](Span t) {
+    auto keep = [&](Span t) {  // adjacent text joins the last span
       if (t.len == 0) return;
-      Span& b = out.empty() ? t : out.back();
-      if (join && !out.empty() && b.buf == t.buf && b.off + b.len == t.off) {
-        b.len += t.len;
+      if (!out.empty() && out.back().buf == t.buf && out.back().off + out.back().len == t.off) {
+        out.back().len += t.len;
       } else {
         out.push_back(t);
       }
-      join = true;
     };
     std::size_t anchorSpan = 0, anchorLen = 0;  // new keys go here: after the last key line
     bool anchored = false;
@@ -972,7 +1079,7 @@ struct CProfileFile::Impl {
     bool ok = true;
     ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
       if (l.eq == View<C>::npos) {
-        if (!l.dead) emit(l.text);
+        if (!l.dead) keep(l.text);
         return;
       }
       const View<C> k = l.Key();
@@ -984,19 +1091,19 @@ struct CProfileFile::Impl {
         if (table[slot] && !matched[table[slot] - 1]) f = table[slot] - 1;
       }
       if (f == kNone) {
-        if (!l.dead) emit(l.text);
+        if (!l.dead) keep(l.text);
       } else {
         matched[f] = 1;
         cursor = f + 1;
         const std::size_t src = final(f);
         if (k == key(src)) {
-          emit(line(src));
+          keep(line(src));
         } else {  // replaced in the spelling of the file
           Span t;
           const Entry& e = entries[src];
           const View<C> value(bufs[e.buf].Data<C>() + e.off + e.keyLen, e.len - e.keyLen);
           ok = ok && Append<C>({ToWide(k), ToWide(value)}, t);
-          emit(t);
+          keep(t);
         }
       }
       anchored = !out.empty();
@@ -1035,26 +1142,30 @@ struct CProfileFile::Impl {
 
   // ---- output ------------------------------------------------------------------------------
 
-  // Hands the text of the file, a span at a time, to emit (a line end is added after a last line
+  // Hands the text of the file, a span at a time, to sink (a line end is added after a last line
   // that lacked one when more text follows).
-  template <class C, class Emit>
-  void Render(Emit&& emit) const {
+  template <class C, class Sink>
+  void Render(Sink&& sink) const {
     bool needEol = false;
     auto put = [&](View<C> t) {
       if (t.empty()) return;
       if (needEol) {
         static constexpr C kCrLf[] = {C('\r'), C('\n')};
-        emit(View<C>(kCrLf, 2));
+        sink(View<C>(kCrLf, 2));
       }
-      emit(t);
+      sink(t);
       needEol = t.back() != C('\n') && t.back() != C('\r');
     };
     for (const Section& s : sections) {
       if (s.dead) continue;
       put(Text<C>(s.header));
-      ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
-        if (!l.dead) put(Text<C>(l.text));
-      });
+      if (s.parsed && s.parsed->modified) {
+        ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
+          if (!l.dead) put(Text<C>(l.text));
+        });
+      } else {
+        for (const Span& b : s.body) put(Text<C>(b));  // whole lines
+      }
     }
   }
 
@@ -1291,30 +1402,11 @@ CProfileFile::CProfileFile(const std::filesystem::path& path) : d_(std::make_uni
     d_->loadFailed = errno != ENOENT && errno != ENOTDIR;
     return;
   }
-  struct stat st {};
-  std::size_t got = 0;
-  std::unique_ptr<std::byte[]> bytes;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) < kMaxUnits;
-  if (ok) {
-    // read, not mapped: a file cut short by another program meanwhile must not crash us
-    const auto size = std::size_t(st.st_size);
-    bytes.reset(new std::byte[size + 1]);
-    while (got < size) {
-      const ssize_t r = ::read(fd, bytes.get() + got, size - got);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) {
-        ok = r == 0;
-        break;
-      }
-      got += std::size_t(r);
-    }
+  if (!d_->Read(fd)) {
+    d_->loadFailed = true;
+    d_->bufs.clear();
   }
   ::close(fd);
-  if (!ok) {
-    d_->loadFailed = true;
-    return;
-  }
-  d_->Load(std::move(bytes), got);
 }
 
 CProfileFile::~CProfileFile() = default;

@@ -56,7 +56,7 @@ const CamSdkMediaType kMediaMono[] = {{0, "RAW8", CAMSDK_RAW_MONO8}, {1, "RAW12"
 
 const ModelInfo kModels[] = {
     {"color", "Q7V-UC500C", "Q7V-UC500C 0001", "0001", 1, true, CAMSDK_PATTERN_GRBG, 2592, 1944, kColorRes, 3,
-     kMediaGRBG, 2, 3, {340, 170, 110}, 1u << 22, 2, 2, 4, 2, 32, 32, 16.0},
+     kMediaGRBG, 2, 3, {340, 170, 80}, 1u << 22, 2, 2, 4, 2, 32, 32, 16.0},
     {"mono", "Q7V-UM130", "Q7V-UM130 0002", "0002", 2, false, CAMSDK_PATTERN_MONO, 1280, 1024, kMonoRes, 2,
      kMediaMono, 2, 2, {300, 150, 150}, 1u << 22, 2, 2, 4, 2, 32, 32, 8.0},
     // One frame speed, and exposures only up to 0.9 s.
@@ -66,7 +66,7 @@ const ModelInfo kModels[] = {
      kMediaGBRG, 2, 3, {400, 200, 130}, 1u << 22, 2, 2, 4, 2, 32, 32, 12.0},
     // About 20 megapixels; regions of interest only in steps of 16.
     {"aligned", "Q7V-UC2000A", "Q7V-UC2000A 0005", "0005", 5, true, CAMSDK_PATTERN_BGGR, 5472, 3648, kAlignedRes, 3,
-     kMediaBGGR, 2, 2, {800, 400, 400}, 1u << 22, 16, 16, 16, 16, 64, 64, 36.0},
+     kMediaBGGR, 2, 2, {800, 130, 130}, 1u << 22, 16, 16, 16, 16, 64, 64, 36.0},
 };
 constexpr int kModelCount = int(sizeof(kModels) / sizeof(kModels[0]));
 

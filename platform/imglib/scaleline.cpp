@@ -152,7 +152,9 @@ std::vector<double> DominantOrientations(const cv::Mat1b& grey, int count) {
   return out;
 }
 
-// The most periodic row of the image resampled with rows along phi.
+// The most periodic stretch of row in the image resampled with rows along phi. Rows are cut
+// into overlapping windows of a few lengths, so that a short ruler, or one mostly outside
+// the picture, is not drowned by the rest of its row.
 std::optional<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
   const double diag = std::hypot(grey.cols, grey.rows);
   const int half = int(diag / 2) + 2;
@@ -161,88 +163,115 @@ std::optional<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
   const Strip s = Sample(grey, centre, phi, -half, cols, half);
 
   // A few rows averaged, so that ticks stand out of the noise; only fully covered pixels.
-  constexpr int kRows = 5;
+  constexpr int kRows = 5, kRowStep = 2;
   cv::Mat1f validF, sum, count;
   s.valid.convertTo(validF, CV_32F);
   cv::boxFilter(s.px, sum, CV_32F, cv::Size(1, kRows), cv::Point(-1, -1), false, cv::BORDER_CONSTANT);
   cv::boxFilter(validF, count, CV_32F, cv::Size(1, kRows), cv::Point(-1, -1), false, cv::BORDER_CONSTANT);
 
-  const int n = cv::getOptimalDFTSize(cols);
-  cv::Mat1f signal = cv::Mat1f::zeros(s.px.rows, n);
-  std::vector<int> runLength(std::size_t(s.px.rows), 0);
-  for (int j = 0; j < s.px.rows; ++j) {
-    const float* cnt = count.ptr<float>(j);
-    int best = 0, bestStart = 0;
-    for (int i = 0; i < cols;) {
-      if (cnt[i] < kRows - 0.5f) {
-        ++i;
-        continue;
+  struct Window {
+    int row, start, length;
+  };
+  Candidate best;
+  int bestRow = -1;
+  Window bestWindow{};
+  for (const int length : {128, 512, 1024}) {
+    std::vector<Window> windows;
+    for (int j = 0; j < s.px.rows; j += kRowStep) {
+      const float* cnt = count.ptr<float>(j);
+      int a = 0;
+      while (a < cols && cnt[a] < kRows - 0.5f) ++a;
+      int b = a;
+      while (b < cols && cnt[b] >= kRows - 0.5f) ++b;
+      // Windows on a fixed grid, so that the same window of neighbouring rows lines up.
+      for (int start = (a + length / 2 - 1) / (length / 2) * (length / 2); start + length <= b; start += length / 2)
+        windows.push_back({j, start, length});
+    }
+    if (windows.empty()) continue;
+    cv::Mat1f signal(int(windows.size()), length, 0.0f);
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+      // The derivative removes shading; the window keeps the ends from ringing.
+      const float* sm = sum.ptr<float>(windows[w].row);
+      float* out = signal.ptr<float>(int(w));
+      const int a = windows[w].start + 1, b = windows[w].start + length - 1;
+      double mean = 0.0;
+      for (int i = a; i < b; ++i) mean += sm[i + 1] - sm[i - 1];
+      mean /= (b - a);
+      for (int i = a; i < b; ++i) {
+        const double hann = 0.5 - 0.5 * std::cos(2 * kPi * (i - a + 0.5) / (b - a));
+        out[i - windows[w].start] = float(((sm[i + 1] - sm[i - 1]) - mean) * hann);
       }
-      int e = i;
-      while (e < cols && cnt[e] >= kRows - 0.5f) ++e;
-      if (e - i > best) best = e - i, bestStart = i;
-      i = e;
     }
-    if (best < 48) continue;
-    // The derivative removes shading; the window keeps the run's ends from ringing.
-    const float* sm = sum.ptr<float>(j);
-    float* out = signal.ptr<float>(j);
-    const int a = bestStart + 1, b = bestStart + best - 1;
-    double mean = 0.0;
-    for (int i = a; i < b; ++i) mean += sm[i + 1] - sm[i - 1];
-    mean /= (b - a);
-    for (int i = a; i < b; ++i) {
-      const double hann = 0.5 - 0.5 * std::cos(2 * kPi * (i - a + 0.5) / (b - a));
-      out[i] = float(((sm[i + 1] - sm[i - 1]) - mean) * hann);
+    cv::Mat spectrum;
+    cv::dft(signal, spectrum, cv::DFT_ROWS | cv::DFT_COMPLEX_OUTPUT);
+    // At least five periods in the window, at least 2.5 pixels each.
+    const int fLo = 5, fHi = int(std::floor(length / 2.5));
+    std::vector<double> power(std::size_t(fHi - fLo + 1));
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+      const cv::Vec2f* f = spectrum.ptr<cv::Vec2f>(int(w));
+      const auto p = [&](int k) { return double(f[k][0]) * f[k][0] + double(f[k][1]) * f[k][1]; };
+      int peak = fLo;
+      for (int k = fLo; k <= fHi; ++k) {
+        power[std::size_t(k - fLo)] = p(k);
+        if (p(k) > p(peak)) peak = k;
+      }
+      std::nth_element(power.begin(), power.begin() + std::ptrdiff_t(power.size() / 2), power.end());
+      const double median = power[power.size() / 2];
+      if (!(median > 0.0)) continue;
+      const double ratio = p(peak) / median;
+      if (ratio <= best.score) continue;
+      // Sharp ticks put more power into harmonics of the derivative than into the
+      // fundamental; in the intensity (derivative power divided by frequency squared) the
+      // fundamental is the strongest, so the peak is taken back to the divisor that wins there.
+      int fundamental = peak;
+      double strongest = p(peak);
+      for (int m = 2; m <= 6; ++m) {
+        const int k = int(std::lround(double(peak) / m));
+        if (k < 2) break;
+        int local = k;
+        for (int d = -1; d <= 1; ++d)
+          if (k + d >= 2 && p(k + d) > p(local)) local = k + d;
+        if (local <= 2 || p(local) < p(local - 1) || p(local) < p(local + 1)) continue;
+        const double intensity = p(local) * double(peak) * peak / (double(local) * local);
+        if (intensity > strongest) strongest = intensity, fundamental = local;
+      }
+      double off = 0.0;
+      if (fundamental < length / 2) {
+        const double l = p(fundamental - 1), m = p(fundamental), r = p(fundamental + 1), den = l - 2 * m + r;
+        if (den < 0.0) off = 0.5 * (l - r) / den;
+      }
+      peak = fundamental;
+      best.score = ratio;
+      best.period = length / (peak + off);
+      bestRow = windows[w].row;
+      bestWindow = windows[w];
     }
-    runLength[std::size_t(j)] = best;
   }
-  cv::Mat spectrum;
-  cv::dft(signal, spectrum, cv::DFT_ROWS | cv::DFT_COMPLEX_OUTPUT);
+  if (bestRow < 0) return std::nullopt;
 
-  std::vector<double> ratio(std::size_t(s.px.rows), 0.0), period(std::size_t(s.px.rows), 0.0);
-  std::vector<double> power;
-  for (int j = 0; j < s.px.rows; ++j) {
-    const int len = runLength[std::size_t(j)];
-    if (len == 0) continue;
-    // At least five periods in the run, at least 2.5 pixels each.
-    const int fLo = int(std::ceil(5.0 * n / len)), fHi = int(std::floor(n / 2.5));
-    if (fHi - fLo < 8) continue;
-    const cv::Vec2f* f = spectrum.ptr<cv::Vec2f>(j);
-    power.resize(std::size_t(fHi - fLo + 1));
-    int peak = fLo;
-    for (int k = fLo; k <= fHi; ++k) {
-      power[std::size_t(k - fLo)] = double(f[k][0]) * f[k][0] + double(f[k][1]) * f[k][1];
-      if (power[std::size_t(k - fLo)] > power[std::size_t(peak - fLo)]) peak = k;
+  // The band of rows the ticks cover: where the same window keeps a strong component at the
+  // pitch found.
+  const auto strength = [&](int row) {
+    if (row < 0 || row >= s.px.rows) return 0.0;
+    const float* cnt = count.ptr<float>(row);
+    const float* sm = sum.ptr<float>(row);
+    double re = 0.0, im = 0.0;
+    for (int i = bestWindow.start + 1; i < bestWindow.start + bestWindow.length - 1; ++i) {
+      if (cnt[i] < kRows - 0.5f) return 0.0;
+      const double d = sm[i + 1] - sm[i - 1], a = 2 * kPi * i / best.period;
+      re += d * std::cos(a);
+      im += d * std::sin(a);
     }
-    const double top = power[std::size_t(peak - fLo)];
-    std::nth_element(power.begin(), power.begin() + std::ptrdiff_t(power.size() / 2), power.end());
-    const double median = power[power.size() / 2];
-    if (!(median > 0.0) || !(top > 0.0)) continue;
-    ratio[std::size_t(j)] = top / median;
-    const auto p = [&](int k) { return double(f[k][0]) * f[k][0] + double(f[k][1]) * f[k][1]; };
-    double off = 0.0;
-    if (peak > fLo && peak < fHi) {
-      const double l = p(peak - 1), m = top, r = p(peak + 1), den = l - 2 * m + r;
-      if (den < 0.0) off = 0.5 * (l - r) / den;
-    }
-    period[std::size_t(j)] = n / (peak + off);
-  }
-  std::vector<double> smooth(ratio.size(), 0.0);
-  for (std::size_t j = 1; j + 1 < ratio.size(); ++j) smooth[j] = (ratio[j - 1] + 2 * ratio[j] + ratio[j + 1]) / 4;
-  const auto best = std::max_element(smooth.begin(), smooth.end());
-  if (best == smooth.end() || *best <= 0.0) return std::nullopt;
-  const int row = int(best - smooth.begin());
-  int top = row, bottom = row;
-  while (top > 0 && smooth[std::size_t(top - 1)] >= 0.3 * *best) --top;
-  while (bottom + 1 < int(smooth.size()) && smooth[std::size_t(bottom + 1)] >= 0.3 * *best) ++bottom;
-  Candidate cand;
-  cand.phi = phi;
-  cand.c = s.ToImage(half, 0.5 * (top + bottom));
-  cand.period = period[std::size_t(row)];
-  cand.half = std::max(6, (bottom - top) / 2 + kRows);
-  cand.score = *best;
-  return cand;
+    return std::hypot(re, im);
+  };
+  const double peakStrength = strength(bestRow);
+  int top = bestRow, bottom = bestRow;
+  while (top > 0 && strength(top - 1) >= 0.3 * peakStrength) --top;
+  while (bottom + 1 < s.px.rows && strength(bottom + 1) >= 0.3 * peakStrength) ++bottom;
+  best.phi = phi;
+  best.c = s.ToImage(bestWindow.start + 0.5 * bestWindow.length, 0.5 * (top + bottom));
+  best.half = std::max(6, (bottom - top) / 2 + kRows);
+  return best;
 }
 
 std::vector<Candidate> Search(const cv::Mat1b& grey) {

@@ -36,7 +36,7 @@ TEST_F(CameraTest, FastCameraPlaysWhileTheMainThreadWorks) {
   std::uint64_t lastSeen = 0;
   int advanced = 0;
   // Enough rounds for every kind of work, and frames shown meanwhile (sanitizers slow both).
-  while (clock.elapsed() < 60000 && (iteration < 120 || view.frameReady < 10 || clock.elapsed() < 1000)) {
+  while (clock.elapsed() < 60000 && (iteration < 80 || view.frameReady < 10 || clock.elapsed() < 1000)) {
     ++iteration;
     QCoreApplication::processEvents();
     const std::uint64_t seq = camera->FrameSequence();
