@@ -126,7 +126,7 @@ bool CCameraProcess::RecordVideo(int index) {
 void CCameraProcess::StopRecording() {
   // The recording stops on the camera that records, whichever index the caller names.
   recording_.store(false);
-  recordCount_ = std::max(0, recordCount_ - 1);
+  if (recordCount_.load() > 0) recordCount_.fetch_sub(1);
   CameraStopRecordVideo(recordHandle_.exchange(-1));
 }
 

@@ -98,7 +98,7 @@ int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* inf
     image = CameraISP(handle, raw, info);
   }
 
-  if (image && recording_.load() && recordHandle_.load() == handle) CameraRecordFrame(handle, image, info);
+  if (image && recordCount_.load() > 0 && recording_.load()) CameraRecordFrame(handle, image, info);
 
   bool shown = false;
   if (image) {

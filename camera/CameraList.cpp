@@ -2,6 +2,7 @@
 #include <QObject>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 
@@ -60,30 +61,29 @@ int CCameraProcess::EnumCameras(stCameraItem out[kMaxCameraList], int* count) {
   n = std::clamp(n, 0, kMaxCameraList);
   for (int i = 0; i < n; ++i) out[i].device = list[i];
 
-  // A playing camera keeps its handle and state when its name is listed again. Every old
-  // entry is looked at (not only the first n), so that an open camera is never lost from the
-  // list, and its open slot follows it to its new place.
-  int moved[kMaxCameraList];
-  std::fill(std::begin(moved), std::end(moved), -1);
+  // A playing camera keeps its handle and state when its name is listed again; nothing else of
+  // the old entry is carried over. Every old entry is looked at (not only the first n), and an
+  // open camera that is not carried over (paused, or no longer listed) is closed in the library:
+  // left open it could be neither reached from the list nor opened again.
+  std::array<int, kMaxCameraList> movedTo;
+  movedTo.fill(-1);
   for (int j = 0; j < listedCount_; ++j) {
     if (cameras_[j].state != CAMERA_PLAYING) continue;
     for (int i = 0; i < n; ++i) {
       if (!SameDeviceName(out[i].device, cameras_[j].device)) continue;
       out[i].handle = cameras_[j].handle;
       out[i].state = cameras_[j].state;
-      std::memcpy(out[i].openParams, cameras_[j].openParams, sizeof out[i].openParams);
-      moved[j] = i;
+      if (movedTo[std::size_t(j)] < 0) movedTo[std::size_t(j)] = i;
     }
   }
-  for (int j = n; j < listedCount_; ++j)
-    if (moved[j] >= 0) cameras_[j].state = CAMERA_CLOSED;  // it lives on at its new index
-  // An open camera that is not carried over (paused, or no longer listed) would be lost from the
-  // list while the library keeps it open, so that it could never be opened again: close it.
   for (int j = 0; j < listedCount_; ++j)
-    if (moved[j] < 0 && cameras_[j].state != CAMERA_CLOSED) CloseCamera(j);
+    if (cameras_[j].state != CAMERA_CLOSED && movedTo[std::size_t(j)] < 0) CloseCamera(j);
+  // The open slots and the current camera follow their cameras to the new indices.
   for (int& slot : openSlots_)
-    if (slot >= 0 && slot < kMaxCameraList && moved[slot] >= 0) slot = moved[slot];
-
+    if (slot >= 0) slot = movedTo[std::size_t(slot)];
+  if (curCamera_ >= 0 && curCamera_ < kMaxCameraList) curCamera_ = movedTo[std::size_t(curCamera_)];
+  for (int j = n; j < listedCount_; ++j)
+    if (movedTo[std::size_t(j)] >= 0) cameras_[j].state = CAMERA_CLOSED;  // its camera now stands at a new index
   for (int i = 0; i < n; ++i) cameras_[i] = out[i];
   listedCount_ = n;
   *count = n;
@@ -123,7 +123,8 @@ int CCameraProcess::CloseCamera(int index) {
   if (!ValidIndex(index)) return CAMERA_NO_SLOT;
   stCameraItem& entry = cameras_[index];
   if (entry.state == CAMERA_CLOSED) return CAMERA_OK;
-  if (recording_.load() && recordHandle_.load() == entry.handle) StopRecording();
+  // Closing any camera ends a running recording (on the camera that records).
+  if (recording_.load()) StopRecording();
   // Returns only when no callback of this camera runs or will follow.
   CameraStop(entry.handle);
   const int rc = CameraUnInit(entry.handle);

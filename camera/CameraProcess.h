@@ -205,7 +205,7 @@ class CCameraProcess {
   int openedCount_ = 0;
   int curCamera_ = -1;
   int openSlots_[kMaxOpenCameras] = {-1, -1, -1, -1};
-  int recordCount_ = 0;
+  std::atomic<int> recordCount_{0};  // read by the frame callback with the flag
   std::atomic<bool> recording_{false};
   std::atomic<int> recordHandle_{-1};  // the camera that records
 

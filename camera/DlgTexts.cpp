@@ -41,7 +41,7 @@ void Walk(QWidget* parent) {
     const QVariant id = w->property(kCtrlIdProperty);
     bool ok = false;
     const int ctrlId = id.isValid() ? id.toInt(&ok) : 0;
-    if (ok && !(ctrlId >= 1320 && ctrlId <= 1338) && ctrlId >= 0)
+    if (ok && !(ctrlId >= 1320 && ctrlId <= 1338))  // an id without a string (-1 too) blanks it
       SetCaption(w, QString::fromStdU16String(LoadStringW(std::uint32_t(ctrlId))));
     Walk(w);
   }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds and runs every test.
-# BUILD_DIR and CMAKE_ARGS select another build (CI uses them for the sanitizer builds).
+# BUILD_DIR, CMAKE_ARGS, BUILD_TARGETS and CTEST_ARGS select another build (CI uses them for
+# the sanitizer builds).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -G Ninja ${CMAKE_ARGS:-}
-cmake --build "$build" --parallel "$(nproc)"
+cmake --build "$build" --parallel "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" ${CTEST_ARGS:-}

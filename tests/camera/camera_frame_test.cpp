@@ -176,10 +176,15 @@ TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns
   }
   EXPECT_EQ(frames, 7);
 
-  // Closing another camera leaves a recording running; closing the recording camera ends it.
+  // Closing any camera ends a running recording, on the camera that records; a second
+  // recording then starts afresh and closing the recording camera ends it too.
   ASSERT_TRUE(camera->RecordVideo(mono));
   EXPECT_EQ(camera->CloseCamera(color), 1);
-  EXPECT_TRUE(camera->IsRecording());
+  EXPECT_FALSE(camera->IsRecording());
+  const auto closeLog = CamSdkTestTakeCallLog();
+  EXPECT_NE(std::find(closeLog.begin(), closeLog.end(), "CameraStopRecordVideo(" + std::to_string(handle) + ") = 1"),
+            closeLog.end());
+  ASSERT_TRUE(camera->RecordVideo(mono));
   EXPECT_EQ(camera->CloseCamera(mono), 1);
   EXPECT_FALSE(camera->IsRecording());
 }

@@ -162,6 +162,7 @@ TEST(DialogTexts, CaptionsFromTheStringTableExceptEditsAndTheReservedIds) {
   auto* reserved = make(new QLabel(u"set by the dialog"_qs, &dialog), 1325);
   auto* noString = make(new QLabel(u"old"_qs, &dialog), 1002);
   auto* plain = new QLabel(u"no id"_qs, &dialog);
+  auto* minusOne = make(new QLabel(u"static"_qs, &dialog), -1);
   auto* group = make(new QGroupBox(u"g"_qs, &dialog), 1031);
   auto* inner = make(new QCheckBox(u"c"_qs, group), 1001);
   LoadDlgItemTexts(&dialog);
@@ -170,6 +171,7 @@ TEST(DialogTexts, CaptionsFromTheStringTableExceptEditsAndTheReservedIds) {
   EXPECT_EQ(reserved->text(), u"set by the dialog"_qs);
   EXPECT_EQ(noString->text(), QString());
   EXPECT_EQ(plain->text(), u"no id"_qs);
+  EXPECT_EQ(minusOne->text(), QString());  // no string has that id either
   EXPECT_EQ(group->title(), u"Exposure Control"_qs);
   EXPECT_EQ(inner->text(), u"Auto Exp."_qs);
 
