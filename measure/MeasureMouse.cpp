@@ -437,6 +437,9 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
   }
   m_nHoverRemark = HitTestRemark(x, y);
   if (m_nHoverRemark >= 0) {
+    // Leaving the rule centre for a remark drops its marker, which would otherwise read as
+    // measurement 0 being hovered.
+    if (m_nMouseState == MS_RULECENTRE) m_nHoverMeasure = -1;
     m_nMouseState = MS_MOVE;
     m_nCurKind = MK_TEXT;
     return;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "measure/MeasureManager.h"
 #include "platform/strings.h"
@@ -17,6 +18,13 @@ constexpr std::uint32_t kCalibrationHintId = 19;
 void Line(CDC& dc, std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2) {
   dc.MoveTo(TruncToInt(double(x1)), TruncToInt(double(y1)));
   dc.LineTo(TruncToInt(double(x2)), TruncToInt(double(y2)));
+}
+
+// A double as a single; values beyond the single range become infinities rather than UB.
+float ToSingle(double v) {
+  if (v > double(std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
+  if (v < -double(std::numeric_limits<float>::max())) return -std::numeric_limits<float>::infinity();
+  return float(v);
 }
 
 // Width and height of the clip box.
@@ -245,8 +253,9 @@ void CMeasureManager::DrawContrastAngle(CDC& dc, int x, int y, double length, do
   dc.MoveTo(x, y);
   dc.LineTo(TruncToInt(x + L * std::cos(rad2)), TruncToInt(y + L * std::sin(rad2)));
   dc.MoveTo(x, y);
-  // beyond one turn the arc is a full circle; an angle that is no number draws none
-  dc.AngleArc(x, y, 20, 0.0f, std::isfinite(angle) ? float(std::clamp(angle, -360.0, 360.0)) : 0.0f);
+  // the typed angle goes to the arc as it is: the context draws more than a turn as a full
+  // circle and refuses a sweep that is no number
+  dc.AngleArc(x, y, 20, 0.0f, ToSingle(angle));
   const double h = -(360 - angle) / 2 * kPi / 180;
   dc.TextOut(TruncToInt(x + 40 * std::cos(h)), TruncToInt(y + 40 * std::sin(h)), FormatW(u"%.3f°", angle));
   dc.SetTextColor(0);

@@ -220,9 +220,7 @@ void CMeasureManager::CopyMeasure(int i, WString* outText) {
   m_arrMeasure.pop_back();
   m_arrMeasure.insert(m_arrMeasure.begin() + i + 1, std::move(copy));
   ++m_nMeasureCount;
-  // Selection and hover stay on their records.
-  if (m_nSelMeasure > i) ++m_nSelMeasure;
-  if (m_nMouseState != MS_RULECENTRE && m_nHoverMeasure > i) ++m_nHoverMeasure;
+  // The selection is left as it is: the layer tree copies the selected record and keeps it selected.
 }
 
 int CMeasureManager::DeleteMeasure(int i) {
@@ -306,6 +304,13 @@ void CMeasureManager::RemoveAllRemarks() {
   m_nRemarkCount = 0;
   m_nCurRemark = -1;
   m_nHoverRemark = -1;
+  // A measurement half built is abandoned as the right button would, so the layer editor that
+  // was told of its creation hears of its end.
+  if (m_bInProgress && m_nMouseState == MS_CREATING && m_nCurKind != MK_ARROW && m_nCurKind != MK_CROSS &&
+      m_nCreating >= 0 && m_nCreating == m_nMeasureCount - 1) {
+    Notify(m_nCreating, 3);
+    --m_nMeasureCount;
+  }
   m_nMouseState = MS_IDLE;
   // End whatever the mouse was building or dragging: its record may be gone.
   m_bInProgress = false;

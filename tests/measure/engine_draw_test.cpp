@@ -230,6 +230,9 @@ TEST(EngineOverlay, CalibrationLineAndContrastAngle) {
   EXPECT_EQ(dc.Lines(), (Lines{"Pen 0 1 0000FF", "TextColor 0000FF", "MoveTo 100 100", "LineTo 150 100",
                                "MoveTo 100 100", "LineTo 99 50", "MoveTo 100 100", "AngleArc 100 100 20 0 90",
                                "TextOut 71 71 90.000°", "TextColor 000000", "Pen 0 1 000000"}));
+  dc.Clear();
+  mm.DrawContrastAngle(dc, 100, 100, 50, 400);  // more than a turn reaches the arc unchanged
+  EXPECT_TRUE(Has(dc.Lines(), "AngleArc 100 100 20 0 400"));
 }
 
 }  // namespace

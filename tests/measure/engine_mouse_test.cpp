@@ -243,4 +243,28 @@ TEST_F(MouseTest, HoverPrefersRuleCentreThenRemarksThenTheLastMeasurement) {
   ExpectIdle();
 }
 
+TEST_F(MouseTest, StaleRuleMarkerAndRemarksRemovedDuringABuild) {
+  // Only a remark and the cross rule: leaving the rule centre for the remark must not leave
+  // measurement 0 hovered (there is none), so a press and release report nothing.
+  Build(MK_ARROW, {{90, 90}, {130, 130}});
+  mm.m_CrossRule = RuleBlock{1, 100, 100, 100, 255, 255, 200, 2};
+  Move(100, 100);
+  EXPECT_EQ(mm.m_nMouseState, MS_RULECENTRE);
+  Move(106, 106);
+  EXPECT_EQ(mm.m_nMouseState * 10 + mm.m_nHoverMeasure, MS_MOVE * 10 - 1);
+  g_notifyLog.clear();
+  EXPECT_EQ(Press(106, 106), 1);
+  EXPECT_EQ(mm.OnMeasureLButtonUp(0, 0), 0);
+  EXPECT_EQ(mm.m_nSelMeasure, -1);
+  EXPECT_TRUE(g_notifyLog.empty());
+
+  // Removing the remarks while a measurement is half built abandons it (action 3, not counted).
+  Move(400, 400);
+  EXPECT_EQ(Press(400, 400, MK_FOLDLINE, 1), 2);
+  mm.RemoveAllRemarks();
+  EXPECT_EQ(Actions(), (std::vector<int>{1, 3}));
+  EXPECT_EQ(mm.GetMeasureCount(), 0);
+  ExpectIdle();
+}
+
 }  // namespace

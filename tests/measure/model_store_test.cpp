@@ -43,8 +43,19 @@ TEST(MeasureStore, DeleteCopyMoveAtTheirEdges) {
   m.CopyMeasure(0, nullptr);
   m.MoveMeasure(1, 0);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200}));  // nothing while a shape is built
-  m.m_nMouseState = MS_IDLE;
+  // Only idle, or state 5 with nothing in progress, lets a record go.
+  m.m_nMouseState = MS_MOVE;
+  EXPECT_EQ(m.DeleteMeasure(0), 0);  // a move under way
   m.m_bInProgress = false;
+  for (int state : {MS_CREATING, MS_POINT, MS_RULECENTRE}) {
+    m.m_nMouseState = state;
+    EXPECT_EQ(m.DeleteMeasure(0), 0) << "state " << state;
+  }
+  m.m_nMouseState = MS_MOVE;
+  ASSERT_EQ(m.DeleteMeasure(1), 1);
+  EXPECT_EQ(FirstXs(m), (std::vector<int>{100}));
+  AddShape(m, MK_LINE, {{200, 0}, {203, 4}});
+  m.m_nMouseState = MS_IDLE;
 
   AddShape(m, MK_LINE, {{300, 0}, {303, 4}});
   WString text;
@@ -53,7 +64,7 @@ TEST(MeasureStore, DeleteCopyMoveAtTheirEdges) {
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200, 210, 300}));
   EXPECT_EQ(text, u"L: 5.000 px");
   EXPECT_EQ(m.m_arrMeasure[2].m_rcBound, (RECT{200, 0, 223, 24}));
-  EXPECT_EQ(m.m_nSelMeasure, 3);  // follows R3
+  EXPECT_EQ(m.m_nSelMeasure, 2);  // the selection index is not changed
   m.CopyMeasure(4, &text);
 
   m.MoveMeasure(3, 0);
@@ -100,6 +111,21 @@ TEST(MeasureStore, SelectStyleNudge) {
   EXPECT_EQ(arrow.m_rcHit, (RECT{0, 1, 30, 41}));
 }
 
+TEST(MeasureStore, DividingRules) {
+  CMeasureManager m;
+  m.SetDividingRule(1, 0, 40, RECT{10, 20, 111, 81}, 0xFF00, 0xFF);
+  EXPECT_EQ(m.m_CrossRule, (RuleBlock{1, 50, 30, 40, 0xFF00, 0xFF, 200, 2}));  // half the size, not the middle
+  m.SetDividingRule(0, 0, 100, RECT{}, 255, 255);  // the layer editor's clearing keeps the centre
+  EXPECT_EQ(m.m_CrossRule, (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
+  m.SetDividingRule(1, 1, 7, RECT{0, 0, 301, 200}, 1, 2);
+  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, 150, 100, 7, 1, 2, 67, 2}));  // (200 - 66) / 2
+  m.SetDividingRule(1, 1, 7, RECT{0, 0, -7, -5}, 1, 2);  // divisions truncate toward zero
+  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
+  m.SetDividingRule(1, 2, 9, RECT{0, 0, 10, 10}, 3, 4);
+  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
+  EXPECT_EQ(m.m_CrossRule, (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
+}
+
 TEST(MeasureStore, Remarks) {
   CMeasureManager m;
   m.m_arrRemark[0].m_nKind = MK_ARROW;
@@ -131,8 +157,33 @@ TEST(MeasureStore, ResetEndsWorkInProgressAndKeepsRemarks) {
     ScaleDisplayBlock bar;
     bar.enable = 1;
     m.SetScale(0.5f, u"mm", bar);
+    m.ShowGrid(1);
+    m.SetGridStyle(3, 50, 0xFF);
+    m.SetCalibrationLine(1, 1, 2, 3, 4);
+    m.SetSelectionStyle(0, 2, 0xFF);
+    m.SetSelectedMeasureStyle(0xFF00, 6, 0xFF0000, 10, 0, 0, 0, 0);
+    m.SetDividingRule(1, 0, 40, RECT{0, 0, 100, 100}, 1, 1);
+    m.SetContrastRound(1, 5, 6, 7.5);
+    m.m_ptDragAnchor = POINT{9, 9};
+    m.m_nDragPoint = 1;
     ASSERT_EQ(m.OnMeasureLButtonDown(10, 10, MK_LINE, 1), 2);  // a line being built
     m.ResetMeasurements();
+    EXPECT_FALSE(m.m_bShowGrid || m.m_bShowCalibLine);
+    EXPECT_EQ(m.m_nGridWidth, 1);
+    EXPECT_EQ(m.m_nGridSpacing, 100);
+    EXPECT_EQ(m.m_clrGrid, 0u);
+    EXPECT_EQ(m.m_ptDragAnchor, (POINT{0, 0}));
+    EXPECT_EQ(m.m_nMouseState, MS_IDLE);
+    EXPECT_EQ(m.m_nCurKind, MK_NONE);
+    EXPECT_EQ(m.m_nHoverMeasure, -1);
+    EXPECT_EQ(m.m_nSelMeasure, -1);
+    EXPECT_EQ(m.m_nDragPoint, -1);
+    // Styles, rules and overlays are the operator's settings, not measurements: they stay.
+    EXPECT_EQ(m.m_nSelPenWidth, 2);
+    EXPECT_EQ(m.m_nDefaultPenWidth, 6);
+    EXPECT_EQ(m.m_nDefaultFontHeight, 29);
+    EXPECT_EQ(m.m_CrossRule.enable, 1);
+    EXPECT_TRUE(m.m_bContrastRound);
     EXPECT_EQ(m.GetMeasureCount(), 0);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(m.GetMeasureKind(k), -1);
     EXPECT_EQ(m.m_dScale, 1.0);

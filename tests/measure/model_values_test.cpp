@@ -11,12 +11,13 @@ TEST(MeasureGeometry, TruncationAndGuardsDecideThePoints) {
   EXPECT_EQ(m.PerpendicularFoot({40, 70}, {0, 10}, {100, 10}), (POINT{40, 10}));
   EXPECT_EQ(m.PerpendicularFoot({40, 70}, {100, 0}, {100, 50}), (POINT{99, 70}));  // not 100
   EXPECT_EQ(m.LineIntersection({0, 0}, {10, 0}, {5, -5}, {5, 5}), (POINT{4, 0}));  // not 5
-  EXPECT_GT(m.LineIntersection({0, 0}, {10, 0}, {0, 5}, {10, 5}).x, 100000);  // parallel: far away
+  // Parallel: 5 / 1e-5 held as a single is 500000.01 (as a double it would truncate to 499999).
+  EXPECT_EQ(m.LineIntersection({0, 0}, {10, 0}, {0, 5}, {10, 5}), (POINT{500000, 5}));
   EXPECT_EQ(m.CircleCentreFrom3Points({0, 0}, {2, 0}, {0, 2}), (POINT{1, 1}));
   EXPECT_EQ(m.CircleCentreFrom3Points({0, 0}, {5, 5}, {9, 9}), (POINT{0, 0}));
   // Products beyond 32 bits stay exact.
   EXPECT_EQ(m.CircleCentreFrom3Points({1000000, 0}, {3000000, 0}, {2000000, 1000000}), (POINT{2000000, 0}));
-  EXPECT_FLOAT_EQ(float(m.AngleAtVertex({10, 0}, {0, 0}, {0, 10})), 90.0f);
+  EXPECT_DOUBLE_EQ(m.AngleAtVertex({10, 0}, {0, 0}, {0, 10}), 90.00000250447816);  // acos held as a single
   EXPECT_EQ(m.AngleAtVertex({0, 0}, {0, 0}, {10, 0}), 0.0);  // zero-length arm: no NaN
   EXPECT_EQ(m.EquilateralThirdPoint({0, 0}, {100, 0}), (POINT{50, 86}));
   EXPECT_EQ(m.EquilateralThirdPoint({7, 7}, {7, 7}), (POINT{7, 7}));
@@ -78,6 +79,18 @@ TEST(MeasureValues, ResultTextsOfEveryKindAndScaleChanges) {
   ASSERT_TRUE(k.m.CalcMeasureValues(12, &v));
   EXPECT_EQ(v.P, 0.0);
   EXPECT_EQ(k.T(AddShape(k.m, MK_POLYGON, {{10, 10}, {10, 0}, {0, 0}})), u"S: 50.000 px\u00B2");  // other way
+  // The closing product -100000 x 100000 does not fit 32 bits.
+  EXPECT_EQ(k.T(AddShape(k.m, MK_POLYGON, {{0, 0}, {100000, 0}, {100000, 100000}})),
+            u"S: 5000000000.000 px\u00B2");
+  // The cosine is rounded to a single before acos: 0.056, not the exact 0.057.
+  EXPECT_EQ(k.T(AddShape(k.m, MK_ANGLE, {{1000, 1}, {0, 0}, {1000, 0}})), u"\u2220\uFF1A0.056\u00B0");
+  // Line to line whose first end lies on the crossing (50,0): p0 becomes p1, so the midpoint is
+  // (100,0) and its foot on the second line is (75,25).
+  EXPECT_EQ(k.T(AddShape(k.m, MK_LINE2LINE, {{50, 0}, {100, 0}, {0, -50}, {100, 50}})),
+            u"\u2220\uFF1A45.000\u00B0 L: 35.355 px");
+  // Both first ends on the crossing: the second line shrinks to (100,50), whose foot is (100,50).
+  EXPECT_EQ(k.T(AddShape(k.m, MK_LINE2LINE, {{50, 0}, {100, 0}, {50, 0}, {100, 50}})),
+            u"\u2220\uFF1A45.000\u00B0 L: 50.000 px");
 
   k.m.SetScale(0.5f, u"mm", ScaleDisplayBlock{});
   EXPECT_EQ(k.T(1), u"L: 2.500 mm");
