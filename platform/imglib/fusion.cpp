@@ -1,5 +1,6 @@
 // Extended depth of field: per-place choice of the sharper of two images of one scene.
 #include <algorithm>
+#include <vector>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/imglib/imglib_internal.h"
@@ -16,16 +17,6 @@ cv::Mat FocusEnergy(const cv::Mat& image, double sigma) {
   cv::multiply(lap, lap, energy);
   cv::GaussianBlur(energy, energy, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT_101);
   return energy;
-}
-
-cv::Mat WithChannels(const cv::Mat& m, int channels) {
-  if (m.channels() == channels) return m;
-  static const int codes[5][5] = {{}, {0, 0, 0, cv::COLOR_GRAY2BGR, cv::COLOR_GRAY2BGRA}, {},
-                                  {0, cv::COLOR_BGR2GRAY, 0, 0, cv::COLOR_BGR2BGRA},
-                                  {0, cv::COLOR_BGRA2GRAY, 0, cv::COLOR_BGRA2BGR, 0}};
-  cv::Mat out;
-  cv::cvtColor(m, out, codes[m.channels()][channels]);
-  return out;
 }
 
 }  // namespace

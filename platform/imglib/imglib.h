@@ -32,11 +32,12 @@ struct KvImgRaw {
   int format = 0;
 };
 
-// Colour filter layouts, by the colours of the first two rows' first two samples.
+// Colour filter layouts (the camera library's pattern numbers), named by the colours of the
+// first two rows' first two samples.
 enum KvImgRawLayout : int {
   KVIMG_RAW_MONO = 0,
-  KVIMG_RAW_BAYER_RGGB = 1,
-  KVIMG_RAW_BAYER_GRBG = 2,
+  KVIMG_RAW_BAYER_GRBG = 1,
+  KVIMG_RAW_BAYER_RGGB = 2,
   KVIMG_RAW_BAYER_GBRG = 3,
   KVIMG_RAW_BAYER_BGGR = 4,
 };
@@ -74,7 +75,7 @@ int KvImgGetRawGray(KvImgRaw raw, int* grey);
 // grey level `current` comes out near `target`. current must be > 0, target 0..255.
 int KvImgAdjustBrightness(KvImgRaw raw, int current, int target);
 // Black levels of a region of a dark frame, per colour (red, green, blue; all equal for a
-// mono frame): the median sample of each colour, in the frame's own units.
+// mono frame): the median sample of each colour, in 8-bit units.
 int KvImgOnceBlackLevel(KvImgRaw raw, KvImgRegion region, int* level1, int* level2, int* level3);
 
 // ---- point operations ----

@@ -45,6 +45,10 @@ inline cv::Mat SourceFor(const KvImgImage& src, const KvImgImage& dst) {
 // 8-bit grey of a 1, 3 or 4 channel image (BGR order).
 cv::Mat ToGrey(const cv::Mat& m);
 
+// The image with 1, 3 or 4 channels (grey into every colour; colour to grey by luminance);
+// the image itself when it has them already.
+cv::Mat WithChannels(const cv::Mat& m, int channels);
+
 // Writes a result of the destination's size into it, converting the channel count.
 void WriteConverted(const cv::Mat& result, const KvImgImage& dst);
 

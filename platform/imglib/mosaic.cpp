@@ -1,24 +1,10 @@
 // Stitching of overlapping tiles into one image.
-#include <cstring>
 #include <vector>
-#include <opencv2/imgproc.hpp>
 #include <opencv2/stitching.hpp>
 
 #include "platform/imglib/imglib_internal.h"
 
 using namespace kvimg;
-
-namespace {
-
-cv::Mat AsBgr(const KvImgImage& d) {
-  const cv::Mat m = Header(d);
-  if (d.channels == 3) return m;
-  cv::Mat bgr;
-  cv::cvtColor(m, bgr, d.channels == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
-  return bgr;
-}
-
-}  // namespace
 
 int KvImgMosaic(const KvImgImage* images, int count, KvImgImage* result, int mode) {
   if (images == nullptr || count < 2 || count > 100 || result == nullptr || result->data == nullptr ||
@@ -32,7 +18,7 @@ int KvImgMosaic(const KvImgImage* images, int count, KvImgImage* result, int mod
   return Guarded([&] {
     std::vector<cv::Mat> tiles;
     tiles.reserve(std::size_t(count));
-    for (int i = 0; i < count; ++i) tiles.push_back(AsBgr(images[i]));
+    for (int i = 0; i < count; ++i) tiles.push_back(WithChannels(Header(images[i]), 3));
 
     cv::Ptr<cv::Stitcher> stitcher = cv::Stitcher::create(mode == 0 ? cv::Stitcher::PANORAMA : cv::Stitcher::SCANS);
     if (stitcher->estimateTransform(tiles) != cv::Stitcher::OK) return KVIMG_E_NOT_FOUND;

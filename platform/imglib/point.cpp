@@ -14,21 +14,21 @@ cv::Mat ToGrey(const cv::Mat& m) {
   return grey;
 }
 
+cv::Mat WithChannels(const cv::Mat& m, int channels) {
+  const int from = m.channels();
+  if (from == channels) return m;
+  int code = 0;
+  if (from == 1) code = channels == 3 ? cv::COLOR_GRAY2BGR : cv::COLOR_GRAY2BGRA;
+  else if (from == 3) code = channels == 1 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGR2BGRA;
+  else code = channels == 1 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGRA2BGR;
+  cv::Mat converted;
+  cv::cvtColor(m, converted, code);
+  return converted;
+}
+
 void WriteConverted(const cv::Mat& result, const KvImgImage& dst) {
   cv::Mat out = Header(dst);
-  const int from = result.channels();
-  const int to = dst.channels;
-  if (from == to) {
-    result.copyTo(out);
-    return;
-  }
-  int code = 0;
-  if (from == 1) code = to == 3 ? cv::COLOR_GRAY2BGR : cv::COLOR_GRAY2BGRA;
-  else if (from == 3) code = to == 1 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGR2BGRA;
-  else code = to == 1 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGRA2BGR;
-  cv::Mat converted;
-  cv::cvtColor(result, converted, code);
-  converted.copyTo(out);
+  WithChannels(result, dst.channels).copyTo(out);
 }
 
 }  // namespace kvimg

@@ -13,13 +13,17 @@
 
 namespace {
 
-// Owns the preview windows of one application object; a child of it, so that the windows
-// go with the application and a later application starts afresh.
+// Keeps track of the preview windows of one application object; a child of it, so that a
+// later application starts afresh. A window goes when it is closed, and all of them when
+// the application quits; they do not keep the application running.
 class PreviewRegistry : public QObject {
  public:
-  explicit PreviewRegistry(QObject* app) : QObject(app) { setObjectName(QStringLiteral("kvimg-preview-registry")); }
-  ~PreviewRegistry() override {
-    for (auto& [title, window] : windows_) delete window.data();
+  explicit PreviewRegistry(QCoreApplication* app) : QObject(app) {
+    setObjectName(QStringLiteral("kvimg-preview-registry"));
+    connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+      for (auto& [title, window] : windows_) delete window.data();
+      windows_.clear();
+    });
   }
 
   QLabel* WindowFor(const QString& title) {
@@ -27,6 +31,7 @@ class PreviewRegistry : public QObject {
     if (window.isNull()) {
       window = new QLabel;
       window->setAttribute(Qt::WA_DeleteOnClose);
+      window->setAttribute(Qt::WA_QuitOnClose, false);
       window->setAlignment(Qt::AlignCenter);
       window->setWindowTitle(title);
     }

@@ -26,8 +26,8 @@ int MaxSample(const KvImgRaw& r) { return (1 << r.bits) - 1; }
 int ColourAt(int layout, int x, int y) {
   const int cell = (y & 1) * 2 + (x & 1);  // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right
   switch (layout) {
-    case KVIMG_RAW_BAYER_RGGB: { static const int c[4] = {0, 1, 1, 2}; return c[cell]; }
     case KVIMG_RAW_BAYER_GRBG: { static const int c[4] = {1, 0, 2, 1}; return c[cell]; }
+    case KVIMG_RAW_BAYER_RGGB: { static const int c[4] = {0, 1, 1, 2}; return c[cell]; }
     case KVIMG_RAW_BAYER_GBRG: { static const int c[4] = {1, 2, 0, 1}; return c[cell]; }
     case KVIMG_RAW_BAYER_BGGR: { static const int c[4] = {2, 1, 1, 0}; return c[cell]; }
     default: return 1;
@@ -107,10 +107,11 @@ int KvImgOnceBlackLevel(KvImgRaw raw, KvImgRegion region, int* level1, int* leve
     for (int c : {0, 2})
       if (levels[c] < 0) levels[c] = levels[1];
     if (levels[1] < 0) levels[1] = levels[0] >= 0 ? levels[0] : levels[2];
-    if (layout < KVIMG_RAW_BAYER_RGGB || layout > KVIMG_RAW_BAYER_BGGR) levels[0] = levels[2] = levels[1];
-    *level1 = levels[0];
-    *level2 = levels[1];
-    *level3 = levels[2];
+    if (layout < KVIMG_RAW_BAYER_GRBG || layout > KVIMG_RAW_BAYER_BGGR) levels[0] = levels[2] = levels[1];
+    const double unit = double(1 << (raw.bits - 8));  // levels are given in 8-bit units
+    *level1 = int(std::lround(levels[0] / unit));
+    *level2 = int(std::lround(levels[1] / unit));
+    *level3 = int(std::lround(levels[2] / unit));
     return KVIMG_OK;
   });
 }

@@ -2,20 +2,22 @@
 //
 // 1. Search (on a reduced copy of large images): the strongest edge orientations give
 //    candidate ruler directions; for each, the image is resampled with that direction along
-//    the rows, and the row whose profile has the most concentrated spectrum marks the ruler.
-// 2. Measure: a narrow strip along the candidate line is resampled; the rows that carry the
-//    ticks are averaged into a profile, ticks are its regularly spaced peaks, each centred to
-//    sub-pixel accuracy; the lean of the ticks between the upper and lower halves of the band
-//    corrects the direction, and the strip is taken again until the direction settles.
-// 3. The tick positions are fitted against their indices; the length is the fitted pitch
-//    times the index span of the outermost ticks.
+//    the rows, and the stretches of row whose derivative has the most concentrated spectrum
+//    mark candidate places; the pitch comes from the intensity spectrum there.
+// 2. Measure: a narrow strip along a candidate line is resampled; the rows that carry the
+//    ticks (strongest component at the pitch or a fraction of it, for rulers whose long ticks
+//    every fifth or tenth were seen first) are averaged into a profile; ticks are its
+//    prominent peaks a common pitch apart, each centred to sub-pixel accuracy. The lean of
+//    the ticks between the upper and lower halves of the band corrects the direction, and the
+//    strip is taken again until the direction settles.
+// 3. The tick positions are fitted against their indices (ticks disturbed by something lying
+//    on them do not steer the fit); the length is the fitted pitch times the index span of
+//    the outermost ticks. Weak, short, irregular or crooked "ticks" are refused.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <optional>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -25,10 +27,9 @@ using namespace kvimg;
 
 namespace {
 
-static const bool DBG = std::getenv("KVIMG_DEBUG") != nullptr; // DEBUG
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kSearchMaxSide = 1600;  // side of the reduced image the search runs on
-constexpr int kMinTicks = 6;
+constexpr int kMinTicks = 8;
 
 // A strip resampled from a grey image: column i, row j lie at c + (t0 + i) u + (j - half) n.
 struct Strip {
@@ -152,10 +153,43 @@ std::vector<double> DominantOrientations(const cv::Mat1b& grey, int count) {
   return out;
 }
 
+// Pitch of a stretch of profile from its intensity spectrum (shading removed): sharp ticks
+// put more power into harmonics of the derivative than into the fundamental, but in the
+// intensity the fundamental is the strongest.
+double WindowPeriod(const float* values, int length) {
+  double mean = 0.0, mxy = 0.0, sxx = 0.0;
+  for (int i = 0; i < length; ++i) mean += values[i];
+  mean /= length;
+  for (int i = 0; i < length; ++i) {
+    const double t = i - 0.5 * (length - 1);
+    mxy += t * (values[i] - mean);
+    sxx += t * t;
+  }
+  const double slope = mxy / sxx;
+  cv::Mat1f signal(1, length);
+  for (int i = 0; i < length; ++i) {
+    const double t = i - 0.5 * (length - 1);
+    const double hann = 0.5 - 0.5 * std::cos(2 * kPi * (i + 0.5) / length);
+    signal(0, i) = float((values[i] - mean - slope * t) * hann);
+  }
+  cv::Mat spectrum;
+  cv::dft(signal, spectrum, cv::DFT_COMPLEX_OUTPUT);
+  const cv::Vec2f* f = spectrum.ptr<cv::Vec2f>(0);
+  const auto p = [&](int k) { return double(f[k][0]) * f[k][0] + double(f[k][1]) * f[k][1]; };
+  const int fLo = 5, fHi = int(std::floor(length / 2.5));
+  int peak = fLo;
+  for (int k = fLo; k <= fHi; ++k)
+    if (p(k) > p(peak)) peak = k;
+  double off = 0.0;
+  const double l = p(peak - 1), m = p(peak), r = p(peak + 1), den = l - 2 * m + r;
+  if (den < 0.0) off = std::clamp(0.5 * (l - r) / den, -0.5, 0.5);
+  return length / (peak + off);
+}
+
 // The most periodic stretch of row in the image resampled with rows along phi. Rows are cut
 // into overlapping windows of a few lengths, so that a short ruler, or one mostly outside
 // the picture, is not drowned by the rest of its row.
-std::optional<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
+std::vector<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
   const double diag = std::hypot(grey.cols, grey.rows);
   const int half = int(diag / 2) + 2;
   const int cols = 2 * half + 1;
@@ -172,9 +206,11 @@ std::optional<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
   struct Window {
     int row, start, length;
   };
-  Candidate best;
-  int bestRow = -1;
-  Window bestWindow{};
+  struct Scored {
+    double score;
+    Window window;
+  };
+  std::vector<Scored> scored;
   for (const int length : {128, 512, 1024}) {
     std::vector<Window> windows;
     for (int j = 0; j < s.px.rows; j += kRowStep) {
@@ -219,59 +255,49 @@ std::optional<Candidate> SearchDirection(const cv::Mat1b& grey, double phi) {
       const double median = power[power.size() / 2];
       if (!(median > 0.0)) continue;
       const double ratio = p(peak) / median;
-      if (ratio <= best.score) continue;
-      // Sharp ticks put more power into harmonics of the derivative than into the
-      // fundamental; in the intensity (derivative power divided by frequency squared) the
-      // fundamental is the strongest, so the peak is taken back to the divisor that wins there.
-      int fundamental = peak;
-      double strongest = p(peak);
-      for (int m = 2; m <= 6; ++m) {
-        const int k = int(std::lround(double(peak) / m));
-        if (k < 2) break;
-        int local = k;
-        for (int d = -1; d <= 1; ++d)
-          if (k + d >= 2 && p(k + d) > p(local)) local = k + d;
-        if (local <= 2 || p(local) < p(local - 1) || p(local) < p(local + 1)) continue;
-        const double intensity = p(local) * double(peak) * peak / (double(local) * local);
-        if (intensity > strongest) strongest = intensity, fundamental = local;
-      }
-      double off = 0.0;
-      if (fundamental < length / 2) {
-        const double l = p(fundamental - 1), m = p(fundamental), r = p(fundamental + 1), den = l - 2 * m + r;
-        if (den < 0.0) off = 0.5 * (l - r) / den;
-      }
-      peak = fundamental;
-      best.score = ratio;
-      best.period = length / (peak + off);
-      bestRow = windows[w].row;
-      bestWindow = windows[w];
+      if (ratio > 20.0) scored.push_back({ratio, windows[w]});
     }
   }
-  if (bestRow < 0) return std::nullopt;
-
-  // The band of rows the ticks cover: where the same window keeps a strong component at the
-  // pitch found.
-  const auto strength = [&](int row) {
-    if (row < 0 || row >= s.px.rows) return 0.0;
-    const float* cnt = count.ptr<float>(row);
-    const float* sm = sum.ptr<float>(row);
-    double re = 0.0, im = 0.0;
-    for (int i = bestWindow.start + 1; i < bestWindow.start + bestWindow.length - 1; ++i) {
-      if (cnt[i] < kRows - 0.5f) return 0.0;
-      const double d = sm[i + 1] - sm[i - 1], a = 2 * kPi * i / best.period;
-      re += d * std::cos(a);
-      im += d * std::sin(a);
-    }
-    return std::hypot(re, im);
-  };
-  const double peakStrength = strength(bestRow);
-  int top = bestRow, bottom = bestRow;
-  while (top > 0 && strength(top - 1) >= 0.3 * peakStrength) --top;
-  while (bottom + 1 < s.px.rows && strength(bottom + 1) >= 0.3 * peakStrength) ++bottom;
-  best.phi = phi;
-  best.c = s.ToImage(bestWindow.start + 0.5 * bestWindow.length, 0.5 * (top + bottom));
-  best.half = std::max(6, (bottom - top) / 2 + kRows);
-  return best;
+  // The best few places, apart from each other: a faint but regular texture elsewhere may
+  // score higher than the ruler.
+  std::sort(scored.begin(), scored.end(), [](const Scored& x, const Scored& y) { return x.score > y.score; });
+  std::vector<Candidate> out;
+  std::vector<Window> taken;
+  for (const Scored& sc : scored) {
+    if (out.size() >= 3) break;
+    const Window& w = sc.window;
+    const bool near = std::any_of(taken.begin(), taken.end(), [&](const Window& t) {
+      return std::abs(t.row - w.row) <= 4 * kRows && t.start < w.start + w.length && w.start < t.start + t.length;
+    });
+    if (near) continue;
+    taken.push_back(w);
+    Candidate cand;
+    cand.score = sc.score;
+    cand.phi = phi;
+    cand.period = WindowPeriod(sum.ptr<float>(w.row) + w.start, w.length);
+    // The band of rows the ticks cover: where the same window keeps a strong component at
+    // the pitch found.
+    const auto strength = [&](int row) {
+      const float* cnt = count.ptr<float>(row);
+      const float* sm = sum.ptr<float>(row);
+      double re = 0.0, im = 0.0;
+      for (int i = w.start + 1; i < w.start + w.length - 1; ++i) {
+        if (cnt[i] < kRows - 0.5f) return 0.0;
+        const double d = sm[i + 1] - sm[i - 1], a = 2 * kPi * i / cand.period;
+        re += d * std::cos(a);
+        im += d * std::sin(a);
+      }
+      return std::hypot(re, im);
+    };
+    const double peakStrength = strength(w.row);
+    int top = w.row, bottom = w.row;
+    while (top > 0 && strength(top - 1) >= 0.3 * peakStrength) --top;
+    while (bottom + 1 < s.px.rows && strength(bottom + 1) >= 0.3 * peakStrength) ++bottom;
+    cand.c = s.ToImage(w.start + 0.5 * w.length, 0.5 * (top + bottom));
+    cand.half = std::max(6, (bottom - top) / 2 + kRows);
+    out.push_back(cand);
+  }
+  return out;
 }
 
 std::vector<Candidate> Search(const cv::Mat1b& grey) {
@@ -283,9 +309,20 @@ std::vector<Candidate> Search(const cv::Mat1b& grey) {
   }
   std::vector<Candidate> out;
   for (double a : angles)
-    if (auto c = SearchDirection(grey, a)) { out.push_back(*c); if (DBG) std::fprintf(stderr, "cand phi=%.2f c=(%.1f,%.1f) per=%.2f half=%d score=%.1f\n", c->phi*180/kPi, c->c.x, c->c.y, c->period, c->half, c->score); }
+    for (const Candidate& c : SearchDirection(grey, a)) out.push_back(c);
   std::sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-  return out;
+  // One candidate per line: measuring takes in the whole line anyway.
+  std::vector<Candidate> distinct;
+  for (const Candidate& c : out) {
+    const bool same = std::any_of(distinct.begin(), distinct.end(), [&](const Candidate& d) {
+      double turn = std::fmod(std::abs(c.phi - d.phi), kPi);
+      turn = std::min(turn, kPi - turn);
+      const cv::Point2d n(-std::sin(d.phi), std::cos(d.phi));
+      return turn < 3.0 * kPi / 180 && std::abs((c.c - d.c).dot(n)) < 0.5 * std::max(c.half, d.half);
+    });
+    if (!same) distinct.push_back(c);
+  }
+  return distinct;
 }
 
 // ---------------------------------------------------------------- measure
@@ -303,6 +340,7 @@ struct Fit {
   double lean = 0.0;          // d column / d row of the ticks
   double leanSpread = 0.0;    // its scatter over the ticks, in columns
   double leanError = 0.0;     // standard error of the lean
+  double contrast = 0.0;      // typical tick prominence in the profile, grey levels
 };
 
 // Centre of the peak of q near column `at`: the midpoint of its half-height crossings. Where
@@ -324,7 +362,6 @@ std::optional<double> PeakCentre(const std::vector<double>& q, const std::vector
   for (; r < i + reach && r + 1 < n && ok[std::size_t(r + 1)]; ++r) rightMin = std::min(rightMin, q[std::size_t(r + 1)]);
   const bool leftCut = l > i - reach, rightCut = r < i + reach;  // ran into the image's edge
   const double dropL = peak - leftMin, dropR = peak - rightMin;
-  if (DBG) std::fprintf(stderr, "    centre at=%.1f i=%d peak=%.1f dropL=%.1f dropR=%.1f cutL=%d cutR=%d\n", at, i, peak, dropL, dropR, leftCut, rightCut);
   if (!(dropL > 0.0 && dropR > 0.0)) return std::nullopt;
   if ((leftCut && dropL < 0.6 * dropR) || (rightCut && dropR < 0.6 * dropL)) return std::nullopt;
   l = r = i;
@@ -363,23 +400,31 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Fraction of the valid profile in [from, to) above the middle of its range.
-double Duty(const std::vector<double>& q, const std::vector<char>& ok, int from, int to) {
-  std::vector<double> values;
+// Skewness of the valid profile in [from, to): positive when narrow peaks rise above a
+// broad floor.
+double Skewness(const std::vector<double>& q, const std::vector<char>& ok, int from, int to) {
+  double n = 0.0, mean = 0.0;
   for (int i = from; i < to; ++i)
-    if (ok[std::size_t(i)]) values.push_back(q[std::size_t(i)]);
-  if (values.size() < 8) return 0.5;
-  std::sort(values.begin(), values.end());
-  const double lo = values[values.size() / 20], hi = values[values.size() - 1 - values.size() / 20];
-  const double mid = 0.5 * (lo + hi);
-  const auto above = std::count_if(values.begin(), values.end(), [mid](double v) { return v > mid; });
-  return double(above) / double(values.size());
+    if (ok[std::size_t(i)]) n += 1, mean += q[std::size_t(i)];
+  if (n < 8) return 0.0;
+  mean /= n;
+  double m2 = 0.0, m3 = 0.0;
+  for (int i = from; i < to; ++i)
+    if (ok[std::size_t(i)]) {
+      const double d = q[std::size_t(i)] - mean;
+      m2 += d * d;
+      m3 += d * d * d;
+    }
+  m2 /= n;
+  m3 /= n;
+  return m2 > 0.0 ? m3 / std::pow(m2, 1.5) : 0.0;
 }
 
 struct Chain {
   std::vector<double> at;  // peak middles, ascending
   std::vector<int> index;  // their indices along the ruler (a missing tick skips one)
   double pitch = 0.0;
+  double contrast = 0.0;  // median prominence of the chain's peaks
 };
 
 // The ticks of one polarity in a profile: prominent peaks a common pitch apart.
@@ -424,10 +469,12 @@ Chain FindChain(std::vector<double> q, const std::vector<char>& ok, int polarity
   for (const Peak& p : peaks) prom.push_back(p.prominence);
   std::sort(prom.rbegin(), prom.rend());
   const double threshold = std::max(0.25 * prom[std::size_t(kMinTicks - 1)], 6.0 * noise);
-  std::vector<double> at;
+  std::vector<Peak> strong;
   for (const Peak& p : peaks)
-    if (p.prominence >= threshold) at.push_back(p.at);
-  std::sort(at.begin(), at.end());
+    if (p.prominence >= threshold) strong.push_back(p);
+  std::sort(strong.begin(), strong.end(), [](const Peak& a, const Peak& b) { return a.at < b.at; });
+  std::vector<double> at;
+  for (const Peak& p : strong) at.push_back(p.at);
   if (int(at.size()) < kMinTicks) return out;
 
   // Pitch: the spacing most other spacings agree with.
@@ -445,17 +492,25 @@ Chain FindChain(std::vector<double> q, const std::vector<char>& ok, int polarity
   }
   if (support < kMinTicks - 1) return out;
 
-  // The longest chain of peaks a pitch apart, allowing a single missing tick at a time.
+  // The longest chain of peaks a pitch apart, allowing up to two missing ticks at a time
+  // (something lying across the ruler).
   // Peaks already taken into a chain start no chain of their own (it would be a part of it).
   std::vector<char> used(at.size(), 0);
   for (std::size_t start = 0; start < at.size(); ++start) {
     if (used[start]) continue;
     std::vector<double> chain{at[start]};
     std::vector<int> idx{0};
+    // Positions are predicted from a line through the chain so far, so that one tick pushed
+    // aside by something lying on it does not lead the chain astray.
+    double sk = 0.0, st = at[start], skk = 0.0, skt = 0.0;
     for (;;) {
       int found = -1, step = 0;
-      for (int stride = 1; stride <= 2 && found < 0; ++stride) {
-        const double want = chain.back() + stride * pitch;
+      const double cnt = double(chain.size());
+      const double den = cnt * skk - sk * sk;
+      const double slope = chain.size() >= 3 && den > 0.0 ? (cnt * skt - sk * st) / den : pitch;
+      const double base = chain.size() >= 3 && den > 0.0 ? (st - slope * sk) / cnt : chain.back() - idx.back() * pitch;
+      for (int stride = 1; stride <= 3 && found < 0; ++stride) {
+        const double want = base + (idx.back() + stride) * slope;
         double bestErr = 0.15 * pitch;
         auto it = std::lower_bound(at.begin(), at.end(), want - bestErr);
         for (; it != at.end() && *it <= want + bestErr; ++it) {
@@ -467,46 +522,85 @@ Chain FindChain(std::vector<double> q, const std::vector<char>& ok, int polarity
       used[std::size_t(found)] = 1;
       chain.push_back(at[std::size_t(found)]);
       idx.push_back(idx.back() + step);
+      sk += idx.back();
+      st += chain.back();
+      skk += double(idx.back()) * idx.back();
+      skt += idx.back() * chain.back();
+    }
+    // A chain does not end across a gap: what lies beyond it is more likely something else
+    // in line with the ruler than a tick.
+    while (chain.size() >= 2 && idx[idx.size() - 1] - idx[idx.size() - 2] > 1) chain.pop_back(), idx.pop_back();
+    while (chain.size() >= 2 && idx[1] - idx[0] > 1) {
+      chain.erase(chain.begin());
+      idx.erase(idx.begin());
     }
     if (chain.size() > out.at.size()) out.at = chain, out.index = idx;
   }
   out.pitch = pitch;
+  std::vector<double> chainProminence;
+  for (double a : out.at) {
+    const auto it = std::lower_bound(at.begin(), at.end(), a);
+    chainProminence.push_back(strong[std::size_t(it - at.begin())].prominence);
+  }
+  out.contrast = Median(chainProminence);
   return out;
 }
 
 Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double pitchHint) {
   Fit fit;
   double tLo = 0.0, tHi = 0.0;
-  if (!(pitchHint >= 2.0) || !ClipLine(c, Direction(phi), grey.cols, grey.rows, &tLo, &tHi)) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+  if (!(pitchHint >= 2.0) || !ClipLine(c, Direction(phi), grey.cols, grey.rows, &tLo, &tHi)) return fit;
   const int cols = int(std::floor(tHi - tLo)) + 1;
-  if (cols < kMinTicks * pitchHint * 0.8 || half < 1) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+  if (cols < kMinTicks * pitchHint * 0.8 || half < 1) return fit;
   fit.strip = Sample(grey, c, phi, std::ceil(tLo), cols, half);
   const Strip& s = fit.strip;
   const int rows = s.px.rows;
-  if (DBG) { cv::Point2d a = s.ToImage(0, half), b = s.ToImage(cols - 1, half); std::fprintf(stderr, "  strip tLo=%.2f tHi=%.2f t0=%.2f cols=%d from (%.1f,%.1f) to (%.1f,%.1f)\n", tLo, tHi, s.t0, cols, a.x, a.y, b.x, b.y); }
 
-  // Rows that carry the ticks: strong component at the tick pitch.
-  std::vector<double> amp(std::size_t(rows), 0.0);
+  // Rows that carry the ticks: strong component at the tick pitch, near the point the search
+  // found (the ruler may fill only a little of the line), smoothed over a few rows. The pitch
+  // found so far may be that of the long ticks every fifth or tenth; the short ones, where all
+  // ticks show, give a stronger component at a fraction of it.
+  const int around = int(std::lround(-s.t0));
+  const int reachCols = std::max(64, int(12 * pitchHint));
+  const int i0 = std::max(0, around - reachCols), i1 = std::min(cols, around + reachCols + 1);
+  std::vector<double> periods;
+  periods.push_back(pitchHint);
+  for (int m = 2; m <= 10 && pitchHint / m >= 3.0; ++m) periods.push_back(pitchHint / m);
+  const int np = int(periods.size());
+  cv::Mat1d rawAmp = cv::Mat1d::zeros(rows, np);
   for (int j = 0; j < rows; ++j) {
     const float* p = s.px.ptr<float>(j);
     const unsigned char* v = s.valid.ptr<unsigned char>(j);
     double sum = 0.0;
     int cnt = 0;
-    for (int i = 0; i < cols; ++i)
+    for (int i = i0; i < i1; ++i)
       if (v[i]) sum += p[i], ++cnt;
     if (cnt < 2 * pitchHint) continue;
     const double mean = sum / cnt;
-    double re = 0.0, im = 0.0;
-    for (int i = 0; i < cols; ++i)
-      if (v[i]) {
-        const double a = 2 * kPi * i / pitchHint;
-        re += (p[i] - mean) * std::cos(a);
-        im += (p[i] - mean) * std::sin(a);
-      }
-    amp[std::size_t(j)] = std::hypot(re, im) / cnt;
+    for (int k = 0; k < np; ++k) {
+      double re = 0.0, im = 0.0;
+      for (int i = i0; i < i1; ++i)
+        if (v[i]) {
+          const double a = 2 * kPi * i / periods[std::size_t(k)];
+          re += (p[i] - mean) * std::cos(a);
+          im += (p[i] - mean) * std::sin(a);
+        }
+      rawAmp(j, k) = std::hypot(re, im) / cnt;
+    }
   }
-  const int peakRow = int(std::max_element(amp.begin(), amp.end()) - amp.begin());
-  if (!(amp[std::size_t(peakRow)] > 0.0)) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+  cv::Mat1d smoothAmp = cv::Mat1d::zeros(rows, np);
+  for (int j = 0; j < rows; ++j) {
+    const int a = std::max(0, j - 1), b = std::min(rows - 1, j + 1);
+    for (int k = a; k <= b; ++k) smoothAmp.row(j) += rawAmp.row(k) / double(b - a + 1);
+  }
+  cv::Point best;
+  double bestAmp = 0.0;
+  cv::minMaxLoc(smoothAmp, nullptr, &bestAmp, nullptr, &best);
+  if (!(bestAmp > 0.0)) return fit;
+  pitchHint = periods[std::size_t(best.x)];
+  const int peakRow = best.y;
+  std::vector<double> amp(static_cast<std::size_t>(rows));
+  for (int j = 0; j < rows; ++j) amp[std::size_t(j)] = smoothAmp(j, best.x);
   int top = peakRow, bottom = peakRow;
   while (top > 0 && amp[std::size_t(top - 1)] >= 0.5 * amp[std::size_t(peakRow)]) --top;
   while (bottom + 1 < rows && amp[std::size_t(bottom + 1)] >= 0.5 * amp[std::size_t(peakRow)]) ++bottom;
@@ -535,32 +629,33 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
   const double rowNoise = rowDiff.empty() ? 0.0 : Median(rowDiff) / (0.6745 * std::sqrt(2.0));
   const double profileNoise = rowNoise / std::sqrt(double(bottom - top + 1));
 
-  // Polarity: first a guess over the whole line (background beyond the ruler counts as gap),
-  // then checked on the ruler alone, where ticks are the narrower of ticks and gaps; when
-  // they are about as wide, the background decides: gaps are nearer to it than ticks.
-  fit.polarity = Duty(q, ok, 0, cols) < 0.5 ? 1 : -1;
+  // Polarity. Ticks are narrower than the gaps between them, so the profile leans toward
+  // the ticks' side (skewness); that gives a first guess over the whole line. With the ruler
+  // located, the background just beyond its ends decides where there is some (gaps are
+  // nearer to it than ticks; fine ticks blurred into a near sine show little skew), else the
+  // skewness over the ruler alone, when clear.
+  fit.polarity = Skewness(q, ok, 0, cols) > 0.0 ? 1 : -1;
   Chain chain = FindChain(q, ok, fit.polarity, pitchHint, profileNoise);
   if (chain.at.size() >= std::size_t(kMinTicks)) {
-    const int from = std::max(0, int(chain.at.front() - 0.5 * chain.pitch));
-    const int to = std::min(cols, int(chain.at.back() + 0.5 * chain.pitch) + 1);
-    const double duty = Duty(q, ok, from, to);
+    const double p = chain.pitch;
+    std::vector<double> background, onTicks, between;
+    for (int i = 0; i < cols; ++i) {
+      const double before = chain.at.front() - i, after = i - chain.at.back();
+      if (ok[std::size_t(i)] && ((before > 1.5 * p && before < 6 * p) || (after > 1.5 * p && after < 6 * p)))
+        background.push_back(q[std::size_t(i)]);
+    }
+    for (std::size_t k = 0; k < chain.at.size(); ++k) {
+      onTicks.push_back(q[std::size_t(std::lround(chain.at[k]))]);
+      if (k > 0) between.push_back(q[std::size_t(std::lround(0.5 * (chain.at[k] + chain.at[k - 1])))]);
+    }
     int better = fit.polarity;
-    if (std::abs(duty - 0.5) > 0.05) {
-      better = duty < 0.5 ? 1 : -1;
+    if (background.size() >= std::size_t(2 * p)) {
+      const double bg = Median(background);
+      if (std::abs(bg - Median(onTicks)) < std::abs(bg - Median(between))) better = -fit.polarity;
     } else {
-      std::vector<double> background, onTicks, between;
-      const double margin = 1.5 * chain.pitch;
-      for (int i = 0; i < cols; ++i)
-        if (ok[std::size_t(i)] && (i < chain.at.front() - margin || i > chain.at.back() + margin))
-          background.push_back(q[std::size_t(i)]);
-      for (std::size_t k = 0; k < chain.at.size(); ++k) {
-        onTicks.push_back(q[std::size_t(std::lround(chain.at[k]))]);
-        if (k > 0) between.push_back(q[std::size_t(std::lround(0.5 * (chain.at[k] + chain.at[k - 1])))]);
-      }
-      if (background.size() >= std::size_t(2 * chain.pitch)) {
-        const double bg = Median(background);
-        if (std::abs(bg - Median(onTicks)) < std::abs(bg - Median(between))) better = -fit.polarity;
-      }
+      const double skew = Skewness(q, ok, std::max(0, int(chain.at.front() - 0.5 * p)),
+                                   std::min(cols, int(chain.at.back() + 0.5 * p) + 1));
+      if (std::abs(skew) > 0.15) better = skew > 0.0 ? 1 : -1;
     }
     if (better != fit.polarity) {
       fit.polarity = better;
@@ -572,6 +667,7 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
   const std::vector<double>& bestChain = chain.at;
   const std::vector<int>& bestIdx = chain.index;
   const double pitch = chain.pitch;
+  fit.contrast = chain.contrast;
 
   // Sub-pixel centres; a tick that cannot be centred (at the image's edge) is dropped.
   for (std::size_t k = 0; k < bestChain.size(); ++k)
@@ -580,8 +676,7 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
       fit.index.push_back(bestIdx[k]);
     }
   const int n = int(fit.ticks.size());
-  if (DBG) std::fprintf(stderr, "  pre-centre band=%d..%d pol=%d pitch=%.3f chain=%zu centred=%d\n", top, bottom, fit.polarity, pitch, bestChain.size(), n);
-  if (n < kMinTicks) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+  if (n < kMinTicks) return fit;
 
   // Lean of the ticks: their centres in the upper and the lower half of the band.
   if (bottom - top >= 3) {
@@ -621,7 +716,7 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
         sxx += (fit.index[std::size_t(k)] - mk) * (fit.index[std::size_t(k)] - mk);
         sxy += (fit.index[std::size_t(k)] - mk) * (fit.ticks[std::size_t(k)] - mt);
       }
-    if (!(sxx > 0.0)) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+    if (!(sxx > 0.0)) return fit;
     fit.pitch = sxy / sxx;
     std::vector<double> residual(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k)
@@ -637,10 +732,9 @@ Fit Measure(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double p
     for (double r : residual) dev.push_back(std::abs(r));
     const double limit = std::max(0.25, 4.0 * 1.4826 * Median(dev));
     for (int k = 0; k < n; ++k) inlier[std::size_t(k)] = std::abs(residual[std::size_t(k)]) <= limit;
-    if (std::count(inlier.begin(), inlier.end(), 1) < kMinTicks) { if (DBG) std::fprintf(stderr, "  measure fail at line %d\n", __LINE__); return fit; }
+    if (std::count(inlier.begin(), inlier.end(), 1) < kMinTicks) return fit;
   }
   fit.ok = fit.pitch > 2.0;
-  if (DBG) std::fprintf(stderr, "  measure phi=%.3f half=%d hint=%.2f band=%d..%d pol=%d pitch=%.3f chain=%zu ticks=%d idx=%d..%d fitp=%.4f rms=%.3f inl=%d lean=%.5f spread=%.3f\n", phi*180/kPi, half, pitchHint, top, bottom, fit.polarity, pitch, bestChain.size(), n, fit.index.front(), fit.index.back(), fit.pitch, fit.rms, fit.inliers, fit.lean, fit.leanSpread);
   return fit;
 }
 
@@ -651,6 +745,12 @@ Fit Refine(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double pi
     fit = Measure(grey, c, phi, half, pitch);
     if (!fit.ok) return fit;
     const double turn = -std::atan(fit.lean);
+    // The search finds the direction within a degree or two; ticks leaning much more are
+    // not a ruler's (the stair steps along a slanting edge, for one).
+    if (std::abs(turn) > 8.0 * kPi / 180) {
+      fit.ok = false;
+      return fit;
+    }
     // A band reaching the strip's border may go on beyond it: not settled yet.
     const bool clipped = fit.bandTop == 0 || fit.bandBottom == 2 * half;
     if (round > 0 && !clipped && std::abs(turn) < std::max(2e-3, 2.5 * fit.leanError)) return fit;
@@ -667,12 +767,15 @@ Fit Refine(const cv::Mat1b& grey, cv::Point2d c, double phi, int half, double pi
   return fit;
 }
 
-bool Acceptable(const Fit& f) {
+bool Acceptable(const Fit& f, double imageRange) {
+  // Ticks are visible marks, longer than they are apart; a faint ripple along an edge is not.
+  if (f.contrast < std::max(2.0, 0.06 * imageRange)) return false;
+  if (f.bandBottom - f.bandTop + 1 < std::max(6.0, 0.75 * f.pitch)) return false;
   if (!f.ok || int(f.ticks.size()) < kMinTicks) return false;
   const int span = f.index.back() - f.index.front();
   const int missing = span + 1 - int(f.ticks.size());
   return f.pitch >= 3.0 && missing <= std::max(1, span / 10) && f.rms <= std::max(0.35, 0.04 * f.pitch) &&
-         f.leanSpread <= 0.15 * f.pitch && 5 * f.inliers >= 3 * int(f.ticks.size());
+         f.leanSpread <= 0.1 * f.pitch && 5 * f.inliers >= 3 * int(f.ticks.size());
 }
 
 void Draw(const KvImgImage& image, const Fit& f) {
@@ -705,11 +808,20 @@ int KvImgFindScaleline(unsigned char* data, int width, int height, int channels,
     cv::Mat1b small = grey;
     if (scale < 1.0) cv::resize(grey, small, cv::Size(), scale, scale, cv::INTER_AREA);
     const double sx = double(small.cols) / width, sy = double(small.rows) / height;
+    // Contrast of the picture (1st to 99th percentile): ticks must be a visible part of it.
+    int hist[256] = {};
+    for (int y = 0; y < small.rows; ++y)
+      for (int x = 0; x < small.cols; ++x) ++hist[small(y, x)];
+    const double total = double(small.total());
+    int lo = 0, hi = 255;
+    for (double seen = 0.0; lo < 255 && (seen += hist[lo]) < 0.01 * total;) ++lo;
+    for (double seen = 0.0; hi > 0 && (seen += hist[hi]) < 0.01 * total;) --hi;
+    const double imageRange = std::max(0, hi - lo);
 
     Fit best;
     int tried = 0;
     for (const Candidate& cand : Search(small)) {
-      if (++tried > 4) break;
+      if (++tried > 8) break;
       cv::Point2d c = cand.c;
       double phi = cand.phi, pitch = cand.period;
       int half = cand.half;
@@ -723,7 +835,7 @@ int KvImgFindScaleline(unsigned char* data, int width, int height, int channels,
         half = int(std::ceil((0.5 * (coarse.bandBottom - coarse.bandTop) + 4) / scale));
       }
       Fit fit = Refine(grey, c, phi, half, pitch);
-      if (Acceptable(fit) && fit.ticks.size() > best.ticks.size()) best = std::move(fit);
+      if (Acceptable(fit, imageRange) && fit.ticks.size() > best.ticks.size()) best = std::move(fit);
     }
     if (!best.ok || best.ticks.empty()) return KVIMG_E_NOT_FOUND;
     // Rows cross ticks that lean by a small residual angle at a slightly longer spacing.
