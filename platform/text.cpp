@@ -35,13 +35,13 @@ double FmtArg::AsDouble() const {
 
 namespace {
 
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, space = false, zero = false, alt = false;
   int width = 0;
   int precision = -1;
 };
 
-void Pad(WString& out, const std::string& body, const Spec& sp, bool numeric) {
+void Pad(WString& out, const std::string& body, const Conversion& sp, bool numeric) {
   // body is ASCII; sign and prefix stay in front of zero padding
   std::size_t len = body.size();
   if (sp.width <= int(len)) {
@@ -66,7 +66,7 @@ void Pad(WString& out, const std::string& body, const Spec& sp, bool numeric) {
   }
 }
 
-std::string FormatFloat(double v, char conv, const Spec& sp) {
+std::string FormatFloat(double v, char conv, const Conversion& sp) {
   int prec = sp.precision < 0 ? 6 : sp.precision;
   std::string s;
   bool upper = (conv == 'F' || conv == 'E' || conv == 'G');
@@ -134,7 +134,7 @@ std::string FormatFloat(double v, char conv, const Spec& sp) {
   return s;
 }
 
-std::string FormatInteger(const FmtArg& a, char conv, const Spec& sp) {
+std::string FormatInteger(const FmtArg& a, char conv, const Conversion& sp) {
   std::string digits;
   bool neg = false;
   char buf[72];
@@ -184,7 +184,7 @@ WString FormatArgs(WStringView fmt, std::initializer_list<FmtArg> args) {
       out.push_back(u'%');
       continue;
     }
-    Spec sp;
+    Conversion sp;
     for (; i < fmt.size(); ++i) {
       char16_t f = fmt[i];
       if (f == u'-') sp.left = true;
