@@ -14,34 +14,46 @@ constexpr std::int32_t kMaxLoadPoints = kMaxOpenShapePoints;
 
 WString SectionName(WStringView prefix, int number) { return FormatW(u"%s%d", prefix, number); }
 
-// Key names such as "Layer%dPoint%d", built without the general formatter.
-void AppendInt(WString& out, std::int32_t v) {
-  char16_t buf[12];
-  int n = 0;
-  std::uint32_t u = v < 0 ? 0u - std::uint32_t(v) : std::uint32_t(v);
-  do {
-    buf[n++] = char16_t(u'0' + u % 10);
-    u /= 10;
-  } while (u);
-  if (v < 0) out.push_back(u'-');
-  while (n) out.push_back(buf[--n]);
-}
+// Key names such as "Layer%dPoint%d", built in place: a large section has hundreds of thousands.
+class KeyName {
+ public:
+  KeyName& Text(WStringView s) {
+    for (char16_t c : s) buf_[n_++] = c;
+    return *this;
+  }
+  KeyName& Int(std::int32_t v) {  // as "%d"
+    char16_t digits[12];
+    int k = 0;
+    std::uint32_t u = v < 0 ? 0u - std::uint32_t(v) : std::uint32_t(v);
+    do {
+      digits[k++] = char16_t(u'0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (v < 0) buf_[n_++] = u'-';
+    while (k) buf_[n_++] = digits[--k];
+    return *this;
+  }
+  std::size_t Size() const { return n_; }
+  KeyName& Cut(std::size_t n) {
+    n_ = n;
+    return *this;
+  }
+  WStringView View() const { return WStringView(buf_, n_); }
 
-const WString& Key(WString& buf, WStringView a, std::int32_t i, WStringView b = {}) {
-  buf.assign(a);
-  AppendInt(buf, i);
-  buf.append(b);
-  return buf;
-}
-
-const WString& Key(WString& buf, WStringView a, std::int32_t i, WStringView b, std::int32_t k) {
-  Key(buf, a, i, b);
-  AppendInt(buf, k);
-  return buf;
-}
+ private:
+  char16_t buf_[64];  // the longest name: "Layer" + 11 + "Point" + 11 + "Count"
+  std::size_t n_ = 0;
+};
 
 bool IsMeasureKind(std::int32_t k) { return k >= MK_POINT && k <= MK_CIRCLE2CIRCLE; }
 bool IsRemarkKind(std::int32_t k) { return k >= MK_TEXT && k <= MK_CROSS; }
+
+// Both records start with their kind (int32, little-endian): a record is checked before it is
+// read into its slot.
+std::int32_t KindOf(std::span<const std::uint8_t> bytes) {
+  return std::int32_t(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+                      std::uint32_t(bytes[3]) << 24);
+}
 
 // ---- key names as the loader meets them --------------------------------------------------------
 
@@ -60,16 +72,17 @@ class KeyReader {
  public:
   explicit KeyReader(std::basic_string_view<C> key) : key_(key) {}
 
-  bool Word(const char* upper) {
-    std::size_t i = pos_;
-    for (; *upper; ++upper, ++i) {
-      if (i >= key_.size()) return false;
-      const auto c = char16_t(std::make_unsigned_t<C>(key_[i]));
-      const auto want = char16_t(*upper);
-      if (c == want || (c < 0x80 ? c == want + 32 : FoldProfileChar(c) == want)) continue;
-      return false;
+  // An upper-case ASCII word.
+  template <std::size_t N>
+  bool Word(const char (&upper)[N]) {
+    constexpr std::size_t n = N - 1;
+    if (key_.size() - pos_ < n) return false;
+    for (std::size_t k = 0; k < n; ++k) {
+      const auto c = char16_t(std::make_unsigned_t<C>(key_[pos_ + k]));
+      if ((c | 0x20) == (upper[k] | 0x20) && c < 0x80) continue;
+      if (sizeof(C) == 1 || c < 0x80 || FoldProfileChar(c) != char16_t(upper[k])) return false;
     }
-    pos_ = i;
+    pos_ += n;
     return true;
   }
   bool Number(std::int32_t limit, std::int32_t& value) {
@@ -120,6 +133,59 @@ ParsedKey ReadKey(std::basic_string_view<C> key) {
   return k;
 }
 
+// The key that follows a point key (or a point count) in a section SaveLayers wrote:
+// "Layer{j}Point{k+1}". A key spelt exactly so needs no parsing.
+class NextPointKey {
+ public:
+  void After(std::int32_t measure, std::int32_t point) {  // point -1: after the point count
+    if (measure != measure_ || point != point_ || n_ == 0) {
+      measure_ = measure;
+      point_ = point + 1;
+      Format();
+      return;
+    }
+    ++point_;  // count up in place
+    std::size_t i = n_;
+    while (i > 0 && text_[i - 1] == '9') text_[--i] = '0';
+    if (i > 0 && text_[i - 1] >= '0' && text_[i - 1] <= '8') {
+      ++text_[i - 1];
+    } else {
+      Format();
+    }
+  }
+  // The parsed key when `key` is the one expected.
+  bool Is(const ProfileText& key, ParsedKey& k) const {
+    if (n_ == 0 || key.IsWide() || key.Narrow() != std::string_view(text_, n_)) return false;
+    k = ParsedKey{KeyKind::kPoint, measure_, point_};
+    return true;
+  }
+
+ private:
+  void Format() {  // "Layer%dPoint%d" (both numbers are not negative)
+    n_ = 0;
+    auto put = [&](const char* s) {
+      while (*s) text_[n_++] = *s++;
+    };
+    auto number = [&](std::int32_t v) {
+      char digits[12];
+      int k = 0;
+      do {
+        digits[k++] = char('0' + v % 10);
+        v /= 10;
+      } while (v);
+      while (k) text_[n_++] = digits[--k];
+    };
+    put("Layer");
+    number(measure_);
+    put("Point");
+    number(point_);
+  }
+
+  char text_[48] = {};
+  std::size_t n_ = 0;
+  std::int32_t measure_ = -1, point_ = -1;
+};
+
 // The points of one measurement as the section holds them: the first line of each point key
 // counts; points not (yet) met read as (0, 0).
 struct LoadedPoints {
@@ -147,35 +213,38 @@ struct LoadedPoints {
 bool CMeasureManager::SaveLayers(const std::filesystem::path& file, WStringView prefix, int number) const {
   CProfileFile ini(file);
   CProfileFile::SectionWriter out = ini.WriteSection(SectionName(prefix, number));
-  WString key;
+  KeyName key;
 
   const int remarks = std::clamp<int>(m_nRemarkCount, 0, int(m_arrRemark.size()));
   const int measures = std::clamp<int>(m_nMeasureCount, 0, int(m_arrMeasure.size()));
-  std::size_t units = 64;  // the text to come, roughly: key, '=', hex digits and checksum, CRLF
+  // the text to come, roughly: key, '=', hex digits and checksum, CRLF
+  std::size_t units = 64, entries = 2 + std::size_t(remarks) + 2 * std::size_t(measures);
   units += std::size_t(remarks) * (2 * stRemark::kByteSize + 24);
   for (int j = 0; j < measures; ++j) {
     const MEASUREBASE& rec = m_arrMeasure[std::size_t(j)];
     const int points = std::clamp<int>(rec.m_nPointCount, 0, int(rec.m_arrPoint.size()));
     units += 2 * MEASUREBASE::kByteSize + 48 + std::size_t(points) * 40;
+    entries += std::size_t(points);
   }
-  out.Reserve(units);
+  out.Reserve(units, entries);
 
   std::array<std::uint8_t, stRemark::kByteSize> remarkBytes;
   for (int i = 0; i < remarks; ++i) {
     m_arrRemark[std::size_t(i)].Serialize(std::span<std::uint8_t, stRemark::kByteSize>(remarkBytes));
-    out.WriteStruct(Key(key, u"RemarkCross", i), remarkBytes);
+    out.WriteStruct(key.Cut(0).Text(u"RemarkCross").Int(i).View(), remarkBytes);
   }
 
   std::array<std::uint8_t, MEASUREBASE::kByteSize> recordBytes;
   for (int j = 0; j < measures; ++j) {
     const MEASUREBASE& rec = m_arrMeasure[std::size_t(j)];
-    out.WriteInt(Key(key, u"Layer", j, u"PointCount"), rec.m_nPointCount);
+    const std::size_t layer = key.Cut(0).Text(u"Layer").Int(j).Size(), point = key.Text(u"Point").Size();
+    out.WriteInt(key.Text(u"Count").View(), rec.m_nPointCount);
     // Only points the record really holds; a reader takes missing ones as (0, 0).
     const int points = std::clamp<int>(rec.m_nPointCount, 0, int(rec.m_arrPoint.size()));
     for (int k = 0; k < points; ++k)
-      out.WriteStruct(Key(key, u"Layer", j, u"Point", k), SerializePoint(rec.m_arrPoint[std::size_t(k)]));
+      out.WriteStruct(key.Cut(point).Int(k).View(), SerializePoint(rec.m_arrPoint[std::size_t(k)]));
     rec.Serialize(std::span<std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));  // points not part of it
-    out.WriteStruct(Key(key, u"Layer", j), recordBytes);
+    out.WriteStruct(key.Cut(layer).View(), recordBytes);
   }
 
   out.WriteInt(u"CrossTotal", remarks);
@@ -196,14 +265,39 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
   std::vector<LoadedPoints> points(static_cast<std::size_t>(maxRecords));
   std::optional<ProfileText> crossTotal, layerTotal;
   std::array<std::uint8_t, 8> pointBytes;
+  NextPointKey next;
+  // Records arrive in order after their point counts in a section SaveLayers wrote: each is read
+  // into the slot it will take while its text is at hand (slot -1: not yet). The totals, which
+  // come last, confirm each slot below; where they do not, the record is read again from its text.
+  // Slots beyond those in use may so receive records the totals leave out.
+  std::vector<std::int32_t> early(static_cast<std::size_t>(maxRecords), -1);
+  std::int32_t nextRecord = 0, nextSlot = m_nMeasureCount;
+  std::array<std::uint8_t, MEASUREBASE::kByteSize> recordBytes;
   ini.ForEachEntry(SectionName(prefix, number), [&](const ProfileEntry& e) {
-    const ParsedKey k = e.key.Visit([](auto key) { return ReadKey(key); });
+    ParsedKey k;
+    if (!next.Is(e.key, k)) k = e.key.Visit([](auto key) { return ReadKey(key); });
+    if (k.kind == KeyKind::kPoint || k.kind == KeyKind::kPointCount) next.After(k.index, k.kind == KeyKind::kPoint ? k.point : -1);
     auto first = [&](std::optional<ProfileText>& text) {
       if (!text) text = e.value;
     };
     switch (k.kind) {
       case KeyKind::kRemark: first(texts[std::size_t(k.index)].remark); break;
-      case KeyKind::kRecord: first(texts[std::size_t(k.index)].record); break;
+      case KeyKind::kRecord: {
+        Texts& t = texts[std::size_t(k.index)];
+        if (t.record) break;
+        t.record = e.value;
+        if (k.index != nextRecord++) {
+          nextRecord = maxRecords;  // out of order: all read at the end
+          break;
+        }
+        if (!t.count || nextSlot < 0 || nextSlot >= maxRecords || !DecodeProfileStruct(e.value, recordBytes)) break;
+        const std::int32_t kind = KindOf(recordBytes);
+        if (!IsMeasureKind(kind) || std::clamp(ParseProfileInt(*t.count, 0), 0, kMaxLoadPoints) < BuiltPointCount(kind))
+          break;
+        m_arrMeasure[std::size_t(nextSlot)].Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));
+        early[std::size_t(k.index)] = nextSlot++;
+        break;
+      }
       case KeyKind::kPointCount:
         if (!texts[std::size_t(k.index)].count && points[std::size_t(k.index)].pts.empty())
           points[std::size_t(k.index)].pts.reserve(std::size_t(std::clamp(ParseProfileInt(e.value, 0), 0, kMaxLoadPoints)));
@@ -230,32 +324,44 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
     if (m_nRemarkCount < 0 || std::size_t(m_nRemarkCount) >= m_arrRemark.size()) break;
     const std::optional<ProfileText>& text = texts[std::size_t(i)].remark;
     if (!text || !DecodeProfileStruct(*text, remarkBytes)) continue;
-    stRemark rem;
-    rem.Deserialize(std::span<const std::uint8_t, stRemark::kByteSize>(remarkBytes));
-    if (!IsRemarkKind(rem.m_nKind)) continue;
-    m_arrRemark[std::size_t(m_nRemarkCount)] = rem;
+    if (!IsRemarkKind(KindOf(remarkBytes))) continue;
+    m_arrRemark[std::size_t(m_nRemarkCount)].Deserialize(std::span<const std::uint8_t, stRemark::kByteSize>(remarkBytes));
     ++m_nRemarkCount;
   }
 
   const int measures = std::clamp(layerTotal ? ParseProfileInt(*layerTotal, 0) : 0, 0, maxRecords);
-  std::array<std::uint8_t, MEASUREBASE::kByteSize> recordBytes;
   for (int j = 0; j < measures; ++j) {
     if (m_nMeasureCount < 0 || std::size_t(m_nMeasureCount) >= m_arrMeasure.size()) break;
     const Texts& t = texts[std::size_t(j)];
+    if (early[std::size_t(j)] == m_nMeasureCount) {  // read during the pass, into this very slot
+      MEASUREBASE& rec = m_arrMeasure[std::size_t(m_nMeasureCount)];
+      const int pointCount = std::clamp(ParseProfileInt(*t.count, 0), 0, kMaxLoadPoints);
+      rec.m_arrPoint = std::move(points[std::size_t(j)].pts);
+      rec.m_arrPoint.resize(std::size_t(pointCount), POINT{0, 0});
+      rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, pointCount);
+      if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(m_nMeasureCount, 1);
+      ++m_nMeasureCount;
+      continue;
+    }
+    // The records are far apart in the file: fetch the start of the next one while this one is read.
+    if (j + 1 < measures && texts[std::size_t(j) + 1].record)
+      texts[std::size_t(j) + 1].record->Visit([](auto v) {
+        for (std::size_t o = 0; o < v.size() * sizeof(v[0]) && o < 1024; o += 64)
+          __builtin_prefetch(reinterpret_cast<const char*>(v.data()) + o);
+      });
     if (!t.record || !DecodeProfileStruct(*t.record, recordBytes)) continue;
-    MEASUREBASE rec;
-    rec.Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));
-    if (!IsMeasureKind(rec.m_nKind)) continue;
+    const std::int32_t kind = KindOf(recordBytes);
+    if (!IsMeasureKind(kind)) continue;
     const int pointCount = std::clamp(t.count ? ParseProfileInt(*t.count, 0) : 0, 0, kMaxLoadPoints);
-    if (pointCount < BuiltPointCount(rec.m_nKind)) continue;  // the shape could not be drawn or measured
+    if (pointCount < BuiltPointCount(kind)) continue;  // the shape could not be drawn or measured
+    const int slot = m_nMeasureCount;
+    MEASUREBASE& rec = m_arrMeasure[std::size_t(slot)];
+    rec.Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));  // every field
     rec.m_arrPoint = std::move(points[std::size_t(j)].pts);
     rec.m_arrPoint.resize(std::size_t(pointCount), POINT{0, 0});  // missing points read as (0, 0)
     // The count in use never claims more points than the record holds.
     rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, pointCount);
-    const int slot = m_nMeasureCount;
-    m_arrMeasure[std::size_t(slot)] = std::move(rec);
-    if (m_arrMeasure[std::size_t(slot)].m_nKind != MK_ARROW && m_arrMeasure[std::size_t(slot)].m_nKind != MK_CROSS)
-      Notify(slot, 1);
+    if (kind != MK_ARROW && kind != MK_CROSS) Notify(slot, 1);
     ++m_nMeasureCount;
   }
   return true;

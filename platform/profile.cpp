@@ -17,6 +17,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>  // AVX2 where the processor has it, chosen at run time
+#define Q7V_HEX_AVX2 1
+#endif
 
 #include <QChar>
 #include <QFile>
@@ -66,8 +70,8 @@ WString DecodeNamed(const std::string& name, const char* p, std::size_t n) {
   return out;
 }
 
-std::string EncodeNamed(const std::string& name, WStringView text) {
-  QStringEncoder enc(name.c_str());
+// Encodes text with enc, which keeps its state from one piece of a text to the next.
+std::string EncodeNamed(QStringEncoder& enc, WStringView text) {
   const QByteArray bytes = enc.encode(QStringView(text.data(), qsizetype(text.size())));
   std::string out(bytes.constData(), std::size_t(bytes.size()));
   // Some converters substitute SUB (0x1A) for what they cannot hold; the platform writes '?'.
@@ -77,7 +81,24 @@ std::string EncodeNamed(const std::string& name, WStringView text) {
   return out;
 }
 
+std::string EncodeNamed(const std::string& name, WStringView text) {
+  QStringEncoder enc(name.c_str());
+  return EncodeNamed(enc, text);
+}
+
 // ---- bulk character work --------------------------------------------------------------------
+
+bool AllAscii(const char* p, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+  if (_mm_movemask_epi8(acc)) return false;
+#endif
+  unsigned char all = 0;
+  for (; i < n; ++i) all |= static_cast<unsigned char>(p[i]);
+  return all < 0x80;
+}
 
 bool AllAscii(WStringView s) {
   char16_t acc = 0;
@@ -209,6 +230,19 @@ void HexEncode(const std::uint8_t* data, std::size_t n, C* out) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm_unpackhi_epi8(c, zero));
     }
   }
+  if (i + 8 <= n) {  // half a block: a point is 8 bytes
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + i));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
+    const __m128i a = ascii(_mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(b, 4), low), _mm_and_si128(b, low)));
+    C* o = out + 2 * i;
+    if constexpr (sizeof(C) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
+    }
+    i += 8;
+  }
   sum = std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
 #endif
   for (; i < n; ++i) {
@@ -220,12 +254,72 @@ void HexEncode(const std::uint8_t* data, std::size_t n, C* out) {
   out[2 * n + 1] = C(kHexPair[sum & 0xFF][1]);
 }
 
+#if defined(Q7V_HEX_AVX2)
+#define Q7V_AVX2 __attribute__((target("avx2")))
+
+struct Avx2HexDigits {  // turns 32 hex digits into 32 nibbles, noting any non-digit
+  __m256i nine, five, ten, zeroChar, lowerA, caseBit, lowByte, ok;
+
+  Q7V_AVX2 Avx2HexDigits()
+      : nine(_mm256_set1_epi8(9)), five(_mm256_set1_epi8(5)), ten(_mm256_set1_epi8(10)),
+        zeroChar(_mm256_set1_epi8('0')), lowerA(_mm256_set1_epi8('a')), caseBit(_mm256_set1_epi8(0x20)),
+        lowByte(_mm256_set1_epi16(0x00FF)), ok(_mm256_set1_epi8(-1)) {}
+
+  Q7V_AVX2 __m256i Nibbles(__m256i v) {
+    const __m256i d = _mm256_sub_epi8(v, zeroChar);
+    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(d, nine), d);
+    const __m256i l = _mm256_sub_epi8(_mm256_or_si256(v, caseBit), lowerA);
+    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_min_epu8(l, five), l);
+    ok = _mm256_and_si256(ok, _mm256_or_si256(isDigit, isLetter));
+    return _mm256_or_si256(_mm256_and_si256(isDigit, d), _mm256_and_si256(isLetter, _mm256_add_epi8(l, ten)));
+  }
+  // 16 bytes in 16-bit lanes, high nibble first
+  Q7V_AVX2 __m256i Pairs(__m256i nib) const {
+    return _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(nib, lowByte), 4), _mm256_srli_epi16(nib, 8));
+  }
+};
+
+// The bulk of HexDecode for 8-bit text on processors with AVX2: 32 bytes from 64 digits at a
+// time. Returns how many bytes it decoded (a multiple of 32); `valid` turns false on a non-digit.
+Q7V_AVX2 std::size_t HexDecodeAvx2(const char* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum, bool& valid) {
+  Avx2HexDigits h;
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i acc = zero;
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i a = h.Pairs(h.Nibbles(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * i))));
+    const __m256i b = h.Pairs(h.Nibbles(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * i + 32))));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);  // packing works per half
+    acc = _mm256_add_epi64(acc, _mm256_sad_epu8(bytes, zero));
+    if (out) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
+  }
+  valid = valid && _mm256_movemask_epi8(h.ok) == -1;
+  alignas(32) std::uint64_t lanes[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc);
+  sum += std::uint32_t(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+  return i;
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
 // Decodes the 2 * n hex digits at in into out (when out is not null) and adds the bytes to sum;
 // false when any of them is not a hex digit.
 template <class C>
 bool HexDecode(const C* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum) {
   std::size_t i = 0;
   bool ok = true;
+#if defined(Q7V_HEX_AVX2)
+  if constexpr (sizeof(C) == 1) {
+    if (n >= 64 && HasAvx2()) i = HexDecodeAvx2(in, n, out, sum, ok);
+  }
+#endif
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const __m128i nine = _mm_set1_epi8(9), five = _mm_set1_epi8(5), ten = _mm_set1_epi8(10);
@@ -263,7 +357,7 @@ bool HexDecode(const C* in, std::size_t n, std::uint8_t* out, std::uint32_t& sum
     if (out) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
     i += 8;
   }
-  ok = _mm_movemask_epi8(valid) == 0xFFFF;
+  ok = ok && _mm_movemask_epi8(valid) == 0xFFFF;
   sum += std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
 #endif
   for (; i < n; ++i) {
@@ -327,6 +421,90 @@ std::uint32_t KeyHash(View<C> key) {
   return std::uint32_t(h ^ (h >> 32)) + (number & 63);
 }
 
+// Hash of the folded key for texts of one width (the keys of a section writer and of the section
+// it is merged into), eight 8-bit characters at a time. Well mixed: the batch is probed linearly,
+// and runs of neighbouring slots would cluster.
+constexpr std::uint64_t kHashMul = 0x9E3779B97F4A7C15ull;
+
+// Eight 8-bit ASCII characters with 'a'..'z' upper-cased.
+inline std::uint64_t FoldWord(std::uint64_t w) {
+  const std::uint64_t geA = w + 0x1F1F1F1F1F1F1F1Full;  // bit 7 set from 'a' (0x61) on
+  const std::uint64_t gtZ = w + 0x0505050505050505ull;  // bit 7 set above 'z' (0x7A)
+  return w - (((geA & ~gtZ) & 0x8080808080808080ull) >> 2);
+}
+
+inline std::uint32_t FinishHash(std::uint64_t h) {
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return std::uint32_t(h ^ (h >> 32));
+}
+
+template <class C>
+std::uint32_t BatchHash(View<C> key) {
+  constexpr std::uint64_t kMul = kHashMul;
+  std::uint64_t h = std::uint64_t(key.size()) * kMul;
+  if constexpr (sizeof(C) != 1) {
+    std::uint64_t w = 0;
+    int shift = 0;
+    for (const char16_t c : key) {
+      w |= std::uint64_t(Fold(c)) << shift;
+      if ((shift += 16) == 64) {
+        h = (h ^ w) * kMul;
+        w = 0;
+        shift = 0;
+      }
+    }
+    h = (h ^ w) * kMul;
+  } else {
+    std::size_t i = 0;
+    for (; i + 8 <= key.size(); i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, key.data() + i, 8);
+      h = (h ^ FoldWord(w)) * kMul;
+    }
+    std::uint64_t w = 0;
+    std::memcpy(&w, key.data() + i, key.size() - i);
+    h = (h ^ FoldWord(w)) * kMul;
+  }
+  return FinishHash(h);
+}
+
+// Copies a key into 8-bit text, checking it on the way: 1; 0 for a key with a line break or '=';
+// -1 for one that is not ASCII. Sets hash to BatchHash of the copy.
+int NarrowKey(WStringView key, char* dst, std::uint32_t& hash) {
+  std::size_t i = 0;
+  bool bad = false;
+  char16_t all = 0;
+  std::uint64_t h = std::uint64_t(key.size()) * kHashMul;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128(), hit = _mm_setzero_si128();
+  const __m128i lf = _mm_set1_epi16('\n'), cr = _mm_set1_epi16('\r'), eq = _mm_set1_epi16('=');
+  for (; i + 8 <= key.size(); i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data() + i));
+    acc = _mm_or_si128(acc, v);
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)), _mm_cmpeq_epi16(v, eq)));
+    const __m128i bytes = _mm_packus_epi16(v, v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), bytes);
+    std::uint64_t w;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(&w), bytes);
+    h = (h ^ FoldWord(w)) * kHashMul;
+  }
+  bad = _mm_movemask_epi8(hit) != 0;
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(acc, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128())) != 0xFFFF)
+    all = 0x80;
+#endif
+  std::uint64_t w = 0;
+  for (int shift = 0; i < key.size(); ++i, shift += 8) {
+    const char16_t c = key[i];
+    all |= c;
+    bad |= c == u'\n' || c == u'\r' || c == u'=';
+    dst[i] = char(c);
+    w |= std::uint64_t(c & 0xFF) << shift;
+  }
+  hash = FinishHash((h ^ FoldWord(w)) * kHashMul);
+  return bad ? 0 : all >= 0x80 ? -1 : 1;
+}
+
 // Section names: looked up without folding a copy of the name.
 struct NoCaseHash {
   using is_transparent = void;
@@ -358,6 +536,31 @@ View<C> Unquote(View<C> v) {
 }
 
 bool HasLineBreak(WStringView s) { return Find(s.data(), s.size(), u'\n') || Find(s.data(), s.size(), u'\r'); }
+
+// One pass over a key (refused with a line break or '=') or a value (refused with a line break);
+// tells whether it is ASCII.
+bool CheckText(WStringView s, bool key, bool& ascii) {
+  char16_t all = 0;
+  bool bad = false;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128(), hit = _mm_setzero_si128();
+  const __m128i lf = _mm_set1_epi16('\n'), cr = _mm_set1_epi16('\r'), eq = _mm_set1_epi16(key ? '=' : '\n');
+  for (; i + 8 <= s.size(); i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    acc = _mm_or_si128(acc, v);
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)), _mm_cmpeq_epi16(v, eq)));
+  }
+  bad = _mm_movemask_epi8(hit) != 0;
+  all = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(acc, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128())) == 0xFFFF ? 0 : 0x80;
+#endif
+  for (const char16_t c : s.substr(i)) {
+    all |= c;
+    bad |= c == u'\n' || c == u'\r' || (key && c == u'=');
+  }
+  ascii = all < 0x80;
+  return !bad;
+}
 
 template <class C>
 std::int32_t ParseInt(View<C> v, std::int32_t def) {
@@ -405,12 +608,26 @@ bool DecodeStruct(View<C> text, std::span<std::uint8_t> out) {
 
 // ---- text buffers ---------------------------------------------------------------------------
 
+// A struct value kept as bytes until the file is written: 2 * n + 2 hex digits of text.
+struct Hole {
+  std::uint32_t at;    // text offset of the digits
+  std::uint32_t held;  // where the text goes on in the units held
+  std::uint32_t raw;   // offset of the bytes
+  std::uint32_t n;
+  std::uint32_t Len() const { return 2 * n + 2; }
+};
+
 // Storage for text of either width that is never zero-filled and never moves; texts refer to
-// it by buffer index and offset.
+// it by buffer index and offset. A section writer's buffer may leave large struct values as
+// bytes (holes): its text is then the units held with the digits of each hole in between.
 struct Buf {
   std::unique_ptr<std::byte[]> mem;
   std::size_t skip = 0;  // bytes before unit 0 (a byte order mark read with the file)
-  std::size_t size = 0, cap = 0;  // in units
+  std::size_t size = 0;  // text units, holes included
+  std::size_t held = 0, cap = 0;  // units in mem, room for units
+  std::vector<Hole> holes;
+  std::unique_ptr<std::byte[]> raw;
+  std::size_t rawSize = 0, rawCap = 0;
 
   template <class C>
   static Buf Make(std::size_t cap) {
@@ -436,8 +653,11 @@ struct Span {
 // The text lives in buffers of one width: 8-bit while all of it is ASCII, UTF-16 once anything
 // else is read or written. A section is a header line plus its body, kept in one of two forms:
 // as spans of whole lines (as read, or as merged by a section writer), or parsed into lines with
-// a key table, built on the first lookup or single-key change. Sections are found by one scan for
-// header lines when the file is read; the lines themselves are looked at only when needed.
+// a key table, built on the first lookup or single-key change. Sections are found by a scan for
+// header lines as the file is read; the lines themselves are looked at only when needed. A
+// section writer's lines are merged by walking the section's lines once, expecting the keys in
+// the writer's order; when a commit is the first use of the file, that walk is done as the file
+// is read, and the lines it replaces are never held.
 
 struct CProfileFile::Impl {
   enum Kind : std::uint8_t { kForeign, kKey };
@@ -470,6 +690,7 @@ struct CProfileFile::Impl {
 
   std::filesystem::path path;
   Encoding encoding = Encoding::Ansi;
+  bool unread = false;  // read when first needed
   bool loadFailed = false;
   bool wide = false;
   std::vector<Buf> bufs;
@@ -482,6 +703,7 @@ struct CProfileFile::Impl {
 
   template <class C>
   View<C> Text(Span s) const {
+    if (s.len == 0) return View<C>();  // also the missing header of the lines before the first section
     return View<C>(bufs[s.buf].Data<C>() + s.off, s.len);
   }
   // Calls f(C{}) with the character type of the buffers.
@@ -499,6 +721,28 @@ struct CProfileFile::Impl {
     unsigned high = 0;
     std::size_t done = 0;  // bytes looked at
   };
+
+  // The file, open for reading; -1 for a missing file (read as empty) and for one that cannot be
+  // read (then loadFailed: it must not be replaced by a save).
+  int Open() {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) loadFailed = errno != ENOENT && errno != ENOTDIR;
+    return fd;
+  }
+
+  // Reads the file if that is still to be done.
+  void Ready() {
+    std::lock_guard lock(parseMutex);
+    if (!unread) return;
+    unread = false;
+    const int fd = Open();
+    if (fd < 0) return;
+    if (!Read(fd)) {
+      loadFailed = true;
+      bufs.clear();
+    }
+    ::close(fd);
+  }
 
   // Reads the file in pieces, each looked at for section headers while it is still in the cache.
   bool Read(int fd) {
@@ -543,12 +787,12 @@ struct CProfileFile::Impl {
         buf = Buf::Make<char16_t>(units);
         for (std::size_t i = 0; i < units; ++i) buf.Data<char16_t>()[i] = char16_t(b[2 + 2 * i] | (b[3 + 2 * i] << 8));
       }
-      buf.size = buf.cap = units;
+      buf.size = buf.held = buf.cap = units;
     } else {
       if (cp.asciiSafe) {
         // kept as read while it is ASCII (found out by the same pass that finds the sections)
         buf.mem = std::move(bytes);
-        buf.size = buf.cap = n;
+        buf.size = buf.held = buf.cap = n;
         bufs.push_back(std::move(buf));
         if (scan.done != n) {
           scan = HeaderScan{};
@@ -566,13 +810,13 @@ struct CProfileFile::Impl {
         const WString text = DecodeNamed(cp.name, reinterpret_cast<const char*>(b), n);
         buf = Buf::Make<char16_t>(text.size());
         std::memcpy(buf.Data<char16_t>(), text.data(), text.size() * 2);
-        buf.size = text.size();
+        buf.size = buf.held = text.size();
       } else {
         buf = Buf::Make<char16_t>(n);
         char16_t* dst = buf.Data<char16_t>();
         for (std::size_t i = 0; i < n; ++i)
           dst[i] = (cp.kind == CodePage::Cp1252 && b[i] >= 0x80 && b[i] < 0xA0) ? kCp1252High[b[i] - 0x80] : b[i];
-        buf.size = n;
+        buf.size = buf.held = n;
       }
     }
     wide = true;
@@ -611,10 +855,7 @@ struct CProfileFile::Impl {
       AddBody(sections.back(), bodyStart, lineStart);
       Section s;
       s.header = Span{0, std::uint32_t(lineStart), std::uint32_t(next - lineStart)};
-      View<C> name(t + at + 1, next - at - 1);
-      if (!name.empty() && name.back() == C('\n')) name.remove_suffix(1);
-      name = name.substr(0, name.find(C(']')));
-      AddSectionName(Trim(name), std::uint32_t(sections.size()));
+      AddSectionName(HeaderName(View<C>(t + at, next - at)), std::uint32_t(sections.size()));
       sections.push_back(std::move(s));
       bodyStart = next;
     }
@@ -647,8 +888,16 @@ struct CProfileFile::Impl {
     return p ? std::size_t(p - t) : n;
   }
 
-  static void AddBody(Section& s, std::size_t from, std::size_t to) {
-    if (to > from) s.body.push_back(Span{0, std::uint32_t(from), std::uint32_t(to - from)});
+  static void AddBody(Section& s, std::size_t from, std::size_t to, std::uint32_t buf = 0) {
+    if (to > from) s.body.push_back(Span{buf, std::uint32_t(from), std::uint32_t(to - from)});
+  }
+
+  // The name in a header line from its '[' on (line end included).
+  template <class C>
+  static View<C> HeaderName(View<C> fromBracket) {
+    View<C> name = fromBracket.substr(1);
+    if (!name.empty() && name.back() == C('\n')) name.remove_suffix(1);
+    return Trim(name.substr(0, name.find(C(']'))));
   }
 
   template <class C>
@@ -716,6 +965,24 @@ struct CProfileFile::Impl {
     return l;
   }
 
+  // The line t[pos, next) (next: after its '\n', or the end of its span).
+  template <class C>
+  static LineRef<C> MakeLine(const C* t, std::uint32_t buf, std::size_t pos, std::size_t next) {
+    std::size_t stop = next;
+    if (stop > pos && t[stop - 1] == C('\n')) --stop;
+    if (stop > pos && t[stop - 1] == C('\r')) --stop;
+    LineRef<C> l;
+    l.text = Span{buf, std::uint32_t(pos), std::uint32_t(next - pos)};
+    l.content = View<C>(t + pos, stop - pos);
+    std::size_t i = pos;
+    while (i < stop && t[i] != C('=')) ++i;  // keys are short
+    if (i < stop) {
+      l.eq = i - pos;
+      if (l.Key().empty()) l.eq = View<C>::npos;
+    }
+    return l;
+  }
+
   // Position after the next '\n' from t[i] on, or end.
   template <class C>
   static std::size_t LineEnd(const C* t, std::size_t i, std::size_t end) {
@@ -767,7 +1034,10 @@ struct CProfileFile::Impl {
   Parsed& EnsureParsed(std::uint32_t sec) {
     std::lock_guard lock(parseMutex);
     Section& s = sections[sec];
-    if (!s.parsed) Dispatch([&](auto tag) { s.parsed = Parse<decltype(tag)>(s); });
+    if (!s.parsed) {
+      FlattenSection(s);
+      Dispatch([&](auto tag) { s.parsed = Parse<decltype(tag)>(s); });
+    }
     return *s.parsed;
   }
 
@@ -873,6 +1143,7 @@ struct CProfileFile::Impl {
     {
       std::lock_guard lock(parseMutex);
       p = sections[sec].parsed.get();
+      if (!p || !p->modified) FlattenSection(sections[sec]);
     }
     Dispatch([&](auto tag) {
       using C = decltype(tag);
@@ -889,13 +1160,56 @@ struct CProfileFile::Impl {
   // Converts every buffer to UTF-16 (once, when the first non-ASCII text arrives).
   void MakeWide() {
     if (wide) return;
+    for (std::uint32_t i = 0; i < bufs.size(); ++i) Flatten<char>(i);
     for (Buf& b : bufs) {
       Buf w = Buf::Make<char16_t>(b.cap);
       Widen(b.Data<char>(), b.size, w.Data<char16_t>());
-      w.size = b.size;
+      w.size = w.held = b.size;
       b = std::move(w);
     }
     wide = true;
+  }
+
+  // ---- holes -------------------------------------------------------------------------------
+
+  // Writes the text of buffer `id` from `at` on (not inside a hole) into out[0, len).
+  template <class C>
+  void TextAt(std::uint32_t id, std::size_t at, std::size_t len, C* out) const {
+    const Buf& b = bufs[id];
+    auto h = std::lower_bound(b.holes.begin(), b.holes.end(), at, [](const Hole& x, std::size_t v) { return x.at < v; });
+    // units of holes before `at`
+    std::size_t held = h == b.holes.begin() ? at : at - ((h - 1)->at + (h - 1)->Len() - (h - 1)->held);
+    const C* t = b.Data<C>();
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(b.raw.get());
+    for (std::size_t end = at + len; at < end;) {
+      const std::size_t upto = (h != b.holes.end() && h->at < end) ? h->at : end;
+      std::memcpy(out, t + held, (upto - at) * sizeof(C));
+      out += upto - at;
+      held += upto - at;
+      at = upto;
+      if (at == end) break;
+      HexEncode(raw + h->raw, h->n, out);
+      out += h->Len();
+      at += h->Len();
+      ++h;
+    }
+  }
+
+  // Puts the digits of its holes into buffer `id`: its text is then held whole.
+  template <class C>
+  void Flatten(std::uint32_t id) {
+    Buf& b = bufs[id];
+    if (b.holes.empty()) return;
+    Buf f = Buf::Make<C>(b.size);
+    TextAt<C>(id, 0, b.size, f.Data<C>());
+    f.size = f.held = b.size;
+    b = std::move(f);
+  }
+
+  // Before the lines of a section are looked at.
+  void FlattenSection(const Section& s) {
+    for (const Span& t : s.body)
+      if (!bufs[t.buf].holes.empty()) Dispatch([&](auto tag) { Flatten<decltype(tag)>(t.buf); });
   }
 
   // Appends text to the buffer for single writes; false when it cannot be held.
@@ -904,7 +1218,7 @@ struct CProfileFile::Impl {
     std::size_t units = 0;
     for (WStringView s : parts) units += s.size();
     if (units > kMaxUnits) return false;
-    if (scratch == kNone || bufs[scratch].size + units > bufs[scratch].cap) {
+    if (scratch == kNone || bufs[scratch].held + units > bufs[scratch].cap) {
       scratch = std::uint32_t(bufs.size());
       bufs.push_back(Buf::Make<C>(std::max<std::size_t>(units, 1 << 16)));
     }
@@ -920,6 +1234,7 @@ struct CProfileFile::Impl {
       dst += s.size();
     }
     b.size += units;
+    b.held += units;
     return true;
   }
 
@@ -997,6 +1312,25 @@ struct CProfileFile::Impl {
     if (idx == kNone) return;
     p.lines[idx].dead = true;
     p.modified = true;
+    // A later line of the same key is the one found from now on, as in the text of the file.
+    const auto added = std::uint32_t(p.lines.size() - p.orig);
+    auto order = [&](std::uint32_t i) -> std::uint64_t {  // position in the section as written out
+      const std::uint64_t after = p.anchor == kNone ? 0 : std::uint64_t(p.anchor) + 1;
+      if (i >= p.orig) return after + (i - p.orig);
+      return i < after ? i : std::uint64_t(i) + added;
+    };
+    Dispatch([&](auto tag) {
+      using C = decltype(tag);
+      const View<C> key = KeyOf<C>(p.lines[idx]);
+      std::uint32_t next = kNone;
+      for (std::uint32_t i = 0; i < p.lines.size(); ++i) {
+        const Line& l = p.lines[i];
+        if (l.kind == kKey && !l.dead && l.hash == p.lines[idx].hash && EqualNoCase(KeyOf<C>(l), key) &&
+            (next == kNone || order(i) < order(next)))
+          next = i;
+      }
+      if (next != kNone) Index<C>(p, next);
+    });
   }
 
   void DeleteSection(WStringView section) {
@@ -1010,152 +1344,397 @@ struct CProfileFile::Impl {
 
   struct Entry {
     std::uint32_t buf, off, keyLen, len;  // the line "key=value\r\n" and its key
+    std::uint32_t held;                   // where the line starts in the units held
   };
 
-  // Applies entries (lines in buffers of this file) to a section as WriteString would one by one:
-  // the first line of the section holding a key gets the key's last value, keys the section lacks
-  // are appended after its last key line in the order they first appear.
   template <class C>
-  bool Merge(WStringView section, const std::vector<Entry>& entries) {
-    const std::size_t n = entries.size();
-    auto key = [&](std::size_t i) {
-      return View<C>(bufs[entries[i].buf].Data<C>() + entries[i].off, entries[i].keyLen);
-    };
-    auto line = [&](std::size_t i) { return Span{entries[i].buf, entries[i].off, entries[i].len}; };
+  static bool Same(View<C> a, View<C> b) {  // keys are short: no call
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
 
-    // Keys of the batch: first occurrence of each, and the last value of each repeated key.
-    std::size_t cap = 16;
-    while (cap < 2 * n) cap *= 2;
-    const std::size_t mask = cap - 1;
-    std::vector<std::uint32_t> table(cap, 0), hashes(n);
-    std::vector<std::uint32_t> last;      // first occurrence -> last occurrence, when repeated
-    std::vector<std::uint8_t> repeat;     // later occurrences
-    auto lookup = [&](std::uint32_t h, auto k) -> std::size_t {  // slot of k, or the empty slot
+
+  // Applies a section writer's entries to the lines of one section as WriteString would one by
+  // one: the first live line holding a key gets the key's last value, keys the section lacks are
+  // appended after its last key line in the order they first appear. Keys are expected in the
+  // order of the entries first, so that a section holding them in the same order needs no lookup.
+  // The lines are handed over in order: Take a key line (false: keep it), Keep any line that
+  // stays, KeyLineDone after each key line; Finish gives the section's new body.
+  template <class C>
+  class Merger {
+   public:
+    // entries: lines in the buffers from `base` on, with the BatchHash of their keys; `repeated`:
+    // whether a key occurs twice.
+    Merger(Impl& f, const std::vector<Entry>& entries, const std::vector<std::uint32_t>& hashes, std::uint32_t base,
+           bool repeated)
+        : f_(f), e_(entries), h_(hashes), n_(entries.size()), base_(base) {
+      while (cap_ < n_ + n_ / 2) cap_ *= 2;
+      if (repeated) BuildTable();
+      repeated_ = !last_.empty();
+      matched_.assign(n_, 0);
+    }
+
+    // (the buffers of the entries keep their holes during the merge)
+    View<C> Key(std::size_t i) const {
+      return View<C>(f_.bufs[base_ + e_[i].buf].template Data<C>() + e_[i].held, e_[i].keyLen);
+    }
+
+    // A line that stays as it is (its text outlives the merge).
+    void Keep(Span t) {
+      if (t.len == 0) return;
+      if (!out_.empty() && out_.back().buf == t.buf && out_.back().off + out_.back().len == t.off) {
+        out_.back().len += t.len;  // adjacent text joins the last span
+      } else {
+        out_.push_back(t);
+      }
+    }
+
+    // The line line[0, len) when it starts with the next expected key and '=': it is that key's
+    // line (keys hold no '=', line break or outer blank) and is replaced by the new one.
+    bool TakeExpected(const C* line, std::size_t len) {
+      if (repeated_ || cursor_ >= n_ || matched_[cursor_]) return false;
+      if (cursor_ + 8 < n_) __builtin_prefetch(Key(cursor_ + 8).data());
+      const View<C> want = Key(cursor_);
+      if (len <= want.size() || line[want.size()] != C('=') || !Same(View<C>(line, want.size()), want)) return false;
+      matched_[cursor_] = 1;
+      Keep(LineOf(cursor_++));
+      KeyLineDone();
+      return true;
+    }
+
+    // A live key line met otherwise: true when it is replaced.
+    bool Take(View<C> key) {
+      std::size_t f = kNone;
+      if (!repeated_ && cursor_ < n_ && !matched_[cursor_] && Same(key, Key(cursor_))) {
+        f = cursor_;
+      } else {
+        if (table_.empty()) BuildTable();
+        const std::size_t slot = Probe(BatchHash(key), key);
+        if (table_[slot] && !matched_[table_[slot] - 1]) f = table_[slot] - 1;
+      }
+      if (f == kNone) return false;
+      matched_[f] = 1;
+      cursor_ = f + 1;
+      const std::size_t src = Final(f);
+      if (Same(key, Key(src))) {
+        Keep(LineOf(src));
+      } else {  // replaced in the spelling of the file
+        Keep(Respelled(key, src));
+      }
+      return true;
+    }
+
+    void KeyLineDone() {
+      anchored_ = !out_.empty();
+      anchorSpan_ = out_.size();
+      anchorLen_ = anchored_ ? out_.back().len : 0;
+    }
+
+    bool Ok() const { return ok_; }
+
+    // The section's lines with the keys it lacked after its last key line.
+    std::vector<Span> Finish() {
+      std::vector<Span> added;
+      for (std::size_t i = 0; i < n_; ++i) {
+        if (matched_[i] || (repeated_ && repeat_[i])) continue;
+        // a repeated key keeps the spelling it was first written in
+        const Span t = Final(i) == i || Same(Key(i), Key(Final(i))) ? LineOf(Final(i)) : Respelled(Key(i), Final(i));
+        if (!added.empty() && added.back().buf == t.buf && added.back().off + added.back().len == t.off) {
+          added.back().len += t.len;
+        } else {
+          added.push_back(t);
+        }
+      }
+      if (added.empty()) return std::move(out_);
+      std::size_t at = 0;
+      if (anchored_) {
+        Span& a = out_[anchorSpan_ - 1];
+        at = anchorSpan_;
+        if (a.len > anchorLen_) {  // lines that followed the last key line joined its span
+          const Span rest{a.buf, a.off + std::uint32_t(anchorLen_), a.len - std::uint32_t(anchorLen_)};
+          a.len = std::uint32_t(anchorLen_);
+          out_.insert(out_.begin() + std::ptrdiff_t(at), rest);
+        }
+      }
+      out_.insert(out_.begin() + std::ptrdiff_t(at), added.begin(), added.end());
+      return std::move(out_);
+    }
+
+   private:
+    Span LineOf(std::size_t i) const { return Span{base_ + e_[i].buf, e_[i].off, e_[i].len}; }
+
+    // The line of entry src with its key spelt as `key`.
+    Span Respelled(View<C> key, std::size_t src) {
+      const Entry& e = e_[src];
+      std::vector<C> value(e.len - e.keyLen);  // "=value\r\n"
+      f_.TextAt<C>(base_ + e.buf, e.off + e.keyLen, value.size(), value.data());
+      Span t;
+      ok_ = f_.Append<C>({f_.ToWide(key), f_.ToWide(View<C>(value.data(), value.size()))}, t) && ok_;
+      return t;
+    }
+    std::size_t Final(std::size_t f) const { return repeated_ ? std::size_t(last_[f]) : f; }
+
+    // The slot of key, or the empty slot ending the probe.
+    template <class K>
+    std::size_t Probe(std::uint32_t h, K key) const {
+      const std::size_t mask = cap_ - 1;
       std::size_t s = h & mask;
-      for (; table[s]; s = (s + 1) & mask) {
-        const std::uint32_t j = table[s] - 1;
-        if (hashes[j] == h && EqualNoCase(key(j), k)) break;
+      for (; table_[s]; s = (s + 1) & mask) {
+        const std::uint32_t j = table_[s] - 1;
+        if (h_[j] == h && EqualNoCase(Key(j), key)) break;
       }
       return s;
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-      const View<C> k = key(i);
-      const std::uint32_t h = hashes[i] = KeyHash(k);
-      const std::size_t s = lookup(h, k);
-      if (!table[s]) {
-        table[s] = std::uint32_t(i + 1);
-        continue;
-      }
-      if (last.empty()) {
-        last.resize(n);
-        for (std::size_t j = 0; j < n; ++j) last[j] = std::uint32_t(j);
-        repeat.assign(n, 0);
-      }
-      last[table[s] - 1] = std::uint32_t(i);
-      repeat[i] = 1;
     }
-    const bool repeated = !last.empty();
-    auto final = [&](std::size_t f) { return repeated ? std::size_t(last[f]) : f; };
 
+    // The table of all keys, built only when needed: when a key repeats or the section holds
+    // keys out of order. Notes the first and last occurrence of each repeated key.
+    void BuildTable() {
+      const std::size_t mask = cap_ - 1;
+      table_.assign(cap_, 0);
+      for (std::size_t i = 0; i < n_; ++i) {
+        if (i + 16 < n_) __builtin_prefetch(&table_[h_[i + 16] & mask]);  // the slots are far apart
+        const std::size_t s = Probe(h_[i], Key(i));
+        if (!table_[s]) {
+          table_[s] = std::uint32_t(i + 1);
+          continue;
+        }
+        if (last_.empty()) {
+          last_.resize(n_);
+          for (std::size_t j = 0; j < n_; ++j) last_[j] = std::uint32_t(j);
+          repeat_.assign(n_, 0);
+        }
+        last_[table_[s] - 1] = std::uint32_t(i);
+        repeat_[i] = 1;
+      }
+    }
+
+    Impl& f_;
+    const std::vector<Entry>& e_;
+    const std::vector<std::uint32_t>& h_;
+    const std::size_t n_;
+    const std::uint32_t base_;
+    std::size_t cap_ = 16;
+    std::vector<std::uint32_t> table_;
+    std::vector<std::uint32_t> last_;   // first occurrence -> last occurrence, when repeated
+    std::vector<std::uint8_t> repeat_;  // later occurrences
+    std::vector<std::uint8_t> matched_;
+    bool repeated_ = false;
+    std::size_t cursor_ = 0;
+    std::vector<Span> out_;
+    std::size_t anchorSpan_ = 0, anchorLen_ = 0;  // new keys go here: after the last key line
+    bool anchored_ = false;
+    bool ok_ = true;
+  };
+
+  template <class C>
+  bool Merge(WStringView section, const std::vector<Entry>& entries, const std::vector<std::uint32_t>& hashes,
+             std::uint32_t base, bool repeated) {
     std::uint32_t sec = FindSection(section);
     if (sec == kNone && (sec = NewSection<C>(section)) == kNone) return false;
     Section& s = sections[sec];
-
-    // The section's lines, each kept or replaced; keys are expected at `cursor` first, so that a
-    // section holding the keys in the same order needs no lookup.
-    std::vector<Span> out;
-    auto keep = [&](Span t) {  // adjacent text joins the last span
-      if (t.len == 0) return;
-      if (!out.empty() && out.back().buf == t.buf && out.back().off + out.back().len == t.off) {
-        out.back().len += t.len;
-      } else {
-        out.push_back(t);
-      }
-    };
-    std::size_t anchorSpan = 0, anchorLen = 0;  // new keys go here: after the last key line
-    bool anchored = false;
-    std::vector<std::uint8_t> matched(n, 0);
-    std::size_t cursor = 0;
-    bool ok = true;
-    ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
-      if (l.eq == View<C>::npos) {
-        if (!l.dead) keep(l.text);
-        return;
-      }
-      const View<C> k = l.Key();
-      std::size_t f = kNone;
-      if (!repeated && cursor < n && !matched[cursor] && k == key(cursor)) {
-        f = cursor;
-      } else {
-        const std::size_t slot = lookup(KeyHash(k), k);
-        if (table[slot] && !matched[table[slot] - 1]) f = table[slot] - 1;
-      }
-      if (f == kNone) {
-        if (!l.dead) keep(l.text);
-      } else {
-        matched[f] = 1;
-        cursor = f + 1;
-        const std::size_t src = final(f);
-        if (k == key(src)) {
-          keep(line(src));
-        } else {  // replaced in the spelling of the file
-          Span t;
-          const Entry& e = entries[src];
-          const View<C> value(bufs[e.buf].Data<C>() + e.off + e.keyLen, e.len - e.keyLen);
-          ok = ok && Append<C>({ToWide(k), ToWide(value)}, t);
-          keep(t);
+    if (!s.parsed || !s.parsed->modified) FlattenSection(s);
+    Merger<C> m(*this, entries, hashes, base, repeated);
+    if (s.parsed && s.parsed->modified) {
+      ForEachLine<C>(s, s.parsed.get(), [&](const LineRef<C>& l) {
+        if (l.eq == View<C>::npos) {
+          if (!l.dead) m.Keep(l.text);
+          return;
+        }
+        if (!l.dead && !m.Take(l.Key())) m.Keep(l.text);  // a deleted key is written anew
+        m.KeyLineDone();
+      });
+    } else {
+      for (const Span& span : s.body) {
+        const C* t = bufs[span.buf].Data<C>();
+        const std::size_t end = span.off + span.len;
+        for (std::size_t pos = span.off; pos < end;) {
+          const std::size_t next = LineEnd(t, pos, end);
+          if (!m.TakeExpected(t + pos, next - pos)) MergeLine(m, MakeLine(t, span.buf, pos, next));
+          pos = next;
         }
       }
-      anchored = !out.empty();
-      anchorSpan = out.size();
-      anchorLen = anchored ? out.back().len : 0;
-    });
-    if (!ok) return false;
-
-    std::vector<Span> added;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (matched[i] || (repeated && repeat[i])) continue;
-      const Span t = line(final(i));
-      if (!added.empty() && added.back().buf == t.buf && added.back().off + added.back().len == t.off) {
-        added.back().len += t.len;
-      } else {
-        added.push_back(t);
-      }
     }
-    if (!added.empty()) {
-      std::size_t at = 0;
-      if (anchored) {
-        Span& a = out[anchorSpan - 1];
-        at = anchorSpan;
-        if (a.len > anchorLen) {  // lines that followed the last key line joined its span
-          const Span rest{a.buf, a.off + std::uint32_t(anchorLen), a.len - std::uint32_t(anchorLen)};
-          a.len = std::uint32_t(anchorLen);
-          out.insert(out.begin() + std::ptrdiff_t(at), rest);
-        }
-      }
-      out.insert(out.begin() + std::ptrdiff_t(at), added.begin(), added.end());
-    }
-    s.body = std::move(out);
+    if (!m.Ok()) return false;
+    s.body = m.Finish();
     s.parsed.reset();
     return true;
   }
 
+  enum class Streamed { kDone, kFailed, kNot };
+
+  // Reads the file for a section writer's commit in one pass: the section's lines are merged as
+  // they pass, and only what stays of the file is kept in memory, never the lines replaced. The
+  // result is that of reading the file whole and merging. For files read as 8-bit ASCII; kNot,
+  // with nothing changed, for any other.
+  Streamed StreamMerge(WStringView section, const std::vector<Entry>& entries, const std::vector<std::uint32_t>& hashes,
+                       std::uint32_t base, bool repeated) {
+    if (!CurrentCodePage().asciiSafe) return Streamed::kNot;
+    const int fd = Open();
+    if (fd < 0) {
+      unread = false;
+      return Streamed::kNot;  // nothing to read
+    }
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) >= kMaxUnits) {
+      unread = false;
+      loadFailed = true;
+      return Streamed::kNot;
+    }
+    const auto size = std::size_t(st.st_size);
+    const auto keptId = std::uint32_t(bufs.size());
+    bufs.push_back(Buf::Make<char>(size));  // what stays of the file, in file order
+    char* const kept = bufs[keptId].Data<char>();
+    std::size_t keptSize = 0;
+    auto keep = [&](const char* p, std::size_t len) {
+      std::memcpy(kept + keptSize, p, len);
+      keptSize += len;
+      return Span{keptId, std::uint32_t(keptSize - len), std::uint32_t(len)};
+    };
+    auto undo = [&] {
+      bufs.resize(keptId);
+      if (scratch != kNone && scratch >= keptId) scratch = kNone;
+      sections.clear();
+      sections.emplace_back();
+      sectionByName.clear();
+    };
+
+    Merger<char> m(*this, entries, hashes, base, repeated);
+    const WStringView wanted = Trim(section);
+    std::uint32_t target = kNone;
+    bool inTarget = false;
+    std::size_t bodyStart = 0;
+    auto onLine = [&](const char* p, std::size_t len) {
+      std::size_t i = 0;
+      while (i < len && IsBlank(p[i])) ++i;
+      if (i < len && p[i] == '[') {
+        if (!inTarget) AddBody(sections.back(), bodyStart, keptSize, keptId);
+        Section h;
+        h.header = keep(p, len);
+        const View<char> name = HeaderName(View<char>(p + i, len - i));
+        const auto idx = std::uint32_t(sections.size());
+        AddSectionName(name, idx);
+        inTarget = target == kNone && EqualNoCase(name, wanted);
+        if (inTarget) target = idx;
+        sections.push_back(std::move(h));
+        bodyStart = keptSize;
+      } else if (!inTarget) {
+        keep(p, len);
+      } else if (!m.TakeExpected(p, len)) {
+        const LineRef<char> l = MakeLine(p, 0, 0, len);
+        if (l.eq == View<char>::npos) {
+          m.Keep(keep(p, len));
+        } else {
+          if (!m.Take(l.Key())) m.Keep(keep(p, len));
+          m.KeyLineDone();
+        }
+      }
+    };
+
+    std::size_t cap = std::size_t(1) << 20, have = 0, start = 0, total = 0;
+    std::unique_ptr<char[]> piece(new char[cap]);
+    for (;;) {
+      if (start > 0) {  // keep the unfinished line
+        std::memmove(piece.get(), piece.get() + start, have - start);
+        have -= start;
+        start = 0;
+      }
+      if (have == cap) {  // a line longer than the piece
+        std::unique_ptr<char[]> larger(new char[2 * cap]);
+        std::memcpy(larger.get(), piece.get(), have);
+        piece = std::move(larger);
+        cap *= 2;
+      }
+      const ssize_t r = ::read(fd, piece.get() + have, std::min(cap - have, size - total));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        undo();
+        unread = false;
+        loadFailed = true;
+        return Streamed::kNot;
+      }
+      if (!AllAscii(piece.get() + have, std::size_t(r))) {
+        undo();
+        return Streamed::kNot;  // read whole, in the code page
+      }
+      have += std::size_t(r);
+      total += std::size_t(r);
+      const bool end = r == 0 || total == size;
+      for (;;) {
+        const std::size_t next = LineEnd(piece.get(), start, have);
+        if (next == have && (next == start || piece[next - 1] != '\n')) break;
+        onLine(piece.get() + start, next - start);
+        start = next;
+      }
+      if (end) {
+        if (start < have) onLine(piece.get() + start, have - start);
+        break;
+      }
+    }
+    if (!inTarget) AddBody(sections.back(), bodyStart, keptSize, keptId);
+    bufs[keptId].size = bufs[keptId].held = keptSize;
+    unread = false;
+    if (target == kNone && (target = NewSection<char>(section)) == kNone) return Streamed::kFailed;
+    sections[target].body = m.Finish();
+    sections[target].parsed.reset();
+    return m.Ok() ? Streamed::kDone : Streamed::kFailed;
+  }
+
+  template <class C>
+  static void MergeLine(Merger<C>& m, const LineRef<C>& l) {
+    if (l.eq == View<C>::npos) {
+      m.Keep(l.text);
+      return;
+    }
+    if (!m.Take(l.Key())) m.Keep(l.text);
+    m.KeyLineDone();
+  }
+
   // ---- output ------------------------------------------------------------------------------
 
-  // Hands the text of the file, a span at a time, to sink (a line end is added after a last line
+  // Hands the text of the file, a piece at a time, to sink (a line end is added after a last line
   // that lacked one when more text follows).
   template <class C, class Sink>
   void Render(Sink&& sink) const {
     bool needEol = false;
-    auto put = [&](View<C> t) {
+    auto lineEnd = [&] {
+      static constexpr C kCrLf[] = {C('\r'), C('\n')};
+      if (needEol) sink(View<C>(kCrLf, 2));
+      needEol = false;
+    };
+    auto put = [&](View<C> t) {  // whole lines
       if (t.empty()) return;
-      if (needEol) {
-        static constexpr C kCrLf[] = {C('\r'), C('\n')};
-        sink(View<C>(kCrLf, 2));
-      }
+      lineEnd();
       sink(t);
       needEol = t.back() != C('\n') && t.back() != C('\r');
     };
+    std::vector<C> digits;
+    auto putHoled = [&](const Span& span) {  // the text held, and the digits of each hole
+      const Buf& b = bufs[span.buf];
+      auto h = std::lower_bound(b.holes.begin(), b.holes.end(), span.off,
+                                [](const Hole& x, std::size_t v) { return x.at < v; });
+      std::size_t held = h == b.holes.begin() ? span.off : span.off - ((h - 1)->at + (h - 1)->Len() - (h - 1)->held);
+      const C* t = b.Data<C>();
+      const auto* raw = reinterpret_cast<const std::uint8_t*>(b.raw.get());
+      lineEnd();
+      for (std::size_t at = span.off, end = span.off + span.len; at < end;) {
+        const std::size_t upto = (h != b.holes.end() && h->at < end) ? h->at : end;
+        if (upto > at) sink(View<C>(t + held, upto - at));
+        held += upto - at;
+        at = upto;
+        if (at == end) break;
+        digits.resize(h->Len());
+        HexEncode(raw + h->raw, h->n, digits.data());
+        sink(View<C>(digits.data(), digits.size()));
+        at += h->Len();
+        ++h;
+      }
+    };  // a writer's lines end with CRLF
     for (const Section& s : sections) {
       if (s.dead) continue;
       put(Text<C>(s.header));
@@ -1164,7 +1743,13 @@ struct CProfileFile::Impl {
           if (!l.dead) put(Text<C>(l.text));
         });
       } else {
-        for (const Span& b : s.body) put(Text<C>(b));  // whole lines
+        for (const Span& b : s.body) {  // whole lines
+          if (bufs[b.buf].holes.empty()) {
+            put(Text<C>(b));
+          } else {
+            putHoled(b);
+          }
+        }
       }
     }
   }
@@ -1222,14 +1807,15 @@ struct CProfileFile::Impl {
       });
     } else {
       WString text;
-      auto encode = [&] {
-        const std::string b = EncodeNamed(cp.name, text);
+      QStringEncoder enc(cp.name.c_str());
+      auto encode = [&] {  // pieces end at whole characters
+        const std::string b = EncodeNamed(enc, text);
         bytes(b.data(), b.size());
         text.clear();
       };
       auto add = [&](WStringView t) {
         text.append(t);
-        if (text.size() >= kStage) encode();  // spans are whole lines: no character is split
+        if (text.size() >= kStage) encode();
       };
       if (wide) {
         Render<char16_t>(add);
@@ -1262,39 +1848,162 @@ struct CProfileFile::SectionWriter::State {
   bool valid = false;
   bool wide = false;
   std::vector<Buf> chunks;
-  std::vector<Impl::Entry> entries;  // buf = index into chunks until committed
+  std::vector<Impl::Entry> entries;  // buf: index into chunks
+  std::vector<std::uint32_t> hashes;  // BatchHash of each entry's key
   std::size_t nextChunk = std::size_t(1) << 16;
-
-  // Room for `units` more units in the last chunk.
+  // Room for `units` more units held and `raw` more bytes of holes in the last chunk. Text
+  // counts against the offsets of a chunk as if the digits of its holes were held.
   template <class C>
-  C* Room(std::size_t units) {
-    if (chunks.empty() || chunks.back().size + units > chunks.back().cap) {
+  C* Room(std::size_t units, std::size_t raw = 0) {
+    if (chunks.empty() || chunks.back().held + units > chunks.back().cap ||
+        chunks.back().size + units + 2 * raw + 2 > kMaxUnits ||
+        (raw && chunks.back().raw && chunks.back().rawSize + raw > chunks.back().rawCap)) {
       const std::size_t cap = std::min(std::max(units, nextChunk), kMaxUnits);
       nextChunk = std::min(nextChunk * 2, std::size_t(1) << 24);
       chunks.push_back(Buf::Make<C>(cap));
     }
-    return chunks.back().Data<C>() + chunks.back().size;
+    Buf& b = chunks.back();
+    if (raw && !b.raw) {  // the bytes of holes, next to the text
+      b.rawCap = std::max(raw, b.cap / 2);
+      b.raw.reset(new std::byte[b.rawCap]);
+    }
+    return b.Data<C>() + b.held;
+  }
+
+  template <class C>
+  View<C> Key(const Impl::Entry& e) const {
+    return View<C>(chunks[e.buf].Data<C>() + e.held, e.keyLen);
+  }
+
+  // Whether a key occurs twice: a bit per hash value (sixteen or more per entry, few met twice
+  // by chance), then the keys of the entries whose bits were met twice compared.
+  template <class C>
+  bool Repeated() const {
+    const std::size_t n = entries.size();
+    std::size_t bits = 1024;
+    while (bits < 16 * n) bits *= 2;
+    const auto mask = std::uint32_t(bits - 1);
+    std::vector<std::uint64_t> once(bits / 64, 0), twice(bits / 64, 0);
+    bool any = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 16 < n) __builtin_prefetch(&once[(hashes[i + 16] & mask) >> 6]);
+      const std::uint32_t b = hashes[i] & mask;
+      const std::uint64_t m = std::uint64_t(1) << (b & 63);
+      if (once[b >> 6] & m) {
+        twice[b >> 6] |= m;
+        any = true;
+      }
+      once[b >> 6] |= m;
+    }
+    if (!any) return false;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> met;  // hash, entry
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 16 < n) __builtin_prefetch(&twice[(hashes[i + 16] & mask) >> 6]);
+      const std::uint32_t b = hashes[i] & mask;
+      if (twice[b >> 6] & (std::uint64_t(1) << (b & 63))) met.emplace_back(hashes[i], std::uint32_t(i));
+    }
+    std::sort(met.begin(), met.end());
+    for (std::size_t i = 0; i < met.size(); ++i)
+      for (std::size_t j = i + 1; j < met.size() && met[j].first == met[i].first; ++j)
+        if (EqualNoCase(Key<C>(entries[met[i].second]), Key<C>(entries[met[j].second]))) return true;
+    return false;
   }
 
   void MakeWide() {
     if (wide) return;
-    for (Buf& b : chunks) {
+    for (Buf& b : chunks) {  // the holes stay as they are
       Buf w = Buf::Make<char16_t>(b.cap);
-      Widen(b.Data<char>(), b.size, w.Data<char16_t>());
+      Widen(b.Data<char>(), b.held, w.Data<char16_t>());
       w.size = b.size;
+      w.held = b.held;
+      w.holes = std::move(b.holes);
+      w.raw = std::move(b.raw);
+      w.rawSize = b.rawSize;
+      w.rawCap = b.rawCap;
       b = std::move(w);
     }
     wide = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) hashes[i] = BatchHash(Key<char16_t>(entries[i]));
+  }
+
+  // The line just written at the end of the last chunk: `units` of text, `hole` bytes of them
+  // (if any) left as a hole after "key=".
+  void Push(std::size_t keyLen, std::size_t units, std::uint32_t hash, std::span<const std::uint8_t> hole = {}) {
+    Buf& b = chunks.back();
+    hashes.push_back(hash);
+    entries.push_back(Impl::Entry{std::uint32_t(chunks.size() - 1), std::uint32_t(b.size), std::uint32_t(keyLen),
+                                  std::uint32_t(units), std::uint32_t(b.held)});
+    if (!hole.empty()) {
+      b.holes.push_back(Hole{std::uint32_t(b.size + keyLen + 1), std::uint32_t(b.held + keyLen + 1),
+                             std::uint32_t(b.rawSize), std::uint32_t(hole.size())});
+      std::memcpy(b.raw.get() + b.rawSize, hole.data(), hole.size());
+      b.rawSize += hole.size();
+      b.held += units - (2 * hole.size() + 2);
+    } else {
+      b.held += units;
+    }
+    b.size += units;
+  }
+
+  // Adds "key=" + the struct encoding of data + "\r\n" with the digits left as a hole, written
+  // out when the file is.
+  bool AddHole(WStringView key, std::span<const std::uint8_t> data) {
+    key = Trim(key);
+    if (!valid || key.empty()) return false;
+    const std::size_t units = key.size() + 2 * data.size() + 5, held = key.size() + 3;
+    if (units > kMaxUnits) return false;
+    std::uint32_t hash = 0;
+    if (!wide) {
+      char* dst = Room<char>(held, data.size());
+      const int narrow = NarrowKey(key, dst, hash);
+      if (narrow == 0) return false;
+      if (narrow > 0) {
+        dst[key.size()] = '=';
+        dst[key.size() + 1] = '\r';
+        dst[key.size() + 2] = '\n';
+        Push(key.size(), units, hash, data);
+        return true;
+      }
+      bool ascii = true;
+      if (!CheckText(key, true, ascii)) return false;
+      MakeWide();
+    } else {
+      bool ascii = true;
+      if (!CheckText(key, true, ascii)) return false;
+    }
+    char16_t* dst = Room<char16_t>(held, data.size());
+    std::memcpy(dst, key.data(), key.size() * 2);
+    dst[key.size()] = u'=';
+    dst[key.size() + 1] = u'\r';
+    dst[key.size() + 2] = u'\n';
+    Push(key.size(), units, BatchHash(WStringView(dst, key.size())), data);
+    return true;
   }
 
   // Adds "key=" + value + "\r\n", the value written by put(C* at) in valueLen units.
   template <class Put>
   bool Add(WStringView key, std::size_t valueLen, bool asciiValue, Put&& put) {
     key = Trim(key);
-    if (!valid || !Impl::ValidNames(section, key)) return false;
+    if (!valid || key.empty()) return false;
     const std::size_t units = key.size() + valueLen + 3;
     if (units > kMaxUnits) return false;
-    if (!wide && !(asciiValue && AllAscii(key))) MakeWide();
+    if (!wide && asciiValue) {  // the usual case: checked while copied
+      char* dst = Room<char>(units);
+      std::uint32_t hash = 0;
+      const int narrow = NarrowKey(key, dst, hash);
+      if (narrow == 0) return false;
+      if (narrow > 0) {
+        dst[key.size()] = '=';
+        put(dst + key.size() + 1);
+        dst[units - 2] = '\r';
+        dst[units - 1] = '\n';
+        Push(key.size(), units, hash);
+        return true;
+      }
+    }
+    bool asciiKey = true;
+    if (!CheckText(key, true, asciiKey)) return false;
+    if (!wide && !(asciiValue && asciiKey)) MakeWide();
     auto write = [&](auto* dst) {
       using C = std::remove_pointer_t<decltype(dst)>;
       if constexpr (sizeof(C) == 1) {
@@ -1306,10 +2015,7 @@ struct CProfileFile::SectionWriter::State {
       put(dst + key.size() + 1);
       dst[units - 2] = C('\r');
       dst[units - 1] = C('\n');
-      Buf& b = chunks.back();
-      entries.push_back(Impl::Entry{std::uint32_t(chunks.size() - 1), std::uint32_t(b.size),
-                                    std::uint32_t(key.size()), std::uint32_t(units)});
-      b.size += units;
+      Push(key.size(), units, BatchHash(View<C>(dst, key.size())));
     };
     if (wide) {
       write(Room<char16_t>(units));
@@ -1325,15 +2031,18 @@ CProfileFile::SectionWriter::SectionWriter(SectionWriter&&) noexcept = default;
 CProfileFile::SectionWriter& CProfileFile::SectionWriter::operator=(SectionWriter&&) noexcept = default;
 CProfileFile::SectionWriter::~SectionWriter() = default;
 
-void CProfileFile::SectionWriter::Reserve(std::size_t units) {
+void CProfileFile::SectionWriter::Reserve(std::size_t units, std::size_t entries) {
   if (!s_) return;
-  if (s_->chunks.empty() || s_->chunks.back().cap - s_->chunks.back().size < units)
+  s_->entries.reserve(s_->entries.size() + entries);
+  s_->hashes.reserve(s_->hashes.size() + entries);
+  if (s_->chunks.empty() || s_->chunks.back().cap - s_->chunks.back().held < units)
     s_->nextChunk = std::min(std::max(s_->nextChunk, units), kMaxUnits);
 }
 
 bool CProfileFile::SectionWriter::WriteString(WStringView key, WStringView value) {
-  if (!s_ || HasLineBreak(value)) return false;
-  return s_->Add(key, value.size(), AllAscii(value), [&](auto* dst) {
+  bool ascii = true;
+  if (!s_ || !CheckText(value, false, ascii)) return false;
+  return s_->Add(key, value.size(), ascii, [&](auto* dst) {
     using C = std::remove_pointer_t<decltype(dst)>;
     if constexpr (sizeof(C) == 1) {
       Narrow(value.data(), value.size(), dst);
@@ -1345,6 +2054,8 @@ bool CProfileFile::SectionWriter::WriteString(WStringView key, WStringView value
 
 bool CProfileFile::SectionWriter::WriteStruct(WStringView key, std::span<const std::uint8_t> data) {
   if (!s_ || data.size() > kMaxUnits / 2) return false;
+  // large values are encoded when the file is written, from a copy of their bytes: less memory
+  if (data.size() >= 64) return s_->AddHole(key, data);
   return s_->Add(key, 2 * data.size() + 2, true, [&](auto* dst) { HexEncode(data.data(), data.size(), dst); });
 }
 
@@ -1366,19 +2077,42 @@ bool CProfileFile::SectionWriter::Commit() {
   Impl& f = *s.file;
   bool ok = true;
   if (!s.entries.empty()) {
-    if (s.wide || !AllAscii(WStringView(s.section))) {
-      s.MakeWide();
-      f.MakeWide();
-    } else if (f.wide) {
-      s.MakeWide();
+    auto adopt = [&] {
+      const auto base = std::uint32_t(f.bufs.size());
+      for (Buf& b : s.chunks) f.bufs.push_back(std::move(b));
+      return base;
+    };
+    Impl::Streamed streamed = Impl::Streamed::kNot;
+    const bool ascii = !s.wide && AllAscii(WStringView(s.section));
+    if (ascii && f.unread) {  // the file is read as it is merged
+      const bool repeated = s.Repeated<char>();
+      const std::uint32_t base = adopt();
+      {
+        std::lock_guard lock(f.parseMutex);
+        streamed = f.StreamMerge(s.section, s.entries, s.hashes, base, repeated);
+      }
+      if (streamed == Impl::Streamed::kNot) {  // given back: merged after reading
+        for (std::size_t i = 0; i < s.chunks.size(); ++i) s.chunks[i] = std::move(f.bufs[base + i]);
+        f.bufs.resize(base);
+      }
     }
-    const auto base = std::uint32_t(f.bufs.size());
-    for (Impl::Entry& e : s.entries) e.buf += base;
-    for (Buf& b : s.chunks) f.bufs.push_back(std::move(b));
-    ok = f.Dispatch([&](auto tag) { return f.Merge<decltype(tag)>(s.section, s.entries); });
+    if (streamed == Impl::Streamed::kNot) {
+      f.Ready();
+      if (!ascii || f.wide) {
+        s.MakeWide();
+        f.MakeWide();
+      }
+      const bool repeated = f.wide ? s.Repeated<char16_t>() : s.Repeated<char>();
+      const std::uint32_t base = adopt();
+      ok = f.Dispatch([&](auto tag) { return f.Merge<decltype(tag)>(s.section, s.entries, s.hashes, base, repeated); });
+    } else {
+      ok = streamed == Impl::Streamed::kDone;
+    }
   }
   s.chunks.clear();
   s.entries.clear();
+  s.hashes.clear();
+
   return ok;
 }
 
@@ -1396,22 +2130,19 @@ CProfileFile::CProfileFile() : d_(std::make_unique<Impl>()) {}
 
 CProfileFile::CProfileFile(const std::filesystem::path& path) : d_(std::make_unique<Impl>()) {
   d_->path = path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    // a missing file reads as empty; one we cannot read must not be replaced by a save
-    d_->loadFailed = errno != ENOENT && errno != ENOTDIR;
-    return;
-  }
-  if (!d_->Read(fd)) {
-    d_->loadFailed = true;
-    d_->bufs.clear();
-  }
-  ::close(fd);
+  d_->unread = true;
 }
 
 CProfileFile::~CProfileFile() = default;
 CProfileFile::CProfileFile(CProfileFile&&) noexcept = default;
 CProfileFile& CProfileFile::operator=(CProfileFile&&) noexcept = default;
+
+// The file, read if that is still to be done.
+template <class T>
+T& Ready(T& d) {
+  d.Ready();
+  return d;
+}
 
 CProfileFile::Impl& CProfileFile::I() const {
   if (!d_) d_ = std::make_unique<Impl>();
@@ -1419,44 +2150,44 @@ CProfileFile::Impl& CProfileFile::I() const {
 }
 
 const std::filesystem::path& CProfileFile::Path() const { return I().path; }
-CProfileFile::Encoding CProfileFile::GetEncoding() const { return I().encoding; }
-void CProfileFile::SetEncoding(Encoding e) { I().encoding = e; }
+CProfileFile::Encoding CProfileFile::GetEncoding() const { return Ready(I()).encoding; }
+void CProfileFile::SetEncoding(Encoding e) { Ready(I()).encoding = e; }
 
 WString CProfileFile::GetString(WStringView section, WStringView key, WStringView def) const {
-  const std::optional<ProfileText> v = I().Value(section, key);
+  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
   return v ? v->ToString() : WString(def);
 }
 
 std::int32_t CProfileFile::GetInt(WStringView section, WStringView key, std::int32_t def) const {
-  const std::optional<ProfileText> v = I().Value(section, key);
+  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
   return v ? ParseProfileInt(*v, def) : def;
 }
 
 bool CProfileFile::GetStruct(WStringView section, WStringView key, std::span<std::uint8_t> out) const {
-  const std::optional<ProfileText> v = I().Value(section, key);
+  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
   return v && DecodeProfileStruct(*v, out);
 }
 
-bool CProfileFile::HasSection(WStringView section) const { return I().FindSection(section) != kNone; }
+bool CProfileFile::HasSection(WStringView section) const { return Ready(I()).FindSection(section) != kNone; }
 
 void CProfileFile::ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) const {
-  I().ReadSection(section, fn, ctx);
+  Ready(I()).ReadSection(section, fn, ctx);
 }
 
 bool CProfileFile::WriteString(WStringView section, WStringView key, WStringView value) {
-  return I().Write(section, key, value);
+  return Ready(I()).Write(section, key, value);
 }
 
 bool CProfileFile::WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data) {
-  return I().Write(section, key, EncodeProfileStruct(data));
+  return Ready(I()).Write(section, key, EncodeProfileStruct(data));
 }
 
-void CProfileFile::DeleteKey(WStringView section, WStringView key) { I().DeleteKey(section, key); }
+void CProfileFile::DeleteKey(WStringView section, WStringView key) { Ready(I()).DeleteKey(section, key); }
 
-void CProfileFile::DeleteSection(WStringView section) { I().DeleteSection(section); }
+void CProfileFile::DeleteSection(WStringView section) { Ready(I()).DeleteSection(section); }
 
 std::string CProfileFile::Serialize() const {
-  const Impl& d = I();
+  const Impl& d = Ready(I());
   std::string out;
   out.reserve(2 + 2 * d.Units() + 2);
   d.Output([&](const char* p, std::size_t n) {
@@ -1467,7 +2198,7 @@ std::string CProfileFile::Serialize() const {
 }
 
 bool CProfileFile::Save() {
-  Impl& d = I();
+  Impl& d = Ready(I());
   if (d.loadFailed || d.path.empty()) return false;
   QSaveFile f(QFile::decodeName(d.path.native().c_str()));
   if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;

@@ -55,7 +55,9 @@ class CProfileFile {
   enum class Encoding { Ansi, Utf16le };
 
   CProfileFile();
-  // Reads the file; a missing or unreadable file reads as empty (new files are ANSI).
+  // The file is read when first needed, whole; or, when the first use is a section writer's
+  // Commit(), in one pass that merges the section and keeps only what stays of the file. A missing
+  // or unreadable file reads as empty (new files are ANSI).
   explicit CProfileFile(const std::filesystem::path& path);
   ~CProfileFile();
   CProfileFile(CProfileFile&&) noexcept;
@@ -105,8 +107,9 @@ class CProfileFile {
     SectionWriter(SectionWriter&&) noexcept;
     SectionWriter& operator=(SectionWriter&&) noexcept;
     ~SectionWriter();
-    // Room for this many more characters of "key=value\r\n" lines (an estimate saves regrowing).
-    void Reserve(std::size_t units);
+    // Room for this many more characters of "key=value\r\n" lines in this many more entries (an
+    // estimate saves regrowing).
+    void Reserve(std::size_t units, std::size_t entries = 0);
     // Refused (false, entry dropped) where WriteString would refuse.
     bool WriteString(WStringView key, WStringView value);
     bool WriteStruct(WStringView key, std::span<const std::uint8_t> data);

@@ -1,6 +1,9 @@
 #include <array>
+#include <cctype>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <vector>
 
 #include <unistd.h>
 
@@ -201,6 +204,186 @@ TEST_F(ProfileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(saved);
   EXPECT_EQ(ReadBytes(p), "[S]\r\nk=old\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// The section writer against the same entries written key by key, on a file with what makes
+// merging hard: case and blanks in keys, a key twice, foreign lines, a last line without line
+// end; in every encoding, with the file read first or read as the section is merged.
+TEST_F(ProfileTest, SectionWriterMatchesKeyByKeyWrites) {
+  const std::string body =
+      "; kept\r\n"
+      "[Cam1]\r\n"
+      "Layer0=old\r\n"
+      "  layer1 = old \r\n"
+      "not a key\r\n"
+      "Layer2=first\n"
+      "Layer2=second\r\n"
+      "Layer3=old\r\n"
+      "\r\n"
+      "[Other]\r\n"
+      "x=1";
+  const std::vector<std::uint8_t> record(100, 0x5A), point{1, 2, 3, 4, 5, 6, 7, 8};
+  struct Entry {
+    const char16_t* key;
+    const char16_t* value;  // nullptr: record, u"": point
+  };
+  const Entry entries[] = {{u"Layer0", u"0"},  {u"LAYER1", nullptr}, {u"Layer2", u"2"},   {u"New", u"1"},
+                           {u"a=b", u"refused"}, {u"Point", u""},      {u"NEW", u"2"},      {u"Layer3", nullptr},
+                           {u"Extra", u"\u00E9"}};
+  const std::pair<const char*, std::string> files[] = {
+      {"ascii", body}, {"latin1", body + "\r\n\xC4rger=1"}, {"utf16", Utf16Bytes(FromUtf8(body))}, {"missing", ""}};
+  for (const auto& [name, bytes] : files) {
+    for (bool wide : {false, true}) {  // a non-ASCII value makes the text UTF-16 in memory
+      SCOPED_TRACE(std::string(name) + (wide ? " wide" : ""));
+      const fs::path p = Path("w.ini");
+      fs::remove(p);
+      if (std::string(name) != "missing") WriteBytes(p, bytes);
+      CProfileFile keyByKey(p), streamed(p), readFirst(p);
+      EXPECT_EQ(readFirst.HasSection(u"cam1"), std::string(name) != "missing");
+      CProfileFile::SectionWriter w1 = streamed.WriteSection(u" Cam1 "), w2 = readFirst.WriteSection(u"Cam1");
+      for (const Entry& e : entries) {
+        if (!wide && e.value && WStringView(e.value) == u"\u00E9") continue;
+        bool expected;
+        if (!e.value) {
+          expected = keyByKey.WriteStruct(u"Cam1", e.key, record);
+          EXPECT_EQ(w1.WriteStruct(e.key, record), expected);
+          EXPECT_EQ(w2.WriteStruct(e.key, record), expected);
+        } else if (!*e.value) {
+          expected = keyByKey.WriteStruct(u"Cam1", e.key, point);
+          EXPECT_EQ(w1.WriteStruct(e.key, point), expected);
+          EXPECT_EQ(w2.WriteStruct(e.key, point), expected);
+        } else {
+          expected = keyByKey.WriteString(u"Cam1", e.key, e.value);
+          EXPECT_EQ(w1.WriteString(e.key, e.value), expected);
+          EXPECT_EQ(w2.WriteString(e.key, e.value), expected);
+        }
+      }
+      ASSERT_TRUE(w1.Commit());
+      ASSERT_TRUE(w2.Commit());
+      const std::string want = keyByKey.Serialize();
+      EXPECT_EQ(streamed.Serialize(), want);
+      EXPECT_EQ(readFirst.Serialize(), want);
+      // the merged section reads and takes single writes like any other
+      EXPECT_EQ(streamed.GetString(u"Cam1", u"new"), u"2");
+      EXPECT_EQ(streamed.GetString(u"Cam1", u"Layer3"), EncodeProfileStruct(record));
+      EXPECT_TRUE(streamed.WriteString(u"Cam1", u"Layer2", u"again"));
+      EXPECT_TRUE(keyByKey.WriteString(u"Cam1", u"Layer2", u"again"));
+      ASSERT_TRUE(streamed.Save());
+      EXPECT_EQ(ReadBytes(p), keyByKey.Serialize());
+    }
+  }
+  // a writer for a name that cannot be a section changes nothing
+  CProfileFile f;
+  CProfileFile::SectionWriter bad = f.WriteSection(u"a]b");
+  EXPECT_FALSE(bad.WriteString(u"k", u"v"));
+  EXPECT_FALSE(bad.Commit());
+  EXPECT_EQ(f.Serialize(), "");
+  // nor is a file that cannot be read replaced through one
+  fs::create_directory(Path("dir.ini"));
+  CProfileFile dir(Path("dir.ini"));
+  CProfileFile::SectionWriter w = dir.WriteSection(u"S");
+  w.WriteString(u"k", u"v");
+  EXPECT_TRUE(w.Commit());
+  EXPECT_FALSE(dir.Save());
+  EXPECT_TRUE(fs::is_directory(Path("dir.ini")));
+}
+
+TEST_F(ProfileTest, EntriesInFileOrderAndDeletedDuplicates) {
+  const std::string text = "[S]\r\nb=\"quoted\" \r\nno key\r\n A = 1 \r\nB=second\r\nc=0x1F\r\np=0102030406\r\n[T]\r\nt=1\r\n";
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "UTF-16" : "ANSI");
+    const fs::path p = Path("e.ini");
+    WriteBytes(p, wide ? Utf16Bytes(FromUtf8(text)) : text);
+    CProfileFile f(p);
+    std::vector<std::pair<WString, WString>> seen;
+    f.ForEachEntry(u"s", [&](const ProfileEntry& e) {
+      EXPECT_EQ(e.key.IsWide(), wide);
+      seen.emplace_back(e.key.ToString(), e.value.ToString());
+      std::array<std::uint8_t, 2> two{};
+      if (e.key.ToString() == u"c") {
+        EXPECT_EQ(ParseProfileInt(e.value, 0), 31);
+      } else if (e.key.ToString() == u"p") {
+        EXPECT_TRUE(DecodeProfileStruct(e.value, two) && two[1] == 2);
+      }
+      return e.key.ToString() != u"c";  // stops after c
+    });
+    EXPECT_EQ(seen, (std::vector<std::pair<WString, WString>>{{u"b", u"quoted"}, {u"A", u"1"}, {u"B", u"second"}, {u"c", u"0x1F"}}));
+    f.ForEachEntry(u"missing", [](const ProfileEntry&) { ADD_FAILURE(); return true; });
+
+    // the first of two lines of a key answers; once it is deleted, the next one does
+    EXPECT_EQ(f.GetString(u"S", u"b"), u"quoted");
+    f.DeleteKey(u"S", u"B");
+    EXPECT_EQ(f.GetString(u"S", u"b"), u"second");
+    f.WriteString(u"S", u"b", u"third");
+    const std::string after = "[S]\r\nno key\r\n A = 1 \r\nB=third\r\nc=0x1F\r\np=0102030406\r\n[T]\r\nt=1\r\n";
+    EXPECT_EQ(f.Serialize(), wide ? Utf16Bytes(FromUtf8(after)) : after);
+  }
+}
+
+// Random files and batches: whatever the order, repetition and spelling of the keys, a section
+// writer leaves the file as the same writes made key by key.
+TEST_F(ProfileTest, SectionWriterOnRandomFiles) {
+  std::mt19937 rng(7);
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  const char* const keys[] = {"Layer0", "layer0", "Layer1", " Layer2 ", "LAYER3", "Layer0Point0", "k", "K", "New"};
+  const char* const lines[] = {"[Cam1]", "[cam1]", "  [Cam2] x", "[Cam1", "no key", "", "=v", "Layer0=\"q\" "};
+  for (int round = 0; round < 400; ++round) {
+    std::string text = pick(2) ? "[Cam1]\r\n" : "";
+    std::vector<WString> order;  // the keys of the file, in order
+    for (int i = pick(25); i > 0; --i) {
+      const char* key = keys[pick(9)];
+      text += pick(3) ? std::string(key) + "=" + std::to_string(pick(99)) : lines[pick(8)];
+      text += pick(5) ? "\r\n" : "\n";
+      order.push_back(FromUtf8(key));
+    }
+    if (pick(3) == 0 && !text.empty()) text.pop_back();
+    const fs::path p = Path("r.ini");
+    WriteBytes(p, pick(6) ? text : Utf16Bytes(FromUtf8(text)));
+    CProfileFile one(p), many(p);
+    if (pick(2)) many.HasSection(u"x");  // read first, or read as merged
+    CProfileFile::SectionWriter w = many.WriteSection(u"Cam1");
+    const bool inOrder = pick(2);  // as when a section is saved again
+    for (int i = inOrder ? int(order.size()) : pick(12); i > 0; --i) {
+      const WString key = inOrder && pick(8) ? order[order.size() - std::size_t(i)] : FromUtf8(keys[pick(9)]);
+      if (pick(3) == 0) {
+        const std::vector<std::uint8_t> bytes(pick(2) ? 8 : 80, std::uint8_t(i));
+        ASSERT_EQ(w.WriteStruct(key, bytes), one.WriteStruct(u"Cam1", key, bytes));
+      } else {
+        const WString value = pick(10) ? FromUtf8(std::to_string(i)) : u"\u00FC";
+        ASSERT_EQ(w.WriteString(key, value), one.WriteString(u"Cam1", key, value));
+      }
+    }
+    ASSERT_TRUE(w.Commit());
+    ASSERT_EQ(many.Serialize(), one.Serialize()) << "round " << round << ": " << text;
+  }
+}
+
+// Long values go through the wide decoding paths: a damaged digit anywhere fails the read and
+// leaves the buffer untouched, whatever the case of the digits and the width of the text.
+TEST_F(ProfileTest, LongStructValuesAndDamageAnywhere) {
+  std::vector<std::uint8_t> data(200);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 37 + 11);
+  const WString text = EncodeProfileStruct(data);
+  WString lower = text;
+  for (char16_t& c : lower) c = char16_t(std::tolower(c));
+  std::string narrow(text.begin(), text.end());
+  std::vector<std::uint8_t> out(200);
+  EXPECT_TRUE(DecodeProfileStruct(ProfileText(std::string_view(narrow)), out));
+  EXPECT_EQ(out, data);
+  EXPECT_TRUE(DecodeProfileStruct(ProfileText(WStringView(lower)), out));
+  EXPECT_EQ(out, data);
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    for (const char bad : {'G', '/', ':', '@', '`', 'g', '\x80'}) {
+      std::string damaged = narrow;
+      damaged[at] = bad;
+      WString wide = text;
+      wide[at] = bad == '\x80' ? u'\u0130' : char16_t(bad);
+      std::vector<std::uint8_t> keep(200, 9);
+      EXPECT_FALSE(DecodeProfileStruct(ProfileText(std::string_view(damaged)), keep)) << at << bad;
+      EXPECT_FALSE(DecodeProfileStruct(ProfileText(WStringView(wide)), keep)) << at << bad;
+      EXPECT_EQ(keep, std::vector<std::uint8_t>(200, 9));
+    }
+  }
 }
 
 }  // namespace
