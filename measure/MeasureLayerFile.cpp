@@ -253,64 +253,87 @@ bool CMeasureManager::SaveLayers(const std::filesystem::path& file, WStringView 
 }
 
 bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView prefix, int number) {
-  const CProfileFile ini(file);
   const int maxRecords = int(kMeasureSlots);
+  constexpr std::int32_t kNotMet = -1, kDamaged = -2, kReadEarly = -3;
 
-  // One pass over the section: the first line of each key counts, as for a lookup by name. The
-  // points are decoded on the way; records wait for the totals, which come last.
-  struct Texts {
-    std::optional<ProfileText> remark, record, count;
-  };
-  std::vector<Texts> texts(static_cast<std::size_t>(maxRecords));
+  // One pass over the section as the file is read; what is needed is taken from each line as it
+  // passes, the first line of each key counting as for a lookup by name. Points are decoded on the
+  // way, remarks and records kept as bytes until the totals, which come last, tell how many count.
+  std::vector<std::int32_t> remarkAt(static_cast<std::size_t>(maxRecords), kNotMet);  // into remarkBytes
+  std::vector<std::array<std::uint8_t, stRemark::kByteSize>> remarkBytes;
+  std::vector<std::int32_t> recordAt(static_cast<std::size_t>(maxRecords), kNotMet);  // into recordBytes
+  std::vector<std::array<std::uint8_t, MEASUREBASE::kByteSize>> recordBytes;
+  std::vector<std::optional<std::int32_t>> counts(static_cast<std::size_t>(maxRecords));
   std::vector<LoadedPoints> points(static_cast<std::size_t>(maxRecords));
-  std::optional<ProfileText> crossTotal, layerTotal;
+  std::optional<std::int32_t> crossTotal, layerTotal;
+  // Records arrive in order after their point counts in a section SaveLayers wrote: each is read
+  // straight into the slot it will take (`early`). A record out of that order, or one whose point
+  // count is still to come, ends this; the rest wait for the totals. Slots beyond those the totals
+  // confirm may so receive records the totals leave out.
+  std::vector<std::int32_t> early(static_cast<std::size_t>(maxRecords), kNotMet);
+  std::int32_t nextRecord = 0, nextSlot = m_nMeasureCount;
+  std::array<std::uint8_t, MEASUREBASE::kByteSize> bytes;
   std::array<std::uint8_t, 8> pointBytes;
   NextPointKey next;
-  // Records arrive in order after their point counts in a section SaveLayers wrote: each is read
-  // into the slot it will take while its text is at hand (slot -1: not yet). The totals, which
-  // come last, confirm each slot below; where they do not, the record is read again from its text.
-  // Slots beyond those in use may so receive records the totals leave out.
-  std::vector<std::int32_t> early(static_cast<std::size_t>(maxRecords), -1);
-  std::int32_t nextRecord = 0, nextSlot = m_nMeasureCount;
-  std::array<std::uint8_t, MEASUREBASE::kByteSize> recordBytes;
-  ini.ForEachEntry(SectionName(prefix, number), [&](const ProfileEntry& e) {
+  auto pointCount = [](std::int32_t count) { return std::clamp(count, 0, kMaxLoadPoints); };
+  CProfileFile::ForEachEntryIn(file, SectionName(prefix, number), [&](const ProfileEntry& e) {
     ParsedKey k;
     if (!next.Is(e.key, k)) k = e.key.Visit([](auto key) { return ReadKey(key); });
-    if (k.kind == KeyKind::kPoint || k.kind == KeyKind::kPointCount) next.After(k.index, k.kind == KeyKind::kPoint ? k.point : -1);
-    auto first = [&](std::optional<ProfileText>& text) {
-      if (!text) text = e.value;
-    };
+    const auto at = std::size_t(k.index);
     switch (k.kind) {
-      case KeyKind::kRemark: first(texts[std::size_t(k.index)].remark); break;
-      case KeyKind::kRecord: {
-        Texts& t = texts[std::size_t(k.index)];
-        if (t.record) break;
-        t.record = e.value;
-        if (k.index != nextRecord++) {
-          nextRecord = maxRecords;  // out of order: all read at the end
-          break;
-        }
-        if (!t.count || nextSlot < 0 || nextSlot >= maxRecords || !DecodeProfileStruct(e.value, recordBytes)) break;
-        const std::int32_t kind = KindOf(recordBytes);
-        if (!IsMeasureKind(kind) || std::clamp(ParseProfileInt(*t.count, 0), 0, kMaxLoadPoints) < BuiltPointCount(kind))
-          break;
-        m_arrMeasure[std::size_t(nextSlot)].Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));
-        early[std::size_t(k.index)] = nextSlot++;
-        break;
-      }
-      case KeyKind::kPointCount:
-        if (!texts[std::size_t(k.index)].count && points[std::size_t(k.index)].pts.empty())
-          points[std::size_t(k.index)].pts.reserve(std::size_t(std::clamp(ParseProfileInt(e.value, 0), 0, kMaxLoadPoints)));
-        first(texts[std::size_t(k.index)].count);
-        break;
-      case KeyKind::kCrossTotal: first(crossTotal); break;
-      case KeyKind::kLayerTotal: first(layerTotal); break;
       case KeyKind::kPoint: {
         POINT pt{0, 0};
         if (DecodeProfileStruct(e.value, pointBytes)) pt = DeserializePoint(std::span<const std::uint8_t, 8>(pointBytes));
-        points[std::size_t(k.index)].Add(k.point, pt);
+        points[at].Add(k.point, pt);
+        next.After(k.index, k.point);
         break;
       }
+      case KeyKind::kPointCount:
+        if (!counts[at]) {
+          counts[at] = ParseProfileInt(e.value, 0);
+          if (points[at].pts.empty()) points[at].pts.reserve(std::size_t(pointCount(*counts[at])));
+        }
+        next.After(k.index, -1);
+        break;
+      case KeyKind::kRecord: {
+        if (recordAt[at] != kNotMet) break;
+        if (!DecodeProfileStruct(e.value, bytes)) {
+          recordAt[at] = kDamaged;
+          nextRecord = k.index == nextRecord ? nextRecord + 1 : maxRecords;
+          break;
+        }
+        const std::int32_t kind = KindOf(bytes);
+        const bool usable = IsMeasureKind(kind) && counts[at] && pointCount(*counts[at]) >= BuiltPointCount(kind);
+        if (k.index == nextRecord && nextSlot >= 0 && nextSlot < maxRecords && (usable || counts[at])) {
+          ++nextRecord;  // in order, and its point count known: settled now
+          recordAt[at] = kReadEarly;
+          if (usable) {
+            m_arrMeasure[std::size_t(nextSlot)].Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(bytes));
+            early[at] = nextSlot++;
+          }
+          break;
+        }
+        nextRecord = maxRecords;
+        recordAt[at] = std::int32_t(recordBytes.size());
+        recordBytes.push_back(bytes);
+        break;
+      }
+      case KeyKind::kRemark:
+        if (remarkAt[at] != kNotMet) break;
+        remarkAt[at] = kDamaged;
+        remarkBytes.emplace_back();
+        if (DecodeProfileStruct(e.value, remarkBytes.back())) {
+          remarkAt[at] = std::int32_t(remarkBytes.size() - 1);
+        } else {
+          remarkBytes.pop_back();
+        }
+        break;
+      case KeyKind::kCrossTotal:
+        if (!crossTotal) crossTotal = ParseProfileInt(e.value, 0);
+        break;
+      case KeyKind::kLayerTotal:
+        if (!layerTotal) layerTotal = ParseProfileInt(e.value, 0);
+        break;
       case KeyKind::kOther: break;
     }
     return true;
@@ -318,50 +341,40 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
 
   // Damaged records (bad length, hex or checksum, unknown kind) are skipped; the valid ones are
   // stored from the current counts on, until the stores are full.
-  const int remarks = std::clamp(crossTotal ? ParseProfileInt(*crossTotal, 0) : 0, 0, maxRecords);
-  std::array<std::uint8_t, stRemark::kByteSize> remarkBytes;
+  const int remarks = std::clamp(crossTotal.value_or(0), 0, maxRecords);
   for (int i = 0; i < remarks; ++i) {
     if (m_nRemarkCount < 0 || std::size_t(m_nRemarkCount) >= m_arrRemark.size()) break;
-    const std::optional<ProfileText>& text = texts[std::size_t(i)].remark;
-    if (!text || !DecodeProfileStruct(*text, remarkBytes)) continue;
-    if (!IsRemarkKind(KindOf(remarkBytes))) continue;
-    m_arrRemark[std::size_t(m_nRemarkCount)].Deserialize(std::span<const std::uint8_t, stRemark::kByteSize>(remarkBytes));
+    const std::int32_t at = remarkAt[std::size_t(i)];
+    if (at < 0 || !IsRemarkKind(KindOf(remarkBytes[std::size_t(at)]))) continue;
+    m_arrRemark[std::size_t(m_nRemarkCount)].Deserialize(
+        std::span<const std::uint8_t, stRemark::kByteSize>(remarkBytes[std::size_t(at)]));
     ++m_nRemarkCount;
   }
 
-  const int measures = std::clamp(layerTotal ? ParseProfileInt(*layerTotal, 0) : 0, 0, maxRecords);
+  const int measures = std::clamp(layerTotal.value_or(0), 0, maxRecords);
   for (int j = 0; j < measures; ++j) {
     if (m_nMeasureCount < 0 || std::size_t(m_nMeasureCount) >= m_arrMeasure.size()) break;
-    const Texts& t = texts[std::size_t(j)];
-    if (early[std::size_t(j)] == m_nMeasureCount) {  // read during the pass, into this very slot
-      MEASUREBASE& rec = m_arrMeasure[std::size_t(m_nMeasureCount)];
-      const int pointCount = std::clamp(ParseProfileInt(*t.count, 0), 0, kMaxLoadPoints);
-      rec.m_arrPoint = std::move(points[std::size_t(j)].pts);
-      rec.m_arrPoint.resize(std::size_t(pointCount), POINT{0, 0});
-      rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, pointCount);
-      if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(m_nMeasureCount, 1);
-      ++m_nMeasureCount;
-      continue;
-    }
-    // The records are far apart in the file: fetch the start of the next one while this one is read.
-    if (j + 1 < measures && texts[std::size_t(j) + 1].record)
-      texts[std::size_t(j) + 1].record->Visit([](auto v) {
-        for (std::size_t o = 0; o < v.size() * sizeof(v[0]) && o < 1024; o += 64)
-          __builtin_prefetch(reinterpret_cast<const char*>(v.data()) + o);
-      });
-    if (!t.record || !DecodeProfileStruct(*t.record, recordBytes)) continue;
-    const std::int32_t kind = KindOf(recordBytes);
-    if (!IsMeasureKind(kind)) continue;
-    const int pointCount = std::clamp(t.count ? ParseProfileInt(*t.count, 0) : 0, 0, kMaxLoadPoints);
-    if (pointCount < BuiltPointCount(kind)) continue;  // the shape could not be drawn or measured
+    const std::int32_t at = recordAt[std::size_t(j)];
+    if (at == kNotMet || at == kDamaged) continue;
     const int slot = m_nMeasureCount;
     MEASUREBASE& rec = m_arrMeasure[std::size_t(slot)];
-    rec.Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));  // every field
+    if (at == kReadEarly) {
+      // Read early, in order: into this very slot (records before it took the slots before it),
+      // or not at all when it was of no use.
+      if (early[std::size_t(j)] != slot) continue;
+    } else {
+      const auto& b = recordBytes[std::size_t(at)];
+      const std::int32_t kind = KindOf(b);
+      if (!IsMeasureKind(kind) || pointCount(counts[std::size_t(j)].value_or(0)) < BuiltPointCount(kind))
+        continue;  // the shape could not be drawn or measured
+      rec.Deserialize(std::span<const std::uint8_t, MEASUREBASE::kByteSize>(b));  // every field
+    }
+    const int count = pointCount(counts[std::size_t(j)].value_or(0));
     rec.m_arrPoint = std::move(points[std::size_t(j)].pts);
-    rec.m_arrPoint.resize(std::size_t(pointCount), POINT{0, 0});  // missing points read as (0, 0)
+    rec.m_arrPoint.resize(std::size_t(count), POINT{0, 0});  // missing points read as (0, 0)
     // The count in use never claims more points than the record holds.
-    rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, pointCount);
-    if (kind != MK_ARROW && kind != MK_CROSS) Notify(slot, 1);
+    rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, count);
+    if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(slot, 1);
     ++m_nMeasureCount;
   }
   return true;

@@ -608,6 +608,14 @@ bool DecodeStruct(View<C> text, std::span<std::uint8_t> out) {
 
 // ---- text buffers ---------------------------------------------------------------------------
 
+// Memory for text starts on a page: the kernel copies to and from it faster.
+constexpr std::size_t kPage = 4096;
+struct PageDelete {
+  void operator()(std::byte* p) const { ::operator delete[](p, std::align_val_t(kPage)); }
+};
+using Mem = std::unique_ptr<std::byte[], PageDelete>;
+Mem NewMem(std::size_t bytes) { return Mem(new (std::align_val_t(kPage)) std::byte[std::max<std::size_t>(bytes, 1)]); }
+
 // A struct value kept as bytes until the file is written: 2 * n + 2 hex digits of text.
 struct Hole {
   std::uint32_t at;    // text offset of the digits
@@ -621,18 +629,18 @@ struct Hole {
 // it by buffer index and offset. A section writer's buffer may leave large struct values as
 // bytes (holes): its text is then the units held with the digits of each hole in between.
 struct Buf {
-  std::unique_ptr<std::byte[]> mem;
+  Mem mem;
   std::size_t skip = 0;  // bytes before unit 0 (a byte order mark read with the file)
   std::size_t size = 0;  // text units, holes included
   std::size_t held = 0, cap = 0;  // units in mem, room for units
   std::vector<Hole> holes;
-  std::unique_ptr<std::byte[]> raw;
+  Mem raw;
   std::size_t rawSize = 0, rawCap = 0;
 
   template <class C>
   static Buf Make(std::size_t cap) {
     Buf b;
-    b.mem.reset(new std::byte[std::max<std::size_t>(cap, 1) * sizeof(C)]);
+    b.mem = NewMem(cap * sizeof(C));
     b.cap = cap;
     return b;
   }
@@ -750,7 +758,7 @@ struct CProfileFile::Impl {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) >= kMaxUnits) return false;
     // read, not mapped: a file cut short by another program meanwhile must not crash us
     const auto size = std::size_t(st.st_size);
-    std::unique_ptr<std::byte[]> bytes(new std::byte[size + 1]);
+    Mem bytes = NewMem(size + 1);
     const auto* t = reinterpret_cast<const char*>(bytes.get());
     constexpr std::size_t kPiece = std::size_t(1) << 19;
     HeaderScan scan;
@@ -773,7 +781,7 @@ struct CProfileFile::Impl {
     return true;
   }
 
-  void Load(std::unique_ptr<std::byte[]> bytes, std::size_t n, HeaderScan& scan) {
+  void Load(Mem bytes, std::size_t n, HeaderScan& scan) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.get());
     const AnsiSetting cp = CurrentCodePage();
     Buf buf;
@@ -1637,20 +1645,21 @@ struct CProfileFile::Impl {
     };
 
     std::size_t cap = std::size_t(1) << 20, have = 0, start = 0, total = 0;
-    std::unique_ptr<char[]> piece(new char[cap]);
+    Mem piece = NewMem(cap);
+    auto text = [&] { return reinterpret_cast<char*>(piece.get()); };
     for (;;) {
       if (start > 0) {  // keep the unfinished line
-        std::memmove(piece.get(), piece.get() + start, have - start);
+        std::memmove(text(), text() + start, have - start);
         have -= start;
         start = 0;
       }
       if (have == cap) {  // a line longer than the piece
-        std::unique_ptr<char[]> larger(new char[2 * cap]);
-        std::memcpy(larger.get(), piece.get(), have);
+        Mem larger = NewMem(2 * cap);
+        std::memcpy(reinterpret_cast<char*>(larger.get()), text(), have);
         piece = std::move(larger);
         cap *= 2;
       }
-      const ssize_t r = ::read(fd, piece.get() + have, std::min(cap - have, size - total));
+      const ssize_t r = ::read(fd, text() + have, std::min(cap - have, size - total));
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) {
         undo();
@@ -1658,7 +1667,7 @@ struct CProfileFile::Impl {
         loadFailed = true;
         return Streamed::kNot;
       }
-      if (!AllAscii(piece.get() + have, std::size_t(r))) {
+      if (!AllAscii(text() + have, std::size_t(r))) {
         undo();
         return Streamed::kNot;  // read whole, in the code page
       }
@@ -1666,13 +1675,13 @@ struct CProfileFile::Impl {
       total += std::size_t(r);
       const bool end = r == 0 || total == size;
       for (;;) {
-        const std::size_t next = LineEnd(piece.get(), start, have);
-        if (next == have && (next == start || piece[next - 1] != '\n')) break;
-        onLine(piece.get() + start, next - start);
+        const std::size_t next = LineEnd(text(), start, have);
+        if (next == have && (next == start || text()[next - 1] != '\n')) break;
+        onLine(text() + start, next - start);
         start = next;
       }
       if (end) {
-        if (start < have) onLine(piece.get() + start, have - start);
+        if (start < have) onLine(text() + start, have - start);
         break;
       }
     }
@@ -1683,6 +1692,110 @@ struct CProfileFile::Impl {
     sections[target].body = m.Finish();
     sections[target].parsed.reset();
     return m.Ok() ? Streamed::kDone : Streamed::kFailed;
+  }
+
+  // ---- one section, read in one pass --------------------------------------------------------
+
+  // Hands the key lines of the first section named `wanted` to fn while the file is read a piece
+  // at a time: each line is parsed as a whole read would parse it, in the same encoding. Stops
+  // after the section, or when fn returns false.
+  static void StreamSection(int fd, WStringView wanted, bool (*fn)(void*, const ProfileEntry&), void* ctx) {
+    const AnsiSetting cp = CurrentCodePage();
+    bool found = false, inTarget = false, more = true;
+    auto line = [&](auto view) {  // one whole line, its end included
+      using C = typename decltype(view)::value_type;
+      std::size_t i = 0;
+      while (i < view.size() && IsBlank(view[i])) ++i;
+      if (i < view.size() && view[i] == C('[')) {
+        if (inTarget) more = false;  // the section ended
+        inTarget = !found && EqualNoCase(HeaderName(view.substr(i)), wanted);
+        found = found || inTarget;
+        return;
+      }
+      if (!inTarget) return;
+      const LineRef<C> l = MakeLine(view.data(), 0, 0, view.size());
+      if (l.eq != View<C>::npos) more = fn(ctx, ProfileEntry{ProfileText(l.Key()), ProfileText(l.Value())});
+    };
+    // lines of the ANSI code page that are not ASCII, decoded as a whole file would be
+    QStringDecoder named;
+    if (cp.kind == CodePage::Named) named = QStringDecoder(cp.name.c_str());
+    WString wide;
+    auto ansiLine = [&](const char* p, std::size_t n, bool ascii) {
+      if (ascii && cp.asciiSafe) return line(View<char>(p, n));
+      if (cp.kind == CodePage::Named) {
+        wide.resize(std::size_t(named.requiredSpace(qsizetype(n))));
+        QChar* begin = reinterpret_cast<QChar*>(wide.data());
+        wide.resize(std::size_t(named.appendToBuffer(begin, QByteArrayView(p, qsizetype(n))) - begin));
+      } else {
+        wide.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          const auto b = static_cast<unsigned char>(p[i]);
+          wide[i] = (cp.kind == CodePage::Cp1252 && b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
+        }
+      }
+      line(WStringView(wide));
+    };
+
+    std::size_t cap = std::size_t(1) << 20, have = 0, start = 0;
+    Mem piece = NewMem(cap);
+    auto bytes = [&] { return reinterpret_cast<char*>(piece.get()); };
+    bool first = true, utf16 = false, clean = true;  // clean: the bytes held are ASCII
+    for (bool end = false; more && !end;) {
+      if (start > 0) {  // keep the unfinished line
+        std::memmove(bytes(), bytes() + start, have - start);
+        have -= start;
+        start = 0;
+      }
+      if (have == cap) {  // a line longer than the piece
+        Mem larger = NewMem(2 * cap);
+        std::memcpy(larger.get(), piece.get(), have);
+        piece = std::move(larger);
+        cap *= 2;
+      }
+      const ssize_t r = ::read(fd, bytes() + have, cap - have);
+      if (r < 0 && errno == EINTR) continue;
+      end = r <= 0;
+      if (r > 0) {
+        clean = clean && AllAscii(bytes() + have, std::size_t(r));
+        have += std::size_t(r);
+      }
+      if (first) {
+        if (have < 2 && !end) continue;
+        first = false;
+        utf16 = have >= 2 && bytes()[0] == '\xFF' && bytes()[1] == '\xFE';
+        start = utf16 ? 2 : 0;
+      }
+      if (utf16) {
+        const auto* u = reinterpret_cast<const char16_t*>(bytes());  // the piece starts on a page
+        const std::size_t units = have / 2;
+        std::size_t at = start / 2;
+        while (more) {
+          const char16_t* nl = Find(u + at, units - at, u'\n');
+          if (!nl && !(end && at < units)) break;
+          const std::size_t next = nl ? std::size_t(nl - u) + 1 : units;
+          if constexpr (std::endian::native == std::endian::little) {
+            line(WStringView(u + at, next - at));
+          } else {
+            const auto* b = reinterpret_cast<const unsigned char*>(bytes());
+            wide.resize(next - at);
+            for (std::size_t k = at; k < next; ++k) wide[k - at] = char16_t(b[2 * k] | (b[2 * k + 1] << 8));
+            line(WStringView(wide));
+          }
+          at = next;
+        }
+        start = 2 * at;
+        if (end) break;
+        continue;
+      }
+      while (more) {
+        const std::size_t next = LineEnd(bytes(), start, have);
+        const bool whole = next > start && bytes()[next - 1] == '\n';
+        if (!whole && !(end && next > start)) break;
+        ansiLine(bytes() + start, next - start, clean || AllAscii(bytes() + start, next - start));
+        start = next;
+      }
+      clean = clean || AllAscii(bytes() + start, have - start);  // what is kept for the next piece
+    }
   }
 
   template <class C>
@@ -1865,7 +1978,7 @@ struct CProfileFile::SectionWriter::State {
     Buf& b = chunks.back();
     if (raw && !b.raw) {  // the bytes of holes, next to the text
       b.rawCap = std::max(raw, b.cap / 2);
-      b.raw.reset(new std::byte[b.rawCap]);
+      b.raw = NewMem(b.rawCap);
     }
     return b.Data<C>() + b.held;
   }
@@ -2180,6 +2293,17 @@ bool CProfileFile::WriteString(WStringView section, WStringView key, WStringView
 
 bool CProfileFile::WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data) {
   return Ready(I()).Write(section, key, EncodeProfileStruct(data));
+}
+
+void CProfileFile::ReadSectionIn(const std::filesystem::path& file, WStringView section,
+                                 bool (*fn)(void*, const ProfileEntry&), void* ctx) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  // as a whole read would: only a regular file, and one that offsets can hold
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) < kMaxUnits)
+    Impl::StreamSection(fd, Trim(section), fn, ctx);
+  ::close(fd);
 }
 
 void CProfileFile::DeleteKey(WStringView section, WStringView key) { Ready(I()).DeleteKey(section, key); }

@@ -97,6 +97,16 @@ class CProfileFile {
                 const_cast<void*>(static_cast<const void*>(std::addressof(fn))));
   }
 
+  // ForEachEntry for one section of a file, read in a single pass through a small buffer, without
+  // holding the file: the texts are valid during the call of fn only. Reading stops after the
+  // section. A missing or unreadable file hands over nothing.
+  template <class Fn>
+  static void ForEachEntryIn(const std::filesystem::path& file, WStringView section, Fn&& fn) {
+    using F = std::remove_reference_t<Fn>;
+    ReadSectionIn(file, section, [](void* f, const ProfileEntry& e) -> bool { return (*static_cast<F*>(f))(e); },
+                  const_cast<void*>(static_cast<const void*>(std::addressof(fn))));
+  }
+
   // Many keys of one section written at once, with the same result as WriteString/WriteStruct
   // called for each entry in turn (existing keys replaced where they stand, new ones appended at
   // the end of the section, the section appended when new), but built as one block of text and
@@ -133,6 +143,8 @@ class CProfileFile {
 
  private:
   void ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) const;
+  static void ReadSectionIn(const std::filesystem::path& file, WStringView section,
+                            bool (*fn)(void*, const ProfileEntry&), void* ctx);
   struct Impl;
   Impl& I() const;  // a moved-from object behaves as a new empty one
   mutable std::unique_ptr<Impl> d_;
