@@ -227,6 +227,7 @@ bool CMeasureManager::SaveLayers(const std::filesystem::path& file, WStringView 
     entries += std::size_t(points);
   }
   out.Reserve(units, entries);
+  out.AssumeDistinctKeys();  // one per remark, measurement and point, and the two totals
 
   std::array<std::uint8_t, stRemark::kByteSize> remarkBytes;
   for (int i = 0; i < remarks; ++i) {
@@ -235,14 +236,19 @@ bool CMeasureManager::SaveLayers(const std::filesystem::path& file, WStringView 
   }
 
   std::array<std::uint8_t, MEASUREBASE::kByteSize> recordBytes;
+  std::vector<std::uint8_t> pointBytes;
   for (int j = 0; j < measures; ++j) {
     const MEASUREBASE& rec = m_arrMeasure[std::size_t(j)];
     const std::size_t layer = key.Cut(0).Text(u"Layer").Int(j).Size(), point = key.Text(u"Point").Size();
     out.WriteInt(key.Text(u"Count").View(), rec.m_nPointCount);
     // Only points the record really holds; a reader takes missing ones as (0, 0).
     const int points = std::clamp<int>(rec.m_nPointCount, 0, int(rec.m_arrPoint.size()));
-    for (int k = 0; k < points; ++k)
-      out.WriteStruct(key.Cut(point).Int(k).View(), SerializePoint(rec.m_arrPoint[std::size_t(k)]));
+    pointBytes.resize(8 * std::size_t(points));
+    for (int k = 0; k < points; ++k) {
+      const auto bytes = SerializePoint(rec.m_arrPoint[std::size_t(k)]);
+      std::copy(bytes.begin(), bytes.end(), pointBytes.begin() + 8 * k);
+    }
+    out.WriteStructs(key.Cut(point).View(), 0, 8, pointBytes);  // "Layer{j}Point{k}"
     rec.Serialize(std::span<std::uint8_t, MEASUREBASE::kByteSize>(recordBytes));  // points not part of it
     out.WriteStruct(key.Cut(layer).View(), recordBytes);
   }

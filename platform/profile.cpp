@@ -202,58 +202,6 @@ constexpr auto kNibble = [] {
   return t;
 }();
 
-// Writes the 2 * n + 2 digits of the struct encoding of data (checksum last) to out.
-template <class C>
-void HexEncode(const std::uint8_t* data, std::size_t n, C* out) {
-  std::size_t i = 0;
-  std::uint32_t sum = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi8(0x0F);
-  const __m128i nine = _mm_set1_epi8(9), seven = _mm_set1_epi8(7), zeroChar = _mm_set1_epi8('0');
-  auto ascii = [&](__m128i nib) {  // 0..15 -> '0'..'9', 'A'..'F'
-    return _mm_add_epi8(_mm_add_epi8(nib, zeroChar), _mm_and_si128(_mm_cmpgt_epi8(nib, nine), seven));
-  };
-  __m128i acc = zero;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
-    const __m128i hi = _mm_and_si128(_mm_srli_epi16(b, 4), low), lo = _mm_and_si128(b, low);
-    const __m128i a = ascii(_mm_unpacklo_epi8(hi, lo)), c = ascii(_mm_unpackhi_epi8(hi, lo));
-    C* o = out + 2 * i;
-    if constexpr (sizeof(C) == 1) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), c);
-    } else {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpacklo_epi8(c, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm_unpackhi_epi8(c, zero));
-    }
-  }
-  if (i + 8 <= n) {  // half a block: a point is 8 bytes
-    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + i));
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
-    const __m128i a = ascii(_mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(b, 4), low), _mm_and_si128(b, low)));
-    C* o = out + 2 * i;
-    if constexpr (sizeof(C) == 1) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
-    } else {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
-    }
-    i += 8;
-  }
-  sum = std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
-#endif
-  for (; i < n; ++i) {
-    sum += data[i];
-    out[2 * i] = C(kHexPair[data[i]][0]);
-    out[2 * i + 1] = C(kHexPair[data[i]][1]);
-  }
-  out[2 * n] = C(kHexPair[sum & 0xFF][0]);
-  out[2 * n + 1] = C(kHexPair[sum & 0xFF][1]);
-}
-
 #if defined(Q7V_HEX_AVX2)
 #define Q7V_AVX2 __attribute__((target("avx2")))
 
@@ -300,6 +248,29 @@ Q7V_AVX2 std::size_t HexDecodeAvx2(const char* in, std::size_t n, std::uint8_t* 
   return i;
 }
 
+// The bulk of HexEncode for 8-bit text on processors with AVX2: 64 digits from 32 bytes at a
+// time. Returns how many bytes it encoded (a multiple of 32).
+Q7V_AVX2 std::size_t HexEncodeAvx2(const std::uint8_t* data, std::size_t n, char* out, std::uint32_t& sum) {
+  const __m256i zero = _mm256_setzero_si256(), low = _mm256_set1_epi8(0x0F);
+  const __m256i nine = _mm256_set1_epi8(9), seven = _mm256_set1_epi8(7), zeroChar = _mm256_set1_epi8('0');
+  __m256i acc = zero;
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+    acc = _mm256_add_epi64(acc, _mm256_sad_epu8(b, zero));
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(b, 4), low), lo = _mm256_and_si256(b, low);
+    __m256i a = _mm256_unpacklo_epi8(hi, lo), c = _mm256_unpackhi_epi8(hi, lo);  // high digit first, per half
+    a = _mm256_add_epi8(_mm256_add_epi8(a, zeroChar), _mm256_and_si256(_mm256_cmpgt_epi8(a, nine), seven));
+    c = _mm256_add_epi8(_mm256_add_epi8(c, zeroChar), _mm256_and_si256(_mm256_cmpgt_epi8(c, nine), seven));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_permute2x128_si256(a, c, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32), _mm256_permute2x128_si256(a, c, 0x31));
+  }
+  alignas(32) std::uint64_t lanes[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc);
+  sum += std::uint32_t(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+  return i;
+}
+
 bool HasAvx2() {
   static const bool has = [] {
     __builtin_cpu_init();
@@ -308,6 +279,64 @@ bool HasAvx2() {
   return has;
 }
 #endif
+
+// Writes the 2 * n + 2 digits of the struct encoding of data (checksum last) to out.
+template <class C>
+void HexEncode(const std::uint8_t* data, std::size_t n, C* out) {
+  std::size_t i = 0;
+  std::uint32_t sum = 0;
+#if defined(Q7V_HEX_AVX2)
+  if constexpr (sizeof(C) == 1) {
+    if (n >= 64 && HasAvx2()) i = HexEncodeAvx2(data, n, out, sum);
+  }
+#endif
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi8(0x0F);
+  const __m128i nine = _mm_set1_epi8(9), seven = _mm_set1_epi8(7), zeroChar = _mm_set1_epi8('0');
+  auto ascii = [&](__m128i nib) {  // 0..15 -> '0'..'9', 'A'..'F'
+    return _mm_add_epi8(_mm_add_epi8(nib, zeroChar), _mm_and_si128(_mm_cmpgt_epi8(nib, nine), seven));
+  };
+  __m128i acc = zero;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
+    const __m128i hi = _mm_and_si128(_mm_srli_epi16(b, 4), low), lo = _mm_and_si128(b, low);
+    const __m128i a = ascii(_mm_unpacklo_epi8(hi, lo)), c = ascii(_mm_unpackhi_epi8(hi, lo));
+    C* o = out + 2 * i;
+    if constexpr (sizeof(C) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), c);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpacklo_epi8(c, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm_unpackhi_epi8(c, zero));
+    }
+  }
+  if (i + 8 <= n) {  // half a block: a point is 8 bytes
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + i));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
+    const __m128i a = ascii(_mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(b, 4), low), _mm_and_si128(b, low)));
+    C* o = out + 2 * i;
+    if constexpr (sizeof(C) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, zero));
+    }
+    i += 8;
+  }
+  sum += std::uint32_t(_mm_cvtsi128_si32(acc)) + std::uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
+#endif
+  for (; i < n; ++i) {
+    sum += data[i];
+    out[2 * i] = C(kHexPair[data[i]][0]);
+    out[2 * i + 1] = C(kHexPair[data[i]][1]);
+  }
+  out[2 * n] = C(kHexPair[sum & 0xFF][0]);
+  out[2 * n + 1] = C(kHexPair[sum & 0xFF][1]);
+}
+
 
 // Decodes the 2 * n hex digits at in into out (when out is not null) and adds the bytes to sum;
 // false when any of them is not a hex digit.
@@ -411,6 +440,7 @@ std::uint32_t KeyHash(View<C> key) {
     w |= std::uint64_t(Fold(Unit(key[i]))) << shift;
     if ((shift += 16) == 64) {
       h = (h ^ w) * kMul;
+      h ^= h >> 32;  // the high units of a word would otherwise only reach the high bits
       w = 0;
       shift = 0;
     }
@@ -433,6 +463,13 @@ inline std::uint64_t FoldWord(std::uint64_t w) {
   return w - (((geA & ~gtZ) & 0x8080808080808080ull) >> 2);
 }
 
+// One word into a hash: the high half is folded down, or differences in the high bytes of the
+// words (the digits of "Layer12Point3") would only ever reach the high bits.
+inline std::uint64_t MixWord(std::uint64_t h, std::uint64_t w) {
+  h = (h ^ w) * kHashMul;
+  return h ^ (h >> 32);
+}
+
 inline std::uint32_t FinishHash(std::uint64_t h) {
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;
@@ -441,30 +478,29 @@ inline std::uint32_t FinishHash(std::uint64_t h) {
 
 template <class C>
 std::uint32_t BatchHash(View<C> key) {
-  constexpr std::uint64_t kMul = kHashMul;
-  std::uint64_t h = std::uint64_t(key.size()) * kMul;
+  std::uint64_t h = std::uint64_t(key.size()) * kHashMul;
   if constexpr (sizeof(C) != 1) {
     std::uint64_t w = 0;
     int shift = 0;
     for (const char16_t c : key) {
       w |= std::uint64_t(Fold(c)) << shift;
       if ((shift += 16) == 64) {
-        h = (h ^ w) * kMul;
+        h = MixWord(h, w);
         w = 0;
         shift = 0;
       }
     }
-    h = (h ^ w) * kMul;
+    h = MixWord(h, w);
   } else {
     std::size_t i = 0;
     for (; i + 8 <= key.size(); i += 8) {
       std::uint64_t w;
       std::memcpy(&w, key.data() + i, 8);
-      h = (h ^ FoldWord(w)) * kMul;
+      h = MixWord(h, FoldWord(w));
     }
     std::uint64_t w = 0;
     std::memcpy(&w, key.data() + i, key.size() - i);
-    h = (h ^ FoldWord(w)) * kMul;
+    h = MixWord(h, FoldWord(w));
   }
   return FinishHash(h);
 }
@@ -475,7 +511,7 @@ int NarrowKey(WStringView key, char* dst, std::uint32_t& hash) {
   std::size_t i = 0;
   bool bad = false;
   char16_t all = 0;
-  std::uint64_t h = std::uint64_t(key.size()) * kHashMul;
+  std::uint64_t h = std::uint64_t(key.size()) * kHashMul, w = 0;
 #if defined(__SSE2__)
   __m128i acc = _mm_setzero_si128(), hit = _mm_setzero_si128();
   const __m128i lf = _mm_set1_epi16('\n'), cr = _mm_set1_epi16('\r'), eq = _mm_set1_epi16('=');
@@ -485,15 +521,24 @@ int NarrowKey(WStringView key, char* dst, std::uint32_t& hash) {
     hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)), _mm_cmpeq_epi16(v, eq)));
     const __m128i bytes = _mm_packus_epi16(v, v);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), bytes);
-    std::uint64_t w;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(&w), bytes);
-    h = (h ^ FoldWord(w)) * kHashMul;
+    h = MixWord(h, FoldWord(w));
+    w = 0;
+  }
+  if (i < key.size() && key.size() >= 8) {  // the last units: the last eight, again in part
+    const std::size_t last = key.size() - 8, tail = key.size() - i;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data() + last));
+    acc = _mm_or_si128(acc, v);
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)), _mm_cmpeq_epi16(v, eq)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + last), _mm_packus_epi16(v, v));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(&w), _mm_packus_epi16(v, v));
+    w >>= 8 * (8 - tail);  // the units not seen before, from the low byte on
+    i = key.size();
   }
   bad = _mm_movemask_epi8(hit) != 0;
   if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(acc, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128())) != 0xFFFF)
     all = 0x80;
 #endif
-  std::uint64_t w = 0;
   for (int shift = 0; i < key.size(); ++i, shift += 8) {
     const char16_t c = key[i];
     all |= c;
@@ -501,7 +546,7 @@ int NarrowKey(WStringView key, char* dst, std::uint32_t& hash) {
     dst[i] = char(c);
     w |= std::uint64_t(c & 0xFF) << shift;
   }
-  hash = FinishHash((h ^ FoldWord(w)) * kHashMul);
+  hash = FinishHash(MixWord(h, FoldWord(w)));
   return bad ? 0 : all >= 0x80 ? -1 : 1;
 }
 
@@ -1357,7 +1402,18 @@ struct CProfileFile::Impl {
 
   template <class C>
   static bool Same(View<C> a, View<C> b) {  // keys are short: no call
+    const std::size_t n = a.size() * sizeof(C);
     if (a.size() != b.size()) return false;
+    if (n >= 8 && n <= 16) {  // the first and the last eight bytes
+      std::uint64_t x0, x1, y0, y1;
+      const auto* p = reinterpret_cast<const char*>(a.data());
+      const auto* q = reinterpret_cast<const char*>(b.data());
+      std::memcpy(&x0, p, 8);
+      std::memcpy(&y0, q, 8);
+      std::memcpy(&x1, p + n - 8, 8);
+      std::memcpy(&y1, q + n - 8, 8);
+      return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+    }
     for (std::size_t i = 0; i < a.size(); ++i)
       if (a[i] != b[i]) return false;
     return true;
@@ -1407,6 +1463,7 @@ struct CProfileFile::Impl {
       const View<C> want = Key(cursor_);
       if (len <= want.size() || line[want.size()] != C('=') || !Same(View<C>(line, want.size()), want)) return false;
       matched_[cursor_] = 1;
+      ++taken_;
       Keep(LineOf(cursor_++));
       KeyLineDone();
       return true;
@@ -1424,6 +1481,7 @@ struct CProfileFile::Impl {
       }
       if (f == kNone) return false;
       matched_[f] = 1;
+      ++taken_;
       cursor_ = f + 1;
       const std::size_t src = Final(f);
       if (Same(key, Key(src))) {
@@ -1445,6 +1503,7 @@ struct CProfileFile::Impl {
     // The section's lines with the keys it lacked after its last key line.
     std::vector<Span> Finish() {
       std::vector<Span> added;
+      if (taken_ == n_) return std::move(out_);
       for (std::size_t i = 0; i < n_; ++i) {
         if (matched_[i] || (repeated_ && repeat_[i])) continue;
         // a repeated key keeps the spelling it was first written in
@@ -1529,7 +1588,7 @@ struct CProfileFile::Impl {
     std::vector<std::uint8_t> repeat_;  // later occurrences
     std::vector<std::uint8_t> matched_;
     bool repeated_ = false;
-    std::size_t cursor_ = 0;
+    std::size_t cursor_ = 0, taken_ = 0;  // entries placed on lines of the section
     std::vector<Span> out_;
     std::size_t anchorSpan_ = 0, anchorLen_ = 0;  // new keys go here: after the last key line
     bool anchored_ = false;
@@ -1826,26 +1885,34 @@ struct CProfileFile::Impl {
       sink(t);
       needEol = t.back() != C('\n') && t.back() != C('\r');
     };
-    std::vector<C> digits;
-    auto putHoled = [&](const Span& span) {  // the text held, and the digits of each hole
+    std::vector<C> piece;  // the text held and the digits of the holes, handed over in large pieces
+    auto putHoled = [&](const Span& span) {
       const Buf& b = bufs[span.buf];
       auto h = std::lower_bound(b.holes.begin(), b.holes.end(), span.off,
                                 [](const Hole& x, std::size_t v) { return x.at < v; });
       std::size_t held = h == b.holes.begin() ? span.off : span.off - ((h - 1)->at + (h - 1)->Len() - (h - 1)->held);
       const C* t = b.Data<C>();
       const auto* raw = reinterpret_cast<const std::uint8_t*>(b.raw.get());
+      constexpr std::size_t kPiece = std::size_t(1) << 18;
+      piece.clear();
+      piece.reserve(kPiece + 4096);
       lineEnd();
       for (std::size_t at = span.off, end = span.off + span.len; at < end;) {
         const std::size_t upto = (h != b.holes.end() && h->at < end) ? h->at : end;
-        if (upto > at) sink(View<C>(t + held, upto - at));
+        piece.insert(piece.end(), t + held, t + held + (upto - at));
         held += upto - at;
         at = upto;
-        if (at == end) break;
-        digits.resize(h->Len());
-        HexEncode(raw + h->raw, h->n, digits.data());
-        sink(View<C>(digits.data(), digits.size()));
-        at += h->Len();
-        ++h;
+        if (at < end) {
+          const std::size_t o = piece.size();
+          piece.resize(o + h->Len());
+          HexEncode(raw + h->raw, h->n, piece.data() + o);
+          at += h->Len();
+          ++h;
+        }
+        if (piece.size() >= kPiece || at == end) {
+          sink(View<C>(piece.data(), piece.size()));
+          piece.clear();
+        }
       }
     };  // a writer's lines end with CRLF
     for (const Section& s : sections) {
@@ -1963,6 +2030,7 @@ struct CProfileFile::SectionWriter::State {
   std::vector<Buf> chunks;
   std::vector<Impl::Entry> entries;  // buf: index into chunks
   std::vector<std::uint32_t> hashes;  // BatchHash of each entry's key
+  bool distinct = false;              // the caller's word that no key comes twice
   std::size_t nextChunk = std::size_t(1) << 16;
   // Room for `units` more units held and `raw` more bytes of holes in the last chunk. Text
   // counts against the offsets of a chunk as if the digits of its holes were held.
@@ -2144,6 +2212,10 @@ CProfileFile::SectionWriter::SectionWriter(SectionWriter&&) noexcept = default;
 CProfileFile::SectionWriter& CProfileFile::SectionWriter::operator=(SectionWriter&&) noexcept = default;
 CProfileFile::SectionWriter::~SectionWriter() = default;
 
+void CProfileFile::SectionWriter::AssumeDistinctKeys() {
+  if (s_) s_->distinct = true;
+}
+
 void CProfileFile::SectionWriter::Reserve(std::size_t units, std::size_t entries) {
   if (!s_) return;
   s_->entries.reserve(s_->entries.size() + entries);
@@ -2172,6 +2244,77 @@ bool CProfileFile::SectionWriter::WriteStruct(WStringView key, std::span<const s
   return s_->Add(key, 2 * data.size() + 2, true, [&](auto* dst) { HexEncode(data.data(), data.size(), dst); });
 }
 
+bool CProfileFile::SectionWriter::WriteStructs(WStringView prefix, std::int32_t first, std::size_t size,
+                                               std::span<const std::uint8_t> data) {
+  if (!s_ || size == 0 || data.size() % size != 0) return false;
+  State& s = *s_;
+  // Each key is the prefix without leading blanks and a number: checked once.
+  WStringView lead = prefix;
+  while (!lead.empty() && IsBlank(lead.front())) lead.remove_prefix(1);
+  bool ascii = true;
+  const std::size_t count = data.size() / size;
+  const bool fast = s.valid && !s.wide && size < 64 && CheckText(lead, true, ascii) && ascii && lead.size() <= 64 &&
+                    first >= 0 && std::int64_t(first) + std::int64_t(count) <= std::int64_t(INT32_MAX) + 1;
+  if (!fast) {  // one by one
+    bool ok = true;
+    WString key;
+    for (std::size_t i = 0; i < count; ++i) {
+      key.assign(prefix);
+      const WString number = FormatW(u"%d", std::int32_t(std::int64_t(first) + std::int64_t(i)));
+      key += number;
+      ok = WriteStruct(key, data.subspan(i * size, size)) && ok;
+    }
+    return ok;
+  }
+  // The words of the key that lie within the prefix are the same for every key; the last ones
+  // are put together in a register, not read back from the text just written.
+  char head[64];
+  Narrow(lead.data(), lead.size(), head);
+  const std::size_t n = lead.size(), fullWords = n / 8;
+  std::uint64_t words[8], tailWord = 0;  // the prefix in words, and what is left of it
+  for (std::size_t w = 0; w < fullWords; ++w) {
+    std::memcpy(&words[w], head + 8 * w, 8);
+    words[w] = FoldWord(words[w]);
+  }
+  const std::size_t tail = n - 8 * fullWords;
+  std::memcpy(&tailWord, head + 8 * fullWords, tail);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto number = std::uint32_t(std::int64_t(first) + std::int64_t(i));  // not negative here
+    char digits[10];
+    std::size_t d = 0;
+    for (std::uint32_t v = number; d == 0 || v; v /= 10) digits[d++] = char('0' + v % 10);
+    const std::size_t keyLen = n + d, units = keyLen + 2 * size + 5;
+    char* dst = s.Room<char>(units);
+    std::memcpy(dst, head, n);
+    for (std::size_t k = 0; k < d; ++k) dst[n + k] = digits[d - 1 - k];
+    dst[keyLen] = '=';
+    HexEncode(data.data() + i * size, size, dst + keyLen + 1);
+    dst[units - 2] = '\r';
+    dst[units - 1] = '\n';
+    // BatchHash of the key
+    std::uint64_t h = std::uint64_t(keyLen) * kHashMul, w = 0;
+    for (std::size_t k = 0; k < fullWords; ++k) h = MixWord(h, words[k]);
+    if (tail + d < 8) {  // the rest of the prefix and the number in one word
+      std::uint64_t number = 0;
+      for (std::size_t k = 0; k < d; ++k) number |= std::uint64_t(static_cast<unsigned char>(digits[d - 1 - k])) << (8 * k);
+      w = tailWord | number << (8 * tail);
+    } else {
+      int shift = 0;
+      for (std::size_t k = 8 * fullWords; k < keyLen; ++k) {
+        const char c = k < n ? head[k] : digits[d - 1 - (k - n)];
+        w |= std::uint64_t(static_cast<unsigned char>(c)) << shift;
+        if ((shift += 8) == 64) {
+          h = MixWord(h, FoldWord(w));
+          w = 0;
+          shift = 0;
+        }
+      }
+    }
+    s.Push(keyLen, units, FinishHash(MixWord(h, FoldWord(w))));
+  }
+  return true;
+}
+
 bool CProfileFile::SectionWriter::WriteInt(WStringView key, std::int32_t value) {
   char16_t buf[12];
   std::size_t n = 0;
@@ -2198,7 +2341,7 @@ bool CProfileFile::SectionWriter::Commit() {
     Impl::Streamed streamed = Impl::Streamed::kNot;
     const bool ascii = !s.wide && AllAscii(WStringView(s.section));
     if (ascii && f.unread) {  // the file is read as it is merged
-      const bool repeated = s.Repeated<char>();
+      const bool repeated = !s.distinct && s.Repeated<char>();
       const std::uint32_t base = adopt();
       {
         std::lock_guard lock(f.parseMutex);
@@ -2215,7 +2358,7 @@ bool CProfileFile::SectionWriter::Commit() {
         s.MakeWide();
         f.MakeWide();
       }
-      const bool repeated = f.wide ? s.Repeated<char16_t>() : s.Repeated<char>();
+      const bool repeated = !s.distinct && (f.wide ? s.Repeated<char16_t>() : s.Repeated<char>());
       const std::uint32_t base = adopt();
       ok = f.Dispatch([&](auto tag) { return f.Merge<decltype(tag)>(s.section, s.entries, s.hashes, base, repeated); });
     } else {

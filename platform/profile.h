@@ -89,7 +89,8 @@ class CProfileFile {
 
   // Hands every key line of the section to fn, in file order, until fn returns false. Keys that
   // occur twice are handed over twice: the lookups above answer with the first. The texts stay
-  // valid until the file is next changed. No lookup per key, no copy of the text.
+  // valid until the file is next changed; fn must not change it. No lookup per key, no copy of
+  // the text.
   template <class Fn>
   void ForEachEntry(WStringView section, Fn&& fn) const {
     using F = std::remove_reference_t<Fn>;
@@ -120,10 +121,17 @@ class CProfileFile {
     // Room for this many more characters of "key=value\r\n" lines in this many more entries (an
     // estimate saves regrowing).
     void Reserve(std::size_t units, std::size_t entries = 0);
+    // The caller's word that no key is written twice (compared as lookups compare them), which
+    // spares checking for it. A key written twice all the same may then stand twice in the
+    // section (lookups answer with the first line).
+    void AssumeDistinctKeys();
     // Refused (false, entry dropped) where WriteString would refuse.
     bool WriteString(WStringView key, WStringView value);
     bool WriteStruct(WStringView key, std::span<const std::uint8_t> data);
     bool WriteInt(WStringView key, std::int32_t value);  // as "%d"
+    // WriteStruct for a run of keys numbered prefix + "%d" from `first` on, one for each `size`
+    // bytes of data, without a key string built for each (false when any is refused).
+    bool WriteStructs(WStringView prefix, std::int32_t first, std::size_t size, std::span<const std::uint8_t> data);
     // Applies the entries to the file in memory; false when the section name was refused.
     bool Commit();
 

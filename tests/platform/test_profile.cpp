@@ -325,14 +325,14 @@ TEST_F(ProfileTest, EntriesInFileOrderAndDeletedDuplicates) {
 TEST_F(ProfileTest, SectionWriterOnRandomFiles) {
   std::mt19937 rng(7);
   auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-  const char* const keys[] = {"Layer0", "layer0", "Layer1", " Layer2 ", "LAYER3", "Layer0Point0", "k", "K", "New"};
+  const char* const keys[] = {"Layer0", "layer0", "Layer1", " Layer2 ", "LAYER3", "Layer0Point", "k", "K", "New"};
   const char* const lines[] = {"[Cam1]", "[cam1]", "  [Cam2] x", "[Cam1", "no key", "", "=v", "Layer0=\"q\" "};
   for (int round = 0; round < 400; ++round) {
     std::string text = pick(2) ? "[Cam1]\r\n" : "";
     std::vector<WString> order;  // the keys of the file, in order
     for (int i = pick(25); i > 0; --i) {
-      const char* key = keys[pick(9)];
-      text += pick(3) ? std::string(key) + "=" + std::to_string(pick(99)) : lines[pick(8)];
+      const std::string key = keys[pick(9)] + (pick(3) ? "" : std::to_string(pick(3)));
+      text += pick(3) ? key + "=" + std::to_string(pick(99)) : lines[pick(8)];
       text += pick(5) ? "\r\n" : "\n";
       order.push_back(FromUtf8(key));
     }
@@ -345,7 +345,14 @@ TEST_F(ProfileTest, SectionWriterOnRandomFiles) {
     const bool inOrder = pick(2);  // as when a section is saved again
     for (int i = inOrder ? int(order.size()) : pick(12); i > 0; --i) {
       const WString key = inOrder && pick(8) ? order[order.size() - std::size_t(i)] : FromUtf8(keys[pick(9)]);
-      if (pick(3) == 0) {
+      if (pick(12) == 0) {  // a run of numbered keys
+        const std::vector<std::uint8_t> bytes(8 * std::size_t(pick(4)), std::uint8_t(i));
+        const std::int32_t from = pick(4) - 1;
+        bool all = true;
+        for (std::size_t k = 0; k < bytes.size() / 8; ++k)
+          all = one.WriteStruct(u"Cam1", key + FromUtf8(std::to_string(from + int(k))), std::span(bytes).subspan(8 * k, 8)) && all;
+        ASSERT_EQ(w.WriteStructs(key, from, 8, bytes), all);
+      } else if (pick(3) == 0) {
         const std::vector<std::uint8_t> bytes(pick(2) ? 8 : 80, std::uint8_t(i));
         ASSERT_EQ(w.WriteStruct(key, bytes), one.WriteStruct(u"Cam1", key, bytes));
       } else {
@@ -367,6 +374,11 @@ TEST_F(ProfileTest, LongStructValuesAndDamageAnywhere) {
   WString lower = text;
   for (char16_t& c : lower) c = char16_t(std::tolower(c));
   std::string narrow(text.begin(), text.end());
+  CProfileFile f;  // 8-bit text is encoded when written out
+  CProfileFile::SectionWriter w = f.WriteSection(u"S");
+  w.WriteStruct(u"k", data);
+  w.Commit();
+  EXPECT_EQ(f.Serialize(), "[S]\r\nk=" + narrow + "\r\n");
   std::vector<std::uint8_t> out(200);
   EXPECT_TRUE(DecodeProfileStruct(ProfileText(std::string_view(narrow)), out));
   EXPECT_EQ(out, data);
@@ -384,6 +396,41 @@ TEST_F(ProfileTest, LongStructValuesAndDamageAnywhere) {
       EXPECT_EQ(keep, std::vector<std::uint8_t>(200, 9));
     }
   }
+}
+
+// Reading one section in a single pass gives what reading the whole file gives, whatever the
+// encoding, with a line longer than a read and a section name met twice.
+TEST_F(ProfileTest, OnePassSectionReadMatchesWholeRead) {
+  std::string body = "k=before\r\n[ cam1 ]\r\n a = \"1\" \r\n";
+  for (int i = 0; i < 3000; ++i) body += "Key" + std::to_string(i) + "=" + std::to_string(i) + (i % 5 ? "\r\n" : "\n");
+  body += "Long=" + std::string((1 << 20) + 7, 'x') + "\r\nno key\r\n[Cam1]\r\nsecond=1\r\n[Tail]\r\nz=1";
+  const std::pair<const char*, std::string> files[] = {
+      {"ascii", body}, {"latin1", body + "\r\n\xC4rger=\xE9"}, {"utf16", Utf16Bytes(FromUtf8(body + "\r\nU=\u00E9"))}};
+  auto entries = [](auto&& read) {
+    std::vector<std::pair<WString, WString>> out;
+    read([&](const ProfileEntry& e) {
+      out.emplace_back(e.key.ToString(), e.value.ToString());
+      return true;
+    });
+    return out;
+  };
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const fs::path p = Path("one.ini");
+    WriteBytes(p, bytes);
+    for (const char16_t* section : {u"CAM1", u"tail", u"none"}) {
+      const auto whole = entries([&](auto fn) { CProfileFile(p).ForEachEntry(section, fn); });
+      const auto onePass = entries([&](auto fn) { CProfileFile::ForEachEntryIn(p, section, fn); });
+      EXPECT_EQ(onePass, whole);
+    }
+    int seen = 0;
+    CProfileFile::ForEachEntryIn(p, u"cam1", [&](const ProfileEntry&) { return ++seen < 2; });
+    EXPECT_EQ(seen, 2);
+  }
+  CProfileFile::ForEachEntryIn(Path("missing.ini"), u"cam1", [](const ProfileEntry&) {
+    ADD_FAILURE();
+    return true;
+  });
 }
 
 }  // namespace
