@@ -2,10 +2,12 @@
 # Installs what is missing for building, testing and running (Debian 12 packages only).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
-      qt6-base-dev libgl-dev
+      qt6-base-dev qt6-svg-dev libgl-dev
+      libopencv-dev
       libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
       libopencv-stitching-dev libopencv-features2d-dev libopencv-calib3d-dev libopencv-flann-dev
-      libgtest-dev libgmock-dev libbenchmark-dev libxlsxwriter-dev libzip-dev
+      libgtest-dev libgmock-dev libbenchmark-dev libxlsxwriter-dev libzip-dev libpugixml-dev
+      clang libclang-rt-14-dev
       fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils)
 missing=()
 for p in "${pkgs[@]}"; do
