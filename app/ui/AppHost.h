@@ -26,7 +26,7 @@ class IAppHost {
   virtual CCameraProcess* Camera() { return nullptr; }
   virtual void ResetFrameStatistics() {}
   virtual void OnCameraLive() {}
-  virtual void OnCameraStop() {}
+  virtual bool OnCameraStop() { return false; }
   virtual void ZoomFitWindow() {}
   virtual double ZoomFactor() const { return 1.0; }
   // Which display the layer editor's upper area shows: 1 magnifier, 2 overview, 3 histogram.
@@ -53,6 +53,8 @@ class IAppHost {
   // ---- the camera panel (imaging/)
   // Region picking on the image ended: the panel disarms its region mode.
   virtual void CameraRegionPicked() {}
+  // The frame's "Original Size" command (zoom factor 1.0), after a region of interest is set.
+  virtual void ZoomOriginal() {}
 
   // ---- the layer editor (editors/)
   virtual void ClearLayers() {}
@@ -60,9 +62,18 @@ class IAppHost {
   virtual void RebuildLayers() {}
   // Redraw the magnifier, overview or histogram of the layer editor.
   virtual void RefreshLayerPanel() {}
+  // Moves the view's image window to `rc` (view client coordinates; the overview's drag and
+  // click) and repaints the view.
+  virtual void SetImageWindowRect(const RECT& /*rc*/) {}
+  // Clearing the layers: the view arms no tool (kind 256, tool mode 0), clears its tool check
+  // marks and its cross-rule check mark.
+  virtual void ResetViewTools() {}
 
   // ---- the image list (imaging/)
   virtual void AddImageFile(const QString& /*path*/) {}
+  // Loads a bitmap file into the frame buffer and shows it (the view's bitmap loader); false
+  // when the file was refused and the image shown is unchanged.
+  virtual bool OpenImageFile(const QString& /*path*/) { return false; }
 
   // ---- the image dialogs and options (imaging/, options/)
 };

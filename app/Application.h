@@ -1,0 +1,37 @@
+#pragma once
+// CApplicationApp: start and end of the program. One instance runs at a time (a lock file
+// taken atomically; a second start ends quietly), the user-interface language is chosen before
+// any window exists, and the main frame is built and shown.
+#include <QLockFile>
+
+#include <memory>
+
+class CMainFrame;
+
+class CApplicationApp {
+ public:
+  CApplicationApp();
+  ~CApplicationApp();
+
+  // True to run the event loop; false ends the start (another instance runs).
+  bool InitInstance();
+  int ExitInstance();
+  // Chooses the language from the stored "Language" value or the system language.
+  void SelectUiLanguage();
+  // Lets a new instance start (before a restart).
+  void CloseInstanceMutex();
+  void OnAppAbout();
+  CMainFrame* MainFrame() const { return frame_.get(); }
+  // The lock file that keeps a second instance out.
+  static QString InstanceLockPath();
+
+  unsigned applicationLook = 0;
+  bool hiColorIcons = true;
+
+ private:
+  std::unique_ptr<QLockFile> lock_;
+  std::unique_ptr<CMainFrame> frame_;
+};
+
+// The one application object.
+CApplicationApp& theApp();

@@ -1,0 +1,172 @@
+#pragma once
+// CApplicationView: the single view. It owns the image window (into which the frame and its
+// measurement overlay are drawn at the current zoom) and the measurement engine, maps pointer
+// positions to image pixels for the engine, pans, shows hints, switches full screen and gates
+// the measuring menus by the image state.
+//
+// Split by concern: ViewDisplay.cpp (image window, fit, client-to-image, paint, image state,
+// hints, full screen), ViewMouse.cpp (mouse, keys, camera rectangles, magnifier, readout),
+// ViewCommands.cpp (commands and their update handlers, scale loading), ViewFiles.cpp (bitmaps
+// and layer files).
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+#include "camera/CameraSinks.h"
+#include "platform/gdi/capture.h"
+#include "measure/MeasureManager.h"
+#include "platform/text.h"
+#include "platform/types.h"
+
+class CMainFrame;
+class CCameraProcess;
+class CCommandRouter;
+class QMenu;
+class QPushButton;
+class QLabel;
+
+// The image window: every pixel comes from the camera object's drawing of the frame buffer.
+// Mouse events go through it to the view.
+class CStaticEx : public QWidget {
+  Q_OBJECT
+ public:
+  CStaticEx(CCameraProcess& camera, QWidget* parent);
+  // The picture as last painted (the pixel readout and the magnifier read it).
+  const QImage& LastPicture() const { return last_; }
+  // The colour shown at a point of the window; white where nothing was painted.
+  QRgb PixelAt(QPoint p) const;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  CCameraProcess& camera_;
+  QImage last_;
+  QPoint lastOrigin_;
+};
+
+class CApplicationView : public QWidget, public ICameraView, public IMouseCapture {
+  Q_OBJECT
+ public:
+  CApplicationView(CMainFrame& frame, CCameraProcess& camera, QWidget* parent = nullptr);
+  ~CApplicationView() override;
+
+  // ---- ICameraView
+  CMeasureManager* MeasureManager() override { return &m_MeasureMgr; }
+  RECT ViewClientRect() const override;
+  RECT ImageWindowRect() const override;
+  void FrameReady(CCameraProcess& camera) override;
+
+  // ---- IMouseCapture: the engine holds the mouse while a shape is dragged
+  void SetCapture() override;
+  void ReleaseCapture() override;
+
+  // ---- display (ViewDisplay.cpp)
+  void SetImageState(int live, int image);
+  void ShowHint(const WString& text);
+  bool IsFullScreen() const { return m_bFullScreen; }
+  void ToggleFullScreen();
+  RECT CalcFitRect(int w, int h) const;
+  POINT ClientToImage(int x, int y) const;
+  int DrawStillImage();
+  CStaticEx* ImageWindow() const { return m_wndImage; }
+  void MoveImageWindow(const RECT& rc);
+  QString HintText() const { return hintText_; }
+  // The context menu ("Right Mouse").
+  QMenu* PopupMenu() const { return m_menuPopup; }
+
+  // ---- mouse and keys (ViewMouse.cpp)
+  void BeginRegionSelect();
+  void EndRegionSelect();
+  void SetTool(int kind, int mode);
+  void ClearToolChecks();
+  void UpdateMagnifier(int x, int y);
+
+  // ---- commands (ViewCommands.cpp)
+  void RegisterCommands(CCommandRouter& router);
+  void LoadSelectedScale(const WString& cameraName);
+  int PendingKind() const { return m_nPendingKind; }
+  bool HandMode() const { return m_bHandMode; }
+  int CursorId() const { return m_nCursorId; }
+
+  // ---- files (ViewFiles.cpp)
+  int LoadBitmapFile(const QString& path);
+  // Saves the shown image with its measurements drawn in; false (with `error`) on failure.
+  bool SaveBitmapFile(const QString& path, QString* error = nullptr);
+  void OnFileOpen();
+  void OnFileSaveAs();
+  void OnSaveLayers();
+  void OnLoadLayers();
+  // The current camera's device name and resolution index: the layer file's section.
+  void LayerSection(WString* name, int* index) const;
+  // File dialogs; tests replace them. Each returns the chosen paths (empty when cancelled).
+  std::function<QStringList(bool open, bool multi, const QString& filter, const QString& defExt)> fileDialog;
+  // Error and notice boxes; tests replace them.
+  std::function<void(const QString& text)> messageBox;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+
+ private:
+  friend class ViewTestAccess;
+  void OnLButtonDown(QPoint p);
+  void OnLButtonUp(QPoint p);
+  void OnMouseMove(QPoint p);
+  void OnRButtonDown(QPoint p);
+  void OnRButtonUp(QPoint p);
+  void OnLButtonDblClk(QPoint p);
+  void OnMButtonDown(QPoint p);
+  void OnMButtonUp(QPoint p);
+  void PanStep(QPoint p);
+  void ApplyCameraRect();
+  void ConfineCursor(const QRect& viewRect);
+  void FreeCursor();
+  void UpdateCursor();
+  void ToolCommand(int kind, int checkIndex);
+  void DividingRule(int which);
+  void ShowContextMenu(const QPoint& globalPos);
+  QSize ImageSize() const;
+
+  CMainFrame& frame_;
+  CCameraProcess& camera_;
+
+  int m_nCursorId = 32512;
+  bool m_bHandMode = false;
+  bool m_bInImage = false;
+  bool m_bPanning = false;
+  POINT m_ptPanAnchor{0, 0};
+  CStaticEx* m_wndImage = nullptr;
+  CMeasureManager m_MeasureMgr;
+  int m_nPendingKind = 256;
+  int m_nToolMode = 0;
+  bool m_bGrid = false;
+  bool m_bCrossRule = false;
+  bool m_bAngleRule = false;
+  bool m_bRegionSelect = false;
+  bool m_bRegionStarted = false;
+  POINT m_ptRegionStart{0, 0};
+  QMenu* m_menuPopup = nullptr;
+  QLabel* m_tipHint = nullptr;
+  QTimer hintTimer_;
+  QString hintText_;
+  int m_nRButtonResult = 3;
+  bool m_bToolCheck[18] = {};
+  QPushButton* m_btnRestore = nullptr;
+  bool m_bFullScreen = false;
+  bool m_bTextTool = false;
+  bool m_bCameraRectDrag = false;
+  POINT m_ptCameraRectStart{0, 0};
+  QRect m_rcSavedFrame;
+  QRect cursorClip_;  // confinement of the pointer while a drag runs (empty: free)
+};

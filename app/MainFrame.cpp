@@ -1,0 +1,299 @@
+#include "app/MainFrame.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QSvgRenderer>
+#include <QToolBar>
+
+#include "app/Application.h"
+#include "app/ApplicationView.h"
+#include "platform/strings.h"
+
+namespace {
+
+QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t(id))); }
+
+// Menus as data: a popup's title string id (0: a literal) and its items (0: a separator).
+struct MenuDef {
+  int titleId;
+  const char16_t* english;
+  const char16_t* chinese;
+  std::vector<int> items;
+};
+
+const std::vector<MenuDef>& MenuTable() {
+  static const std::vector<MenuDef> menus = {
+      {0, u"&File", u"文件(&F)", {57601, 57604, 0, 32952, 32953, 0, 32860, 32859, 0, 57665}},
+      {0, u"&View", u"视图(&V)", {32814, 32826, 0, 32774, 32776, 32906, 0, 32821, 32822, 32823, 32824, 0, 32808}},
+      {0, u"&Camera", u"相机(&C)", {32775, 32801, 0, 32802, 27}},
+      {0, u"&Measure", u"测量(&M)", {32778, 32777, 0, 32884, 32789, 32831, 32791, 32800, 32792, 32795, 32796, 32797,
+                                    32798, 32799, 32886, 32888, 32890, 32892, 32894, 0, 32872, 32896, 32949, 0, 32867,
+                                    32880, 32882, 32900, 32899, 0, 32963, 32968, 0, 32961, 32842}},
+      {0, u"&Image", u"图像(&I)", {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947, 0, 32939, 32937}},
+      {0, u"&Settings", u"设置(&S)", {32854, 32853, 32869, 32902, 32957}},
+      {0, u"&Language", u"语言(&L)", {32838, 32837}},
+      {0, u"&Help", u"帮助(&H)", {32918, 0, 57664}},
+  };
+  return menus;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() {
+  setWindowTitle(Str(57344));  // the application title alone, never a document name
+  setMinimumSize(800, 600);
+  setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
+  camera_.SetMainFrame(this);
+  clock = [] { return QDateTime::currentDateTime(); };
+  askYesNo = [this](const QString& caption, const QString& text) {
+    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  };
+  messageBox = [this](const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+    box.exec();
+  };
+
+  view_ = new CApplicationView(*this, camera_, this);
+  setCentralWidget(view_);
+  camera_.SetView(view_);
+
+  RegisterCommands();
+  view_->RegisterCommands(router_);
+  CreateMenus();
+  CreateToolBars();
+  CreateStatusBar();
+  CreatePanes();
+
+  // Timer 1: the frame counter at the shortest interval; timer 2: continuous capture.
+  timer1_.setInterval(10);
+  connect(&timer1_, &QTimer::timeout, this, [this] { UpdateCaptureStatus(); });
+  connect(&timer2_, &QTimer::timeout, this, [this] { ContinuousCaptureTick(); });
+  // The toolbars' update pass runs when the program is idle.
+  updateTimer_.setInterval(100);
+  connect(&updateTimer_, &QTimer::timeout, this, [this] { router_.UpdateAll(); });
+  updateTimer_.start();
+  router_.UpdateAll();
+
+  const QRect work = screen() ? screen()->availableGeometry() : QRect(0, 0, 1600, 1000);
+  setMaximumSize(work.width() + 110, work.height() + 100);
+  resize(std::min(1440, work.width()), std::min(900, work.height()));
+}
+
+CMainFrame::~CMainFrame() {
+  timer1_.stop();
+  timer2_.stop();
+  updateTimer_.stop();
+  camera_.StopAllCameras();
+  camera_.SetView(nullptr);
+  camera_.SetLayerPanel(nullptr);
+  camera_.SetMainFrame(nullptr);
+}
+
+void CMainFrame::CreateMenus() {
+  const bool english = GetUiLanguage() == UiLanguage::English;
+  for (const MenuDef& m : MenuTable()) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf16(english ? m.english : m.chinese));
+    for (int id : m.items) {
+      if (id == 0)
+        menu->addSeparator();
+      else
+        menu->addAction(router_.Action(id));
+    }
+    router_.WatchMenu(menu);
+  }
+}
+
+QIcon CMainFrame::CommandIcon(int id, int set, int size) const {
+  // One drawing per command; the main toolbar's three sets differ in colour, and the playing
+  // and recording sets show the state of the Live and Record buttons.
+  QString name = QString::number(id);
+  if (set == 349 || set == 377) {
+    if (id == ids::kLive && QFile::exists(":/icons/32775-pause.svg")) name = "32775-pause";
+  }
+  if (set == 377 && id == ids::kRecord && QFile::exists(":/icons/27-on.svg")) name = "27-on";
+  QFile f(":/icons/" + name + ".svg");
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  QByteArray svg = f.readAll();
+  const char* colour = set == 349 ? "#1B5E20" : set == 377 ? "#B71C1C" : "#37474F";
+  svg.replace("#0000FE", colour);
+  svg.replace("#0000fe", colour);
+  QSvgRenderer renderer(svg);
+  QIcon icon;
+  for (int scale : {1, 2}) {
+    QImage img(size * scale, size * scale, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    renderer.render(&p);
+    p.end();
+    icon.addPixmap(QPixmap::fromImage(img));
+  }
+  return icon;
+}
+
+void CMainFrame::CreateToolBars() {
+  auto addButtons = [this](QToolBar* bar, std::initializer_list<int> buttons, int set, int size) {
+    for (int id : buttons) {
+      if (id == 0) {
+        bar->addSeparator();
+        continue;
+      }
+      QAction* a = router_.Action(id);
+      if (id != ids::kZoomCombo) {
+        if (a->icon().isNull() || bar == mainBar_) a->setIcon(CommandIcon(id, set, size));
+        bar->addAction(a);
+      }
+    }
+  };
+
+  measureBar_ = new QToolBar(Str(350), this);
+  measureBar_->setObjectName("MeasureBar");
+  measureBar_->setIconSize(QSize(20, 20));
+  addButtons(measureBar_, {32884, 32789, 32831, 32791, 32890, 32888, 32800, 32792, 32795, 32799, 32796, 32797, 32798,
+                           32894, 32892, 32886, 0, 32963, 32968},
+             0, 20);
+
+  zoomBar_ = new QToolBar(Str(352), this);
+  zoomBar_->setObjectName("ZoomBar");
+  zoomBar_->setIconSize(QSize(20, 20));
+  addButtons(zoomBar_, {ids::kZoomIn, ids::kZoomOut}, 0, 20);
+  zoomCombo_ = new QComboBox(zoomBar_);
+  zoomCombo_->setProperty("ctrlId", ids::kZoomCombo);
+  zoomCombo_->setEditable(true);
+  zoomCombo_->setInsertPolicy(QComboBox::NoInsert);
+  zoomCombo_->setFixedWidth(100);
+  for (const char* t : {"25%", "50%", "75%", "100%", "125%", "150%", "175%", "200%"}) zoomCombo_->addItem(t);
+  zoomCombo_->setCurrentIndex(3);
+  connect(zoomCombo_, qOverload<int>(&QComboBox::activated), this, [this](int) { OnZoomRatioChange(); });
+  zoomBar_->addWidget(zoomCombo_);
+  addButtons(zoomBar_, {ids::kZoomFit, ids::kZoomOriginal}, 0, 20);
+
+  mainBar_ = new QToolBar(this);
+  mainBar_->setObjectName("MainBar");
+  mainBar_->setIconSize(QSize(32, 32));
+  mainBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  addButtons(mainBar_, {ids::kLive, ids::kStop, 0, ids::kCapture, ids::kRecord, 0, 32778, 32777, 0,
+                        ids::kMeasuringScale, 0, ids::kFullScreenFrame, 0, ids::kExit},
+             339, 32);
+
+  addToolBar(Qt::TopToolBarArea, mainBar_);
+  addToolBar(Qt::TopToolBarArea, zoomBar_);
+  addToolBar(Qt::TopToolBarArea, measureBar_);
+  // Shown once an image is available.
+  zoomBar_->hide();
+  measureBar_->hide();
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  statusPanes_[0] = new QLabel(bar);
+  bar->addWidget(statusPanes_[0], 1);
+  const int widths[4] = {0, 100, 150, 200};
+  const int texts[4] = {0, 102, 59142, 0};
+  for (int i = 1; i < 4; ++i) {
+    statusPanes_[i] = new QLabel(bar);
+    statusPanes_[i]->setFixedWidth(widths[i] + (i == 3 ? 60 : 20));
+    statusPanes_[i]->setText(texts[i] ? Str(texts[i]) : QString());
+    bar->addPermanentWidget(statusPanes_[i]);
+  }
+  SetStatusPane(3, QString::fromStdU16String(FormatW(LoadStringW(59143), 0u, 0.0)));
+}
+
+void CMainFrame::SetStatusPane(int i, const QString& text) {
+  if (i >= 0 && i < 4 && statusPanes_[i] && statusPanes_[i]->text() != text) statusPanes_[i]->setText(text);
+}
+
+void CMainFrame::CreatePanes() {
+  auto makePane = [this](int id, const char* objectName) {
+    auto* dock = new QDockWidget(Str(id), this);
+    dock->setObjectName(objectName);
+    dock->setProperty("ctrlId", id);
+    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    dock->setWidget(new QWidget(dock));  // filled by the pane's owner
+    return dock;
+  };
+  cameraPane_ = makePane(ids::kCameraPane, "CameraPane");
+  layerPane_ = makePane(ids::kLayerPane, "LayerPane");
+  imageListPane_ = makePane(ids::kImageListPane, "ImageListPane");
+  imageListPane_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
+  cameraPane_->setMinimumWidth(310);
+  addDockWidget(Qt::LeftDockWidgetArea, cameraPane_);
+  tabifyDockWidget(cameraPane_, layerPane_);
+  addDockWidget(Qt::LeftDockWidgetArea, imageListPane_);
+  imageListPane_->show();
+  layerPane_->hide();
+  cameraPane_->show();
+  cameraPane_->raise();
+  resizeDocks({imageListPane_}, {140}, Qt::Vertical);
+}
+
+bool CMainFrame::IsLayerPaneVisible() const { return layerPane_ && layerPane_->isVisible(); }
+
+QRect CMainFrame::CameraPaneRect() const {
+  if (!cameraPane_) return {};
+  return QRect(cameraPane_->mapToGlobal(QPoint(0, 0)), cameraPane_->size());
+}
+
+CMeasureManager* CMainFrame::Measure() { return view_ ? view_->MeasureManager() : nullptr; }
+void CMainFrame::SetImageState(int live, int image) {
+  if (view_) view_->SetImageState(live, image);
+}
+void CMainFrame::ShowHint(const WString& text) {
+  if (view_) view_->ShowHint(text);
+}
+void CMainFrame::RedrawView() {
+  if (!view_) return;
+  view_->update();
+  if (view_->ImageWindow()) view_->ImageWindow()->update();
+}
+bool CMainFrame::IsFullScreen() const { return view_ && view_->IsFullScreen(); }
+void CMainFrame::LoadSelectedScale(const WString& deviceName) {
+  if (view_) view_->LoadSelectedScale(deviceName);
+}
+RECT CMainFrame::ViewClientRect() const { return view_ ? view_->ViewClientRect() : RECT{}; }
+RECT CMainFrame::ImageWindowRect() const { return view_ ? view_->ImageWindowRect() : RECT{}; }
+
+void CMainFrame::ShowCameraPane() {
+  cameraPane_->show();
+  cameraPane_->raise();
+}
+void CMainFrame::ShowLayerPane() {
+  layerPane_->show();
+  layerPane_->raise();
+}
+
+void CMainFrame::RegisterCommands() {
+  const auto F = CmdTarget::Frame;
+  router_.On(F, ids::kLive, [this] { OnCameraLive(); });
+  router_.On(F, ids::kStop, [this] { OnCameraStop(); });
+  router_.On(F, ids::kCapture, [this] { OnCapture(); });
+  router_.On(F, ids::kRecord, [this] { OnRecord(); });
+  router_.On(F, ids::kExit, [this] { OnAppExit(); });
+  router_.On(F, ids::kAbout, [] { theApp().OnAppAbout(); });
+  router_.On(F, ids::kChinese, [this] { OnLanguageChinese(); });
+  router_.On(F, ids::kEnglish, [this] { OnLanguageEnglish(); });
+  router_.OnUpdate(F, ids::kChinese, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(25) != u"English"); });
+  router_.OnUpdate(F, ids::kEnglish, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(25) == u"English"); });
+  router_.On(F, ids::kZoomIn, [this] { OnZoomIn(); });
+  router_.On(F, ids::kZoomOut, [this] { OnZoomOut(); });
+  router_.On(F, ids::kZoomFit, [this] { OnZoomFitWindow(); });
+  router_.On(F, ids::kZoomOriginal, [this] { OnZoomOriginal(); });
+  router_.On(F, ids::kMeasuringBar, [this] { OnMeasuringBar(); });
+  router_.On(F, ids::kZoomBar, [this] { OnZoomBar(); });
+  router_.On(F, ids::kImageListView, [this] { OnImageListView(); });
+  for (int id : {32854, 32853, 32869, 32902, 32960, 32957}) router_.On(F, id, [this, id] { OnOptionsPage(id); });
+  router_.On(F, ids::kMeasuringScale, [this] { RunScaleDialog(); });
+  router_.On(F, ids::kMeasuringScale2, [this] { RunScaleDialog(); });
+  for (int id : {32929, 32931, 32932, 32934, 32944, 32947}) router_.On(F, id, [this, id] { RunImageCommand(id); });
+  for (int id : {32928, 32930, 32945, 32939, 32937}) router_.On(F, id, [this, id] { OnImageDialog(id); });
+  router_.On(F, ids::kFullScreenFrame, [this] { OnFullScreen(); });
+  router_.On(F, ids::kBackground, [this] { OnBackgroundColor(); });
+}

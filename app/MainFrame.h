@@ -1,0 +1,204 @@
+#pragma once
+// CMainFrame: the one top-level window. It owns the camera object, the view, the status bar,
+// the three toolbars with the zoom combo, the three docked panes and the state the live,
+// capture, zoom and image commands share; it is the host every pane and dialog reaches the
+// program through.
+//
+// Split by concern: MainFrame.cpp (creation, layout, panes, host services),
+// MainFrameCommands.cpp (live, stop, capture, record, status bar), MainFrameZoom.cpp (zoom, the
+// image menu, toggles, options, background colour, scale), MainFrameLanguage.cpp (language
+// commands, restart, exit and close).
+#include <QColor>
+#include <QDateTime>
+#include <QDockWidget>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+#include "app/CommandRouter.h"
+#include "app/ui/AppHost.h"
+#include "camera/CameraProcess.h"
+#include "camera/CameraSinks.h"
+
+class CApplicationView;
+class QComboBox;
+class QLabel;
+class QToolBar;
+
+// The ids of the frame's windows and commands used across the frame's files.
+namespace ids {
+inline constexpr int kLive = 32775, kStop = 32801, kCapture = 32802, kRecord = 27, kPlayPause = 32803;
+inline constexpr int kExit = 57665, kAbout = 57664, kChinese = 32838, kEnglish = 32837;
+inline constexpr int kZoomIn = 32821, kZoomOut = 32822, kZoomFit = 32823, kZoomOriginal = 32824, kZoomCombo = 103;
+inline constexpr int kMeasuringBar = 32814, kZoomBar = 32826, kImageListView = 32906;
+inline constexpr int kFullScreenFrame = 32806, kBackground = 32819, kMeasuringScale = 32961, kMeasuringScale2 = 32845;
+inline constexpr int kCameraPane = 40002, kLayerPane = 40003, kImageListPane = 40004;
+}  // namespace ids
+
+class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
+  Q_OBJECT
+ public:
+  CMainFrame();
+  ~CMainFrame() override;
+
+  CApplicationView* View() const { return view_; }
+  CCameraProcess& CameraObject() { return camera_; }
+  CCommandRouter& Router() { return router_; }
+
+  // ---- shared state
+  int layerPanelMode = 1;
+  double zoomFactor = 1.0;
+  bool restartFlag = false;
+  bool measureBarFlag = false;
+  bool zoomBarFlag = false;
+  bool recordingFlag = false;
+  int capturedFrames = 0;
+  bool continuousCapture = false;
+  int imageAvailable = 0;
+  int liveFlag = 0;
+  QColor backgroundColor;
+
+  // ---- live, stop, capture, record (MainFrameCommands.cpp)
+  void OnCameraLive() override;
+  bool OnCameraStop() override;
+  void OnCapture();
+  void ContinuousCaptureTick();
+  int CaptureImageToFile();
+  void OnRecord();
+  void UpdateMainToolbarImages(bool playing);
+  void UpdateCaptureStatus();
+  void CountFrame() { FrameStatistics().CountFrame(); }
+  int ResetFrameStatisticsNow() { return FrameStatistics().ResetFrameStatistics(); }
+  CFrameStatistics& FrameStatistics() override { return stats_; }
+  // The local time of capture names (tests fix it).
+  std::function<QDateTime()> clock;
+
+  // ---- zoom and the other frame commands (MainFrameZoom.cpp)
+  void ApplyZoom(double factor);
+  void OnZoomIn();
+  void OnZoomOut();
+  void OnZoomFitWindow();
+  void OnZoomOriginal();
+  void OnZoomRatioChange();
+  void OnMeasuringBar();
+  void OnZoomBar();
+  void OnImageListView();
+  void OnFullScreen();
+  void OnBackgroundColor();
+  void RunScaleDialog();
+  void RunImageCommand(int id);
+  // The options dialog on the page of a settings command; the image dialogs.
+  void OnOptionsPage(int id);
+  void OnImageDialog(int id);
+
+  // ---- language, exit and close (MainFrameLanguage.cpp)
+  void OnLanguageChinese();
+  void OnLanguageEnglish();
+  void RestartApplication();
+  void OnAppExit();
+  // Yes/No questions; tests answer them.
+  std::function<bool(const QString& caption, const QString& text)> askYesNo;
+  // Message boxes with an OK button; tests record them.
+  std::function<void(const QString& text)> messageBox;
+  // Starts the program again (tests record the call instead).
+  std::function<void()> restartLauncher;
+
+  // ---- windows
+  QToolBar* MainToolBar() const { return mainBar_; }
+  QToolBar* MeasureToolBar() const { return measureBar_; }
+  QToolBar* ZoomToolBar() const { return zoomBar_; }
+  QComboBox* ZoomCombo() const { return zoomCombo_; }
+  QDockWidget* CameraPane() const { return cameraPane_; }
+  QDockWidget* LayerPane() const { return layerPane_; }
+  QDockWidget* ImageListPane() const { return imageListPane_; }
+  QLabel* StatusPane(int i) const { return statusPanes_[i]; }
+  void SetStatusPane(int i, const QString& text);
+  // The image set of the main toolbar in use: 339 idle, 349 playing, 377 recording.
+  int MainToolbarImages() const { return mainImages_; }
+  QTimer& Timer1() { return timer1_; }
+  QTimer& Timer2() { return timer2_; }
+
+  // ---- IAppHost
+  QWidget* MainWindow() override { return this; }
+  CCameraProcess* Camera() override { return &camera_; }
+  void ResetFrameStatistics() override { ResetFrameStatisticsNow(); }
+  void ZoomFitWindow() override { OnZoomFitWindow(); }
+  double ZoomFactor() const override { return zoomFactor; }
+  int LayerPanelMode() const override { return layerPanelMode; }
+  void SetLayerPanelMode(int mode) override { layerPanelMode = mode; }
+  bool IsLayerPaneVisible() const override;
+  bool ImageAvailable() const override { return imageAvailable != 0; }
+  bool IsLive() const override { return liveFlag != 0; }
+  QRect CameraPaneRect() const override;
+  CMeasureManager* Measure() override;
+  void SetImageState(int live, int image) override;
+  void ShowHint(const WString& text) override;
+  void RedrawView() override;
+  bool IsFullScreen() const override;
+  void LoadSelectedScale(const WString& deviceName) override;
+  RECT ViewClientRect() const override;
+  RECT ImageWindowRect() const override;
+  void ClearLayers() override;
+  void RebuildLayers() override;
+  void RefreshLayerPanel() override;
+  void AddImageFile(const QString& path) override;
+
+  // ---- what the view asks of the panes (forwarded to the windows that own them)
+  void NudgeSelectedLayer(int direction);
+  void DeleteSelectedLayer();
+  void DeleteAllLayers();
+  // Runs the text-remark dialog; false when cancelled.
+  bool RunRemarkDialog(WString* text, int* fontSize, COLORREF* color);
+  ILayerPanel* LayerPanel();
+  // The reference-figure dialogs (angle or round), the scale settings and the reports.
+  void RunContrastDialog(bool angle);
+  void RunScaleSettings();
+  void ExportReport(bool word);
+  // Camera-panel controls enabled or disabled by the image state.
+  void EnableCameraControls(const int* ids, int count, bool enable);
+  // The camera panel's region modes and their completions (camera rectangles).
+  struct CameraArm {
+    bool regionWB = false, regionAE = false, adaptiveBlackLevel = false;
+    int roiArmed = 0;
+  };
+  CameraArm CameraRegionArm() const;
+  void CameraRegionDone(int which, int x = 0, int y = 0, int w = 0, int h = 0);
+  void ShowCameraPane();
+  void ShowLayerPane();
+  // The camera panel's detection and set-up on Live.
+  void DetectCameras();
+  void InitCameraControls(int handle);
+  void RefreshFromCamera(int handle);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void CreateMenus();
+  void CreateToolBars();
+  void CreateStatusBar();
+  void CreatePanes();
+  void RegisterCommands();
+  QIcon CommandIcon(int id, int set, int size) const;
+  void OnClose();
+
+  CCommandRouter router_;
+  CFrameStatistics stats_;
+  CCameraProcess camera_;
+  CApplicationView* view_ = nullptr;
+  QToolBar* mainBar_ = nullptr;
+  QToolBar* measureBar_ = nullptr;
+  QToolBar* zoomBar_ = nullptr;
+  QComboBox* zoomCombo_ = nullptr;
+  QDockWidget* cameraPane_ = nullptr;
+  QDockWidget* layerPane_ = nullptr;
+  QDockWidget* imageListPane_ = nullptr;
+  QLabel* statusPanes_[4] = {};
+  int mainImages_ = 339;
+  QTimer timer1_;
+  QTimer timer2_;
+  QTimer updateTimer_;
+  bool closing_ = false;
+};

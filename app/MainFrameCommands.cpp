@@ -1,0 +1,198 @@
+// The acquisition commands: Live (open, or play and pause), Stop, Capture (single or
+// continuous, timer 2), Record, and the frame counter in the status bar (timer 1).
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QToolBar>
+
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
+#include "platform/strings.h"
+
+namespace {
+
+QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t(id))); }
+
+WString DeviceName(const stCameraItem& item) {
+  const char* n = item.device.deviceName;
+  return FromUtf8(std::string_view(n, strnlen(n, sizeof(item.device.deviceName))));
+}
+
+}  // namespace
+
+// The layers of every camera are kept in this file of the working folder between sessions.
+std::filesystem::path DefaultLayerFile() {
+  return std::filesystem::path(QDir::current().filePath("Default.kvmi").toStdU16String());
+}
+
+void CMainFrame::OnCameraLive() {
+  stCameraItem item;
+  int cur = camera_.GetCurCameraItem(&item);
+  if (item.state != CAMERA_PLAYING && item.state != CAMERA_PAUSED) camera_.StopAllCameras();
+  if (cur < 0) {
+    DetectCameras();
+    cur = camera_.GetCurCameraItem(&item);
+  }
+  if (cur < 0) return;  // no camera: opening fails silently
+
+  if (item.state == CAMERA_CLOSED) {
+    if (camera_.GetOpenedCount() > 0) {
+      for (int i = 0; i < camera_.GetCameraCount(); ++i) {
+        stCameraItem other;
+        if (camera_.GetCameraItem(i, &other) && other.state != CAMERA_CLOSED) {
+          camera_.SetCurCamera(i);
+          OnCameraStop();
+        }
+      }
+    }
+    camera_.SetCurCamera(cur);
+    std::int32_t params[kOpenParamCount] = {};
+    params[13] = 1280;
+    params[14] = 1024;
+    if (camera_.OpenCamera(cur, params, view_->ImageWindow()) != 1) return;
+    camera_.GetCurCameraItem(&item);
+    SetImageState(1, 1);
+    InitCameraControls(item.handle);
+    view_->ImageWindow()->show();
+    RefreshFromCamera(item.handle);
+    int sel = 0;
+    if (CameraGetImageSizeSel(item.handle, &sel, 0) != 1) sel = 0;
+    view_->MeasureManager()->LoadLayers(DefaultLayerFile(), DeviceName(item), sel);
+    RebuildLayers();
+    timer1_.start();
+    UpdateMainToolbarImages(true);
+    OnZoomFitWindow();
+    view_->ImageWindow()->update();
+  } else if (item.state == CAMERA_PAUSED) {
+    CameraPlay(item.handle);
+    camera_.SetCameraOpened(cur, CAMERA_PLAYING);
+    UpdateMainToolbarImages(true);
+    timer1_.start();
+  } else {
+    CameraPause(item.handle);
+    camera_.SetCameraOpened(cur, CAMERA_PAUSED);
+    UpdateMainToolbarImages(false);
+    timer1_.stop();
+  }
+  view_->LoadSelectedScale(DeviceName(item));
+}
+
+bool CMainFrame::OnCameraStop() {
+  stCameraItem item;
+  const int cur = camera_.GetCurCameraItem(&item);
+  if (cur >= 0 && (item.state == CAMERA_PLAYING || item.state == CAMERA_PAUSED)) {
+    camera_.CloseCamera(cur);
+    view_->MeasureManager()->ResetMeasurements();
+    ClearLayers();
+    if (camera_.GetOpenedCount() == 0) {
+      view_->MoveImageWindow(RECT{0, 0, 0, 0});
+      view_->ImageWindow()->hide();
+    }
+    UpdateMainToolbarImages(false);
+    view_->update();
+    SetImageState(1, 0);
+  }
+  timer1_.stop();
+  recordingFlag = false;
+  return true;
+}
+
+void CMainFrame::UpdateMainToolbarImages(bool playing) {
+  mainImages_ = !playing ? 339 : recordingFlag ? 377 : 349;
+  for (QAction* a : mainBar_->actions()) {
+    bool ok = false;
+    const int id = a->data().toInt(&ok);
+    if (ok && id > 0) a->setIcon(CommandIcon(id, mainImages_, 32));
+  }
+}
+
+void CMainFrame::OnRecord() {
+  recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
+  mainImages_ = recordingFlag ? 377 : 349;
+  UpdateMainToolbarImages(true);
+}
+
+void CMainFrame::UpdateCaptureStatus() {
+  stCameraItem item;
+  camera_.GetCurCameraItem(&item);
+  const WString fmt = LoadStringW(59143);
+  const WString text = item.state == CAMERA_PLAYING
+                           ? FormatW(fmt, stats_.ReceivedFrames(), double(stats_.FrameRate()))
+                           : FormatW(fmt, 0u, 0.0);
+  SetStatusPane(3, QString::fromStdU16String(text));
+}
+
+void CMainFrame::OnCapture() {
+  stCaptureSetting cs;
+  camera_.GetCaptureSetting(&cs);
+  capturedFrames = 0;
+  if (!cs.ifContinuous) {
+    if (!continuousCapture) {
+      CaptureImageToFile();
+      return;
+    }
+  } else if (!continuousCapture) {
+    WString hint = FormatW(u"%s:%dms", LoadStringW(60054), cs.timeInterval);
+    if (cs.ifFrame) hint = FormatW(u"%s, %s%d", hint, LoadStringW(60055), cs.frameTotal);
+    ShowHint(hint);
+    continuousCapture = true;
+    timer2_.start(std::max(1, cs.timeInterval));
+    return;
+  }
+  timer2_.stop();
+  continuousCapture = false;
+  ShowHint(LoadStringW(60056));
+}
+
+void CMainFrame::ContinuousCaptureTick() {
+  stCaptureSetting cs;
+  camera_.GetCaptureSetting(&cs);
+  if (CaptureImageToFile() != 0) {
+    ++capturedFrames;
+    if (cs.ifFrame && capturedFrames >= cs.frameTotal) OnCapture();
+  }
+}
+
+int CMainFrame::CaptureImageToFile() {
+  stCameraItem item;
+  camera_.GetCurCameraItem(&item);
+  if (item.state == CAMERA_CLOSED) {
+    if (continuousCapture) {
+      timer2_.stop();
+      continuousCapture = false;
+      ShowHint(LoadStringW(60056));
+    }
+    messageBox(Str(60057));
+    return 0;
+  }
+  stCaptureSetting cs;
+  camera_.GetCaptureSetting(&cs);
+  const QDateTime now = clock();
+  const QString folder = QString::fromStdU16String(cs.imageFolder);
+  if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
+
+  WString name;
+  const WString sep = u"/";
+  if (cs.useDefaultName) {
+    const QDate d = now.date();
+    const QTime t = now.time();
+    name = FormatW(u"%s%s%s %d%02d%02d%02d%02d%02d", cs.imageFolder, sep, DeviceName(item), d.year(), d.month(),
+                   d.day(), t.hour(), t.minute(), t.second());
+  } else {
+    name = FormatW(u"%s%s%s%04d", cs.imageFolder, sep, cs.imageName, cs.captureCount);
+    camera_.IncCaptureCount();
+  }
+  int result;
+  bool wroteBmp;
+  if (cs.ifMeasure) {
+    result = camera_.SaveImageBmp(name);
+    wroteBmp = result == 1;
+  } else {
+    result = CameraCaptureFile(item.handle, ToUtf8(name).c_str(), cs.imageType, 255);
+    wroteBmp = result == 1 && (cs.imageType & 2);
+  }
+  // Only a file that was really written goes to the image list.
+  if ((cs.imageType & 2) && wroteBmp) AddImageFile(QString::fromStdU16String(name) + ".bmp");
+  if (!continuousCapture) ShowHint(LoadStringW(result == 1 ? 60058 : 60059));
+  return 1;
+}

@@ -1,0 +1,74 @@
+// The language commands with their restart, the Exit command and the close sequence.
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+
+#include "app/Application.h"
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+
+std::filesystem::path DefaultLayerFile();
+
+namespace {
+
+constexpr char16_t kSettingsKey[] = u"Software\\Q7V-MS\\Settings";
+
+bool RunningEnglish() { return LoadStringW(25) == u"English"; }
+
+void WriteLanguage(WStringView value) {
+  CRegistryKey key;
+  if (key.Create(HKEY_CURRENT_USER, kSettingsKey) == ERROR_SUCCESS) key.SetString(u"Language", value);
+}
+
+}  // namespace
+
+void CMainFrame::OnLanguageChinese() {
+  WriteLanguage(u"CHS");
+  if (RunningEnglish() && askYesNo(QString(), QString::fromUtf16(u"语言设置重启后生效！是否重启程序？"))) {
+    restartFlag = true;
+    close();
+  }
+}
+
+void CMainFrame::OnLanguageEnglish() {
+  WriteLanguage(u"EN");
+  if (!RunningEnglish() && askYesNo(QString(), "The setup will be used when application restart! Restart now?")) {
+    restartFlag = true;
+    close();
+  }
+}
+
+void CMainFrame::RestartApplication() {
+  theApp().CloseInstanceMutex();
+  if (restartLauncher) restartLauncher();
+}
+
+void CMainFrame::OnAppExit() {
+  camera_.SaveSetting();
+  close();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  OnClose();
+  e->accept();
+}
+
+void CMainFrame::OnClose() {
+  if (closing_) return;
+  closing_ = true;
+  // Continuous capture and the counter end with the window.
+  timer1_.stop();
+  timer2_.stop();
+  continuousCapture = false;
+  WString name;
+  int index = 0;
+  view_->LayerSection(&name, &index);
+  view_->MeasureManager()->SaveLayers(DefaultLayerFile(), name, index);
+  hide();
+  camera_.StopAllCameras();
+  if (view_->IsFullScreen()) view_->ToggleFullScreen();
+  if (restartFlag) RestartApplication();
+}

@@ -1,0 +1,199 @@
+// Zoom of the image window, the toolbar and pane toggles, the image-processing menu on the
+// still image, full screen, the background colour and the measuring-scale command.
+#include <QColorDialog>
+#include <QComboBox>
+#include <QToolBar>
+
+#include <cmath>
+#include <vector>
+
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
+#include "platform/imglib/imglib.h"
+#include "platform/strings.h"
+
+namespace {
+
+// "%.f" of the factor in percent, and the sign.
+QString PercentText(double factor) { return QString::fromStdU16String(FormatW(u"%.f%%", factor * 100.0)); }
+
+}  // namespace
+
+// The size of the image the zoom works on: the current camera's, or the still frame's.
+static QSize ZoomImageSize(CCameraProcess& camera) {
+  if (camera.GetOpenedCount() > 0) {
+    int w = 0, h = 0;
+    camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);
+    return QSize(w, h);
+  }
+  BITMAPINFOHEADER f;
+  camera.GetFrameFormat(&f);
+  return QSize(f.biWidth, std::abs(f.biHeight));
+}
+
+void CMainFrame::ApplyZoom(double factor) {
+  std::uint8_t* pixels = nullptr;
+  bool valid;
+  {
+    auto lock = camera_.LockFrameBuffer();
+    valid = camera_.GetFrameBuffer(&pixels);
+  }
+  if (camera_.GetOpenedCount() == 0 && !valid) return;
+  const QSize img = ZoomImageSize(camera_);
+  if (img.width() <= 0 || img.height() <= 0) return;
+  const std::int64_t width64 = std::int64_t(img.width() * factor);
+  const std::int64_t height64 = std::int64_t(img.height() * factor);
+  const RECT old = view_->ImageWindowRect();
+  const RECT client = view_->ViewClientRect();
+  const std::int64_t cw = client.right - client.left, ch = client.bottom - client.top;
+
+  std::int64_t left = old.left + (std::int64_t(old.right - old.left) - width64) / 2;
+  std::int64_t right = old.right - (std::int64_t(old.right - old.left) - width64) / 2;
+  std::int64_t top = old.top + (std::int64_t(old.bottom - old.top) - height64) / 2;
+  std::int64_t bottom = old.bottom - (std::int64_t(old.bottom - old.top) - height64) / 2;
+  std::int64_t width = width64, height = height64;
+  // A window can be at most 32767 pixels wide or high.
+  if (width > 32767) {
+    left += (width - 32767) / 2;
+    right -= (width - 32767) / 2;
+    width = 32767;
+  }
+  if (height > 32767) {
+    top += (height - 32767) / 2;
+    bottom -= (height - 32767) / 2;
+    height = 32767;
+  }
+  if (cw > width && ch > height) {
+    const std::int64_t dx = (cw - (right - left)) / 2 - left, dy = (ch - (bottom - top)) / 2 - top;
+    left += dx, right += dx, top += dy, bottom += dy;
+  }
+  auto axis = [](std::int64_t& lo, std::int64_t& hi, std::int64_t size, std::int64_t client) {
+    if (size < client)
+      lo = (client - size) / 2;
+    else if (lo >= 1)
+      lo = 0;
+    else if (hi < client)
+      lo += client - hi;
+    hi = lo + size;
+  };
+  axis(left, right, width, cw);
+  axis(top, bottom, height, ch);
+
+  stCameraItem item;
+  camera_.GetCurCameraItem(&item);
+  // Without an open camera there is no handle to tell the display size to.
+  if (camera_.GetOpenedCount() > 0) CameraSetDisplaySize(item.handle, int(width), int(height));
+  view_->MoveImageWindow(RECT{int(left), int(top), int(right), int(bottom)});
+  view_->update();
+  zoomFactor = factor;
+}
+
+void CMainFrame::OnZoomIn() {
+  if (zoomFactor >= 10.0) return;
+  zoomFactor = zoomFactor >= 9.75 ? 10.0 : zoomFactor + 0.25;
+  ApplyZoom(zoomFactor);
+  zoomCombo_->setEditText(PercentText(zoomFactor));
+}
+
+void CMainFrame::OnZoomOut() {
+  if (zoomFactor <= 0.25) return;
+  zoomFactor = zoomFactor <= 0.5 ? 0.25 : zoomFactor - 0.25;
+  ApplyZoom(zoomFactor);
+  zoomCombo_->setEditText(PercentText(zoomFactor));
+}
+
+void CMainFrame::OnZoomFitWindow() {
+  const QSize img = ZoomImageSize(camera_);
+  if (img.width() <= 0 || img.height() <= 0) return;  // nothing to fit, and no division by 0
+  const RECT r = view_->CalcFitRect(img.width(), img.height());
+  view_->MoveImageWindow(r);
+  if (camera_.GetOpenedCount() > 0) {
+    stCameraItem item;
+    camera_.GetCurCameraItem(&item);
+    CameraSetDisplaySize(item.handle, r.right - r.left, r.bottom - r.top);
+  }
+  zoomFactor = double(r.right - r.left) / img.width();
+  zoomCombo_->setEditText(PercentText(zoomFactor));
+  view_->update();
+}
+
+void CMainFrame::OnZoomOriginal() {
+  OnZoomFitWindow();
+  ApplyZoom(1.0);
+  zoomCombo_->setCurrentIndex(3);
+}
+
+void CMainFrame::OnZoomRatioChange() {
+  {
+    auto lock = camera_.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    if (!camera_.GetFrameBuffer(&pixels)) return;
+  }
+  QString text = zoomCombo_->itemText(zoomCombo_->currentIndex());
+  text.chop(1);
+  ApplyZoom(text.toDouble() / 100.0);
+}
+
+void CMainFrame::OnMeasuringBar() {
+  measureBar_->setVisible(measureBarFlag);
+  measureBarFlag = !measureBarFlag;
+}
+
+void CMainFrame::OnZoomBar() {
+  zoomBar_->setVisible(zoomBarFlag);
+  zoomBarFlag = !zoomBarFlag;
+}
+
+void CMainFrame::OnImageListView() {
+  imageListPane_->show();
+  imageListPane_->raise();
+}
+
+void CMainFrame::OnFullScreen() { view_->ToggleFullScreen(); }
+
+void CMainFrame::OnBackgroundColor() {
+  const QColor c = QColorDialog::getColor(backgroundColor.isValid() ? backgroundColor : QColor(192, 192, 192), this);
+  if (!c.isValid()) return;
+  backgroundColor = c;
+  QPalette pal = view_->palette();
+  pal.setColor(QPalette::Window, c);
+  view_->setPalette(pal);
+  update();
+  view_->update();
+}
+
+void CMainFrame::RunImageCommand(int id) {
+  // Only on a still image: a valid frame and no camera open.
+  if (camera_.GetOpenedCount() > 0) return;
+  {
+    auto lock = camera_.LockFrameBuffer();
+    std::uint8_t* frame = nullptr;
+    if (!camera_.GetFrameBuffer(&frame)) return;
+    BITMAPINFOHEADER f;
+    camera_.GetFrameFormat(&f);
+    const int w = f.biWidth, h = std::abs(f.biHeight);
+    const KvImgImage img{frame, w, h, 3};
+    std::vector<std::uint8_t> copy;
+    auto copyOf = [&] {
+      copy.assign(frame, frame + std::size_t(w) * h * 3);
+      return KvImgImage{copy.data(), w, h, 3};
+    };
+    switch (id) {
+      case 32934: KvImgEdgeEnhance(copyOf(), img, 1); break;
+      case 32929:
+        KvImgRGB2GRAY(img, img);
+        KvImgAdaptiveThreshold(img, img);
+        break;
+      case 32931: KvImgDilate(img, img, 3); break;
+      case 32932: KvImgErode(img, img, 3); break;
+      case 32944: KvImgGuassFilter(copyOf(), img); break;
+      case 32947:
+        KvImgErode(img, img, 3);
+        KvImgRGB2GRAY(img, img);
+        KvImgGrayEqualize(img, img);
+        break;
+      default: return;
+    }
+  }
+  RedrawView();
+}

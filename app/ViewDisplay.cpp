@@ -1,0 +1,294 @@
+// The view's image window: placing and fitting it, mapping client points to image pixels,
+// painting still and live frames, the image state of the menus and panes, hints and full screen.
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <cmath>
+
+#include "app/AboutDlg.h"
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
+#include "platform/strings.h"
+
+namespace {
+QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t(id))); }
+}  // namespace
+
+// ---- the image window
+
+CStaticEx::CStaticEx(CCameraProcess& camera, QWidget* parent) : QWidget(parent), camera_(camera) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setProperty("ctrlId", 40001);
+}
+
+void CStaticEx::paintEvent(QPaintEvent*) {
+  if (width() <= 0 || height() <= 0) return;
+  // Only the part inside the view is drawn: a zoomed window may be far larger than the screen.
+  QRect visible = rect();
+  if (parentWidget()) visible &= QRect(mapFromParent(QPoint(0, 0)), parentWidget()->size());
+  if (visible.isEmpty()) return;
+  if (last_.size() != visible.size()) last_ = QImage(visible.size(), QImage::Format_RGB32);
+  last_.fill(QColor(192, 192, 192));
+  {
+    QPainter p(&last_);
+    p.translate(-visible.topLeft());
+    camera_.DrawImage(p, width(), height());
+  }
+  lastOrigin_ = visible.topLeft();
+  QPainter painter(this);
+  painter.drawImage(visible.topLeft(), last_);
+}
+
+QRgb CStaticEx::PixelAt(QPoint p) const {
+  const QPoint q = p - lastOrigin_;
+  if (!last_.valid(q)) return qRgb(255, 255, 255);
+  return last_.pixel(q);
+}
+
+// ---- the view
+
+CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QWidget* parent)
+    : QWidget(parent), frame_(frame), camera_(camera) {
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, QColor(192, 192, 192));
+  setPalette(pal);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setProperty("ctrlId", 59648);
+
+  m_wndImage = new CStaticEx(camera_, this);
+  m_wndImage->setGeometry(0, 0, 0, 0);
+
+  // The context menu ("Right Mouse"); it gets no update pass, only the image state.
+  m_menuPopup = new QMenu(this);
+
+  m_tipHint = new QLabel(this);
+  m_tipHint->setObjectName("hint");
+  m_tipHint->setStyleSheet(
+      "QLabel#hint { background: #FFFFE1; color: black; border: 1px solid #767676; padding: 3px 6px; }");
+  m_tipHint->hide();
+  hintTimer_.setSingleShot(true);
+  connect(&hintTimer_, &QTimer::timeout, m_tipHint, &QWidget::hide);
+
+  m_btnRestore = new QPushButton(Str(59144), this);
+  m_btnRestore->setProperty("ctrlId", 59144);
+  m_btnRestore->hide();
+  connect(m_btnRestore, &QPushButton::clicked, this, [this] { ToggleFullScreen(); });
+
+  m_MeasureMgr.SetNotifyTarget(this, nullptr);
+  fileDialog = [this](bool open, bool multi, const QString& filter, const QString& defExt) {
+    return RunFileDialogEx(this, open, multi, filter, defExt);
+  };
+  messageBox = [this](const QString& text) { frame_.messageBox(text); };
+}
+
+CApplicationView::~CApplicationView() = default;
+
+RECT CApplicationView::ViewClientRect() const { return RECT{0, 0, width(), height()}; }
+
+RECT CApplicationView::ImageWindowRect() const {
+  const QRect g = m_wndImage->geometry();
+  return RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+}
+
+void CApplicationView::MoveImageWindow(const RECT& rc) {
+  m_wndImage->setGeometry(rc.left, rc.top, std::max(0, rc.right - rc.left), std::max(0, rc.bottom - rc.top));
+  m_wndImage->update();
+}
+
+void CApplicationView::FrameReady(CCameraProcess&) {
+  // One coalesced notice per shown frame: the image window repaints with the newest frame.
+  m_wndImage->update();
+}
+
+void CApplicationView::paintEvent(QPaintEvent*) {
+  // The grey background comes from the palette; the image window paints the picture.
+  DrawStillImage();
+}
+
+void CApplicationView::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  m_btnRestore->setGeometry(width() - 70, 0, 70, 40);
+}
+
+int CApplicationView::DrawStillImage() {
+  std::uint8_t* pixels = nullptr;
+  bool valid;
+  {
+    auto lock = camera_.LockFrameBuffer();
+    valid = camera_.GetFrameBuffer(&pixels);
+  }
+  if (!valid || camera_.GetOpenedCount() > 0) return 0;
+  m_wndImage->update();
+  return 1;
+}
+
+RECT CApplicationView::CalcFitRect(int w, int h) const {
+  // The view's window rectangle: the client plus its 2-pixel edge on each side.
+  const double vw = width() + 4, vh = height() + 4;
+  RECT r{0, 0, 0, 0};
+  if (w <= 0 || h <= 0) return r;  // never divide by an empty image
+  if (w < vw && h < vh) {
+    r.left = int(std::trunc((vw - w) * 0.5));
+    r.right = r.left + w;
+    r.top = int(std::trunc((vh - h) * 0.5));
+    r.bottom = r.top + h;
+  } else if ((w - vw) > (h - vh)) {
+    r.left = 0;
+    r.right = int(vw);
+    const double h2 = vw * h / w;
+    r.top = int(std::trunc((vh - h2) * 0.5));
+    r.bottom = int(std::trunc(h2 + r.top));
+  } else {
+    r.top = 0;
+    r.bottom = int(vh) - 5;
+    const double w2 = (vh - 5) * w / h;
+    r.left = int(std::trunc((vw - w2) * 0.5));
+    r.right = int(std::trunc(w2 + r.left));
+  }
+  return r;
+}
+
+QSize CApplicationView::ImageSize() const {
+  if (camera_.GetOpenedCount() > 0) {
+    int w = 0, h = 0;
+    if (camera_.GetCurCameraItem() < 0) return {};
+    camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);
+    return QSize(w, h);
+  }
+  std::uint8_t* pixels = nullptr;
+  auto lock = camera_.LockFrameBuffer();
+  if (!camera_.GetFrameBuffer(&pixels)) return {};
+  BITMAPINFOHEADER f;
+  camera_.GetFrameFormat(&f);
+  return QSize(f.biWidth, std::abs(f.biHeight));
+}
+
+POINT CApplicationView::ClientToImage(int x, int y) const {
+  const RECT r = ImageWindowRect();
+  const std::int64_t rw = r.right - r.left, rh = r.bottom - r.top;
+  if (rw == 0 || rh == 0) return {0, 0};
+  const QSize s = ImageSize();
+  if (s.width() <= 0 || s.height() <= 0) return {0, 0};
+  // In 64 bits, so a large image at a high zoom cannot overflow; truncated toward zero.
+  const std::int64_t ix = (std::int64_t(x) - r.left) * s.width() / rw;
+  const std::int64_t iy = (std::int64_t(y) - r.top) * s.height() / rh;
+  return {TruncToInt(double(ix)), TruncToInt(double(iy))};
+}
+
+void CApplicationView::PanStep(QPoint p) {
+  const RECT i = ImageWindowRect();
+  const int iw = i.right - i.left, ih = i.bottom - i.top;
+  const int vw = width() + 4, vh = height() + 4;
+  int x = p.x() - m_ptPanAnchor.x + i.left;
+  int y = p.y() - m_ptPanAnchor.y + i.top;
+  if (iw < vw)
+    x = (vw - iw) / 2;
+  else if (x > 0)
+    x = 0;
+  else if (x + iw < vw)
+    x = vw - iw;
+  if (ih < vh)
+    y = (vh - ih) / 2;
+  else if (y > 0)
+    y = 0;
+  else if (y + ih < vh)
+    y = vh - ih;
+  MoveImageWindow(RECT{x, y, x + iw, y + ih});
+  m_ptPanAnchor = {p.x(), p.y()};
+  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
+}
+
+void CApplicationView::SetImageState(int live, int image) {
+  frame_.imageAvailable = image;
+  frame_.liveFlag = live;
+  CCommandRouter& router = frame_.Router();
+  const bool g = image != 0;
+  static const int kMeasuring[] = {32776, 32814, 32826, 32789, 32831, 32791, 32800, 32792, 32795, 32796,
+                                   32797, 32798, 32799, 32884, 32886, 32963, 32968, 32888, 32894, 32892,
+                                   32890, 32880, 32882, 32860, 32859, 32867, 32872, 32896, 32900, 32899,
+                                   32949, 32952, 32953, 32869, 32902, 32957, 32855, 32842, 57604};
+  for (int id : kMeasuring) router.Action(id)->setEnabled(g);
+  if (!m_bFullScreen) {
+    if (!frame_.LayerPane()->isVisible()) frame_.LayerPane()->setVisible(g);
+    frame_.ZoomToolBar()->setVisible(g);
+    frame_.MeasureToolBar()->setVisible(g);
+    frame_.ShowCameraPane();
+  }
+  for (int id : {32826, 32814}) {
+    router.Action(id)->setCheckable(true);
+    router.Action(id)->setChecked(g);
+  }
+  for (QAction* a : m_menuPopup->actions()) {
+    const int id = a->data().toInt();
+    if (id == 32778 || id == 32777 || id == 32776 || id == 32801) a->setEnabled(g);
+  }
+  static const int kImageMenu[] = {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947};
+  if (live == 1) {
+    for (int id : {32853, 32854}) router.Action(id)->setEnabled(g);
+    static const int kPanel[] = {1175, 1176, 1001, 1172, 1002, 1003, 1007, 1307, 1311, 1309, 1316, 1308,
+                                 1310, 1312, 1317, 1017, 1009, 1010, 1059, 1171, 1053, 1054, 1055, 1046,
+                                 1064, 1065, 1066, 1069, 1067, 1068, 1071, 1072, 1073, 1025, 1026, 1036,
+                                 1027, 1028, 1029, 1030, 1014, 1062, 1063, 1239, 1240, 1348};
+    frame_.EnableCameraControls(kPanel, int(std::size(kPanel)), g);
+    const int blackLevel = 1351;
+    frame_.EnableCameraControls(&blackLevel, 1, false);
+    for (int id : kImageMenu) router.Action(id)->setEnabled(false);
+  } else {
+    for (int id : kImageMenu) router.Action(id)->setEnabled(g);
+  }
+  m_bHandMode = false;
+  m_nCursorId = 32512;
+  UpdateCursor();
+}
+
+void CApplicationView::ShowHint(const WString& text) {
+  hintText_ = QString::fromStdU16String(text);
+  m_tipHint->setText(hintText_);
+  m_tipHint->adjustSize();
+  // Near the bottom centre of the view, as long as the text.
+  const int x = width() / 2 - 3 * int(hintText_.size());
+  m_tipHint->move(std::max(0, std::min(x, width() - m_tipHint->width())), height() - 20 - m_tipHint->height() / 2);
+  m_tipHint->show();
+  m_tipHint->raise();
+  hintTimer_.start(8000);
+}
+
+void CApplicationView::ToggleFullScreen() {
+  m_bFullScreen = !m_bFullScreen;
+  if (m_bFullScreen) {
+    m_rcSavedFrame = frame_.geometry();
+    for (QWidget* w : std::initializer_list<QWidget*>{frame_.CameraPane(), frame_.ImageListPane(), frame_.LayerPane(),
+                                                     frame_.MainToolBar(), frame_.MeasureToolBar(),
+                                                     frame_.ZoomToolBar(), frame_.statusBar()})
+      w->hide();
+    frame_.showFullScreen();
+    m_btnRestore->show();
+    m_btnRestore->raise();
+  } else {
+    frame_.showNormal();
+    if (!m_rcSavedFrame.isEmpty()) frame_.setGeometry(m_rcSavedFrame);
+    frame_.ShowCameraPane();
+    frame_.ImageListPane()->show();
+    frame_.MainToolBar()->show();
+    frame_.statusBar()->show();
+    if (camera_.GetCurCameraItem() >= 0) {
+      frame_.LayerPane()->show();
+      frame_.MeasureToolBar()->show();
+      frame_.ZoomToolBar()->show();
+    }
+    m_btnRestore->hide();
+  }
+  frame_.OnZoomFitWindow();
+  frame_.update();
+}

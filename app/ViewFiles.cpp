@@ -1,0 +1,143 @@
+// The view's files: still images opened into and saved from the frame buffer, and the
+// measurement layers of the current camera saved to and loaded from files the operator picks.
+#include <QDockWidget>
+#include <QPainter>
+
+#include <cstring>
+
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
+#include "imaging/BitmapFile.h"
+#include "platform/camsdk/camsdk.h"
+#include "platform/strings.h"
+
+std::filesystem::path DefaultLayerFile();
+
+namespace {
+
+QString Filter(const char* ext) {
+  return QString::fromStdU16String(LoadStringW(60005)) + QString("(*.%1)|*.%1||").arg(ext);
+}
+
+std::filesystem::path ToPath(const QString& s) { return std::filesystem::path(s.toStdU16String()); }
+
+}  // namespace
+
+void CApplicationView::LayerSection(WString* name, int* index) const {
+  stCameraItem item;
+  *name = {};
+  *index = 0;
+  // With no current camera (a still image) the section is the empty name with index 0.
+  if (camera_.GetCurCameraItem(&item) < 0) return;
+  const char* n = item.device.deviceName;
+  *name = FromUtf8(std::string_view(n, strnlen(n, sizeof(item.device.deviceName))));
+  if (item.state != CAMERA_CLOSED) {
+    int sel = 0;
+    if (CameraGetImageSizeSel(item.handle, &sel, 0) == 1) *index = sel;
+  }
+}
+
+int CApplicationView::LoadBitmapFile(const QString& path) {
+  BitmapImage image;
+  const BitmapStatus st = ReadBitmapFile(path, &image);
+  if (st != BitmapStatus::Ok) return 0;  // the frame buffer is left as it was
+  {
+    auto lock = camera_.LockFrameBuffer();
+    if (!camera_.SetFrameFormat(image.format)) return 0;
+    std::uint8_t* pixels = nullptr;
+    if (!camera_.GetFrameBuffer(&pixels)) return 0;
+    std::memcpy(pixels, image.pixels.data(), image.pixels.size());
+  }
+  SetImageState(0, 1);
+  MoveImageWindow(CalcFitRect(image.Width(), image.Height()));
+  m_wndImage->show();
+  m_wndImage->update();
+  return 1;
+}
+
+void CApplicationView::OnFileOpen() {
+  const QStringList paths = fileDialog(true, true, Filter("bmp"), QString());
+  if (paths.isEmpty()) return;
+  camera_.StopAllCameras();
+  for (const QString& path : paths) {
+    if (LoadBitmapFile(path) != 1) continue;  // unreadable files are skipped
+    frame_.AddImageFile(path);
+    frame_.ImageListPane()->show();
+    frame_.ImageListPane()->raise();
+    frame_.OnZoomFitWindow();
+  }
+}
+
+bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
+  BITMAPINFOHEADER f;
+  QImage full;
+  {
+    auto lock = camera_.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    if (!camera_.GetFrameBuffer(&pixels)) return false;
+    camera_.GetFrameFormat(&f);
+    full = QImage(f.biWidth, std::abs(f.biHeight), QImage::Format_RGB32);
+    if (full.isNull()) {
+      if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
+      return false;
+    }
+    QPainter p(&full);
+    camera_.DrawImage(p, pixels, f, full.width(), full.height());
+  }
+  // Bottom-up BGR rows, the frame buffer's layout.
+  const int w = full.width(), h = full.height();
+  std::vector<std::uint8_t> bgr(std::size_t(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* src = reinterpret_cast<const QRgb*>(full.constScanLine(h - 1 - y));
+    std::uint8_t* dst = bgr.data() + std::size_t(y) * w * 3;
+    for (int x = 0; x < w; ++x) {
+      dst[3 * x] = std::uint8_t(qBlue(src[x]));
+      dst[3 * x + 1] = std::uint8_t(qGreen(src[x]));
+      dst[3 * x + 2] = std::uint8_t(qRed(src[x]));
+    }
+  }
+  const BitmapStatus st = WriteBitmapFile(path, bgr.data(), w, h);
+  if (st != BitmapStatus::Ok) {
+    if (error) *error = QString::fromStdU16String(BitmapStatusText(st, path));
+    return false;
+  }
+  return true;
+}
+
+void CApplicationView::OnFileSaveAs() {
+  {
+    auto lock = camera_.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    if (!camera_.GetFrameBuffer(&pixels)) return;
+  }
+  const QStringList paths = fileDialog(false, false, Filter("bmp"), ".bmp");
+  if (paths.isEmpty()) return;
+  QString error;
+  if (!SaveBitmapFile(paths.front(), &error)) messageBox(error);
+}
+
+void CApplicationView::OnSaveLayers() {
+  const QStringList paths = fileDialog(false, false, Filter("kvmi"), ".kvmi");
+  if (paths.isEmpty()) return;
+  WString name;
+  int index = 0;
+  LayerSection(&name, &index);
+  m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
+  if (!m_MeasureMgr.SaveLayers(ToPath(paths.front()), name, index))
+    messageBox(QString::fromStdU16String(BitmapStatusText(BitmapStatus::WriteFailed, paths.front())));
+}
+
+void CApplicationView::OnLoadLayers() {
+  const QStringList paths = fileDialog(true, false, Filter("kvmi"), ".kvmi");
+  if (paths.isEmpty()) return;
+  WString name;
+  int index = 0;
+  LayerSection(&name, &index);
+  m_MeasureMgr.ResetMeasurements();
+  m_MeasureMgr.RemoveAllRemarks();
+  frame_.ClearLayers();
+  m_MeasureMgr.LoadLayers(ToPath(paths.front()), name, index);
+  frame_.RebuildLayers();
+  m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
+  m_wndImage->update();
+}

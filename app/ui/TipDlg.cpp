@@ -1,0 +1,36 @@
+#include "app/ui/TipDlg.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/ui/AppHost.h"
+#include "app/ui/DialogBuilder.h"
+#include "camera/DlgTexts.h"
+#include "platform/strings.h"
+
+CTipDlg::CTipDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
+  ui::SetCtrlId(this, 400);
+  auto* layout = new QVBoxLayout(this);
+  auto* text = new QLabel(this);
+  ui::SetCtrlId(text, 1272);
+  layout->addWidget(text);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
+  ui::SetCtrlId(ok, 1);
+  layout->addWidget(buttons);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  LoadDlgItemTexts(this);
+  setWindowTitle(QString::fromStdU16String(LoadStringW(60062)));
+  setModal(false);
+}
+
+// Centred over the camera pane, wherever that pane stands on the screen.
+void CTipDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  const QRect pane = AppHost().CameraPaneRect();
+  if (pane.isNull()) return;
+  const QRect box = frameGeometry();
+  move(pane.left() + (pane.width() - box.width()) / 2, pane.top() + (pane.height() - box.height()) / 2);
+}
