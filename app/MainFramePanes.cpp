@@ -4,6 +4,7 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "options/OptionsDlg.h"
 
 void CMainFrame::ClearLayers() {}
 void CMainFrame::RebuildLayers() {}
@@ -26,7 +27,10 @@ void CMainFrame::DetectCameras() {
 void CMainFrame::InitCameraControls(int /*handle*/) {}
 void CMainFrame::RefreshFromCamera(int /*handle*/) {}
 void CMainFrame::RunScaleDialog() {}
-void CMainFrame::OnOptionsPage(int /*id*/) {}
+void CMainFrame::OnOptionsPage(int id) {
+  COptionsDlg::Run(COptionsDlg::PageOfCommand(id), this);
+  RedrawView();
+}
 void CMainFrame::OnImageDialog(int /*id*/) {}
 void CMainFrame::RunContrastDialog(bool /*angle*/) {}
 void CMainFrame::RunScaleSettings() {}

@@ -1,10 +1,13 @@
-// Entry of the GUI test executables: one QApplication (offscreen under ctest) around the tests.
+// Entry of the GUI test executables: one QApplication around the tests, offscreen unless a
+// platform is chosen (test discovery at build time runs these too).
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <clocale>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
   ::testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,323 @@
+// The view: fit and client-to-image arithmetic, measuring with the mouse at several zooms and
+// scroll positions, the mouse rules (double click, context menu, pan, wheel, keys), the pixel
+// readout, and bitmaps and layer files through the view's commands.
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+
+#include "app_support.h"
+#include "imaging/BitmapFile.h"
+
+namespace {
+
+// The engine's points of measurement i.
+std::vector<POINT> PointsOf(CMeasureManager& mm, int i) {
+  const MEASUREBASE* m = mm.GetMeasure(i);
+  return m->m_arrPoint;
+}
+
+// A 24-bit bitmap file written byte by byte (stride padded), bottom-up or top-down.
+QByteArray MakeBitmap(int w, int h, bool topDown, std::uint8_t seed) {
+  const int stride = (w * 3 + 3) & ~3;
+  QByteArray b(54 + stride * h, '\0');
+  auto put32 = [&b](int at, std::int32_t v) { std::memcpy(b.data() + at, &v, 4); };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, b.size());
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, w);
+  put32(22, topDown ? -h : h);
+  b[26] = 1;
+  b[28] = 24;
+  for (int row = 0; row < h; ++row)
+    for (int x = 0; x < w * 3; ++x) b[54 + row * stride + x] = char(std::uint8_t(seed + row * 7 + x));
+  return b;
+}
+
+}  // namespace
+
+TEST_F(FrameTest, FitRectExamples) {
+  view().setFixedSize(996, 396);  // a window rectangle of 1000 x 400
+  QApplication::processEvents();
+  ASSERT_EQ(view().size(), QSize(996, 396));
+  RECT r = view().CalcFitRect(1200, 500);  // fitted by width: excess 200 against 100
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.right, 1000);
+  EXPECT_EQ(r.top, -8);
+  EXPECT_EQ(r.bottom - r.top, 416);
+  r = view().CalcFitRect(300, 200);  // smaller: own size, centred
+  EXPECT_EQ(r.left, 350);
+  EXPECT_EQ(r.top, 100);
+  EXPECT_EQ(r.right - r.left, 300);
+  r = view().CalcFitRect(500, 1200);  // fitted by height, with the 5-pixel margin
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.bottom, 395);
+  EXPECT_EQ(r.left, 417);
+  EXPECT_EQ(r.right, 581);
+  r = view().CalcFitRect(0, 100);
+  EXPECT_EQ(r.right - r.left, 0);
+}
+
+TEST_F(FrameTest, ClientToImage) {
+  EXPECT_EQ(view().ClientToImage(50, 50).x, 0);  // no image at all
+  ShowStill(400, 200);
+  frame().OnZoomOriginal();
+  const QRect r = view().ImageWindow()->geometry();
+  POINT p = view().ClientToImage(r.left() + 10, r.top() + 20);
+  EXPECT_EQ(p.x, 10);
+  EXPECT_EQ(p.y, 20);
+  p = view().ClientToImage(r.left() - 5, r.top() - 3);
+  EXPECT_EQ(p.x, -5);
+  EXPECT_EQ(p.y, -3);
+}
+
+// Every tool's points land where the mouse was, at several zooms and after a pan.
+TEST_F(FrameTest, ToolsBuildShapesWhereTheMouseWas) {
+  ShowStill(400, 300);
+  struct Case {
+    int command;
+    std::vector<POINT> points;
+    bool rightFinish;
+  };
+  const std::vector<Case> cases = {
+      {32884, {{100, 100}}, true},
+      {32789, {{60, 60}, {150, 120}}, false},
+      {32792, {{120, 80}, {180, 190}}, false},
+      {32800, {{70, 150}, {110, 50}, {170, 160}}, false},
+      {32798, {{80, 170}, {120, 130}, {160, 190}}, false},
+      {32799, {{130, 45}, {185, 60}, {188, 120}, {140, 130}}, true},
+  };
+  for (double zoom : {0.0, 1.0, 3.0}) {
+    engine().ResetMeasurements();
+    if (zoom == 0.0)
+      frame().OnZoomFitWindow();
+    else
+      frame().ApplyZoom(zoom);
+    if (zoom == 3.0) {
+      // Panned: the image's middle is in view.
+      view().MoveImageWindow(RECT{-150, -100, -150 + 1200, -100 + 900});
+    }
+    for (const Case& c : cases) {
+      frame().Router().Execute(c.command);
+      for (const POINT& p : c.points) Click(ClientOf(p.x, p.y));
+      if (c.rightFinish) Click(ClientOf(c.points.back().x, c.points.back().y), Qt::RightButton);
+    }
+    ASSERT_EQ(engine().GetMeasureCount(), int(cases.size())) << "zoom " << zoom;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const std::vector<POINT> got = PointsOf(engine(), int(i));
+      ASSERT_GE(got.size(), cases[i].points.size()) << cases[i].command;
+      for (std::size_t k = 0; k < cases[i].points.size(); ++k) {
+        // Below 100 % several image pixels share a screen pixel: the view gives the first of them.
+        const QRect r = view().ImageWindow()->geometry();
+        const QPoint c = ClientOf(cases[i].points[k].x, cases[i].points[k].y);
+        const int ex = zoom >= 1.0 ? cases[i].points[k].x : (c.x() - r.left()) * 400 / r.width();
+        const int ey = zoom >= 1.0 ? cases[i].points[k].y : (c.y() - r.top()) * 300 / r.height();
+        EXPECT_EQ(got[k].x, ex) << "zoom " << zoom << " command " << cases[i].command;
+        EXPECT_EQ(got[k].y, ey) << "zoom " << zoom << " command " << cases[i].command;
+      }
+    }
+  }
+}
+
+TEST_F(FrameTest, ContextMenuOnlyAfterARightPressThatDidNothing) {
+  ShowStill(400, 300);
+  frame().OnZoomOriginal();
+  const QPoint p = ClientOf(50, 50);
+  Click(p, Qt::RightButton);
+  EXPECT_TRUE(view().PopupMenu()->isVisible());
+  view().PopupMenu()->hide();
+  // A polygon finished by the right button shows no menu at that release.
+  frame().Router().Execute(32799);
+  Click(ClientOf(10, 10));
+  Click(ClientOf(100, 10));
+  Click(ClientOf(100, 100));
+  Click(ClientOf(100, 100), Qt::RightButton);
+  EXPECT_FALSE(view().PopupMenu()->isVisible());
+  EXPECT_EQ(engine().GetMeasureCount(), 1);
+  Click(p, Qt::RightButton);
+  EXPECT_TRUE(view().PopupMenu()->isVisible());
+  view().PopupMenu()->hide();
+  // The menu's items follow the image state only.
+  const auto items = view().PopupMenu()->actions();
+  ASSERT_GE(items.size(), 7);
+  EXPECT_EQ(items[0]->data().toInt(), 32803);
+  view().SetImageState(0, 0);
+  for (QAction* a : items)
+    if (a->data().toInt() == 32777) EXPECT_FALSE(a->isEnabled());
+}
+
+TEST_F(FrameTest, PanWheelAndKeys) {
+  ShowStill(800, 600);
+  frame().ApplyZoom(3.0);
+  // Hand tool: a drag moves the image window, which never uncovers the top-left background.
+  frame().Router().Execute(32777);
+  const QRect before = view().ImageWindow()->geometry();
+  const QPoint start = view().rect().center();
+  QTest::mouseMove(&view(), start);
+  QTest::mousePress(&view(), Qt::LeftButton, {}, start);
+  QTest::mouseMove(&view(), start + QPoint(-40, -30));
+  QTest::mouseRelease(&view(), Qt::LeftButton, {}, start + QPoint(-40, -30));
+  const QRect after = view().ImageWindow()->geometry();
+  EXPECT_EQ(after.topLeft(), before.topLeft() + QPoint(-40, -30));
+  // The pointer is held inside the view while it drags: a few drags reach the pinned edge.
+  for (int i = 0; i < 6; ++i) {
+    QTest::mousePress(&view(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(&view(), QPoint(5000, 5000));
+    QTest::mouseRelease(&view(), Qt::LeftButton, {}, QPoint(5000, 5000));
+  }
+  EXPECT_EQ(view().ImageWindow()->geometry().topLeft(), QPoint(0, 0));
+  // A middle-button pan ends with the hand tool off.
+  QTest::mousePress(&view(), Qt::MiddleButton, {}, start);
+  QTest::mouseRelease(&view(), Qt::MiddleButton, {}, start);
+  EXPECT_FALSE(view().HandMode());
+
+  // Wheel: one notch, one step of 0.25.
+  const double z = frame().zoomFactor;
+  QWheelEvent up(QPointF(start), view().mapToGlobal(QPointF(start)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                 Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&view(), &up);
+  EXPECT_DOUBLE_EQ(frame().zoomFactor, z + 0.25);
+  QWheelEvent sideways(QPointF(start), view().mapToGlobal(QPointF(start)), QPoint(), QPoint(120, 0), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&view(), &sideways);
+  EXPECT_DOUBLE_EQ(frame().zoomFactor, z + 0.25);
+
+  // Esc ends region selection; Delete removes the selected remark.
+  view().BeginRegionSelect();
+  QTest::keyClick(&view(), Qt::Key_Escape);
+  EXPECT_EQ(engine().GetCalibrationLineLength(), 0.0);
+  engine().AddRemark(100, 100, u"note", 20, 0);
+  ASSERT_EQ(engine().GetRemarkCount(), 1);
+}
+
+TEST_F(FrameTest, PixelReadout) {
+  ShowStill(256, 100);
+  frame().OnZoomOriginal();
+  const QRect r = view().ImageWindow()->geometry();
+  QTest::mouseMove(&view(), r.topLeft() + QPoint(128, 50));
+  QApplication::processEvents();
+  EXPECT_EQ(frame().StatusPane(1)->text(), "X=128, Y=50,");
+  const QString rgb = frame().StatusPane(2)->text();
+  EXPECT_TRUE(rgb == "R=128, G=128, B=128" || rgb == "R=127, G=127, B=127") << rgb.toStdString();
+  // Over the grey background: white, as a failed pixel query gives.
+  QTest::mouseMove(&view(), QPoint(2, 2));
+  EXPECT_EQ(frame().StatusPane(2)->text(), "R=255, G=255, B=255");
+}
+
+TEST_F(FrameTest, BitmapsOpenAndSaveThroughTheView) {
+  for (bool topDown : {false, true}) {
+    for (int w : {3, 4, 641}) {
+      const QString in = dir_.filePath(QString("in%1%2.bmp").arg(w).arg(topDown));
+      QFile f(in);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      const QByteArray bytes = MakeBitmap(w, 5, topDown, 9);
+      f.write(bytes);
+      f.close();
+      view().fileDialog = [in](bool, bool, const QString&, const QString&) { return QStringList{in}; };
+      view().OnFileOpen();
+      std::vector<std::uint8_t> px;
+      BITMAPINFOHEADER fmt;
+      ASSERT_TRUE(camera().CopyFrame(&px, &fmt));
+      ASSERT_EQ(fmt.biWidth, w);
+      ASSERT_EQ(fmt.biHeight, 5);
+      // Bottom row of the picture first, whatever the file's order.
+      const int stride = (w * 3 + 3) & ~3;
+      const int firstFileRow = topDown ? 4 : 0;
+      EXPECT_EQ(px[0], std::uint8_t(bytes[54 + firstFileRow * stride]));
+      EXPECT_TRUE(frame().ImageAvailable());
+
+      // Saved with nothing drawn over it, the file has the same pixels, bottom-up.
+      const QString out = dir_.filePath(QString("out%1%2.bmp").arg(w).arg(topDown));
+      view().fileDialog = [out](bool, bool, const QString&, const QString&) { return QStringList{out}; };
+      view().OnFileSaveAs();
+      BitmapImage back;
+      ASSERT_EQ(ReadBitmapFile(out, &back), BitmapStatus::Ok);
+      EXPECT_EQ(back.pixels, px);
+    }
+  }
+}
+
+TEST_F(FrameTest, MalformedBitmapsLeaveTheFrameUntouched) {
+  ShowStill(16, 8);
+  std::vector<std::uint8_t> before;
+  BITMAPINFOHEADER fmt;
+  ASSERT_TRUE(camera().CopyFrame(&before, &fmt));
+  QByteArray good = MakeBitmap(16, 8, false, 1);
+  std::vector<QByteArray> bad;
+  bad.push_back(good.left(70));  // truncated
+  QByteArray huge = good;
+  const std::int32_t big = 1 << 30;
+  std::memcpy(huge.data() + 18, &big, 4);  // lying dimensions
+  bad.push_back(huge);
+  QByteArray depth = good;
+  depth[28] = 32;  // wrong depth
+  bad.push_back(depth);
+  QByteArray notBmp = good;
+  notBmp[0] = 'X';
+  bad.push_back(notBmp);
+  int n = 0;
+  for (const QByteArray& b : bad) {
+    const QString path = dir_.filePath(QString("bad%1.bmp").arg(n++));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(b);
+    f.close();
+    EXPECT_EQ(view().LoadBitmapFile(path), 0);
+    std::vector<std::uint8_t> now;
+    ASSERT_TRUE(camera().CopyFrame(&now, &fmt));
+    EXPECT_EQ(now, before);
+    EXPECT_EQ(fmt.biWidth, 16);
+  }
+}
+
+TEST_F(FrameTest, SaveAsReportsWriteErrors) {
+  ShowStill(16, 8);
+  const QString out = dir_.filePath("no/such/folder/x.bmp");
+  view().fileDialog = [out](bool, bool, const QString&, const QString&) { return QStringList{out}; };
+  view().OnFileSaveAs();
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST_F(FrameTest, LayerFilesThroughTheView) {
+  ShowStill(400, 300);
+  engine().OnMeasureLButtonDown(10, 10, 258, 1);
+  engine().OnMeasureMouseMove(100, 50);
+  engine().OnMeasureLButtonDown(100, 50, 256, 0);
+  engine().AddRemark(30, 40, u"text", 20, 0);
+  const QString file = dir_.filePath("layers.kvmi");
+  view().fileDialog = [file](bool, bool, const QString&, const QString&) { return QStringList{file}; };
+  view().OnSaveLayers();
+  EXPECT_TRUE(QFile::exists(file));
+  EXPECT_TRUE(QFile::exists(dir_.filePath("Default.kvmi")));
+  engine().ResetMeasurements();
+  engine().RemoveAllRemarks();
+  view().OnLoadLayers();
+  ASSERT_EQ(engine().GetMeasureCount(), 1);
+  EXPECT_EQ(engine().GetRemarkCount(), 1);
+  const std::vector<POINT> pts = PointsOf(engine(), 0);
+  EXPECT_EQ(pts[1].x, 100);
+  // A file without this camera's section clears everything and loads nothing.
+  const QString other = dir_.filePath("empty.kvmi");
+  QFile(other).open(QIODevice::WriteOnly);
+  view().fileDialog = [other](bool, bool, const QString&, const QString&) { return QStringList{other}; };
+  view().OnLoadLayers();
+  EXPECT_EQ(engine().GetMeasureCount(), 0);
+  EXPECT_EQ(engine().GetRemarkCount(), 0);
+}
+
+TEST_F(FrameTest, GridAndDividingRulesToggle) {
+  ShowStill(400, 300);
+  frame().Router().Execute(32867);
+  EXPECT_TRUE(Checked(32867));
+  frame().Router().Execute(32880);
+  EXPECT_TRUE(frame().Router().Action(32880)->isChecked());
+  frame().Router().Execute(32880);
+  EXPECT_FALSE(frame().Router().Action(32880)->isChecked());
+  // Delete All answered No changes nothing.
+  engine().OnMeasureLButtonDown(10, 10, 257, 1);
+  answer = false;
+  frame().Router().Execute(32968);
+  EXPECT_EQ(questions.back(), "Delete|Delete All?");
+}
