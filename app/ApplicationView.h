@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
 #include "camera/CameraSinks.h"
@@ -38,6 +39,21 @@ class CStaticEx : public QWidget {
   const QImage& LastPicture() const { return last_; }
   // The colour shown at a point of the window; white where nothing was painted.
   QRgb PixelAt(QPoint p) const;
+  // Paint statistics for the benchmarks: pictures painted, seconds spent painting, and frames
+  // that arrived while a picture was painted (how far the shown frame lags behind).
+  std::uint64_t paints = 0;
+  double paintSeconds = 0;
+  std::uint64_t lagFrames = 0;
+  // The overlay is drawn again at the next paint (the measurements or their state changed);
+  // with `frameToo` the frame is scaled again as well (the still image's pixels changed).
+  void InvalidateOverlay(bool frameToo = false) {
+    overlayDirty_ = true;
+    frameDirty_ = frameDirty_ || frameToo;
+  }
+  // What the overlay shows, as a number that changes whenever it does.
+  std::function<std::uint64_t()> fingerprint;
+  std::uint64_t PaintedFingerprint() const { return overlayFingerprint_; }
+  bool HasPicture() const { return !last_.isNull(); }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -46,6 +62,17 @@ class CStaticEx : public QWidget {
   CCameraProcess& camera_;
   QImage last_;
   QPoint lastOrigin_;
+  // The measurement overlay as last drawn, kept while neither it nor the window changes: live
+  // frames and pointer moves that change nothing then cost only the frame's scaling.
+  QImage frameLayer_;  // the frame scaled to the window's visible part
+  std::uint64_t frameSequence_ = ~0ull;
+  bool frameDirty_ = true;
+  QImage overlay_;
+  QRect layerVisible_;  // what the two layers were drawn for
+  QSize layerWindow_;
+  QSize layerImage_;
+  bool overlayDirty_ = true;
+  std::uint64_t overlayFingerprint_ = 0;
 };
 
 class CApplicationView : public QWidget, public ICameraView, public IMouseCapture {
@@ -74,6 +101,10 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   int DrawStillImage();
   CStaticEx* ImageWindow() const { return m_wndImage; }
   void MoveImageWindow(const RECT& rc);
+  // The image window painted again with its overlay drawn anew, and the frame scaled anew.
+  void RedrawImage();
+  // The same, keeping the scaled frame (only the measurements changed).
+  void RedrawOverlay();
   QString HintText() const { return hintText_; }
   // The context menu ("Right Mouse").
   QMenu* PopupMenu() const { return m_menuPopup; }
@@ -83,6 +114,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void EndRegionSelect();
   void SetTool(int kind, int mode);
   void ClearToolChecks();
+  // No tool armed, no check marks, the cross rule's mark cleared (the layer editor's clearing).
+  void ResetTools();
   void UpdateMagnifier(int x, int y);
 
   // ---- commands (ViewCommands.cpp)
@@ -133,6 +166,9 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void ConfineCursor(const QRect& viewRect);
   void FreeCursor();
   void UpdateCursor();
+  // What of the engine's state the overlay shows beyond the records themselves.
+  std::array<int, 8> OverlayState() const;
+  std::uint64_t OverlayFingerprint() const;
   void ToolCommand(int kind, int checkIndex);
   void DividingRule(int which);
   void ShowContextMenu(const QPoint& globalPos);
@@ -159,6 +195,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   QMenu* m_menuPopup = nullptr;
   QLabel* m_tipHint = nullptr;
   QTimer hintTimer_;
+  QTimer overlayWatch_;  // a still image is repainted when its overlay changed
   QString hintText_;
   int m_nRButtonResult = 3;
   bool m_bToolCheck[18] = {};

@@ -16,6 +16,10 @@
 
 #include "app/Application.h"
 #include "app/ApplicationView.h"
+#include "editors/LayerDlg.h"
+#include "imaging/CamSetupClock.h"
+#include "imaging/CamSetupPane.h"
+#include "imaging/ImageListPane.h"
 #include "platform/strings.h"
 
 namespace {
@@ -53,6 +57,7 @@ CMainFrame::CMainFrame() {
   setMinimumSize(800, 600);
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
   camera_.SetMainFrame(this);
+  SetAppHost(this);  // the panes reach the frame through it from their construction on
   clock = [] { return QDateTime::currentDateTime(); };
   askYesNo = [this](const QString& caption, const QString& text) {
     return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
@@ -65,6 +70,7 @@ CMainFrame::CMainFrame() {
   view_ = new CApplicationView(*this, camera_, this);
   setCentralWidget(view_);
   camera_.SetView(view_);
+  camera_.SetRecordingEndedHandler([this](int status) { OnRecordingEnded(status); });
 
   RegisterCommands();
   view_->RegisterCommands(router_);
@@ -96,6 +102,8 @@ CMainFrame::~CMainFrame() {
   camera_.SetView(nullptr);
   camera_.SetLayerPanel(nullptr);
   camera_.SetMainFrame(nullptr);
+  camera_.SetRecordingEndedHandler(nullptr);
+  if (&AppHost() == this) SetAppHost(nullptr);
 }
 
 void CMainFrame::CreateMenus() {
@@ -221,8 +229,15 @@ void CMainFrame::CreatePanes() {
     return dock;
   };
   cameraPane_ = makePane(ids::kCameraPane, "CameraPane");
+  cameraWidget_ = new CCamSetupPane(cameraPane_);
+  cameraPane_->setWidget(cameraWidget_);
   layerPane_ = makePane(ids::kLayerPane, "LayerPane");
-  imageListPane_ = makePane(ids::kImageListPane, "ImageListPane");
+  layerWidget_ = new CLayerPane(layerPane_);
+  layerPane_->setWidget(layerWidget_);
+  camera_.SetLayerPanel(layerWidget_->Dialog());
+  camera_.SetLayerEditor(layerWidget_->Dialog());
+  imageListPane_ = new CImageListPane(this);
+  imageListPane_->setProperty("ctrlId", ids::kImageListPane);
   imageListPane_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
   cameraPane_->setMinimumWidth(310);
   addDockWidget(Qt::LeftDockWidgetArea, cameraPane_);
@@ -234,6 +249,8 @@ void CMainFrame::CreatePanes() {
   cameraPane_->raise();
   resizeDocks({imageListPane_}, {140}, Qt::Vertical);
 }
+
+QDockWidget* CMainFrame::ImageListPane() const { return imageListPane_; }
 
 bool CMainFrame::IsLayerPaneVisible() const { return layerPane_ && layerPane_->isVisible(); }
 
@@ -252,7 +269,7 @@ void CMainFrame::ShowHint(const WString& text) {
 void CMainFrame::RedrawView() {
   if (!view_) return;
   view_->update();
-  if (view_->ImageWindow()) view_->ImageWindow()->update();
+  view_->RedrawImage();
 }
 bool CMainFrame::IsFullScreen() const { return view_ && view_->IsFullScreen(); }
 void CMainFrame::LoadSelectedScale(const WString& deviceName) {

@@ -23,6 +23,12 @@
 #include "camera/CameraSinks.h"
 
 class CApplicationView;
+class CLayerPane;
+class CCamSetupPane;
+class CCamSetupDlg;
+class CImageListPane;
+class CGrayStretchDlg;
+class CImagePrsDlg;
 class QComboBox;
 class QLabel;
 class QToolBar;
@@ -67,6 +73,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void ContinuousCaptureTick();
   int CaptureImageToFile();
   void OnRecord();
+  // The library ended a recording by itself (the picture size changed, the file failed).
+  void OnRecordingEnded(int status);
   void UpdateMainToolbarImages(bool playing);
   void UpdateCaptureStatus();
   void CountFrame() { FrameStatistics().CountFrame(); }
@@ -112,7 +120,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QComboBox* ZoomCombo() const { return zoomCombo_; }
   QDockWidget* CameraPane() const { return cameraPane_; }
   QDockWidget* LayerPane() const { return layerPane_; }
-  QDockWidget* ImageListPane() const { return imageListPane_; }
+  QDockWidget* ImageListPane() const;
   QLabel* StatusPane(int i) const { return statusPanes_[i]; }
   void SetStatusPane(int i, const QString& text);
   // The image set of the main toolbar in use: 339 idle, 349 playing, 377 recording.
@@ -144,13 +152,20 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void RebuildLayers() override;
   void RefreshLayerPanel() override;
   void AddImageFile(const QString& path) override;
+  bool OpenImageFile(const QString& path) override;
+  void SetImageWindowRect(const RECT& rc) override;
+  void ResetViewTools() override;
+  CLayerPane* LayerPaneWidget() const { return layerWidget_; }
+  CCamSetupDlg* CameraPanel() const;
+  void ZoomOriginal() override { OnZoomOriginal(); }
+  CImageListPane* ImageListWidget() const { return imageListPane_; }
 
   // ---- what the view asks of the panes (forwarded to the windows that own them)
   void NudgeSelectedLayer(int direction);
   void DeleteSelectedLayer();
   void DeleteAllLayers();
   // Runs the text-remark dialog; false when cancelled.
-  bool RunRemarkDialog(WString* text, int* fontSize, COLORREF* color);
+  bool RunRemarkDialog(int kind, WString* text, int* fontSize, COLORREF* color);
   ILayerPanel* LayerPanel();
   // The reference-figure dialogs (angle or round), the scale settings and the reports.
   void RunContrastDialog(bool angle);
@@ -194,7 +209,11 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QComboBox* zoomCombo_ = nullptr;
   QDockWidget* cameraPane_ = nullptr;
   QDockWidget* layerPane_ = nullptr;
-  QDockWidget* imageListPane_ = nullptr;
+  CImageListPane* imageListPane_ = nullptr;
+  CLayerPane* layerWidget_ = nullptr;
+  CCamSetupPane* cameraWidget_ = nullptr;
+  QPointer<CGrayStretchDlg> grayStretch_;
+  QPointer<CImagePrsDlg> stitching_;
   QLabel* statusPanes_[4] = {};
   int mainImages_ = 339;
   QTimer timer1_;

@@ -62,7 +62,7 @@ void CMainFrame::OnCameraLive() {
     timer1_.start();
     UpdateMainToolbarImages(true);
     OnZoomFitWindow();
-    view_->ImageWindow()->update();
+    view_->RedrawImage();
   } else if (item.state == CAMERA_PAUSED) {
     CameraPlay(item.handle);
     camera_.SetCameraOpened(cur, CAMERA_PLAYING);
@@ -110,6 +110,14 @@ void CMainFrame::OnRecord() {
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
   mainImages_ = recordingFlag ? 377 : 349;
   UpdateMainToolbarImages(true);
+}
+
+void CMainFrame::OnRecordingEnded(int status) {
+  recordingFlag = false;
+  stCameraItem item;
+  camera_.GetCurCameraItem(&item);
+  UpdateMainToolbarImages(item.state == CAMERA_PLAYING);
+  ShowHint(LoadStringW(status == CAMSDK_STATUS_FILE_ERROR ? 64102 : 64101));
 }
 
 void CMainFrame::UpdateCaptureStatus() {

@@ -1,37 +1,144 @@
-// What the view and the acquisition commands ask of the docked panes: the camera panel, the
-// layer editor and the image list. The frame forwards to the windows that own each concern.
+// What the view and the acquisition commands ask of the docked panes and the dialogs: the
+// camera panel, the layer editor, the image list, the image dialogs, the scale and the reports.
+// The frame forwards to the windows that own each concern.
 #include <QDockWidget>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "editors/EditorCommands.h"
+#include "editors/LayerDlg.h"
+#include "editors/LayerTree.h"
+#include "imaging/CamSetupDlg.h"
+#include "imaging/CamSetupClock.h"
+#include "imaging/CamSetupPane.h"
+#include "imaging/GrayStretchDlg.h"
+#include "imaging/ImageListDlg.h"
+#include "imaging/ImageListPane.h"
+#include "imaging/ImagePrsDlg.h"
+#include "imaging/ThresholdDlg.h"
 #include "options/OptionsDlg.h"
 
-void CMainFrame::ClearLayers() {}
-void CMainFrame::RebuildLayers() {}
-void CMainFrame::RefreshLayerPanel() {}
-void CMainFrame::AddImageFile(const QString& /*path*/) {}
-void CMainFrame::NudgeSelectedLayer(int /*direction*/) {}
-void CMainFrame::DeleteSelectedLayer() {}
-void CMainFrame::DeleteAllLayers() {}
-bool CMainFrame::RunRemarkDialog(WString* /*text*/, int* /*fontSize*/, COLORREF* /*color*/) { return false; }
-ILayerPanel* CMainFrame::LayerPanel() { return nullptr; }
-void CMainFrame::EnableCameraControls(const int* /*ids*/, int /*count*/, bool /*enable*/) {}
-CMainFrame::CameraArm CMainFrame::CameraRegionArm() const { return {}; }
-void CMainFrame::CameraRegionDone(int /*which*/, int, int, int, int) {}
-void CMainFrame::DetectCameras() {
-  stCameraItem list[kMaxCameraList];
-  int count = 0;
-  camera_.EnumCameras(list, &count);
-  if (count > 0 && camera_.GetCurCameraItem() < 0) camera_.SetCurCamera(0);
+// ---- the layer editor
+
+void CMainFrame::ClearLayers() { layerWidget_->Dialog()->ClearLayers(); }
+void CMainFrame::RebuildLayers() { layerWidget_->Dialog()->LayerTree()->RebuildLayers(); }
+void CMainFrame::RefreshLayerPanel() { layerWidget_->Dialog()->RefreshPicture(); }
+void CMainFrame::NudgeSelectedLayer(int direction) { layerWidget_->Dialog()->LayerTree()->NudgeSelectedLayer(direction); }
+void CMainFrame::DeleteSelectedLayer() { layerWidget_->Dialog()->LayerTree()->DeleteSelectedLayer(); }
+void CMainFrame::DeleteAllLayers() { layerWidget_->Dialog()->LayerTree()->DeleteAllLayers(); }
+ILayerPanel* CMainFrame::LayerPanel() { return layerWidget_ ? layerWidget_->Dialog() : nullptr; }
+
+bool CMainFrame::RunRemarkDialog(int kind, WString* text, int* fontSize, COLORREF* color) {
+  return editors::RunRemarkDialog(this, kind, text, fontSize, color);
 }
-void CMainFrame::InitCameraControls(int /*handle*/) {}
-void CMainFrame::RefreshFromCamera(int /*handle*/) {}
-void CMainFrame::RunScaleDialog() {}
+void CMainFrame::RunContrastDialog(bool angle) { editors::RunContrastDialog(this, *Measure(), angle); }
+void CMainFrame::RunScaleSettings() { editors::RunScaleSettings(this, *Measure()); }
+void CMainFrame::RunScaleDialog() {
+  editors::RunScaleDialog(this, *Measure());
+  RedrawView();
+}
+
+void CMainFrame::SetImageWindowRect(const RECT& rc) {
+  view_->MoveImageWindow(rc);
+  view_->update();
+}
+
+void CMainFrame::ResetViewTools() { view_->ResetTools(); }
+
+// ---- the image list and the image dialogs
+
+void CMainFrame::AddImageFile(const QString& path) { imageListPane_->Dialog()->AddImageFile(0, path); }
+bool CMainFrame::OpenImageFile(const QString& path) { return view_->LoadBitmapFile(path) == 1; }
+
 void CMainFrame::OnOptionsPage(int id) {
   COptionsDlg::Run(COptionsDlg::PageOfCommand(id), this);
   RedrawView();
 }
-void CMainFrame::OnImageDialog(int /*id*/) {}
-void CMainFrame::RunContrastDialog(bool /*angle*/) {}
-void CMainFrame::RunScaleSettings() {}
-void CMainFrame::ExportReport(bool /*word*/) {}
+
+void CMainFrame::OnImageDialog(int id) {
+  switch (id) {
+    case 32928:
+    case 32930: {
+      CImageOptDlg dlg(id == 32928 ? CImageOptDlg::kThreshold : CImageOptDlg::kBrightness, this);
+      dlg.exec();
+      RedrawView();
+      break;
+    }
+    case 32945: {
+      // A second press closes the dialog; a still image is needed to open it.
+      if (grayStretch_) {
+        grayStretch_->close();
+        break;
+      }
+      std::uint8_t* pixels = nullptr;
+      bool still;
+      {
+        auto lock = camera_.LockFrameBuffer();
+        still = camera_.GetFrameBuffer(&pixels) && camera_.GetOpenedCount() == 0;
+      }
+      if (!still) break;
+      grayStretch_ = new CGrayStretchDlg(this);
+      grayStretch_->show();
+      break;
+    }
+    case 32939:
+    case 32937:
+      if (stitching_) {
+        stitching_->close();
+        break;
+      }
+      stitching_ = new CImagePrsDlg(this);
+      stitching_->show();
+      break;
+    default: break;
+  }
+}
+
+// ---- the reports
+
+void CMainFrame::ExportReport(bool word) {
+  const CCameraProcess::ReportResult r = word ? camera_.ExportWordReport() : camera_.ExportExcelReport();
+  if (r.ok())
+    ShowHint(r.message);
+  else
+    messageBox(QString::fromStdU16String(r.message));
+}
+
+// ---- the camera panel
+
+CCamSetupDlg* CMainFrame::CameraPanel() const { return cameraWidget_ ? cameraWidget_->Panel() : nullptr; }
+
+void CMainFrame::EnableCameraControls(const int* ids, int count, bool enable) {
+  if (CCamSetupDlg* panel = CameraPanel()) panel->EnableControls(std::vector<int>(ids, ids + count), enable);
+}
+
+CMainFrame::CameraArm CMainFrame::CameraRegionArm() const {
+  CameraArm arm;
+  if (const CCamSetupDlg* panel = CameraPanel()) {
+    arm.regionWB = panel->IsRegionWBArmed();
+    arm.regionAE = panel->IsRegionAEArmed();
+    arm.adaptiveBlackLevel = panel->IsAdaptiveBlackLevelArmed();
+    arm.roiArmed = panel->IsRoiArmed() ? 1 : 0;
+  }
+  return arm;
+}
+
+void CMainFrame::CameraRegionDone(int which, int x, int y, int w, int h) {
+  CCamSetupDlg* panel = CameraPanel();
+  if (!panel) return;
+  using R = CCamSetupDlg::Region;
+  const R mode = which == 1 ? R::WhiteBalance : which == 2 ? R::Exposure : which == 3 ? R::BlackLevel : R::Roi;
+  panel->OnRegionApplied(mode, x, y, w, h);
+}
+
+void CMainFrame::DetectCameras() {
+  if (CCamSetupDlg* panel = CameraPanel()) panel->DetectCameras();
+}
+
+void CMainFrame::InitCameraControls(int handle) {
+  if (CCamSetupDlg* panel = CameraPanel()) camera_.SetCameraCapability(panel->InitCameraControls(handle));
+}
+
+void CMainFrame::RefreshFromCamera(int handle) {
+  if (CCamSetupDlg* panel = CameraPanel()) panel->RefreshFromCamera(handle);
+}

@@ -145,8 +145,8 @@ void CMainFrame::OnZoomBar() {
 }
 
 void CMainFrame::OnImageListView() {
-  imageListPane_->show();
-  imageListPane_->raise();
+  ImageListPane()->show();
+  ImageListPane()->raise();
 }
 
 void CMainFrame::OnFullScreen() { view_->ToggleFullScreen(); }

@@ -9,11 +9,10 @@
 #include <QToolBar>
 #include <QUrl>
 
-#include <charconv>
-#include <cstring>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "editors/ScaleStore.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
@@ -54,7 +53,7 @@ void CApplicationView::DividingRule(int which) {
     action->setChecked(false);
   }
   flag = !flag;
-  m_wndImage->update();
+  RedrawImage();
 }
 
 void CApplicationView::RegisterCommands(CCommandRouter& router) {
@@ -104,7 +103,7 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   router.On(V, 32867, [this] {
     m_bGrid = !m_bGrid;
     m_MeasureMgr.ShowGrid(m_bGrid);
-    m_wndImage->update();
+    RedrawImage();
   });
   router.OnUpdate(V, 32867, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
@@ -114,11 +113,11 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   router.On(V, 32882, [this] { DividingRule(1); });
   router.On(V, 32900, [this] {
     frame_.RunContrastDialog(true);
-    m_wndImage->update();
+    RedrawImage();
   });
   router.On(V, 32899, [this] {
     frame_.RunContrastDialog(false);
-    m_wndImage->update();
+    RedrawImage();
   });
   router.On(V, 32803, [this] { frame_.OnCameraLive(); });
   router.On(V, 32801, [this] { frame_.OnCameraStop(); });
@@ -165,18 +164,18 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   router.On(V, 32963, [this] {
     frame_.DeleteSelectedLayer();
     m_MeasureMgr.DeleteSelectedRemark();
-    m_wndImage->update();
+    RedrawImage();
   });
   router.On(V, 32968, [this] {
     const QString caption = QString::fromStdU16String(LoadStringW(23));
     if (!frame_.askYesNo(caption, QString::fromStdU16String(LoadStringW(24)))) return;
     frame_.DeleteAllLayers();
     m_MeasureMgr.RemoveAllRemarks();
-    m_wndImage->update();
+    RedrawImage();
   });
   router.On(V, 32842, [this] {
     frame_.RunScaleSettings();
-    m_wndImage->update();
+    RedrawImage();
   });
   router.On(V, 32918, [] {
     const QString file = LoadStringW(25) == u"English" ? "Help/Q7V-MSENG.chm" : "Help/Q7V-MS.chm";
@@ -206,27 +205,5 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
 }
 
 void CApplicationView::LoadSelectedScale(const WString& cameraName) {
-  const WString root = u"Software\\Q7V-MS\\Measuring Scale";
-  CRegistryKey key;
-  if (key.Open(HKEY_CURRENT_USER, root, KEY_READ) != ERROR_SUCCESS) return;
-  const std::optional<WString> selected = key.QueryString(u"Selected Scale");
-  if (!selected || selected->empty()) return;
-  CRegistryKey scale;
-  if (scale.Open(HKEY_CURRENT_USER, FormatW(u"%s\\%s\\%s", root, cameraName, *selected), KEY_READ) != ERROR_SUCCESS)
-    return;
-  const WString size = scale.QueryString(u"Size").value_or(WString());
-  const WString unit = scale.QueryString(u"Unit").value_or(WString());
-  ScaleDisplayBlock block;
-  if (const auto bin = scale.QueryBinary(u"Display"); bin && bin->size() >= 32) {
-    std::int32_t v[8];
-    std::memcpy(v, bin->data(), 32);  // never more than the block holds
-    block = ScaleDisplayBlock{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-  }
-  // The stored decimal number; a text that is no number gives 0.
-  const std::string u8 = ToUtf8(size);
-  float factor = 0.0f;
-  const char* b = u8.c_str();
-  while (*b == ' ' || *b == '\t') ++b;
-  std::from_chars(b, u8.c_str() + u8.size(), factor);
-  m_MeasureMgr.SetScale(factor, unit, block);
+  scalestore::ApplySelectedScale(m_MeasureMgr, cameraName);
 }

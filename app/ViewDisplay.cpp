@@ -1,6 +1,7 @@
 // The view's image window: placing and fitting it, mapping client points to image pixels,
 // painting still and live frames, the image state of the menus and panes, hints and full screen.
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -15,6 +16,7 @@
 #include "app/AboutDlg.h"
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "editors/LayerDlg.h"
 #include "platform/strings.h"
 
 namespace {
@@ -36,16 +38,55 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   QRect visible = rect();
   if (parentWidget()) visible &= QRect(mapFromParent(QPoint(0, 0)), parentWidget()->size());
   if (visible.isEmpty()) return;
-  if (last_.size() != visible.size()) last_ = QImage(visible.size(), QImage::Format_RGB32);
-  last_.fill(QColor(192, 192, 192));
+  QElapsedTimer timer;
+  timer.start();
+  const std::uint64_t sequence = camera_.FrameSequence();
+  BITMAPINFOHEADER format{};
+  bool valid;
   {
-    QPainter p(&last_);
+    auto lock = camera_.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    valid = camera_.GetFrameBuffer(&pixels);
+    camera_.GetFrameFormat(&format);
+  }
+  const QSize image(format.biWidth, format.biHeight);
+  const bool geometryChanged = visible != layerVisible_ || size() != layerWindow_ || image != layerImage_;
+  // The scaled frame is kept until a new frame arrives, the window moves or the still image
+  // changes: a pointer move that only changes the measurements does not scale the frame again.
+  if (!valid || frameDirty_ || geometryChanged || sequence != frameSequence_) {
+    if (frameLayer_.size() != visible.size()) frameLayer_ = QImage(visible.size(), QImage::Format_RGB32);
+    frameLayer_.fill(QColor(192, 192, 192));
+    QPainter p(&frameLayer_);
     p.translate(-visible.topLeft());
-    camera_.DrawImage(p, width(), height());
+    if (valid) camera_.DrawImageRegion(p, width(), height(), visible, false);
+    frameSequence_ = sequence;
+    frameDirty_ = false;
+  }
+  // The overlay is kept while nothing it shows changes (the fingerprint) and the window stays.
+  const std::uint64_t fp = valid && fingerprint ? fingerprint() : 0;
+  if (valid && (overlayDirty_ || geometryChanged || fp != overlayFingerprint_ || overlay_.isNull())) {
+    overlay_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    overlay_.fill(Qt::transparent);
+    QPainter p(&overlay_);
+    p.translate(-visible.topLeft());
+    camera_.DrawOverlay(p, width(), height());
+    overlayDirty_ = false;
+    overlayFingerprint_ = fp;
+  }
+  layerVisible_ = visible;
+  layerWindow_ = size();
+  layerImage_ = image;
+  last_ = frameLayer_.copy();
+  if (valid && overlay_.size() == last_.size()) {
+    QPainter p(&last_);
+    p.drawImage(0, 0, overlay_);
   }
   lastOrigin_ = visible.topLeft();
   QPainter painter(this);
   painter.drawImage(visible.topLeft(), last_);
+  ++paints;
+  paintSeconds += timer.nsecsElapsed() * 1e-9;
+  lagFrames += camera_.FrameSequence() - sequence;
 }
 
 QRgb CStaticEx::PixelAt(QPoint p) const {
@@ -68,6 +109,16 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_wndImage = new CStaticEx(camera_, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
+  m_wndImage->fingerprint = [this] { return OverlayFingerprint(); };
+  // Whatever changes the measurements of a still image (the layer editor, a dialog) shows at
+  // once; while a camera plays, every frame repaints anyway.
+  overlayWatch_.setInterval(100);
+  connect(&overlayWatch_, &QTimer::timeout, this, [this] {
+    if (camera_.GetOpenedCount() == 0 && m_wndImage->isVisible() && m_wndImage->HasPicture() &&
+        OverlayFingerprint() != m_wndImage->PaintedFingerprint())
+      m_wndImage->update();
+  });
+  overlayWatch_.start();
 
   // The context menu ("Right Mouse"); it gets no update pass, only the image state.
   m_menuPopup = new QMenu(this);
@@ -85,7 +136,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   m_btnRestore->hide();
   connect(m_btnRestore, &QPushButton::clicked, this, [this] { ToggleFullScreen(); });
 
-  m_MeasureMgr.SetNotifyTarget(this, nullptr);
+  m_MeasureMgr.SetNotifyTarget(this, &CLayerDlg::OnMeasureNotify);
   fileDialog = [this](bool open, bool multi, const QString& filter, const QString& defExt) {
     return RunFileDialogEx(this, open, multi, filter, defExt);
   };
@@ -103,6 +154,16 @@ RECT CApplicationView::ImageWindowRect() const {
 
 void CApplicationView::MoveImageWindow(const RECT& rc) {
   m_wndImage->setGeometry(rc.left, rc.top, std::max(0, rc.right - rc.left), std::max(0, rc.bottom - rc.top));
+  m_wndImage->update();
+}
+
+void CApplicationView::RedrawImage() {
+  m_wndImage->InvalidateOverlay(true);
+  m_wndImage->update();
+}
+
+void CApplicationView::RedrawOverlay() {
+  m_wndImage->InvalidateOverlay(false);
   m_wndImage->update();
 }
 
@@ -129,7 +190,7 @@ int CApplicationView::DrawStillImage() {
     valid = camera_.GetFrameBuffer(&pixels);
   }
   if (!valid || camera_.GetOpenedCount() > 0) return 0;
-  m_wndImage->update();
+  RedrawImage();
   return 1;
 }
 

@@ -51,7 +51,7 @@ int CApplicationView::LoadBitmapFile(const QString& path) {
   SetImageState(0, 1);
   MoveImageWindow(CalcFitRect(image.Width(), image.Height()));
   m_wndImage->show();
-  m_wndImage->update();
+  RedrawImage();
   return 1;
 }
 
@@ -139,5 +139,5 @@ void CApplicationView::OnLoadLayers() {
   m_MeasureMgr.LoadLayers(ToPath(paths.front()), name, index);
   frame_.RebuildLayers();
   m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
-  m_wndImage->update();
+  RedrawImage();
 }

@@ -1,5 +1,6 @@
 // The view's mouse and keys: the measuring tools in image pixels, pan, text remarks, region
 // selection for the scale, camera rectangles, the magnifier and the pixel readout.
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -24,6 +25,12 @@ QPoint Confine(QPoint p, const QRect& clip) {
 }
 
 }  // namespace
+
+std::array<int, 8> CApplicationView::OverlayState() const {
+  const CMeasureManager& m = m_MeasureMgr;
+  return {m.m_nHoverMeasure, m.m_nSelMeasure, m.m_nCurRemark, m.m_nHoverRemark,
+          m.m_nCreating,     m.m_nMouseState, m.m_bInProgress ? 1 : 0, m.m_nCurKind};
+}
 
 void CApplicationView::SetCapture() {
   if (isVisible()) grabMouse();
@@ -98,7 +105,7 @@ void CApplicationView::keyPressEvent(QKeyEvent* e) {
     default: QWidget::keyPressEvent(e); return;
   }
   update();
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::contextMenuEvent(QContextMenuEvent* e) {
@@ -127,7 +134,7 @@ void CApplicationView::OnLButtonDown(QPoint p) {
     WString text;
     int size = 20;
     COLORREF color = 0;
-    if (frame_.RunRemarkDialog(&text, &size, &color)) m_MeasureMgr.AddRemark(q.x, q.y, text, size, color);
+    if (frame_.RunRemarkDialog(256, &text, &size, &color)) m_MeasureMgr.AddRemark(q.x, q.y, text, size, color);
     m_bTextTool = false;
     done = true;
   }
@@ -163,7 +170,7 @@ void CApplicationView::OnLButtonDown(QPoint p) {
     m_ptCameraRectStart = q;
   }
   update();
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::OnLButtonUp(QPoint p) {
@@ -180,7 +187,7 @@ void CApplicationView::OnLButtonUp(QPoint p) {
     m_bCameraRectDrag = false;
     ApplyCameraRect();
   }
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::OnMouseMove(QPoint p) {
@@ -194,11 +201,13 @@ void CApplicationView::OnMouseMove(QPoint p) {
   } else if (m_bRegionSelect && m_bRegionStarted) {
     const POINT q = ClientToImage(p.x(), p.y());
     m_MeasureMgr.SetCalibrationLine(1, m_ptRegionStart.x, m_ptRegionStart.y, q.x, q.y);
-    m_wndImage->update();
+    RedrawOverlay();
   } else {
     const POINT q = ClientToImage(p.x(), p.y());
+    const std::array<int, 8> before = OverlayState();
     m_MeasureMgr.OnMeasureMouseMove(q.x, q.y);
-    m_wndImage->update();
+    // A move that changes nothing the overlay shows needs no repaint.
+    if (m_MeasureMgr.m_bInProgress || OverlayState() != before) RedrawOverlay();
   }
   UpdateCursor();
 
@@ -212,7 +221,7 @@ void CApplicationView::OnMouseMove(QPoint p) {
   if (m_bCameraRectDrag) {
     const POINT q = ClientToImage(p.x(), p.y());
     camera_.SetRoi(true, m_ptCameraRectStart.x, m_ptCameraRectStart.y, q.x, q.y);
-    m_wndImage->update();
+    RedrawOverlay();
   }
 }
 
@@ -220,7 +229,7 @@ void CApplicationView::OnRButtonDown(QPoint p) {
   const POINT q = ClientToImage(p.x(), p.y());
   m_nRButtonResult = m_MeasureMgr.OnMeasureRButtonDown(q.x, q.y);
   if (m_nRButtonResult == 0) ClearToolChecks();
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::OnRButtonUp(QPoint p) {
@@ -238,7 +247,7 @@ void CApplicationView::OnLButtonDblClk(QPoint) {
   WString text(copy.m_szText, BufferLength(copy.m_szText, std::size(copy.m_szText)));
   int size = copy.m_nSize;
   COLORREF color = copy.m_clrColor;
-  if (frame_.RunRemarkDialog(&text, &size, &color)) {
+  if (frame_.RunRemarkDialog(copy.m_nKind, &text, &size, &color)) {
     CopyToBuffer(text, copy.m_szText, std::size(copy.m_szText));
     copy.m_nSize = size;
     copy.m_clrColor = color;
@@ -246,7 +255,7 @@ void CApplicationView::OnLButtonDblClk(QPoint) {
   m_MeasureMgr.FillRemark(i, copy.m_ptText.x, copy.m_ptText.y,
                           WStringView(copy.m_szText, BufferLength(copy.m_szText, std::size(copy.m_szText))),
                           copy.m_nSize, copy.m_clrColor);
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::OnMButtonDown(QPoint p) {
@@ -286,6 +295,13 @@ void CApplicationView::SetTool(int kind, int mode) {
   m_nPendingKind = kind;
   m_nToolMode = mode;
   EndRegionSelect();
+}
+
+void CApplicationView::ResetTools() {
+  SetTool(256, 0);
+  ClearToolChecks();
+  QAction* cross = frame_.Router().Action(32880);
+  cross->setChecked(false);
 }
 
 void CApplicationView::ClearToolChecks() {
@@ -375,7 +391,7 @@ void CApplicationView::ApplyCameraRect() {
     }
     frame_.CameraRegionDone(4, x & 0xFFFE, y & 0xFFFE, rw, rh);
   }
-  m_wndImage->update();
+  RedrawOverlay();
 }
 
 void CApplicationView::UpdateMagnifier(int x, int y) {

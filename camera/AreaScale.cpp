@@ -2,7 +2,81 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
+#include <vector>
+
+namespace {
+
+// Threads for the bands of a picture, started once and kept: starting them on every redraw
+// cost more than a small picture's whole scale. One picture at a time; the caller's thread
+// takes band 0 and waits for the rest.
+class BandPool {
+ public:
+  static BandPool& Get() {
+    static BandPool pool(std::clamp(int(std::thread::hardware_concurrency()), 1, 8) - 1);
+    return pool;
+  }
+  int Threads() const { return int(threads_.size()) + 1; }
+
+  void Run(int bands, const std::function<void(int)>& fn) {
+    std::lock_guard run(runMu_);
+    bands = std::min(bands, Threads());
+    {
+      std::lock_guard lock(mu_);
+      job_ = &fn;
+      bands_ = bands;
+      pending_ = bands - 1;
+      ++generation_;
+    }
+    start_.notify_all();
+    fn(0);
+    std::unique_lock lock(mu_);
+    done_.wait(lock, [&] { return pending_ == 0; });
+    job_ = nullptr;
+  }
+
+ private:
+  explicit BandPool(int workers) {
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { Work(i + 1); });
+  }
+  ~BandPool() {
+    {
+      std::lock_guard lock(mu_);
+      quit_ = true;
+    }
+    start_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+  void Work(int band) {
+    std::uint64_t seen = 0;
+    std::unique_lock lock(mu_);
+    for (;;) {
+      start_.wait(lock, [&] { return quit_ || generation_ != seen; });
+      if (quit_) return;
+      seen = generation_;
+      if (band >= bands_) continue;
+      const std::function<void(int)>* job = job_;
+      lock.unlock();
+      (*job)(band);
+      lock.lock();
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex runMu_, mu_;
+  std::condition_variable start_, done_;
+  const std::function<void(int)>* job_ = nullptr;
+  int bands_ = 0, pending_ = 0;
+  std::uint64_t generation_ = 0;
+  bool quit_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
 
 void CAreaScaler::Build(Axis& axis, int source, int target) {
   if (axis.source == source && axis.target == target) return;
@@ -73,8 +147,8 @@ void CAreaScaler::Scale(const std::uint8_t* src, int width, int height, QImage& 
   Build(y_, height, dh);
   // Bands of target rows; small pictures are not worth a thread.
   const double work = double(width) * double(height) + double(dw) * double(dh);
-  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
-  const int bands = std::clamp(int(work / 2.0e5), 1, std::min({8, cores, dh}));
+  BandPool& pool = BandPool::Get();
+  const int bands = std::clamp(int(work / 2.0e5), 1, std::min(pool.Threads(), dh));
   // The pixels are taken once here: QImage's own accessors are not for several threads.
   std::uint8_t* out = dst.bits();
   const std::size_t stride = std::size_t(dst.bytesPerLine());
@@ -82,12 +156,7 @@ void CAreaScaler::Scale(const std::uint8_t* src, int width, int height, QImage& 
     Rows(src, width, out, stride, 0, dh);
     return;
   }
-  std::vector<std::thread> threads;
-  threads.reserve(std::size_t(bands - 1));
-  for (int b = 1; b < bands; ++b)
-    threads.emplace_back([this, src, width, out, stride, dh, bands, b] {
-      Rows(src, width, out, stride, int(std::int64_t(dh) * b / bands), int(std::int64_t(dh) * (b + 1) / bands));
-    });
-  Rows(src, width, out, stride, 0, int(dh / bands));
-  for (auto& t : threads) t.join();
+  pool.Run(bands, [&](int b) {
+    Rows(src, width, out, stride, int(std::int64_t(dh) * b / bands), int(std::int64_t(dh) * (b + 1) / bands));
+  });
 }

@@ -1,8 +1,9 @@
 #pragma once
 // Area-averaging scale of a frame for display: every screen pixel takes the mean of the part of
 // the frame it covers (what a halftone stretch gives), from bottom-up 24-bit BGR rows into a
-// top-down RGB32 image. It runs on its own threads: OpenCV runs only one parallel loop per
-// process at a time, and the camera thread's conversion would leave the display on one core.
+// top-down RGB32 image. It runs on its own pool of threads, started once: OpenCV runs only one
+// parallel loop per process at a time, and the camera thread's conversion would leave the
+// display on one core.
 #include <QImage>
 
 #include <cstdint>

@@ -62,23 +62,7 @@ void CCameraProcess::DrawImage(QPainter& painter, const std::uint8_t* pixels, co
   painter.save();
   painter.drawImage(QPoint(0, 0), surface);
 
-  // The overlay in image pixels, scaled with the frame: it looks as if drawn into the image.
-  {
-    CPainterDC dc(&painter);
-    dc.SetTransform(double(destWidth) / w, double(destHeight) / h, 0.0, 0.0);
-    if (view_) {
-      if (CMeasureManager* mm = view_->MeasureManager()) mm->DrawAll(dc, 1);
-    }
-    if (roiEnabled_) {
-      const CPen old = dc.SelectObject(CPen(PS_DOT, 1, RGB(255, 0, 0)));
-      dc.MoveTo(roi_.left, roi_.top);
-      dc.LineTo(roi_.left, roi_.bottom);
-      dc.LineTo(roi_.right, roi_.bottom);
-      dc.LineTo(roi_.right, roi_.top);
-      dc.LineTo(roi_.left, roi_.top);
-      dc.SelectObject(old);
-    }
-  }
+  DrawOverlayLocked(painter, destWidth, destHeight, w, h);
   painter.restore();
 }
 

@@ -80,13 +80,17 @@ int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* inf
   }
 
   // A frame of the buffer's size is converted straight into the spare buffer, which then
-  // changes places with the shown one; any other frame is converted only for the recorder.
+  // changes places with the shown one; any other frame is converted only when the recorder
+  // wants it, and otherwise not at all.
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * 3;
+  const bool record = recordCount_.load() > 0 && recording_.load() && recordHandle_.load() == handle;
   std::unique_ptr<std::uint8_t[]> spare;
   std::uint64_t generation = 0;
+  bool fits = false;
   {
     std::lock_guard lock(frameLock_);
-    if (frameValid_ && back_ && format_.biWidth == width && format_.biHeight == height) {
+    fits = frameValid_ && format_.biWidth == width && format_.biHeight == height;
+    if (fits && back_) {
       spare = std::move(back_);
       generation = bufferGeneration_;
     }
@@ -94,11 +98,14 @@ int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* inf
   const std::uint8_t* image = nullptr;
   if (spare) {
     if (CamSdkISPInto(handle, raw, info, spare.get(), bytes) == CAMSDK_STATUS_OK) image = spare.get();
-  } else {
+  } else if (fits || record) {
     image = CameraISP(handle, raw, info);
   }
 
-  if (image && recordCount_.load() > 0 && recording_.load()) CameraRecordFrame(handle, image, info);
+  if (image && record) {
+    const int status = CameraRecordFrame(handle, image, info);
+    if (status != CAMSDK_STATUS_OK) PostRecordingFault(handle, status);
+  }
 
   bool shown = false;
   if (image) {
@@ -128,6 +135,22 @@ int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* inf
   mainFrame_.load()->FrameStatistics().OnFrame(clock_.load()(), clockFrequency_.load());
   if (shown) PostFrameReady();
   return 1;
+}
+
+void CCameraProcess::PostRecordingFault(int handle, int status) {
+  // Frames that fail while the notice is pending are covered by it.
+  if (recordFaultPending_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      notifier_.get(), [this, handle, status] { EndFaultyRecording(handle, status); }, Qt::QueuedConnection);
+}
+
+void CCameraProcess::EndFaultyRecording(int handle, int status) {
+  recordFaultPending_.store(false);
+  // The operator may have stopped it, or started another, meanwhile.
+  if (!recording_.load() || recordHandle_.load() != handle) return;
+  StopRecording();
+  lastRecordingFault_ = status;
+  if (recordingEnded_) recordingEnded_(status);
 }
 
 void CCameraProcess::PostFrameReady() {

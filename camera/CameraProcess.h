@@ -25,10 +25,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "camera/AreaScale.h"
 #include "camera/CameraSettings.h"
 #include "camera/CameraSinks.h"
 #include "camera/CameraTypes.h"
@@ -132,6 +134,14 @@ class CCameraProcess {
   // The same for given pixels; when they are the frame buffer's, hold LockFrameBuffer().
   void DrawImage(QPainter& painter, const std::uint8_t* pixels, const BITMAPINFOHEADER& format, int destWidth,
                  int destHeight);
+  // The same for a window of destWidth x destHeight of which only `visible` (window
+  // coordinates) can be seen: only that part is scaled and drawn, so a zoomed-in window of any
+  // size costs no more than the screen it covers. The overlay only when `withOverlay`.
+  void DrawImageRegion(QPainter& painter, int destWidth, int destHeight, const QRect& visible,
+                       bool withOverlay = true);
+  // The overlay alone (measurements, selections shown, and the region of interest), as
+  // DrawImage draws it over a frame scaled to destWidth x destHeight.
+  void DrawOverlay(QPainter& painter, int destWidth, int destHeight);
   // The part of the image the view shows, in image pixels.
   void GetVisibleRect(POINT* start, POINT* end) const;
   // Into the layer panel's picture (false when nothing was drawn), or into a given image whose
@@ -148,6 +158,12 @@ class CCameraProcess {
   // Starts recording on that camera when none runs, else stops the recording; returns whether
   // a recording runs afterwards.
   bool RecordVideo(int index);
+  // A recording the library stops taking frames for (the picture size changed, or the file
+  // could not be written) is ended as RecordVideo ends one, on the user-interface thread; then
+  // the handler (if any) gets the library's status, so that the frame can reset its Record
+  // button and tell the operator. LastRecordingFault() keeps that status (0: none so far).
+  void SetRecordingEndedHandler(std::function<void(int status)> handler) { recordingEnded_ = std::move(handler); }
+  int LastRecordingFault() const { return lastRecordingFault_; }
   void IncCaptureCount();
 
   // ---- settings (CameraSettings.cpp)
@@ -165,6 +181,25 @@ class CCameraProcess {
   bool SaveSetting();
   void LoadSetting();
 
+  // ---- reports (CameraReport.cpp, CameraReportWord.cpp, CameraReportExcel.cpp)
+  // The report is written as a .docx / .xlsx file beside the captured images under a dated name
+  // that never replaces an earlier one, then opened with the desktop's application for it.
+  enum class ReportStatus {
+    Ok,                // written and handed to the desktop
+    NotOpened,         // written and kept, but no application took it
+    NoImage,           // no frame to put in
+    TemplateBroken,    // the template set in the options cannot be read
+    FolderUnwritable,  // the report could not be written (nothing is left behind)
+  };
+  struct ReportResult {
+    ReportStatus status = ReportStatus::Ok;
+    WString path;     // the written report (Ok, NotOpened)
+    WString message;  // the text to show: the saved path as a hint when Ok, else what failed
+    bool ok() const { return status == ReportStatus::Ok; }
+  };
+  ReportResult ExportWordReport();
+  ReportResult ExportExcelReport();
+
  private:
   friend int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);
   int OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);  // camera thread
@@ -174,6 +209,9 @@ class CCameraProcess {
   void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
   bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);
   void StopRecording();
+  void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight);
+  void PostRecordingFault(int handle, int status);  // camera thread
+  void EndFaultyRecording(int handle, int status);
 
   // settings blocks
   stVideoSetting video_;
@@ -208,6 +246,9 @@ class CCameraProcess {
   std::atomic<int> recordCount_{0};  // read by the frame callback with the flag
   std::atomic<bool> recording_{false};
   std::atomic<int> recordHandle_{-1};  // the camera that records
+  std::atomic<bool> recordFaultPending_{false};
+  int lastRecordingFault_ = 0;
+  std::function<void(int)> recordingEnded_;
 
   int histogramMask_ = 7;
   RECT overviewRect_{0, 0, 0, 0};
@@ -229,4 +270,8 @@ class CCameraProcess {
   std::atomic<std::int64_t> clockFrequency_;
 
   std::unique_ptr<camera_internal::ScaledCache> scaled_;  // reused surfaces of the display
+  // the view's region drawing (user-interface thread)
+  CAreaScaler regionScaler_;
+  QImage regionSurface_;
+  std::vector<std::uint8_t> regionCrop_;
 };

@@ -378,8 +378,10 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
     const int count = pointCount(counts[std::size_t(j)].value_or(0));
     rec.m_arrPoint = std::move(points[std::size_t(j)].pts);
     rec.m_arrPoint.resize(std::size_t(count), POINT{0, 0});  // missing points read as (0, 0)
-    // The count in use never claims more points than the record holds.
-    rec.m_nPointCount = std::clamp(rec.m_nPointCount, 0, count);
+    // The count in use never claims more points than the record holds, nor fewer than its kind
+    // is drawn with: the file supplied them (that is why the record was taken), and a save
+    // writes only the points in use, so a lower count would not load again.
+    rec.m_nPointCount = std::min(std::max(rec.m_nPointCount, BuiltPointCount(rec.m_nKind)), count);
     if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(slot, 1);
     ++m_nMeasureCount;
   }

@@ -117,14 +117,15 @@ bool CMeasureManager::CalcMeasureValues(int i, MeasureValues* out) const {
     case MK_POLYGON: {
       const std::size_t n = UsedPoints(rec);
       if (n < 3) break;
-      // Each (x difference) x (y sum) product is an exact integer; 64 bits keep large images exact.
+      // Each (x difference) x (y sum) product is an exact integer. Both factors take 33 bits, so
+      // the product needs 66: 128-bit arithmetic keeps it exact for any int32 points (a layer file
+      // may hold any), and it converts to the same double as a 64-bit product wherever that fits.
+      auto term = [](POINT a, POINT b) {  // (b.x - a.x) * (a.y + b.y)
+        return double((__int128(b.x) - a.x) * (__int128(a.y) + b.y));
+      };
       double t = 0.0;
-      for (std::size_t k = 0; k + 1 < n; ++k) {
-        const std::int64_t prod = (std::int64_t(p[k + 1].x) - p[k].x) * (std::int64_t(p[k].y) + p[k + 1].y);
-        t += 0.5 * double(prod);
-      }
-      const std::int64_t closing = (std::int64_t(p[0].x) - p[n - 1].x) * (std::int64_t(p[n - 1].y) + p[0].y);
-      t += 0.5 * double(closing);
+      for (std::size_t k = 0; k + 1 < n; ++k) t += 0.5 * term(p[k], p[k + 1]);
+      t += 0.5 * term(p[n - 1], p[0]);
       v.S = s * s * std::fabs(t);
       break;
     }

@@ -2,8 +2,11 @@
 // Private-profile (INI) files, byte-compatible with the files Windows' private-profile
 // functions write: "[section]" and "key=value" lines ending in CRLF, case-insensitive
 // section and key lookup, foreign lines kept, files in the ANSI code page or UTF-16LE
-// with BOM. A file is read once, changed in memory and written once per Save(), through
-// a temporary file renamed over the original, so an interrupted save keeps the old file.
+// with BOM. Lines read may also end in LF or CR alone. A file is read once, changed in memory
+// and written once per Save(), through a temporary file renamed over the original, so an
+// interrupted save keeps the old file. The implementation is split by concern: profile_text
+// (code pages, character work), profile_codec (struct encoding), profile_read, profile_model,
+// profile_merge, profile_output and profile_writer (the file in memory, profile_model.h).
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -68,9 +71,9 @@ class CProfileFile {
   void SetEncoding(Encoding e);  // for new files
 
   // GetPrivateProfileString: the value with surrounding blanks and one pair of quotes removed,
-  // or `def` when the section or key is missing.
+  // or `def` without its trailing blanks when the section or key is missing.
   WString GetString(WStringView section, WStringView key, WStringView def = {}) const;
-  // GetPrivateProfileInt: leading decimal digits (optional sign, "0x" hex), def when missing.
+  // GetPrivateProfileInt: ParseProfileInt of the value, def when missing.
   std::int32_t GetInt(WStringView section, WStringView key, std::int32_t def) const;
   // GetPrivateProfileStruct: true only when the value has exactly 2*size+2 hex digits and the
   // checksum matches; `out` is written only on success.
@@ -79,16 +82,18 @@ class CProfileFile {
 
   // WritePrivateProfileString: replaces an existing key where it stands, appends a new key at
   // the end of its section, appends a new section at the end of the file. Refused (false, no
-  // change) for an empty key, a line break in any part, '=' in the key or ']' in the section
-  // name, since such a line would not read back as written.
+  // change) for an empty key, a line break in any part, '=' in the key, a key starting with '['
+  // or ']' in the section name, since such a line would not read back as written.
   bool WriteString(WStringView section, WStringView key, WStringView value);
   // WritePrivateProfileStruct: upper-case hex of every byte plus the checksum byte (sum mod 256).
   bool WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data);
   void DeleteKey(WStringView section, WStringView key);
+  // Every section of that name goes, when the file holds it more than once.
   void DeleteSection(WStringView section);
 
-  // Hands every key line of the section to fn, in file order, until fn returns false. Keys that
-  // occur twice are handed over twice: the lookups above answer with the first. The texts stay
+  // Hands every key line of the section to fn, in file order, until fn returns false; comment
+  // lines (";k=1") are no keys here, though a lookup of ";k" finds them. Keys that occur twice
+  // are handed over twice: the lookups above answer with the first. The texts stay
   // valid until the file is next changed; fn must not change it. No lookup per key, no copy of
   // the text.
   template <class Fn>
@@ -162,7 +167,8 @@ class CProfileFile {
 WString EncodeProfileStruct(std::span<const std::uint8_t> data);
 bool DecodeProfileStruct(WStringView text, std::span<std::uint8_t> out);
 bool DecodeProfileStruct(ProfileText text, std::span<std::uint8_t> out);
-// GetInt's reading of a value: leading decimal digits (optional sign, "0x" hex), def when empty.
+// GetInt's reading of a value, as the platform's: blanks skipped, an optional sign, then digits
+// of base 10, or 16, 8, 2 after the lower-case prefixes "0x", "0o", "0b"; def when empty.
 std::int32_t ParseProfileInt(ProfileText value, std::int32_t def);
 // One UTF-16 unit upper-cased as key and section names are compared (for readers that match key
 // names themselves).
@@ -181,6 +187,8 @@ bool WritePrivateProfileStructW(WStringView section, WStringView key, const void
                                 const std::filesystem::path& file);
 
 // The ANSI code page that ANSI files are read and written in (default windows-1252;
-// GBK for files from Chinese systems). Characters it cannot hold are written as '?'. An unknown
-// name selects Latin-1. Files read before the change keep their text; saving encodes anew.
+// GBK for files from Chinese systems). Characters it cannot hold are written as the platform
+// writes them: a close character in windows-1252 ("A" for "Ā"), else '?', one per UTF-16 unit.
+// An unknown name selects Latin-1. Files read before the change keep their text; saving
+// encodes anew.
 void SetProfileAnsiCodePage(const char* name);

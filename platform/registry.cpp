@@ -84,6 +84,12 @@ std::filesystem::path ResolveFile(const Store& s) {
 
 QString ToQ(WStringView s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
 
+// A key name as a path part: 1 to 255 characters, no backslash, no NUL.
+bool ValidKeyName(WStringView name) {
+  return !name.empty() && name.size() <= 255 && name.find(u'\\') == WStringView::npos &&
+         name.find(u'\0') == WStringView::npos;
+}
+
 QJsonObject ToJson(const Node& n) {
   QJsonArray values, keys;
   for (const Value& v : n.values)
@@ -109,11 +115,13 @@ std::shared_ptr<Node> FromJson(const QJsonObject& o) {
     v.type = DWORD(vo.value(QStringLiteral("type")).toInteger());
     const QByteArray data = QByteArray::fromBase64(vo.value(QStringLiteral("data")).toString().toLatin1());
     v.data.assign(data.begin(), data.end());
-    if (!n->FindValue(v.name)) n->values.push_back(std::move(v));
+    // A name with a NUL could never be passed to the calls: it is dropped like a duplicate.
+    if (v.name.find(u'\0') == WString::npos && !n->FindValue(v.name)) n->values.push_back(std::move(v));
   }
   for (const QJsonValue& jk : o.value(QStringLiteral("keys")).toArray()) {
     auto child = FromJson(jk.toObject());
-    if (!child->name.empty()) n->children.try_emplace(Folded(child->name), child);
+    // Only names the calls accept: a damaged file must not list keys that cannot be opened.
+    if (ValidKeyName(child->name)) n->children.try_emplace(Folded(child->name), child);
   }
   return n;
 }
@@ -177,7 +185,7 @@ bool SplitPath(const char16_t* path, std::vector<WStringView>& parts) {
   for (std::size_t start = 0;;) {
     const std::size_t sep = p.find(u'\\', start);
     const WStringView part = p.substr(start, sep == WStringView::npos ? WStringView::npos : sep - start);
-    if (part.empty() || part.size() > 255) return false;
+    if (!ValidKeyName(part)) return false;
     parts.push_back(part);
     if (sep == WStringView::npos) return true;
     start = sep + 1;
@@ -512,7 +520,9 @@ std::vector<WString> CRegistryKey::SubKeyNames() const {
   char16_t buf[256];
   for (DWORD i = 0;; ++i) {
     DWORD len = 256;
-    if (RegEnumKeyExW(h_, i, buf, &len, nullptr, nullptr, nullptr, nullptr)) break;
+    const LONG r = RegEnumKeyExW(h_, i, buf, &len, nullptr, nullptr, nullptr, nullptr);
+    if (r == ERROR_MORE_DATA) continue;  // a name no call could open: skipped, not the end
+    if (r != ERROR_SUCCESS) break;
     names.emplace_back(buf, len);
   }
   return names;

@@ -5,6 +5,11 @@
 
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
+#include "editors/EditorShots.h"
+#include "imaging/CamSetupShots.h"
+#include "imaging/GrayStretchDlg.h"
+#include "imaging/ImagePrsDlg.h"
+#include "imaging/ThresholdDlg.h"
 #include "options/OptionsDlg.h"
 
 namespace {
@@ -23,4 +28,6 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
     COptionsDlg dlg(page, &frame);
     Save(dlg, out, QString("options-page%1").arg(page), lang);
   }
+  editors::RenderEditorShots(out, lang);
+  RenderCamSetupShots(out, lang);
 }

@@ -351,10 +351,11 @@ int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quali
 int CameraSetRecordEncoder(int handle, int codec);
 int CameraSetRecordAVIQuality(int handle, int quality);
 // Starts a Motion-JPEG AVI named "<path>_<yyyyMMdd-hhmmss>[_n].avi" (the folder must exist); the
-// frames are those handed to CameraRecordFrame. The file opens with the first frame's size.
+// frames are those handed to CameraRecordFrame. The file is created here, for frames of the
+// preview size in force: CAMSDK_STATUS_FILE_ERROR, and no recording, when it cannot be.
 int CameraStartRecordVideo(int handle, const char* pathWithoutExtension);
 // Hands one converted image (as CameraISP returns it) to the recorder. Frames of another size
-// than the first are refused (CAMSDK_STATUS_INVALID_PARAMETER).
+// than the recording's are refused (CAMSDK_STATUS_INVALID_PARAMETER); the file keeps what it has.
 int CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
 int CameraStopRecordVideo(int handle);
 // Full name of the video file being written, or of the last one written ("" before any).

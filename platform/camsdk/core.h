@@ -94,11 +94,14 @@ bool SaveDeviceSettings(const ModelInfo& model, const DeviceSettings& settings);
 class Recorder {
  public:
   virtual ~Recorder() = default;
-  // Queues one top-down BGR frame; false when its size differs from the first or writing failed.
+  // Queues one bottom-up BGR frame: CAMSDK_STATUS_INVALID_PARAMETER when its size is not the
+  // recording's, CAMSDK_STATUS_FILE_ERROR once writing failed.
   virtual int Push(const unsigned char* bgrBottomUp, int width, int height) = 0;
   virtual int Close() = 0;  // flushes, closes; CAMSDK_STATUS_FILE_ERROR if anything failed
   virtual const std::string& FileName() const = 0;
 };
-std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality);
+// Creates the file for frames of width x height; null when it cannot be created.
+std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,
+                                        int height);
 
 }  // namespace camsdk

@@ -2,6 +2,20 @@
 // The seam between the camera library and the cameras behind it. The library core (streaming,
 // automatic functions, ISP, files, parameter teams) talks to cameras only through these
 // interfaces; the simulated models are one backend, a real camera driver would be another.
+//
+// What a backend provides:
+// - a ModelInfo per camera model it can drive: the capability block's contents (sizes, media
+//   types, frame speeds, line times, exposure and region-of-interest limits), with a device name
+//   that is unique among the cameras present;
+// - Backend::List (the cameras present now), Present (one model still there) and Open (a Device,
+//   or null when it cannot be opened);
+// - Device::Read: one frame exposed with the given settings (mode, raw format, exposure, analog
+//   gain), written into `raw` as width x height samples of the format's width (one byte, or two
+//   little-endian bytes for the wide formats), row 0 first; false once the camera is gone.
+//   Read is called on the camera's frame thread (and, for snapshots, on the caller's), never
+//   twice at once for one device.
+// Everything else (timing, automatic exposure and white balance, the ISP, dead-pixel correction,
+// files, recording, parameter teams) is the core's, the same for every backend.
 #include <cstdint>
 #include <memory>
 #include <string>

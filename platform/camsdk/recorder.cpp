@@ -1,6 +1,7 @@
 // Video recording: frames are copied into a short queue by the frame thread and encoded as
 // Motion-JPEG AVI (OpenCV's own writer, no external codecs) on the recorder's thread. A full
-// queue makes the frame thread wait rather than drop frames.
+// queue makes the frame thread wait rather than drop frames. The file is created when the
+// recording starts, so a name that cannot be created fails the start, not the stop.
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -16,8 +17,8 @@ namespace {
 
 class MjpegRecorder final : public Recorder {
  public:
-  MjpegRecorder(std::string fileName, double fps, int quality)
-      : file_(std::move(fileName)), fps_(fps > 0 ? fps : 10.0), quality_(quality) {
+  MjpegRecorder(std::string fileName, cv::VideoWriter writer, int width, int height)
+      : file_(std::move(fileName)), writer_(std::move(writer)), width_(width), height_(height) {
     thread_ = std::thread([this] { Run(); });
   }
   ~MjpegRecorder() override { Close(); }
@@ -26,12 +27,7 @@ class MjpegRecorder final : public Recorder {
     std::unique_lock<std::mutex> lock(mutex_);
     if (closing_) return CAMSDK_STATUS_NOT_RECORDING;
     if (failed_) return CAMSDK_STATUS_FILE_ERROR;
-    if (width_ == 0) {
-      width_ = width;
-      height_ = height;
-    } else if (width != width_ || height != height_) {
-      return CAMSDK_STATUS_INVALID_PARAMETER;
-    }
+    if (width != width_ || height != height_) return CAMSDK_STATUS_INVALID_PARAMETER;
     spaceCv_.wait(lock, [&] { return queue_.size() < kQueueLimit || closing_ || failed_; });
     if (closing_) return CAMSDK_STATUS_NOT_RECORDING;
     if (failed_) return CAMSDK_STATUS_FILE_ERROR;
@@ -60,7 +56,7 @@ class MjpegRecorder final : public Recorder {
   static constexpr std::size_t kQueueLimit = 4;
 
   void Run() {
-    cv::VideoWriter writer;
+    cv::VideoWriter& writer = writer_;
     for (;;) {
       cv::Mat frame;
       {
@@ -73,12 +69,7 @@ class MjpegRecorder final : public Recorder {
       spaceCv_.notify_all();
       bool ok = true;
       try {
-        if (!writer.isOpened()) {
-          ok = writer.open(file_, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps_,
-                           frame.size());
-          if (ok) writer.set(cv::VIDEOWRITER_PROP_QUALITY, quality_);
-        }
-        if (ok) writer.write(frame);
+        writer.write(frame);
       } catch (const cv::Exception&) {
         ok = false;
       }
@@ -98,21 +89,31 @@ class MjpegRecorder final : public Recorder {
   }
 
   const std::string file_;
-  const double fps_;
-  const int quality_;
+  cv::VideoWriter writer_;  // used by the recorder's thread only, once started
   std::mutex mutex_;
   std::condition_variable workCv_, spaceCv_;
   std::deque<cv::Mat> queue_;
   bool closing_ = false;
   bool failed_ = false;
-  int width_ = 0, height_ = 0;
+  const int width_, height_;
   std::thread thread_;
 };
 
 }  // namespace
 
-std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality) {
-  return std::make_unique<MjpegRecorder>(fileName, fps, jpegQuality);
+std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,
+                                        int height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  cv::VideoWriter writer;
+  try {
+    if (!writer.open(fileName, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps > 0 ? fps : 10.0,
+                     cv::Size(width, height)))
+      return nullptr;
+    writer.set(cv::VIDEOWRITER_PROP_QUALITY, jpegQuality);
+  } catch (const cv::Exception&) {
+    return nullptr;
+  }
+  return std::make_unique<MjpegRecorder>(fileName, std::move(writer), width, height);
 }
 
 }  // namespace camsdk

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -152,7 +151,10 @@ bool ParseInt(const std::string& s, int* v) {
   return true;
 }
 
-bool ParseFloat(const std::string& s, float* v) {
+bool ParseFloat(std::string s, float* v) {
+  // Files written by earlier versions under a decimal-comma locale hold "1,60000002": read the
+  // comma as the decimal point, so that those teams come back instead of falling to factory values.
+  if (s.find('.') == std::string::npos) std::replace(s.begin(), s.end(), ',', '.');
   float x = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), x);
   if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(x)) return false;
@@ -160,10 +162,12 @@ bool ParseFloat(const std::string& s, float* v) {
   return true;
 }
 
+// "%.9g" with "." whatever the process locale (the application takes its locale from the
+// environment), so that the value reads back exactly.
 std::string FormatFloat(float v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.9g", double(v));  // "C" locale: the library never sets one
-  return buf;
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 9);
+  return ec == std::errc() ? std::string(buf, end) : std::string("0");
 }
 
 }  // namespace

@@ -10,8 +10,10 @@ namespace kvimg {
 
 inline bool ChannelsSupported(int channels) { return channels == 1 || channels == 3 || channels == 4; }
 
+// For positive sizes: width x height fits 62 bits, times the channels it might not.
 inline std::int64_t ImageBytes(const KvImgImage& d) {
-  return std::int64_t(d.width) * d.height * d.channels;
+  const std::int64_t pixels = std::int64_t(d.width) * d.height;
+  return pixels > KVIMG_MAX_BYTES ? KVIMG_MAX_BYTES + 1 : pixels * d.channels;
 }
 
 inline bool ValidImage(const KvImgImage& d) {

@@ -48,8 +48,24 @@ int MedianOfHistogram(const std::vector<std::int64_t>& hist, std::int64_t total)
 int KvImgGetRawGray(KvImgRaw raw, int* grey) {
   if (!ValidRaw(raw) || grey == nullptr) return KVIMG_E_ARGUMENT;
   return Guarded([&] {
-    const double mean = cv::mean(RawHeader(raw))[0];
-    *grey = int(std::lround(mean / double(1 << (raw.bits - 8))));
+    double mean = 0;
+    if (raw.bits == 8 || raw.bits == 16) {
+      mean = cv::mean(RawHeader(raw))[0];
+    } else {
+      // Samples above the bit depth (noise in the unused high bits) count as the top level, as
+      // in the other raw functions; else the level could leave the 8-bit range.
+      const cv::Mat m = RawHeader(raw);
+      const auto top = std::uint16_t(MaxSample(raw));
+      double sum = 0;
+      for (int y = 0; y < m.rows; ++y) {
+        const auto* row = m.ptr<std::uint16_t>(y);
+        std::uint64_t rowSum = 0;
+        for (int x = 0; x < m.cols; ++x) rowSum += std::min(row[x], top);
+        sum += double(rowSum);
+      }
+      mean = sum / (double(m.rows) * double(m.cols));
+    }
+    *grey = std::min(255, int(std::lround(mean / double(1 << (raw.bits - 8)))));
     return KVIMG_OK;
   });
 }
@@ -109,9 +125,10 @@ int KvImgOnceBlackLevel(KvImgRaw raw, KvImgRegion region, int* level1, int* leve
     if (levels[1] < 0) levels[1] = levels[0] >= 0 ? levels[0] : levels[2];
     if (layout < KVIMG_RAW_BAYER_GRBG || layout > KVIMG_RAW_BAYER_BGGR) levels[0] = levels[2] = levels[1];
     const double unit = double(1 << (raw.bits - 8));  // levels are given in 8-bit units
-    *level1 = int(std::lround(levels[0] / unit));
-    *level2 = int(std::lround(levels[1] / unit));
-    *level3 = int(std::lround(levels[2] / unit));
+    // The top sample of a 9 to 15-bit frame rounds up to 256: kept in the 8-bit range.
+    *level1 = std::min(255, int(std::lround(levels[0] / unit)));
+    *level2 = std::min(255, int(std::lround(levels[1] / unit)));
+    *level3 = std::min(255, int(std::lround(levels[2] / unit)));
     return KVIMG_OK;
   });
 }

@@ -321,3 +321,24 @@ TEST_F(FrameTest, GridAndDividingRulesToggle) {
   frame().Router().Execute(32968);
   EXPECT_EQ(questions.back(), "Delete|Delete All?");
 }
+
+// The overlay is kept between paints, yet any change of the measurements shows, however made.
+TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
+  ShowStill(400, 300);
+  frame().OnZoomOriginal();
+  QApplication::processEvents();
+  auto redAt = [this](int ix, int iy) {
+    QTest::qWait(250);  // the still image's watch runs every 100 ms
+    const QRgb c = view().ImageWindow()->PixelAt(ClientOf(ix, iy) - view().ImageWindow()->geometry().topLeft());
+    return qRed(c) > 200 && qGreen(c) < 80;
+  };
+  EXPECT_FALSE(redAt(200, 150));
+  // Changed straight in the engine, as the layer editor does, with no request to repaint.
+  engine().OnMeasureLButtonDown(50, 150, 258, 1);
+  engine().OnMeasureMouseMove(350, 150);
+  engine().OnMeasureLButtonDown(350, 150, 256, 0);
+  engine().m_arrMeasure[0].m_nPenWidth = 5;
+  EXPECT_TRUE(redAt(200, 150));
+  engine().SetMeasureVisible(0, 0);
+  EXPECT_FALSE(redAt(200, 150));
+}

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <opencv2/core/utility.hpp>
+#include <opencv2/videoio.hpp>
 
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
@@ -166,6 +167,18 @@ class CameraTest : public ::testing::Test {
     params[13] = 1280;
     params[14] = 1024;
     return camera->OpenCamera(index, params, nullptr);
+  }
+  // The frames of the camera's last video (-1 when it cannot be read), each expected to be
+  // width x height; its name into *name.
+  static int VideoFrames(int handle, int width, int height, std::string* name = nullptr) {
+    char file[1024] = {};
+    if (CamSdkGetRecordFileName(handle, file, sizeof file) != 1) return -1;
+    if (name) *name = file;
+    cv::VideoCapture video(file);
+    if (!video.isOpened()) return -1;
+    int frames = 0;
+    for (cv::Mat m; video.read(m); ++frames) EXPECT_EQ(m.cols * 10000 + m.rows, width * 10000 + height);
+    return frames;
   }
   int Handle(int index) {
     stCameraItem item;

@@ -1,6 +1,8 @@
 // Files, video, parameter teams, dead-pixel correction, sizes, and the library's refusals of bad
 // handles and arguments; the test hooks themselves.
+#include <clocale>
 #include <fstream>
+#include <iterator>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
@@ -351,6 +353,89 @@ TEST_F(Files, CallLogFailureInjectionAndSynchronousDelivery) {
   const CamSdkSceneGeometry g = Scene(h);
   const cv::Rect track(int(g.movingTrack.x), int(g.movingTrack.y), int(g.movingTrack.width), int(g.movingTrack.height));
   EXPECT_GT(cv::norm(a(track), b(track), cv::NORM_L1) / track.area(), 1.0);
+}
+
+// The process locale follows the environment in the application; a decimal comma must not
+// reach the file, and a file written that way by an earlier version still reads back.
+TEST_F(Files, ParameterTeamsKeepTheirDecimalsUnderADecimalCommaLocale) {
+  struct LocaleGuard {
+    std::string old = std::setlocale(LC_ALL, nullptr);
+    ~LocaleGuard() { std::setlocale(LC_ALL, old.c_str()); }
+  } guard;
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8"))
+    GTEST_SKIP() << "no de_DE locale installed";
+  int h = Open("color", 1);
+  ASSERT_EQ(CameraSetGain(h, 1.5f, 1.0f, 1.6f), CAMSDK_STATUS_OK);
+  ASSERT_EQ(CameraSetAnalogGain(h, 2.375f), CAMSDK_STATUS_OK);
+  const float matrix[9] = {1.25f, -0.125f, 0, 0, 0.875f, 0.5f, 0, 0, 1};
+  ASSERT_EQ(CameraApplyColorMatrix(h, matrix), CAMSDK_STATUS_OK);
+  ASSERT_EQ(CameraSaveParameter(h, 1), CAMSDK_STATUS_OK);
+  CameraUnInit(h);
+  std::ifstream in(dir_ / "camsdk-params.ini");
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("team1.gainB=1.60000002\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("team1.matrix1=-0.125\n"), std::string::npos) << text;
+
+  auto expectSaved = [&] {
+    ASSERT_EQ(CameraInit(StoreFrame, DeviceName("color"), nullptr, &h), CAMSDK_STATUS_OK);
+    ASSERT_EQ(CameraReadParameter(h, 1), CAMSDK_STATUS_OK);  // saves again: nothing may be lost
+    float r = 0, g = 0, b = 0, analog = 0;
+    CameraGetGain(h, &r, &g, &b);
+    CameraGetAnalogGain(h, &analog);
+    EXPECT_FLOAT_EQ(r, 1.5f);
+    EXPECT_FLOAT_EQ(b, 1.6f);
+    EXPECT_FLOAT_EQ(analog, 2.375f);
+    CameraUnInit(h);
+  };
+  expectSaved();
+  expectSaved();
+
+  // What the earlier version wrote under this locale.
+  std::string comma = text;
+  for (const char* key : {"team1.gainR=1.5", "team1.gainB=1.60000002", "team1.analogGain=2.375"}) {
+    const std::size_t at = comma.find(key);
+    ASSERT_NE(at, std::string::npos) << key;
+    comma[comma.find('.', at + 6)] = ',';
+  }
+  std::ofstream(dir_ / "camsdk-params.ini", std::ios::trunc) << comma;
+  expectSaved();
+}
+
+TEST_F(Files, RecordingThatCannotCreateItsFileDoesNotStart) {
+  const int h = Open("color", 2, RecordingCallback);
+  // The folder exists, the name is too long for the file system.
+  const std::string tooLong = (dir_ / std::string(300, 'v')).string();
+  EXPECT_EQ(CameraStartRecordVideo(h, tooLong.c_str()), CAMSDK_STATUS_FILE_ERROR);
+  EXPECT_EQ(CamSdkTestDeliverFrames(h, 2), 2);
+  EXPECT_EQ(CameraStopRecordVideo(h), CAMSDK_STATUS_NOT_RECORDING);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) EXPECT_NE(entry.path().extension(), ".avi");
+
+  // A start that succeeds has created its file before the first frame.
+  ASSERT_EQ(CameraStartRecordVideo(h, (dir_ / "Video").c_str()), CAMSDK_STATUS_OK);
+  char name[512];
+  ASSERT_EQ(CamSdkGetRecordFileName(h, name, sizeof name), CAMSDK_STATUS_OK);
+  EXPECT_TRUE(std::filesystem::exists(name)) << name;
+  EXPECT_EQ(CameraStopRecordVideo(h), CAMSDK_STATUS_OK);
+}
+
+TEST_F(Files, ExposureRequestsNearTheTopOfTheRangeGiveTheLongestExposure) {
+  const int h = Open("color", 1);
+  std::uint64_t e = 0, mx = 0, mn = 0;
+  ASSERT_EQ(CameraGetExposureTime(h, &e, &mx, &mn), CAMSDK_STATUS_OK);
+  const std::uint64_t top = ~std::uint64_t(0);
+  for (const std::uint64_t request : {top, top - 1, top - mn / 2, top - mn / 2 + 1, mx + mn, mx}) {
+    SCOPED_TRACE(request);
+    ASSERT_EQ(CameraSetExposureTime(h, request), CAMSDK_STATUS_OK);
+    CameraGetExposureTime(h, &e, &mx, &mn);
+    EXPECT_EQ(e, mx);
+  }
+  // Rounding to the nearest line is kept below the top.
+  ASSERT_EQ(CameraSetExposureTime(h, 3 * mn + mn / 2 + 1), CAMSDK_STATUS_OK);
+  CameraGetExposureTime(h, &e, &mx, &mn);
+  EXPECT_EQ(e, 4 * mn);
+  ASSERT_EQ(CameraSetExposureTime(h, 0), CAMSDK_STATUS_OK);
+  CameraGetExposureTime(h, &e, &mx, &mn);
+  EXPECT_EQ(e, mn);
 }
 
 }  // namespace

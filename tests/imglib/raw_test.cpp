@@ -34,6 +34,20 @@ TEST(RawFrames, GreyLevelAndBrightnessNormalisation) {
   int wideGrey = 0;
   ASSERT_EQ(KvImgGetRawGray(KvImgRaw{reinterpret_cast<unsigned char*>(wide.data()), 4, 4, 12, 0}, &wideGrey), KVIMG_OK);
   EXPECT_EQ(wideGrey, 100);
+
+  // Samples above the bit depth count as its top level: the result stays in 8-bit units.
+  for (const int bits : {9, 10, 12, 14, 16}) {
+    SCOPED_TRACE(bits);
+    std::vector<std::uint16_t> noisy(64, 0xFFFF);
+    noisy[0] = 0;
+    int level = -1;
+    ASSERT_EQ(KvImgGetRawGray(KvImgRaw{reinterpret_cast<unsigned char*>(noisy.data()), 8, 8, bits, 0}, &level), KVIMG_OK);
+    EXPECT_LE(level, 255);
+    EXPECT_GE(level, 250);
+  }
+  std::vector<std::uint16_t> high(16, 4095 + 4096);  // 12-bit frame, stray bit 12 set
+  ASSERT_EQ(KvImgGetRawGray(KvImgRaw{reinterpret_cast<unsigned char*>(high.data()), 4, 4, 12, 0}, &wideGrey), KVIMG_OK);
+  EXPECT_EQ(wideGrey, 255);
 }
 
 TEST(RawFrames, BlackLevelPerColourFromRegion) {

@@ -167,3 +167,38 @@ TEST(LayerFile, DamagedFilesKeepTheValidRecords) {
   EXPECT_EQ(full.m_arrMeasure[kMeasureSlots - 1].m_nKind, MK_LINE);
   std::filesystem::remove_all(dir);
 }
+
+// A record whose own count field is below what its kind needs is taken when the point keys supply
+// the points; it must then save in a form the next load takes too, with the same points and values.
+TEST(LayerFile, ACountFieldBelowTheKindStillSavesLoadably) {
+  const auto dir = TempDir();
+  const auto path = dir / "in.kvmi", again = dir / "again.kvmi";
+  std::vector<std::uint8_t> line = GoldenLineBytes(), fold = GoldenLineBytes();
+  PutLE(line, 20, 0);  // count field 0 for a line
+  PutLE(fold, 0, MK_FOLDLINE);
+  PutLE(fold, 20, 1);  // an open shape keeps its count
+  WriteFile(path, "[Cam1]\r\n"
+                  "Layer0PointCount=2\r\nLayer0Point0=000000000000000000\r\nLayer0Point1=030000000400000007\r\n"
+                  "Layer0=" + HexStruct(line) + "\r\n"
+                  "Layer1PointCount=3\r\nLayer1Point0=010000000100000002\r\nLayer1Point1=020000000200000004\r\n"
+                  "Layer1=" + HexStruct(fold) + "\r\n"
+                  "CrossTotal=0\r\nLayerTotal=2\r\n");
+  CMeasureManager first;
+  first.LoadLayers(path, u"Cam", 1);
+  ASSERT_EQ(first.GetMeasureCount(), 2);
+  EXPECT_EQ(first.m_arrMeasure[0].m_nPointCount, 2);
+  EXPECT_EQ(first.m_arrMeasure[1].m_nPointCount, 1);
+  first.SetScale(1.0f, u"px", ScaleDisplayBlock{});
+  EXPECT_EQ(Text(first.m_arrMeasure[0].m_szResult), u"L: 5.000 px");
+
+  ASSERT_TRUE(first.SaveLayers(again, u"Cam", 1));
+  CMeasureManager second;
+  second.LoadLayers(again, u"Cam", 1);
+  ASSERT_EQ(second.GetMeasureCount(), 2);
+  for (int i = 0; i < 2; ++i) {
+    const MEASUREBASE &a = first.m_arrMeasure[std::size_t(i)], &b = second.m_arrMeasure[std::size_t(i)];
+    EXPECT_EQ(a.Serialize(), b.Serialize()) << i;
+    EXPECT_EQ(std::vector<POINT>(a.m_arrPoint.begin(), a.m_arrPoint.begin() + a.m_nPointCount), b.m_arrPoint) << i;
+  }
+  std::filesystem::remove_all(dir);
+}

@@ -1,4 +1,6 @@
+#include <climits>
 #include <clocale>
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,51 @@ TEST(MeasureGeometry, TruncationAndGuardsDecideThePoints) {
   m.m_arrMeasure[std::size_t(i)].m_nPointCount = 3;  // claims more points than it holds
   EXPECT_FALSE(m.GetMeasureBounds(i, &tl, &br));
   EXPECT_FALSE(m.GetMeasureBounds(kMeasureSlots, &tl, &br));
+}
+
+// The foot takes its y from the line A-B up to |k| = 10 and from the perpendicular through P
+// beyond; the two differ by the part of F.x that truncation dropped. Worked by hand, A = (0, 0):
+//   B = (1, 2):    k = 2,    c = 0/2 + 7 = 7,        F.x = trunc(7*2/5) = 2;        line 4, perp. trunc(7 - 1) = 6
+//   B = (10, 99):  k = 9.9,  c = 50,                 F.x = trunc(495/99.01) = 4;    line trunc(39.6) = 39, perp. 49
+//   B = (1, 10):   k = 10,   c = 5/10 + 3 = 3.5,     F.x = trunc(35/101) = 0;       line 0, perp. 3
+//   B = (10, 101): k = 10.1, c = 50,                 F.x = trunc(505/103.01) = 4;   line 40, perp. trunc(49.6) = 49
+//   B = (1, 20):   k = 20,   c = 30,                 F.x = trunc(600/401) = 1;      line 20, perp. trunc(29.95) = 29
+//   B = (1, -20):  k = -20,  c = -30,                F.x = 1;                       line -20, perp. trunc(-29.95) = -29
+TEST(MeasureGeometry, FootOnEitherSideOfTheSteepLineThreshold) {
+  CMeasureManager m;
+  EXPECT_EQ(m.PerpendicularFoot({0, 7}, {0, 0}, {1, 2}), (POINT{2, 4}));
+  EXPECT_EQ(m.PerpendicularFoot({0, 50}, {0, 0}, {10, 99}), (POINT{4, 39}));
+  EXPECT_EQ(m.PerpendicularFoot({5, 3}, {0, 0}, {1, 10}), (POINT{0, 0}));  // exactly 10: still the line
+  EXPECT_EQ(m.PerpendicularFoot({0, 50}, {0, 0}, {10, 101}), (POINT{4, 49}));
+  EXPECT_EQ(m.PerpendicularFoot({0, 30}, {0, 0}, {1, 20}), (POINT{1, 29}));
+  EXPECT_EQ(m.PerpendicularFoot({0, -30}, {0, 0}, {1, -20}), (POINT{1, -29}));
+
+  // The printed distances follow: point to line (0,7)-(2,4) is sqrt(13); circle to line
+  // (0,30)-(1,29) is sqrt(2); line to line from the midpoint (0,7) of (-1,7)-(1,7), sqrt(13).
+  AddShape(m, MK_POINT2LINE, {{0, 7}, {0, 0}, {1, 2}});
+  AddShape(m, MK_CIRCLE2LINE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 20}, {0, 30}});
+  AddShape(m, MK_LINE2LINE, {{-1, 7}, {1, 7}, {0, 0}, {1, 2}});
+  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"L: 3.606 px");
+  EXPECT_EQ(Text(m.m_arrMeasure[1].m_szResult), u"L: 1.414 px");
+  MeasureValues v;
+  ASSERT_TRUE(m.CalcMeasureValues(2, &v));
+  EXPECT_EQ(v.L, std::sqrt(13.0));
+}
+
+// A square with corners at the int32 limits: the first term, (2^32 - 1) x -2^32, is beyond 64 bits.
+// Area (2^32 - 1)^2 = 2^64 - 2^33 + 1; the terms as doubles, -(2^64 - 2^32) / 2 and
+// -(2^64 - 3 x 2^32 + 2) / 2 (rounded to -(2^64 - 3 x 2^32) / 2), sum to 2^64 - 2^33.
+TEST(MeasureValues, PolygonAreaAtTheCoordinateLimits) {
+  CMeasureManager m;
+  constexpr std::int32_t lo = INT32_MIN, hi = INT32_MAX;
+  const int i = AddShape(m, MK_POLYGON, {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}});
+  MeasureValues v;
+  ASSERT_TRUE(m.CalcMeasureValues(i, &v));
+  EXPECT_EQ(v.S, 18446744065119617024.0);
+  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"S: 18446744065119617024.000 px\u00B2");
+  char16_t line[256] = {};
+  m.GetExcelReportLine(i, u"", line, 256);
+  EXPECT_EQ(WString(line).substr(WString(line).find(u"S: ")), u"S: 18446744065119617024.000px\u00B2");
 }
 
 namespace {

@@ -1,0 +1,47 @@
+// The Word report: title, header table, picture, scale line and one paragraph per measurement,
+// in a .docx made on the template when one is set.
+#include "camera/CameraReport.h"
+#include "platform/office/DocxDocument.h"
+#include "platform/strings.h"
+
+using namespace camera_report;
+using office::DocxRun;
+using office::HAlign;
+
+CCameraProcess::ReportResult CCameraProcess::ExportWordReport() {
+  office::DocxDocument doc;
+  ReportData data;
+  const ReportResult prepared = Prepare(*this, view_ ? view_->MeasureManager() : nullptr, ReportKind::Word,
+                                        [&](const auto& file) { return doc.LoadTemplate(file); }, &data);
+  if (!prepared.ok()) return prepared;
+  const stReportSetting& s = data.settings;
+  // With a template path set (found or not) two paragraph breaks come before the title: the
+  // first ends the document's last paragraph, when it has one.
+  if (s.useTemplate && !s.wordTemplate.empty()) {
+    for (int n = doc.EndsWithParagraph() ? 1 : 2; n > 0; --n) doc.AddParagraph(HAlign::Left, {});
+  }
+
+  const DocxRun title{ToUtf8(s.headers[0]), true, 25.0};
+  const office::DocxPicture picture = doc.AddPng(std::move(data.png), data.width, data.height);
+  if (s.printHeader) {
+    doc.AddParagraph(HAlign::Center, {title});
+    std::vector<std::vector<std::string>> cells(4);
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 6; ++c) cells[std::size_t(r)].push_back(ToUtf8(s.headers[std::size_t(r * 6 + c + 1)]));
+    doc.AddTable(cells, HAlign::Center, {{}, false, 10.5});
+    // The paragraph after the table is split off the title's and keeps its centring.
+    doc.AddParagraph(HAlign::Center, {}, &picture);
+  } else {
+    // Without the table the picture follows the title in its own paragraph.
+    doc.AddParagraph(HAlign::Center, {title}, &picture);
+  }
+
+  // The title's bold is still in force here unless the table's cells reset it.
+  const std::string data0 = ToUtf8(LoadStringW(60007) + u"          " + data.scaleText);
+  doc.AddParagraph(HAlign::Left, {{data0, !s.printHeader, 10.5}});
+  for (const WString& line : data.lines) doc.AddParagraph(HAlign::Left, {{ToUtf8(line), false, 10.5}});
+  doc.AddParagraph(HAlign::Left, {});  // the break typed after the last line
+
+  return Publish(*this, ReportKind::Word,
+                 [&](const std::filesystem::path& file) { return doc.Save(file, true); });
+}

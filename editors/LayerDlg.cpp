@@ -1,0 +1,230 @@
+#include "editors/LayerDlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include "app/ui/AppHost.h"
+#include "app/ui/DialogBuilder.h"
+#include "camera/CameraProcess.h"
+#include "editors/ColorFontPage.h"
+#include "editors/EditorText.h"
+#include "editors/LayerPicture.h"
+#include "editors/LayerTree.h"
+#include "editors/ScaleDisplayPage.h"
+#include "measure/MeasureManager.h"
+
+using editors::Str;
+
+namespace {
+CLayerDlg* g_live = nullptr;
+}  // namespace
+
+CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
+  auto* box = new QVBoxLayout(this);
+  box->setContentsMargins(4, 4, 4, 4);
+  box->setSpacing(2);
+
+  viewTab_ = new QTabBar(this);
+  ui::SetCtrlId(viewTab_, kViewTab);
+  viewTab_->addTab(Str(104));
+  viewTab_->addTab(Str(5002));
+  viewTab_->addTab(Str(5001));
+  viewTab_->setCurrentIndex(qBound(0, AppHost().LayerPanelMode() - 1, 2));
+  box->addWidget(viewTab_);
+
+  picture_ = new CLayerPicture(this);
+  ui::SetCtrlId(picture_, kPicture);
+  box->addWidget(picture_, 1);
+
+  channel_ = new QComboBox(this);
+  ui::SetCtrlId(channel_, kChannel);
+  channel_->addItems({"RGB", "R", "G", "B"});
+  channel_->setCurrentIndex(0);
+  channel_->setVisible(AppHost().LayerPanelMode() == 3);
+  box->addWidget(channel_);
+
+  layerTab_ = new QTabBar(this);
+  ui::SetCtrlId(layerTab_, kLayerTab);
+  layerTab_->addTab(Str(60020));
+  layerTab_->addTab(Str(60021).replace(u'&', QStringLiteral("&&")));  // "Color&Font" as written
+  layerTab_->addTab(Str(1368));
+  box->addWidget(layerTab_);
+  for (QTabBar* tabs : {viewTab_, layerTab_}) tabs->setElideMode(Qt::ElideNone);  // whole captions, scrolled
+
+  pages_ = new QStackedWidget(this);
+  tree_ = new CLayerCtrlDlg(pages_);
+  colorFont_ = new CColorFontDlg(pages_);
+  scalePage_ = new ScaleDisplaySetDlg(pages_);
+  tree_->SetColorFontPage(colorFont_);
+  pages_->addWidget(tree_);
+  pages_->addWidget(colorFont_);
+  pages_->addWidget(scalePage_);
+  box->addWidget(pages_, 2);
+
+  connect(viewTab_, &QTabBar::currentChanged, this, &CLayerDlg::OnTcnSelchangeViewTab);
+  connect(layerTab_, &QTabBar::currentChanged, this, &CLayerDlg::OnTcnSelchangeLayerTab);
+  connect(channel_, &QComboBox::activated, this, &CLayerDlg::OnCbnSelchangeChannel);
+  g_live = this;
+}
+
+CLayerDlg::~CLayerDlg() {
+  if (g_live == this) g_live = nullptr;
+}
+
+CLayerDlg* CLayerDlg::Instance() { return g_live; }
+
+std::int32_t CLayerDlg::OnMeasureNotify(std::int32_t index, MEASUREBASE record, std::int32_t action) {
+  if (g_live) g_live->tree_->OnMeasureNotify(index, record, action);
+  return 1;
+}
+
+QWidget* CLayerDlg::PictureArea() const { return picture_; }
+const QImage& CLayerDlg::Picture() const { return picture_->Image(); }
+
+int CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
+QSize CLayerDlg::PictureSize() const { return picture_->size(); }
+
+void CLayerDlg::ShowPicture(const QImage& picture) { picture_->SetImage(picture); }
+
+void CLayerDlg::ClearLayers() { tree_->ClearLayers(); }
+
+void CLayerDlg::SetCursorId(int id) {
+  cursor_ = id;
+  Qt::CursorShape shape = Qt::ArrowCursor;
+  if (id == kCursorGrab) shape = Qt::ClosedHandCursor;
+  else if (id == kCursorHand) shape = Qt::OpenHandCursor;
+  else if (id == kCursorJump) shape = Qt::PointingHandCursor;
+  picture_->setCursor(shape);
+}
+
+void CLayerDlg::OnTcnSelchangeViewTab() {
+  SetCursorId(kCursorArrow);
+  hover_ = 0;
+  const int mode = viewTab_->currentIndex() + 1;
+  AppHost().SetLayerPanelMode(mode);
+  channel_->setVisible(mode == 3);
+  picture_->SetImage(QImage());
+  RefreshPicture();
+}
+
+void CLayerDlg::OnCbnSelchangeChannel() {
+  static constexpr int kMasks[] = {7, 1, 2, 4};
+  const int i = channel_->currentIndex();
+  if (i < 0 || i > 3) return;
+  if (CCameraProcess* cam = AppHost().Camera()) cam->SetHistogramChannel(kMasks[i]);
+  RefreshPicture();
+}
+
+void CLayerDlg::OnTcnSelchangeLayerTab() {
+  const int page = layerTab_->currentIndex();
+  if (page == 2) {
+    float factor = 1.0f;
+    WString unit;
+    ScaleDisplayBlock block;
+    if (CMeasureManager* mm = AppHost().Measure()) {
+      mm->GetScale(&factor, &unit, &block);
+      scalePage_->Fill(factor, unit, block);
+    }
+  }
+  if (page >= 0 && page <= 2) pages_->setCurrentIndex(page);
+}
+
+void CLayerDlg::RefreshPicture() {
+  CCameraProcess* cam = AppHost().Camera();
+  if (!cam || !isVisible()) return;
+  const int mode = AppHost().LayerPanelMode();
+  if (mode == 3) cam->DrawHistogram();
+  else if (mode == 2) cam->DrawOverview();
+}
+
+void CLayerDlg::OnMouseMove(QPoint p) {
+  if (AppHost().LayerPanelMode() != 2 || !isVisible()) return;
+  CCameraProcess* cam = AppHost().Camera();
+  const QSize area = picture_->size();
+  if (!dragging_) {
+    POINT tl, br;
+    if (cam) cam->GetOverviewRect(&tl, &br);
+    const RECT mark{tl.x, tl.y, br.x, br.y};
+    const RECT whole{1, 1, area.width() - 1, area.height() - 1};
+    const bool inArea = p.x() >= 0 && p.y() >= 0 && p.x() < area.width() && p.y() < area.height();
+    if (cam && !(mark == whole) && inArea) {
+      const bool onMark = PtInRect(mark, FromQPoint(p));
+      SetCursorId(onMark ? kCursorHand : kCursorJump);
+      hover_ = onMark ? 1 : 2;
+    } else {
+      SetCursorId(kCursorArrow);
+      hover_ = 0;
+    }
+    return;
+  }
+  if (hover_ != 1 || area.width() <= 0 || area.height() <= 0) return;
+  // The mark follows the mouse: the image window moves the other way, scaled to its size.
+  const RECT win = AppHost().ImageWindowRect();
+  const std::int64_t W = win.Width(), H = win.Height();
+  const std::int64_t dx = p.x() - last_.x(), dy = p.y() - last_.y();
+  const auto left = std::int32_t(win.left - W * dx / area.width());
+  const auto top = std::int32_t(win.top - H * dy / area.height());
+  AppHost().SetImageWindowRect(RECT{left, top, left + win.Width(), top + win.Height()});
+  last_ = p;
+  if (cam) cam->DrawOverview();
+}
+
+void CLayerDlg::OnLButtonDown(QPoint p) {
+  const QSize area = picture_->size();
+  if (hover_ == 1) {
+    picture_->grabMouse();  // keeps the drag while the pointer leaves the area
+    SetCursorId(kCursorGrab);
+    last_ = p;
+    dragging_ = true;
+  } else if (hover_ == 2 && area.width() > 0 && area.height() > 0) {
+    // The clicked image point comes to the centre of the view.
+    const RECT win = AppHost().ImageWindowRect();
+    const RECT view = AppHost().ViewClientRect();
+    const std::int64_t W = win.Width(), H = win.Height();
+    const auto nx = std::int32_t(W * p.x() / area.width());
+    const auto ny = std::int32_t(H * p.y() / area.height());
+    const std::int32_t left = view.Width() / 2 - nx, top = view.Height() / 2 - ny;
+    AppHost().SetImageWindowRect(RECT{left, top, left + win.Width(), top + win.Height()});
+    RefreshPicture();
+  }
+  update();
+}
+
+void CLayerDlg::OnLButtonUp(QPoint) {
+  if (!dragging_) return;
+  picture_->releaseMouse();
+  SetCursorId(kCursorHand);
+  dragging_ = false;
+}
+
+CLayerPane::CLayerPane(QWidget* parent) : QScrollArea(parent) {
+  dlg_ = new CLayerDlg;
+  // The content is laid out for 280 x 680 px; a smaller pane scrolls.
+  dlg_->setMinimumSize(280, 680);
+  setWidget(dlg_);
+  setWidgetResizable(true);
+  verticalScrollBar()->setSingleStep(10);
+  horizontalScrollBar()->setSingleStep(10);
+}
+
+void CLayerPane::resizeEvent(QResizeEvent* e) {
+  QScrollArea::resizeEvent(e);
+  verticalScrollBar()->setValue(0);
+  horizontalScrollBar()->setValue(0);
+}
+
+void CLayerPane::wheelEvent(QWheelEvent* e) {
+  const int delta = e->angleDelta().y();
+  if (delta == 0) return;
+  verticalScrollBar()->triggerAction(delta > 0 ? QAbstractSlider::SliderSingleStepSub
+                                               : QAbstractSlider::SliderSingleStepAdd);
+  e->accept();
+}
+
+void CLayerPane::contextMenuEvent(QContextMenuEvent* e) { e->accept(); }  // no context menu

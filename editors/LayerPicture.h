@@ -1,0 +1,25 @@
+#pragma once
+// The layer editor's drawing area: shows the picture it was given (overview, histogram or
+// magnifier) and hands the mouse to the dialog's overview handling.
+#include <QImage>
+#include <QWidget>
+
+class CLayerDlg;
+
+class CLayerPicture : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CLayerPicture(CLayerDlg* dlg);
+  void SetImage(const QImage& image);
+  const QImage& Image() const { return image_; }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+
+ private:
+  CLayerDlg* dlg_;
+  QImage image_;
+};

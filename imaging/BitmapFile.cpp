@@ -1,0 +1,230 @@
+#include "imaging/BitmapFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "platform/imglib/imglib.h"
+#include "platform/strings.h"
+
+namespace {
+
+constexpr std::int64_t kHeadersSize = 54;  // file header 14 + info header 40
+
+std::uint16_t GetU16(const unsigned char* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint32_t GetU32(const unsigned char* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+void PutU16(unsigned char* p, std::uint32_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+void PutU32(unsigned char* p, std::uint32_t v) {
+  PutU16(p, v);
+  PutU16(p + 2, v >> 16);
+}
+
+// Opens and validates; on Ok the file is open and *layout filled.
+BitmapStatus OpenBitmap(const QString& path, QFile& file, BitmapLayout* layout) {
+  file.setFileName(path);
+  if (!file.open(QIODevice::ReadOnly)) return BitmapStatus::OpenFailed;
+  unsigned char h[kHeadersSize];
+  const qint64 got = file.read(reinterpret_cast<char*>(h), kHeadersSize);
+  if (got < 2 || h[0] != 'B' || h[1] != 'M') return BitmapStatus::NotBitmap;
+  if (got < kHeadersSize) return BitmapStatus::NotBitmap;
+
+  const std::int64_t offset = GetU32(h + 10);
+  const std::uint32_t infoSize = GetU32(h + 14);
+  const std::int64_t width = std::int32_t(GetU32(h + 18));
+  const std::int64_t rawHeight = std::int32_t(GetU32(h + 22));
+  const std::uint16_t planes = GetU16(h + 26);
+  const std::uint16_t bits = GetU16(h + 28);
+  const std::uint32_t compression = GetU32(h + 30);
+
+  // 40 is the classic header; the later versions only add fields behind it.
+  if (infoSize < 40 || infoSize > 1024 || planes != 1) return BitmapStatus::BadHeader;
+  if (bits != 24 || compression != 0) return BitmapStatus::Unsupported;
+  const std::int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
+  if (width <= 0 || height <= 0) return BitmapStatus::BadHeader;
+  // Each factor is bounded first, so that the product cannot overflow.
+  if (width > MaxBitmapBytes() / 3 || height > MaxBitmapBytes() / 3 || width * height * 3 > MaxBitmapBytes())
+    return BitmapStatus::TooLarge;
+  if (offset < 14 + std::int64_t(infoSize)) return BitmapStatus::BadHeader;
+  const std::int64_t stride = BitmapStride(width);
+  if (offset + stride * height > file.size()) return BitmapStatus::Truncated;
+
+  layout->width = int(width);
+  layout->height = int(height);
+  layout->topDown = rawHeight < 0;
+  layout->pixelOffset = offset;
+  layout->stride = stride;
+  return BitmapStatus::Ok;
+}
+
+// Reads exactly n bytes.
+bool ReadExact(QFile& file, void* to, std::int64_t n) {
+  auto* p = static_cast<char*>(to);
+  while (n > 0) {
+    const qint64 got = file.read(p, n);
+    if (got <= 0) return false;
+    p += got;
+    n -= got;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t MaxBitmapBytes() { return KVIMG_MAX_BYTES; }
+
+BitmapStatus ProbeBitmapFile(const QString& path, BitmapLayout* layout) {
+  QFile file;
+  BitmapLayout l;
+  const BitmapStatus s = OpenBitmap(path, file, &l);
+  if (s == BitmapStatus::Ok && layout) *layout = l;
+  return s;
+}
+
+BitmapStatus ReadBitmapFile(const QString& path, BitmapImage* out) {
+  QFile file;
+  BitmapLayout l;
+  if (const BitmapStatus s = OpenBitmap(path, file, &l); s != BitmapStatus::Ok) return s;
+  if (!file.seek(l.pixelOffset)) return BitmapStatus::Truncated;
+
+  const std::int64_t row = std::int64_t(l.width) * 3;
+  std::vector<std::uint8_t> pixels;
+  try {
+    pixels.resize(std::size_t(row * l.height));
+  } catch (const std::exception&) {  // bad_alloc, or a length the library refuses
+    return BitmapStatus::OutOfMemory;
+  }
+  if (row == l.stride && !l.topDown) {
+    // Already the frame buffer's layout: one read.
+    if (!ReadExact(file, pixels.data(), row * l.height)) return BitmapStatus::Truncated;
+  } else {
+    // Blocks of rows through a scratch buffer, dropping the padding and turning top-down files.
+    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / l.stride);
+    std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(rowsPerBlock, l.height) * l.stride));
+    for (std::int64_t r0 = 0; r0 < l.height; r0 += rowsPerBlock) {
+      const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, l.height - r0);
+      if (!ReadExact(file, block.data(), n * l.stride)) return BitmapStatus::Truncated;
+      for (std::int64_t i = 0; i < n; ++i) {
+        const std::int64_t fileRow = r0 + i;
+        const std::int64_t dstRow = l.topDown ? l.height - 1 - fileRow : fileRow;
+        std::memcpy(pixels.data() + dstRow * row, block.data() + i * l.stride, std::size_t(row));
+      }
+    }
+  }
+  out->format = MakeFrameFormat(l.width, l.height);
+  out->pixels = std::move(pixels);
+  return BitmapStatus::Ok;
+}
+
+BitmapStatus ReadBitmapThumbnail(const QString& path, int width, int height, QImage* out) {
+  if (width <= 0 || height <= 0) return BitmapStatus::BadHeader;
+  QFile file;
+  BitmapLayout l;
+  if (const BitmapStatus s = OpenBitmap(path, file, &l); s != BitmapStatus::Ok) return s;
+  QImage thumb(width, height, QImage::Format_RGB32);
+  if (thumb.isNull()) return BitmapStatus::OutOfMemory;
+
+  // Each thumbnail pixel averages up to 4 x 2 samples spread over its source cell, so only two
+  // file rows per thumbnail row are read.
+  const int xs = std::clamp(l.width / width, 1, 4);
+  const int ys = l.height >= 2 * height ? 2 : 1;
+  std::vector<int> cols(std::size_t(width) * xs);
+  for (int x = 0; x < width; ++x)
+    for (int k = 0; k < xs; ++k)
+      cols[std::size_t(x) * xs + k] =
+          int(std::min<std::int64_t>(l.width - 1, (std::int64_t(2 * x * xs + 2 * k + 1) * l.width) / (2 * width * xs)));
+  std::vector<std::uint8_t> line(std::size_t(l.stride));
+  std::vector<int> sum(std::size_t(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    std::fill(sum.begin(), sum.end(), 0);
+    for (int k = 0; k < ys; ++k) {
+      // Picture row from the top, then the file row that holds it.
+      const std::int64_t top = std::min<std::int64_t>(
+          l.height - 1, (std::int64_t(2 * y * ys + 2 * k + 1) * l.height) / (std::int64_t(2) * height * ys));
+      const std::int64_t fileRow = l.topDown ? top : l.height - 1 - top;
+      if (!file.seek(l.pixelOffset + fileRow * l.stride) || !ReadExact(file, line.data(), l.stride))
+        return BitmapStatus::Truncated;
+      for (int x = 0; x < width; ++x)
+        for (int s = 0; s < xs; ++s) {
+          const std::uint8_t* p = line.data() + std::size_t(cols[std::size_t(x) * xs + s]) * 3;
+          int* acc = sum.data() + std::size_t(x) * 3;
+          acc[0] += p[0];
+          acc[1] += p[1];
+          acc[2] += p[2];
+        }
+    }
+    const int n = xs * ys;
+    auto* dst = reinterpret_cast<QRgb*>(thumb.scanLine(y));
+    for (int x = 0; x < width; ++x) {
+      const int* acc = sum.data() + std::size_t(x) * 3;
+      dst[x] = qRgb((acc[2] + n / 2) / n, (acc[1] + n / 2) / n, (acc[0] + n / 2) / n);
+    }
+  }
+  *out = std::move(thumb);
+  return BitmapStatus::Ok;
+}
+
+BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, int width, int height) {
+  if (!pixels || width <= 0 || height <= 0 || std::int64_t(width) * height * 3 > MaxBitmapBytes())
+    return BitmapStatus::BadHeader;
+  const std::int64_t row = std::int64_t(width) * 3;
+  const std::int64_t stride = BitmapStride(width);
+  const std::int64_t fileSize = kHeadersSize + stride * height;
+  if (fileSize > 0xFFFFFFFFLL) return BitmapStatus::TooLarge;
+
+  unsigned char h[kHeadersSize] = {};
+  h[0] = 'B';
+  h[1] = 'M';
+  PutU32(h + 2, std::uint32_t(fileSize));
+  PutU32(h + 10, std::uint32_t(kHeadersSize));
+  PutU32(h + 14, 40);
+  PutU32(h + 18, std::uint32_t(width));
+  PutU32(h + 22, std::uint32_t(height));
+  PutU16(h + 26, 1);
+  PutU16(h + 28, 24);
+
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return BitmapStatus::WriteFailed;
+  bool ok = file.write(reinterpret_cast<const char*>(h), kHeadersSize) == kHeadersSize;
+  if (ok && row == stride) {
+    ok = file.write(reinterpret_cast<const char*>(pixels), row * height) == row * height;
+  } else if (ok) {
+    // Padded rows gathered into blocks, so that a large image is a few big writes.
+    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / stride);
+    std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(rowsPerBlock, height) * stride), 0);
+    for (std::int64_t r0 = 0; ok && r0 < height; r0 += rowsPerBlock) {
+      const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, height - r0);
+      for (std::int64_t i = 0; i < n; ++i)
+        std::memcpy(block.data() + i * stride, pixels + (r0 + i) * row, std::size_t(row));
+      ok = file.write(reinterpret_cast<const char*>(block.data()), n * stride) == n * stride;
+    }
+  }
+  if (!ok) {
+    file.cancelWriting();
+    return BitmapStatus::WriteFailed;
+  }
+  return file.commit() ? BitmapStatus::Ok : BitmapStatus::WriteFailed;
+}
+
+WString BitmapStatusText(BitmapStatus status, const QString& path) {
+  std::uint32_t id = 61400;
+  switch (status) {
+    case BitmapStatus::Ok: return {};
+    case BitmapStatus::OpenFailed: id = 61400; break;
+    case BitmapStatus::NotBitmap: id = 61401; break;
+    case BitmapStatus::BadHeader: id = 61402; break;
+    case BitmapStatus::Unsupported: id = 61403; break;
+    case BitmapStatus::TooLarge: id = 61404; break;
+    case BitmapStatus::Truncated: id = 61405; break;
+    case BitmapStatus::OutOfMemory: id = 61406; break;
+    case BitmapStatus::WriteFailed: id = 61407; break;
+  }
+  return FormatW(LoadStringW(id), path.toStdU16String());
+}

@@ -1,0 +1,314 @@
+// The capability set-up and the exposure group: automatic exposure, what it regulates, its
+// scheme, target and window, and manual exposure in minutes, seconds, milliseconds and
+// microseconds with their spin steps and the unit cascade.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include <algorithm>
+
+#include "app/ui/AppHost.h"
+#include "camera/CameraProcess.h"
+#include "imaging/CamSetupCapability.h"
+#include "imaging/CamSetupDlg.h"
+#include "imaging/CamSetupInternal.h"
+
+using namespace camsetup;
+
+namespace {
+
+void SetRange(QSlider* s, int lo, int hi) {
+  const QSignalBlocker block(s);
+  s->setRange(lo, hi);
+}
+
+// Resolution and media names come as UTF-8; the multiplication sign reads as "*".
+QString ResolutionText(const char* name, std::size_t capacity) {
+  QString text = QString::fromUtf8(name, qsizetype(strnlen(name, capacity)));
+  text.replace(QChar(0x00D7), QLatin1Char('*'));
+  return text;
+}
+
+}  // namespace
+
+stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
+  CamSdkCapability cap{};
+  if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) return {};  // nothing to shape from
+  mono_ = cap.colorSensor == 0;
+
+  if (cap.range) {
+    SetRange(Slider(1002), cap.range->aeTargetMin, cap.range->aeTargetMax);
+    SetRange(Slider(1003), int(cap.range->analogGainMin * 8), int(cap.range->analogGainMax * 8));
+  }
+  SetRange(Slider(1009), std::max(cap.gammaMin, 20), std::min(cap.gammaMax, 150));
+  SetRange(Slider(1010), cap.contrastMin, cap.contrastMax);
+  SetRange(Slider(1011), -128, 127);
+  Enable(1011, true);
+  SetRange(Slider(1053), int(cap.redGainMin) * 100, int(cap.redGainMax) * 100);
+  SetRange(Slider(1054), int(cap.greenGainMin) * 100, int(cap.greenGainMax) * 100);
+  SetRange(Slider(1055), int(cap.blueGainMin) * 100, int(cap.blueGainMax) * 100);
+  SetRange(Slider(1046), cap.saturationMin, cap.saturationMax);
+  SetRange(Slider(1064), cap.sharpnessMin, cap.sharpnessMax);
+
+  Combo(1175)->clear();
+  Combo(1176)->clear();
+  for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
+    const QString text = ResolutionText(cap.resolutions[i].name, sizeof cap.resolutions[i].name);
+    Combo(1175)->addItem(text);
+    Combo(1176)->addItem(text);
+  }
+  Combo(1240)->clear();
+  for (int i = 0; cap.mediaTypes && i < cap.mediaTypeCount; ++i)
+    Combo(1240)->addItem(ResolutionText(cap.mediaTypes[i].name, sizeof cap.mediaTypes[i].name));
+
+  if (cap.frameSpeedCount >= 1 && cap.frameSpeedCount <= 3)
+    for (int i = 0; i < 3; ++i) Enable(kFrameSpeedIds[i], i < cap.frameSpeedCount);
+
+  Combo(1175)->addItem(QStringLiteral("ROI"));
+  Combo(1175)->setCurrentIndex(0);
+  Combo(1176)->setCurrentIndex(0);
+
+  if (mono_)
+    for (int id : {1059, 1171, 1053, 1054, 1055, 1046, 1069}) ctrls_.Get(id)->setEnabled(false);
+
+  ExposureUnitCascade(handle, true);
+
+  int on = 0;
+  const int awb = CameraGetAWBState(handle, &on);
+  if (awb == CAMSDK_STATUS_OK) {
+    Enable(1352, true);
+    m_bAutoWB = on;
+    for (int id : {1053, 1054, 1055}) Enable(id, m_bAutoWB == 0);
+    UpdateData(false);
+  } else if (awb == CAMSDK_STATUS_NOT_SUPPORTED) {
+    Enable(1352, false);
+  }
+  CameraGetCurrentParameterTeam(handle, &m_nParamTeam);
+  return PackCapability(cap);
+}
+
+// ---- automatic exposure
+
+void CCamSetupDlg::OnBnClickedAutoExposure() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) {
+    UpdateData(false);  // the box goes back: there is nothing to switch
+    return;
+  }
+  m_bAutoExposure = !m_bAutoExposure;  // the box has flipped already; the member follows the clicks
+  if (!m_bRegionAE) {
+    int x = 0, y = 0, w = 0, h = 0;
+    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+    CameraSetAEWindow(handle, 0, 0, w, h);
+  } else {
+    m_bAutoExposure = 1;  // the view has just set a drawn window
+  }
+  CameraSetAeState(handle, m_bAutoExposure);
+  const bool ae = m_bAutoExposure != 0;
+
+  Enable(1002, ae);
+  Enable(1003, !ae);
+  for (int id : kExposureEdits) Enable(id, !ae);
+  for (int id : kExposureSpins) Enable(id, !ae);
+  Enable(1017, !ae);
+
+  int mode = 0;
+  CameraGetAeMode(handle, &mode);
+  if (ae) {
+    if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE) {
+      for (int id : {1003, 1007, 1017}) Enable(id, false);
+    } else if (mode == CAMSDK_AE_EXPOSURE_ONLY) {
+      Enable(1003, true);
+      Enable(1007, false);
+      Enable(1017, false);
+    } else if (mode == CAMSDK_AE_GAIN_ONLY) {
+      Enable(1003, false);
+      Enable(1007, true);
+      Enable(1017, true);
+    }
+  } else {
+    for (int id : {1003, 1007, 1017}) Enable(id, true);
+  }
+  for (int id : {1346, 1347, 1349}) Enable(id, ae);
+
+  if (!ae) {
+    clock_->KillTimer(kTimerAeMirror);
+    for (int id : kExposureEdits) Enable(id, true);
+    for (int id : kExposureSpins) Enable(id, true);
+    ExposureUnitCascade(handle, false);
+  } else {
+    clock_->StartTimer(kTimerAeMirror, 100);
+  }
+  UpdateData(false);
+}
+
+void CCamSetupDlg::OnBnClickedAeAdjustGain() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  UpdateData(true);
+  if (!m_bAeAdjustGain && !m_bAeAdjustExposure) m_bAeAdjustGain = 1;  // one of the two always stays
+  const int mode = m_bAeAdjustGain && m_bAeAdjustExposure ? CAMSDK_AE_GAIN_AND_EXPOSURE
+                   : m_bAeAdjustExposure                 ? CAMSDK_AE_EXPOSURE_ONLY
+                                                         : CAMSDK_AE_GAIN_ONLY;
+  Enable(1003, m_bAeAdjustGain == 0);
+  CameraSetAeMode(handle, mode);
+  UpdateData(false);
+}
+
+void CCamSetupDlg::OnBnClickedAeAdjustExposure() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  UpdateData(true);
+  if (!m_bAeAdjustGain && !m_bAeAdjustExposure) m_bAeAdjustExposure = 1;
+  const int mode = m_bAeAdjustGain && m_bAeAdjustExposure ? CAMSDK_AE_GAIN_AND_EXPOSURE
+                   : m_bAeAdjustExposure                 ? CAMSDK_AE_EXPOSURE_ONLY
+                                                         : CAMSDK_AE_GAIN_ONLY;
+  const bool manual = m_bAeAdjustExposure == 0;
+  for (int id : kExposureEdits) Enable(id, manual);
+  for (int id : kExposureSpins) Enable(id, manual);
+  Enable(1007, manual);
+  Enable(1017, manual);
+  if (manual) ExposureUnitCascade(handle, false);
+  CameraSetAeMode(handle, mode);
+  UpdateData(false);
+}
+
+void CCamSetupDlg::OnAeSchemeSelChange() {
+  int handle = -1;
+  if (CurrentHandle(&handle)) CameraSetAeScheme(handle, Combo(1349)->currentIndex());
+}
+
+void CCamSetupDlg::OnAeTargetChanged() {
+  const int pos = Slider(1002)->value();
+  int handle = -1;
+  if (CurrentHandle(&handle)) CameraSetAeTarget(handle, pos);
+  SetText(1047, Fmt(u"%d", pos));
+}
+
+void CCamSetupDlg::OnBnClickedRegionAutoExposure() { ArmRegion(&m_bRegionAE, 60016); }
+
+// ---- manual exposure
+
+void CCamSetupDlg::ApplyExposureFields() {
+  for (int id : kExposureEdits)
+    if (!Edit(id)) return;
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  const auto minutes = std::uint64_t(ReadInt64(Edit(1307)->text()));
+  const auto seconds = std::uint64_t(ReadInt64(Edit(1309)->text()));
+  const auto ms = std::uint64_t(Truncate(ReadDecimal(Edit(1311)->text())));
+  const auto us = std::uint64_t(Truncate(ReadDecimal(Edit(1316)->text())));
+  // Every manual exposure carries 3 microseconds more than the fields show.
+  std::uint64_t value = minutes * kUnitsPerMinute + seconds * kUnitsPerSecond + ms * kUnitsPerMs + (us + 3) * kUnitsPerUs;
+  std::uint64_t current = 0, maximum = 0, minimum = 0;
+  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  if (value < minimum) value = minimum;
+  if (value > maximum) value = maximum;
+  CameraSetExposureTime(handle, value);
+  clock_->StartTimer(kTimerReadBack, 1000);
+}
+
+void CCamSetupDlg::OnEnChangeExposureField(int editId) {
+  const std::int64_t v = Truncate(ReadDecimal(Edit(editId)->text()));
+  const bool seconds = editId == 1309;
+  if (v < 0 || (seconds ? v >= 60 : v > 999)) SetText(editId, seconds ? QStringLiteral("59") : QStringLiteral("999"));
+  ApplyExposureFields();
+}
+
+void CCamSetupDlg::OnDeltaPosMinutesOrSeconds(int spinId, int delta) {
+  CamSpinButton* spin = Spin(spinId);
+  QLineEdit* edit = spin->Buddy();
+  int value = int(ReadInt64(edit->text()));
+  spin->SetPos(value);
+  value += delta > 0 ? 1 : -1;
+  SetText(ui::CtrlId(edit), Fmt(u"%d", std::max(value, 0)));
+  ApplyExposureFields();
+}
+
+void CCamSetupDlg::OnDeltaPosExposure(int delta) {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  int value = int(Truncate(ReadDecimal(Edit(1311)->text())));
+  int step = 1;
+  int antiFlick = 0;
+  CameraGetAntiFlick(handle, &antiFlick);
+  if (antiFlick) {
+    int frequency = -1;
+    CameraGetLightFrequency(handle, &frequency);
+    step = frequency == CAMSDK_LIGHT_50HZ ? 10 : frequency == CAMSDK_LIGHT_60HZ ? 9 : 0;
+  }
+  // The spin adds its own delta of one after this handler.
+  if (delta > 0) {
+    value += step;
+    Spin(1312)->SetPos(value - 1);
+  } else {
+    value -= step;
+    Spin(1312)->SetPos(value + 1);
+  }
+  SetText(1311, Fmt(u"%d", std::max(value, 0)));
+  ApplyExposureFields();
+}
+
+void CCamSetupDlg::OnDeltaPosExposureUs(int delta) {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  std::uint64_t current = 0, maximum = 0, minimum = 0;
+  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  const int step = int(minimum / 10);  // the camera's shortest exposure in whole microseconds
+  int value = std::min(Spin(1317)->value(), 999);
+  value += delta > 0 ? step : -step;
+  Spin(1317)->SetPos(value);
+  SetText(1316, Fmt(u"%d", std::max(value, 0)));
+  ApplyExposureFields();
+}
+
+void CCamSetupDlg::OnBnClickedSetExposure() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  double value = ReadDecimal(Edit(1007)->text()) * double(kUnitsPerMs);
+  std::uint64_t current = 0;
+  CameraGetExposureTime(handle, &current, &m_nExposureMax, &m_nExposureMin);
+  if (value > double(m_nExposureMax))
+    value = double(m_nExposureMax);
+  else if (value < double(m_nExposureMin))
+    value = double(m_nExposureMin);
+  CameraSetExposureTime(handle, std::uint64_t(Truncate(value)));
+  SetText(1007, FmtF(u"%.2f", value / double(kUnitsPerMs)));
+}
+
+// The units the camera's longest exposure does not reach are disabled; with spin ranges, the
+// reached unit's spin goes up to the longest exposure in that unit and the finer ones wrap.
+void CCamSetupDlg::ExposureUnitCascade(int handle, bool withSpinRanges) {
+  std::uint64_t current = 0, maximum = 0, minimum = 0;
+  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  const std::uint64_t units[4] = {kUnitsPerMinute, kUnitsPerSecond, kUnitsPerMs, kUnitsPerUs};
+  const int finerMax[4] = {0, 59, 999, 999};
+  for (int i = 0; i < 4; ++i) {
+    const std::uint64_t q = maximum / units[i];
+    if (q == 0) {
+      Enable(kExposureEdits[i], false);
+      Enable(kExposureSpins[i], false);
+      continue;
+    }
+    if (withSpinRanges) {
+      Spin(kExposureSpins[i])->setRange(0, int(q & 0xFFFF));
+      for (int j = i + 1; j < 4; ++j) Spin(kExposureSpins[j])->setRange(0, finerMax[j]);
+    }
+    break;
+  }
+}
+
+// The exposure split into the four fields; each spin takes its field's value.
+void CCamSetupDlg::ShowExposure(std::uint64_t e) {
+  const std::uint64_t minutes = e / kUnitsPerMinute;
+  const std::uint64_t seconds = e / kUnitsPerSecond - minutes * 60;
+  const std::uint64_t ms = e / kUnitsPerMs - (minutes * 60 + seconds) * 1000;
+  const std::uint64_t us = e / kUnitsPerUs - (e / kUnitsPerMs) * 1000;
+  const std::uint64_t values[4] = {minutes, seconds, ms, us};
+  for (int i = 0; i < 4; ++i) {
+    SetText(kExposureEdits[i], Fmt(u"%d", std::int64_t(values[i])));
+    Spin(kExposureSpins[i])->SetPos(int(values[i] & 0xFFFF));
+  }
+}

@@ -1,0 +1,319 @@
+// Camera detection and choice, the refresh of every control from the camera, the panel's
+// timers, frame speed, reading a parameter team back, factory defaults and the preview size
+// (including the region-of-interest mode).
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSlider>
+
+#include <cstring>
+#include <vector>
+
+#include "app/ui/AppHost.h"
+#include "camera/CameraProcess.h"
+#include "imaging/CamSetupCapability.h"
+#include "imaging/CamSetupDlg.h"
+#include "imaging/CamSetupInternal.h"
+#include "measure/MeasureManager.h"
+
+using namespace camsetup;
+
+namespace {
+
+QString DeviceName(const CamSdkDeviceInfo& device) {
+  return QString::fromUtf8(device.deviceName, qsizetype(strnlen(device.deviceName, sizeof device.deviceName)));
+}
+
+const QString kRoi = QStringLiteral("ROI");
+
+}  // namespace
+
+void CCamSetupDlg::DetectCameras() {
+  Combo(1045)->clear();
+  CCameraProcess* camera = Camera();
+  if (!camera) return;
+  std::vector<stCameraItem> items(kMaxCameraList);
+  int count = 0;
+  camera->EnumCameras(items.data(), &count);
+  if (count > 0) {
+    for (int i = 0; i < count; ++i) Combo(1045)->addItem(DeviceName(items[std::size_t(i)].device));
+    Combo(1045)->setCurrentIndex(0);
+    camera->SetCurCamera(0);
+    clock_->KillTimer(kTimerDetect);
+  }
+  DisableWithoutCamera();
+}
+
+void CCamSetupDlg::OnCameraSelChange() {
+  const int sel = Combo(1045)->currentIndex();
+  CCameraProcess* camera = Camera();
+  if (sel < 0 || !camera) return;
+  camera->SetCurCamera(sel);
+  stCameraItem item;
+  camera->GetCameraItem(sel, &item);
+  if (item.state == CAMERA_CLOSED) {
+    AppHost().SetImageState(1, 0);
+    DisableWithoutCamera();
+    return;
+  }
+  camera->SetCameraCapability(InitCameraControls(item.handle));
+  RefreshFromCamera(item.handle);
+  AppHost().SetImageState(item.state == CAMERA_PAUSED ? 0 : 1, 1);
+}
+
+void CCamSetupDlg::RefreshFromCamera(int handle) {
+  int current = -1;
+  if (!CurrentHandle(&current) || current != handle) return;  // only the open current camera
+  CCameraProcess* camera = Camera();
+
+  CheckRadio({1027, 1028, 1029, 1030}, m_nParamTeam >= 0 && m_nParamTeam < 4 ? kTeamIds[m_nParamTeam] : -1);
+
+  int on = 0;
+  const int awb = CameraGetAWBState(handle, &on);
+  if (awb == CAMSDK_STATUS_OK || awb == CAMSDK_STATUS_NOT_SUPPORTED) {
+    SetChecked(1352, awb == CAMSDK_STATUS_OK && on);
+    OnBnClickedAutoWhiteBalance();
+  }
+
+  on = 0;
+  CameraGetAeState(handle, &on);
+  SetChecked(1001, on != 0);
+  int target = 0;
+  CameraGetAeTarget(handle, &target);
+  SetSliderPos(1002, target);
+  OnAeTargetChanged();
+  m_bAutoExposure = on ? 0 : 1;  // the handler toggles it into the camera's state
+  OnBnClickedAutoExposure();
+
+  float gain = 0;
+  CameraGetAnalogGain(handle, &gain);
+  SetSliderPos(1003, int(gain * 1000.0 / 125.0));
+  OnAnalogGainChanged();
+
+  int value = 0;
+  CameraGetGamma(handle, &value);
+  SetSliderPos(1009, value);
+  OnGammaChanged();
+  value = 0;
+  CameraGetContrast(handle, &value);
+  SetSliderPos(1010, value);
+  OnContrastChanged();
+
+  CameraSetBlackLevelState(handle, 1);
+  int level = 0, lo = 0, hi = 0;
+  CameraGetBlackLevel(handle, &level, &lo, &hi);
+  SetSliderPos(1011, -1);
+  SetSliderPos(1011, level);
+  SetBlackLevel();
+
+  float gains[3] = {0, 0, 0};
+  if (CameraGetGain(handle, &gains[0], &gains[1], &gains[2]) == CAMSDK_STATUS_OK) {  // none on mono
+    const int ids[3] = {1053, 1054, 1055};
+    for (int i = 0; i < 3; ++i) SetSliderPos(ids[i], int(gains[i] * 100.0));
+    for (int id : ids) OnColourGainChanged(id);
+  }
+
+  value = 0;
+  CameraGetSaturation(handle, &value);
+  SetSliderPos(1046, value);
+  OnSaturationChanged();
+
+  on = 0;
+  CameraGetEdgeEnhance(handle, &on);
+  if (!on) {
+    SetSliderPos(1064, 0);
+    SetText(1060, QStringLiteral("0"));
+  } else {
+    value = 0;
+    CameraGetEdgeGain(handle, &value);
+    SetSliderPos(1064, value);
+    OnSharpnessChanged();
+  }
+
+  CameraGetDeadPixelCorrectionState(handle, &m_bDeadPixelCorrection);
+  CameraGetInverse(handle, &m_bInverse);
+  CameraGetMonochrome(handle, &m_bMonochrome);
+  CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &m_bFlipHorizontal);
+  CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &m_bFlipVertical);
+  for (const auto& [id, member] : {std::pair{1065, m_bDeadPixelCorrection}, std::pair{1066, m_bInverse},
+                                   std::pair{1069, m_bMonochrome}, std::pair{1068, m_bFlipHorizontal},
+                                   std::pair{1067, m_bFlipVertical}})
+    SetChecked(id, member != 0);
+
+  int antiFlick = 0, frequency = -1;
+  CameraGetAntiFlick(handle, &antiFlick);
+  if (!antiFlick) {
+    CheckRadio({1071, 1072, 1073}, 1071);
+  } else {
+    CameraGetLightFrequency(handle, &frequency);
+    CheckRadio({1071, 1072, 1073}, frequency == CAMSDK_LIGHT_50HZ ? 1072 : frequency == CAMSDK_LIGHT_60HZ ? 1073 : -1);
+  }
+
+  int speed = -1;
+  CameraGetFrameSpeed(handle, &speed);
+  CheckRadio({1025, 1026, 1036}, speed >= 0 && speed < 3 ? kFrameSpeedIds[speed] : -1);
+
+  int media = 0;
+  CameraGetMediaTypeSel(handle, &media);
+  Combo(1240)->setCurrentIndex(media);
+
+  CamSdkImageSizeArea area{};
+  int x = 0, y = 0, w = 0, h = 0;
+  CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+  if (area.roi == 0) {
+    Enable(1176, true);
+    RemoveCaptureRoiEntry();
+    int sel = 0;
+    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+    Combo(1175)->setCurrentIndex(sel);
+    sel = 0;
+    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
+    Combo(1176)->setCurrentIndex(sel);
+    for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
+    for (int id : {1182, 1183, 1177, 1178, 1179}) Enable(id, false);
+  } else {
+    Combo(1175)->setCurrentIndex(Combo(1175)->count() - 1);
+    Enable(1176, false);
+    InsertCaptureRoiEntry();
+    Combo(1176)->setCurrentIndex(0);
+    const int values[4] = {x, y, w, h};
+    for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Fmt(u"%d", values[i]));
+    for (int id : {1182, 1183, 1177, 1178, 1179}) Enable(id, true);
+  }
+
+  CameraPlay(handle);
+  camera->AllocFrameBuffer(w, h);
+  AppHost().ZoomFitWindow();
+
+  std::uint64_t exposure = 0, maximum = 0, minimum = 0;
+  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+  ShowExposure(exposure);
+
+  int scheme = 0;
+  CameraGetAeScheme(handle, &scheme);
+  Combo(1349)->setCurrentIndex(scheme);
+
+  int mode = -1;
+  CameraGetAeMode(handle, &mode);
+  m_bAeAdjustGain = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY;
+  m_bAeAdjustExposure = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY;
+  SetChecked(1346, m_bAeAdjustGain != 0);
+  SetChecked(1347, m_bAeAdjustExposure != 0);
+}
+
+void CCamSetupDlg::OnTimer(int id) {
+  if (id == kTimerDetect) {
+    DetectCameras();
+    return;
+  }
+  int handle = -1;
+  if (!CurrentHandle(&handle)) {
+    clock_->KillTimer(id);  // nothing left to mirror
+    return;
+  }
+  if (id == kTimerAeMirror) {
+    int mode = -1;
+    CameraGetAeMode(handle, &mode);
+    if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY) {
+      float gain = 0;
+      CameraGetAnalogGain(handle, &gain);
+      SetSliderPos(1003, int(gain * 1000.0 / 125.0));
+      OnAnalogGainChanged();
+    }
+    if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY) {
+      std::uint64_t exposure = 0, maximum = 0, minimum = 0;
+      CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+      ShowExposure(exposure);
+    }
+  } else if (id == kTimerReadBack) {
+    std::uint64_t exposure = 0, maximum = 0, minimum = 0;
+    CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+    ShowExposure(exposure);
+    clock_->KillTimer(kTimerReadBack);
+  }
+}
+
+void CCamSetupDlg::OnBnClickedFrameSpeed(int speed) {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  CameraSetFrameSpeed(handle, speed);
+  AppHost().ResetFrameStatistics();
+  RefreshFromCamera(handle);
+}
+
+void CCamSetupDlg::OnBnClickedReadParam() {
+  int handle = -1;
+  if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
+  CameraStop(handle);
+  CameraReadParameter(handle, m_nParamTeam);
+  RefreshFromCamera(handle);
+  AppHost().ResetFrameStatistics();
+}
+
+void CCamSetupDlg::OnBnClickedFactoryDefault() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  CameraStop(handle);
+  CameraLoadDefaultParameter(handle);
+  RefreshFromCamera(handle);
+}
+
+void CCamSetupDlg::RemoveCaptureRoiEntry() {
+  if (Combo(1176)->count() > 0 && Combo(1176)->itemText(0) == kRoi) Combo(1176)->removeItem(0);
+}
+
+void CCamSetupDlg::InsertCaptureRoiEntry() {
+  if (Combo(1176)->count() == 0 || Combo(1176)->itemText(0) != kRoi) Combo(1176)->insertItem(0, kRoi);
+}
+
+void CCamSetupDlg::OnPreviewSizeSelChange() {
+  int handle = -1;
+  if (!CurrentHandle(&handle)) return;
+  CCameraProcess* camera = Camera();
+  const int roiControls[] = {1180, 1182, 1183, 1177, 1178, 1179};
+  if (Combo(1175)->currentText() != kRoi) {
+    const int sel = Combo(1175)->currentIndex();
+    camera->SetImageSizeSel(handle, sel, CAMSDK_SIZE_PREVIEW);
+    stCameraCapability block;
+    camera->GetCameraCapability(&block);
+    const CamSdkCapability cap = UnpackCapability(block);
+    if (cap.resolutions && sel >= 0 && sel < cap.resolutionCount)
+      camera->AllocFrameBuffer(cap.resolutions[sel].width, cap.resolutions[sel].height);
+    AppHost().ZoomFitWindow();
+    CameraPlay(handle);
+    Enable(1176, true);
+    if (Combo(1176)->count() > 0 && Combo(1176)->itemText(0) == kRoi) {
+      Combo(1176)->removeItem(0);
+      Combo(1176)->setCurrentIndex(0);
+    }
+    for (int id : roiControls) Enable(id, false);
+    camera->SetRoi(false, -1, -1, -1, -1);
+    m_nRoiArmed = 0;
+  } else {
+    Enable(1176, false);
+    InsertCaptureRoiEntry();
+    Combo(1176)->setCurrentIndex(0);
+    for (int id : roiControls) Enable(id, true);
+    camera->SetRoi(true, -1, -1, -1, -1);
+    m_nRoiArmed = 1;
+    AppHost().ShowHint(LoadStringW(20));
+  }
+  for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
+  ReloadLayers(handle);
+  AppHost().ResetFrameStatistics();
+}
+
+// The layers kept for this camera and resolution replace the ones shown.
+void CCamSetupDlg::ReloadLayers(int handle) {
+  CMeasureManager* mm = AppHost().Measure();
+  if (mm) {
+    mm->ResetMeasurements();
+    mm->RemoveAllRemarks();
+  }
+  AppHost().ClearLayers();
+  int sel = 0;
+  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+  stCameraItem item;
+  if (mm && Camera()->GetCurCameraItem(&item) >= 0)
+    mm->LoadLayers("Default.kvmi", DeviceName(item.device).toStdU16String(), sel);
+  AppHost().RebuildLayers();
+}

@@ -1,0 +1,85 @@
+#include "imaging/DeadPixelDlg.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "app/ui/AppHost.h"
+#include "camera/DlgTexts.h"
+#include "imaging/CamSetupCapability.h"
+
+using ui::Ctl;
+
+CDeadSpotTipDlg::CDeadSpotTipDlg(QWidget* parent) : QDialog(parent) {
+  ui::SetCtrlId(this, 401);
+  auto* layout = new QVBoxLayout(this);
+  auto* body = new QWidget(this);
+  layout->addWidget(body);
+  ctrls_ = ui::BuildControls(body, {{1273, Ctl::Label, 0, 0, 4},
+                                    {1206, Ctl::Label, 0, 0, 1},
+                                    {1203, Ctl::Label, 0, 1, 1},
+                                    {1003, Ctl::Slider, 0, 2, 1},
+                                    {1204, Ctl::Label, 0, 3, 1},
+                                    {1207, Ctl::Label, 0, 0, 1},
+                                    {1203, Ctl::Label, 0, 1, 1},
+                                    {1004, Ctl::Slider, 0, 2, 1},
+                                    {1204, Ctl::Label, 0, 3, 1},
+                                    {1276, Ctl::Label, 0, 0, 1},
+                                    {1005, Ctl::Slider, 0, 2, 1}});
+  ctrls_.Find<QLabel>(1273)->setWordWrap(true);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+  ui::SetCtrlId(ok, 1);
+  ui::SetCtrlId(cancel, 2);
+  layout->addWidget(buttons);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(GainSlider(), &QSlider::valueChanged, this, [this] { ApplyGain(); });
+  connect(ExposureSlider(), &QSlider::valueChanged, this, [this] { ApplyExposure(); });
+  connect(FrameSpeedSlider(), &QSlider::valueChanged, this, [this] { ApplyFrameSpeed(); });
+  LoadDlgItemTexts(this);
+}
+
+QSlider* CDeadSpotTipDlg::GainSlider() const { return ctrls_.Find<QSlider>(1003); }
+QSlider* CDeadSpotTipDlg::ExposureSlider() const { return ctrls_.Find<QSlider>(1004); }
+QSlider* CDeadSpotTipDlg::FrameSpeedSlider() const { return ctrls_.Find<QSlider>(1005); }
+
+void CDeadSpotTipDlg::Setup(int handle, const stCameraCapability& capability) {
+  handle_ = handle;
+  cap_ = UnpackCapability(capability);
+  const QSignalBlocker b1(GainSlider()), b2(ExposureSlider()), b3(FrameSpeedSlider());
+  if (cap_.range) GainSlider()->setRange(int(8.0 * cap_.range->analogGainMin), int(8.0 * cap_.range->analogGainMax));
+  RangeExposure();
+  FrameSpeedSlider()->setRange(0, std::max(cap_.frameSpeedCount - 1, 0));
+  float gain = 0;
+  CameraGetAnalogGain(handle_, &gain);
+  GainSlider()->setValue(int(gain * 8.0));
+  int speed = 0;
+  CameraGetFrameSpeed(handle_, &speed);
+  FrameSpeedSlider()->setValue(speed);
+}
+
+// Exposure slider in steps of 100 us, within the limits of the frame speed in force.
+void CDeadSpotTipDlg::RangeExposure() {
+  std::uint64_t current = 0, maximum = 0, minimum = 0;
+  CameraGetExposureTime(handle_, &current, &maximum, &minimum);
+  const QSignalBlocker block(ExposureSlider());
+  ExposureSlider()->setRange(int(minimum / 1000), int(maximum / 1000));
+  ExposureSlider()->setValue(int(current / 1000));
+}
+
+void CDeadSpotTipDlg::ApplyGain() { CameraSetAnalogGain(handle_, float(GainSlider()->value() * 0.125)); }
+
+void CDeadSpotTipDlg::ApplyExposure() {
+  CameraSetExposureTime(handle_, std::uint64_t(float(ExposureSlider()->value() * 1000.0)));
+}
+
+void CDeadSpotTipDlg::ApplyFrameSpeed() {
+  CameraSetFrameSpeed(handle_, FrameSpeedSlider()->value());
+  AppHost().ResetFrameStatistics();
+  RangeExposure();  // the exposure limits follow the frame speed
+}

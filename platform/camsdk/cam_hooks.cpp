@@ -1,0 +1,158 @@
+// Test hooks of the library: the call log, failure injection, synchronous delivery and the
+// simulation's presence and scene controls.
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/camsdk/handles.h"
+
+namespace camsdk {
+
+std::atomic<bool> gLogOn{false};
+std::atomic<bool> gAnyFailure{false};
+std::atomic<bool> gSynchronous{false};
+std::mutex gHookMutex;
+std::vector<std::string> gLog;
+std::map<std::string, Failure> gFailures;
+
+}  // namespace camsdk
+
+using namespace camsdk;
+
+int CamSdkTestSetModels(const char* keys) { return SimSetModels(keys ? keys : ""); }
+
+int CamSdkTestAttach(const char* key) {
+  if (!key) return CAMSDK_STATUS_INVALID_PARAMETER;
+  return SimSetPresent(key, true) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_INVALID_PARAMETER;
+}
+
+int CamSdkTestDetach(const char* key) {
+  if (!key) return CAMSDK_STATUS_INVALID_PARAMETER;
+  const ModelInfo* model = FindSimModel(key);
+  if (!model || !SimSetPresent(key, false)) return CAMSDK_STATUS_INVALID_PARAMETER;
+  std::vector<std::shared_ptr<Camera>> open;
+  {
+    Registry& reg = Reg();
+    std::lock_guard<std::mutex> lock(reg.mu);
+    for (const auto& [h, c] : reg.cams)
+      if (&c->model == model) open.push_back(c);
+  }
+  for (auto& c : open) {
+    std::unique_lock<std::mutex> lock(c->mu);
+    c->lost = true;
+    c->run = Run::Stopped;
+    c->cv.notify_all();
+    if (tlsDelivering != c.get()) c->cv.wait(lock, [&] { return !c->busy; });
+  }
+  return CAMSDK_STATUS_OK;
+}
+
+void CamSdkTestReset() {
+  std::vector<int> handles;
+  {
+    Registry& reg = Reg();
+    std::lock_guard<std::mutex> lock(reg.mu);
+    for (const auto& [h, c] : reg.cams) handles.push_back(h);
+  }
+  CamSdkTestClearFailures();
+  for (int h : handles) CameraUnInit(h);
+  SimResetPresence();
+  gSynchronous = false;
+  gLogOn = false;
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  gLog.clear();
+}
+
+void CamSdkTestSetCallLog(bool on) { gLogOn = on; }
+
+std::vector<std::string> CamSdkTestTakeCallLog() {
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  std::vector<std::string> out;
+  out.swap(gLog);
+  return out;
+}
+
+void CamSdkTestInjectFailure(const char* function, int result, int times) {
+  if (!function || times == 0) return;
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  gFailures[function] = Failure{result, times};
+  gAnyFailure = true;
+}
+
+void CamSdkTestClearFailures() {
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  gFailures.clear();
+  gAnyFailure = false;
+}
+
+void CamSdkTestSetSynchronous(bool on) { gSynchronous = on; }
+
+int CamSdkTestDeliverFrames(int handle, int count) {
+  if (count < 0) return CAMSDK_STATUS_INVALID_PARAMETER;
+  int delivered = 0;
+  for (int i = 0; i < count; ++i) {
+    bool done = false;
+    const int r = With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
+      if (!c.synchronous) return CAMSDK_STATUS_BUSY;
+      if (tlsDelivering == &c) return CAMSDK_STATUS_BUSY;
+      c.cv.wait(lock, [&] { return !c.busy; });
+      if (c.closed || c.lost || c.run != Run::Playing) {
+        done = true;
+        return CAMSDK_STATUS_OK;
+      }
+      DeliverOne(c, lock);
+      if (c.lost) return CAMSDK_STATUS_DEVICE_LOST;
+      return CAMSDK_STATUS_OK;
+    });
+    if (r != CAMSDK_STATUS_OK) return delivered > 0 ? delivered : r;
+    if (done) break;
+    ++delivered;
+  }
+  return delivered;
+}
+
+int CamSdkTestSetLensCovered(int handle, int covered) {
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    c.lensCovered = covered != 0;
+    return CAMSDK_STATUS_OK;
+  });
+}
+
+int CamSdkTestGetNominalFrameRate(int handle, double* fps) {
+  if (!fps) return CAMSDK_STATUS_INVALID_PARAMETER;
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    *fps = 1e7 / double(Period(c));
+    return CAMSDK_STATUS_OK;
+  });
+}
+
+int CamSdkTestGetDisplayCount(int handle, std::uint64_t* count) {
+  if (!count) return CAMSDK_STATUS_INVALID_PARAMETER;
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    *count = c.displayCount;
+    return CAMSDK_STATUS_OK;
+  });
+}
+
+int CamSdkTestGetSceneGeometry(int handle, CamSdkSceneGeometry* geometry) {
+  if (!geometry) return CAMSDK_STATUS_INVALID_PARAMETER;
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    return c.device->SceneGeometry(ModeOf(c.model, c.p.preview), geometry) ? CAMSDK_STATUS_OK
+                                                                           : CAMSDK_STATUS_NOT_SUPPORTED;
+  });
+}
+
+int CamSdkTestGetSeededDefects(int handle, CamSdkPoint* points, int capacity, int* count) {
+  if (!count || capacity < 0 || (capacity > 0 && !points)) return CAMSDK_STATUS_INVALID_PARAMETER;
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    const Mode mode = ModeOf(c.model, c.p.preview);
+    int n = 0;
+    for (const CamSdkPoint& d : c.device->SeededDefects()) {
+      int x, y;
+      if (!MapToMode(mode, d, &x, &y)) continue;
+      if (n < capacity) points[n] = {x, y};
+      ++n;
+    }
+    *count = std::min(n, capacity);
+    return CAMSDK_STATUS_OK;
+  });
+}

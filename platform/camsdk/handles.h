@@ -1,0 +1,269 @@
+#pragma once
+// The open cameras behind the library's handles, shared by the files of the library core that
+// implement its calls, one family each: cam_stream.cpp (listing, opening, streaming),
+// cam_auto.cpp (exposure and automatic exposure), cam_image.cpp (colour and image controls),
+// cam_sizes.cpp (resolution, region of interest, media types), cam_teams.cpp (parameter teams,
+// defaults, dead-pixel info), cam_capture.cpp (frame path, capture, recording) and cam_hooks.cpp
+// (call log, failure injection and the other test hooks). Every call validates its handle and
+// arguments; nothing a caller passes can make the library read or write outside a buffer.
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "platform/camsdk/core.h"
+
+namespace camsdk {
+
+using Clock = std::chrono::steady_clock;
+extern const Clock::time_point kEpoch;  // the library's time origin
+
+// ---------------------------------------------------------------------------------------------
+// Call log and failure injection
+
+// (cam_hooks.cpp)
+extern std::atomic<bool> gLogOn;
+extern std::atomic<bool> gAnyFailure;
+extern std::atomic<bool> gSynchronous;
+extern std::mutex gHookMutex;
+extern std::vector<std::string> gLog;
+struct Failure {
+  int result;
+  int times;
+};
+extern std::map<std::string, Failure> gFailures;
+constexpr std::size_t kLogLimit = 200000;
+
+template <typename T>
+std::string FormatArg(const T& v) {
+  using D = std::decay_t<T>;
+  if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
+    if (!v) return "null";
+    std::string s = "\"";
+    s += v;
+    s += '"';
+    return s;
+  } else if constexpr (std::is_pointer_v<D>) {
+    return v ? "&" : "null";
+  } else if constexpr (std::is_floating_point_v<D>) {
+    char buf[32];  // "%g" with "." whatever the locale
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, double(v), std::chars_format::general, 6);
+    return ec == std::errc() ? std::string(buf, end) : std::string("?");
+  } else if constexpr (std::is_integral_v<D>) {
+    return std::to_string(v);
+  } else {
+    return "?";
+  }
+}
+
+class Call {
+ public:
+  template <typename... A>
+  explicit Call(const char* name, const A&... args) {
+    if (gLogOn.load(std::memory_order_relaxed)) {
+      log_ = true;
+      text_ = name;
+      text_ += '(';
+      bool first = true;
+      ((text_ += first ? "" : ", ", text_ += FormatArg(args), first = false), ...);
+      text_ += ')';
+    }
+    if (gAnyFailure.load(std::memory_order_relaxed)) {
+      std::lock_guard<std::mutex> lock(gHookMutex);
+      auto it = gFailures.find(name);
+      if (it != gFailures.end()) {
+        injected_ = true;
+        result_ = it->second.result;
+        if (it->second.times > 0 && --it->second.times == 0) gFailures.erase(it);
+      }
+    }
+  }
+  bool Injected() const { return injected_; }
+  int InjectedResult() const { return result_; }
+  int Done(int result) {
+    if (log_) {
+      std::lock_guard<std::mutex> lock(gHookMutex);
+      if (gLog.size() < kLogLimit) gLog.push_back(text_ + " = " + std::to_string(result));
+    }
+    return result;
+  }
+
+ private:
+  bool log_ = false;
+  bool injected_ = false;
+  int result_ = 0;
+  std::string text_;
+};
+
+#define CAMSDK_ENTER(...)                          \
+  Call call_(__func__ __VA_OPT__(, ) __VA_ARGS__); \
+  if (call_.Injected()) return call_.Done(call_.InjectedResult())
+#define CAMSDK_RETURN(expr) return call_.Done(expr)
+
+// ---------------------------------------------------------------------------------------------
+// Cameras
+
+enum class Run { Stopped, Paused, Playing };
+
+struct Stats {
+  bool valid = false;
+  double mean = 0;             // AE window, 8-bit units
+  double site[3] = {0, 0, 0};  // WB window means of red, green, blue sites
+  bool wbValid = false;
+};
+
+struct Camera {
+  Camera(int h, const ModelInfo& m, std::unique_ptr<Device> d) : handle(h), model(m), device(std::move(d)) {}
+  ~Camera() { Shutdown(); }
+
+  void Shutdown() {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      quit = true;
+      run = Run::Stopped;
+    }
+    cv.notify_all();
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+    std::shared_ptr<Recorder> rec;
+    {
+      std::lock_guard<std::mutex> lock(recMu);
+      rec = std::move(recorder);
+    }
+    if (rec) rec->Close();
+  }
+
+  const int handle;
+  const ModelInfo& model;
+  const std::unique_ptr<Device> device;
+  CamSdkFrameCallback callback = nullptr;
+  void* displayWindow = nullptr;
+  bool synchronous = false;
+  std::thread thread;
+
+  // Everything below is guarded by mu.
+  std::mutex mu;
+  std::condition_variable cv;
+  Run run = Run::Stopped;
+  bool quit = false, closed = false, lost = false;
+  bool busy = false;  // a frame is being read or delivered
+  bool timingChanged = false;
+  Clock::time_point lastStart{};
+  double syncTime = 0;
+
+  DeviceSettings settings;
+  Params p;
+  std::shared_ptr<const IspTables> isp;
+  std::shared_ptr<const std::vector<CamSdkPoint>> defects = std::make_shared<std::vector<CamSdkPoint>>();
+  std::uint32_t frameNumber = 0;
+  std::uint64_t frameSeq = 0;
+  std::vector<std::uint8_t> workRaw;  // owned by the delivering thread while busy
+  std::vector<std::uint8_t> latestRaw;
+  CamSdkFrameInfo latestInfo{};
+  bool hasLatest = false;
+  bool onceWbPending = false;
+  bool lensCovered = false;
+  std::size_t lastReportedBytes = 0;
+  int displayWidth = 0, displayHeight = 0;
+  CamSdkDisplaySink sink = nullptr;
+  void* sinkContext = nullptr;
+  std::uint64_t displayCount = 0;
+  int codec = CAMSDK_CODEC_MJPEG, aviQuality = 1;
+
+  std::mutex recMu;  // guards recorder and lastVideo
+  std::shared_ptr<Recorder> recorder;
+  std::string lastVideo;
+};
+
+// The camera whose frame this thread is delivering (calls from its callback must not wait for it).
+extern thread_local Camera* tlsDelivering;
+
+struct Registry {
+  std::mutex mu;
+  std::map<int, std::shared_ptr<Camera>> cams;
+  int nextHandle = 1;
+  ~Registry() {
+    std::map<int, std::shared_ptr<Camera>> all;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      all.swap(cams);
+    }
+    for (auto& [h, c] : all) c->Shutdown();
+  }
+};
+
+Registry& Reg();
+std::shared_ptr<Camera> Find(int handle);
+
+// Runs f(camera, lock) with the camera's mutex held, after the handle checks.
+template <typename F>
+int With(int handle, F&& f) {
+  std::shared_ptr<Camera> c = Find(handle);
+  if (!c) return CAMSDK_STATUS_INVALID_HANDLE;
+  std::unique_lock<std::mutex> lock(c->mu);
+  if (c->closed) return CAMSDK_STATUS_INVALID_HANDLE;
+  if (c->lost) return CAMSDK_STATUS_DEVICE_LOST;
+  return f(*c, lock);
+}
+
+// Parameter change that affects the ISP and/or the frame timing.
+void Changed(Camera& c, bool timing = false);
+
+inline std::uint32_t LineTime(const Camera& c) { return c.model.lineTime[c.p.frameSpeed]; }
+inline std::uint64_t ExposureOf(const Camera& c) { return std::uint64_t(c.p.exposureLines) * LineTime(c); }
+inline Mode ModeOf(const ModelInfo& m, const SizeSel& s) {
+  return s.roi ? RoiMode(m, s.x, s.y, s.width, s.height) : PresetMode(m, s.preset);
+}
+inline int FormatOf(const Camera& c) { return c.model.mediaTypes[c.p.mediaSel].format; }
+inline bool Finite(float v) { return std::isfinite(v); }
+
+inline int Sample(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, int x, int y) {
+  const std::size_t i = std::size_t(y) * info.width + x;
+  return CamSdkRawBits(info.format) > 8 ? (raw[2 * i] | (raw[2 * i + 1] << 8)) : raw[i];
+}
+
+// ---- streaming (cam_stream.cpp)
+// Frame period in 100 ns: the readout of the lines, or the exposure when that is longer.
+std::uint64_t Period(const Camera& c);
+std::shared_ptr<const IspTables> Isp(Camera& c);
+// Reads one frame with the settings in force and, when still playing, hands it to the frame
+// callback. Called with the lock held; returns with it held.
+void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock);
+// A frame exposed on the caller's thread, without callback or automatic functions.
+bool Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
+              std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info);
+
+// ---- automatic exposure (cam_auto.cpp)
+Stats ComputeStats(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, const Window& ae,
+                   const Window& wb);
+// One step of automatic exposure toward the target; called with the camera locked.
+void StepAe(Camera& c, const Stats& s);
+
+// ---- colour and image controls (cam_image.cpp)
+// White balance from the window's site means; once: at once, automatic: a part per frame.
+void StepWb(Camera& c, const Stats& s);
+// Setters and getters of plain int parameters.
+int SetInt(int handle, int value, int lo, int hi, int Params::*field, bool colorOnly = false, bool timing = false);
+int SetFlag(int handle, int value, int Params::*field);
+int GetInt(int handle, int* out, int Params::*field, bool colorOnly = false);
+// A measuring window (automatic exposure, white balance) in sensor coordinates.
+int SetWindow(int handle, int x, int y, int width, int height, Window Params::*field);
+
+// ---- dead pixels (cam_teams.cpp)
+// Maps a sensor point into an image of this mode; false when it lies outside.
+bool MapToMode(const Mode& mode, const CamSdkPoint& p, int* x, int* y);
+// Replaces each listed pixel by the mean of its same-colour neighbours.
+void CorrectDefects(std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, const Mode& mode,
+                    const std::vector<CamSdkPoint>& defects);
+
+// ---- sizes (cam_sizes.cpp)
+bool SameSize(const SizeSel& a, const SizeSel& b);
+
+}  // namespace camsdk

@@ -1,0 +1,129 @@
+// The fluorescence focus assistant on the camera with a summing resolution: the search runs on
+// the panel's clock, converges to an accepted grey level, and ends at the first resolution
+// with four times the exposure for the brightness target. Giving up leaves the camera playing.
+#include "camsetup_support.h"
+
+#include <cmath>
+
+#include "imaging/CamSetupInternal.h"
+
+namespace {
+
+class CamSetupFocusTest : public CamSetupTest {
+ protected:
+  const char* Models() const override { return "sum"; }
+  void SetUp() override {
+    CamSetupTest::SetUp();
+    handle = OpenFirst();
+    CameraSetAeState(handle, 0);
+    CameraSetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);  // a resolution to come back to
+    CameraSetExposureTime(handle, 200000);
+    before = Exposure(handle);
+  }
+  int PreviewSel() const {
+    int sel = -1;
+    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+    return sel;
+  }
+  // Given up: the box cleared, the modes back, the camera streaming as it was.
+  void ExpectGaveUpAsBefore() {
+    EXPECT_FALSE(panel->IsBusy());
+    EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+    EXPECT_EQ(camera->GetFrameMode(), 0);
+    EXPECT_EQ(camera->GetDrawMode(), 1);
+    EXPECT_EQ(PreviewSel(), 1);
+    EXPECT_EQ(Exposure(handle), before);
+    EXPECT_TRUE(Playing(handle));
+  }
+  int handle = -1;
+  std::uint64_t before = 0;
+};
+
+TEST(CamSetupFocusArithmetic, SearchStepsAndTargetExposure) {
+  using camsetup::FocusStep;
+  using camsetup::NextFocusExposure;
+  EXPECT_EQ(NextFocusExposure(3, 1000000).exposure, 2000000u);  // 100 ms -> 200 ms
+  EXPECT_EQ(NextFocusExposure(7, 1000000).exposure, 1500000u);  // -> 150 ms
+  EXPECT_EQ(NextFocusExposure(30, 1000000).exposure, 500000u);  // -> 50 ms
+  EXPECT_EQ(NextFocusExposure(30, 500000).exposure, 0u);
+  EXPECT_EQ(NextFocusExposure(30, 0).kind, FocusStep::GiveUp);
+  EXPECT_EQ(NextFocusExposure(10, 700).kind, FocusStep::Accept);
+  EXPECT_EQ(NextFocusExposure(26, 700).kind, FocusStep::Accept);
+  EXPECT_EQ(NextFocusExposure(27, 700).kind, FocusStep::GiveUp);
+  // Found 100 ms at 18, test shot 250 ms at 45, target 180: 1000 ms.
+  EXPECT_EQ(camsetup::FocusTargetExposure(2500000, 45, 1000000, 18, 180), 10000000);
+  // No slope: the test exposure stands; a line that falls below zero gives 0, never a wrap.
+  EXPECT_EQ(camsetup::FocusTargetExposure(2500000, 18, 1000000, 18, 180), 2500000);
+  EXPECT_EQ(camsetup::FocusTargetExposure(1000000, 150, 2000000, 200, 0), 0);
+}
+
+TEST_F(CamSetupFocusTest, SearchRunsOnTheClockAndGivesUpAfterAHundredRounds) {
+  CamSdkTestSetLensCovered(handle, 1);  // only the pedestal: never bright enough
+  Click(1348);
+  EXPECT_TRUE(panel->IsBusy());
+  EXPECT_FALSE(panel->isEnabled());
+  EXPECT_EQ(PreviewSel(), 2);  // "1024×768 SUM", the last summing resolution
+  EXPECT_EQ(camera->GetFrameMode(), 1);
+  EXPECT_EQ(camera->GetDrawMode(), 0);
+  EXPECT_EQ(clock->RunSteps(), 100 * 500);
+  ExpectGaveUpAsBefore();
+}
+
+TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution) {
+  stFocusStore& store = camera->FocusStore();
+  store.foundExposure = 1000000;
+  store.foundGrey = 18;
+  W<QCheckBox>(1348)->setChecked(true);  // the assistant was on
+  Click(1348);
+  EXPECT_TRUE(panel->IsBusy());
+  clock->Advance(100 + 500 - 1);  // found / 10000 + 500 ms before the test shot
+  EXPECT_EQ(store.testExposure, 0u);
+  clock->RunSteps();
+  ASSERT_FALSE(panel->IsBusy());
+  EXPECT_GT(store.testExposure, 0u);
+  EXPECT_EQ(store.targetExposure, camsetup::FocusTargetExposure(store.testExposure, store.testGrey, 1000000, 18,
+                                                                camera->GetBrightnessTarget()));
+  EXPECT_EQ(PreviewSel(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetDrawMode(), 1);
+  std::uint64_t e = 0, mx = 0, mn = 0;
+  CameraGetExposureTime(handle, &e, &mx, &mn);
+  const std::uint64_t asked = std::uint64_t(store.targetExposure) * 4;
+  EXPECT_NEAR(double(e), double(std::clamp(asked, mn, mx)), 10000.0);
+  EXPECT_TRUE(W(1001)->isEnabled());
+  EXPECT_TRUE(W(1003)->isEnabled());
+  EXPECT_FALSE(W(1002)->isEnabled());
+  EXPECT_TRUE(Playing(handle));
+  EXPECT_EQ(Text(1311), QString::number(e / 10000 % 1000));
+}
+
+TEST_F(CamSetupFocusTest, FailedFetchGivesUpAndTheCameraPlaysAsBefore) {
+  CamSdkTestInjectFailure("CameraGetImageData", CAMSDK_STATUS_TIMEOUT, -1);
+  Click(1348);
+  clock->RunSteps();
+  CamSdkTestClearFailures();
+  ExpectGaveUpAsBefore();
+}
+
+TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
+  Click(1348);
+  ASSERT_TRUE(panel->IsBusy());
+  camera->CloseCamera(0);
+  clock->RunSteps();
+  EXPECT_FALSE(panel->IsBusy());
+  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_EQ(camera->GetFrameMode(), 0);
+}
+
+class CamSetupFocusNoSumTest : public CamSetupTest {};
+
+TEST_F(CamSetupFocusNoSumTest, NoSummingResolutionLastGivesUpAndKeepsPlaying) {
+  const int handle = OpenFirst();
+  Click(1348);
+  EXPECT_FALSE(panel->IsBusy());
+  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_EQ(camera->GetDrawMode(), 1);
+  EXPECT_TRUE(Playing(handle));
+}
+
+}  // namespace
