@@ -1,32 +1,140 @@
 // Every dialog and pane of the program, rendered for reviewers.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTabBar>
+#include <QTest>
 #include <QWidget>
 
+#include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
 #include "editors/EditorShots.h"
+#include "editors/LayerDlg.h"
 #include "imaging/CamSetupShots.h"
 #include "imaging/GrayStretchDlg.h"
+#include "imaging/ImageListDlg.h"
+#include "imaging/ImageListPane.h"
 #include "imaging/ImagePrsDlg.h"
 #include "imaging/ThresholdDlg.h"
 #include "options/OptionsDlg.h"
 
 namespace {
 
+void Pump(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 void Save(QWidget& w, const QString& out, const QString& name, const QString& lang) {
   w.show();
-  QApplication::processEvents();
+  Pump(150);
   w.grab().save(QDir(out).filePath(name + "-" + lang + ".png"));
   w.hide();
+}
+
+void Click(CMainFrame& frame, QPoint p) {
+  QTest::mouseMove(frame.View(), p);
+  Pump(40);
+  QTest::mousePress(frame.View(), Qt::LeftButton, {}, p);
+  QTest::mouseRelease(frame.View(), Qt::LeftButton, {}, p);
+}
+
+// One measurement of every kind, the arrow and cross remarks and a text, on the still image.
+void DrawEveryKind(CMainFrame& frame) {
+  const QRect r = frame.View()->ImageWindow()->geometry();
+  auto at = [&r](double fx, double fy) { return QPoint(r.left() + int(r.width() * fx), r.top() + int(r.height() * fy)); };
+  struct Shape {
+    int command;
+    std::vector<QPointF> points;
+    bool right;
+  };
+  const std::vector<Shape> shapes = {
+      {32884, {{0.05, 0.05}, {0.08, 0.07}}, true},
+      {32789, {{0.12, 0.05}, {0.30, 0.08}}, false},
+      {32831, {{0.35, 0.05}, {0.50, 0.05}, {0.45, 0.12}}, false},
+      {32791, {{0.55, 0.05}, {0.62, 0.12}, {0.70, 0.06}}, true},
+      {32800, {{0.75, 0.15}, {0.82, 0.04}, {0.92, 0.15}}, false},
+      {32792, {{0.05, 0.25}, {0.18, 0.38}}, false},
+      {32795, {{0.22, 0.25}, {0.35, 0.38}}, false},
+      {32796, {{0.40, 0.25}, {0.55, 0.38}}, false},
+      {32797, {{0.60, 0.30}, {0.70, 0.30}}, false},
+      {32798, {{0.78, 0.25}, {0.85, 0.32}, {0.80, 0.38}}, false},
+      {32799, {{0.05, 0.50}, {0.15, 0.45}, {0.20, 0.60}, {0.08, 0.62}}, true},
+      {32886, {{0.25, 0.55}, {0.32, 0.45}, {0.40, 0.55}}, false},
+      {32888, {{0.45, 0.45}, {0.60, 0.47}, {0.45, 0.58}, {0.60, 0.60}}, false},
+      {32890, {{0.70, 0.45}, {0.90, 0.50}, {0.80, 0.60}}, false},
+      {32892, {{0.05, 0.72}, {0.10, 0.68}, {0.14, 0.75}, {0.25, 0.72}, {0.30, 0.68}, {0.34, 0.75}}, false},
+      {32894, {{0.45, 0.70}, {0.50, 0.66}, {0.54, 0.73}, {0.40, 0.85}, {0.65, 0.85}}, false},
+      {32896, {{0.72, 0.70}, {0.85, 0.80}}, false},
+      {32949, {{0.90, 0.72}, {0.95, 0.78}}, false},
+  };
+  for (const Shape& s : shapes) {
+    frame.Router().Execute(s.command);
+    for (const QPointF& f : s.points) Click(frame, at(f.x(), f.y()));
+    if (s.right) {
+      const QPoint last = at(s.points.back().x(), s.points.back().y());
+      QTest::mousePress(frame.View(), Qt::RightButton, {}, last);
+      QTest::mouseRelease(frame.View(), Qt::RightButton, {}, last);
+    }
+  }
+  frame.View()->MeasureManager()->AddRemark(60, 1750,
+                                            u"Sample A", 60, 0x00FF0000);
 }
 
 }  // namespace
 
 void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
+  // The view with every kind of measurement, the magnifier in the layer editor, and a camera
+  // rectangle being dragged.
+  frame.View()->MeasureManager()->ResetMeasurements();
+  frame.View()->MeasureManager()->RemoveAllRemarks();
+  frame.ClearLayers();
+  DrawEveryKind(frame);
+  frame.ShowLayerPane();
+  frame.SetLayerPanelMode(1);
+  if (auto* tab = frame.LayerPaneWidget()->Dialog()->findChild<QTabBar*>()) tab->setCurrentIndex(0);
+  frame.CameraObject().SetRoi(true, 1800, 1300, 2400, 1800);
+  frame.View()->RedrawImage();
+  const QRect r = frame.View()->ImageWindow()->geometry();
+  QTest::mouseMove(frame.View(), r.topLeft() + QPoint(r.width() * 3 / 10, r.height() / 2));
+  Pump(300);
+  frame.grab().save(QDir(out).filePath("main-measure-" + lang + ".png"));
+  frame.CameraObject().SetRoi(false, 0, 0, 0, 0);
+
+  // The image list with thumbnails of saved stills.
+  for (int i = 0; i < 4; ++i) {
+    const QString path = QDir(out).filePath(QString("list-%1").arg(i));
+    frame.CameraObject().SaveImageBmp(path.toStdU16String());
+    frame.AddImageFile(path + ".bmp");
+  }
+  frame.OnImageListView();
+  Pump(800);
+  frame.grab().save(QDir(out).filePath("main-imagelist-" + lang + ".png"));
+  for (int i = 0; i < 4; ++i) QFile::remove(QDir(out).filePath(QString("list-%1.bmp").arg(i)));
+
   for (int page = 0; page < 5; ++page) {
     COptionsDlg dlg(page, &frame);
     Save(dlg, out, QString("options-page%1").arg(page), lang);
+  }
+  {
+    CImageOptDlg threshold(CImageOptDlg::kThreshold, &frame);
+    Save(threshold, out, "threshold", lang);
+    threshold.reject();
+    CImageOptDlg brightness(CImageOptDlg::kBrightness, &frame);
+    Save(brightness, out, "brightness", lang);
+    brightness.reject();
+  }
+  {
+    auto* stretch = new CGrayStretchDlg(&frame);
+    Save(*stretch, out, "graystretch", lang);
+    stretch->reject();
+  }
+  {
+    auto* prs = new CImagePrsDlg(&frame);
+    Save(*prs, out, "stitching", lang);
+    prs->close();
   }
   editors::RenderEditorShots(out, lang);
   RenderCamSetupShots(out, lang);

@@ -33,6 +33,7 @@ void DrawShape(CMainFrame& frame, int command, std::initializer_list<QPoint> poi
   frame.Router().Execute(command);
   for (QPoint p : points) {
     QTest::mouseMove(view, p);
+    Wait(60);  // under a real display the pointer's move arrives as an event of its own
     QTest::mousePress(view, Qt::LeftButton, {}, p);
     QTest::mouseRelease(view, Qt::LeftButton, {}, p);
   }
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
   // A still image: the live frame saved, the camera stopped, the file opened.
   const QString still = QDir(out).filePath("still-frame");
   frame.View()->MeasureManager()->ResetMeasurements();
+  frame.ClearLayers();
   frame.CameraObject().SaveImageBmp(still.toStdU16String());
   frame.OnCameraStop();
   frame.View()->LoadBitmapFile(still + ".bmp");

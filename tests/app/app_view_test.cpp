@@ -342,3 +342,21 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   engine().SetMeasureVisible(0, 0);
   EXPECT_FALSE(redAt(200, 150));
 }
+
+// On a live image the first shape after Live lands where the mouse was, too.
+TEST_F(FrameTest, ToolsOnTheLiveImage) {
+  GoLive();
+  frame().OnZoomOriginal();
+  view().MoveImageWindow(RECT{-50, -50, -50 + 2592, -50 + 1944});
+  Deliver(1);
+  frame().Router().Execute(32789);
+  Click(ClientOf(100, 120));
+  Deliver(1);
+  Click(ClientOf(300, 200));
+  ASSERT_EQ(engine().GetMeasureCount(), 1);
+  const std::vector<POINT> pts = PointsOf(engine(), 0);
+  EXPECT_EQ(pts[0].x, 100);
+  EXPECT_EQ(pts[0].y, 120);
+  EXPECT_EQ(pts[1].x, 300);
+  EXPECT_EQ(pts[1].y, 200);
+}
