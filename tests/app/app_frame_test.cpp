@@ -248,26 +248,25 @@ TEST(Language, SelectionFromTheStore) {
 }
 
 TEST_F(FrameTest, ExitSavesSettingsButCloseDoesNot) {
-  stCaptureSetting cs;
-  camera().GetCaptureSetting(&cs);
-  cs.imageName = u"Closed";
-  camera().SetCaptureSetting(cs);
-  frame().close();
-  {
+  // A setting changed, the frame ended one way, and what a fresh camera object reads back.
+  auto endWith = [this](const char16_t* name, bool exitCommand) {
+    stCaptureSetting cs;
+    camera().GetCaptureSetting(&cs);
+    cs.imageName = name;
+    camera().SetCaptureSetting(cs);
+    if (exitCommand)
+      frame().OnAppExit();
+    else
+      frame().close();
+    frame_.reset();
     CCameraProcess fresh;
     stCaptureSetting got;
     fresh.GetCaptureSetting(&got);
-    EXPECT_NE(got.imageName, u"Closed");
-  }
-  frame_ = std::make_unique<CMainFrame>();
-  camera().GetCaptureSetting(&cs);
-  cs.imageName = u"Exited";
-  camera().SetCaptureSetting(cs);
-  frame().OnAppExit();
-  CCameraProcess fresh;
-  stCaptureSetting got;
-  fresh.GetCaptureSetting(&got);
-  EXPECT_EQ(got.imageName, u"Exited");
+    frame_ = std::make_unique<CMainFrame>();
+    return got.imageName;
+  };
+  EXPECT_NE(endWith(u"Closed", false), u"Closed");
+  EXPECT_EQ(endWith(u"Exited", true), u"Exited");
 }
 
 // Zoom: the snaps, the fit, the original size and the ratio combo.
