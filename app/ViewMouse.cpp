@@ -355,10 +355,12 @@ void CApplicationView::ApplyCameraRect() {
   if (arm.regionWB) {
     CameraSetWBWindow(h, a.x, a.y, w, hgt);
     frame_.CameraRegionDone(1);
-  } else if (arm.regionAE) {
+  }
+  if (arm.regionAE) {
     if (b.x > a.x && b.y > a.y) CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y);
     frame_.CameraRegionDone(2);
-  } else if (arm.adaptiveBlackLevel) {
+  }
+  if (arm.adaptiveBlackLevel) {
     int W2 = 0, H2 = 0;
     CameraGetImageSize(h, nullptr, nullptr, nullptr, &W2, &H2, 0);
     int type = 0;
@@ -376,7 +378,8 @@ void CApplicationView::ApplyCameraRect() {
     }
     CameraPlay(h);
     frame_.CameraRegionDone(3);
-  } else if (arm.roiArmed) {
+  }
+  if (arm.roiArmed) {
     int rw = b.x - a.x, rh = b.y - a.y;
     if (rw % 4) rw += 4 - rw % 4;
     if (rh % 2) rh += 1;

@@ -7,6 +7,7 @@
 
 #include "app_support.h"
 #include "imaging/BitmapFile.h"
+#include "imaging/CamSetupDlg.h"
 
 namespace {
 
@@ -359,4 +360,51 @@ TEST_F(FrameTest, ToolsOnTheLiveImage) {
   EXPECT_EQ(pts[0].y, 120);
   EXPECT_EQ(pts[1].x, 300);
   EXPECT_EQ(pts[1].y, 200);
+}
+
+// A white-balance window dragged over the live image reaches the camera flipped about the image
+// height when the camera does not mirror vertically, and as drawn when it does.
+TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
+  const int handle = GoLive();
+  frame().OnZoomOriginal();
+  view().MoveImageWindow(RECT{-50, -50, -50 + 2592, -50 + 1944});
+  Deliver(1);
+  int W = 0, H = 0, ox = 0, oy = 0;
+  CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
+  auto drag = [this](POINT a, POINT b) {
+    const QPoint pa = ClientOf(a.x, a.y), pb = ClientOf(b.x, b.y);
+    QTest::mouseMove(&view(), pa);
+    QTest::mousePress(&view(), Qt::LeftButton, {}, pa);
+    QTest::mouseMove(&view(), pb);
+    QTest::mouseRelease(&view(), Qt::LeftButton, {}, pb);
+  };
+  auto wbWindow = [] {
+    for (const std::string& call : CamSdkTestTakeCallLog())
+      if (call.rfind("CameraSetWBWindow(", 0) == 0) return call.substr(0, call.find(')') + 1);
+    return std::string();
+  };
+  for (int mirror : {0, 1}) {
+    CameraSetMirror(handle, 1, mirror);
+    frame().CameraPanel()->OnBnClickedRegionWhiteBalance();  // armed
+    ASSERT_TRUE(frame().CameraPanel()->IsRegionWBArmed());
+    CamSdkTestSetCallLog(true);
+    drag({100, 120}, {300, 200});
+    const std::string call = wbWindow();
+    CamSdkTestSetCallLog(false);
+    // The origin rounds up to a multiple of 4; width and height are those of the drag.
+    const int y = mirror ? 120 + oy : H - 200 + oy;
+    const int x = 100 + ox;
+    const std::string expected = "CameraSetWBWindow(" + std::to_string(handle) + ", " + std::to_string((x + 3) / 4 * 4) +
+                                 ", " + std::to_string((y + 3) / 4 * 4) + ", 200, 80)";
+    EXPECT_EQ(call, expected) << "mirror " << mirror;
+    EXPECT_FALSE(frame().CameraPanel()->IsRegionWBArmed());  // the panel disarmed it
+  }
+  // Without a camera nothing reaches the library.
+  frame().OnCameraStop();
+  camera().SetRoi(true, -1, -1, -1, -1);
+  CamSdkTestSetCallLog(true);
+  ShowStill(400, 300);
+  drag({10, 10}, {10, 10});
+  EXPECT_EQ(wbWindow(), "");
+  CamSdkTestSetCallLog(false);
 }
