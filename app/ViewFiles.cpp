@@ -3,7 +3,6 @@
 #include <QDockWidget>
 #include <QPainter>
 
-#include <cstring>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
@@ -38,18 +37,21 @@ void CApplicationView::LayerSection(WString* name, int* index) const {
 }
 
 int CApplicationView::LoadBitmapFile(const QString& path) {
-  BitmapImage image;
-  const BitmapStatus st = ReadBitmapFile(path, &image);
-  if (st != BitmapStatus::Ok) return 0;  // the frame buffer is left as it was
+  BITMAPINFOHEADER format{};
+  BitmapStatus st;
   {
+    // The file is checked whole before the frame buffer is touched; then it is read straight in.
     auto lock = camera_.LockFrameBuffer();
-    if (!camera_.SetFrameFormat(image.format)) return 0;
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return 0;
-    std::memcpy(pixels, image.pixels.data(), image.pixels.size());
+    st = ReadBitmapFileInto(path, [this, &format](const BITMAPINFOHEADER& f) -> std::uint8_t* {
+      std::uint8_t* pixels = nullptr;
+      if (!camera_.SetFrameFormat(f) || !camera_.GetFrameBuffer(&pixels)) return nullptr;
+      format = f;
+      return pixels;
+    });
   }
+  if (st != BitmapStatus::Ok) return 0;
   SetImageState(0, 1);
-  MoveImageWindow(CalcFitRect(image.Width(), image.Height()));
+  MoveImageWindow(CalcFitRect(format.biWidth, format.biHeight));
   m_wndImage->show();
   RedrawImage();
   return 1;

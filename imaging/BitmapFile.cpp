@@ -88,39 +88,53 @@ BitmapStatus ProbeBitmapFile(const QString& path, BitmapLayout* layout) {
   return s;
 }
 
+// The pixels of an opened, validated file into `pixels` (3 x width x height bytes).
+static BitmapStatus ReadPixels(QFile& file, const BitmapLayout& l, std::uint8_t* pixels) {
+  if (!file.seek(l.pixelOffset)) return BitmapStatus::Truncated;
+  const std::int64_t row = std::int64_t(l.width) * 3;
+  if (row == l.stride && !l.topDown) {
+    // Already the frame buffer's layout: one read.
+    if (!ReadExact(file, pixels, row * l.height)) return BitmapStatus::Truncated;
+    return BitmapStatus::Ok;
+  }
+  // Blocks of rows through a scratch buffer, dropping the padding and turning top-down files.
+  const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / l.stride);
+  std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(rowsPerBlock, l.height) * l.stride));
+  for (std::int64_t r0 = 0; r0 < l.height; r0 += rowsPerBlock) {
+    const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, l.height - r0);
+    if (!ReadExact(file, block.data(), n * l.stride)) return BitmapStatus::Truncated;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const std::int64_t fileRow = r0 + i;
+      const std::int64_t dstRow = l.topDown ? l.height - 1 - fileRow : fileRow;
+      std::memcpy(pixels + dstRow * row, block.data() + i * l.stride, std::size_t(row));
+    }
+  }
+  return BitmapStatus::Ok;
+}
+
 BitmapStatus ReadBitmapFile(const QString& path, BitmapImage* out) {
   QFile file;
   BitmapLayout l;
   if (const BitmapStatus s = OpenBitmap(path, file, &l); s != BitmapStatus::Ok) return s;
-  if (!file.seek(l.pixelOffset)) return BitmapStatus::Truncated;
-
-  const std::int64_t row = std::int64_t(l.width) * 3;
   std::vector<std::uint8_t> pixels;
   try {
-    pixels.resize(std::size_t(row * l.height));
+    pixels.resize(std::size_t(std::int64_t(l.width) * 3 * l.height));
   } catch (const std::exception&) {  // bad_alloc, or a length the library refuses
     return BitmapStatus::OutOfMemory;
   }
-  if (row == l.stride && !l.topDown) {
-    // Already the frame buffer's layout: one read.
-    if (!ReadExact(file, pixels.data(), row * l.height)) return BitmapStatus::Truncated;
-  } else {
-    // Blocks of rows through a scratch buffer, dropping the padding and turning top-down files.
-    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / l.stride);
-    std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(rowsPerBlock, l.height) * l.stride));
-    for (std::int64_t r0 = 0; r0 < l.height; r0 += rowsPerBlock) {
-      const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, l.height - r0);
-      if (!ReadExact(file, block.data(), n * l.stride)) return BitmapStatus::Truncated;
-      for (std::int64_t i = 0; i < n; ++i) {
-        const std::int64_t fileRow = r0 + i;
-        const std::int64_t dstRow = l.topDown ? l.height - 1 - fileRow : fileRow;
-        std::memcpy(pixels.data() + dstRow * row, block.data() + i * l.stride, std::size_t(row));
-      }
-    }
-  }
+  if (const BitmapStatus s = ReadPixels(file, l, pixels.data()); s != BitmapStatus::Ok) return s;
   out->format = MakeFrameFormat(l.width, l.height);
   out->pixels = std::move(pixels);
   return BitmapStatus::Ok;
+}
+
+BitmapStatus ReadBitmapFileInto(const QString& path, const std::function<std::uint8_t*(const BITMAPINFOHEADER&)>& target) {
+  QFile file;
+  BitmapLayout l;
+  if (const BitmapStatus s = OpenBitmap(path, file, &l); s != BitmapStatus::Ok) return s;
+  std::uint8_t* pixels = target(MakeFrameFormat(l.width, l.height));
+  if (!pixels) return BitmapStatus::OutOfMemory;
+  return ReadPixels(file, l, pixels);
 }
 
 BitmapStatus ReadBitmapThumbnail(const QString& path, int width, int height, QImage* out) {

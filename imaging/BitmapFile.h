@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "camera/CameraTypes.h"
@@ -58,6 +59,12 @@ BitmapStatus ProbeBitmapFile(const QString& path, BitmapLayout* layout);
 
 // Reads a whole image. *out is replaced only on success.
 BitmapStatus ReadBitmapFile(const QString& path, BitmapImage* out);
+// Reads a whole image straight into the buffer `target` hands out for its format (3 x width x
+// height bytes; null refuses). `target` is called only once the whole file is found valid, so a
+// refused file never reaches it; only a read error of a file that changes meanwhile leaves the
+// buffer part-filled.
+BitmapStatus ReadBitmapFileInto(const QString& path,
+                                const std::function<std::uint8_t*(const BITMAPINFOHEADER&)>& target);
 
 // A width x height picture of the file (RGB32, top row first), sampled from only the rows it
 // needs, for thumbnails of large files. *out is replaced only on success.
