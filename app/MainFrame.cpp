@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QIcon>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -78,6 +79,14 @@ CMainFrame::CMainFrame() {
   CreateToolBars();
   CreateStatusBar();
   CreatePanes();
+  // Menu items with a drawing of their own show it; the context menu's items take theirs.
+  for (int id : {57601, 57604, 32952, 32953, 32860, 32859, 32774, 32776, 32906, 32808, 32803, 32872, 32896, 32949,
+                 32867, 32880, 32882, 32900, 32899, 32842, 32854, 32853, 32869, 32902, 32957, 32918, 57664}) {
+    QAction* a = router_.Action(id);
+    if (a->icon().isNull()) a->setIcon(CommandIcon(id, 0, 16));
+  }
+  for (QAction* a : view_->PopupMenu()->actions())
+    if (!a->isSeparator()) a->setIcon(router_.Action(a->data().toInt())->icon());
 
   // Timer 1: the frame counter at the shortest interval; timer 2: continuous capture.
   timer1_.setInterval(10);
