@@ -50,9 +50,12 @@ class CStaticEx : public QWidget {
     overlayDirty_ = true;
     frameDirty_ = frameDirty_ || frameToo;
   }
-  // What the overlay shows, as a number that changes whenever it does.
+  // What the overlay shows, as numbers that change whenever it does: the measurements, and
+  // everything drawn over them (which includes the first).
   std::function<std::uint64_t()> fingerprint;
+  std::function<std::uint64_t(std::uint64_t measurements)> fingerprintOver;
   std::uint64_t PaintedFingerprint() const { return overlayFingerprint_; }
+  std::uint64_t PaintedInteraction() const { return interactionFingerprint_; }
   bool HasPicture() const { return !last_.isNull(); }
 
  protected:
@@ -67,7 +70,9 @@ class CStaticEx : public QWidget {
   QImage frameLayer_;  // the frame scaled to the window's visible part
   std::uint64_t frameSequence_ = ~0ull;
   bool frameDirty_ = true;
-  QImage overlay_;
+  QImage overlay_;      // the grid and the measurements
+  QImage interaction_;  // handles, selection, remarks and overlays on top of them
+  std::uint64_t interactionFingerprint_ = 0;
   QRect layerVisible_;  // what the two layers were drawn for
   QSize layerWindow_;
   QSize layerImage_;
@@ -103,7 +108,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void MoveImageWindow(const RECT& rc);
   // The image window painted again with its overlay drawn anew, and the frame scaled anew.
   void RedrawImage();
-  // The same, keeping the scaled frame (only the measurements changed).
+  // The same, keeping the scaled frame and whatever of the overlay did not change (only the
+  // measurements or their state changed).
   void RedrawOverlay();
   QString HintText() const { return hintText_; }
   // The context menu ("Right Mouse").
@@ -169,6 +175,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   // What of the engine's state the overlay shows beyond the records themselves.
   std::array<int, 8> OverlayState() const;
   std::uint64_t OverlayFingerprint() const;
+  std::uint64_t InteractionFingerprint(std::uint64_t measurements) const;
   void ToolCommand(int kind, int checkIndex);
   void DividingRule(int which);
   void ShowContextMenu(const QPoint& globalPos);

@@ -62,24 +62,37 @@ void CStaticEx::paintEvent(QPaintEvent*) {
     frameSequence_ = sequence;
     frameDirty_ = false;
   }
-  // The overlay is kept while nothing it shows changes (the fingerprint) and the window stays.
+  // The overlay is kept in two layers while nothing they show changes (their fingerprints) and
+  // the window stays: the measurements, and what is drawn over them. A pointer that only changes
+  // the hover or the selection redraws the second alone.
   const std::uint64_t fp = valid && fingerprint ? fingerprint() : 0;
-  if (valid && (overlayDirty_ || geometryChanged || fp != overlayFingerprint_ || overlay_.isNull())) {
+  const bool redrawAll = overlayDirty_ || geometryChanged || overlay_.isNull();
+  if (valid && (redrawAll || fp != overlayFingerprint_)) {
     overlay_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
     overlay_.fill(Qt::transparent);
     QPainter p(&overlay_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height());
-    overlayDirty_ = false;
+    camera_.DrawOverlay(p, width(), height(), 1);
     overlayFingerprint_ = fp;
   }
+  const std::uint64_t over = valid && fingerprintOver ? fingerprintOver(fp) : 0;
+  if (valid && (redrawAll || over != interactionFingerprint_ || interaction_.isNull())) {
+    interaction_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    interaction_.fill(Qt::transparent);
+    QPainter p(&interaction_);
+    p.translate(-visible.topLeft());
+    camera_.DrawOverlay(p, width(), height(), 2);
+    interactionFingerprint_ = over;
+  }
+  overlayDirty_ = false;
   layerVisible_ = visible;
   layerWindow_ = size();
   layerImage_ = image;
   last_ = frameLayer_.copy();
-  if (valid && overlay_.size() == last_.size()) {
+  if (valid && overlay_.size() == last_.size() && interaction_.size() == last_.size()) {
     QPainter p(&last_);
     p.drawImage(0, 0, overlay_);
+    p.drawImage(0, 0, interaction_);
   }
   lastOrigin_ = visible.topLeft();
   QPainter painter(this);
@@ -110,12 +123,14 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   m_wndImage = new CStaticEx(camera_, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
   m_wndImage->fingerprint = [this] { return OverlayFingerprint(); };
+  m_wndImage->fingerprintOver = [this](std::uint64_t measurements) { return InteractionFingerprint(measurements); };
   // Whatever changes the measurements of a still image (the layer editor, a dialog) shows at
   // once; while a camera plays, every frame repaints anyway.
   overlayWatch_.setInterval(100);
   connect(&overlayWatch_, &QTimer::timeout, this, [this] {
     if (camera_.GetOpenedCount() == 0 && m_wndImage->isVisible() && m_wndImage->HasPicture() &&
-        OverlayFingerprint() != m_wndImage->PaintedFingerprint())
+        (OverlayFingerprint() != m_wndImage->PaintedFingerprint() ||
+         InteractionFingerprint(OverlayFingerprint()) != m_wndImage->PaintedInteraction()))
       m_wndImage->update();
   });
   overlayWatch_.start();
@@ -163,7 +178,7 @@ void CApplicationView::RedrawImage() {
 }
 
 void CApplicationView::RedrawOverlay() {
-  m_wndImage->InvalidateOverlay(false);
+  // The layers' fingerprints decide what is drawn again.
   m_wndImage->update();
 }
 

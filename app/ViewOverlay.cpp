@@ -1,7 +1,7 @@
-// A fingerprint of everything the measurement overlay shows, so the view draws the overlay again
-// exactly when it changed, however it was changed (the mouse, the layer editor, a dialog, a load).
-// It reads every record's drawn fields but not the result texts, which follow from the points,
-// the scale and the unit.
+// Fingerprints of everything the measurement overlay shows, so the view draws its two layers
+// again exactly when they changed, however they were changed (the mouse, the layer editor, a
+// dialog, a load). They read every record's drawn fields but not the result texts, which follow
+// from the points, the scale and the unit.
 #include <cstring>
 
 #include "app/ApplicationView.h"
@@ -46,30 +46,16 @@ void AddRule(Fnv& f, const RuleBlock& r) {
 
 }  // namespace
 
+// The grid and the measurements: everything DrawMeasurements reads.
 std::uint64_t CApplicationView::OverlayFingerprint() const {
   const CMeasureManager& m = m_MeasureMgr;
   Fnv f;
-  for (int v : OverlayState()) f.Add(std::uint64_t(std::uint32_t(v)));
-  f.Add(std::uint64_t(m.m_nMeasureCount) << 32 | std::uint32_t(m.m_nRemarkCount));
-  f.Add(std::uint64_t(m.m_nDragPoint));
+  f.Add(std::uint64_t(std::uint32_t(m.m_nMeasureCount)));
   f.Add(m.m_dScale);
   f.Add(WStringView(m.m_strUnit));
-  f.Add(std::uint64_t(m.m_bShowGrid) | std::uint64_t(m.m_bShowCalibLine) << 1 | std::uint64_t(m.m_bContrastRound) << 2 |
-        std::uint64_t(m.m_bContrastAngle) << 3 | std::uint64_t(m.m_bFirstLeg) << 4);
+  f.Add(std::uint64_t(m.m_bShowGrid));
   f.Add(std::uint64_t(m.m_nGridWidth) << 32 | std::uint32_t(m.m_nGridSpacing));
-  f.Add(std::uint64_t(m.m_clrGrid) << 32 | m.m_clrSel);
-  f.Add(std::uint64_t(m.m_nSelPenStyle) << 32 | std::uint32_t(m.m_nSelPenWidth));
-  f.Add(m.m_rcCalibLine);
-  const ScaleDisplayBlock& s = m.m_ScaleDisplay;
-  for (int v : {s.enable, s.xPercent, s.yPercent, s.length, s.lineColor, s.textColor, s.reserved, s.lineWidth})
-    f.Add(std::uint64_t(std::uint32_t(v)));
-  AddRule(f, m.m_CrossRule);
-  AddRule(f, m.m_AngleRule);
-  f.Add(m.m_dContrastRoundRadius);
-  f.Add(std::uint64_t(m.m_nContrastRoundX) << 32 | std::uint32_t(m.m_nContrastRoundY));
-  f.Add(m.m_dContrastAngleLength);
-  f.Add(m.m_dContrastAngleDeg);
-  f.Add(std::uint64_t(m.m_nContrastAngleX) << 32 | std::uint32_t(m.m_nContrastAngleY));
+  f.Add(std::uint64_t(m.m_clrGrid));
   const int measures = std::min<int>(std::max(m.m_nMeasureCount, 0), int(m.m_arrMeasure.size()));
   for (int i = 0; i < measures; ++i) {
     const MEASUREBASE& r = m.m_arrMeasure[std::size_t(i)];
@@ -82,6 +68,33 @@ std::uint64_t CApplicationView::OverlayFingerprint() const {
     f.Add(std::uint64_t(std::uint32_t(r.m_nFontHeight)) << 32 | std::uint32_t(r.m_nTextOffsetX));
     f.Add(std::uint64_t(std::uint32_t(r.m_nTextOffsetY)));
   }
+  return f.Value();
+}
+
+// What DrawInteraction draws over the measurements (and the region of interest); it sits on
+// the measurements, so their fingerprint is part of it.
+std::uint64_t CApplicationView::InteractionFingerprint(std::uint64_t measurements) const {
+  const CMeasureManager& m = m_MeasureMgr;
+  Fnv f;
+  f.Add(measurements);
+  for (int v : OverlayState()) f.Add(std::uint64_t(std::uint32_t(v)));
+  f.Add(std::uint64_t(std::uint32_t(m.m_nRemarkCount)));
+  f.Add(std::uint64_t(m.m_nDragPoint));
+  f.Add(std::uint64_t(m.m_bShowCalibLine) | std::uint64_t(m.m_bContrastRound) << 1 |
+        std::uint64_t(m.m_bContrastAngle) << 2 | std::uint64_t(m.m_bFirstLeg) << 3);
+  f.Add(std::uint64_t(m.m_clrSel));
+  f.Add(std::uint64_t(m.m_nSelPenStyle) << 32 | std::uint32_t(m.m_nSelPenWidth));
+  f.Add(m.m_rcCalibLine);
+  const ScaleDisplayBlock& s = m.m_ScaleDisplay;
+  for (int v : {s.enable, s.xPercent, s.yPercent, s.length, s.lineColor, s.textColor, s.reserved, s.lineWidth})
+    f.Add(std::uint64_t(std::uint32_t(v)));
+  AddRule(f, m.m_CrossRule);
+  AddRule(f, m.m_AngleRule);
+  f.Add(m.m_dContrastRoundRadius);
+  f.Add(std::uint64_t(m.m_nContrastRoundX) << 32 | std::uint32_t(m.m_nContrastRoundY));
+  f.Add(m.m_dContrastAngleLength);
+  f.Add(m.m_dContrastAngleDeg);
+  f.Add(std::uint64_t(m.m_nContrastAngleX) << 32 | std::uint32_t(m.m_nContrastAngleY));
   const int remarks = std::min<int>(std::max(m.m_nRemarkCount, 0), int(m.m_arrRemark.size()));
   for (int i = 0; i < remarks; ++i) {
     const stRemark& r = m.m_arrRemark[std::size_t(i)];

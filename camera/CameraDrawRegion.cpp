@@ -64,21 +64,28 @@ void CCameraProcess::DrawImageRegion(QPainter& painter, int destWidth, int destH
   if (withOverlay) DrawOverlayLocked(painter, destWidth, destHeight, w, h);
 }
 
-void CCameraProcess::DrawOverlay(QPainter& painter, int destWidth, int destHeight) {
+void CCameraProcess::DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part) {
   std::lock_guard lock(frameLock_);
   if (!frameValid_ || destWidth <= 0 || destHeight <= 0) return;
   const int w = format_.biWidth, h = std::abs(format_.biHeight);
-  if (w > 0 && h > 0) DrawOverlayLocked(painter, destWidth, destHeight, w, h);
+  if (w > 0 && h > 0) DrawOverlayLocked(painter, destWidth, destHeight, w, h, part);
 }
 
-void CCameraProcess::DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int w, int h) {
+void CCameraProcess::DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int w, int h, int part) {
   // The overlay in image pixels, scaled with the frame: it looks as if drawn into the image.
   CPainterDC dc(&painter);
   dc.SetTransform(double(destWidth) / w, double(destHeight) / h, 0.0, 0.0);
   if (view_) {
-    if (CMeasureManager* mm = view_->MeasureManager()) mm->DrawAll(dc, 1);
+    if (CMeasureManager* mm = view_->MeasureManager()) {
+      if (part == 0)
+        mm->DrawAll(dc, 1);
+      else if (part == 1)
+        mm->DrawMeasurements(dc);
+      else
+        mm->DrawInteraction(dc, 1);
+    }
   }
-  if (roiEnabled_) {
+  if (roiEnabled_ && part != 1) {
     const CPen old = dc.SelectObject(CPen(PS_DOT, 1, RGB(255, 0, 0)));
     dc.MoveTo(roi_.left, roi_.top);
     dc.LineTo(roi_.left, roi_.bottom);

@@ -140,8 +140,10 @@ class CCameraProcess {
   void DrawImageRegion(QPainter& painter, int destWidth, int destHeight, const QRect& visible,
                        bool withOverlay = true);
   // The overlay alone (measurements, selections shown, and the region of interest), as
-  // DrawImage draws it over a frame scaled to destWidth x destHeight.
-  void DrawOverlay(QPainter& painter, int destWidth, int destHeight);
+  // DrawImage draws it over a frame scaled to destWidth x destHeight. `part` 1 draws only the
+  // grid and the measurements, part 2 the rest on top of them (handles, selection, remarks,
+  // overlays, region of interest); 0 both.
+  void DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part = 0);
   // The part of the image the view shows, in image pixels.
   void GetVisibleRect(POINT* start, POINT* end) const;
   // Into the layer panel's picture (false when nothing was drawn), or into a given image whose
@@ -209,7 +211,8 @@ class CCameraProcess {
   void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
   bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);
   void StopRecording();
-  void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight);
+  void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight,
+                         int part = 0);
   void PostRecordingFault(int handle, int status);  // camera thread
   void EndFaultyRecording(int handle, int status);
 

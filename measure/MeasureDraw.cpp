@@ -79,6 +79,11 @@ std::size_t PointsNeeded(int kind) {
 }  // namespace
 
 void CMeasureManager::DrawAll(CDC& dc, int showSelection) {
+  DrawMeasurements(dc);
+  DrawInteraction(dc, showSelection);
+}
+
+void CMeasureManager::DrawMeasurements(CDC& dc) {
   dc.SetBkMode(TRANSPARENT);
   if (m_bShowGrid) DrawGrid(dc);
 
@@ -146,6 +151,18 @@ void CMeasureManager::DrawAll(CDC& dc, int showSelection) {
     dc.SelectObject(oldFont);
     dc.SelectObject(oldPen);
     dc.SelectObject(oldBrush);
+  }
+}
+
+void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
+  // Drawn on its own, this part starts from the state the measurements leave: transparent text
+  // in the last drawn measurement's text colour.
+  dc.SetBkMode(TRANSPARENT);
+  for (int i = std::clamp<int>(m_nMeasureCount, 0, int(m_arrMeasure.size())) - 1; i >= 0; --i) {
+    if (m_arrMeasure[std::size_t(i)].m_bVisible) {
+      dc.SetTextColor(m_arrMeasure[std::size_t(i)].m_clrText);
+      break;
+    }
   }
 
   // Handles of the hovered measurement (or the rule centre), then the selection rectangle.

@@ -145,6 +145,10 @@ class CMeasureManager {
 
   // ---- drawing (MeasureDraw.cpp)
   void DrawAll(CDC& dc, int showSelection);
+  // DrawAll in two parts, for callers that keep the first while only the second changes: the
+  // grid and the measurements; then the handles, the selection, the remarks and the overlays.
+  void DrawMeasurements(CDC& dc);
+  void DrawInteraction(CDC& dc, int showSelection);
   void DrawRemarks(CDC& dc, int showSelection);
   void DrawParallelLines(CDC& dc, POINT p0, POINT p1);
   void Draw2PointCircle(CDC& dc, POINT p0, POINT p1);

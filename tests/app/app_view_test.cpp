@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 
 #include "app_support.h"
 #include "imaging/BitmapFile.h"
@@ -407,4 +408,29 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
   drag({10, 10}, {10, 10});
   EXPECT_EQ(wbWindow(), "");
   CamSdkTestSetCallLog(false);
+}
+
+// The view's kept layers give the very picture that one drawing of the frame and overlay gives.
+TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
+  ShowStill(300, 200);
+  frame().OnZoomOriginal();
+  frame().Router().Execute(32792);
+  Click(ClientOf(20, 20));
+  Click(ClientOf(120, 90));
+  frame().Router().Execute(32798);
+  Click(ClientOf(150, 100));
+  Click(ClientOf(200, 60));
+  Click(ClientOf(250, 120));
+  engine().AddRemark(30, 150, u"Remark", 24, 0x00FF00);
+  engine().ShowGrid(1);
+  QTest::mouseMove(&view(), ClientOf(120, 90));  // hover handles on the rectangle
+  view().ImageWindow()->repaint();
+  const QImage& shown = view().ImageWindow()->LastPicture();
+  ASSERT_EQ(shown.size(), QSize(300, 200));
+  QImage direct(300, 200, QImage::Format_RGB32);
+  {
+    QPainter p(&direct);
+    camera().DrawImage(p, 300, 200);
+  }
+  EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), direct);
 }
