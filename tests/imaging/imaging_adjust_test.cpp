@@ -19,7 +19,7 @@ class AdjustTest : public ::testing::Test {
   void SetUp() override {
     camera = std::make_unique<CCameraProcess>();
     host.camera = camera.get();
-    SetStill(*camera, Specimen(37, 21, 5));  // odd sizes: no row padding anywhere
+    SetStill(*camera, TexturedSample(37, 21, 5));  // odd sizes: no row padding anywhere
     original = FramePixels(*camera);
   }
 
@@ -105,7 +105,7 @@ TEST_F(AdjustTest, WithoutAStillImageTheDialogCancelsAtOnce) {
 TEST_F(AdjustTest, AnImageOfAnotherSizeIsNeverWrittenFromTheBackup) {
   CImageOptDlg dlg(CImageOptDlg::kBrightness);
   // Another image is opened while the dialog is up: smaller than the backup.
-  SetStill(*camera, Specimen(9, 4, 1));
+  SetStill(*camera, TexturedSample(9, 4, 1));
   const auto other = FramePixels(*camera);
   dlg.Slider()->setValue(50);
   EXPECT_EQ(FramePixels(*camera), other);
@@ -173,7 +173,7 @@ TEST_F(AdjustTest, GrayStretchWithoutAStillImageChangesNoPixels) {
   camera->FreeFrameBuffer();
   auto dlg = std::make_unique<CGrayStretchDlg>();
   dlg->show();
-  SetStill(*camera, Specimen(8, 8, 2));
+  SetStill(*camera, TexturedSample(8, 8, 2));
   const auto later = FramePixels(*camera);
   QWidget* graph = dlg->Graph();
   const QPoint p1(int((84 + 4) * 1.5), int((256 - 84) * 1.5));

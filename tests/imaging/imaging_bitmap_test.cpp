@@ -67,7 +67,7 @@ TEST_F(BitmapFileTest, OddWidthsRoundTripWithPaddedRows) {
     EXPECT_EQ(image.pixels, pixels) << w;
 
     // Another writer's file of that size reads the same picture.
-    const cv::Mat picture = Specimen(w, h, w);
+    const cv::Mat picture = TexturedSample(w, h, w);
     const QString cvPath = Path(QString("cv%1.bmp").arg(w));
     ASSERT_TRUE(cv::imwrite(cvPath.toStdString(), picture));
     ASSERT_EQ(ReadBitmapFile(cvPath, &image), BitmapStatus::Ok);

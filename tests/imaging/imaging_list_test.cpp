@@ -161,7 +161,7 @@ TEST_F(ImageListTest, DoubleClickOpensTheImageInTheView) {
 TEST_F(ImageListTest, ClosingWhileThumbnailsLoadIsSafe) {
   // Large enough that the readers are still busy when the list goes.
   const QString big = dir.filePath("big.bmp");
-  ASSERT_TRUE(cv::imwrite(big.toStdString(), Specimen(1600, 1200, 3)));
+  ASSERT_TRUE(cv::imwrite(big.toStdString(), TexturedSample(1600, 1200, 3)));
   for (int i = 0; i < 40; ++i) {
     const QString copy = dir.filePath(QString("big%1.bmp").arg(i));
     ASSERT_TRUE(QFile::copy(big, copy));

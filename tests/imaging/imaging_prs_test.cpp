@@ -55,13 +55,13 @@ TEST_F(PrsTest, LoadsValidBitmapsAndNamesTheOnesItSkips) {
   EXPECT_FALSE(Button(1296)->isEnabled());
   EXPECT_FALSE(Button(1289)->isEnabled());
   EXPECT_FALSE(Button(1014)->isEnabled());
-  const QString a = Write("a.bmp", Specimen(30, 20, 1));
+  const QString a = Write("a.bmp", TexturedSample(30, 20, 1));
   const QString junk = dir.filePath("junk.bmp");
   QFile f(junk);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write("BM this is no bitmap at all, only text long enough to hold both headers.....");
   f.close();
-  const QString b = Write("b.bmp", Specimen(31, 21, 2));
+  const QString b = Write("b.bmp", TexturedSample(31, 21, 2));
   MessageCatcher catcher;
   dlg->LoadImages({a, junk, dir.filePath("gone.bmp"), b});
   ASSERT_TRUE(Idle());
@@ -85,7 +85,7 @@ TEST_F(PrsTest, LoadsValidBitmapsAndNamesTheOnesItSkips) {
 }
 
 TEST_F(PrsTest, HoldsAtMostAHundredImages) {
-  const QString one = Write("one.bmp", Specimen(4, 3, 1));
+  const QString one = Write("one.bmp", TexturedSample(4, 3, 1));
   QStringList many;
   for (int i = 0; i < 60; ++i) many << one;
   dlg->LoadImages(many);
@@ -104,7 +104,7 @@ TEST_F(PrsTest, HoldsAtMostAHundredImages) {
 }
 
 TEST_F(PrsTest, StitchesCropsOfOneImageBackIntoItAndSavesTheResult) {
-  const cv::Mat original = Specimen(480, 320, 7);
+  const cv::Mat original = TexturedSample(480, 320, 7);
   const QString left = Write("left.bmp", original(cv::Rect(0, 0, 300, 320)).clone());
   const QString right = Write("right.bmp", original(cv::Rect(180, 0, 300, 320)).clone());
   dlg->LoadImages({left, right});
@@ -161,7 +161,7 @@ TEST_F(PrsTest, StitchesCropsOfOneImageBackIntoItAndSavesTheResult) {
 }
 
 TEST_F(PrsTest, TilesThatDoNotJoinFailWithTheMessageAndNoResult) {
-  const cv::Mat original = Specimen(600, 300, 11);
+  const cv::Mat original = TexturedSample(600, 300, 11);
   dlg->LoadImages({Write("a.bmp", original(cv::Rect(0, 0, 250, 300)).clone()),
                    Write("b.bmp", original(cv::Rect(350, 0, 250, 300)).clone())});
   ASSERT_TRUE(Idle());
@@ -175,14 +175,14 @@ TEST_F(PrsTest, TilesThatDoNotJoinFailWithTheMessageAndNoResult) {
 }
 
 TEST_F(PrsTest, FusesAFocusStackAndRefusesImagesOfAnotherSize) {
-  const cv::Mat sharp = Specimen(240, 160, 3);
+  const cv::Mat sharp = TexturedSample(240, 160, 3);
   cv::Mat blurred;
   cv::GaussianBlur(sharp, blurred, cv::Size(0, 0), 3.0);
   const cv::Rect leftHalf(0, 0, 120, 160), rightHalf(120, 0, 120, 160);
   cv::Mat nearFocus = sharp.clone(), farFocus = sharp.clone();
   blurred(leftHalf).copyTo(nearFocus(leftHalf));
   blurred(rightHalf).copyTo(farFocus(rightHalf));
-  const QString odd = Write("odd.bmp", Specimen(100, 100, 4));
+  const QString odd = Write("odd.bmp", TexturedSample(100, 100, 4));
   dlg->LoadImages({Write("near.bmp", nearFocus), odd, Write("far.bmp", farFocus)});
   ASSERT_TRUE(Idle());
   ASSERT_EQ(dlg->Count(), 3);
@@ -210,7 +210,7 @@ TEST_F(PrsTest, FusesAFocusStackAndRefusesImagesOfAnotherSize) {
 }
 
 TEST_F(PrsTest, ClosingWhileStitchingIsSafe) {
-  const cv::Mat original = Specimen(900, 600, 9);
+  const cv::Mat original = TexturedSample(900, 600, 9);
   dlg->LoadImages({Write("l.bmp", original(cv::Rect(0, 0, 560, 600)).clone()),
                    Write("r.bmp", original(cv::Rect(340, 0, 560, 600)).clone())});
   ASSERT_TRUE(Idle());

@@ -4,7 +4,7 @@
 // and keeps their texts, made images, and waiting for worker results.
 #include <gtest/gtest.h>
 
-#include "tests/specimen.h"
+#include "tests/textured_sample.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -7,7 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/imglib/imglib.h"
-#include "tests/specimen.h"
+#include "tests/textured_sample.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ KvImgImage Desc(cv::Mat& m) { return KvImgImage{m.data, m.cols, m.rows, m.channe
 }  // namespace
 
 TEST(Mosaic, StitchesOverlappingCropsBackIntoTheOriginal) {
-  const cv::Mat original = Specimen(480, 320, 7);
+  const cv::Mat original = TexturedSample(480, 320, 7);
   cv::Mat left = original(cv::Rect(0, 0, 300, 320)).clone();
   cv::Mat right = original(cv::Rect(180, 0, 300, 320)).clone();
   const KvImgImage tiles[2] = {Desc(left), Desc(right)};
@@ -28,7 +28,7 @@ TEST(Mosaic, StitchesOverlappingCropsBackIntoTheOriginal) {
   EXPECT_NEAR(result.width, original.cols, 4);
   EXPECT_NEAR(result.height, original.rows, 4);
 
-  // The mosaic shows the specimen: its middle found in the result where it belongs.
+  // The mosaic shows the sample: its middle found in the result where it belongs.
   const cv::Mat mosaic(result.height, result.width, CV_8UC3, buffer.data());
   const cv::Mat middle = original(cv::Rect(140, 60, 200, 200));
   cv::Mat score;
@@ -42,7 +42,7 @@ TEST(Mosaic, StitchesOverlappingCropsBackIntoTheOriginal) {
 }
 
 TEST(Mosaic, FailsCleanlyWithoutOverlapOrRoom) {
-  const cv::Mat original = Specimen(600, 300, 11);
+  const cv::Mat original = TexturedSample(600, 300, 11);
   cv::Mat a = original(cv::Rect(0, 0, 250, 300)).clone();
   cv::Mat b = original(cv::Rect(350, 0, 250, 300)).clone();
   const KvImgImage apart[2] = {Desc(a), Desc(b)};
@@ -67,7 +67,7 @@ TEST(Mosaic, FailsCleanlyWithoutOverlapOrRoom) {
 }
 
 TEST(Fusion, PicksTheSharpHalfOfEachImage) {
-  const cv::Mat sharp = Specimen(240, 160, 3);
+  const cv::Mat sharp = TexturedSample(240, 160, 3);
   cv::Mat blurred;
   cv::GaussianBlur(sharp, blurred, cv::Size(0, 0), 3.0);
   const cv::Rect leftHalf(0, 0, 120, 160), rightHalf(120, 0, 120, 160);

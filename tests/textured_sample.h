@@ -4,7 +4,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-inline cv::Mat Specimen(int w, int h, int seed) {
+inline cv::Mat TexturedSample(int w, int h, int seed) {
   cv::RNG rng(seed);
   cv::Mat1f coarse(h, w), fine(h, w);
   rng.fill(coarse, cv::RNG::UNIFORM, 0.0, 255.0);
