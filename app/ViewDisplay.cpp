@@ -128,9 +128,10 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   // once; while a camera plays, every frame repaints anyway.
   overlayWatch_.setInterval(100);
   connect(&overlayWatch_, &QTimer::timeout, this, [this] {
-    if (camera_.GetOpenedCount() == 0 && m_wndImage->isVisible() && m_wndImage->HasPicture() &&
-        (OverlayFingerprint() != m_wndImage->PaintedFingerprint() ||
-         InteractionFingerprint(OverlayFingerprint()) != m_wndImage->PaintedInteraction()))
+    if (camera_.GetOpenedCount() != 0 || !m_wndImage->isVisible() || !m_wndImage->HasPicture()) return;
+    const std::uint64_t measurements = OverlayFingerprint();
+    if (measurements != m_wndImage->PaintedFingerprint() ||
+        InteractionFingerprint(measurements) != m_wndImage->PaintedInteraction())
       m_wndImage->update();
   });
   overlayWatch_.start();
