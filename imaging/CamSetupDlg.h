@@ -113,6 +113,7 @@ class CCamSetupDlg : public QWidget {
   void BuildPanel();
   void Connect();
   void InstallKeyFilter(QWidget* root);
+  bool WheelScrollsPanel(QObject* watched, QEvent* event);
   void UpdateData(bool save);  // save: boxes into members; else members into boxes
   bool CurrentHandle(int* handle) const;  // false without an open current camera
   CCameraProcess* Camera() const;
@@ -148,6 +149,7 @@ class CCamSetupDlg : public QWidget {
 
   // image controls (CamSetupImage.cpp)
   void OnAnalogGainChanged();
+  void OnAnalogGainTyped();
   void OnGammaChanged();
   void OnContrastChanged();
   void SetBlackLevel();

@@ -257,7 +257,8 @@ void CCamSetupDlg::OnDeltaPosExposureUs(int delta) {
   std::uint64_t current = 0, maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &current, &maximum, &minimum);
   const int step = int(minimum / 10);  // the camera's shortest exposure in whole microseconds
-  int value = std::min(Spin(1317)->value(), 999);
+  // From what the field says: the operator may have typed since the spin last moved.
+  int value = int(std::clamp<std::int64_t>(Truncate(ReadDecimal(Edit(1316)->text())), 0, 999));
   value += delta > 0 ? step : -step;
   Spin(1317)->SetPos(value);
   SetText(1316, Fmt(u"%d", std::max(value, 0)));
