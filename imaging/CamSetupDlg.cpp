@@ -455,12 +455,47 @@ void CCamSetupDlg::Enable(int id, bool on) {
   if (id == 1003) Edit(1048)->setReadOnly(!on);  // a gain is typed only where the slider could set it
 }
 
+// Whether the camera's abilities and the panel's modes let the operator use a control now: the
+// view enables the panel wholesale, and must not bring back what the handlers have disabled.
+bool CCamSetupDlg::StateAllows(int handle, int id) const {
+  const auto in = [id](std::initializer_list<int> ids) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+  const auto inArr = [id](const int* first, const int* last) { return std::find(first, last, id) != last; };
+  for (int i = 0; i < 3; ++i)
+    if (id == kFrameSpeedIds[i]) return frameSpeedCount_ < 1 || frameSpeedCount_ > 3 || i < frameSpeedCount_;
+  const bool exposureUnit = inArr(std::begin(kExposureEdits), std::end(kExposureEdits)) ||
+                            inArr(std::begin(kExposureSpins), std::end(kExposureSpins));
+  const bool ae = m_bAutoExposure != 0;
+  const bool focus = m_bFocusAssist != 0;
+  if (focus && (exposureUnit || in({1001, 1003, 1346, 1347, 1349, 1007, 1017}))) return false;
+  if (id == 1002) return ae || focus;
+  if (in({1346, 1347, 1349})) return ae;
+  if (exposureUnit && ae) return false;
+  if (id == 1003) return !ae || !m_bAeAdjustGain;
+  if (in({1007, 1017})) return !ae || !m_bAeAdjustExposure;
+  if (m_bAutoWB && in({1053, 1054, 1055, 1059, 1171, 1215, 1216, 1217})) return false;
+  if (id == 1176) return Combo(1176)->count() == 0 || Combo(1176)->itemText(0) != QStringLiteral("ROI");
+  if (exposureUnit) {
+    // The units the camera's longest exposure does not reach.
+    std::uint64_t current = 0, maximum = 0, minimum = 0;
+    CameraGetExposureTime(handle, &current, &maximum, &minimum);
+    const std::uint64_t units[4] = {kUnitsPerMinute, kUnitsPerSecond, kUnitsPerMs, kUnitsPerUs};
+    for (int i = 0; i < 4; ++i) {
+      if (maximum / units[i] != 0) break;
+      if (id == kExposureEdits[i] || id == kExposureSpins[i]) return false;
+    }
+  }
+  return true;
+}
+
 void CCamSetupDlg::EnableControls(const std::vector<int>& ids, bool enable) {
-  const bool camera = CurrentHandle(nullptr);
+  int handle = -1;
+  const bool camera = CurrentHandle(&handle);
   const auto& cameraIds = CameraControlIds();
   for (int id : ids) {
     const bool isCameraControl = std::find(cameraIds.begin(), cameraIds.end(), id) != cameraIds.end();
-    Enable(id, enable && (camera || !isCameraControl));
+    bool on = enable && (camera || !isCameraControl);
+    if (on && isCameraControl) on = StateAllows(handle, id);
+    Enable(id, on);
   }
 }
 

@@ -132,6 +132,7 @@ class CCamSetupDlg : public QWidget {
   void BeginStep();
   void EndStep();
   bool IsColourControl(int id) const;
+  bool StateAllows(int handle, int id) const;
 
   // exposure (CamSetupExposure.cpp)
   void OnBnClickedAeAdjustGain();
@@ -220,6 +221,7 @@ class CCamSetupDlg : public QWidget {
   int m_bAutoWB = 0;
 
   bool mono_ = false;  // the current camera has no colour sensor
+  int frameSpeedCount_ = 0;  // frame speeds the current camera offers (0: not known)
   int busy_ = 0;       // running step machines
   // The focus assistant's scratch: what to restore when it gives up, and the search state.
   struct FocusRun {

@@ -37,6 +37,7 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   CamSdkCapability cap{};
   if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) return {};  // nothing to shape from
   mono_ = cap.colorSensor == 0;
+  if (mono_) m_bAutoWB = 0;  // no white balance to be automatic
 
   if (cap.range) {
     SetRange(Slider(1002), cap.range->aeTargetMin, cap.range->aeTargetMax);
@@ -63,6 +64,7 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   for (int i = 0; cap.mediaTypes && i < cap.mediaTypeCount; ++i)
     Combo(1240)->addItem(ResolutionText(cap.mediaTypes[i].name, sizeof cap.mediaTypes[i].name));
 
+  frameSpeedCount_ = cap.frameSpeedCount;
   if (cap.frameSpeedCount >= 1 && cap.frameSpeedCount <= 3)
     for (int i = 0; i < 3; ++i) Enable(kFrameSpeedIds[i], i < cap.frameSpeedCount);
 

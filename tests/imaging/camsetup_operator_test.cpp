@@ -220,3 +220,73 @@ TEST_F(CamSetupPaneTest, ArrowKeysInTheExposureFieldsStepLikeTheSpins) {
 }
 
 }  // namespace
+
+namespace {
+
+class CamSetupEnableTest : public CamSetupTest {
+ protected:
+  const char* Models() const override { return "color,mono,single"; }
+  int Open(int index) {
+    std::int32_t params[kOpenParamCount] = {};
+    EXPECT_EQ(camera->OpenCamera(index, params, nullptr), CAMERA_OK);
+    stCameraItem item;
+    camera->GetCameraItem(index, &item);
+    return item.handle;
+  }
+  // The operator picks a camera; the view then enables the panel as its SetImageState does.
+  void Select(int index) {
+    Activate(1045, index);
+    panel->EnableControls(AllPanelControls(), true);
+  }
+  int IndexOf(const char* prefix) const {
+    for (int i = 0; i < W<QComboBox>(1045)->count(); ++i)
+      if (W<QComboBox>(1045)->itemText(i).startsWith(prefix)) return i;
+    return -1;
+  }
+};
+
+TEST_F(CamSetupEnableTest, SelectingACameraKeepsWhatItCannotUseDisabled) {
+  panel->DetectCameras();
+  const int colour = IndexOf("Q7V-UC500C"), mono = IndexOf("Q7V-UM130"), single = IndexOf("Q7V-UC200S");
+  ASSERT_GE(colour, 0);
+  ASSERT_GE(mono, 0);
+  ASSERT_GE(single, 0);
+  const int hColour = Open(colour), hMono = Open(mono), hSingle = Open(single);
+  for (int h : {hColour, hMono, hSingle}) CameraSetAeState(h, 0);
+
+  Select(single);  // one frame speed
+  EXPECT_TRUE(W(1025)->isEnabled());
+  EXPECT_FALSE(W(1026)->isEnabled());
+  EXPECT_FALSE(W(1036)->isEnabled());
+  EXPECT_TRUE(W(1059)->isEnabled());  // a colour camera
+
+  Select(mono);
+  for (int id : {1046, 1053, 1054, 1055, 1059, 1171, 1069}) EXPECT_FALSE(W(id)->isEnabled()) << id;
+  EXPECT_TRUE(W(1026)->isEnabled());  // two speeds
+  EXPECT_FALSE(W(1036)->isEnabled());
+  EXPECT_TRUE(W(1003)->isEnabled());  // manual exposure: gain and fields usable
+  EXPECT_TRUE(W(1311)->isEnabled());
+
+  // Automatic exposure on in the camera: the panel follows it and the view's enabling keeps the
+  // gain slider and the exposure fields off.
+  CameraSetAeState(hColour, 1);
+  CameraSetAeMode(hColour, CAMSDK_AE_GAIN_AND_EXPOSURE);
+  Select(colour);
+  EXPECT_TRUE(W<QAbstractButton>(1001)->isChecked());
+  for (int id : {1003, 1307, 1309, 1311, 1316, 1308, 1310, 1312, 1317}) EXPECT_FALSE(W(id)->isEnabled()) << id;
+  EXPECT_TRUE(W(1002)->isEnabled());
+  EXPECT_TRUE(W(1046)->isEnabled());
+  EXPECT_TRUE(W(1036)->isEnabled());
+  // Exposure only: the gain is the operator's again.
+  CameraSetAeMode(hColour, CAMSDK_AE_EXPOSURE_ONLY);
+  Select(colour);
+  EXPECT_TRUE(W(1003)->isEnabled());
+  EXPECT_FALSE(W(1311)->isEnabled());
+  // Off again: the exposure target is what automatic exposure alone uses.
+  Click(1001);
+  panel->EnableControls(AllPanelControls(), true);
+  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_FALSE(W(1002)->isEnabled());
+}
+
+}  // namespace
