@@ -169,6 +169,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void OnMButtonUp(QPoint p);
   void PanStep(QPoint p);
   void ApplyCameraRect();
+  void MeasureBlackLevel(int handle, POINT a, POINT b, int ox, int oy);
   void ConfineCursor(const QRect& viewRect);
   void FreeCursor();
   void UpdateCursor();

@@ -93,6 +93,7 @@ bool CMainFrame::OnCameraStop() {
     SetImageState(1, 0);
   }
   timer1_.stop();
+  UpdateCaptureStatus();  // the idle text: the last rate would otherwise stand after the stop
   recordingFlag = false;
   return true;
 }

@@ -15,6 +15,7 @@
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/imglib/imglib.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -344,9 +345,6 @@ void CApplicationView::ApplyCameraRect() {
     if (a.x > b.x) std::swap(a.x, b.x);
     if (a.y > b.y) std::swap(a.y, b.y);
   }
-  // A rectangle that is a line has no area: the camera is never given a size of 0.
-  if (b.x == a.x) ++b.x;
-  if (b.y == a.y) ++b.y;
   const int w = b.x - a.x, hgt = b.y - a.y;
   if (a.x % 4) a.x += 4 - a.x % 4;
   if (a.y % 4) a.y += 4 - a.y % 4;
@@ -357,25 +355,11 @@ void CApplicationView::ApplyCameraRect() {
     frame_.CameraRegionDone(1);
   }
   if (arm.regionAE) {
-    if (b.x > a.x && b.y > a.y) CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y);
+    CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y);
     frame_.CameraRegionDone(2);
   }
   if (arm.adaptiveBlackLevel) {
-    int W2 = 0, H2 = 0;
-    CameraGetImageSize(h, nullptr, nullptr, nullptr, &W2, &H2, 0);
-    int type = 0;
-    CameraGetMediaType(h, &type);
-    // Room for samples of up to two bytes, so wider raw formats fit as well.
-    std::vector<unsigned char> buffer(std::size_t(std::max(W2, 0)) * std::max(H2, 0) * 2);
-    CamSdkFrameInfo info{};
-    if (!buffer.empty() && CameraGetImageData(h, buffer.data(), type, &info, buffer.size()) == 1 &&
-        b.x > a.x && b.y > a.y) {
-      const int bits = std::max(8, (info.format >> 8) & 0xFF);  // the frame's significant bits
-      int l1 = 0, l2 = 0, l3 = 0;
-      KvImgOnceBlackLevel(KvImgRaw{buffer.data(), info.width, info.height, bits, info.format},
-                          KvImgRegion{a.x, a.y, b.x - a.x, b.y - a.y}, &l1, &l2, &l3);
-      CameraSetBlackLevel(h, l1, l2, l3, 1024);
-    }
+    MeasureBlackLevel(h, a, b, ox, oy);
     CameraPlay(h);
     frame_.CameraRegionDone(3);
   }
@@ -395,6 +379,39 @@ void CApplicationView::ApplyCameraRect() {
     frame_.CameraRegionDone(4, x & 0xFFFE, y & 0xFFFE, rw, rh);
   }
   RedrawOverlay();
+}
+
+// The one-shot black level of the region (A, B) in sensor pixels, from one raw frame. The frame
+// holds only the region of interest, so the region is taken relative to its origin (ox, oy).
+// Each way it can fail is said in the hint line.
+void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy) {
+  int x = 0, y = 0, W2 = 0, H2 = 0;
+  int type = 0;
+  CamSdkFrameInfo info{};
+  std::vector<unsigned char> buffer;
+  if (CameraGetImageSize(h, nullptr, &x, &y, &W2, &H2, 0) == 1 && W2 > 0 && H2 > 0 &&
+      CameraGetMediaType(h, &type) == 1) {
+    // Room for samples of up to two bytes, so wider raw formats fit as well.
+    buffer.resize(std::size_t(W2) * std::size_t(H2) * 2);
+    if (CameraGetImageData(h, buffer.data(), type, &info, buffer.size()) != 1) buffer.clear();
+  }
+  if (buffer.empty()) {
+    ShowHint(LoadStringW(64190));  // no frame to measure
+    return;
+  }
+  const KvImgRegion region{a.x - ox, a.y - oy, b.x - a.x, b.y - a.y};
+  if (region.width <= 0 || region.height <= 0 || region.x >= info.width || region.y >= info.height) {
+    ShowHint(LoadStringW(64191));  // nothing of the frame inside the drawn region
+    return;
+  }
+  const int bits = std::max(8, (info.format >> 8) & 0xFF);  // the frame's significant bits
+  int l1 = 0, l2 = 0, l3 = 0;
+  if (KvImgOnceBlackLevel(KvImgRaw{buffer.data(), info.width, info.height, bits, info.format}, region, &l1, &l2,
+                          &l3) != KVIMG_OK ||
+      CameraSetBlackLevel(h, l1, l2, l3, 1024) != 1) {
+    ShowHint(LoadStringW(64192));
+    return;
+  }
 }
 
 void CApplicationView::UpdateMagnifier(int x, int y) {

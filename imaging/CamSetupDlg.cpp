@@ -2,6 +2,8 @@
 // key filter (Enter applies the exposure field), enabling, and the small control helpers.
 #include "imaging/CamSetupDlg.h"
 
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,9 +13,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include <algorithm>
 #include <charconv>
 
 #include "app/ui/AppHost.h"
@@ -263,6 +267,11 @@ void CCamSetupDlg::BuildPanel() {
     spin->SetBuddy(Edit(buddies[i]));
   }
   for (int id : kReadouts) Edit(id)->setReadOnly(true);
+  // The gain read-out also takes a typed gain (Enter applies it) while the gain slider is usable.
+  Edit(1048)->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*[.]?[0-9]*x?")), Edit(1048)));
+  // A control takes the wheel only once it was clicked into; the wheel alone never focuses it.
+  for (QWidget* w : findChildren<QWidget*>())
+    if ((w->focusPolicy() & Qt::WheelFocus) == Qt::WheelFocus) w->setFocusPolicy(Qt::StrongFocus);
   for (int id : {1207, 1007, 1269, 1017}) ctrls_.Get(id)->hide();
   for (QSlider* s : findChildren<QSlider*>()) s->setPageStep(1);
   // Radio groups: exclusive while the operator clicks; cleared by the handlers when needed.
@@ -336,19 +345,56 @@ void CCamSetupDlg::InstallKeyFilter(QWidget* root) {
   for (QWidget* w : root->findChildren<QWidget*>()) w->installEventFilter(this);
 }
 
+// The wheel over a control the operator has not clicked into scrolls the panel instead: a
+// slider, spin or drop-down passed on the way down the pane must not change the camera.
+bool CCamSetupDlg::WheelScrollsPanel(QObject* watched, QEvent* event) {
+  auto* w = qobject_cast<QWidget*>(watched);
+  if (!w || w == this) return false;
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus && (focus == w || w->isAncestorOf(focus))) return false;  // clicked into: it takes the wheel
+  for (QWidget* p = parentWidget(); p; p = p->parentWidget()) {
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(p)) {
+      QCoreApplication::sendEvent(area->viewport(), event);
+      break;
+    }
+  }
+  event->accept();
+  return true;
+}
+
 bool CCamSetupDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Wheel) {
+    if (WheelScrollsPanel(watched, event)) return true;
+    return QWidget::eventFilter(watched, event);
+  }
   if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
   const auto* key = static_cast<QKeyEvent*>(event);
   const int k = key->key();
+  const auto* widget = qobject_cast<QWidget*>(watched);
+  const int id = widget ? ui::CtrlId(widget) : 0;
   if (watched == ctrls_.Get(1007)) {
     const bool allowed = (k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Left || k == Qt::Key_Right ||
                          k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_Period || k == Qt::Key_Backspace ||
                          k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape;
     if (!allowed) return true;
   }
+  const int* edit = std::find(std::begin(kExposureEdits), std::end(kExposureEdits), id);
+  const bool exposureEdit = edit != std::end(kExposureEdits);
   if (k == Qt::Key_Return || k == Qt::Key_Enter) {
-    OnBnClickedSetExposure();
+    // Enter applies what was typed in the field it was pressed in, and nothing else.
+    if (exposureEdit)
+      OnEnChangeExposureField(id);
+    else if (id == 1048)
+      OnAnalogGainTyped();
+    else if (id == 1007)
+      OnBnClickedSetExposure();
     return true;  // the panel has no default button that would close it
+  }
+  if (exposureEdit && (k == Qt::Key_Up || k == Qt::Key_Down)) {
+    // The arrow keys in an exposure field step it as its spin's arrows do.
+    CamSpinButton* spin = Spin(kExposureSpins[edit - std::begin(kExposureEdits)]);
+    if (spin && spin->isEnabled()) spin->stepBy(k == Qt::Key_Up ? 1 : -1);
+    return true;
   }
   if (k == Qt::Key_Escape) return true;
   return QWidget::eventFilter(watched, event);
@@ -406,14 +452,50 @@ void CCamSetupDlg::Enable(int id, bool on) {
   if (!w) return;
   if (on && mono_ && IsColourControl(id)) on = false;
   w->setEnabled(on);
+  if (id == 1003) Edit(1048)->setReadOnly(!on);  // a gain is typed only where the slider could set it
+}
+
+// Whether the camera's abilities and the panel's modes let the operator use a control now: the
+// view enables the panel wholesale, and must not bring back what the handlers have disabled.
+bool CCamSetupDlg::StateAllows(int handle, int id) const {
+  const auto in = [id](std::initializer_list<int> ids) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+  const auto inArr = [id](const int* first, const int* last) { return std::find(first, last, id) != last; };
+  for (int i = 0; i < 3; ++i)
+    if (id == kFrameSpeedIds[i]) return frameSpeedCount_ < 1 || frameSpeedCount_ > 3 || i < frameSpeedCount_;
+  const bool exposureUnit = inArr(std::begin(kExposureEdits), std::end(kExposureEdits)) ||
+                            inArr(std::begin(kExposureSpins), std::end(kExposureSpins));
+  const bool ae = m_bAutoExposure != 0;
+  const bool focus = m_bFocusAssist != 0;
+  if (focus && (exposureUnit || in({1001, 1003, 1346, 1347, 1349, 1007, 1017}))) return false;
+  if (id == 1002) return ae || focus;
+  if (in({1346, 1347, 1349})) return ae;
+  if (exposureUnit && ae) return false;
+  if (id == 1003) return !ae || !m_bAeAdjustGain;
+  if (in({1007, 1017})) return !ae || !m_bAeAdjustExposure;
+  if (m_bAutoWB && in({1053, 1054, 1055, 1059, 1171, 1215, 1216, 1217})) return false;
+  if (id == 1176) return Combo(1176)->count() == 0 || Combo(1176)->itemText(0) != QStringLiteral("ROI");
+  if (exposureUnit) {
+    // The units the camera's longest exposure does not reach.
+    std::uint64_t current = 0, maximum = 0, minimum = 0;
+    CameraGetExposureTime(handle, &current, &maximum, &minimum);
+    const std::uint64_t units[4] = {kUnitsPerMinute, kUnitsPerSecond, kUnitsPerMs, kUnitsPerUs};
+    for (int i = 0; i < 4; ++i) {
+      if (maximum / units[i] != 0) break;
+      if (id == kExposureEdits[i] || id == kExposureSpins[i]) return false;
+    }
+  }
+  return true;
 }
 
 void CCamSetupDlg::EnableControls(const std::vector<int>& ids, bool enable) {
-  const bool camera = CurrentHandle(nullptr);
+  int handle = -1;
+  const bool camera = CurrentHandle(&handle);
   const auto& cameraIds = CameraControlIds();
   for (int id : ids) {
     const bool isCameraControl = std::find(cameraIds.begin(), cameraIds.end(), id) != cameraIds.end();
-    Enable(id, enable && (camera || !isCameraControl));
+    bool on = enable && (camera || !isCameraControl);
+    if (on && isCameraControl) on = StateAllows(handle, id);
+    Enable(id, on);
   }
 }
 

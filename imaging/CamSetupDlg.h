@@ -113,6 +113,7 @@ class CCamSetupDlg : public QWidget {
   void BuildPanel();
   void Connect();
   void InstallKeyFilter(QWidget* root);
+  bool WheelScrollsPanel(QObject* watched, QEvent* event);
   void UpdateData(bool save);  // save: boxes into members; else members into boxes
   bool CurrentHandle(int* handle) const;  // false without an open current camera
   CCameraProcess* Camera() const;
@@ -131,6 +132,7 @@ class CCamSetupDlg : public QWidget {
   void BeginStep();
   void EndStep();
   bool IsColourControl(int id) const;
+  bool StateAllows(int handle, int id) const;
 
   // exposure (CamSetupExposure.cpp)
   void OnBnClickedAeAdjustGain();
@@ -148,6 +150,7 @@ class CCamSetupDlg : public QWidget {
 
   // image controls (CamSetupImage.cpp)
   void OnAnalogGainChanged();
+  void OnAnalogGainTyped();
   void OnGammaChanged();
   void OnContrastChanged();
   void SetBlackLevel();
@@ -218,6 +221,7 @@ class CCamSetupDlg : public QWidget {
   int m_bAutoWB = 0;
 
   bool mono_ = false;  // the current camera has no colour sensor
+  int frameSpeedCount_ = 0;  // frame speeds the current camera offers (0: not known)
   int busy_ = 0;       // running step machines
   // The focus assistant's scratch: what to restore when it gives up, and the search state.
   struct FocusRun {

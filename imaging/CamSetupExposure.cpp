@@ -37,6 +37,7 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   CamSdkCapability cap{};
   if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) return {};  // nothing to shape from
   mono_ = cap.colorSensor == 0;
+  if (mono_) m_bAutoWB = 0;  // no white balance to be automatic
 
   if (cap.range) {
     SetRange(Slider(1002), cap.range->aeTargetMin, cap.range->aeTargetMax);
@@ -63,6 +64,7 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   for (int i = 0; cap.mediaTypes && i < cap.mediaTypeCount; ++i)
     Combo(1240)->addItem(ResolutionText(cap.mediaTypes[i].name, sizeof cap.mediaTypes[i].name));
 
+  frameSpeedCount_ = cap.frameSpeedCount;
   if (cap.frameSpeedCount >= 1 && cap.frameSpeedCount <= 3)
     for (int i = 0; i < 3; ++i) Enable(kFrameSpeedIds[i], i < cap.frameSpeedCount);
 
@@ -257,7 +259,8 @@ void CCamSetupDlg::OnDeltaPosExposureUs(int delta) {
   std::uint64_t current = 0, maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &current, &maximum, &minimum);
   const int step = int(minimum / 10);  // the camera's shortest exposure in whole microseconds
-  int value = std::min(Spin(1317)->value(), 999);
+  // From what the field says: the operator may have typed since the spin last moved.
+  int value = int(std::clamp<std::int64_t>(Truncate(ReadDecimal(Edit(1316)->text())), 0, 999));
   value += delta > 0 ? step : -step;
   Spin(1317)->SetPos(value);
   SetText(1316, Fmt(u"%d", std::max(value, 0)));

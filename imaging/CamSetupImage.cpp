@@ -25,6 +25,17 @@ void CCamSetupDlg::OnAnalogGainChanged() {
   SetText(1048, FmtF(u"%.3fx", gain));
 }
 
+// A gain typed into the read-out: the slider's nearest step at or below it, within its range.
+void CCamSetupDlg::OnAnalogGainTyped() {
+  QSlider* slider = Slider(1003);
+  if (slider->isEnabled()) {
+    const double gain = ReadDecimal(Edit(1048)->text());
+    const int pos = int(std::clamp<std::int64_t>(Truncate(gain * 8), slider->minimum(), slider->maximum()));
+    SetSliderPos(1003, pos);
+  }
+  OnAnalogGainChanged();  // applies and shows the gain in force
+}
+
 void CCamSetupDlg::OnGammaChanged() {
   const int pos = Slider(1009)->value();
   int handle = -1;

@@ -103,13 +103,15 @@ void COptCaptureDlg::OnBrowse() {
 void COptCaptureDlg::LoadSettings(stCaptureSetting s) {
   auto check = [this](int id, bool on) { ctrls_.Find<QCheckBox>(id)->setChecked(on); };
   check(IDC_IF_CONTINUOUS, s.ifContinuous);
-  OnContinuous();
   check(IDC_IF_MEASURE, s.ifMeasure);
   check(IDC_BMP, s.imageType & 2);
   check(IDC_JPEG, s.imageType & 1);
   ctrls_.Get(IDC_JPEG_QUALITY)->setEnabled(s.imageType & 1);
   check(IDC_RAW, s.imageType & 4);
   check(IDC_PNG, s.imageType & 8);
+  // After the format boxes: a stored PNG under continuous capture is cleared with its box greyed,
+  // never left checked where it could not be cleared.
+  OnContinuous();
   ctrls_.Find<QLineEdit>(IDC_INTERVAL)->setText(QStr(FormatW(u"%d", s.timeInterval)));
   ctrls_.Find<QLineEdit>(IDC_FRAME_TOTAL)->setText(QStr(FormatW(u"%d", s.frameTotal)));
   ctrls_.Find<QLineEdit>(IDC_IMAGE_PATH)->setText(QStr(s.imageFolder));

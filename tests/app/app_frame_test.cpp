@@ -85,13 +85,16 @@ TEST_F(FrameTest, LivePauseStopWithCountersAndRate) {
   camera().GetCurCameraItem(&item);
   EXPECT_EQ(item.state, CAMERA_PLAYING);
   EXPECT_TRUE(frame().Timer1().isActive());
+  Deliver(3);
+  frame().UpdateCaptureStatus();
+  ASSERT_NE(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
 
   frame().Router().Execute(32801);  // the view takes Stop and hands it to the frame
   EXPECT_EQ(camera().GetOpenedCount(), 0);
   EXPECT_FALSE(frame().Timer1().isActive());
   EXPECT_FALSE(view().ImageWindow()->isVisible());
   EXPECT_FALSE(frame().ImageAvailable());
-  frame().UpdateCaptureStatus();
+  // The status bar shows the idle text at once, with no timer left to update it.
   EXPECT_EQ(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
 }
 

@@ -410,6 +410,85 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
   CamSdkTestSetCallLog(false);
 }
 
+// The one-shot black level measures the drawn region of a raw frame, also under a region of
+// interest, and says why when it cannot; the window arithmetic of a line and of a click.
+TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
+  const int handle = GoLive();
+  frame().OnZoomOriginal();
+  view().MoveImageWindow(RECT{0, 0, 2592, 1944});
+  Deliver(1);
+  const std::string h = std::to_string(handle);
+  auto drag = [this](POINT a, POINT b) {
+    const QPoint pa = ClientOf(a.x, a.y), pb = ClientOf(b.x, b.y);
+    QTest::mouseMove(&view(), pa);
+    QTest::mousePress(&view(), Qt::LeftButton, {}, pa);
+    QTest::mouseMove(&view(), pb);
+    QTest::mouseRelease(&view(), Qt::LeftButton, {}, pb);
+  };
+  auto calls = [](const std::vector<std::string>& log, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& call : log)
+      if (call.rfind(prefix, 0) == 0) out.push_back(call);
+    return out;
+  };
+  CCamSetupDlg* panel = frame().CameraPanel();
+  auto measure = [&](POINT a, POINT b) {
+    panel->OnBnClickedAdaptiveBlackLevel();
+    EXPECT_TRUE(panel->IsAdaptiveBlackLevelArmed());
+    CamSdkTestSetCallLog(true);
+    drag(a, b);
+    auto log = CamSdkTestTakeCallLog();
+    CamSdkTestSetCallLog(false);
+    EXPECT_FALSE(panel->IsAdaptiveBlackLevelArmed());
+    EXPECT_FALSE(calls(log, "CameraPlay(" + h).empty());  // the camera goes on either way
+    return log;
+  };
+
+  // Over the black patch of the scene: a frame is fetched and a level set.
+  auto log = measure({640, 1300}, {800, 1450});
+  ASSERT_EQ(calls(log, "CameraGetImageData(").size(), 1u);
+  EXPECT_NE(calls(log, "CameraGetImageData(")[0].find(") = 1"), std::string::npos);
+  auto sets = calls(log, "CameraSetBlackLevel(");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_NE(sets[0].find(", 1024) = 1"), std::string::npos) << sets[0];
+
+  // Under a region of interest the frame holds the region alone; a region drawn in it measures.
+  ASSERT_EQ(camera().SetImageSize(handle, 1, 512, 1024, 640, 480, 0), 1);
+  CameraPlay(handle);
+  Deliver(2);
+  frame().OnZoomOriginal();
+  view().MoveImageWindow(RECT{0, 0, 640, 480});
+  log = measure({100, 100}, {300, 200});
+  EXPECT_EQ(calls(log, "CameraSetBlackLevel(").size(), 1u);
+
+  // No frame: nothing set, and the hint says why.
+  CamSdkTestInjectFailure("CameraGetImageData", -1, 1);
+  log = measure({100, 100}, {300, 200});
+  EXPECT_TRUE(calls(log, "CameraSetBlackLevel(").empty());
+  EXPECT_EQ(view().HintText(), "The black level was not measured: the camera gave no frame.");
+  CamSdkTestClearFailures();
+
+  // A drag along a line: the white-balance window has no width; a click sets the AE window.
+  int W = 0, H = 0, ox = 0, oy = 0;
+  CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
+  panel->OnBnClickedRegionWhiteBalance();
+  CamSdkTestSetCallLog(true);
+  drag({100, 120}, {100, 200});
+  log = CamSdkTestTakeCallLog();
+  auto wb = calls(log, "CameraSetWBWindow(");
+  ASSERT_EQ(wb.size(), 1u);
+  const int y = (H - 200 + oy + 3) / 4 * 4;
+  EXPECT_EQ(wb[0].substr(0, wb[0].find(')') + 1),
+            "CameraSetWBWindow(" + h + ", " + std::to_string((100 + ox + 3) / 4 * 4) + ", " + std::to_string(y) + ", 0, 80)");
+  panel->OnBnClickedRegionAutoExposure();
+  CamSdkTestTakeCallLog();
+  Click(ClientOf(101, 121));
+  log = CamSdkTestTakeCallLog();
+  CamSdkTestSetCallLog(false);
+  EXPECT_EQ(calls(log, "CameraSetAEWindow(" + h).size(), 1u);
+  EXPECT_FALSE(panel->IsRegionAEArmed());
+}
+
 // The view's kept layers give the very picture that one drawing of the frame and overlay gives.
 TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
   ShowStill(300, 200);

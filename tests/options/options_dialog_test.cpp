@@ -271,6 +271,15 @@ TEST_F(OptionsDlgTest, LoadingShowsEnableStatesAndUnknownValuesSelectNothing) {
   EXPECT_FALSE(Enabled(cap, COptCaptureDlg::IDC_FRAME_TOTAL));
   EXPECT_FALSE(Enabled(cap, COptCaptureDlg::IDC_IMAGE_NAME));
   EXPECT_EQ(dlg->CapturePage()->SaveSettings().jpegQuality, 255);  // no selection keeps 255
+  // A stored PNG with continuous capture: cleared and greyed as a click on the box would.
+  EXPECT_FALSE(Checked(cap, COptCaptureDlg::IDC_PNG));
+  EXPECT_FALSE(Enabled(cap, COptCaptureDlg::IDC_PNG));
+  EXPECT_EQ(dlg->CapturePage()->SaveSettings().imageType, 1);
+  Click(Ctl(cap, COptCaptureDlg::IDC_IF_CONTINUOUS));
+  EXPECT_TRUE(Enabled(cap, COptCaptureDlg::IDC_PNG));
+  Click(Ctl(cap, COptCaptureDlg::IDC_PNG));
+  EXPECT_EQ(dlg->CapturePage()->SaveSettings().imageType, 1 | 8);
+  Click(Ctl(cap, COptCaptureDlg::IDC_IF_CONTINUOUS));
   EXPECT_EQ(Ctl<QComboBox>(dlg->VideoPage(), COptVideoDlg::IDC_CODEC)->currentIndex(), -1);
   EXPECT_EQ(Ctl<QComboBox>(dlg->VideoPage(), COptVideoDlg::IDC_QUALITY)->currentIndex(), -1);
   const stVideoSetting saved = dlg->VideoPage()->SaveSettings();
