@@ -2,17 +2,83 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTranslator>
+
+#include <optional>
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "camera/CameraSettings.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
 CApplicationApp* g_app = nullptr;
+
+// Sans-serif faces that write simplified Chinese, best first. Without one, fontconfig falls back
+// to whichever CJK face it finds, often the brush-style Kai face the remarks need.
+const char* const kChineseUiFaces[] = {"Noto Sans CJK SC", "Source Han Sans SC", "WenQuanYi Micro Hei",
+                                       "WenQuanYi Zen Hei", "Droid Sans Fallback"};
+}  // namespace
+
+QString ChineseUiFamily() {
+  const QStringList installed = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+  for (const char* face : kChineseUiFaces)
+    if (installed.contains(QString::fromLatin1(face))) return QString::fromLatin1(face);
+  return {};
+}
+
+void ApplyQtUiLanguage(UiLanguage lang) {
+  static QTranslator* translator = nullptr;
+  static std::optional<QFont> englishFont;
+  if (!englishFont) englishFont = QApplication::font();
+  if (translator) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    translator = nullptr;
+  }
+  if (lang != UiLanguage::Chinese) {
+    QApplication::setFont(*englishFont);
+    return;
+  }
+  // Qt's own buttons and dialogs (Yes/No, file dialogs) in Chinese.
+  auto* t = new QTranslator;
+  if (t->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(t);
+    translator = t;
+  } else {
+    delete t;
+  }
+  const QString family = ChineseUiFamily();
+  if (family.isEmpty()) return;
+  QFont f = *englishFont;
+  f.setFamilies({family, englishFont->family()});
+  QApplication::setFont(f);
+}
+
+bool SettleWorkingFolder() {
+  const QString cwd = QDir::currentPath();
+  const QFileInfo info(cwd);
+  if (cwd != QDir::rootPath() && info.isDir() && info.isWritable()) return false;
+  // Started from the desktop's menu: the layer file and the help folder need a home of their own,
+  // and captures go where the user keeps pictures and videos.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  if (data.isEmpty() || !QDir().mkpath(data) || !QDir::setCurrent(data)) return false;
+  QDir(data).mkpath(QStringLiteral("Help"));
+  auto folder = [](QStandardPaths::StandardLocation where, const QString& fallback) {
+    const QString dir = QStandardPaths::writableLocation(where);
+    return (dir.isEmpty() ? fallback : dir).toStdU16String();
+  };
+  SetDefaultMediaFolders(folder(QStandardPaths::PicturesLocation, data + "/Image"),
+                         folder(QStandardPaths::MoviesLocation, data + "/Video"));
+  return true;
 }
 
 CApplicationApp& theApp() {
@@ -44,12 +110,15 @@ bool CApplicationApp::InitInstance() {
     lock_.reset();
     return false;
   }
+  SettleWorkingFolder();
   SelectUiLanguage();
+  ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
   frame_->restartLauncher = [] {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
                             QDir::currentPath());
   };
+  frame_->RestoreWindowState();
   frame_->show();
   return true;
 }

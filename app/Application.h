@@ -3,8 +3,11 @@
 // taken atomically; a second start ends quietly), the user-interface language is chosen before
 // any window exists, and the main frame is built and shown.
 #include <QLockFile>
+#include <QString>
 
 #include <memory>
+
+#include "platform/strings.h"
 
 class CMainFrame;
 
@@ -32,6 +35,16 @@ class CApplicationApp {
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<CMainFrame> frame_;
 };
+
+// The sans-serif face the Chinese interface's widgets use; empty when none is installed.
+QString ChineseUiFamily();
+// Qt's side of the running language: for Chinese, Qt's own texts (standard buttons, file
+// dialogs) in Chinese and a sans-serif CJK face for the widgets; for English, neither.
+void ApplyQtUiLanguage(UiLanguage lang);
+// When the working folder is "/" or not writable (a start from the desktop's menu), moves to the
+// user's data folder for the program and sends captures and videos to the user's Pictures and
+// Videos folders by default. True when it moved.
+bool SettleWorkingFolder();
 
 // The one application object.
 CApplicationApp& theApp();

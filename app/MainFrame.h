@@ -113,6 +113,11 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   // Starts the program again (tests record the call instead).
   std::function<void()> restartLauncher;
 
+  // ---- window geometry and dock layout in the settings store (MainFrameWindowState.cpp)
+  void SaveWindowState();
+  // True when a stored geometry or layout was applied.
+  bool RestoreWindowState();
+
   // ---- windows
   QToolBar* MainToolBar() const { return mainBar_; }
   QToolBar* MeasureToolBar() const { return measureBar_; }

@@ -67,6 +67,7 @@ void CMainFrame::OnClose() {
   int index = 0;
   view_->LayerSection(&name, &index);
   view_->MeasureManager()->SaveLayers(DefaultLayerFile(), name, index);
+  SaveWindowState();
   hide();
   camera_.StopAllCameras();
   if (view_->IsFullScreen()) view_->ToggleFullScreen();

@@ -5,7 +5,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QToolBar>
 #include <QUrl>
 
@@ -179,7 +181,9 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   });
   router.On(V, 32918, [] {
     const QString file = LoadStringW(25) == u"English" ? "Help/Q7V-MSENG.chm" : "Help/Q7V-MS.chm";
-    const QString path = QDir::current().filePath(file);
+    QString path = QDir::current().filePath(file);
+    // Else the help folder a package installs beside the program's data.
+    if (!QFileInfo::exists(path)) path = QStandardPaths::locate(QStandardPaths::AppDataLocation, file);
     if (QFileInfo::exists(path)) QDesktopServices::openUrl(QUrl::fromLocalFile(path));
   });
   router.On(V, 32808, [this] { ToggleFullScreen(); });

@@ -15,7 +15,13 @@ fs::path ToPath(WStringView text) { return fs::path(ToUtf8(text)); }
 
 WString FromPath(const fs::path& path) { return FromUtf8(path.string()); }
 
+namespace {
+WString g_imageFolder, g_videoFolder;  // set by SetDefaultMediaFolders
+}  // namespace
+
 WString WorkingSubfolder(WStringView leaf) {
+  if (leaf == u"Image" && !g_imageFolder.empty()) return g_imageFolder;
+  if (leaf == u"Video" && !g_videoFolder.empty()) return g_videoFolder;
   std::error_code ec;
   const fs::path cwd = fs::current_path(ec);
   return (ec ? WString(u".") : FromPath(cwd)) + u"/" + WString(leaf);
@@ -33,6 +39,11 @@ void CheckFolder(WString& folder, WStringView leaf, bool createFallback) {
 }
 
 }  // namespace camera_internal
+
+void SetDefaultMediaFolders(WString images, WString videos) {
+  camera_internal::g_imageFolder = std::move(images);
+  camera_internal::g_videoFolder = std::move(videos);
+}
 
 using namespace camera_internal;
 
@@ -71,6 +82,7 @@ stVideoSetting DefaultVideoSetting() {
 stCaptureSetting DefaultCaptureSetting() {
   stCaptureSetting s;
   s.imageFolder = WorkingSubfolder(u"Image");
+  s.imageName = LoadStringW(64116);  // "Capture"
   return s;
 }
 

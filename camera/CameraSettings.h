@@ -53,6 +53,10 @@ struct stReportSetting {
   friend bool operator==(const stReportSetting&, const stReportSetting&) = default;
 };
 
+// The folders captures and videos go to when the settings name none or one that cannot be made;
+// empty (the default) means the working folder's "Image" and "Video".
+void SetDefaultMediaFolders(WString images, WString videos);
+
 // Defaults in the running language and the working folder of the moment.
 stVideoSetting DefaultVideoSetting();
 stCaptureSetting DefaultCaptureSetting();

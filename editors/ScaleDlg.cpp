@@ -28,6 +28,7 @@
 #include "editors/ScalePreview.h"
 #include "editors/ScaleStore.h"
 #include "platform/imglib/imglib.h"
+#include "platform/strings.h"
 
 using editors::Q;
 using editors::Str;
@@ -165,7 +166,7 @@ void CScale2Dlg::OnInitDialog() {
   LoadDlgItemTexts(this);
   OnBnClickedCapImage();
   EditCtrl(kPixel)->setText(Q(FormatW(u"%.3f", pixelLength_)));
-  EditCtrl(kName)->setText(QStringLiteral("Scale"));
+  EditCtrl(kName)->setText(Q(LoadStringW(64115)));  // "Scale"
   unitCombo_->setCurrentIndex(6);
   LoadSelectedScale();
   bar_.Show(block_, unit_);

@@ -24,6 +24,7 @@
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "imaging/CamSetupInternal.h"
+#include "platform/strings.h"
 
 using ui::Ctl;
 using namespace camsetup;
@@ -243,8 +244,8 @@ CCamSetupDlg::CCamSetupDlg(QWidget* parent, std::unique_ptr<CamSetupClock> clock
   BuildPanel();
   Connect();
   LoadDlgItemTexts(this);
-  for (const char16_t* name : {u"AE Old", u"AE Fast", u"AE Fast Microscope", u"AE Fluorochrome"})
-    Combo(1349)->addItem(QString::fromUtf16(name));
+  for (std::uint32_t id : {64110u, 64111u, 64112u, 64113u})  // AE Old, AE Fast, AE Fast Microscope, AE Fluorochrome
+    Combo(1349)->addItem(QString::fromStdU16String(LoadStringW(id)));
   clock_->SetTimerSink([this](int id) { OnTimer(id); });
   clock_->StartTimer(kTimerDetect, 800);  // the first detection
 }

@@ -12,6 +12,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/ApplicationView.h"
+#include "app/Application.h"
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
 #include "platform/camsdk/camsdk.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
   const QString lang = QString::fromLocal8Bit(argv[2]);
   QDir().mkpath(out);
   SetUiLanguage(lang == "zh" ? UiLanguage::Chinese : UiLanguage::English);
+  ApplyQtUiLanguage(GetUiLanguage());  // the widget face and Qt's own texts, as the program has them
   CamSdkTestSetModels("color");
 
   CMainFrame frame;
