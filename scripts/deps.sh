@@ -8,6 +8,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libopencv-stitching-dev libopencv-features2d-dev libopencv-calib3d-dev libopencv-flann-dev
       libgtest-dev libgmock-dev libbenchmark-dev libxlsxwriter-dev libzip-dev libpugixml-dev
       clang libclang-rt-14-dev
+      libaravis-dev libusb-1.0-0-dev
       fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils
       fonts-noto-cjk qt6-translations-l10n
       dpkg-dev fakeroot file desktop-file-utils appstream lintian)

@@ -64,6 +64,11 @@ void CopyText(char* dst, std::size_t cap, const char* src) {
 
 }  // namespace
 
+const std::vector<Backend*>& Backends() {
+  static const std::vector<Backend*> all{&ArvBackend(), &V4l2Backend(), &SimBackend()};
+  return all;
+}
+
 Registry& Reg() {
   static Registry registry;
   return registry;
@@ -196,23 +201,25 @@ using namespace camsdk;
 int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_ENTER(list, count, capacity);
   if (!count || capacity < 0 || (capacity > 0 && !list)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
-  const auto models = SimBackend().List();
   int n = 0;
-  for (const ModelInfo* m : models) {
-    if (n >= capacity) break;
-    CamSdkDeviceInfo& d = list[n];
-    std::memset(&d, 0, sizeof d);
-    CopyText(d.productSeries, sizeof d.productSeries, "Q7V USB Camera");
-    CopyText(d.productName, sizeof d.productName, m->productName);
-    CopyText(d.friendlyName, sizeof d.friendlyName, m->deviceName);
-    d.modelId = m->modelId;
-    CopyText(d.deviceName, sizeof d.deviceName, m->deviceName);
-    CopyText(d.serialNumber, sizeof d.serialNumber, m->serial);
-    CopyText(d.sensorType, sizeof d.sensorType, m->color ? "Colour CMOS" : "Monochrome CMOS");
-    CopyText(d.portType, sizeof d.portType, "Simulated USB3");
-    CopyText(d.driverVersion, sizeof d.driverVersion, "1.0");
-    d.instance = n;
-    ++n;
+  for (Backend* backend : Backends()) {
+    for (const ModelInfo* m : backend->List()) {
+      if (n >= capacity) break;
+      const DeviceText text = backend->Text(*m);
+      CamSdkDeviceInfo& d = list[n];
+      std::memset(&d, 0, sizeof d);
+      CopyText(d.productSeries, sizeof d.productSeries, text.series);
+      CopyText(d.productName, sizeof d.productName, m->productName);
+      CopyText(d.friendlyName, sizeof d.friendlyName, m->deviceName);
+      d.modelId = m->modelId;
+      CopyText(d.deviceName, sizeof d.deviceName, m->deviceName);
+      CopyText(d.serialNumber, sizeof d.serialNumber, m->serial);
+      CopyText(d.sensorType, sizeof d.sensorType, m->color ? "Colour CMOS" : "Monochrome CMOS");
+      CopyText(d.portType, sizeof d.portType, text.portType);
+      CopyText(d.driverVersion, sizeof d.driverVersion, text.driverVersion);
+      d.instance = n;
+      ++n;
+    }
   }
   *count = n;
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
@@ -222,8 +229,15 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
   CAMSDK_ENTER(callback, deviceName, displayWindow, handle);
   if (!deviceName || !handle) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   const ModelInfo* model = nullptr;
-  for (const ModelInfo* m : SimBackend().List())
-    if (std::strcmp(m->deviceName, deviceName) == 0) model = m;
+  Backend* owner = nullptr;
+  for (Backend* backend : Backends()) {
+    for (const ModelInfo* m : backend->List())
+      if (!model && std::strcmp(m->deviceName, deviceName) == 0) model = m;
+    if (model) {
+      owner = backend;
+      break;
+    }
+  }
   if (!model) CAMSDK_RETURN(CAMSDK_STATUS_NO_DEVICE);
   Registry& reg = Reg();
   {
@@ -231,7 +245,7 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
     for (const auto& [h, c] : reg.cams)
       if (&c->model == model) CAMSDK_RETURN(CAMSDK_STATUS_BUSY);
   }
-  std::unique_ptr<Device> device = SimBackend().Open(*model);
+  std::unique_ptr<Device> device = owner->Open(*model);
   if (!device) CAMSDK_RETURN(CAMSDK_STATUS_NO_DEVICE);
   DeviceSettings settings = LoadDeviceSettings(*model);
 

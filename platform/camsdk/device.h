@@ -1,7 +1,8 @@
 #pragma once
 // The seam between the camera library and the cameras behind it. The library core (streaming,
 // automatic functions, ISP, files, parameter teams) talks to cameras only through these
-// interfaces; the simulated models are one backend, a real camera driver would be another.
+// interfaces. The backends are asked in turn: GenICam cameras (Aravis), UVC cameras (V4L2), then
+// the simulated models; real cameras are listed first.
 //
 // What a backend provides:
 // - a ModelInfo per camera model it can drive: the capability block's contents (sizes, media
@@ -80,14 +81,29 @@ class Device {
   virtual bool SceneGeometry(const Mode&, CamSdkSceneGeometry*) const { return false; }
 };
 
-// The set of cameras a backend can list and open.
+// How a camera describes itself in the device record beyond its names.
+struct DeviceText {
+  const char* series = "Q7V USB Camera";
+  const char* portType = "Simulated USB3";
+  const char* driverVersion = "1.0";
+};
+
+// The set of cameras a backend can list and open. A backend's ModelInfo records stay valid for
+// the life of the process (the capability block hands out their tables), also after the camera
+// left; a camera that comes back gets the same record.
 class Backend {
  public:
   virtual ~Backend() = default;
   virtual std::vector<const ModelInfo*> List() = 0;
   virtual std::unique_ptr<Device> Open(const ModelInfo& model) = 0;
   virtual bool Present(const ModelInfo& model) = 0;
+  virtual DeviceText Text(const ModelInfo&) const { return {}; }
 };
+
+// The backends in the order the core asks them: GenICam, V4L2, simulation.
+const std::vector<Backend*>& Backends();
+Backend& ArvBackend();   // arv_device.cpp: lists nothing when built without Aravis
+Backend& V4l2Backend();  // v4l2_device.cpp
 
 // The simulated backend (sim_device.cpp).
 Backend& SimBackend();

@@ -1,0 +1,63 @@
+#pragma once
+// What the real-camera backends share with their tests: the pixel conversions and control
+// mappings (pure functions, testable on recorded frames) and the hooks of Aravis' fake camera.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/camsdk/device.h"
+
+namespace camsdk {
+
+// ---- GenICam (arv_device.cpp)
+
+// GenICam pixel format (PFNC code) to the core's raw format, or 0 when the core cannot take it.
+// Mono10/12/16 and the 12-bit Bayer formats become the 12-bit raw formats.
+int GenicamRawFormat(std::uint32_t pixelFormat);
+// Significant bits of a PFNC format that GenicamRawFormat accepts (8, 10, 12 or 16).
+int GenicamBits(std::uint32_t pixelFormat);
+// Copies a top-down camera image into the core's bottom-up raw layout, wide samples rescaled to
+// 12 bits. `stride` is the camera's row length in bytes.
+void GenicamToRaw(const std::uint8_t* data, int width, int height, std::size_t stride, int bits,
+                  std::vector<std::uint8_t>& raw);
+// Analog gain (1x .. 16x) to a GenICam Gain in dB.
+double GainToDb(float analogGain);
+
+// Aravis' fake camera: Q7V_ARAVIS_FAKE=1 enables it at the first listing; tests switch it here.
+void ArvSetFakeInterface(bool on);
+// Emits "control-lost" on the open device of that id, as Aravis does when a camera's cable is
+// pulled. False when no such device is open.
+bool ArvTestControlLost(const std::string& deviceId);
+// The ArvCamera* of the open device of that id (null when none), for tests that read its
+// features back; only while its stream is paused.
+void* ArvTestCamera(const std::string& deviceId);
+// The Aravis device id behind a listed device name ("" when none).
+std::string ArvDeviceId(const std::string& deviceName);
+
+// ---- V4L2 (v4l2_device.cpp)
+
+// A UVC camera's frame into the core's bottom-up raw layout: V4L2_PIX_FMT_GREY to 8-bit mono,
+// YUYV and MJPEG to processed BGR (CAMSDK_RAW_BGR8). False when the data does not decode to
+// width x height.
+bool V4l2ToRaw(std::uint32_t fourcc, const std::uint8_t* data, std::size_t bytes, int width, int height,
+               std::size_t stride, std::vector<std::uint8_t>& raw);
+
+// One control as the driver lists it (VIDIOC_QUERYCTRL).
+struct V4l2Control {
+  std::uint32_t id = 0;
+  std::int32_t minimum = 0, maximum = 0, step = 1, defaultValue = 0;
+  bool disabled = false;
+};
+// Which panel controls a camera with these controls can serve.
+struct V4l2Panel {
+  bool exposure = false, autoExposure = false, gain = false;
+  bool whiteBalance = false, autoWhiteBalance = false;
+  bool brightness = false, contrast = false, saturation = false, sharpness = false, gamma = false;
+};
+V4l2Panel V4l2MapControls(const std::vector<V4l2Control>& controls);
+// A panel value into the control's range: `value` runs from panelMin to panelMax and lands on
+// the control's step grid; the panel's neutral value maps to the control's default.
+std::int32_t V4l2ControlValue(const V4l2Control& control, double value, double panelMin, double panelNeutral,
+                              double panelMax);
+
+}  // namespace camsdk
