@@ -44,8 +44,11 @@ void ApplyQtUiLanguage(UiLanguage lang) {
     delete translator;
     translator = nullptr;
   }
+  static bool fontSet = false;
   if (lang != UiLanguage::Chinese) {
-    QApplication::setFont(*englishFont);
+    // Only undo our own change: an application font set once stops following the desktop's.
+    if (fontSet) QApplication::setFont(*englishFont);
+    fontSet = false;
     return;
   }
   // Qt's own buttons and dialogs (Yes/No, file dialogs) in Chinese.
@@ -61,6 +64,7 @@ void ApplyQtUiLanguage(UiLanguage lang) {
   QFont f = *englishFont;
   f.setFamilies({family, englishFont->family()});
   QApplication::setFont(f);
+  fontSet = true;
 }
 
 bool SettleWorkingFolder() {
