@@ -70,11 +70,13 @@ void ApplyQtUiLanguage(UiLanguage lang) {
 bool SettleWorkingFolder() {
   const QString cwd = QDir::currentPath();
   const QFileInfo info(cwd);
-  if (cwd != QDir::rootPath() && info.isDir() && info.isWritable()) return false;
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  // A restart after a language change starts again in the data folder: still a start from the menu.
+  const bool inData = !data.isEmpty() && QFileInfo(data) == info;
+  if (!inData && cwd != QDir::rootPath() && info.isDir() && info.isWritable()) return false;
   // Started from the desktop's menu: the layer file and the help folder need a home of their own,
   // and captures go where the user keeps pictures and videos.
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-  if (data.isEmpty() || !QDir().mkpath(data) || !QDir::setCurrent(data)) return false;
+  if (!inData && (data.isEmpty() || !QDir().mkpath(data) || !QDir::setCurrent(data))) return false;
   QDir(data).mkpath(QStringLiteral("Help"));
   auto folder = [](QStandardPaths::StandardLocation where, const QString& fallback) {
     const QString dir = QStandardPaths::writableLocation(where);
