@@ -44,8 +44,11 @@ void ApplyQtUiLanguage(UiLanguage lang) {
     delete translator;
     translator = nullptr;
   }
+  static bool fontSet = false;
   if (lang != UiLanguage::Chinese) {
-    QApplication::setFont(*englishFont);
+    // Only undo our own change: an application font set once stops following the desktop's.
+    if (fontSet) QApplication::setFont(*englishFont);
+    fontSet = false;
     return;
   }
   // Qt's own buttons and dialogs (Yes/No, file dialogs) in Chinese.
@@ -61,16 +64,19 @@ void ApplyQtUiLanguage(UiLanguage lang) {
   QFont f = *englishFont;
   f.setFamilies({family, englishFont->family()});
   QApplication::setFont(f);
+  fontSet = true;
 }
 
 bool SettleWorkingFolder() {
   const QString cwd = QDir::currentPath();
   const QFileInfo info(cwd);
-  if (cwd != QDir::rootPath() && info.isDir() && info.isWritable()) return false;
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  // A restart after a language change starts again in the data folder: still a start from the menu.
+  const bool inData = !data.isEmpty() && QFileInfo(data) == info;
+  if (!inData && cwd != QDir::rootPath() && info.isDir() && info.isWritable()) return false;
   // Started from the desktop's menu: the layer file and the help folder need a home of their own,
   // and captures go where the user keeps pictures and videos.
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-  if (data.isEmpty() || !QDir().mkpath(data) || !QDir::setCurrent(data)) return false;
+  if (!inData && (data.isEmpty() || !QDir().mkpath(data) || !QDir::setCurrent(data))) return false;
   QDir(data).mkpath(QStringLiteral("Help"));
   auto folder = [](QStandardPaths::StandardLocation where, const QString& fallback) {
     const QString dir = QStandardPaths::writableLocation(where);

@@ -103,6 +103,13 @@ TEST(WorkingFolder, StartFromTheMenuWorksInTheDataFolderAndCapturesGoToPictures)
             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdU16String());
   EXPECT_EQ(DefaultVideoSetting().folder, QStandardPaths::writableLocation(QStandardPaths::MoviesLocation).toStdU16String());
 
+  // The restart after a language change starts in the data folder: the same defaults again.
+  SetDefaultMediaFolders({}, {});
+  EXPECT_TRUE(SettleWorkingFolder());
+  EXPECT_EQ(QDir::currentPath(), data);
+  EXPECT_EQ(DefaultCaptureSetting().imageFolder,
+            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdU16String());
+
   SetDefaultMediaFolders({}, {});
   QDir::setCurrent(oldCwd);
   EXPECT_EQ(DefaultCaptureSetting().imageFolder, (oldCwd + "/Image").toStdU16String());
