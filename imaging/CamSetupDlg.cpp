@@ -496,6 +496,7 @@ bool CCamSetupDlg::StateAllows(int handle, int id) const {
 void CCamSetupDlg::EnableControls(const std::vector<int>& ids, bool enable) {
   int handle = -1;
   const bool camera = CurrentHandle(&handle);
+  if (!camera) FocusReset();  // the camera closed under the assistant
   const auto& cameraIds = CameraControlIds();
   for (int id : ids) {
     const bool isCameraControl = std::find(cameraIds.begin(), cameraIds.end(), id) != cameraIds.end();
