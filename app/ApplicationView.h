@@ -102,6 +102,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   bool IsFullScreen() const { return m_bFullScreen; }
   void ToggleFullScreen();
   RECT CalcFitRect(int w, int h) const;
+  static RECT FitRect(int w, int h, int clientWidth, int clientHeight);
   POINT ClientToImage(int x, int y) const;
   int DrawStillImage();
   CStaticEx* ImageWindow() const { return m_wndImage; }

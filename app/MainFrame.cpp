@@ -257,6 +257,7 @@ void CMainFrame::CreatePanes() {
   cameraPane_->show();
   cameraPane_->raise();
   resizeDocks({imageListPane_}, {140}, Qt::Vertical);
+  resizeDocks({cameraPane_}, {cameraWidget_->sizeHint().width()}, Qt::Horizontal);
 }
 
 QDockWidget* CMainFrame::ImageListPane() const { return imageListPane_; }

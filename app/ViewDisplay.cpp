@@ -196,6 +196,17 @@ void CApplicationView::paintEvent(QPaintEvent*) {
 void CApplicationView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   m_btnRestore->setGeometry(width() - 70, 0, 70, 40);
+  // A pane resized beside the view: a fitted picture fits the new area, any other zoom is laid
+  // out again so that the picture is not left cut off or off-centre.
+  const QSize img = ImageSize();
+  if (!e->oldSize().isValid() || e->oldSize() == e->size() || img.width() <= 0 || img.height() <= 0) return;
+  const RECT shown = ImageWindowRect();
+  const RECT fitted = FitRect(img.width(), img.height(), e->oldSize().width(), e->oldSize().height());
+  if (shown.right - shown.left <= 0) return;  // no picture laid out yet
+  if (shown.left == fitted.left && shown.top == fitted.top && shown.right == fitted.right && shown.bottom == fitted.bottom)
+    frame_.OnZoomFitWindow();
+  else
+    frame_.ApplyZoom(frame_.zoomFactor);
 }
 
 int CApplicationView::DrawStillImage() {
@@ -210,9 +221,11 @@ int CApplicationView::DrawStillImage() {
   return 1;
 }
 
-RECT CApplicationView::CalcFitRect(int w, int h) const {
+RECT CApplicationView::CalcFitRect(int w, int h) const { return FitRect(w, h, width(), height()); }
+
+RECT CApplicationView::FitRect(int w, int h, int clientWidth, int clientHeight) {
   // The view's window rectangle: the client plus its 2-pixel edge on each side.
-  const double vw = width() + 4, vh = height() + 4;
+  const double vw = clientWidth + 4, vh = clientHeight + 4;
   RECT r{0, 0, 0, 0};
   if (w <= 0 || h <= 0) return r;  // never divide by an empty image
   if (w < vw && h < vh) {

@@ -275,6 +275,12 @@ void CCamSetupDlg::BuildPanel() {
     if ((w->focusPolicy() & Qt::WheelFocus) == Qt::WheelFocus) w->setFocusPolicy(Qt::StrongFocus);
   for (int id : {1207, 1007, 1269, 1017}) ctrls_.Get(id)->hide();
   for (QSlider* s : findChildren<QSlider*>()) s->setPageStep(1);
+  // The lists are filled only when a camera comes: their width must not depend on what they
+  // hold, or the panel would outgrow its pane then.
+  for (QComboBox* c : findChildren<QComboBox*>()) {
+    c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    c->setMinimumContentsLength(10);
+  }
   // Radio groups: exclusive while the operator clicks; cleared by the handlers when needed.
   for (const auto& ids : {std::vector<int>{1071, 1072, 1073}, std::vector<int>{1025, 1026, 1036},
                           std::vector<int>{1027, 1028, 1029, 1030}}) {
@@ -491,6 +497,7 @@ bool CCamSetupDlg::StateAllows(int handle, int id) const {
 void CCamSetupDlg::EnableControls(const std::vector<int>& ids, bool enable) {
   int handle = -1;
   const bool camera = CurrentHandle(&handle);
+  if (!camera) FocusReset();  // the camera closed under the assistant
   const auto& cameraIds = CameraControlIds();
   for (int id : ids) {
     const bool isCameraControl = std::find(cameraIds.begin(), cameraIds.end(), id) != cameraIds.end();

@@ -182,6 +182,9 @@ class CCamSetupDlg : public QWidget {
   void FocusReadBack(int handle);
   bool FocusFetchGrey(int handle, int* grey);
   bool FocusStillCurrent(int handle) const;
+  void FocusReset();
+  void RestoreAutoExposure(int handle);
+  void ShowPreviewSel(int handle);
 
   // selection, refresh, timers (CamSetupSelect.cpp)
   void OnCameraSelChange();
@@ -228,5 +231,6 @@ class CCamSetupDlg : public QWidget {
     int previewSel = 0;               // resolution and exposure before the assistant started
     std::uint64_t exposureBefore = 0;
     std::uint64_t exposure = 0;       // the search's current exposure
+    int aeBefore = 0;                 // automatic exposure was on
   } focus_;
 };

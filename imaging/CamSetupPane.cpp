@@ -19,6 +19,11 @@ CCamSetupPane::CCamSetupPane(QWidget* parent, std::unique_ptr<CamSetupClock> clo
   horizontalScrollBar()->setSingleStep(kLinePixels);
 }
 
+QSize CCamSetupPane::sizeHint() const {
+  const int width = panel_->minimumSizeHint().width() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+  return QSize(width, QScrollArea::sizeHint().height());
+}
+
 void CCamSetupPane::resizeEvent(QResizeEvent* event) {
   QScrollArea::resizeEvent(event);
   verticalScrollBar()->setValue(0);

@@ -14,6 +14,8 @@ class CCamSetupPane : public QScrollArea {
  public:
   explicit CCamSetupPane(QWidget* parent = nullptr, std::unique_ptr<CamSetupClock> clock = nullptr);
   CCamSetupDlg* Panel() const { return panel_; }
+  // Wide enough for every control of the panel beside the vertical scroll bar.
+  QSize sizeHint() const override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

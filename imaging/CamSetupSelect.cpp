@@ -47,6 +47,7 @@ void CCamSetupDlg::OnCameraSelChange() {
   const int sel = Combo(1045)->currentIndex();
   CCameraProcess* camera = Camera();
   if (sel < 0 || !camera) return;
+  FocusReset();  // the assistant belongs to the camera it was started on
   camera->SetCurCamera(sel);
   stCameraItem item;
   camera->GetCameraItem(sel, &item);

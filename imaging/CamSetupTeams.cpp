@@ -113,11 +113,18 @@ void CCamSetupDlg::FocusStart(int handle) {
   std::uint64_t maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum);
 
+  // Automatic exposure would fight the search: off while the assistant runs.
+  CameraGetAeState(handle, &focus_.aeBefore);
+  CameraSetAeState(handle, 0);
+  clock_->KillTimer(kTimerAeMirror);
+
   CamSdkCapability cap{};
   CameraGetCapability(handle, &cap);
   CameraStop(handle);
   AppHost().RedrawView();
-  camera->SetDrawMode(0);
+  // The program keeps drawing the live frames itself while the assistant runs: nothing else
+  // would show them.
+  camera->SetDrawMode(1);
   bool selected = false;
   for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
     if (!IsSumResolution(cap.resolutions[i])) continue;
@@ -138,10 +145,13 @@ void CCamSetupDlg::FocusStart(int handle) {
     CameraPlay(handle);  // the stream goes on as before
     camera->SetDrawMode(1);
     m_bFocusAssist = 0;
+    RestoreAutoExposure(handle);
     UpdateData(false);
+    ShowPreviewSel(handle);
     return;
   }
   if (!selected) CameraPlay(handle);  // searches at the resolution in force
+  ShowPreviewSel(handle);
 
   camera->SetFrameMode(1);
   focus_.exposure = kStartExposure;
@@ -170,6 +180,7 @@ void CCamSetupDlg::FocusSearchRound(int handle, int round) {
 
 void CCamSetupDlg::FocusSearchDone(int handle) {
   Camera()->SetFrameMode(2);  // the frame path brightens every live frame to the target
+  m_bAutoExposure = 0;
   SetChecked(1001, false);
   Enable(1001, false);
   Enable(1002, true);
@@ -192,9 +203,42 @@ void CCamSetupDlg::FocusGiveUp(int handle, bool searching) {
   CameraPlay(handle);
   camera->SetDrawMode(1);
   m_bFocusAssist = 0;
-  UpdateData(false);
   camera->SetFrameMode(0);
+  RestoreAutoExposure(handle);
+  UpdateData(false);
+  ShowPreviewSel(handle);
   if (searching) EndStep();
+}
+
+// Automatic exposure back as it was before the assistant switched it off.
+void CCamSetupDlg::RestoreAutoExposure(int handle) {
+  if (!focus_.aeBefore) return;
+  focus_.aeBefore = 0;
+  SetChecked(1001, true);
+  m_bAutoExposure = 0;  // the handler toggles it on, with the camera
+  OnBnClickedAutoExposure();
+  int on = 0;
+  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK && !on) CameraSetAeState(handle, 1);
+}
+
+// The preview list shows the resolution the camera is at.
+void CCamSetupDlg::ShowPreviewSel(int handle) {
+  int sel = -1;
+  if (CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK) return;
+  if (sel >= 0 && sel < Combo(1175)->count()) Combo(1175)->setCurrentIndex(sel);
+}
+
+// The camera closed or another one was chosen: the assistant ends where it stands, and the
+// frame path is back to plain live frames for the next camera.
+void CCamSetupDlg::FocusReset() {
+  if (!m_bFocusAssist) return;
+  if (CCameraProcess* camera = Camera()) {
+    camera->SetFrameMode(0);
+    camera->SetDrawMode(1);
+  }
+  m_bFocusAssist = 0;
+  focus_.aeBefore = 0;
+  UpdateData(false);
 }
 
 // The camera went away during a step: only the panel and the camera object are put back.
@@ -258,6 +302,7 @@ void CCamSetupDlg::FocusEndSettled(int handle) {
   CameraSetMediaTypeSel(handle, std::max(Combo(1240)->currentIndex(), 0));
   camera->SetFrameMode(0);
   FocusReadBack(handle);
+  ShowPreviewSel(handle);
   EndStep();
 }
 

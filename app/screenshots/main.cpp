@@ -3,6 +3,7 @@
 // usage: q7v-screenshots OUTDIR en|zh
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include "app/Application.h"
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
+#include "imaging/CamSetupDlg.h"
+#include "imaging/CamSetupPane.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/strings.h"
 
@@ -88,6 +91,9 @@ int main(int argc, char** argv) {
   DrawSampleMeasurements(frame);
   Wait(800);
   shot(&frame, "main-live");
+  // The camera pane at the frame's size, and the whole panel it scrolls over.
+  if (auto* dock = frame.findChild<QDockWidget*>("CameraPane")) shot(dock, "camera-pane");
+  if (auto* pane = frame.findChild<CCamSetupPane*>()) shot(pane->Panel(), "camera-panel-full");
 
   // A still image: the live frame saved, the camera stopped, the file opened.
   const QString still = QDir(out).filePath("still-frame");

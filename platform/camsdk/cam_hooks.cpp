@@ -117,6 +117,13 @@ int CamSdkTestSetLensCovered(int handle, int covered) {
   });
 }
 
+int CamSdkTestSetSceneLight(int handle, double share) {
+  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
+    c.sceneLight = share > 0 ? share : 0.0;
+    return CAMSDK_STATUS_OK;
+  });
+}
+
 int CamSdkTestGetNominalFrameRate(int handle, double* fps) {
   if (!fps) return CAMSDK_STATUS_INVALID_PARAMETER;
   return With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {

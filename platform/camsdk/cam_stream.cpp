@@ -109,6 +109,7 @@ Exposure MakeExposure(const Camera& c, const SizeSel& sel) {
   e.exposure = ExposureOf(c);
   e.analogGain = c.p.analogGain;
   e.lensCovered = c.lensCovered;
+  e.sceneLight = c.sceneLight;
   e.frameNumber = c.frameNumber;
   e.timeSeconds = c.synchronous ? c.syncTime : std::chrono::duration<double>(Clock::now() - kEpoch).count();
   return e;

@@ -494,6 +494,9 @@ int CamSdkTestDeliverFrames(int handle, int count);
 
 // Covers the lens (dark frames, for the dead-pixel info) or uncovers it.
 int CamSdkTestSetLensCovered(int handle, int covered);
+// The share of the scene's light that reaches the sensor (1 by default): a faint fluorescent
+// sample is a small share. Values below 0 count as 0.
+int CamSdkTestSetSceneLight(int handle, double share);
 // Frame rate the settings in force allow, frames per second.
 int CamSdkTestGetNominalFrameRate(int handle, double* framesPerSecond);
 // Number of images shown through CameraDisplayRGB24.

@@ -64,6 +64,7 @@ struct Exposure {
   std::uint64_t exposure = 0;   // 100 ns units
   float analogGain = 1.0f;
   bool lensCovered = false;
+  double sceneLight = 1.0;      // share of the scene's light on the sensor
   std::uint32_t frameNumber = 0;
   double timeSeconds = 0;       // start of the exposure, for flicker and motion
 };

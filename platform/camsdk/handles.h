@@ -170,6 +170,7 @@ struct Camera {
   bool hasLatest = false;
   bool onceWbPending = false;
   bool lensCovered = false;
+  double sceneLight = 1.0;  // share of the scene's light on the sensor
   std::size_t lastReportedBytes = 0;
   int displayWidth = 0, displayHeight = 0;
   CamSdkDisplaySink sink = nullptr;

@@ -389,7 +389,8 @@ class SimDevice final : public Device {
       const double w = 2 * M_PI * kFlickerFrequency;
       ripple += kFlickerAmplitude * (std::sin(w * (e.timeSeconds + T)) - std::sin(w * e.timeSeconds)) / (w * T);
     }
-    const double k = double(e.exposure) / kReferenceExposure * e.analogGain * (mode.sum ? 4.0 : 1.0) * ripple;
+    const double k =
+        double(e.exposure) / kReferenceExposure * e.analogGain * (mode.sum ? 4.0 : 1.0) * ripple * e.sceneLight;
     // Per site colour: reflectance -> raw value.
     std::array<std::array<std::uint16_t, 256>, 3> lut;
     for (int c = 0; c < 3; ++c) {

@@ -5,10 +5,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollBar>
+#include <QDockWidget>
 
 #include "app_support.h"
 #include "imaging/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
+#include "imaging/CamSetupPane.h"
 
 namespace {
 
@@ -487,6 +490,52 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
   CamSdkTestSetCallLog(false);
   EXPECT_EQ(calls(log, "CameraSetAEWindow(" + h).size(), 1u);
   EXPECT_FALSE(panel->IsRegionAEArmed());
+}
+
+// At the frame's own size, in either language, the camera pane shows every control of the panel
+// across its width (no horizontal scrolling), with a camera live.
+TEST_F(FrameTest, CameraPaneShowsEveryControlInBothLanguages) {
+  for (UiLanguage lang : {UiLanguage::English, UiLanguage::Chinese}) {
+    frame_.reset();
+    SetUiLanguage(lang);
+    frame_ = std::make_unique<CMainFrame>();
+    frame_->messageBox = [](const QString&) {};
+    frame_->show();
+    QApplication::processEvents();
+    GoLive();
+    QApplication::processEvents();
+    auto* pane = frame().findChild<CCamSetupPane*>();
+    ASSERT_NE(pane, nullptr);
+    QWidget* viewport = pane->viewport();
+    EXPECT_EQ(pane->horizontalScrollBar()->maximum(), 0) << int(lang);
+    for (QWidget* w : pane->Panel()->findChildren<QWidget*>()) {
+      if (!w->isVisible() || ui::CtrlId(w) == 0) continue;
+      const QRect r(w->mapTo(viewport, QPoint(0, 0)), w->size());
+      EXPECT_GE(r.left(), 0) << ui::CtrlId(w) << " " << int(lang);
+      EXPECT_LE(r.right(), viewport->width() - 1) << ui::CtrlId(w) << " " << int(lang);
+    }
+  }
+  SetUiLanguage(UiLanguage::English);
+}
+
+// Resizing the camera pane lays the picture out again: a fitted picture fits the new area.
+TEST_F(FrameTest, ViewRefitsWhenAPaneIsResized) {
+  GoLive();
+  frame().OnZoomFitWindow();
+  QApplication::processEvents();
+  auto* dock = frame().findChild<QDockWidget*>("CameraPane");
+  ASSERT_NE(dock, nullptr);
+  const int viewWidth = view().width();
+  frame().resizeDocks({dock}, {dock->width() + 150}, Qt::Horizontal);
+  QApplication::processEvents();
+  ASSERT_LT(view().width(), viewWidth);
+  int w = 0, h = 0;
+  camera().GetImageSize(camera().GetCurCameraItem(), &w, &h);
+  const RECT fit = view().CalcFitRect(w, h);
+  const RECT shown = view().ImageWindowRect();
+  EXPECT_EQ(shown.right - shown.left, fit.right - fit.left);
+  EXPECT_EQ(shown.left, fit.left);
+  EXPECT_LE(shown.right, view().width() + 4);
 }
 
 // The view's kept layers give the very picture that one drawing of the frame and overlay gives.

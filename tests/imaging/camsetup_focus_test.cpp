@@ -64,7 +64,8 @@ TEST_F(CamSetupFocusTest, SearchRunsOnTheClockAndGivesUpAfterAHundredRounds) {
   EXPECT_FALSE(panel->isEnabled());
   EXPECT_EQ(PreviewSel(), 2);  // "1024×768 SUM", the last summing resolution
   EXPECT_EQ(camera->GetFrameMode(), 1);
-  EXPECT_EQ(camera->GetDrawMode(), 0);
+  EXPECT_EQ(camera->GetDrawMode(), 1);  // the live picture goes on being drawn
+  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 2);
   EXPECT_EQ(clock->RunSteps(), 100 * 500);
   ExpectGaveUpAsBefore();
 }
@@ -112,6 +113,81 @@ TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
   clock->RunSteps();
   EXPECT_FALSE(panel->IsBusy());
   EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_EQ(camera->GetFrameMode(), 0);
+}
+
+// A faint sample: the search converges, the frames are brightened, and switching the assistant
+// off brings the camera back to its first resolution.
+TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
+  CamSdkTestSetSceneLight(handle, 1.0 / 1500);
+  CameraSetAeState(handle, 1);
+  panel->RefreshFromCamera(handle);
+  ASSERT_TRUE(W<QAbstractButton>(1001)->isChecked());
+  Click(1348);
+  int ae = -1;
+  CameraGetAeState(handle, &ae);
+  EXPECT_EQ(ae, 0);  // automatic exposure does not fight the search
+  const std::int64_t took = clock->RunSteps();
+  EXPECT_GT(took, 500);  // more than one round: the exposure had to be raised
+  ASSERT_FALSE(panel->IsBusy());
+  ASSERT_TRUE(W<QAbstractButton>(1348)->isChecked());
+  const stFocusStore& store = camera->FocusStore();
+  EXPECT_GE(store.foundGrey, 10);
+  EXPECT_LE(store.foundGrey, 26);
+  EXPECT_GT(store.foundExposure, 1000000u);
+  EXPECT_EQ(camera->GetFrameMode(), 2);
+  EXPECT_EQ(camera->GetDrawMode(), 1);
+  EXPECT_EQ(PreviewSel(), 2);
+  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 2);
+  EXPECT_FALSE(W<QAbstractButton>(1001)->isChecked());
+  EXPECT_FALSE(W(1001)->isEnabled());
+  CameraGetAeState(handle, &ae);
+  EXPECT_EQ(ae, 0);
+  // The view's enabling leaves the manual exposure locked while the assistant is active.
+  panel->EnableControls(AllPanelControls(), true);
+  EXPECT_FALSE(W(1311)->isEnabled());
+  EXPECT_FALSE(W(1001)->isEnabled());
+  // Live frames keep coming, brightened towards the target.
+  EXPECT_TRUE(Playing(handle));
+
+  Click(1348);  // off
+  clock->RunSteps();
+  ASSERT_FALSE(panel->IsBusy());
+  EXPECT_EQ(PreviewSel(), 0);
+  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_GT(store.testGrey, 0);
+  EXPECT_TRUE(W(1001)->isEnabled());
+}
+
+TEST_F(CamSetupFocusTest, GivingUpRestoresAutomaticExposure) {
+  CameraSetAeState(handle, 1);
+  panel->RefreshFromCamera(handle);
+  before = Exposure(handle);
+  CamSdkTestSetLensCovered(handle, 1);
+  Click(1348);
+  clock->RunSteps();
+  int ae = 0;
+  CameraGetAeState(handle, &ae);
+  EXPECT_EQ(ae, 1);
+  EXPECT_TRUE(W<QAbstractButton>(1001)->isChecked());
+  EXPECT_TRUE(clock->IsTimerRunning(1));
+  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 1);
+}
+
+TEST_F(CamSetupFocusTest, ClosingTheCameraEndsTheActiveAssistant) {
+  CamSdkTestSetSceneLight(handle, 1.0 / 1500);
+  Click(1348);
+  clock->RunSteps();
+  ASSERT_EQ(camera->GetFrameMode(), 2);
+  camera->CloseCamera(0);
+  panel->EnableControls(AllPanelControls(), false);  // what the view does after the stop
+  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetDrawMode(), 1);
+  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  // Live again: frames reach the view unaltered.
+  std::int32_t params[kOpenParamCount] = {};
+  ASSERT_EQ(camera->OpenCamera(0, params, nullptr), CAMERA_OK);
   EXPECT_EQ(camera->GetFrameMode(), 0);
 }
 
