@@ -447,9 +447,10 @@ void EnsureFake() {
   gFakeChecked = true;
   const char* fake = std::getenv("Q7V_ARAVIS_FAKE");
   if (fake && std::strcmp(fake, "1") == 0) arv_enable_interface("Fake");
-  // GigE discovery waits a second for answers on every listing; Q7V_ARAVIS_GIGE=0 skips it.
+  // GigE discovery waits a second for answers on every listing, which the camera list's refresh
+  // would pay on the user-interface thread: only with Q7V_ARAVIS_GIGE=1.
   const char* gige = std::getenv("Q7V_ARAVIS_GIGE");
-  if (gige && std::strcmp(gige, "0") == 0) arv_disable_interface("GigEVision");
+  if (!gige || std::strcmp(gige, "1") != 0) arv_disable_interface("GigEVision");
 }
 
 class ArvBackendImpl final : public Backend {
