@@ -236,6 +236,7 @@ class V4l2Device final : public Device {
     ::close(fd_);
   }
   const ModelInfo& Model() const override { return model_.info; }
+  bool PacesItself() const override { return true; }
 
   bool Read(const Exposure& e, std::vector<std::uint8_t>& raw) override {
     if (lost_) return false;
