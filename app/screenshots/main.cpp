@@ -1,6 +1,8 @@
 // Renders the main window into PNG files for reviewers: idle, live from the simulated camera
 // with measurements, and a still image with measurements, in the language given.
 // usage: q7v-screenshots OUTDIR en|zh
+#include <cstdlib>
+
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
   SetUiLanguage(lang == "zh" ? UiLanguage::Chinese : UiLanguage::English);
   ApplyQtUiLanguage(GetUiLanguage());  // the widget face and Qt's own texts, as the program has them
-  CamSdkTestSetModels("color");
+  if (!std::getenv("Q7V_CAMSDK_MODELS")) CamSdkTestSetModels("color");  // else the cameras it names
 
   CMainFrame frame;
   frame.askYesNo = [](const QString&, const QString&) { return false; };

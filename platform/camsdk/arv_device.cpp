@@ -263,8 +263,7 @@ bool Describe(ArvModel& m) {
   i.mediaTypes = m.media.data();
   i.mediaTypeCount = int(m.media.size());
   i.frameSpeedCount = 1;
-  // The shortest exposure is one line; lines of at most 10 us keep the core's frame period
-  // below the camera's at full size.
+  // The shortest exposure is one line (at most 10 us); the camera paces the stream itself.
   const std::uint32_t line = std::uint32_t(std::clamp(std::lround(m.exposureMinUs * 10.0), 1L, 100L));
   i.lineTime[0] = i.lineTime[1] = i.lineTime[2] = line;
   const double maxUnits = m.hasExposure ? m.exposureMaxUs * 10.0 : 1e7;
@@ -296,6 +295,7 @@ class GenicamDevice final : public Device {
   }
 
   const ModelInfo& Model() const override { return model_.info; }
+  bool PacesItself() const override { return true; }
 
   bool Read(const Exposure& e, std::vector<std::uint8_t>& raw) override {
     if (lost_.load()) return false;
@@ -447,9 +447,10 @@ void EnsureFake() {
   gFakeChecked = true;
   const char* fake = std::getenv("Q7V_ARAVIS_FAKE");
   if (fake && std::strcmp(fake, "1") == 0) arv_enable_interface("Fake");
-  // GigE discovery waits a second for answers on every listing; Q7V_ARAVIS_GIGE=0 skips it.
+  // GigE discovery waits a second for answers on every listing, which the camera list's refresh
+  // would pay on the user-interface thread: only with Q7V_ARAVIS_GIGE=1.
   const char* gige = std::getenv("Q7V_ARAVIS_GIGE");
-  if (gige && std::strcmp(gige, "0") == 0) arv_disable_interface("GigEVision");
+  if (!gige || std::strcmp(gige, "1") != 0) arv_disable_interface("GigEVision");
 }
 
 class ArvBackendImpl final : public Backend {

@@ -10,7 +10,8 @@ namespace camsdk {
 namespace {
 
 int SiteColor(int pattern, int x, int y) {
-  static const int kSites[5][4] = {{1, 1, 1, 1}, {1, 0, 2, 1}, {0, 1, 1, 2}, {1, 2, 0, 1}, {2, 1, 1, 0}};
+  // Processed colour is sampled as an RGGB mosaic (see Sample).
+  static const int kSites[6][4] = {{1, 1, 1, 1}, {1, 0, 2, 1}, {0, 1, 1, 2}, {1, 2, 0, 1}, {2, 1, 1, 0}, {0, 1, 1, 2}};
   return kSites[pattern][(y & 1) * 2 + (x & 1)];
 }
 

@@ -135,14 +135,15 @@ int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkF
     if (wide && CamSdkRawBits(mediaType) > 8 && cap >= pixels * 2) {
       std::memcpy(buffer, raw.data(), pixels * 2);
     } else {
-      if (cap < pixels) return CAMSDK_STATUS_BUFFER_TOO_SMALL;
+      const std::size_t bytes = pixels * CamSdkRawBytesPerSample(info.format);  // processed colour: 3
+      if (cap < (wide ? pixels : bytes)) return CAMSDK_STATUS_BUFFER_TOO_SMALL;
       if (wide) {
         for (std::size_t i = 0; i < pixels; ++i)
           buffer[i] = std::uint8_t(((raw[2 * i] | (raw[2 * i + 1] << 8)) & 0xFFF) >> 4);
         info.format = CamSdkRaw8Of(info.format);
         info.bytes = int(pixels);
       } else {
-        std::memcpy(buffer, raw.data(), pixels);
+        std::memcpy(buffer, raw.data(), bytes);
       }
     }
     *frameInfo = info;

@@ -32,6 +32,12 @@ void StreamLoop(Camera* c) {
       c->lastStart = Clock::now();
       continue;
     }
+    if (c->device->PacesItself()) {  // a real camera's frames come at its own rate
+      c->timingChanged = false;
+      c->lastStart = Clock::now();
+      DeliverOne(*c, lock);
+      continue;
+    }
     const auto period = std::chrono::nanoseconds(Period(*c) * 100);
     if (c->timingChanged) {
       c->timingChanged = false;

@@ -98,10 +98,15 @@ constexpr int CAMSDK_RAW_GBRG8 = CamSdkRawFormat(CAMSDK_PATTERN_GBRG, 8);
 constexpr int CAMSDK_RAW_GBRG12 = CamSdkRawFormat(CAMSDK_PATTERN_GBRG, 12);
 constexpr int CAMSDK_RAW_BGGR8 = CamSdkRawFormat(CAMSDK_PATTERN_BGGR, 8);
 constexpr int CAMSDK_RAW_BGGR12 = CamSdkRawFormat(CAMSDK_PATTERN_BGGR, 12);
+// Processed colour (cameras that deliver colour, not a Bayer mosaic): three bytes per pixel in
+// B, G, R order. The ISP skips demosaicing for it.
+constexpr int CAMSDK_PATTERN_BGR = 5;
+constexpr int CAMSDK_RAW_BGR8 = (3 << 16) | (8 << 8) | CAMSDK_PATTERN_BGR;
 constexpr int CamSdkRawPattern(int format) { return format & 0xFF; }
 constexpr int CamSdkRawBits(int format) { return (format >> 8) & 0xFF; }
 constexpr int CamSdkRawBytesPerSample(int format) { return (format >> 16) & 0xFF; }
 constexpr bool CamSdkRawIsValid(int format) {
+  if (format == CAMSDK_RAW_BGR8) return true;
   return CamSdkRawPattern(format) <= CAMSDK_PATTERN_BGGR &&
          ((CamSdkRawBits(format) == 8 && CamSdkRawBytesPerSample(format) == 1) ||
           (CamSdkRawBits(format) == 12 && CamSdkRawBytesPerSample(format) == 2)) &&

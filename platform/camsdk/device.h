@@ -80,6 +80,8 @@ class Device {
   // Hot pixels seeded in the sensor, sensor coordinates (simulation only; empty elsewhere).
   virtual std::vector<CamSdkPoint> SeededDefects() const { return {}; }
   virtual bool SceneGeometry(const Mode&, CamSdkSceneGeometry*) const { return false; }
+  // True when Read waits for the camera's own next frame: the core then reads without pacing.
+  virtual bool PacesItself() const { return false; }
 };
 
 // How a camera describes itself in the device record beyond its names.

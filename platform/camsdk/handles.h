@@ -227,6 +227,10 @@ inline bool Finite(float v) { return std::isfinite(v); }
 
 inline int Sample(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, int x, int y) {
   const std::size_t i = std::size_t(y) * info.width + x;
+  if (info.format == CAMSDK_RAW_BGR8) {  // read as an RGGB mosaic: each 2x2 quad gives R, G, G, B
+    const int site = (y & 1) * 2 + (x & 1);
+    return raw[3 * i + (site == 0 ? 2 : site == 3 ? 0 : 1)];
+  }
   return CamSdkRawBits(info.format) > 8 ? (raw[2 * i] | (raw[2 * i + 1] << 8)) : raw[i];
 }
 

@@ -167,9 +167,40 @@ std::shared_ptr<const IspTables> BuildIspTables(const ModelInfo& model, const Pa
   return t;
 }
 
+namespace {
+
+// Processed colour: no demosaic; the per-colour tables (black level, white balance, tone), the
+// mirrors and the colour matrix as for a raw frame.
+bool RunIspBgr(const IspTables& t, const unsigned char* raw, int W, int H, unsigned char* out) {
+  thread_local cv::Mat tlsMapped;
+  cv::Mat& mapped = tlsMapped;
+  cv::Mat dst(H, W, CV_8UC3, out);
+  cv::Mat& target = t.applyMatrix ? (mapped.create(H, W, CV_8UC3), mapped) : dst;
+  cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
+    for (int r = range.start; r < range.end; ++r) {
+      const std::uint8_t* src = raw + std::size_t(t.flipV ? H - 1 - r : r) * W * 3;
+      std::uint8_t* d = target.ptr<std::uint8_t>(r);
+      for (int x = 0; x < W; ++x) {
+        const std::uint8_t* s = src + 3 * (t.flipH ? W - 1 - x : x);
+        d[3 * x] = t.lut8[2][s[0]];
+        d[3 * x + 1] = t.lut8[1][s[1]];
+        d[3 * x + 2] = t.lut8[0][s[2]];
+      }
+    }
+  });
+  if (t.applyMatrix) {
+    const cv::Mat m(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
+    cv::transform(mapped, dst, m);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RunIsp(const IspTables& t, const unsigned char* raw, const CamSdkFrameInfo& info, unsigned char* out) {
   const int W = info.width, H = info.height, fmt = info.format;
   if (!raw || !out || W <= 0 || H <= 0 || !CamSdkRawIsValid(fmt)) return false;
+  if (fmt == CAMSDK_RAW_BGR8) return RunIspBgr(t, raw, W, H, out);
   const int pattern = CamSdkRawPattern(fmt);
   const bool wide = CamSdkRawBits(fmt) > 8;
   const bool color = pattern != CAMSDK_PATTERN_MONO;

@@ -19,7 +19,8 @@ Params FactoryParams(const ModelInfo& model) {
   Params p;
   p.frameSpeed = model.frameSpeedCount > 1 ? 1 : 0;
   p.exposureLines = std::max<std::uint32_t>(1, std::uint32_t(std::lround(150000.0 / model.lineTime[p.frameSpeed])));
-  if (!model.color) p.gainR = p.gainG = p.gainB = 1.0f;
+  // Mono sensors and cameras that deliver balanced colour start without white-balance gains.
+  if (!model.color || model.pattern == CAMSDK_PATTERN_BGR) p.gainR = p.gainG = p.gainB = 1.0f;
   return p;
 }
 

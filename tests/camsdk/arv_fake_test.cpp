@@ -21,7 +21,6 @@ constexpr const char* kFakeId = "Fake_1";
 class ArvFakeTest : public CameraTest {
  protected:
   void SetUp() override {
-    setenv("Q7V_ARAVIS_GIGE", "0", 1);  // no network discovery in the tests
     CameraTest::SetUp();
     CamSdkTestSetSynchronous(false);
     camsdk::ArvSetFakeInterface(true);
