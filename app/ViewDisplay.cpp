@@ -171,6 +171,12 @@ RECT CApplicationView::ImageWindowRect() const {
 void CApplicationView::MoveImageWindow(const RECT& rc) {
   m_wndImage->setGeometry(rc.left, rc.top, std::max(0, rc.right - rc.left), std::max(0, rc.bottom - rc.top));
   m_wndImage->update();
+  RefreshOverview();
+}
+
+void CApplicationView::RefreshOverview() {
+  // The overview marks the part of the image the view shows: every zoom, pan and resize moves it.
+  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
 }
 
 void CApplicationView::RedrawImage() {
@@ -196,6 +202,7 @@ void CApplicationView::paintEvent(QPaintEvent*) {
 void CApplicationView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   m_btnRestore->setGeometry(width() - 70, 0, 70, 40);
+  RefreshOverview();
 }
 
 int CApplicationView::DrawStillImage() {
@@ -283,7 +290,6 @@ void CApplicationView::PanStep(QPoint p) {
     y = vh - ih;
   MoveImageWindow(RECT{x, y, x + iw, y + ih});
   m_ptPanAnchor = {p.x(), p.y()};
-  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
 }
 
 void CApplicationView::SetImageState(int live, int image) {

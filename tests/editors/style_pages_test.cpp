@@ -43,8 +43,10 @@ class PagesTest : public EditorTest {
   }
   void TypeLength(const QString& text) {
     QLineEdit* e = scale->Bar().length;
+    e->setFocus();
     e->selectAll();
     QTest::keyClicks(e, text);
+    QTest::keyClick(e, Qt::Key_Return);
   }
 
   std::unique_ptr<CLayerDlg> dlg;
@@ -142,20 +144,49 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   EXPECT_EQ(mm().m_ScaleDisplay.textColor, std::int32_t(RGB(1, 2, 3)));
 }
 
-TEST_F(PagesTest, ScaleDisplayPageRefusesTextAndAZeroFactorAndChangesNothing) {
+TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
+  MakeCamera();
+  PutFrame(1280, 64, std::vector<std::uint8_t>(1280 * 64 * 3, 0));
   mm().SetScale(0.01f, u"mm", ScaleDisplayBlock{});
   dlg->LayerTab()->setCurrentIndex(2);
+  dlg->show();
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  QLineEdit* e = scale->Bar().length;
   const ScaleDisplayBlock before = mm().m_ScaleDisplay;
-  scale->Bar().length->setText("abc");  // pasted
-  ASSERT_EQ(prompts.size(), 1u);
-  EXPECT_EQ(prompts[0].text, editors::Str(60001));
-  EXPECT_EQ(scale->Bar().length->text(), "0.100");
-  EXPECT_EQ(mm().m_ScaleDisplay, before);
 
-  mm().SetScale(0.0f, u"mm", before);
-  scale->Bar().length->setText("5");
-  EXPECT_EQ(prompts.size(), 2u);
+  // While typing nothing is checked: select-all then ".5" is ".5", not "0.1005".
+  e->setFocus();
+  e->selectAll();
+  QTest::keyClicks(e, ".5");
+  EXPECT_EQ(e->text(), ".5");
   EXPECT_EQ(mm().m_ScaleDisplay, before);
+  QTest::keyClick(e, Qt::Key_Return);
+  EXPECT_EQ(e->text(), "0.500");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 500);
+
+  TypeLength("7,5");  // a decimal comma
+  EXPECT_EQ(e->text(), "7.500");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 7500);
+  for (const char* refused : {"-1", "", "abc", "."}) {
+    TypeLength(refused);
+    EXPECT_EQ(e->text(), "7.500") << refused;
+    EXPECT_EQ(mm().m_ScaleDisplay.length, 7500) << refused;
+  }
+  // Leaving the edit finishes it too.
+  e->setFocus();
+  e->selectAll();
+  QTest::keyClicks(e, "2");
+  scale->Bar().sliderX->setFocus();
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_TRUE(prompts.empty());
+
+  // Without a usable factor no length can be checked: the last one comes back.
+  mm().SetScale(0.0f, u"mm", mm().m_ScaleDisplay);
+  TypeLength("5");
+  EXPECT_EQ(e->text(), "2.000");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_TRUE(prompts.empty());
 }
 
 TEST_F(PagesTest, UpperTabChoosesTheDisplayAndTheHistogramChannel) {
