@@ -91,8 +91,9 @@ qsizetype BreakPoint(const QString& caption) {
   return mid;
 }
 
-void FitCaptions(QTabBar* bar, const QStringList& captions, int width) {
+void FitCaptions(QTabBar* bar, const QStringList& captions, const QFont& font, int width) {
   QStringList texts = captions;
+  bar->setFont(font);
   for (int i = 0; i < texts.size(); ++i) bar->setTabText(i, texts[i]);
   // The widest caption that can still break is broken until the bar fits.
   while (bar->sizeHint().width() > width) {
@@ -100,7 +101,7 @@ void FitCaptions(QTabBar* bar, const QStringList& captions, int width) {
     for (int i = 0; i < texts.size(); ++i)
       if (BreakPoint(texts[i]) >= 0 && (widest < 0 || bar->tabRect(i).width() > bar->tabRect(widest).width()))
         widest = i;
-    if (widest < 0) return;
+    if (widest < 0) break;
     const qsizetype at = BreakPoint(texts[widest]);
     if (texts[widest][at] == u' ')
       texts[widest][at] = u'\n';
@@ -108,14 +109,20 @@ void FitCaptions(QTabBar* bar, const QStringList& captions, int width) {
       texts[widest].insert(at, u'\n');
     bar->setTabText(widest, texts[widest]);
   }
+  // Still too wide with every caption broken: a slightly smaller type, down to 7 points.
+  QFont smaller = font;
+  while (bar->sizeHint().width() > width && smaller.pointSizeF() > 7.0) {
+    smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+    bar->setFont(smaller);
+  }
 }
 
 }  // namespace
 
 void CLayerDlg::FitTabCaptions() {
   const int width = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
-  FitCaptions(viewTab_, viewCaptions_, width);
-  FitCaptions(layerTab_, layerCaptions_, width);
+  FitCaptions(viewTab_, viewCaptions_, font(), width);
+  FitCaptions(layerTab_, layerCaptions_, font(), width);
 }
 
 void CLayerDlg::resizeEvent(QResizeEvent* e) {

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "editors/ColorButton.h"
+#include "platform/strings.h"
 #include "editors/ColorFontPage.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
@@ -187,6 +188,30 @@ TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
   EXPECT_EQ(e->text(), "2.000");
   EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
   EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
+  for (UiLanguage lang : {UiLanguage::English, UiLanguage::Chinese}) {
+    SetUiLanguage(lang);
+    CLayerPane pane;
+    pane.resize(300, 700);  // the pane's width beside the camera panel, less its scroll bar
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    const std::vector<std::pair<QTabBar*, QStringList>> bars = {
+        {pane.Dialog()->ViewTab(), {editors::Str(104), editors::Str(5002), editors::Str(5001)}},
+        {pane.Dialog()->LayerTab(), {editors::Str(60020), editors::Str(60021), editors::Str(1368)}}};
+    for (const auto& [bar, captions] : bars) {
+      // No scroll arrows: the tabs lie within the bar, each caption whole (perhaps on two lines).
+      EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << int(lang);
+      for (int i = 0; i < bar->count(); ++i) {
+        QString shown = bar->tabText(i);
+        shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
+        EXPECT_EQ(shown.remove(u'\n').remove(u' '), QString(captions[i]).remove(u' ')) << int(lang);
+        EXPECT_GE(bar->font().pointSizeF(), 7.0);
+      }
+    }
+  }
+  SetUiLanguage(UiLanguage::English);
 }
 
 TEST_F(PagesTest, UpperTabChoosesTheDisplayAndTheHistogramChannel) {
