@@ -170,6 +170,8 @@ void CScale2Dlg::OnOK() {
     return;
   }
   WString name;
+  float measured = 0.0f;
+  WString measuredUnit;
   if (QTreeWidgetItem* row = SelectedRow()) {
     const std::optional<float> f = ReadFactor(W(row->text(1)));
     if (!f) {
@@ -179,6 +181,10 @@ void CScale2Dlg::OnOK() {
     factor_ = *f;
     unit_ = RowUnit(row);
     name = W(row->text(0));
+  } else if (MeasuredScale(&measured, &measuredUnit)) {
+    // No stored scale chosen, but a line measured and its length given: that scale, unnamed.
+    factor_ = measured;
+    unit_ = measuredUnit;
   } else if (list_->topLevelItemCount() > 0) {
     factor_ = 1.0f;
     unit_ = u"px";

@@ -446,6 +446,19 @@ TEST_F(ScaleDlgTest, AFileOpenedWithoutACameraIsCalibratedByOk) {
   EXPECT_NE(root.Open(HKEY_CURRENT_USER, scalestore::kRootKey), ERROR_SUCCESS);
 }
 
+TEST_F(ScaleDlgTest, OkWithoutAChosenScaleAppliesTheLineJustMeasured) {
+  ASSERT_EQ(scalestore::WriteScale(camera, u"A", u"100.000", u"0.01", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
+  auto dlg = Open();
+  Set(*dlg, CScale2Dlg::kPixel, "640.000");
+  Fill(*dlg, "Unsaved", "2", 0);  // um
+  Click(*dlg, editors::kIdOk);
+  EXPECT_TRUE(prompts.empty());  // a scale is given: no question of the default one
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  EXPECT_EQ(dlg->Factor(), float(2.0 / 640.0));
+  EXPECT_EQ(dlg->Unit(), u"um");
+  EXPECT_EQ(scalestore::ReadSelectedScale(), WString());  // unnamed: nothing to select next time
+}
+
 TEST_F(ScaleDlgTest, AStoppedCameraShownInTheListKeepsItsScales) {
   cameraObject->SetCurCamera(-1);  // stopped: no camera is current
   host->shownCamera = 0;           // yet the camera list shows it
