@@ -107,6 +107,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   int DrawStillImage();
   CStaticEx* ImageWindow() const { return m_wndImage; }
   void MoveImageWindow(const RECT& rc);
+  void RefreshOverview();
   // The image window painted again with its overlay drawn anew, and the frame scaled anew.
   void RedrawImage();
   // The same, keeping the scaled frame and whatever of the overlay did not change (only the

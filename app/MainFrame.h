@@ -145,6 +145,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   bool ImageAvailable() const override { return imageAvailable != 0; }
   bool IsLive() const override { return liveFlag != 0; }
   QRect CameraPaneRect() const override;
+  int ShownCameraIndex() const override;
   CMeasureManager* Measure() override;
   void SetImageState(int live, int image) override;
   void ShowHint(const WString& text) override;

@@ -1,10 +1,12 @@
 // What the view and the acquisition commands ask of the docked panes and the dialogs: the
 // camera panel, the layer editor, the image list, the image dialogs, the scale and the reports.
 // The frame forwards to the windows that own each concern.
+#include <QComboBox>
 #include <QDockWidget>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "app/ui/DialogBuilder.h"
 #include "editors/EditorCommands.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
@@ -107,6 +109,12 @@ void CMainFrame::ExportReport(bool word) {
 // ---- the camera panel
 
 CCamSetupDlg* CMainFrame::CameraPanel() const { return cameraWidget_ ? cameraWidget_->Panel() : nullptr; }
+
+int CMainFrame::ShownCameraIndex() const {
+  const CCamSetupDlg* panel = CameraPanel();
+  const QComboBox* list = panel ? ui::FindCtrl<QComboBox>(panel, 1045) : nullptr;
+  return list ? list->currentIndex() : -1;
+}
 
 void CMainFrame::EnableCameraControls(const int* ids, int count, bool enable) {
   if (CCamSetupDlg* panel = CameraPanel()) panel->EnableControls(std::vector<int>(ids, ids + count), enable);

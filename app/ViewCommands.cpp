@@ -209,5 +209,6 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
 }
 
 void CApplicationView::LoadSelectedScale(const WString& cameraName) {
-  scalestore::ApplySelectedScale(m_MeasureMgr, cameraName);
+  if (scalestore::ApplySelectedScale(m_MeasureMgr, cameraName) == scalestore::ScaleFound::Unusable)
+    ShowHint(LoadStringW(62015));
 }

@@ -171,6 +171,12 @@ RECT CApplicationView::ImageWindowRect() const {
 void CApplicationView::MoveImageWindow(const RECT& rc) {
   m_wndImage->setGeometry(rc.left, rc.top, std::max(0, rc.right - rc.left), std::max(0, rc.bottom - rc.top));
   m_wndImage->update();
+  RefreshOverview();
+}
+
+void CApplicationView::RefreshOverview() {
+  // The overview marks the part of the image the view shows: every zoom, pan and resize moves it.
+  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
 }
 
 void CApplicationView::RedrawImage() {
@@ -199,14 +205,18 @@ void CApplicationView::resizeEvent(QResizeEvent* e) {
   // A pane resized beside the view: a fitted picture fits the new area, any other zoom is laid
   // out again so that the picture is not left cut off or off-centre.
   const QSize img = ImageSize();
-  if (!e->oldSize().isValid() || e->oldSize() == e->size() || img.width() <= 0 || img.height() <= 0) return;
-  const RECT shown = ImageWindowRect();
-  const RECT fitted = FitRect(img.width(), img.height(), e->oldSize().width(), e->oldSize().height());
-  if (shown.right - shown.left <= 0) return;  // no picture laid out yet
-  if (shown.left == fitted.left && shown.top == fitted.top && shown.right == fitted.right && shown.bottom == fitted.bottom)
-    frame_.OnZoomFitWindow();
-  else
-    frame_.ApplyZoom(frame_.zoomFactor);
+  if (e->oldSize().isValid() && e->oldSize() != e->size() && img.width() > 0 && img.height() > 0) {
+    const RECT shown = ImageWindowRect();
+    const RECT fitted = FitRect(img.width(), img.height(), e->oldSize().width(), e->oldSize().height());
+    if (shown.right - shown.left > 0) {  // a picture is laid out
+      if (shown.left == fitted.left && shown.top == fitted.top && shown.right == fitted.right &&
+          shown.bottom == fitted.bottom)
+        frame_.OnZoomFitWindow();
+      else
+        frame_.ApplyZoom(frame_.zoomFactor);
+    }
+  }
+  RefreshOverview();
 }
 
 int CApplicationView::DrawStillImage() {
@@ -296,7 +306,6 @@ void CApplicationView::PanStep(QPoint p) {
     y = vh - ih;
   MoveImageWindow(RECT{x, y, x + iw, y + ih});
   m_ptPanAnchor = {p.x(), p.y()};
-  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
 }
 
 void CApplicationView::SetImageState(int live, int image) {

@@ -135,10 +135,17 @@ void CApplicationView::OnLoadLayers() {
   WString name;
   int index = 0;
   LayerSection(&name, &index);
+  // The scale in force stays: the reset would leave the loaded texts in the old unit while
+  // the engine, and every report, computes in pixels.
+  float factor = 1.0f;
+  WString unit;
+  ScaleDisplayBlock bar;
+  m_MeasureMgr.GetScale(&factor, &unit, &bar);
   m_MeasureMgr.ResetMeasurements();
   m_MeasureMgr.RemoveAllRemarks();
   frame_.ClearLayers();
   m_MeasureMgr.LoadLayers(ToPath(paths.front()), name, index);
+  m_MeasureMgr.SetScale(factor, unit, bar);  // the texts recomputed in it
   frame_.RebuildLayers();
   m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
   RedrawImage();

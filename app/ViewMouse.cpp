@@ -303,6 +303,8 @@ void CApplicationView::ResetTools() {
   ClearToolChecks();
   QAction* cross = frame_.Router().Action(32880);
   cross->setChecked(false);
+  // The engine's cross rule is switched off beside this: one click switches it on again.
+  m_bCrossRule = false;
 }
 
 void CApplicationView::ClearToolChecks() {

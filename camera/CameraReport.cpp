@@ -91,7 +91,8 @@ CCameraProcess::ReportResult Gather(CCameraProcess& camera, CMeasureManager* eng
       out->lines.emplace_back(buffer.data(), BufferLength(buffer.data(), buffer.size()));
     }
   }
-  out->scaleText = FormatW(u"%s%.3f %s/px", LoadStringW(60008), double(factor), unit);
+  // As many decimals as the factor needs: "%.3f" showed a microscope's 0.00007 mm/px as 0.000.
+  out->scaleText = FormatW(u"%s%s %s/px", LoadStringW(60008), FactorDisplayText(factor), unit);
   return {};
 }
 

@@ -1,6 +1,7 @@
 #include "editors/LayerDlg.h"
 
 #include <QComboBox>
+#include <QLayout>
 #include <QContextMenuEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -8,6 +9,8 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <cstdlib>
 
 #include "app/ui/AppHost.h"
 #include "app/ui/DialogBuilder.h"
@@ -32,9 +35,8 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
 
   viewTab_ = new QTabBar(this);
   ui::SetCtrlId(viewTab_, kViewTab);
-  viewTab_->addTab(Str(104));
-  viewTab_->addTab(Str(5002));
-  viewTab_->addTab(Str(5001));
+  viewCaptions_ = {Str(104), Str(5002), Str(5001)};
+  for (const QString& c : viewCaptions_) viewTab_->addTab(c);
   viewTab_->setCurrentIndex(qBound(0, AppHost().LayerPanelMode() - 1, 2));
   box->addWidget(viewTab_);
 
@@ -51,9 +53,9 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
 
   layerTab_ = new QTabBar(this);
   ui::SetCtrlId(layerTab_, kLayerTab);
-  layerTab_->addTab(Str(60020));
-  layerTab_->addTab(Str(60021).replace(u'&', QStringLiteral("&&")));  // "Color&Font" as written
-  layerTab_->addTab(Str(1368));
+  layerCaptions_ = {Str(60020), Str(60021).replace(u'&', QStringLiteral("&&")),  // "Color&Font" as written
+                    Str(1368)};
+  for (const QString& c : layerCaptions_) layerTab_->addTab(c);
   box->addWidget(layerTab_);
   for (QTabBar* tabs : {viewTab_, layerTab_}) tabs->setElideMode(Qt::ElideNone);  // whole captions, scrolled
 
@@ -71,6 +73,61 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   connect(layerTab_, &QTabBar::currentChanged, this, &CLayerDlg::OnTcnSelchangeLayerTab);
   connect(channel_, &QComboBox::activated, this, &CLayerDlg::OnCbnSelchangeChannel);
   g_live = this;
+}
+
+namespace {
+
+// Where a caption breaks: the space nearest its middle, or for a caption in Chinese (no spaces)
+// its middle character; -1 when it cannot break.
+qsizetype BreakPoint(const QString& caption) {
+  if (caption.contains(u'\n')) return -1;
+  const qsizetype mid = caption.size() / 2;
+  qsizetype best = -1;
+  for (qsizetype i = 0; i < caption.size(); ++i)
+    if (caption[i] == u' ' && (best < 0 || std::abs(i - mid) < std::abs(best - mid))) best = i;
+  if (best >= 0 || caption.size() < 4) return best;
+  for (QChar c : caption)
+    if (c.unicode() < 0x2E80) return -1;
+  return mid;
+}
+
+void FitCaptions(QTabBar* bar, const QStringList& captions, const QFont& font, int width) {
+  QStringList texts = captions;
+  bar->setFont(font);
+  for (int i = 0; i < texts.size(); ++i) bar->setTabText(i, texts[i]);
+  // The widest caption that can still break is broken until the bar fits.
+  while (bar->sizeHint().width() > width) {
+    int widest = -1;
+    for (int i = 0; i < texts.size(); ++i)
+      if (BreakPoint(texts[i]) >= 0 && (widest < 0 || bar->tabRect(i).width() > bar->tabRect(widest).width()))
+        widest = i;
+    if (widest < 0) break;
+    const qsizetype at = BreakPoint(texts[widest]);
+    if (texts[widest][at] == u' ')
+      texts[widest][at] = u'\n';
+    else
+      texts[widest].insert(at, u'\n');
+    bar->setTabText(widest, texts[widest]);
+  }
+  // Still too wide with every caption broken: a slightly smaller type, down to 7 points.
+  QFont smaller = font;
+  while (bar->sizeHint().width() > width && smaller.pointSizeF() > 7.0) {
+    smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+    bar->setFont(smaller);
+  }
+}
+
+}  // namespace
+
+void CLayerDlg::FitTabCaptions() {
+  const int width = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+  FitCaptions(viewTab_, viewCaptions_, font(), width);
+  FitCaptions(layerTab_, layerCaptions_, font(), width);
+}
+
+void CLayerDlg::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  FitTabCaptions();
 }
 
 CLayerDlg::~CLayerDlg() {
@@ -137,7 +194,7 @@ void CLayerDlg::OnTcnSelchangeLayerTab() {
 
 void CLayerDlg::RefreshPicture() {
   CCameraProcess* cam = AppHost().Camera();
-  if (!cam || !isVisible()) return;
+  if (!cam || !picture_->isVisible()) return;
   const int mode = AppHost().LayerPanelMode();
   if (mode == 3) cam->DrawHistogram();
   else if (mode == 2) cam->DrawOverview();
@@ -153,7 +210,11 @@ void CLayerDlg::OnMouseMove(QPoint p) {
     const RECT mark{tl.x, tl.y, br.x, br.y};
     const RECT whole{1, 1, area.width() - 1, area.height() - 1};
     const bool inArea = p.x() >= 0 && p.y() >= 0 && p.x() < area.width() && p.y() < area.height();
-    if (cam && !(mark == whole) && inArea) {
+    // The whole image in the view's window rectangle (its client and the 2-px edge around it,
+    // which a fitted image fills): nothing to scroll, whatever the mark's rounding says.
+    const RECT win = AppHost().ImageWindowRect(), view = AppHost().ViewClientRect();
+    const bool allShown = win.left >= 0 && win.top >= 0 && win.right <= view.right + 4 && win.bottom <= view.bottom + 4;
+    if (cam && !(mark == whole) && !allShown && inArea) {
       const bool onMark = PtInRect(mark, FromQPoint(p));
       SetCursorId(onMark ? kCursorHand : kCursorJump);
       hover_ = onMark ? 1 : 2;
@@ -164,6 +225,8 @@ void CLayerDlg::OnMouseMove(QPoint p) {
     return;
   }
   if (hover_ != 1 || area.width() <= 0 || area.height() <= 0) return;
+  // The drag stays within the overview: the pointer beyond its edges moves the view no further.
+  p = QPoint(qBound(0, p.x(), area.width() - 1), qBound(0, p.y(), area.height() - 1));
   // The mark follows the mouse: the image window moves the other way, scaled to its size.
   const RECT win = AppHost().ImageWindowRect();
   const std::int64_t W = win.Width(), H = win.Height();

@@ -72,8 +72,13 @@ class CLayerDlg : public QWidget, public ILayerPanel, public ILayerEditor {
   // ILayerEditor
   void ClearLayers() override;
 
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
  private:
   void SetCursorId(int id);
+  // The tab captions, broken over two lines where the bar is narrower than they are.
+  void FitTabCaptions();
 
   QTabBar* viewTab_ = nullptr;
   CLayerPicture* picture_ = nullptr;
@@ -87,6 +92,8 @@ class CLayerDlg : public QWidget, public ILayerPanel, public ILayerEditor {
   bool dragging_ = false;
   int hover_ = 0;  // 0 elsewhere, 1 on the mark, 2 on the overview outside the mark
   QPoint last_;
+  QStringList viewCaptions_;
+  QStringList layerCaptions_;
 };
 
 // The dock's content: the dialog in a scroll area (a wheel notch is one 10-px line, a resize

@@ -23,6 +23,16 @@ void CLayerPicture::paintEvent(QPaintEvent*) {
   p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+void CLayerPicture::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  dlg_->RefreshPicture();
+}
+
+void CLayerPicture::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  dlg_->RefreshPicture();
+}
+
 void CLayerPicture::mouseMoveEvent(QMouseEvent* e) { dlg_->OnMouseMove(e->position().toPoint()); }
 
 void CLayerPicture::mousePressEvent(QMouseEvent* e) {

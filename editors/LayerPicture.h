@@ -18,6 +18,10 @@ class CLayerPicture : public QWidget {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  // A new size or a show draws the overview or histogram again at once: a picture of the old
+  // size would mark the wrong part, and a click on it would move the view.
+  void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   CLayerDlg* dlg_;

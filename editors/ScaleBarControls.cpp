@@ -7,12 +7,14 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include "app/ui/DialogBuilder.h"
 #include "editors/ColorButton.h"
 #include "editors/EditorText.h"
-#include "editors/Prompt.h"
 
 namespace editors {
 
@@ -78,8 +80,8 @@ void ScaleBarControls::ReadInto(ScaleDisplayBlock* b) const {
   b->xPercent = sliderX->value();
   b->yPercent = sliderY->value();
   b->lineWidth = sliderWidth->value();
-  double v = 0.0;
-  if (IsNumber(W(length->text()), &v)) b->length = std::int32_t(std::lround(v * 1000.0));
+  if (const std::optional<double> v = ReadLength(length->text()))
+    b->length = std::int32_t(std::lround(std::min(*v * 1000.0, 2147483647.0)));
 }
 
 void ScaleBarControls::SetLengthText(const QString& text) {
@@ -88,21 +90,33 @@ void ScaleBarControls::SetLengthText(const QString& text) {
   lastGood_ = text;
 }
 
-bool ScaleBarControls::TakeLength(QWidget* owner, double* value) {
-  const QString text = length->text();
-  if (text.trimmed().isEmpty()) return false;
-  if (!IsNumber(W(text), value) || *value < 0.0) {
-    RefuseLength(owner);
+std::optional<double> ScaleBarControls::ReadLength(const QString& text) {
+  std::string ascii;
+  for (QChar c : text.trimmed()) {
+    if (c.unicode() >= 0x80) break;
+    ascii.push_back(c == u',' ? '.' : char(c.unicode()));
+  }
+  const char* p = ascii.c_str();
+  const char* end = p + ascii.size();
+  if (p != end && *p == '+') ++p;
+  double v = 0.0;
+  const auto r = std::from_chars(p, end, v, std::chars_format::fixed);
+  if (r.ec != std::errc() || !std::isfinite(v) || v < 0.0) return std::nullopt;
+  return v;
+}
+
+bool ScaleBarControls::CommitLength(double* value) {
+  const std::optional<double> v = ReadLength(length->text());
+  if (!v) {
+    RevertLength();
     return false;
   }
-  lastGood_ = text;
+  SetLengthText(Q(FormatW(u"%.3f", *v)));
+  if (value) *value = *v;
   return true;
 }
 
-void ScaleBarControls::RefuseLength(QWidget* owner) {
-  SetLengthText(lastGood_);
-  Prompt(owner, Str(60001), QString(), QString(), false);
-}
+void ScaleBarControls::RevertLength() { SetLengthText(lastGood_); }
 
 void ScaleBarControls::LimitLength(double value, float factor, int limitPixels) {
   // Set once, without firing the change again: the cut value cannot start a loop.

@@ -4,6 +4,8 @@
 // with their read-outs, and the bar length with its unit.
 #include <QString>
 
+#include <optional>
+
 #include "measure/MeasureManager.h"
 #include "platform/text.h"
 
@@ -44,12 +46,16 @@ class ScaleBarControls {
   // when the edit holds a number, rounded to thousandths (a truncation turned 0.29 into 289).
   void ReadInto(ScaleDisplayBlock* block) const;
 
-  // The length edit's new text: true with the value when it is a number of 0 or more. An empty
-  // edit is being typed (false, silently); anything else is refused with message 60001 and the
-  // edit goes back to its last accepted text.
-  bool TakeLength(QWidget* owner, double* value);
-  // Refuses the edit's text as TakeLength does (message 60001, last accepted text back).
-  void RefuseLength(QWidget* owner);
+  // The bar length as finished (Enter, leaving the edit, OK): the leading number of the text,
+  // a "," read as the decimal point (".5" and "7,5" are 0.5 and 7.5). A text without a number,
+  // or a negative one, is not taken: the edit goes back to the last length taken, without a
+  // message box (nothing may interrupt the operator's typing). A length taken is shown as
+  // "%.3f". Returns whether a length was taken, with its value.
+  bool CommitLength(double* value);
+  // The bar length a text holds, as CommitLength reads it.
+  static std::optional<double> ReadLength(const QString& text);
+  // Puts the last length taken back into the edit.
+  void RevertLength();
   // Cuts a bar longer than `limitPixels` at `factor` units per pixel to that length ("%.3f").
   void LimitLength(double value, float factor, int limitPixels);
   // Sets the edit's text without running its change handler.

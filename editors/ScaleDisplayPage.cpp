@@ -23,7 +23,7 @@ ScaleDisplaySetDlg::ScaleDisplaySetDlg(QWidget* parent) : QWidget(parent) {
     });
   connect(bar_.color, &editors::ColorButton::ColorChanged, this, &ScaleDisplaySetDlg::ApplyDisplay);
   connect(bar_.enable, &QCheckBox::clicked, this, &ScaleDisplaySetDlg::OnBnClickedDisplayEnable);
-  connect(bar_.length, &QLineEdit::textChanged, this, &ScaleDisplaySetDlg::OnEnChangeLength);
+  connect(bar_.length, &QLineEdit::editingFinished, this, &ScaleDisplaySetDlg::OnEnChangeLength);
 }
 
 void ScaleDisplaySetDlg::Fill(float factor, const WString& unit, const ScaleDisplayBlock& block) {
@@ -65,14 +65,13 @@ int ScaleDisplaySetDlg::LimitPixels() const {
 }
 
 void ScaleDisplaySetDlg::OnEnChangeLength() {
-  if (bar_.length->text().trimmed().isEmpty()) return;  // being typed
   if (CMeasureManager* mm = AppHost().Measure()) mm->GetScale(&factor_, &unit_, nullptr);
   if (!(factor_ > 0.0f)) {  // no bar length can be checked against the image without a scale
-    bar_.RefuseLength(this);
+    bar_.RevertLength();
     return;
   }
   double v = 0.0;
-  if (!bar_.TakeLength(this, &v)) return;
+  if (!bar_.CommitLength(&v)) return;
   bar_.LimitLength(v, factor_, LimitPixels());
   ApplyDisplay();
 }

@@ -18,8 +18,9 @@ class ScaleDisplaySetDlg : public QWidget {
   void Fill(float factor, const WString& unit, const ScaleDisplayBlock& block);
   void ApplyDisplay();
   void OnBnClickedDisplayEnable();
-  // The length edit changed: a bar longer than the image less 20 px is cut to that; text, a
-  // negative length or a factor of 0 are refused.
+  // The length edit was finished (Enter or leaving it): a bar longer than the image less 20 px
+  // is cut to that; a text without a length, a negative length or a factor of 0 put the last
+  // length back.
   void OnEnChangeLength();
 
   const ScaleDisplayBlock& Block() const { return block_; }

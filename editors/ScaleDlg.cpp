@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/ui/AppHost.h"
@@ -124,7 +125,12 @@ CScale2Dlg::CScale2Dlg(QWidget* parent) : QDialog(parent) {
   connect(bar_.enable, &QCheckBox::clicked, this, &CScale2Dlg::OnBnClickedDisplayEnable);
   for (QSlider* s : {bar_.sliderX, bar_.sliderY, bar_.sliderWidth})
     connect(s, &QSlider::valueChanged, this, [this] { bar_.ShowReadouts(); });
-  connect(bar_.length, &QLineEdit::textChanged, this, &CScale2Dlg::OnEnChangeLength);
+  connect(bar_.length, &QLineEdit::editingFinished, this, &CScale2Dlg::OnEnChangeLength);
+
+  // Enter in an edit is OK, never a button that happens to come first ("Cap.Image" would take
+  // a new picture and throw the measured length away).
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
+  m.Find<QPushButton>(editors::kIdOk)->setDefault(true);
 }
 
 CScale2Dlg::~CScale2Dlg() {
@@ -159,10 +165,6 @@ void CScale2Dlg::OnInitDialog() {
     unitCombo_->clear();
     unitCombo_->addItems({"um", "mm", "cm", "mil", "inch", "ft", "px"});
   }
-  if (const QScreen* s = QGuiApplication::primaryScreen()) {
-    const QRect work = s->availableGeometry();
-    move(work.x() + work.width() / 2 - width() / 2, work.y() + work.height() / 2 - height() / 2);
-  }
   LoadDlgItemTexts(this);
   OnBnClickedCapImage();
   EditCtrl(kPixel)->setText(Q(FormatW(u"%.3f", pixelLength_)));
@@ -170,6 +172,30 @@ void CScale2Dlg::OnInitDialog() {
   unitCombo_->setCurrentIndex(6);
   LoadSelectedScale();
   bar_.Show(block_, unit_);
+  placed_ = false;
+}
+
+void CScale2Dlg::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (placed_) return;
+  placed_ = true;
+  PlaceOnScreen();
+}
+
+void CScale2Dlg::PlaceOnScreen() {
+  // On the main window's screen, whole: centred in its work area, the size cut to it (never
+  // below the least the layout takes, in which case the top left corner shows). Placed when
+  // shown: before that the widget has not its laid-out size yet.
+  const QWidget* anchor = AppHost().MainWindow() ? AppHost().MainWindow() : parentWidget();
+  const QScreen* screen = anchor ? anchor->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect work = screen->availableGeometry();
+  const QSize frame = frameGeometry().size() - size();  // title bar and borders
+  const QSize sz = size().boundedTo(work.size() - frame).expandedTo(minimumSizeHint());
+  resize(sz);
+  const QSize outer = sz + frame;
+  move(std::max(work.x(), work.x() + (work.width() - outer.width()) / 2),
+       std::max(work.y(), work.y() + (work.height() - outer.height()) / 2));
 }
 
 void CScale2Dlg::ShowImage(const std::vector<std::uint8_t>& bgr) {
@@ -241,12 +267,15 @@ void CScale2Dlg::OnBnClickedDisplayEnable() { block_.enable = bar_.enable->isChe
 
 void CScale2Dlg::OnEnChangeLength() {
   double v = 0.0;
-  if (!bar_.TakeLength(this, &v)) return;
+  if (!bar_.CommitLength(&v)) return;
   // The bar may not be longer than the captured image less 20 px.
   if (!captured_.empty()) bar_.LimitLength(v, factor_, imageWidth_ - 20);
 }
 
-void CScale2Dlg::RefreshBlockFromControls() { bar_.ReadInto(&block_); }
+void CScale2Dlg::RefreshBlockFromControls() {
+  OnEnChangeLength();  // a length still being typed is finished first
+  bar_.ReadInto(&block_);
+}
 
 bool CScale2Dlg::eventFilter(QObject* watched, QEvent* e) {
   // The actual length takes digits, the decimal point, arrows and the editing keys only.

@@ -121,6 +121,7 @@ class CScale2Dlg : public QDialog {
  protected:
   void wheelEvent(QWheelEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   friend class CScalePreview;
@@ -131,8 +132,12 @@ class CScale2Dlg : public QDialog {
   // The block from the bar controls (colour, sliders, length), as Save and OK store it.
   void RefreshBlockFromControls();
   QTreeWidgetItem* SelectedRow() const;
-  // The refusal of calibration without a current camera.
+  // The refusal of saving without a camera.
   bool RequireCamera();
+  void PlaceOnScreen();
+  // The factor and unit of the measured line (actual length / pixel length, the unit combo);
+  // false when they give no usable factor.
+  bool MeasuredScale(float* factor, WString* unit) const;
   void ShowImage(const std::vector<std::uint8_t>& bgrBottomUp);
   void Message(std::uint32_t id);
 
@@ -165,6 +170,8 @@ class CScale2Dlg : public QDialog {
   POINT last_{0, 0};
   POINT pan_{0, 0};
   double pixelLength_ = 0.0;
+  bool keepBarLength_ = false;
+  bool placed_ = false;  // placed on the screen at its first show  // a row selected by Save keeps the bar length typed
   std::vector<std::uint8_t> analysis_;
   QImage shown_;
 

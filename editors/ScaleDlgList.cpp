@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <optional>
 
 #include "app/ui/DialogBuilder.h"
 #include "editors/EditorText.h"
@@ -69,7 +70,7 @@ void CScale2Dlg::LoadSelectedScale() {
     QTreeWidgetItem* row = list_->topLevelItem(i);
     if (row->text(0).compare(name, Qt::CaseInsensitive) != 0) continue;
     row->setSelected(true);
-    factor_ = float(editors::WToF(W(row->text(1))));
+    if (const std::optional<float> f = ReadFactor(W(row->text(1)))) factor_ = *f;
     unit_ = RowUnit(row);
     return;
   }
@@ -79,9 +80,12 @@ void CScale2Dlg::OnLvnItemchangedScaleList() {
   QTreeWidgetItem* row = SelectedRow();
   deleteButton_->setEnabled(row != nullptr);
   if (!row) return;
-  factor_ = float(editors::WToF(W(row->text(1))));
+  // A row whose factor is unusable changes nothing here; OK refuses it.
+  const std::optional<float> f = ReadFactor(W(row->text(1)));
+  if (!f) return;
+  factor_ = *f;
   unit_ = RowUnit(row);
-  EditCtrl(kLength)->setText(Q(FormatW(u"%.3f", double(factor_) * 100.0)));
+  if (!keepBarLength_) bar_.SetLengthText(Q(FormatW(u"%.3f", double(factor_) * 100.0)));
   bar_.ShowUnit(unit_);
 }
 
@@ -99,13 +103,15 @@ void CScale2Dlg::OnBnClickedSave() {
     Message(kMsgBadName);
     return;
   }
-  // A pixel length of 0 (or "Can't Find!", read as 0) has no factor.
-  const double quotient = editors::WToF(W(actual)) / editors::WToF(W(pixel));
-  if (!std::isfinite(quotient) || !(quotient > 0.0)) {
+  // A pixel length of 0 (or "Can't Find!", read as 0) has no factor, nor has a quotient that
+  // is 0 as a float.
+  float factor = 0.0f;
+  if (!MeasuredScale(&factor, nullptr)) {
     Message(60001);
     return;
   }
-  const QString size = Q(FormatW(u"%.4f", quotient));
+  // Stored so that it reads back to the very factor ("%.4f" cut 0.00625 to 0.0062).
+  const QString size = Q(FactorText(factor));
   const QString remark = Q(FormatW(u"%s/%s", W(unit), LoadStringW(12)));
 
   // One key per name whatever its case: an existing row of that name is overwritten.
@@ -123,8 +129,10 @@ void CScale2Dlg::OnBnClickedSave() {
   if (existing) {
     existing->setText(1, size);
     existing->setText(2, remark);
+    keepBarLength_ = true;
     list_->clearSelection();
     existing->setSelected(true);
+    keepBarLength_ = false;
   } else {
     list_->addTopLevelItem(MakeRow(name, size, remark));
   }
@@ -140,13 +148,43 @@ void CScale2Dlg::OnBnClickedDelete() {
   delete row;
 }
 
+bool CScale2Dlg::MeasuredScale(float* factor, WString* unit) const {
+  const double quotient = editors::WToF(W(EditCtrl(kActual)->text())) / editors::WToF(W(EditCtrl(kPixel)->text()));
+  const auto f = float(quotient);
+  if (!std::isfinite(f) || !(f > 0.0f)) return false;
+  if (factor) *factor = f;
+  if (unit) *unit = W(unitCombo_->currentText());
+  return true;
+}
+
 void CScale2Dlg::OnOK() {
-  if (!RequireCamera()) return;
+  if (cameraName_.empty()) {
+    // No camera to store a scale for (a still image opened from a file): the measured line is
+    // the scale, applied to the engine without a name; without one, pixels.
+    if (!MeasuredScale(&factor_, &unit_)) {
+      factor_ = 1.0f;
+      unit_ = u"px";
+    }
+    RefreshBlockFromControls();
+    done(QDialog::Accepted);
+    return;
+  }
   WString name;
+  float measured = 0.0f;
+  WString measuredUnit;
   if (QTreeWidgetItem* row = SelectedRow()) {
-    factor_ = float(editors::WToF(W(row->text(1))));
+    const std::optional<float> f = ReadFactor(W(row->text(1)));
+    if (!f) {
+      Message(62016);  // a stored factor of 0 would turn every length into 0
+      return;
+    }
+    factor_ = *f;
     unit_ = RowUnit(row);
     name = W(row->text(0));
+  } else if (MeasuredScale(&measured, &measuredUnit)) {
+    // No stored scale chosen, but a line measured and its length given: that scale, unnamed.
+    factor_ = measured;
+    unit_ = measuredUnit;
   } else if (list_->topLevelItemCount() > 0) {
     factor_ = 1.0f;
     unit_ = u"px";

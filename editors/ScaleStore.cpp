@@ -4,8 +4,8 @@
 
 #include <cmath>
 
+#include "app/ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "editors/EditorText.h"
 
 namespace scalestore {
 
@@ -68,7 +68,9 @@ bool DecodeDisplay(std::span<const std::uint8_t> data, ScaleDisplayBlock* b) {
 
 WString CurrentCameraName(const CCameraProcess* camera) {
   stCameraItem item;
-  if (!camera || camera->GetCurCameraItem(&item) < 0) return {};
+  if (!camera) return {};
+  // A stopped camera is no longer current, yet the camera list still shows it: its scales.
+  if (camera->GetCurCameraItem(&item) < 0 && !camera->GetCameraItem(AppHost().ShownCameraIndex(), &item)) return {};
   const char* name = item.device.deviceName;
   const std::size_t len = strnlen(name, sizeof(item.device.deviceName));
   return QString::fromLocal8Bit(name, qsizetype(len)).toStdU16String();
@@ -140,25 +142,34 @@ LONG DeleteScale(WStringView camera, WStringView name) {
   return RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
 }
 
-std::optional<SelectedScale> ReadSelectedScaleOf(WStringView camera) {
+ScaleFound ReadSelectedScaleOf(WStringView camera, SelectedScale* out) {
   const std::optional<WString> selected = ReadSelectedScale();
-  if (!selected || selected->empty() || !IsValidKeyName(camera) || !IsValidKeyName(*selected)) return {};
+  if (!selected || selected->empty()) return ScaleFound::NotChosen;
+  if (!IsValidKeyName(camera) || !IsValidKeyName(*selected)) return ScaleFound::Unusable;
   CRegistryKey key;
-  if (key.Open(HKEY_CURRENT_USER, ScalePath(camera, *selected), KEY_READ) != ERROR_SUCCESS) return {};
+  if (key.Open(HKEY_CURRENT_USER, ScalePath(camera, *selected), KEY_READ) != ERROR_SUCCESS)
+    return ScaleFound::Unusable;
   SelectedScale s;
-  const WString size = ReadString(key, u"Size", 256).value_or(WString());
-  s.factor = float(editors::WToF(size));
-  if (!(std::isfinite(s.factor) && s.factor > 0.0f)) return {};
+  const std::optional<float> factor = ReadFactor(ReadString(key, u"Size", 256).value_or(WString()));
+  if (!factor) return ScaleFound::Unusable;
+  s.factor = *factor;
   s.unit = ReadString(key, u"Unit", 256).value_or(WString());
-  if (auto data = key.QueryBinary(u"Display")) DecodeDisplay(*data, &s.block);
-  return s;
+  if (auto data = key.QueryBinary(u"Display"); data && !DecodeDisplay(*data, &s.block)) return ScaleFound::Unusable;
+  if (out) *out = std::move(s);
+  return ScaleFound::Found;
 }
 
-bool ApplySelectedScale(CMeasureManager& engine, WStringView camera) {
-  const std::optional<SelectedScale> s = ReadSelectedScaleOf(camera);
-  if (!s) return false;
-  engine.SetScale(s->factor, s->unit, s->block);
-  return true;
+ScaleFound ApplySelectedScale(CMeasureManager& engine, WStringView camera) {
+  SelectedScale s;
+  const ScaleFound found = ReadSelectedScaleOf(camera, &s);
+  if (found == ScaleFound::Found) {
+    engine.SetScale(s.factor, s.unit, s.block);
+  } else if (found == ScaleFound::Unusable) {
+    ScaleDisplayBlock bar;
+    engine.GetScale(nullptr, nullptr, &bar);
+    engine.SetScale(1.0f, u"px", bar);
+  }
+  return found;
 }
 
 }  // namespace scalestore

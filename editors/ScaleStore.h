@@ -36,7 +36,8 @@ std::array<std::uint8_t, 32> EncodeDisplay(const ScaleDisplayBlock& block);
 // Only a value of exactly 32 bytes is taken; the enable word is read from its low byte.
 bool DecodeDisplay(std::span<const std::uint8_t> data, ScaleDisplayBlock* block);
 
-// The current camera's device name as the key name of its scales; empty without a camera.
+// The device name of the current camera, or else of the camera the camera list shows, as the
+// key name of its scales; empty without either.
 WString CurrentCameraName(const CCameraProcess* camera);
 // A name the store can hold as one key: no backslash, not longer than kMaxNameLen.
 bool IsValidKeyName(WStringView name);
@@ -57,17 +58,24 @@ LONG WriteDisplay(WStringView camera, WStringView name, const ScaleDisplayBlock&
 // Deletes the scale's key.
 LONG DeleteScale(WStringView camera, WStringView name);
 
-// The selected scale of a camera: factor, unit and bar block. nullopt when the root key, the
-// selected name or the scale's key is missing, or when "Size" is not a positive number (a
-// factor of 0 would turn every measurement into 0).
+// The selected scale of a camera: factor, unit and bar block.
 struct SelectedScale {
   float factor = 1.0f;
   WString unit;
   ScaleDisplayBlock block;
 };
-std::optional<SelectedScale> ReadSelectedScaleOf(WStringView camera);
-// The view's scale loading: applies the camera's selected scale to the engine (SetScale).
-// Returns whether a scale was applied.
-bool ApplySelectedScale(CMeasureManager& engine, WStringView camera);
+// What reading a camera's selected scale found.
+enum class ScaleFound {
+  Found,       // the scale, usable
+  NotChosen,   // no store, or no scale chosen ("Selected Scale" missing or empty)
+  Unusable,    // a scale is chosen but this camera has none of that name, its "Size" is not a
+               // positive number (a factor of 0 turns every length into 0), or its "Display"
+               // is not the 32-byte block
+};
+ScaleFound ReadSelectedScaleOf(WStringView camera, SelectedScale* out);
+// The view's scale loading: the camera's selected scale goes to the engine (SetScale). An
+// unusable one puts the engine back to pixels (1.0, "px", its bar kept) rather than leaving the
+// scale of the camera before in force; the caller tells the operator.
+ScaleFound ApplySelectedScale(CMeasureManager& engine, WStringView camera);
 
 }  // namespace scalestore

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "measure/MeasureBase.h"
@@ -27,6 +28,16 @@ struct ScaleDisplayBlock {
   std::int32_t lineWidth = 2;
   friend bool operator==(const ScaleDisplayBlock&, const ScaleDisplayBlock&) = default;
 };
+
+// A units-per-pixel factor as text: the shortest "."-decimal text that reads back to the same
+// float, never in exponent form ("0.00625", "0.00007"); the setting store keeps it so.
+WString FactorText(float factor);
+// The factor for people: three decimals as the reports always showed them, more when the value
+// needs them ("1.000", "0.00625").
+WString FactorDisplayText(float factor);
+// Reads a factor back as a float: the leading number of the text (older "%.4f" values
+// included); nullopt unless it is a finite number greater than 0.
+std::optional<float> ReadFactor(WStringView text);
 
 // A dividing rule: enable, centre, value a (cross rule step), b (pen colour), c (text colour),
 // the angle rule's radius, and one value read by neither rule.

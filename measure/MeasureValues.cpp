@@ -1,7 +1,9 @@
 // Values of a measurement in the calibrated unit and the texts the operator reads. The order of
 // the double operations is kept as it is: it decides the last printed digit.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include "measure/MeasureManager.h"
 #include "platform/strings.h"
@@ -265,4 +267,31 @@ void CMeasureManager::GetExcelReportLine(int i, WStringView label, char16_t* out
   const WString body = ReportBody(m_arrMeasure[std::size_t(i)], v, m_dScale, m_strUnit);
   if (body.empty()) return;
   CopyToBuffer(body, out, capacity);
+}
+
+WString FactorText(float factor) {
+  char buf[96];
+  const auto r = std::to_chars(buf, buf + sizeof buf, factor, std::chars_format::fixed);
+  return WString(buf, r.ptr);
+}
+
+WString FactorDisplayText(float factor) {
+  WString text = FactorText(factor);
+  const std::size_t dot = text.find(u'.');
+  if (dot == WString::npos) text += u'.';
+  const std::size_t decimals = text.size() - text.find(u'.') - 1;
+  if (decimals < 3) text.append(3 - decimals, u'0');
+  return text;
+}
+
+std::optional<float> ReadFactor(WStringView text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+  if (i < text.size() && text[i] == u'+') ++i;
+  std::string ascii;
+  for (; i < text.size() && text[i] < 0x80; ++i) ascii.push_back(char(text[i]));
+  float v = 0.0f;
+  const auto r = std::from_chars(ascii.data(), ascii.data() + ascii.size(), v, std::chars_format::general);
+  if (r.ec != std::errc() || !std::isfinite(v) || !(v > 0.0f)) return std::nullopt;
+  return v;
 }

@@ -55,6 +55,9 @@ class IAppHost {
   virtual void CameraRegionPicked() {}
   // The frame's "Original Size" command (zoom factor 1.0), after a region of interest is set.
   virtual void ZoomOriginal() {}
+  // The camera-list entry the panel's camera list shows (it stays shown when the camera is
+  // stopped and no camera is current); -1 without one.
+  virtual int ShownCameraIndex() const { return -1; }
 
   // ---- the layer editor (editors/)
   virtual void ClearLayers() {}

@@ -55,6 +55,7 @@ class FakeHost : public IAppHost {
   RECT ImageWindowRect() const override { return view.window; }
   void SetImageWindowRect(const RECT& rc) override { view.window = rc; }
   void ResetViewTools() override { ++toolResets; }
+  int ShownCameraIndex() const override { return shownCamera; }
 
   CMeasureManager mm;
   HostView view;
@@ -64,6 +65,7 @@ class FakeHost : public IAppHost {
   bool live = false;
   int redraws = 0;
   int toolResets = 0;
+  int shownCamera = -1;  // the camera panel's list
 };
 
 // Each test: its own store, working folder and simulated cameras; the host installed; message

@@ -117,7 +117,7 @@ TEST_F(ScaleDlgTest, CalibrateByHandStoreChooseAndApplyToTheMeasurements) {
   Fill(*dlg, "Ref", "0.5", 1);
   Click(*dlg, CScale2Dlg::kSave);
   ASSERT_EQ(dlg->List()->topLevelItemCount(), 1);
-  const WString size = FormatW(u"%.4f", 0.5 / pixels);
+  const WString size = FactorText(float(0.5 / pixels));
   EXPECT_EQ(Stored(u"Ref", u"Size"), size);
   EXPECT_EQ(Stored(u"Ref", u"Unit"), WString(u"mm"));
   EXPECT_EQ(Stored(u"Ref", u"Pixel"), FormatW(u"%.3f", pixels));
@@ -125,7 +125,7 @@ TEST_F(ScaleDlgTest, CalibrateByHandStoreChooseAndApplyToTheMeasurements) {
 
   dlg->List()->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(dlg->EditCtrl(CScale2Dlg::kLength)->text().toStdString(),
-            ToUtf8(FormatW(u"%.3f", double(float(editors::WToF(size))) * 100.0)));
+            ToUtf8(FormatW(u"%.3f", double(*ReadFactor(size)) * 100.0)));
   Click(*dlg, editors::kIdOk);
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
   EXPECT_EQ(scalestore::ReadSelectedScale(), WString(u"Ref"));
@@ -135,14 +135,14 @@ TEST_F(ScaleDlgTest, CalibrateByHandStoreChooseAndApplyToTheMeasurements) {
   WString unit;
   ScaleDisplayBlock block;
   dlg->GetScale(&factor, &unit, &block);
-  EXPECT_EQ(factor, float(editors::WToF(size)));
+  EXPECT_EQ(factor, float(0.5 / pixels));
   EXPECT_EQ(unit, u"mm");
   host->mm.SetScale(factor, unit, block);
   EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f mm", 200.0 * double(factor)));
 
   // The next run selects the stored scale again, and the view's loading applies the same.
   host->mm.SetScale(1.0f, u"px", ScaleDisplayBlock{});
-  ASSERT_TRUE(scalestore::ApplySelectedScale(host->mm, camera));
+  ASSERT_EQ(scalestore::ApplySelectedScale(host->mm, camera), scalestore::ScaleFound::Found);
   EXPECT_EQ(host->mm.m_strUnit, u"mm");
   auto again = Open();
   ASSERT_EQ(again->List()->selectedItems().size(), 1);
@@ -199,19 +199,19 @@ TEST_F(ScaleDlgTest, SaveRefusesIncompleteOrUnusableEntriesAndChangesNothing) {
   Set(*dlg, CScale2Dlg::kPixel, "250.000");
   Fill(*dlg, "Ref", "1", 1);
   Click(*dlg, CScale2Dlg::kSave);
-  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.0040"));
+  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.004"));
   prompts.clear();
   answers = {editors::kAnswerNo};
   Fill(*dlg, "ref", "2", 1);
   Click(*dlg, CScale2Dlg::kSave);
   ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(60002)});
-  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.0040"));
-  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), "0.0040");
+  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.004"));
+  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), "0.004");
   answers = {editors::kAnswerYes};
   Click(*dlg, CScale2Dlg::kSave);
-  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.0080"));
+  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.008"));
   ASSERT_EQ(dlg->List()->topLevelItemCount(), 1);
-  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), "0.0080");
+  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), "0.008");
   EXPECT_TRUE(dlg->List()->topLevelItem(0)->isSelected());
 
   // A key the store will not delete keeps its row.
@@ -254,19 +254,21 @@ TEST_F(ScaleDlgTest, OkWithoutAChosenScaleAsksAndStoresTheBarOnTheCameraKey) {
   EXPECT_EQ(prompts[0].text, editors::Str(60003));
 }
 
-TEST_F(ScaleDlgTest, WithoutCameraOrFrameTheDialogSaysSoAndChangesNothing) {
+TEST_F(ScaleDlgTest, WithoutCameraOrFrameNothingIsStoredAndOkGivesPixels) {
   host->camera = nullptr;
   auto dlg = Open();
   EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62010)});
   EXPECT_FALSE(dlg->HasCapture());
   Click(*dlg, CScale2Dlg::kAutoAnalyse);  // nothing to analyse
   EXPECT_FALSE(dlg->AnalysisRunning());
-  Set(*dlg, CScale2Dlg::kPixel, "100.000");
+  Set(*dlg, CScale2Dlg::kPixel, "0.000");
   Fill(*dlg, "Ref", "1", 1);
   Click(*dlg, CScale2Dlg::kSave);
   Click(*dlg, editors::kIdOk);
-  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(62010), editors::Str(62011), editors::Str(62011)}));
-  EXPECT_NE(dlg->result(), QDialog::Accepted);
+  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(62010), editors::Str(62011)}));
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  EXPECT_EQ(dlg->Factor(), 1.0f);
+  EXPECT_EQ(dlg->Unit(), u"px");
   CRegistryKey root;
   EXPECT_NE(root.Open(HKEY_CURRENT_USER, scalestore::kRootKey), ERROR_SUCCESS);
 }
@@ -328,6 +330,176 @@ TEST_F(ScaleDlgTest, TheScaleCommandAppliesTheChosenScaleAndShowsItOnTheScalePag
   EXPECT_EQ(layers.ScalePage()->Bar().length->text(), "0.100");
   EXPECT_EQ(ui::FindCtrl<QLabel>(layers.ScalePage(), editors::ScaleBarControls::kLabelUnit)->text(), "um");
   EXPECT_TRUE(layers.ScalePage()->Bar().enable->isChecked());
+}
+
+TEST_F(ScaleDlgTest, TypedAndFoundCalibrationsAreStoredExactlyAndAppliedAfterARestart) {
+  // Typed: a ruler of 1600.003 px for 10 mm; a 1563 px line then reads 9.769 mm, not 9.691.
+  {
+    auto dlg = Open();
+    Set(*dlg, CScale2Dlg::kPixel, "1600.003");
+    Fill(*dlg, "Typed", "10", 1);
+    Click(*dlg, CScale2Dlg::kSave);
+    EXPECT_TRUE(prompts.empty());
+    const std::optional<WString> size = Stored(u"Typed", u"Size");
+    ASSERT_TRUE(size);
+    EXPECT_EQ(ReadFactor(*size), float(10.0 / 1600.003));
+    EXPECT_EQ(size->find(u'e'), WString::npos);
+    EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), editors::Q(*size));
+  }
+  // Found by the ruler finder: 40 pitches of the micrometer are 0.4 mm.
+  double found = 0;
+  {
+    auto dlg = Open();
+    Click(*dlg, CScale2Dlg::kAutoAnalyse);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->AnalysisRunning() && dlg->HasAnalysisImage(); }, 20000));
+    found = dlg->EditCtrl(CScale2Dlg::kPixel)->text().toDouble();
+    Fill(*dlg, "Found", "0.4", 1);
+    Click(*dlg, CScale2Dlg::kSave);
+    EXPECT_EQ(ReadFactor(*Stored(u"Found", u"Size")), float(0.4 / found));
+  }
+  // After a restart (a fresh engine and dialog) each is chosen, applied, and measures exactly.
+  for (const auto& scale : {std::pair<QString, double>{"Typed", 10.0 / 1600.003}, {"Found", 0.4 / found}}) {
+    const QString name = scale.first;
+    SCOPED_TRACE(name.toStdString());
+    host = std::make_unique<FakeHost>();
+    host->camera = cameraObject.get();
+    host->mm.SetNotifyTarget(&capture, nullptr);
+    SetAppHost(host.get());
+    QTimer::singleShot(0, [name] {
+      auto* dlg = qobject_cast<CScale2Dlg*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(dlg);
+      for (int i = 0; i < dlg->List()->topLevelItemCount(); ++i)
+        dlg->List()->topLevelItem(i)->setSelected(dlg->List()->topLevelItem(i)->text(0) == name);
+      QTest::mouseClick(ui::FindCtrl<QAbstractButton>(dlg, editors::kIdOk), Qt::LeftButton);
+    });
+    ASSERT_TRUE(editors::RunScaleDialog(nullptr, host->mm));
+    Draw(MK_LINE, {{10, 10}, {10 + 1563, 10}});
+    ASSERT_EQ(host->mm.GetMeasureCount(), 1);
+    const double exact = 1563.0 * scale.second;
+    EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f mm", 1563.0 * host->mm.m_dScale));
+    EXPECT_NEAR(1563.0 * host->mm.m_dScale, exact, exact * 1e-6);
+    // The view's loading at the next live start gives the same factor.
+    CMeasureManager fresh;
+    ASSERT_EQ(scalestore::ApplySelectedScale(fresh, camera), scalestore::ScaleFound::Found);
+    EXPECT_EQ(fresh.m_dScale, host->mm.m_dScale);
+  }
+
+  // A quotient that is 0 as a float is refused, as the old "0.0000" was stored.
+  auto dlg = Open();
+  prompts.clear();
+  Set(*dlg, CScale2Dlg::kPixel, "1000.000");
+  Fill(*dlg, "Tiny", "0.00000000000000000000000000000000000000000000001", 1);
+  Click(*dlg, CScale2Dlg::kSave);
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(60001)});
+  EXPECT_FALSE(Stored(u"Tiny", u"Size"));
+  // An old row of "0.0000" cannot be chosen.
+  ASSERT_EQ(scalestore::WriteScale(camera, u"Old", u"1.000", u"0.0000", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
+  dlg = Open();
+  prompts.clear();
+  for (int i = 0; i < dlg->List()->topLevelItemCount(); ++i)
+    dlg->List()->topLevelItem(i)->setSelected(dlg->List()->topLevelItem(i)->text(0) == "Old");
+  Click(*dlg, editors::kIdOk);
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62016)});
+  EXPECT_NE(dlg->result(), QDialog::Accepted);
+}
+
+TEST_F(ScaleDlgTest, EnterInEveryEditIsOkAndNeverCapturesAgain) {
+  for (int id : {int(CScale2Dlg::kName), int(CScale2Dlg::kActual), int(CScale2Dlg::kPixel), int(CScale2Dlg::kLength)}) {
+    SCOPED_TRACE(id);
+    auto dlg = Open();
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    Set(*dlg, CScale2Dlg::kPixel, "250.000");  // a measured line
+    Set(*dlg, CScale2Dlg::kActual, "1");
+    QLineEdit* edit = dlg->EditCtrl(id);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->EditCtrl(CScale2Dlg::kPixel)->text(), "250.000");
+  }
+}
+
+TEST_F(ScaleDlgTest, AFileOpenedWithoutACameraIsCalibratedByOk) {
+  // A still image in the frame buffer, no camera listed.
+  cameraObject = std::make_unique<CCameraProcess>();
+  host->camera = cameraObject.get();
+  PutFrame(kW, kH, Micrometer());
+  QTimer::singleShot(0, [this] {
+    auto* dlg = qobject_cast<CScale2Dlg*>(QApplication::activeModalWidget());
+    ASSERT_TRUE(dlg);
+    EXPECT_TRUE(dlg->HasCapture());
+    EXPECT_TRUE(dlg->CameraName().empty());
+    Click(*dlg, CScale2Dlg::kAutoAnalyse);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->AnalysisRunning() && dlg->HasAnalysisImage(); }, 20000));
+    Fill(*dlg, "Ref", "400", 0);  // um
+    Click(*dlg, CScale2Dlg::kSave);  // nothing to store it under: said so
+    EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62011)});
+    Click(*dlg, editors::kIdOk);
+  });
+  Draw(MK_LINE, {{0, 0}, {500, 0}});
+  ASSERT_TRUE(editors::RunScaleDialog(nullptr, host->mm));
+  EXPECT_EQ(host->mm.m_strUnit, u"um");
+  EXPECT_NEAR(host->mm.m_dScale, 400.0 / (40 * kPitch), 400.0 / (40 * kPitch) * 0.001);
+  EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f um", 500.0 * host->mm.m_dScale));
+  CRegistryKey root;
+  EXPECT_NE(root.Open(HKEY_CURRENT_USER, scalestore::kRootKey), ERROR_SUCCESS);
+}
+
+TEST_F(ScaleDlgTest, OkWithoutAChosenScaleAppliesTheLineJustMeasured) {
+  ASSERT_EQ(scalestore::WriteScale(camera, u"A", u"100.000", u"0.01", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
+  auto dlg = Open();
+  Set(*dlg, CScale2Dlg::kPixel, "640.000");
+  Fill(*dlg, "Unsaved", "2", 0);  // um
+  Click(*dlg, editors::kIdOk);
+  EXPECT_TRUE(prompts.empty());  // a scale is given: no question of the default one
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  EXPECT_EQ(dlg->Factor(), float(2.0 / 640.0));
+  EXPECT_EQ(dlg->Unit(), u"um");
+  EXPECT_EQ(scalestore::ReadSelectedScale(), WString());  // unnamed: nothing to select next time
+}
+
+TEST_F(ScaleDlgTest, AStoppedCameraShownInTheListKeepsItsScales) {
+  cameraObject->SetCurCamera(-1);  // stopped: no camera is current
+  host->shownCamera = 0;           // yet the camera list shows it
+  auto dlg = Open();
+  EXPECT_EQ(dlg->CameraName(), camera);
+  Set(*dlg, CScale2Dlg::kPixel, "250.000");
+  Fill(*dlg, "Ref", "1", 1);
+  Click(*dlg, CScale2Dlg::kSave);
+  EXPECT_TRUE(prompts.empty());
+  EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.004"));
+}
+
+TEST_F(ScaleDlgTest, OverwritingAScaleKeepsTheTypedBarLength) {
+  auto dlg = Open();
+  Set(*dlg, CScale2Dlg::kPixel, "250.000");
+  Fill(*dlg, "Ref", "2", 1);
+  Click(*dlg, CScale2Dlg::kSave);
+  QLineEdit* bar = dlg->EditCtrl(CScale2Dlg::kLength);
+  bar->setText("0.5");
+  emit bar->editingFinished();
+  answers = {editors::kAnswerYes};
+  Click(*dlg, CScale2Dlg::kSave);  // the same name: overwritten, its row selected
+  ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(60002)});
+  EXPECT_TRUE(dlg->List()->topLevelItem(0)->isSelected());
+  EXPECT_EQ(bar->text(), "0.500");
+  Click(*dlg, editors::kIdOk);
+  EXPECT_EQ(dlg->Block().length, 500);
+  EXPECT_EQ(dlg->Factor(), 0.008f);
+}
+
+TEST_F(ScaleDlgTest, TheDialogOpensWholeOnTheScreen) {
+  auto dlg = Open();
+  const QRect work = dlg->screen()->availableGeometry();
+  const QRect g = dlg->frameGeometry();
+  // Whole where the screen can hold the dialog's least size; else from its top left corner.
+  const QSize least = dlg->minimumSizeHint();
+  const QString where = QString("%1,%2 %3x%4 in %5x%6").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())
+                            .arg(work.width()).arg(work.height());
+  EXPECT_TRUE(work.contains(g.topLeft())) << where.toStdString();
+  if (least.width() <= work.width()) EXPECT_LE(g.right(), work.right()) << where.toStdString();
+  if (least.height() <= work.height()) EXPECT_LE(g.bottom(), work.bottom()) << where.toStdString();
 }
 
 TEST_F(EditorTest, ScreenshotsOfEveryEditorAreWritten) {

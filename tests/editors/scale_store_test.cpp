@@ -73,7 +73,7 @@ TEST_F(ScaleStoreTest, ScalesArePerCameraAndNamesIgnoreCase) {
   ASSERT_EQ(WriteSelectedScale(u"SCALE"), ERROR_SUCCESS);
   CMeasureManager& mm = host->mm;
   Draw(MK_LINE, {{0, 0}, {100, 0}});
-  ASSERT_TRUE(ApplySelectedScale(mm, u"CamA"));
+  ASSERT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::Found);
   float f = 0;
   WString unit;
   ScaleDisplayBlock got;
@@ -83,24 +83,33 @@ TEST_F(ScaleStoreTest, ScalesArePerCameraAndNamesIgnoreCase) {
   EXPECT_EQ(got, bar);
   EXPECT_NE(WString(mm.GetMeasure(0)->m_szResult).find(u"25.000 um"), WString::npos)
       << editors::Q(mm.GetMeasure(0)->m_szResult).toStdString();
-  ASSERT_TRUE(ApplySelectedScale(mm, u"CamB"));
+  ASSERT_EQ(ApplySelectedScale(mm, u"CamB"), ScaleFound::Found);
   mm.GetScale(&f, &unit, &got);
   EXPECT_EQ(f, 2.0f);
   EXPECT_EQ(got, ScaleDisplayBlock{});
 }
 
-TEST_F(ScaleStoreTest, MissingOrUnusableScalesApplyNothing) {
+TEST_F(ScaleStoreTest, NoChosenScaleAppliesNothingAndAnUnusableOneGivesPixels) {
   CMeasureManager& mm = host->mm;
-  EXPECT_FALSE(ApplySelectedScale(mm, u"CamA"));  // no key at all
+  ScaleDisplayBlock bar;
+  bar.length = 1234;
+  mm.SetScale(0.5f, u"um", bar);  // the scale of the camera before
+  EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::NotChosen);  // no key at all
   ASSERT_EQ(WriteScale(u"CamA", u"Zero", u"0.000", u"0.0000", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
   ASSERT_EQ(WriteScale(u"CamA", u"Text", u"Can't Find!", u"inf", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
-  EXPECT_FALSE(ApplySelectedScale(mm, u"CamA"));  // nothing selected
-  for (const char16_t* name : {u"Zero", u"Text", u"Missing", u""}) {
+  ASSERT_EQ(WriteScale(u"CamA", u"Minus", u"1", u"-0.5", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
+  EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::NotChosen);  // nothing selected
+  ASSERT_EQ(WriteSelectedScale(u""), ERROR_SUCCESS);
+  EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::NotChosen);
+  EXPECT_EQ(mm.m_strUnit, u"um");
+  for (const char16_t* name : {u"Zero", u"Text", u"Minus", u"Missing"}) {
+    mm.SetScale(0.5f, u"um", bar);
     ASSERT_EQ(WriteSelectedScale(name), ERROR_SUCCESS);
-    EXPECT_FALSE(ApplySelectedScale(mm, u"CamA")) << editors::Q(name).toStdString();
+    EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::Unusable) << editors::Q(name).toStdString();
+    EXPECT_EQ(mm.m_dScale, 1.0);
+    EXPECT_EQ(mm.m_strUnit, u"px");
+    EXPECT_EQ(mm.m_ScaleDisplay, bar);  // the bar stays as it was
   }
-  EXPECT_EQ(mm.m_dScale, 1.0);
-  EXPECT_EQ(mm.m_strUnit, u"px");
 
   // A "Size" too long for the list's 255-byte buffer shows empty.
   ASSERT_EQ(WriteScale(u"CamA", u"Long", u"1", WString(200, u'1'), u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);

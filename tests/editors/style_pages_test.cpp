@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "editors/ColorButton.h"
+#include "platform/strings.h"
 #include "editors/ColorFontPage.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
@@ -43,8 +44,10 @@ class PagesTest : public EditorTest {
   }
   void TypeLength(const QString& text) {
     QLineEdit* e = scale->Bar().length;
+    e->setFocus();
     e->selectAll();
     QTest::keyClicks(e, text);
+    QTest::keyClick(e, Qt::Key_Return);
   }
 
   std::unique_ptr<CLayerDlg> dlg;
@@ -142,20 +145,73 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   EXPECT_EQ(mm().m_ScaleDisplay.textColor, std::int32_t(RGB(1, 2, 3)));
 }
 
-TEST_F(PagesTest, ScaleDisplayPageRefusesTextAndAZeroFactorAndChangesNothing) {
+TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
+  MakeCamera();
+  PutFrame(1280, 64, std::vector<std::uint8_t>(1280 * 64 * 3, 0));
   mm().SetScale(0.01f, u"mm", ScaleDisplayBlock{});
   dlg->LayerTab()->setCurrentIndex(2);
+  dlg->show();
+  dlg->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+  QLineEdit* e = scale->Bar().length;
   const ScaleDisplayBlock before = mm().m_ScaleDisplay;
-  scale->Bar().length->setText("abc");  // pasted
-  ASSERT_EQ(prompts.size(), 1u);
-  EXPECT_EQ(prompts[0].text, editors::Str(60001));
-  EXPECT_EQ(scale->Bar().length->text(), "0.100");
-  EXPECT_EQ(mm().m_ScaleDisplay, before);
 
-  mm().SetScale(0.0f, u"mm", before);
-  scale->Bar().length->setText("5");
-  EXPECT_EQ(prompts.size(), 2u);
+  // While typing nothing is checked: select-all then ".5" is ".5", not "0.1005".
+  e->setFocus();
+  e->selectAll();
+  QTest::keyClicks(e, ".5");
+  EXPECT_EQ(e->text(), ".5");
   EXPECT_EQ(mm().m_ScaleDisplay, before);
+  QTest::keyClick(e, Qt::Key_Return);
+  EXPECT_EQ(e->text(), "0.500");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 500);
+
+  TypeLength("7,5");  // a decimal comma
+  EXPECT_EQ(e->text(), "7.500");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 7500);
+  for (const char* refused : {"-1", "", "abc", "."}) {
+    TypeLength(refused);
+    EXPECT_EQ(e->text(), "7.500") << refused;
+    EXPECT_EQ(mm().m_ScaleDisplay.length, 7500) << refused;
+  }
+  // Leaving the edit finishes it too.
+  e->setFocus();
+  e->selectAll();
+  QTest::keyClicks(e, "2");
+  scale->Bar().sliderX->setFocus();
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_TRUE(prompts.empty());
+
+  // Without a usable factor no length can be checked: the last one comes back.
+  mm().SetScale(0.0f, u"mm", mm().m_ScaleDisplay);
+  TypeLength("5");
+  EXPECT_EQ(e->text(), "2.000");
+  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
+  for (UiLanguage lang : {UiLanguage::English, UiLanguage::Chinese}) {
+    SetUiLanguage(lang);
+    CLayerPane pane;
+    pane.resize(300, 700);  // the pane's width beside the camera panel, less its scroll bar
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    const std::vector<std::pair<QTabBar*, QStringList>> bars = {
+        {pane.Dialog()->ViewTab(), {editors::Str(104), editors::Str(5002), editors::Str(5001)}},
+        {pane.Dialog()->LayerTab(), {editors::Str(60020), editors::Str(60021), editors::Str(1368)}}};
+    for (const auto& [bar, captions] : bars) {
+      // No scroll arrows: the tabs lie within the bar, each caption whole (perhaps on two lines).
+      EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << int(lang);
+      for (int i = 0; i < bar->count(); ++i) {
+        QString shown = bar->tabText(i);
+        shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
+        EXPECT_EQ(shown.remove(u'\n').remove(u' '), QString(captions[i]).remove(u' ')) << int(lang);
+        EXPECT_GE(bar->font().pointSizeF(), 7.0);
+      }
+    }
+  }
+  SetUiLanguage(UiLanguage::English);
 }
 
 TEST_F(PagesTest, UpperTabChoosesTheDisplayAndTheHistogramChannel) {
