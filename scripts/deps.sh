@@ -8,7 +8,8 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libopencv-stitching-dev libopencv-features2d-dev libopencv-calib3d-dev libopencv-flann-dev
       libgtest-dev libgmock-dev libbenchmark-dev libxlsxwriter-dev libzip-dev libpugixml-dev
       clang libclang-rt-14-dev
-      fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils)
+      fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils
+      python3 python3-openpyxl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
