@@ -108,6 +108,7 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+  report_.waitForFinished();  // it reads the camera object's frame
   timer1_.stop();
   timer2_.stop();
   updateTimer_.stop();

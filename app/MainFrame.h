@@ -8,6 +8,7 @@
 // MainFrameCommands.cpp (live, stop, capture, record, status bar), MainFrameZoom.cpp (zoom, the
 // image menu, toggles, options, background colour, scale), MainFrameLanguage.cpp (language
 // commands, restart, exit and close).
+#include <QFuture>
 #include <QColor>
 #include <QDateTime>
 #include <QDockWidget>
@@ -219,6 +220,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QPointer<CGrayStretchDlg> grayStretch_;
   QPointer<CImagePrsDlg> stitching_;
   QPointer<CTipDlg> reportWait_;  // stands while a report is being written
+  QFuture<CCameraProcess::ReportResult> report_;  // the report's worker, which reads camera_
   QLabel* statusPanes_[4] = {};
   int mainImages_ = 339;
   QTimer timer1_;

@@ -141,7 +141,8 @@ void CMainFrame::ExportReport(bool word) {
       watcher->deleteLater();
       finish(r);
     });
-    watcher->setFuture(QtConcurrent::run(std::move(job)));
+    report_ = QtConcurrent::run(std::move(job));
+    watcher->setFuture(report_);
   });
 }
 

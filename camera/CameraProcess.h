@@ -210,8 +210,9 @@ class CCameraProcess {
   ReportResult ExportExcelReport();
   // The report in two halves, so that the long one runs off the user-interface thread. Begin
   // (user-interface thread) takes the picture and the texts and returns the job that validates
-  // the template, encodes the picture and writes the file; the job may run on any thread and
-  // touches nothing of this object. A null job: *failed says why. Once `cancel` is set the job
+  // the template, encodes the picture and writes the file; the job may run on any thread, reads
+  // only the frame buffer (under its lock) of this object, which must outlive it. A null job:
+  // *failed says why. Once `cancel` is set the job
   // writes nothing (status Cancelled). Finish (user-interface thread) opens the written file.
   using ReportJob = std::function<ReportResult()>;
   ReportJob BeginReport(bool word, ReportResult* failed, std::shared_ptr<std::atomic_bool> cancel);

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
 #include <QUrl>
 
 #include <opencv2/imgcodecs.hpp>
@@ -57,26 +58,18 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
   camera.GetCaptureSetting(&capture);
   out->folder = capture.imageFolder.empty() ? camera_internal::WorkingSubfolder(u"Image") : capture.imageFolder;
 
-  // The frame at full size with the measurements drawn in at image scale (selections not shown),
-  // straight from the frame buffer: no file in between.
-  {
-    auto lock = camera.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera.GetFrameBuffer(&pixels)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
-    BITMAPINFOHEADER format;
-    camera.GetFrameFormat(&format);
-    out->picture = QImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
-    if (out->picture.isNull())
-      return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
-                     FormatW(LoadStringW(60072), out->folder, WString(u"not enough memory for the picture")));
-    camera_internal::BgrBottomUpToRgb32(pixels, format.biWidth, format.biHeight, out->picture);
-  }
-  out->width = out->picture.width();
-  out->height = out->picture.height();
+  // The frame's format now; its pixels are copied by the worker (into memory it has prepared,
+  // so the frame lock is held only for the copy itself). The measurements are drawn at image
+  // scale (selections not shown) as recorded drawing commands, played onto the frame there.
+  if (!camera.CopyFrame(nullptr, &out->format)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  out->width = out->format.biWidth;
+  out->height = out->format.biHeight;
   if (engine) {
-    CImageDC dc(out->picture);
+    // The recording's bounds are the image's, so the drawing is clipped to it as on the image.
+    out->overlay.setBoundingRect(QRect(0, 0, out->width, out->height));
+    QPainter painter(&out->overlay);
+    CPainterDC dc(&painter);
     engine->DrawAll(dc, 0);
-    dc.End();
   }
 
   float factor = 1.0f;
@@ -99,6 +92,15 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
   return {};
 }
 
+CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data) {
+  data->frame.resize(std::size_t(data->width) * std::size_t(data->height) * 3);
+  BITMAPINFOHEADER now{};
+  // A frame of another size than the one the measurements were drawn for is not this report's.
+  if (!camera.CopyFrame(&data->frame, &now) || now.biWidth != data->width || now.biHeight != data->height)
+    return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  return {};
+}
+
 CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const TemplateLoader& load, ReportData* data) {
   const stReportSetting& set = data->settings;
   const WString& path = kind == ReportKind::Word ? set.wordTemplate : set.excelTemplate;
@@ -113,9 +115,19 @@ CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const Templ
                      FormatW(LoadStringW(60071), path, old ? LoadStringW(63051) : FromUtf8(loaded.detail)));
     }
   }
+  // The picture: the frame the right way up with the measurements played onto it.
+  QImage picture(data->width, data->height, QImage::Format_RGB32);
+  if (picture.isNull())
+    return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
+                   FormatW(LoadStringW(60072), data->folder, WString(u"not enough memory for the picture")));
+  camera_internal::BgrBottomUpToRgb32(data->frame.data(), data->width, data->height, picture);
+  std::vector<std::uint8_t>().swap(data->frame);
+  if (!data->overlay.isNull()) {
+    QPainter painter(&picture);
+    painter.drawPicture(0, 0, data->overlay);
+  }
   // JPEG at high quality: both formats take it, and it encodes many times faster than PNG.
-  const cv::Mat bgra(data->picture.height(), data->picture.width(), CV_8UC4, data->picture.bits(),
-                     std::size_t(data->picture.bytesPerLine()));
+  const cv::Mat bgra(picture.height(), picture.width(), CV_8UC4, picture.bits(), std::size_t(picture.bytesPerLine()));
   cv::Mat bgr;
   cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
   std::vector<std::uint8_t> jpeg;
@@ -123,7 +135,6 @@ CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const Templ
     return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
                    FormatW(LoadStringW(60072), data->folder, WString(u"the picture cannot be encoded")));
   data->encoded.assign(jpeg.begin(), jpeg.end());
-  data->picture = QImage();  // its memory is not needed any more
   return {};
 }
 
@@ -178,8 +189,9 @@ CCameraProcess::ReportJob CCameraProcess::BeginReport(bool word, ReportResult* f
     if (failed) *failed = collected;
     return {};
   }
-  // The job holds all it needs; the camera object may change meanwhile.
-  return [word, data, cancel] {
+  // The job holds all it needs but the frame's pixels, which it copies first.
+  return [this, word, data, cancel] {
+    if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
     return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
   };
 }

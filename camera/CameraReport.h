@@ -3,6 +3,7 @@
 // one go: settings, scale text, one line per measurement, the picture), where the file goes and
 // how it is opened. The opener is a seam: tests install their own so that nothing is launched.
 #include <QImage>
+#include <QPicture>
 #include <QString>
 
 #include <atomic>
@@ -36,7 +37,9 @@ struct ReportData {
   WString scaleText;               // "Scale:" factor and unit
   std::vector<WString> labels;     // per measurement, its kind label
   std::vector<WString> lines;      // per measurement, its report text
-  QImage picture;                  // the frame with the measurements drawn in (RGB32)
+  std::vector<std::uint8_t> frame; // the frame buffer's pixels (bottom-up BGR) ...
+  BITMAPINFOHEADER format{};       // ... and their format
+  QPicture overlay;                // the measurements' drawing at image scale
   std::string encoded;             // the picture as stored in the report (JPEG)
   int width = 0, height = 0;
 };
@@ -46,6 +49,10 @@ struct ReportData {
 // report (no frame).
 CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* engine, ReportKind kind,
                                      ReportData* out);
+
+// The frame's pixels into data->frame (first step of the second half, any thread): the memory is
+// made ready before the frame lock is taken for the copy.
+CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data);
 
 // The second half runs on any thread and touches nothing but `data` and the files. First the
 // template of its kind is loaded with `load` when templates are in use and the path names a file

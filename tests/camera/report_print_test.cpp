@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "platform/strings.h"
 
@@ -176,4 +177,34 @@ TEST_F(PrintReportTest, RendersOnOnePageWideWithLibreOffice) {
   for (std::size_t at = bytes.find("/Type /Page"); at != std::string::npos; at = bytes.find("/Type /Page", at + 1))
     pages += bytes.compare(at, 12, "/Type /Pages") != 0;
   EXPECT_EQ(pages, 1u);
+}
+
+// The report's picture is the saved image's: the frame with the measurements drawn in (only
+// the JPEG's small losses apart).
+TEST_F(PrintReportTest, ThePictureShowsTheMeasurementsAsTheSavedImageDoes) {
+  Still(320, 240);
+  AddEveryKind();
+  Apply();
+  ASSERT_EQ(camera->SaveImageBmp(FromUtf8((Path() / "saved").string())), 1);
+  const cv::Mat saved = cv::imread((Path() / "saved.bmp").string(), cv::IMREAD_COLOR);
+  const auto r = camera->ExportExcelReport();
+  ASSERT_TRUE(r.ok()) << ToUtf8(r.message);
+  Parts parts = Read(r);
+  const std::string& jpeg = parts["xl/media/q7v_image1.jpeg"];
+  const cv::Mat shown = cv::imdecode(std::vector<char>(jpeg.begin(), jpeg.end()), cv::IMREAD_COLOR);
+  ASSERT_EQ(shown.size(), saved.size());
+  // Where the saved image has drawing on the grey frame, the report's picture has it too.
+  const cv::Mat grey(saved.size(), saved.type(), cv::Scalar(128, 128, 128));
+  cv::Mat drawn;
+  cv::cvtColor(cv::abs(saved - grey) + cv::abs(grey - saved), drawn, cv::COLOR_BGR2GRAY);
+  const cv::Mat mask = drawn > 40;
+  ASSERT_GT(cv::countNonZero(mask), 200);
+  const double drawing = cv::norm(saved, grey, cv::NORM_L1, mask);
+  // Thin coloured lines lose much in a JPEG: the saved image through the same encoder is the
+  // measure.
+  std::vector<std::uint8_t> again;
+  ASSERT_TRUE(cv::imencode(".jpg", saved, again, {cv::IMWRITE_JPEG_QUALITY, 95}));
+  const cv::Mat expected = cv::imdecode(again, cv::IMREAD_COLOR);
+  EXPECT_LT(cv::norm(expected, shown, cv::NORM_L1, mask), 0.02 * drawing);
+  EXPECT_GT(cv::norm(grey, shown, cv::NORM_L1, mask), 0.5 * drawing);
 }
