@@ -134,7 +134,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   int CursorId() const { return m_nCursorId; }
 
   // ---- files (ViewFiles.cpp)
-  int LoadBitmapFile(const QString& path);
+  // 1 when shown; 0 with the reader's reason in *error (when given) and the image kept.
+  int LoadBitmapFile(const QString& path, QString* error = nullptr);
   // Saves the shown image with its measurements drawn in; false (with `error`) on failure.
   bool SaveBitmapFile(const QString& path, QString* error = nullptr);
   void OnFileOpen();
@@ -215,5 +216,6 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   bool m_bCameraRectDrag = false;
   POINT m_ptCameraRectStart{0, 0};
   QRect m_rcSavedFrame;
+  std::vector<QPointer<QWidget>> m_shownBeforeFullScreen;  // panes and bars to show again
   QRect cursorClip_;  // confinement of the pointer while a drag runs (empty: free)
 };

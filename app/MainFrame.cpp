@@ -37,12 +37,12 @@ struct MenuDef {
 
 const std::vector<MenuDef>& MenuTable() {
   static const std::vector<MenuDef> menus = {
-      {0, u"&File", u"文件(&F)", {57601, 57604, 0, 32952, 32953, 0, 32860, 32859, 0, 57665}},
+      {0, u"&File", u"文件(&F)", {57601, 57604, 0, 32860, 32859, 0, 57665}},
       {0, u"&View", u"视图(&V)", {32814, 32826, 0, 32774, 32776, 32906, 0, 32821, 32822, 32823, 32824, 0, 32808}},
       {0, u"&Camera", u"相机(&C)", {32775, 32801, 0, 32802, 27}},
       {0, u"&Measure", u"测量(&M)", {32778, 32777, 0, 32884, 32789, 32831, 32791, 32800, 32792, 32795, 32796, 32797,
                                     32798, 32799, 32886, 32888, 32890, 32892, 32894, 0, 32872, 32896, 32949, 0, 32867,
-                                    32880, 32882, 32900, 32899, 0, 32963, 32968, 0, 32961, 32842}},
+                                    32880, 32882, 32900, 32899, 0, 32963, 32968, 0, 32961, 32842, 0, 32952, 32953}},
       {0, u"&Image", u"图像(&I)", {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947, 0, 32939, 32937}},
       {0, u"&Settings", u"设置(&S)", {32854, 32853, 32869, 32902, 32957}},
       {0, u"&Language", u"语言(&L)", {32838, 32837}},
@@ -50,6 +50,9 @@ const std::vector<MenuDef>& MenuTable() {
   };
   return menus;
 }
+
+// Items whose own string is their dialog's title read with the dialog's "...": their menu texts.
+constexpr std::pair<int, int> kMenuTexts[] = {{32928, 63928}, {32930, 63930}, {32931, 63931}, {32932, 63932}};
 
 }  // namespace
 
@@ -61,10 +64,11 @@ CMainFrame::CMainFrame() {
   SetAppHost(this);  // the panes reach the frame through it from their construction on
   clock = [] { return QDateTime::currentDateTime(); };
   askYesNo = [this](const QString& caption, const QString& text) {
-    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(this, caption.isEmpty() ? Str(57344) : caption, text,
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
   messageBox = [this](const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, Str(57344), text, QMessageBox::Ok, this);
     box.exec();
   };
 
@@ -104,6 +108,7 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+  report_.waitForFinished();  // it reads the camera object's frame
   timer1_.stop();
   timer2_.stop();
   updateTimer_.stop();
@@ -116,6 +121,7 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::CreateMenus() {
+  for (const auto& [id, textId] : kMenuTexts) router_.Action(id)->setText(Str(textId));
   const bool english = GetUiLanguage() == UiLanguage::English;
   for (const MenuDef& m : MenuTable()) {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf16(english ? m.english : m.chinese));

@@ -8,6 +8,7 @@
 // MainFrameCommands.cpp (live, stop, capture, record, status bar), MainFrameZoom.cpp (zoom, the
 // image menu, toggles, options, background colour, scale), MainFrameLanguage.cpp (language
 // commands, restart, exit and close).
+#include <QFuture>
 #include <QColor>
 #include <QDateTime>
 #include <QDockWidget>
@@ -29,6 +30,7 @@ class CCamSetupDlg;
 class CImageListPane;
 class CGrayStretchDlg;
 class CImagePrsDlg;
+class CTipDlg;
 class QComboBox;
 class QLabel;
 class QToolBar;
@@ -176,7 +178,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   // The reference-figure dialogs (angle or round), the scale settings and the reports.
   void RunContrastDialog(bool angle);
   void RunScaleSettings();
+  // Writes the report behind the wait box, off the user-interface thread; the hint or the
+  // failure's message follows when it is done.
   void ExportReport(bool word);
+  bool ReportRunning() const;
   // Camera-panel controls enabled or disabled by the image state.
   void EnableCameraControls(const int* ids, int count, bool enable);
   // The camera panel's region modes and their completions (camera rectangles).
@@ -220,6 +225,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   CCamSetupPane* cameraWidget_ = nullptr;
   QPointer<CGrayStretchDlg> grayStretch_;
   QPointer<CImagePrsDlg> stitching_;
+  QPointer<CTipDlg> reportWait_;  // stands while a report is being written
+  QFuture<CCameraProcess::ReportResult> report_;  // the report's worker, which reads camera_
   QLabel* statusPanes_[4] = {};
   int mainImages_ = 339;
   QTimer timer1_;

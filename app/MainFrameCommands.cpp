@@ -109,8 +109,10 @@ void CMainFrame::UpdateMainToolbarImages(bool playing) {
 
 void CMainFrame::OnRecord() {
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
-  mainImages_ = recordingFlag ? 377 : 349;
-  UpdateMainToolbarImages(true);
+  // The bar shows "playing" only while a camera plays (a still image has none).
+  stCameraItem item;
+  camera_.GetCurCameraItem(&item);
+  UpdateMainToolbarImages(recordingFlag || item.state == CAMERA_PLAYING);
 }
 
 void CMainFrame::OnRecordingEnded(int status) {

@@ -3,6 +3,9 @@
 // The frame forwards to the windows that own each concern.
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFutureWatcher>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
@@ -10,6 +13,7 @@
 #include "editors/EditorCommands.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
+#include "app/ui/TipDlg.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupPane.h"
@@ -69,7 +73,8 @@ void CMainFrame::OnImageDialog(int id) {
     case 32945: {
       // A second press closes the dialog; a still image is needed to open it.
       if (grayStretch_) {
-        grayStretch_->close();
+        // Closed as its destruction does: the stretched pixels stay.
+        grayStretch_->accept();
         break;
       }
       std::uint8_t* pixels = nullptr;
@@ -98,12 +103,49 @@ void CMainFrame::OnImageDialog(int id) {
 
 // ---- the reports
 
+bool CMainFrame::ReportRunning() const { return reportWait_ != nullptr; }
+
 void CMainFrame::ExportReport(bool word) {
-  const CCameraProcess::ReportResult r = word ? camera_.ExportWordReport() : camera_.ExportExcelReport();
-  if (r.ok())
-    ShowHint(r.message);
-  else
-    messageBox(QString::fromStdU16String(r.message));
+  using Result = CCameraProcess::ReportResult;
+  if (reportWait_) return;  // one report at a time
+  // The wait box comes up at once; Cancel drops the report unless it is already written.
+  auto cancel = std::make_shared<std::atomic_bool>(false);
+  reportWait_ = new CTipDlg(this);
+  reportWait_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(reportWait_, &QDialog::rejected, this, [cancel] { cancel->store(true); });
+  reportWait_->show();
+
+  const auto finish = [this, word, cancel](Result r) {
+    if (reportWait_) {
+      reportWait_->disconnect(this);
+      reportWait_->close();
+    }
+    reportWait_.clear();
+    if (r.status == CCameraProcess::ReportStatus::Cancelled) return;
+    r = camera_.FinishReport(word, std::move(r));
+    if (r.ok())
+      ShowHint(r.message);
+    else
+      messageBox(QString::fromStdU16String(r.message));
+  };
+  // The picture and the texts are taken on this thread once the box is up; encoding and writing
+  // the file run on a worker, so the window keeps answering.
+  QTimer::singleShot(0, this, [this, word, cancel, finish] {
+    Result failed;
+    CCameraProcess::ReportJob job = camera_.BeginReport(word, &failed, cancel);
+    if (!job) {
+      finish(failed);
+      return;
+    }
+    auto* watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, finish] {
+      const Result r = watcher->result();
+      watcher->deleteLater();
+      finish(r);
+    });
+    report_ = QtConcurrent::run(std::move(job));
+    watcher->setFuture(report_);
+  });
 }
 
 // ---- the camera panel

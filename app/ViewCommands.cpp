@@ -199,7 +199,9 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
       m_menuPopup->addSeparator();
       continue;
     }
-    QAction* a = m_menuPopup->addAction(router.Action(id)->text());
+    // The camera pane's item reads as the context menu's own resource has it.
+    const QString text = id == 32774 ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
+    QAction* a = m_menuPopup->addAction(text);
     a->setData(id);
     connect(a, &QAction::triggered, this, [&router, id] {
       router.Execute(id);

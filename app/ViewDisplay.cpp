@@ -367,6 +367,10 @@ void CApplicationView::ToggleFullScreen() {
   m_bFullScreen = !m_bFullScreen;
   if (m_bFullScreen) {
     m_rcSavedFrame = frame_.geometry();
+    // What the operator had open comes back with the window, camera or not.
+    m_shownBeforeFullScreen.clear();
+    for (QWidget* w : std::initializer_list<QWidget*>{frame_.LayerPane(), frame_.MeasureToolBar(), frame_.ZoomToolBar()})
+      if (w->isVisible()) m_shownBeforeFullScreen.push_back(w);
     for (QWidget* w : std::initializer_list<QWidget*>{frame_.CameraPane(), frame_.ImageListPane(), frame_.LayerPane(),
                                                      frame_.MainToolBar(), frame_.MeasureToolBar(),
                                                      frame_.ZoomToolBar(), frame_.statusBar()})
@@ -386,6 +390,9 @@ void CApplicationView::ToggleFullScreen() {
       frame_.MeasureToolBar()->show();
       frame_.ZoomToolBar()->show();
     }
+    for (const QPointer<QWidget>& w : m_shownBeforeFullScreen)
+      if (w) w->show();
+    m_shownBeforeFullScreen.clear();
     m_btnRestore->hide();
   }
   frame_.OnZoomFitWindow();

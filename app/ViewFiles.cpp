@@ -36,7 +36,7 @@ void CApplicationView::LayerSection(WString* name, int* index) const {
   }
 }
 
-int CApplicationView::LoadBitmapFile(const QString& path) {
+int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER format{};
   BitmapStatus st;
   {
@@ -49,7 +49,10 @@ int CApplicationView::LoadBitmapFile(const QString& path) {
       return pixels;
     });
   }
-  if (st != BitmapStatus::Ok) return 0;
+  if (st != BitmapStatus::Ok) {
+    if (error) *error = QString::fromStdU16String(BitmapStatusText(st, path));
+    return 0;
+  }
   SetImageState(0, 1);
   MoveImageWindow(CalcFitRect(format.biWidth, format.biHeight));
   m_wndImage->show();
@@ -60,14 +63,30 @@ int CApplicationView::LoadBitmapFile(const QString& path) {
 void CApplicationView::OnFileOpen() {
   const QStringList paths = fileDialog(true, true, Filter("bmp"), QString());
   if (paths.isEmpty()) return;
-  camera_.StopAllCameras();
+  // Files the reader refuses are named with the reason; when none can be read, live and the
+  // image shown stay as they were.
+  QStringList refused, readable;
   for (const QString& path : paths) {
-    if (LoadBitmapFile(path) != 1) continue;  // unreadable files are skipped
+    BitmapLayout layout;
+    const BitmapStatus st = ProbeBitmapFile(path, &layout);
+    if (st == BitmapStatus::Ok)
+      readable.push_back(path);
+    else
+      refused.push_back(QString::fromStdU16String(BitmapStatusText(st, path)));
+  }
+  if (!readable.isEmpty()) camera_.StopAllCameras();
+  for (const QString& path : readable) {
+    QString error;
+    if (LoadBitmapFile(path, &error) != 1) {
+      refused.push_back(error);
+      continue;
+    }
     frame_.AddImageFile(path);
     frame_.ImageListPane()->show();
     frame_.ImageListPane()->raise();
     frame_.OnZoomFitWindow();
   }
+  if (!refused.isEmpty() && messageBox) messageBox(refused.join(u'\n'));
 }
 
 bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {

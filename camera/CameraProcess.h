@@ -119,6 +119,11 @@ class CCameraProcess {
   bool CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEADER* format) const;
   // Frames put into the buffer by the frame callback so far.
   std::uint64_t FrameSequence() const { return frameSequence_.load(); }
+  // Changes whenever the buffer is allocated anew or freed (an image opened, a camera started).
+  std::uint64_t BufferGeneration() const {
+    std::lock_guard lock(frameLock_);
+    return bufferGeneration_;
+  }
   void GetOverviewRect(POINT* topLeft, POINT* bottomRight) const;
   // The user-interface side of a frame: runs on the notice the callback posts (tests may call
   // it directly). Lets the library or the view show the newest frame and redraws the layer
@@ -192,6 +197,7 @@ class CCameraProcess {
     NoImage,           // no frame to put in
     TemplateBroken,    // the template set in the options cannot be read
     FolderUnwritable,  // the report could not be written (nothing is left behind)
+    Cancelled,         // the operator cancelled it before it was written
   };
   struct ReportResult {
     ReportStatus status = ReportStatus::Ok;
@@ -199,8 +205,18 @@ class CCameraProcess {
     WString message;  // the text to show: the saved path as a hint when Ok, else what failed
     bool ok() const { return status == ReportStatus::Ok; }
   };
+  // Both halves at once, on the calling thread.
   ReportResult ExportWordReport();
   ReportResult ExportExcelReport();
+  // The report in two halves, so that the long one runs off the user-interface thread. Begin
+  // (user-interface thread) takes the picture and the texts and returns the job that validates
+  // the template, encodes the picture and writes the file; the job may run on any thread, reads
+  // only the frame buffer (under its lock) of this object, which must outlive it. A null job:
+  // *failed says why. Once `cancel` is set the job
+  // writes nothing (status Cancelled). Finish (user-interface thread) opens the written file.
+  using ReportJob = std::function<ReportResult()>;
+  ReportJob BeginReport(bool word, ReportResult* failed, std::shared_ptr<std::atomic_bool> cancel);
+  ReportResult FinishReport(bool word, ReportResult written);
 
  private:
   friend int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);
@@ -211,6 +227,7 @@ class CCameraProcess {
   void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
   bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);
   void StopRecording();
+  ReportResult RunReport(bool word);
   void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight,
                          int part = 0);
   void PostRecordingFault(int handle, int status);  // camera thread

@@ -1,18 +1,20 @@
-// The shared half of the reports: kind labels, the gathered data, the temporary image, the file's
-// place and name, and handing it to the desktop.
+// The shared half of the reports: kind labels, the gathered data, the picture, the file's place
+// and name, handing it to the desktop, and the commands that run the halves.
 #include "camera/CameraReport.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <QPainter>
 #include <QUrl>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "camera/CameraInternal.h"
 #include "measure/MeasureManager.h"
+#include "platform/gdi/painter_dc.h"
 #include "platform/strings.h"
 
 using camera_internal::FromPath;
@@ -48,31 +50,26 @@ WString ReportKindLabel(int kind) {
 
 namespace camera_report {
 
-namespace {
-
-CCameraProcess::ReportResult Gather(CCameraProcess& camera, CMeasureManager* engine, ReportKind kind,
-                                    ReportData* out) {
-  using Status = CCameraProcess::ReportStatus;
+CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* engine, ReportKind kind,
+                                     ReportData* out) {
   camera.GetReportSetting(&out->settings);
+  // Beside the captured images: the report documents them, and the operator looks there first.
+  stCaptureSetting capture;
+  camera.GetCaptureSetting(&capture);
+  out->folder = capture.imageFolder.empty() ? camera_internal::WorkingSubfolder(u"Image") : capture.imageFolder;
 
-  {
-    // Private to this user and removed with everything in it when the block ends.
-    QTemporaryDir temp;
-    if (!temp.isValid())
-      return Failure(Status::FolderUnwritable, FormatW(LoadStringW(60072), QDir::tempPath().toStdU16String(),
-                                                       temp.errorString().toStdU16String()));
-    const WString stem = (temp.path() + "/Temp").toStdU16String();
-    const int written = camera.SaveImageBmp(stem);
-    if (written == CAMERA_NO_FRAME) return Failure(Status::NoImage, LoadStringW(60070));
-    const cv::Mat image = written == CAMERA_OK ? cv::imread(ToUtf8(stem + u".bmp"), cv::IMREAD_COLOR) : cv::Mat();
-    std::vector<std::uint8_t> png;
-    // Fast compression: the picture is most of the file, and the report should come up at once.
-    if (image.empty() || !cv::imencode(".png", image, png, {cv::IMWRITE_PNG_COMPRESSION, 1}))
-      return Failure(Status::FolderUnwritable,
-                     FormatW(LoadStringW(60072), temp.path().toStdU16String(), WString(u"Temp.bmp")));
-    out->png.assign(png.begin(), png.end());
-    out->width = image.cols;
-    out->height = image.rows;
+  // The frame's format now; its pixels are copied by the worker (into memory it has prepared,
+  // so the frame lock is held only for the copy itself). The measurements are drawn at image
+  // scale (selections not shown) as recorded drawing commands, played onto the frame there.
+  if (!camera.CopyFrame(nullptr, &out->format)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  out->width = out->format.biWidth;
+  out->height = out->format.biHeight;
+  if (engine) {
+    // The recording's bounds are the image's, so the drawing is clipped to it as on the image.
+    out->overlay.setBoundingRect(QRect(0, 0, out->width, out->height));
+    QPainter painter(&out->overlay);
+    CPainterDC dc(&painter);
+    engine->DrawAll(dc, 0);
   }
 
   float factor = 1.0f;
@@ -96,28 +93,59 @@ CCameraProcess::ReportResult Gather(CCameraProcess& camera, CMeasureManager* eng
   return {};
 }
 
-}  // namespace
-
-CCameraProcess::ReportResult Prepare(CCameraProcess& camera, CMeasureManager* engine, ReportKind kind,
-                                     const TemplateLoader& load, ReportData* out) {
-  CCameraProcess::ReportResult r = Gather(camera, engine, kind, out);
-  const WString& path = kind == ReportKind::Word ? out->settings.wordTemplate : out->settings.excelTemplate;
-  if (!r.ok() || !out->settings.useTemplate || !QFileInfo(QString::fromStdU16String(path)).isFile()) return r;
-  const office::Status loaded = load(ToPath(path));
-  if (!loaded.ok())
-    r = Failure(CCameraProcess::ReportStatus::TemplateBroken, FormatW(LoadStringW(60071), path, FromUtf8(loaded.detail)));
-  return r;
+CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data) {
+  data->frame.resize(std::size_t(data->width) * std::size_t(data->height) * 3);
+  BITMAPINFOHEADER now{};
+  // A frame of another size than the one the measurements were drawn for is not this report's.
+  if (!camera.CopyFrame(&data->frame, &now) || now.biWidth != data->width || now.biHeight != data->height)
+    return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  return {};
 }
 
-CCameraProcess::ReportResult Publish(const CCameraProcess& camera, ReportKind kind, const ReportSaver& save) {
+CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const TemplateLoader& load, ReportData* data) {
+  const stReportSetting& set = data->settings;
+  const WString& path = kind == ReportKind::Word ? set.wordTemplate : set.excelTemplate;
+  // The template first: a broken one must not cost the picture's encoding.
+  if (set.useTemplate && QFileInfo(QString::fromStdU16String(path)).isFile()) {
+    const office::Status loaded = load(ToPath(path));
+    if (!loaded.ok()) {
+      // A file of the old binary formats is told as such: its reason is no damage.
+      const QString ext = QFileInfo(QString::fromStdU16String(path)).suffix().toLower();
+      const bool old = ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt";
+      return Failure(CCameraProcess::ReportStatus::TemplateBroken,
+                     FormatW(LoadStringW(60071), path, old ? LoadStringW(63051) : FromUtf8(loaded.detail)));
+    }
+  }
+  // The picture: the frame the right way up with the measurements played onto it.
+  QImage picture(data->width, data->height, QImage::Format_RGB32);
+  if (picture.isNull())
+    return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
+                   FormatW(LoadStringW(60072), data->folder, WString(u"not enough memory for the picture")));
+  camera_internal::BgrBottomUpToRgb32(data->frame.data(), data->width, data->height, picture);
+  std::vector<std::uint8_t>().swap(data->frame);
+  if (!data->overlay.isNull()) {
+    QPainter painter(&picture);
+    painter.drawPicture(0, 0, data->overlay);
+  }
+  // JPEG at high quality: both formats take it, and it encodes many times faster than PNG.
+  const cv::Mat bgra(picture.height(), picture.width(), CV_8UC4, picture.bits(), std::size_t(picture.bytesPerLine()));
+  cv::Mat bgr;
+  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+  std::vector<std::uint8_t> jpeg;
+  if (bgr.empty() || !cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 95}))
+    return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
+                   FormatW(LoadStringW(60072), data->folder, WString(u"the picture cannot be encoded")));
+  data->encoded.assign(jpeg.begin(), jpeg.end());
+  return {};
+}
+
+CCameraProcess::ReportResult Write(const WString& folder, ReportKind kind, const ReportSaver& save,
+                                   const std::atomic_bool* cancel) {
   using Status = CCameraProcess::ReportStatus;
-  // Beside the captured images: the report documents them, and the operator looks there first.
-  stCaptureSetting capture;
-  camera.GetCaptureSetting(&capture);
-  const WString folder = capture.imageFolder.empty() ? camera_internal::WorkingSubfolder(u"Image") : capture.imageFolder;
   const QString qfolder = QString::fromStdU16String(folder);
   if (!QDir().mkpath(qfolder))
     return Failure(Status::FolderUnwritable, FormatW(LoadStringW(60072), folder, WString(u"cannot create the folder")));
+  if (cancel && cancel->load()) return Failure(Status::Cancelled, {});
 
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
   const QString ext = kind == ReportKind::Word ? QStringLiteral(".docx") : QStringLiteral(".xlsx");
@@ -129,18 +157,57 @@ CCameraProcess::ReportResult Publish(const CCameraProcess& camera, ReportKind ki
   }
   if (!saved.ok())
     return Failure(Status::FolderUnwritable, FormatW(LoadStringW(60072), folder, FromUtf8(saved.detail)));
-
   CCameraProcess::ReportResult r;
   r.path = file.toStdU16String();
+  return r;
+}
+
+CCameraProcess::ReportResult Open(ReportKind kind, CCameraProcess::ReportResult r) {
+  if (!r.ok()) return r;
   const ReportOpener& opener = Opener();
+  const QString file = QString::fromStdU16String(r.path);
   const bool opened = opener ? opener(file) : QDesktopServices::openUrl(QUrl::fromLocalFile(file));
   if (opened) {
     r.message = FormatW(LoadStringW(60073), r.path);
   } else {
-    r.status = Status::NotOpened;
+    r.status = CCameraProcess::ReportStatus::NotOpened;
     r.message = LoadStringW(kind == ReportKind::Word ? 60006 : 60009) + u"\n" + FormatW(LoadStringW(60073), r.path);
   }
   return r;
 }
 
 }  // namespace camera_report
+
+// ---- the report commands
+
+CCameraProcess::ReportJob CCameraProcess::BeginReport(bool word, ReportResult* failed,
+                                                      std::shared_ptr<std::atomic_bool> cancel) {
+  using namespace camera_report;
+  auto data = std::make_shared<ReportData>();
+  const ReportKind kind = word ? ReportKind::Word : ReportKind::Excel;
+  const ReportResult collected = Collect(*this, view_ ? view_->MeasureManager() : nullptr, kind, data.get());
+  if (!collected.ok()) {
+    if (failed) *failed = collected;
+    return {};
+  }
+  // The job holds all it needs but the frame's pixels, which it copies first.
+  return [this, word, data, cancel] {
+    if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
+    return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
+  };
+}
+
+CCameraProcess::ReportResult CCameraProcess::FinishReport(bool word, ReportResult written) {
+  return camera_report::Open(word ? camera_report::ReportKind::Word : camera_report::ReportKind::Excel,
+                             std::move(written));
+}
+
+CCameraProcess::ReportResult CCameraProcess::ExportWordReport() { return RunReport(true); }
+CCameraProcess::ReportResult CCameraProcess::ExportExcelReport() { return RunReport(false); }
+
+CCameraProcess::ReportResult CCameraProcess::RunReport(bool word) {
+  ReportResult failed;
+  const ReportJob job = BeginReport(word, &failed, nullptr);
+  if (!job) return failed;
+  return FinishReport(word, job());
+}

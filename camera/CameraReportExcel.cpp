@@ -1,10 +1,14 @@
 // The Excel report: one worksheet laid out in columns A to L below the template's content (start
 // row s): title, header block, picture over a merged block, scale line, one row per measurement.
+#include <algorithm>
+#include <cmath>
+
 #include "camera/CameraReport.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/strings.h"
 
 using namespace camera_report;
+using ReportResult = CCameraProcess::ReportResult;
 using office::CellRange;
 using office::HAlign;
 using office::VAlign;
@@ -19,7 +23,8 @@ int TemplateStartRow(const office::XlsxWorkbook& book) {
   int emptyRows = 0;
   for (int r = 1; r <= 1000; ++r) {
     bool content = false;
-    for (int c = 1; c <= 50 && !content; ++c) content = !book.CellText(r, c).empty();
+    // A formula is content even when no result of it is stored.
+    for (int c = 1; c <= 50 && !content; ++c) content = !book.CellText(r, c).empty() || book.CellHasFormula(r, c);
     if (content) {
       emptyRows = 0;
     } else if (++emptyRows > 50) {
@@ -29,14 +34,20 @@ int TemplateStartRow(const office::XlsxWorkbook& book) {
   return 1000;
 }
 
+// The width in characters that shows `text` whole in the default font (wide characters count two).
+double TextWidthChars(const WString& text) {
+  double n = 0;
+  for (char16_t ch : text) n += ch >= 0x2E80 ? 2.0 : 1.0;
+  return n;
+}
+
 }  // namespace
 
-CCameraProcess::ReportResult CCameraProcess::ExportExcelReport() {
+CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const std::atomic_bool* cancel) {
   office::XlsxWorkbook book;
-  ReportData data;
-  const ReportResult prepared = Prepare(*this, view_ ? view_->MeasureManager() : nullptr, ReportKind::Excel,
-                                        [&](const auto& file) { return book.LoadTemplate(file); }, &data);
-  if (!prepared.ok()) return prepared;
+  const ReportResult loaded = LoadTemplateThenEncode(
+      ReportKind::Excel, [&](const auto& file) { return book.LoadTemplate(file); }, &data);
+  if (!loaded.ok()) return loaded;
   const stReportSetting& set = data.settings;
   book.SetSheetName(ToUtf8(LoadStringW(60010)));
   const int s = set.useTemplate && !set.excelTemplate.empty() ? TemplateStartRow(book) : 0;
@@ -62,16 +73,21 @@ CCameraProcess::ReportResult CCameraProcess::ExportExcelReport() {
   book.SetText(dataRow, 1, ToUtf8(LoadStringW(60007)));
   book.SetText(dataRow, 3, ToUtf8(data.scaleText));
 
-  // 580 x 500 points, 35 points from the left and 10 points into the merged block.
-  book.PlacePng(std::move(data.png), blockFirst, 1, 10 * kEmuPerPoint, 35 * kEmuPerPoint, 580 * kEmuPerPoint,
-                500 * kEmuPerPoint);
+  // Inside 580 x 500 points at the frame's own shape (a stretched picture turns circles into
+  // ellipses), 35 points from the left and 10 points into the merged block.
+  const double scale = std::min(580.0 / std::max(1, data.width), 500.0 / std::max(1, data.height));
+  const double picW = std::max(1.0, data.width * scale), picH = std::max(1.0, data.height * scale);
+  book.PlacePng(std::move(data.encoded), blockFirst, 1, 10 * kEmuPerPoint, 35 * kEmuPerPoint,
+                std::llround(picW * kEmuPerPoint), std::llround(picH * kEmuPerPoint));
 
+  double labelWidth = 0;
   for (std::size_t i = 0; i < data.lines.size(); ++i) {
     const int row = dataRow + 1 + int(i);
     if (row > office::kMaxRows) break;
     book.SetNumber(row, 1, double(i));  // the index as the sheet reads a typed number
     if (!data.labels[i].empty()) book.SetText(row, 2, ToUtf8(data.labels[i]));
     if (!data.lines[i].empty()) book.SetText(row, 3, ToUtf8(data.lines[i]));
+    labelWidth = std::max(labelWidth, TextWidthChars(data.labels[i]));
   }
 
   if (set.printHeader) {
@@ -87,6 +103,16 @@ CCameraProcess::ReportResult CCameraProcess::ExportExcelReport() {
     book.BorderAround({titleRow, 1, titleRow, 12});
   }
 
-  return Publish(*this, ReportKind::Excel,
-                 [&](const std::filesystem::path& file) { return book.Save(file, true); });
+  // Column B as wide as its longest label; columns A to L together at least as wide as the
+  // picture and its left margin, so the frame around the block holds it.
+  constexpr double kDefaultWidth = 8.43, kPointsPerChar = 5.25;  // 7 px a character at 96 dpi
+  const double widthB = std::max(kDefaultWidth, labelWidth + 2);
+  const double needed = (35 + picW + 10) / kPointsPerChar;  // characters across A to L
+  const double others = std::max(kDefaultWidth, (needed - widthB) / 11.0);
+  for (int c = 1; c <= 12; ++c) book.SetColumnWidth(c, c == 2 ? widthB : others);
+  // One page wide, as many down as the measurements need; a wide picture prints across the page.
+  book.SetPageSetup(picW > picH, 1, 0);
+
+  return Write(data.folder, ReportKind::Excel,
+               [&](const std::filesystem::path& file) { return book.Save(file, true); }, cancel);
 }

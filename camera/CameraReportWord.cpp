@@ -8,12 +8,11 @@ using namespace camera_report;
 using office::DocxRun;
 using office::HAlign;
 
-CCameraProcess::ReportResult CCameraProcess::ExportWordReport() {
+CCameraProcess::ReportResult camera_report::BuildWord(ReportData& data, const std::atomic_bool* cancel) {
   office::DocxDocument doc;
-  ReportData data;
-  const ReportResult prepared = Prepare(*this, view_ ? view_->MeasureManager() : nullptr, ReportKind::Word,
-                                        [&](const auto& file) { return doc.LoadTemplate(file); }, &data);
-  if (!prepared.ok()) return prepared;
+  const CCameraProcess::ReportResult loaded = LoadTemplateThenEncode(
+      ReportKind::Word, [&](const auto& file) { return doc.LoadTemplate(file); }, &data);
+  if (!loaded.ok()) return loaded;
   const stReportSetting& s = data.settings;
   // With a template path set (found or not) two paragraph breaks come before the title: the
   // first ends the document's last paragraph, when it has one.
@@ -22,7 +21,7 @@ CCameraProcess::ReportResult CCameraProcess::ExportWordReport() {
   }
 
   const DocxRun title{ToUtf8(s.headers[0]), true, 25.0};
-  const office::DocxPicture picture = doc.AddPng(std::move(data.png), data.width, data.height);
+  const office::DocxPicture picture = doc.AddPng(std::move(data.encoded), data.width, data.height);
   if (s.printHeader) {
     doc.AddParagraph(HAlign::Center, {title});
     std::vector<std::vector<std::string>> cells(4);
@@ -42,6 +41,6 @@ CCameraProcess::ReportResult CCameraProcess::ExportWordReport() {
   for (const WString& line : data.lines) doc.AddParagraph(HAlign::Left, {{ToUtf8(line), false, 10.5}});
   doc.AddParagraph(HAlign::Left, {});  // the break typed after the last line
 
-  return Publish(*this, ReportKind::Word,
-                 [&](const std::filesystem::path& file) { return doc.Save(file, true); });
+  return Write(data.folder, ReportKind::Word,
+               [&](const std::filesystem::path& file) { return doc.Save(file, true); }, cancel);
 }

@@ -24,8 +24,9 @@ int Prompt(QWidget* parent, const QString& text, const QString& englishCaption, 
   info.text = text;
   info.yesNo = yesNo;
   info.english = EnglishBoxes();
-  info.caption = info.english ? englishCaption
-                              : (otherCaption.isEmpty() ? QApplication::applicationName() : otherCaption);
+  info.caption = info.english ? englishCaption : otherCaption;
+  // A box without a caption of its own is titled with the application's title.
+  if (info.caption.isEmpty()) info.caption = QString::fromStdU16String(LoadStringW(57344));
   if (Hook()) return Hook()(info);
   QMessageBox box(yesNo ? QMessageBox::Question : QMessageBox::Warning, info.caption, text,
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);

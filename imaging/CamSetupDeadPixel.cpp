@@ -51,7 +51,7 @@ void CCamSetupDlg::DeadPixelInfoDone(int handle, int result) {
   AppHost().ResetFrameStatistics();
   if (tipDlg_) tipDlg_->close();
   // Success is told only when the library succeeded.
-  auto* box = new QMessageBox(QMessageBox::Information, QGuiApplication::applicationDisplayName(),
+  auto* box = new QMessageBox(QMessageBox::Information, Str(57344),
                               Str(result == CAMSDK_STATUS_OK ? 60063 : kDeadPixelFailed), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();

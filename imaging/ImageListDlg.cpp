@@ -74,7 +74,7 @@ CImageListDlg::~CImageListDlg() {
 
 int CImageListDlg::AddImageFile(int /*unused*/, const QString& path) {
   if (Count() >= kMaxImages) {
-    QMessageBox::information(this, QString(), QString::fromStdU16String(LoadStringW(60017)));
+    QMessageBox::information(this, QString::fromStdU16String(LoadStringW(57344)), QString::fromStdU16String(LoadStringW(60017)));
     return 0;
   }
   const QFileInfo info(path);
@@ -171,7 +171,7 @@ void CImageListDlg::OnNMDblclkImageList(QListWidgetItem* item) {
   const QString path = paths_[index];
   if (CCameraProcess* cam = AppHost().Camera()) cam->StopAllCameras();
   if (!AppHost().OpenImageFile(path)) {
-    QMessageBox::information(this, QString(), QString::fromStdU16String(LoadStringW(60018)));
+    QMessageBox::information(this, QString::fromStdU16String(LoadStringW(57344)), QString::fromStdU16String(LoadStringW(60018)));
     return;
   }
   AppHost().ZoomFitWindow();

@@ -16,7 +16,13 @@ bool CStillImageBackup::Take() {
   Free();
   if (!StillImageShown()) return false;
   BITMAPINFOHEADER format;
-  if (!AppHost().Camera()->CopyFrame(&pixels_, &format)) return false;
+  CCameraProcess* cam = AppHost().Camera();
+  {
+    auto lock = cam->LockFrameBuffer();
+    if (!cam->CopyFrame(&pixels_, &format)) return false;
+    generation_ = cam->BufferGeneration();
+    sequence_ = cam->FrameSequence();
+  }
   width_ = format.biWidth;
   height_ = format.biHeight;
   return true;
@@ -30,6 +36,10 @@ bool CStillImageBackup::Apply(const std::function<void(KvImgImage, KvImgImage)>&
     std::uint8_t* frame = nullptr;
     BITMAPINFOHEADER format;
     cam->GetFrameFormat(&format);
+    if (cam->BufferGeneration() != generation_ || cam->FrameSequence() != sequence_) {
+      Free();  // another image took the buffer's place
+      return false;
+    }
     if (!cam->GetFrameBuffer(&frame) || format.biWidth != width_ || format.biHeight != height_) return false;
     fn(KvImgImage{pixels_.data(), width_, height_, 3}, KvImgImage{frame, width_, height_, 3});
   }

@@ -3,7 +3,9 @@
 // is valid and no camera is open. A dialog keeps a backup of that image, recomputes the buffer
 // from the backup on every change and copies the backup back on cancel. Every step checks that
 // the buffer still holds a still image of the backup's size, so a frame that changed meanwhile
-// (another image opened, a camera started) is refused instead of read past its end.
+// (another image opened, a camera started) is refused instead of read past its end, and the
+// backup of an image that was replaced (even by one of the same size) is dropped: it must never
+// be written over the new one.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -34,4 +36,7 @@ class CStillImageBackup {
   std::vector<std::uint8_t> pixels_;
   int width_ = 0;
   int height_ = 0;
+  // The buffer's generation and frame count when the backup was taken.
+  std::uint64_t generation_ = 0;
+  std::uint64_t sequence_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -27,6 +28,7 @@ std::vector<ui::CtrlDef> ControlTable() {
       {kStrExcelTemplate, Ctl::Label},
       {COptReportDlg::IDC_EXCEL_TEMPLATE, Ctl::Edit, 0, 1},
       {COptReportDlg::IDC_EXCEL_BROWSE, Ctl::Button, 0, 2},
+      {COptReportDlg::IDC_OLD_FORMAT, Ctl::Label, 0, 0, 3},
       {kStrReportTitle, Ctl::Label},
       {COptReportDlg::IDC_TITLE, Ctl::Edit, 0, 1, 2},
       {kStrReportHeader, Ctl::Group, 0, 0, 3},
@@ -39,6 +41,12 @@ std::vector<ui::CtrlDef> ControlTable() {
 }
 
 bool IsExistingFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
+
+// Word and Excel files of before 2007: the reports cannot build on them.
+bool IsOldFormat(const QString& path) {
+  const QString ext = QFileInfo(path).suffix().toLower();
+  return ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt";
+}
 
 }  // namespace
 
@@ -54,12 +62,24 @@ COptReportDlg::COptReportDlg(QWidget* parent) : QWidget(parent) {
   };
   browse(IDC_WORD_BROWSE, IDC_WORD_TEMPLATE, 60051);
   browse(IDC_EXCEL_BROWSE, IDC_EXCEL_TEMPLATE, 60052);
+  auto* old = ctrls_.Find<QLabel>(IDC_OLD_FORMAT);
+  old->setWordWrap(true);
+  old->setStyleSheet(QStringLiteral("color: #b00000"));
+  old->hide();
+  for (int edit : {IDC_WORD_TEMPLATE, IDC_EXCEL_TEMPLATE})
+    connect(ctrls_.Find<QLineEdit>(edit), &QLineEdit::textChanged, this, [this] { ShowOldFormat(); });
   connect(ctrls_.Find<QCheckBox>(IDC_USE_TEMPLATE), &QCheckBox::clicked, this, [this] { EnableBrowse(); });
   connect(ctrls_.Find<QCheckBox>(IDC_PRINT_HEADER), &QCheckBox::clicked, this, [this] { EnableHeaders(); });
   connect(ctrls_.Find<QPushButton>(IDC_CLEAR), &QPushButton::clicked, this, [this] {
     for (int i = 0; i < kHeaderLines; ++i) ctrls_.Find<QLineEdit>(IDC_HEADER1 + i)->clear();
   });
   LoadDlgItemTexts(this);
+}
+
+void COptReportDlg::ShowOldFormat() {
+  const bool old = IsOldFormat(ctrls_.Find<QLineEdit>(IDC_WORD_TEMPLATE)->text()) ||
+                   IsOldFormat(ctrls_.Find<QLineEdit>(IDC_EXCEL_TEMPLATE)->text());
+  ctrls_.Get(IDC_OLD_FORMAT)->setVisible(old);
 }
 
 void COptReportDlg::EnableBrowse() {

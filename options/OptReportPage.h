@@ -18,6 +18,7 @@ class COptReportDlg : public QWidget {
     IDC_USE_TEMPLATE = 1199,
     IDC_WORD_BROWSE = 1200,
     IDC_EXCEL_BROWSE = 1275,
+    IDC_OLD_FORMAT = 63051,  // the note shown while an old-format template is set
   };
 
   explicit COptReportDlg(QWidget* parent = nullptr);
@@ -31,6 +32,7 @@ class COptReportDlg : public QWidget {
  private:
   void EnableBrowse();
   void EnableHeaders();
+  void ShowOldFormat();
 
   ui::CtrlMap ctrls_;
 };

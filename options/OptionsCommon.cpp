@@ -53,7 +53,7 @@ std::optional<COLORREF> IPrompts::PickColor(QWidget* owner, COLORREF initial) {
 }
 
 void IPrompts::Message(QWidget* owner, const QString& text) {
-  QMessageBox::information(owner, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+  QMessageBox::information(owner, QString::fromStdU16String(LoadStringW(57344)), text, QMessageBox::Ok);
 }
 
 IPrompts& Prompts() { return *g_prompts; }

@@ -19,8 +19,11 @@ CTipDlg::CTipDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStays
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
   ui::SetCtrlId(ok, 1);
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+  ui::SetCtrlId(cancel, 2);
   layout->addWidget(buttons);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   LoadDlgItemTexts(this);
   setWindowTitle(QString::fromStdU16String(LoadStringW(60062)));
   setModal(false);

@@ -1,6 +1,7 @@
 #pragma once
 // CTipDlg: the small "please wait" box shown over the camera pane while a long camera job
-// runs (the dead-pixel information). Modeless and top-most; it only shows.
+// runs (the dead-pixel information, a report). Modeless and top-most; OK and Cancel close it
+// (accepted or rejected), and the job that opened it decides what a rejection means.
 #include <QDialog>
 
 class CTipDlg : public QDialog {

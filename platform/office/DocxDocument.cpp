@@ -286,9 +286,10 @@ void DocxDocument::AddTable(const std::vector<std::vector<std::string>>& cells, 
 
 DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx) {
   Impl& d = *d_;
-  const std::string part = opc::FreePartName(d.pkg, "word/media/q7v_image", ".png");
-  d.pkg.Put(part, std::move(png), false);  // PNG is compressed already
-  d.types.EnsureDefault("png", "image/png");
+  const opc::PictureType type = opc::PictureTypeOf(png);
+  const std::string part = opc::FreePartName(d.pkg, "word/media/q7v_image", std::string(".") + type.extension);
+  d.pkg.Put(part, std::move(png), false);  // compressed already
+  d.types.EnsureDefault(type.extension, type.contentType);
   DocxPicture pic;
   pic.relId = d.rels.Add(opc::kImageRel, part);
   // Shown like an inserted picture: natural size, shrunk to the text area keeping its shape.

@@ -39,6 +39,16 @@ std::string RelativeTarget(std::string_view sourcePart, std::string_view part);
 // A part name not yet in the package: prefix + n + suffix with the smallest n >= 1.
 std::string FreePartName(const ZipPackage& pkg, std::string_view prefix, std::string_view suffix);
 
+// A stored picture's extension and content type, by its signature: JPEG, else PNG.
+struct PictureType {
+  const char* extension;
+  const char* contentType;
+};
+inline PictureType PictureTypeOf(std::string_view bytes) {
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xFF\xD8\xFF") return {"jpeg", "image/jpeg"};
+  return {"png", "image/png"};
+}
+
 // The relationships of one source part (an empty set when it has none).
 class Relationships {
  public:

@@ -41,9 +41,10 @@ void XlsxWorkbook::PlacePng(std::string png, int row, int col, std::int64_t rowO
 
   opc::Relationships drawingRels;
   drawingRels.Load(d.pkg, drawingPart);
-  const std::string media = opc::FreePartName(d.pkg, "xl/media/q7v_image", ".png");
-  d.pkg.Put(media, std::move(png), false);  // PNG is compressed already
-  d.types.EnsureDefault("png", "image/png");
+  const opc::PictureType type = opc::PictureTypeOf(png);
+  const std::string media = opc::FreePartName(d.pkg, "xl/media/q7v_image", std::string(".") + type.extension);
+  d.pkg.Put(media, std::move(png), false);  // compressed already
+  d.types.EnsureDefault(type.extension, type.contentType);
   const std::string blipId = drawingRels.Add(opc::kImageRel, media);
 
   auto X = [&](const char* local) { return opc::Qn(x, local); };

@@ -53,7 +53,15 @@ class XlsxWorkbook {
   void SetText(int row, int col, std::string_view utf8);
   void SetNumber(int row, int col, double value);
 
+  // A cell with a formula, whether or not a result of it is stored.
+  bool CellHasFormula(int row, int col) const;
+
   void SetRowHeight(int row, double points);
+  // Width in characters of the default font; a column the template sized keeps its width.
+  void SetColumnWidth(int col, double chars);
+  // Printed on fitWidth pages across and fitHeight down (0: as many as needed), on A4 unless
+  // the template chose a paper.
+  void SetPageSetup(bool landscape, int fitWidth, int fitHeight);
   void SetBold(const CellRange& range, bool bold);
   void SetFontSize(const CellRange& range, double points);
   void SetAlignment(const CellRange& range, HAlign h, VAlign v);
@@ -62,7 +70,7 @@ class XlsxWorkbook {
   // Merged areas that overlap the new one are dissolved first (overlaps make a file invalid).
   void Merge(const CellRange& range);
 
-  // Stores a PNG and places it with its top-left corner at an offset (EMU) into a cell, shown at
+  // Stores a PNG or JPEG picture and places it with its top-left corner at an offset (EMU) into a cell, shown at
   // cx x cy EMU.
   void PlacePng(std::string png, int row, int col, std::int64_t rowOffsetEmu, std::int64_t colOffsetEmu,
                 std::int64_t cx, std::int64_t cy);

@@ -102,14 +102,15 @@ TEST_F(ExcelReportTest, LayoutWithHeaderBlock) {
   EXPECT_FALSE(Cell(s.sheet, "B40"));  // kind 999
   EXPECT_FALSE(Cell(s.sheet, "B41"));  // kind 271
   EXPECT_NE(Text(s, "C36").find("L\uFF1A50.000\u00B5m"), std::string::npos);
-  // The picture: 580 x 500 points, 35 points in from the left, 10 points into row 6.
+  // The picture: 35 points in from the left, 10 points into row 6, inside 580 x 500 points at
+  // the frame's 4:3 shape.
   pugi::xml_node a = Anchor(s);
   EXPECT_EQ(a.select_node("xdr:from/xdr:row").node().text().as_int(), 5);
   EXPECT_EQ(a.select_node("xdr:from/xdr:rowOff").node().text().as_llong(), 10 * 12700);
   EXPECT_EQ(a.select_node("xdr:from/xdr:col").node().text().as_int(), 0);
   EXPECT_EQ(a.select_node("xdr:from/xdr:colOff").node().text().as_llong(), 35 * 12700);
   EXPECT_EQ(a.select_node("xdr:ext").node().attribute("cx").as_llong(), 580 * 12700);
-  EXPECT_EQ(a.select_node("xdr:ext").node().attribute("cy").as_llong(), 500 * 12700);
+  EXPECT_EQ(a.select_node("xdr:ext").node().attribute("cy").as_llong(), 435 * 12700);
 }
 
 TEST_F(ExcelReportTest, WithoutHeaderBlockEverythingMovesUpFourRows) {

@@ -61,14 +61,15 @@ TEST_F(WordReportTest, TitleTablePictureScaleAndOneParagraphPerMeasurement) {
   }
   EXPECT_EQ(blocks[1].select_nodes("w:tr").size(), 4u);
   EXPECT_STREQ(blocks[1].select_node("w:tblPr/w:tblBorders/w:insideH").node().attribute("w:val").value(), "single");
-  // The picture: centred, A4 text width (8306 twips) wide at the frame's shape, a PNG part.
+  // The picture: centred, A4 text width (8306 twips) wide at the frame's shape, a JPEG part.
   EXPECT_EQ(Jc(blocks[2]), "center");
   pugi::xml_node extent = blocks[2].select_node(".//wp:extent").node();
   EXPECT_EQ(extent.attribute("cx").as_llong(), 8306LL * 635);
   EXPECT_NEAR(extent.attribute("cy").as_llong(), 8306LL * 635 * 3 / 4, 1);
   const std::string target =
       RelTarget(parts["word/_rels/document.xml.rels"], blocks[2].select_node(".//a:blip").node().attribute("r:embed").value());
-  EXPECT_EQ(parts["word/" + target].substr(1, 3), "PNG");
+  EXPECT_EQ(parts["word/" + target].substr(0, 3), "\xFF\xD8\xFF");
+  EXPECT_EQ(std::filesystem::path(target).extension(), ".jpeg");
   // "Measuring Data:", ten blanks, the scale: left, 10.5 point, regular after the table.
   EXPECT_EQ(ParagraphText(blocks[3]), "Measuring Data:          Scale:0.500 µm/px");
   EXPECT_EQ(Jc(blocks[3]), "left");

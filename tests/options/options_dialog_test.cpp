@@ -98,7 +98,13 @@ TEST_F(OptionsDlgTest, EveryPageRoundTripsThroughTheStore) {
   Click(Ctl(rep, COptReportDlg::IDC_USE_TEMPLATE));
   prompts.files.push_back(QPath(u"模板.dotx"));
   Click(Ctl(rep, COptReportDlg::IDC_WORD_BROWSE));
-  EXPECT_EQ(prompts.filters.back().section(";;", 0, 0), "Word Files (*.docx *.doc *.dotx *.dot)");
+  // Only the formats the reports read are offered; an old-format path set by hand is pointed out.
+  EXPECT_EQ(prompts.filters.back().section(";;", 0, 0), "Word Files (*.docx *.dotx)");
+  EXPECT_FALSE(prompts.filters.back().contains("*.doc "));
+  EXPECT_TRUE(Ctl(rep, COptReportDlg::IDC_OLD_FORMAT)->isHidden());
+  Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_EXCEL_TEMPLATE), QPath(u"old.xls"));
+  EXPECT_FALSE(Ctl(rep, COptReportDlg::IDC_OLD_FORMAT)->isHidden());
+  EXPECT_EQ(Ctl<QLabel>(rep, COptReportDlg::IDC_OLD_FORMAT)->text(), QString::fromStdU16String(LoadStringW(63051)));
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_EXCEL_TEMPLATE), QPath(u"gone.xltx"));  // no such file
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_TITLE), "Wafer 7");
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_HEADER1 + 4), QString::fromUtf16(u"批次"));
