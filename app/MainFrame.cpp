@@ -72,6 +72,8 @@ CMainFrame::CMainFrame() {
   setCentralWidget(view_);
   camera_.SetView(view_);
   camera_.SetRecordingEndedHandler([this](int status) { OnRecordingEnded(status); });
+  camera_.SetDeviceEventHandler(
+      [this](int event, int handle, const std::string& name) { OnDeviceEvent(event, handle, name); });
 
   RegisterCommands();
   view_->RegisterCommands(router_);
@@ -112,6 +114,7 @@ CMainFrame::~CMainFrame() {
   camera_.SetLayerPanel(nullptr);
   camera_.SetMainFrame(nullptr);
   camera_.SetRecordingEndedHandler(nullptr);
+  camera_.SetDeviceEventHandler(nullptr);
   if (&AppHost() == this) SetAppHost(nullptr);
 }
 
