@@ -14,6 +14,7 @@ namespace {
 
 std::mutex g_faultMutex;
 std::atomic<bool> g_faultsOn{false};
+std::atomic<bool> g_sync{true};
 DurableFaults g_faults;
 
 // Read once while the program starts single-threaded: umask can only be read by setting it.
@@ -125,7 +126,7 @@ bool DurableFile::Commit() {
     return false;
   }
   bool ok = Drain();
-  if (ok && ::fsync(fd_) != 0) ok = Fail(errno);
+  if (ok && g_sync.load() && ::fsync(fd_) != 0) ok = Fail(errno);
   const int closeError = CloseChecked(fd_);
   fd_ = -1;
   if (ok && closeError != 0) ok = Fail(closeError);
@@ -136,7 +137,7 @@ bool DurableFile::Commit() {
   }
   temp_.clear();
   committed_ = true;
-  SyncFolder(target_);
+  if (g_sync.load()) SyncFolder(target_);
   return true;
 }
 
@@ -170,3 +171,5 @@ void ClearDurableFaults() {
   g_faults = DurableFaults{};
   g_faultsOn.store(false);
 }
+
+void SetDurableSync(bool on) { g_sync.store(on); }

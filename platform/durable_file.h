@@ -61,3 +61,7 @@ struct DurableFaults {
 };
 void SetDurableFaults(const DurableFaults& faults);
 void ClearDurableFaults();
+
+// Fuzzing only: skips the syncs to the disk (every check of writes and close stays), which would
+// otherwise bound a fuzz target to the disk's sync rate.
+void SetDurableSync(bool on);
