@@ -21,6 +21,7 @@
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupPane.h"
 #include "imaging/ImageListPane.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
@@ -103,6 +104,13 @@ CMainFrame::CMainFrame() {
   const QRect work = screen() ? screen()->availableGeometry() : QRect(0, 0, 1600, 1000);
   setMaximumSize(work.width() + 110, work.height() + 100);
   resize(std::min(1440, work.width()), std::min(900, work.height()));
+
+  // A settings file too large to be one was left unread (and is never written over): said once
+  // the window is up.
+  if (RegistryFileRefused())
+    QTimer::singleShot(0, this, [this] {
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64227), RegistryFile().u16string())));
+    });
 }
 
 CMainFrame::~CMainFrame() {

@@ -386,3 +386,25 @@ TEST_F(FaultTest, NumberedCapturesNeverOverwriteAcrossARestart) {
   camera().GetCaptureSetting(&cs);
   EXPECT_EQ(cs.captureCount, 3);
 }
+
+TEST_F(FaultTest, AnOversizedSettingsFileIsSaidAtStartAndKept) {
+  const QString store = dir_.filePath("big-registry.dat");
+  {
+    QFile f(store);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    const QByteArray block(1 << 20, ' ');
+    for (std::int64_t i = 0; i <= (kMaxRegistryFileBytes >> 20); ++i) f.write(block);
+  }
+  const qint64 size = QFileInfo(store).size();
+  frame_.reset();
+  SetRegistryFile(std::filesystem::path(store.toStdString()));
+  messages.clear();
+  frame_ = std::make_unique<CMainFrame>();
+  frame_->messageBox = [this](const QString& text) { messages.push_back(text); };
+  frame_->View()->messageBox = [this](const QString& text) { messages.push_back(text); };
+  QApplication::processEvents();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].contains("is too large to be a settings file")) << messages[0].toStdString();
+  frame().OnAppExit();
+  EXPECT_EQ(QFileInfo(store).size(), size);
+}
