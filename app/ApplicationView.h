@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <utility>
 
 #include "camera/CameraSinks.h"
 #include "platform/gdi/capture.h"
@@ -144,6 +145,12 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void OnLoadLayers();
   // The current camera's device name and resolution index: the layer file's section.
   void LayerSection(WString* name, int* index) const;
+  // Whether a layer file holds layers of that section that load (see ViewFiles.cpp).
+  bool LayerFileLoads(const std::filesystem::path& file, const WString& name, int index) const;
+  // The message that the default layer file could not be written.
+  void ReportDefaultLayersNotSaved();
+  // The camera handle and resolution index LayerSection last read.
+  mutable std::pair<int, int> lastSizeSel_{-1, 0};
   // File dialogs; tests replace them. Each returns the chosen paths (empty when cancelled).
   std::function<QStringList(bool open, bool multi, const QString& filter, const QString& defExt)> fileDialog;
   // Error and notice boxes; tests replace them.

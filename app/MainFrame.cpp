@@ -21,6 +21,7 @@
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupPane.h"
 #include "imaging/ImageListPane.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
@@ -76,6 +77,8 @@ CMainFrame::CMainFrame() {
   setCentralWidget(view_);
   camera_.SetView(view_);
   camera_.SetRecordingEndedHandler([this](int status) { OnRecordingEnded(status); });
+  camera_.SetDeviceEventHandler(
+      [this](int event, int handle, const std::string& name) { OnDeviceEvent(event, handle, name); });
 
   RegisterCommands();
   view_->RegisterCommands(router_);
@@ -105,6 +108,13 @@ CMainFrame::CMainFrame() {
   const QRect work = screen() ? screen()->availableGeometry() : QRect(0, 0, 1600, 1000);
   setMaximumSize(work.width() + 110, work.height() + 100);
   resize(std::min(1440, work.width()), std::min(900, work.height()));
+
+  // A settings file too large to be one was left unread (and is never written over): said once
+  // the window is up.
+  if (RegistryFileRefused())
+    QTimer::singleShot(0, this, [this] {
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64227), RegistryFile().u16string())));
+    });
 }
 
 CMainFrame::~CMainFrame() {
@@ -117,6 +127,7 @@ CMainFrame::~CMainFrame() {
   camera_.SetLayerPanel(nullptr);
   camera_.SetMainFrame(nullptr);
   camera_.SetRecordingEndedHandler(nullptr);
+  camera_.SetDeviceEventHandler(nullptr);
   if (&AppHost() == this) SetAppHost(nullptr);
 }
 

@@ -17,6 +17,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <set>
+#include <string>
 
 #include "app/CommandRouter.h"
 #include "app/ui/AppHost.h"
@@ -77,6 +79,9 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void OnRecord();
   // The library ended a recording by itself (the picture size changed, the file failed).
   void OnRecordingEnded(int status);
+  // The camera library's device events, on the user-interface thread: a lost camera is stopped
+  // (its capture and recording ended) and named; when it comes back it plays again.
+  void OnDeviceEvent(int event, int handle, const std::string& deviceName);
   void UpdateMainToolbarImages(bool playing);
   void UpdateCaptureStatus();
   void CountFrame() { FrameStatistics().CountFrame(); }
@@ -209,6 +214,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void RegisterCommands();
   QIcon CommandIcon(int id, int set, int size) const;
   void OnClose();
+  // Continuous capture ends with `hint` shown.
+  void EndContinuousCapture(const WString& hint);
+  // Cameras lost while open, by device name: they play again when they come back.
+  std::set<std::string> lostDevices_;
 
   CCommandRouter router_;
   CFrameStatistics stats_;

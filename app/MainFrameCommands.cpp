@@ -7,6 +7,7 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "platform/camsdk/camsdk.h"
 #include "platform/strings.h"
 
 namespace {
@@ -16,6 +17,27 @@ QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t
 WString DeviceName(const stCameraItem& item) {
   const char* n = item.device.deviceName;
   return FromUtf8(std::string_view(n, strnlen(n, sizeof(item.device.deviceName))));
+}
+
+// Whether a capture under this name (without extension) would meet an existing file: any of the
+// extensions a capture writes counts, so that no format of an earlier capture is ever replaced.
+bool CaptureNameTaken(const WString& name) {
+  const QString base = QString::fromStdU16String(name);
+  for (const char* ext : {".bmp", ".jpg", ".png", ".raw"})
+    if (QFileInfo::exists(base + QLatin1String(ext))) return true;
+  return false;
+}
+
+// The first file the capture writes, for messages.
+QString FirstCaptureFile(const WString& name, const stCaptureSetting& cs) {
+  const char* ext = ".bmp";
+  if (!cs.ifMeasure) {
+    if (cs.imageType & CAMSDK_FILE_JPG) ext = ".jpg";
+    else if (cs.imageType & CAMSDK_FILE_BMP) ext = ".bmp";
+    else if (cs.imageType & CAMSDK_FILE_RAW) ext = ".raw";
+    else if (cs.imageType & CAMSDK_FILE_PNG) ext = ".png";
+  }
+  return QDir::toNativeSeparators(QString::fromStdU16String(name) + QLatin1String(ext));
 }
 
 }  // namespace
@@ -168,11 +190,7 @@ int CMainFrame::CaptureImageToFile() {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   if (item.state == CAMERA_CLOSED) {
-    if (continuousCapture) {
-      timer2_.stop();
-      continuousCapture = false;
-      ShowHint(LoadStringW(60056));
-    }
+    if (continuousCapture) EndContinuousCapture(LoadStringW(60056));
     messageBox(Str(60057));
     return 0;
   }
@@ -182,16 +200,26 @@ int CMainFrame::CaptureImageToFile() {
   const QString folder = QString::fromStdU16String(cs.imageFolder);
   if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
 
+  // A capture never replaces a file: a dated name that is taken (several captures in one
+  // second) gets a suffix, and numbered names that are taken (files left from an earlier run)
+  // are skipped. The count is stored as it changes, so a restart goes on from it.
   WString name;
   const WString sep = u"/";
   if (cs.useDefaultName) {
     const QDate d = now.date();
     const QTime t = now.time();
-    name = FormatW(u"%s%s%s %d%02d%02d%02d%02d%02d", cs.imageFolder, sep, DeviceName(item), d.year(), d.month(),
-                   d.day(), t.hour(), t.minute(), t.second());
+    const WString base = FormatW(u"%s%s%s %d%02d%02d%02d%02d%02d", cs.imageFolder, sep, DeviceName(item), d.year(),
+                                 d.month(), d.day(), t.hour(), t.minute(), t.second());
+    name = base;
+    for (int n = 2; CaptureNameTaken(name) && n < 1000000; ++n) name = FormatW(u"%s_%d", base, n);
   } else {
-    name = FormatW(u"%s%s%s%04d", cs.imageFolder, sep, cs.imageName, cs.captureCount);
-    camera_.IncCaptureCount();
+    for (int tries = 0;; ++tries) {
+      camera_.GetCaptureSetting(&cs);
+      name = FormatW(u"%s%s%s%04d", cs.imageFolder, sep, cs.imageName, cs.captureCount);
+      camera_.IncCaptureCount();
+      if (!CaptureNameTaken(name) || tries >= 1000000) break;
+    }
+    camera_.SaveCaptureCount();
   }
   int result;
   bool wroteBmp;
@@ -204,6 +232,76 @@ int CMainFrame::CaptureImageToFile() {
   }
   // Only a file that was really written goes to the image list.
   if ((cs.imageType & 2) && wroteBmp) AddImageFile(QString::fromStdU16String(name) + ".bmp");
-  if (!continuousCapture) ShowHint(LoadStringW(result == 1 ? 60058 : 60059));
-  return 1;
+  if (result == 1) {
+    if (!continuousCapture) ShowHint(LoadStringW(60058));
+    return 1;
+  }
+  if (result == CAMSDK_STATUS_DEVICE_LOST) {
+    // The camera went before the library told: handled as its loss.
+    OnDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, item.handle, std::string(item.device.deviceName,
+                                                                     strnlen(item.device.deviceName, sizeof item.device.deviceName)));
+    return 0;
+  }
+  if (continuousCapture) {
+    // Nothing is counted for a capture that was not written, and the run stops at once: an
+    // unattended run must not go on producing nothing.
+    EndContinuousCapture(FormatW(LoadStringW(64220), FirstCaptureFile(name, cs).toStdU16String()));
+  } else {
+    ShowHint(LoadStringW(60059));
+  }
+  return 0;
+}
+
+void CMainFrame::EndContinuousCapture(const WString& hint) {
+  timer2_.stop();
+  continuousCapture = false;
+  ShowHint(hint);
+}
+
+void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceName) {
+  const WString name = FromUtf8(deviceName);
+  if (event == CAMSDK_EVENT_DEVICE_LOST) {
+    int index = -1;
+    for (int i = 0; i < camera_.GetCameraCount(); ++i) {
+      stCameraItem it;
+      if (camera_.GetCameraItem(i, &it) && it.state != CAMERA_CLOSED && it.handle == handle) index = i;
+    }
+    if (index < 0) return;  // not open here (or already stopped)
+    lostDevices_.insert(deviceName);
+    const int previous = camera_.GetCurCameraItem();
+    const bool current = previous == index;
+    if (continuousCapture && current) EndContinuousCapture(LoadStringW(60056));
+    if (recordingFlag && current) {
+      // Ends the recording through the recorder's own stop, which closes the file.
+      recordingFlag = camera_.RecordVideo(index);
+    }
+    // The measurements are kept in the default layer file, so that they come back with it.
+    if (current) {
+      WString section;
+      int sel = 0;
+      view_->LayerSection(&section, &sel);
+      if (!view_->MeasureManager()->SaveLayers(DefaultLayerFile(), section, sel)) view_->ReportDefaultLayersNotSaved();
+    }
+    camera_.SetCurCamera(index);
+    OnCameraStop();
+    if (!current && previous >= 0 && camera_.GetOpenedCount() > 0) camera_.SetCurCamera(previous);
+    UpdateCaptureStatus();
+    const WString text = FormatW(LoadStringW(64224), name);
+    ShowHint(text);
+    messageBox(QString::fromStdU16String(text));
+    return;
+  }
+  if (event == CAMSDK_EVENT_DEVICE_ARRIVED) {
+    if (!lostDevices_.erase(deviceName)) return;  // only a camera lost while open plays again by itself
+    if (camera_.GetOpenedCount() > 0) return;     // the operator has opened another meanwhile
+    DetectCameras();
+    for (int i = 0; i < camera_.GetCameraCount(); ++i) {
+      stCameraItem it;
+      if (!camera_.GetCameraItem(i, &it) || DeviceName(it) != name) continue;
+      camera_.SetCurCamera(i);
+      OnCameraLive();
+      ShowHint(FormatW(LoadStringW(64225), name));
+      return;
+    }
+  }
 }

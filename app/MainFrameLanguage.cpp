@@ -47,7 +47,9 @@ void CMainFrame::RestartApplication() {
 }
 
 void CMainFrame::OnAppExit() {
-  camera_.SaveSetting();
+  // Said before the window goes, so that the operator knows the settings were not kept.
+  if (!camera_.SaveSetting())
+    messageBox(QString::fromStdU16String(FormatW(LoadStringW(64223), RegistryFile().u16string())));
   close();
 }
 
@@ -66,7 +68,7 @@ void CMainFrame::OnClose() {
   WString name;
   int index = 0;
   view_->LayerSection(&name, &index);
-  view_->MeasureManager()->SaveLayers(DefaultLayerFile(), name, index);
+  if (!view_->MeasureManager()->SaveLayers(DefaultLayerFile(), name, index)) view_->ReportDefaultLayersNotSaved();
   SaveWindowState();
   hide();
   camera_.StopAllCameras();

@@ -23,6 +23,7 @@
 #include "imaging/ImagePrsDlg.h"
 #include "imaging/ThresholdDlg.h"
 #include "options/OptionsDlg.h"
+#include "platform/strings.h"
 
 // ---- the layer editor
 
@@ -53,7 +54,11 @@ void CMainFrame::ResetViewTools() { view_->ResetTools(); }
 
 // ---- the image list and the image dialogs
 
-void CMainFrame::AddImageFile(const QString& path) { imageListPane_->Dialog()->AddImageFile(0, path); }
+void CMainFrame::AddImageFile(const QString& path) {
+  // A full list is said once, as a hint: it must never stop a capture that runs unattended.
+  CImageListDlg* list = imageListPane_->Dialog();
+  if (list->AddImageFile(0, path) == 0 && list->TakeFullNotice()) ShowHint(LoadStringW(64226));
+}
 bool CMainFrame::OpenImageFile(const QString& path) { return view_->LoadBitmapFile(path) == 1; }
 
 void CMainFrame::OnOptionsPage(int id) {

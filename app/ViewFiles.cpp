@@ -8,6 +8,7 @@
 #include "app/MainFrame.h"
 #include "imaging/BitmapFile.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/profile.h"
 #include "platform/strings.h"
 
 std::filesystem::path DefaultLayerFile();
@@ -32,7 +33,12 @@ void CApplicationView::LayerSection(WString* name, int* index) const {
   *name = FromUtf8(std::string_view(n, strnlen(n, sizeof(item.device.deviceName))));
   if (item.state != CAMERA_CLOSED) {
     int sel = 0;
-    if (CameraGetImageSizeSel(item.handle, &sel, 0) == 1) *index = sel;
+    // A camera that has just gone answers nothing: its section is the one it last had.
+    if (CameraGetImageSizeSel(item.handle, &sel, 0) == 1)
+      lastSizeSel_ = {item.handle, sel};
+    else if (lastSizeSel_.first == item.handle)
+      sel = lastSizeSel_.second;
+    *index = sel;
   }
 }
 
@@ -143,9 +149,32 @@ void CApplicationView::OnSaveLayers() {
   WString name;
   int index = 0;
   LayerSection(&name, &index);
-  m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
+  if (!m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index)) ReportDefaultLayersNotSaved();
   if (!m_MeasureMgr.SaveLayers(ToPath(paths.front()), name, index))
     messageBox(QString::fromStdU16String(BitmapStatusText(BitmapStatus::WriteFailed, paths.front())));
+}
+
+void CApplicationView::ReportDefaultLayersNotSaved() {
+  messageBox(QString::fromStdU16String(FormatW(LoadStringW(64222), DefaultLayerFile().u16string())));
+}
+
+// Whether the file holds layers this camera can load: the section is there with its totals, and
+// when the totals promise records, at least one of them is readable. Checked on a scratch engine,
+// so that a file that does not load costs nothing of what is shown and saved.
+bool CApplicationView::LayerFileLoads(const std::filesystem::path& file, const WString& name, int index) const {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
+  constexpr std::int32_t kMissing = INT32_MIN;
+  const CProfileFile ini(file);
+  const WString section = FormatW(u"%s%d", name, index);
+  const std::int32_t layers = ini.GetInt(section, u"LayerTotal", kMissing);
+  const std::int32_t crosses = ini.GetInt(section, u"CrossTotal", kMissing);
+  if (layers == kMissing && crosses == kMissing) return false;
+  const std::int64_t promised = std::int64_t(std::max(0, layers)) + std::max(0, crosses);
+  if (promised == 0) return true;  // a file saved with no measurements loads as such
+  auto scratch = std::make_unique<CMeasureManager>();
+  scratch->LoadLayers(file, name, index);
+  return scratch->GetMeasureCount() + scratch->GetRemarkCount() > 0;
 }
 
 void CApplicationView::OnLoadLayers() {
@@ -154,6 +183,13 @@ void CApplicationView::OnLoadLayers() {
   WString name;
   int index = 0;
   LayerSection(&name, &index);
+  const std::filesystem::path file = ToPath(paths.front());
+  // A file that does not load is refused: the layers shown, and those kept in the default file,
+  // stay as they are.
+  if (!LayerFileLoads(file, name, index)) {
+    messageBox(QString::fromStdU16String(FormatW(LoadStringW(64221), paths.front().toStdU16String())));
+    return;
+  }
   // The scale in force stays: the reset would leave the loaded texts in the old unit while
   // the engine, and every report, computes in pixels.
   float factor = 1.0f;
@@ -163,9 +199,9 @@ void CApplicationView::OnLoadLayers() {
   m_MeasureMgr.ResetMeasurements();
   m_MeasureMgr.RemoveAllRemarks();
   frame_.ClearLayers();
-  m_MeasureMgr.LoadLayers(ToPath(paths.front()), name, index);
+  m_MeasureMgr.LoadLayers(file, name, index);
   m_MeasureMgr.SetScale(factor, unit, bar);  // the texts recomputed in it
   frame_.RebuildLayers();
-  m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index);
+  if (!m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index)) ReportDefaultLayersNotSaved();
   RedrawImage();
 }

@@ -1,6 +1,5 @@
 // Capture of the frame with the measurements burnt in, as a 24-bit bitmap file, and video
 // recording through the camera library.
-#include <QSaveFile>
 #include <QString>
 
 #include <array>
@@ -10,6 +9,7 @@
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/durable_file.h"
 #include "platform/gdi/painter_dc.h"
 
 using namespace camera_internal;
@@ -77,12 +77,12 @@ int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
   format.biCompression = 0;
   const auto headers = BitmapHeaders(format, std::uint32_t(stride * std::size_t(h)));
 
-  // Written beside the final name and renamed over it when complete: a failed write never
-  // leaves a half-written file under the final name (nor harms an existing one).
+  // Written beside the final name and renamed over it when every write, the sync and the close
+  // succeeded: a failed write (a full disk) never leaves a file under the final name.
   const WString name = WString(fileNameWithoutExtension) + u".bmp";
-  QSaveFile file(QString::fromStdU16String(name));
-  if (!file.open(QIODevice::WriteOnly)) return CAMERA_WRITE_FAILED;
-  bool ok = file.write(reinterpret_cast<const char*>(headers.data()), qint64(headers.size())) == qint64(headers.size());
+  DurableFile file{std::filesystem::path(name)};
+  if (!file.Open()) return CAMERA_WRITE_FAILED;
+  bool ok = file.Write(headers.data(), headers.size());
   std::vector<std::uint8_t> row(stride, 0);
   for (int r = 0; ok && r < h; ++r) {
     // File rows bottom-up: row r is the picture's line h - 1 - r.
@@ -94,13 +94,13 @@ int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
       dst[1] = std::uint8_t(px >> 8);
       dst[2] = std::uint8_t(px >> 16);
     }
-    ok = file.write(reinterpret_cast<const char*>(row.data()), qint64(stride)) == qint64(stride);
+    ok = file.Write(row.data(), stride);
   }
   if (!ok) {
-    file.cancelWriting();
+    file.Cancel();
     return CAMERA_WRITE_FAILED;
   }
-  return file.commit() ? CAMERA_OK : CAMERA_WRITE_FAILED;
+  return file.Commit() ? CAMERA_OK : CAMERA_WRITE_FAILED;
 }
 
 bool CCameraProcess::RecordVideo(int index) {

@@ -61,6 +61,21 @@ int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo) {
   return 1;
 }
 
+void DeviceEventCallback(void* /*context*/, int event, int handle, const char* deviceName) {
+  std::shared_lock lock(g_instanceLock);
+  if (g_instance) g_instance->PostDeviceEvent(event, handle, deviceName ? deviceName : "");
+}
+
+void CCameraProcess::PostDeviceEvent(int event, int handle, std::string deviceName) {
+  // Queued to the notifier, which goes with this object: a late event is dropped with it.
+  QMetaObject::invokeMethod(
+      notifier_.get(),
+      [this, event, handle, name = std::move(deviceName)] {
+        if (deviceEvent_) deviceEvent_(event, handle, name);
+      },
+      Qt::QueuedConnection);
+}
+
 CCameraProcess* CCameraProcess::Instance() {
   std::shared_lock lock(g_instanceLock);
   return g_instance;

@@ -35,6 +35,7 @@ CCameraProcess::CCameraProcess()
       clockFrequency_(1000000000),
       scaled_(std::make_unique<ScaledCache>()) {
   RegisterInstance(this);
+  CamSdkSetDeviceEventCallback(&DeviceEventCallback, nullptr);
   LoadSetting();
 }
 

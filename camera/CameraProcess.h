@@ -45,6 +45,8 @@ struct ScaledCache;
 
 // The frame callback handed to CameraInit: routes every frame to the registered camera object.
 int FrameCallback(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);
+// The camera library's device-event callback: hands the event to the camera object.
+void DeviceEventCallback(void* context, int event, int handle, const char* deviceName);
 
 // A high-resolution counter reading; the frame rate is measured with it.
 using PerfCounterFn = std::int64_t (*)();
@@ -171,7 +173,16 @@ class CCameraProcess {
   // button and tell the operator. LastRecordingFault() keeps that status (0: none so far).
   void SetRecordingEndedHandler(std::function<void(int status)> handler) { recordingEnded_ = std::move(handler); }
   int LastRecordingFault() const { return lastRecordingFault_; }
+  // The camera library's device events (CAMSDK_EVENT_*: a camera lost, a camera plugged in),
+  // passed on on the user-interface thread with the handle and the device name.
+  void SetDeviceEventHandler(std::function<void(int event, int handle, const std::string& name)> handler) {
+    deviceEvent_ = std::move(handler);
+  }
+  void PostDeviceEvent(int event, int handle, std::string deviceName);  // any thread
   void IncCaptureCount();
+  // Writes the capture count alone to the store, so that numbered captures go on from it after
+  // a restart however the program ended. True when written.
+  bool SaveCaptureCount();
 
   // ---- settings (CameraSettings.cpp)
   void GetVideoSetting(stVideoSetting* out) const;
@@ -269,6 +280,7 @@ class CCameraProcess {
   std::atomic<bool> recordFaultPending_{false};
   int lastRecordingFault_ = 0;
   std::function<void(int)> recordingEnded_;
+  std::function<void(int, int, const std::string&)> deviceEvent_;
 
   int histogramMask_ = 7;
   RECT overviewRect_{0, 0, 0, 0};

@@ -183,6 +183,14 @@ bool CCameraProcess::SaveSetting() {
   return rc == ERROR_SUCCESS;
 }
 
+bool CCameraProcess::SaveCaptureCount() {
+  CRegistryKey key;
+  if (key.Create(HKEY_CURRENT_USER, kSettingsKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+  const LONG set = key.SetDword(u"Capture Count", DWORD(capture_.captureCount));
+  const LONG closed = key.Close();  // the store is written when the key closes
+  return set == ERROR_SUCCESS && closed == ERROR_SUCCESS;
+}
+
 void CCameraProcess::LoadSetting() {
   CRegistryKey key;
   if (key.Open(HKEY_CURRENT_USER, kSettingsKey, KEY_READ) != ERROR_SUCCESS) return;

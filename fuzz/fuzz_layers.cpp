@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_util.h"
+#include "platform/durable_file.h"
 #include "measure/MeasureManager.h"
 
 namespace {
@@ -67,6 +68,12 @@ CMeasureManager& Load(int which, const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+// Saves are checked as always but not synced to the disk: a sync per input would bound the search.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetDurableSync(false);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto in = fuzz::ScratchDir() / "in.kvmi", out = fuzz::ScratchDir() / "out.kvmi";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_util.h"
+#include "platform/durable_file.h"
 #include "platform/profile.h"
 
 namespace {
@@ -75,6 +76,12 @@ std::vector<std::uint8_t> Bytes(WStringView s) {
 }
 
 }  // namespace
+
+// Saves are checked as always but not synced to the disk: a sync per input would bound the search.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetDurableSync(false);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto path = fuzz::ScratchDir() / "in.ini";

@@ -1,12 +1,12 @@
 #include "imaging/BitmapFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 
+#include "platform/durable_file.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
 
@@ -49,8 +49,8 @@ BitmapStatus OpenBitmap(const QString& path, QFile& file, BitmapLayout* layout) 
   if (bits != 24 || compression != 0) return BitmapStatus::Unsupported;
   const std::int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
   if (width <= 0 || height <= 0) return BitmapStatus::BadHeader;
-  // Each factor is bounded first, so that the product cannot overflow.
-  if (width > MaxBitmapBytes() / 3 || height > MaxBitmapBytes() / 3 || width * height * 3 > MaxBitmapBytes())
+  // Each side is bounded first, so that the product cannot overflow.
+  if (width > kMaxBitmapSide || height > kMaxBitmapSide || width * height * 3 > MaxBitmapBytes())
     return BitmapStatus::TooLarge;
   if (offset < 14 + std::int64_t(infoSize)) return BitmapStatus::BadHeader;
   const std::int64_t stride = BitmapStride(width);
@@ -78,7 +78,7 @@ bool ReadExact(QFile& file, void* to, std::int64_t n) {
 
 }  // namespace
 
-std::int64_t MaxBitmapBytes() { return KVIMG_MAX_BYTES; }
+std::int64_t MaxBitmapBytes() { return std::min<std::int64_t>(KVIMG_MAX_BYTES, kMaxBitmapPixels * 3); }
 
 BitmapStatus ProbeBitmapFile(const QString& path, BitmapLayout* layout) {
   QFile file;
@@ -186,7 +186,7 @@ BitmapStatus ReadBitmapThumbnail(const QString& path, int width, int height, QIm
 }
 
 BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, int width, int height) {
-  if (!pixels || width <= 0 || height <= 0 || std::int64_t(width) * height * 3 > MaxBitmapBytes())
+  if (!pixels || width <= 0 || height <= 0 || std::int64_t(width) * height * 3 > KVIMG_MAX_BYTES)
     return BitmapStatus::BadHeader;
   const std::int64_t row = std::int64_t(width) * 3;
   const std::int64_t stride = BitmapStride(width);
@@ -204,11 +204,12 @@ BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, in
   PutU16(h + 26, 1);
   PutU16(h + 28, 24);
 
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return BitmapStatus::WriteFailed;
-  bool ok = file.write(reinterpret_cast<const char*>(h), kHeadersSize) == kHeadersSize;
+  // Every write, the sync and the close are checked before the file replaces an old one.
+  DurableFile file(std::filesystem::path(path.toStdU16String()));
+  if (!file.Open()) return BitmapStatus::WriteFailed;
+  bool ok = file.Write(h, kHeadersSize);
   if (ok && row == stride) {
-    ok = file.write(reinterpret_cast<const char*>(pixels), row * height) == row * height;
+    ok = file.Write(pixels, std::size_t(row * height));
   } else if (ok) {
     // Padded rows gathered into blocks, so that a large image is a few big writes.
     const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / stride);
@@ -217,14 +218,14 @@ BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, in
       const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, height - r0);
       for (std::int64_t i = 0; i < n; ++i)
         std::memcpy(block.data() + i * stride, pixels + (r0 + i) * row, std::size_t(row));
-      ok = file.write(reinterpret_cast<const char*>(block.data()), n * stride) == n * stride;
+      ok = file.Write(block.data(), std::size_t(n * stride));
     }
   }
   if (!ok) {
-    file.cancelWriting();
+    file.Cancel();
     return BitmapStatus::WriteFailed;
   }
-  return file.commit() ? BitmapStatus::Ok : BitmapStatus::WriteFailed;
+  return file.Commit() ? BitmapStatus::Ok : BitmapStatus::WriteFailed;
 }
 
 WString BitmapStatusText(BitmapStatus status, const QString& path) {

@@ -32,7 +32,12 @@ enum class BitmapStatus {
   WriteFailed,
 };
 
-// Largest pixel block accepted (width x height x 3 bytes): the frame buffer's limit.
+// Largest image accepted: what the view can show (its zoom works up to 32767 pixels a side) and
+// what a still image may cost in memory (the frame buffer, plus the picture drawn with the
+// measurements at full size: about 7 bytes a pixel, 700 MB at the limit).
+inline constexpr std::int64_t kMaxBitmapSide = 32767;
+inline constexpr std::int64_t kMaxBitmapPixels = 100'000'000;
+// Largest pixel block accepted (width x height x 3 bytes).
 std::int64_t MaxBitmapBytes();
 
 // Where the pixels of a valid file lie.

@@ -74,7 +74,8 @@ CImageListDlg::~CImageListDlg() {
 
 int CImageListDlg::AddImageFile(int /*unused*/, const QString& path) {
   if (Count() >= kMaxImages) {
-    QMessageBox::information(this, QString::fromStdU16String(LoadStringW(57344)), QString::fromStdU16String(LoadStringW(60017)));
+    // Said by the caller, once (TakeFullNotice): a box here would stop a running capture.
+    fullRefused_ = true;
     return 0;
   }
   const QFileInfo info(path);
@@ -148,12 +149,14 @@ void CImageListDlg::DeleteImage(int index) {
   if (index < 0 || index >= Count()) return;
   delete list_->takeItem(index);
   paths_.removeAt(index);
+  fullTold_ = false;
 }
 
 void CImageListDlg::DeleteAllImages() {
   if (Count() < 1) return;
   list_->clear();
   paths_.clear();
+  fullTold_ = false;
 }
 
 int CImageListDlg::FirstSelected() const {

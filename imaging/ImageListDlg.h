@@ -28,7 +28,16 @@ class CImageListDlg : public QWidget {
 
   // 1 when listed (or listed already: that item is selected), 0 when refused (256 listed,
   // or no such file). The path is taken literally: wildcard characters are part of the name.
+  // A refusal because the list is full shows nothing.
   int AddImageFile(int unused, const QString& path);
+  // True once after the list first refused a file for being full (again after items were
+  // deleted and it filled up anew): the caller says so then, and not on every refusal.
+  bool TakeFullNotice() {
+    const bool tell = fullRefused_ && !fullTold_;
+    if (fullRefused_) fullTold_ = true;
+    fullRefused_ = false;
+    return tell;
+  }
 
   int Count() const { return int(paths_.size()); }
   QString PathAt(int index) const { return paths_.value(index); }
@@ -57,5 +66,6 @@ class CImageListDlg : public QWidget {
   QStringList paths_;
   quint64 nextSerial_ = 1;
   int pending_ = 0;
+  bool fullRefused_ = false, fullTold_ = false;
   std::unique_ptr<QThreadPool> pool_;
 };

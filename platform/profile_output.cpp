@@ -1,8 +1,7 @@
 // Writing a profile file out: its text in the file's encoding (UTF-16, the ANSI code page, or the
 // bytes as read while they are ASCII), handed over in large pieces, and the atomic save.
 #include <QFile>
-#include <QSaveFile>
-
+#include "platform/durable_file.h"
 #include "platform/profile_model.h"
 
 template <class C, class Sink>
@@ -159,12 +158,13 @@ std::string CProfileFile::Serialize() const {
 bool CProfileFile::Save() {
   Impl& d = Ready(I());
   if (d.loadFailed || d.path.empty()) return false;
-  QSaveFile f(QFile::decodeName(d.path.native().c_str()));
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-  const bool written = d.Output([&](const char* p, std::size_t n) { return f.write(p, qint64(n)) == qint64(n); });
+  // Every write, the sync and the close are checked before the file replaces the old one.
+  DurableFile f(d.path);
+  if (!f.Open()) return false;
+  const bool written = d.Output([&](const char* p, std::size_t n) { return f.Write(p, n); });
   if (!written) {
-    f.cancelWriting();
+    f.Cancel();
     return false;
   }
-  return f.commit();
+  return f.Commit();
 }

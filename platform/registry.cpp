@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/durable_file.h"
+
 #include <QChar>
 #include <QDir>
 #include <QFile>
@@ -14,7 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -62,6 +63,7 @@ struct Store {
   std::mutex mutex;
   bool loaded = false;
   bool dirty = false;
+  bool loadRefused = false;  // the file was too large to be a store: never written over
   std::filesystem::path file;  // chosen by SetRegistryFile; empty: environment or default
   std::shared_ptr<Node> root;
   std::unordered_map<std::uintptr_t, Handle> handles;
@@ -126,29 +128,38 @@ std::shared_ptr<Node> FromJson(const QJsonObject& o) {
   return n;
 }
 
-// Reads the store on first use; a missing or unreadable file gives an empty store.
+// Reads the store on first use; a missing or unreadable file gives an empty store, and so does
+// one larger than any store of settings could be (it is not read into memory at all).
 void EnsureLoaded(Store& s) {
   if (s.loaded) return;
   s.loaded = true;
   s.dirty = false;
   s.root = std::make_shared<Node>();
+  s.loadRefused = false;
   QFile f(QFile::decodeName(ResolveFile(s).native().c_str()));
   if (!f.open(QIODevice::ReadOnly)) return;
-  const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+  if (f.size() > kMaxRegistryFileBytes) {
+    // Kept as it is: a later save must not replace what may still be someone's settings.
+    s.loadRefused = true;
+    return;
+  }
+  const QJsonDocument doc = QJsonDocument::fromJson(f.read(kMaxRegistryFileBytes));
   if (doc.isObject()) s.root = FromJson(doc.object().value(QStringLiteral("root")).toObject());
   s.root->name.clear();
 }
 
 bool SaveStore(Store& s) {
-  const QString name = QFile::decodeName(ResolveFile(s).native().c_str());
+  if (s.loadRefused) return false;
+  const std::filesystem::path file = ResolveFile(s);
+  const QString name = QFile::decodeName(file.native().c_str());
   QDir().mkpath(QFileInfo(name).absolutePath());
-  QSaveFile f(name);
-  if (!f.open(QIODevice::WriteOnly)) return false;
   const QJsonObject top{{QStringLiteral("format"), QStringLiteral("q7v-registry")},
                         {QStringLiteral("version"), 1},
                         {QStringLiteral("root"), ToJson(*s.root)}};
-  f.write(QJsonDocument(top).toJson(QJsonDocument::Indented));
-  if (!f.commit()) return false;
+  const QByteArray text = QJsonDocument(top).toJson(QJsonDocument::Indented);
+  // Every write, the sync and the close are checked before the file replaces the old one.
+  if (!WriteFileDurably(file, std::span(reinterpret_cast<const std::uint8_t*>(text.constData()), std::size_t(text.size()))))
+    return false;
   s.dirty = false;
   return true;
 }
@@ -438,6 +449,13 @@ void SetRegistryFile(const std::filesystem::path& file) {
   s.dirty = false;
   s.root.reset();
   s.handles.clear();
+}
+
+bool RegistryFileRefused() {
+  Store& s = S();
+  std::lock_guard lock(s.mutex);
+  EnsureLoaded(s);
+  return s.loadRefused;
 }
 
 std::filesystem::path RegistryFile() {

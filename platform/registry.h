@@ -100,6 +100,10 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, char16_t* lpValueName, DWORD* lpcch
 // $Q7V_REGISTRY_FILE or the default) and drops what was loaded; open handles become invalid.
 void SetRegistryFile(const std::filesystem::path& file);
 std::filesystem::path RegistryFile();
+// Largest store file read. A larger file is not a store of settings: it is left unread and
+// untouched (the store starts empty and is never written over it), and this reports it.
+inline constexpr std::int64_t kMaxRegistryFileBytes = std::int64_t(4) << 20;
+bool RegistryFileRefused();
 
 // A key handle that closes itself, with typed reads that fail on a type mismatch.
 class CRegistryKey {

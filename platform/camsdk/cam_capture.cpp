@@ -4,12 +4,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/camsdk/handles.h"
+#include "platform/durable_file.h"
 
 namespace camsdk {
 namespace {
@@ -175,25 +175,25 @@ int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quali
   cv::Mat topDown;
   cv::flip(cv::Mat(info.height, info.width, CV_8UC3, bgr.data()), topDown, 0);
 
+  // Each file is encoded in memory and then written through a checked, synced write that
+  // replaces the name only when complete: a full disk yields CAMSDK_STATUS_FILE_ERROR and
+  // leaves no empty or partial file behind.
   int result = CAMSDK_STATUS_OK;
-  auto write = [&](const std::string& name, const std::vector<int>& params) {
+  auto write = [&](const std::string& name, const char* ext, const std::vector<int>& params) {
+    std::vector<unsigned char> bytes;
     bool ok = false;
     try {
-      ok = cv::imwrite(name, topDown, params);
+      ok = cv::imencode(ext, topDown, bytes, params) && !bytes.empty();
     } catch (const cv::Exception&) {
       ok = false;
     }
-    if (!ok) result = CAMSDK_STATUS_FILE_ERROR;
+    if (!ok || !WriteFileDurably(name, bytes)) result = CAMSDK_STATUS_FILE_ERROR;
   };
   const std::string base(fileName);
-  if (fileTypes & CAMSDK_FILE_JPG) write(base + ".jpg", {cv::IMWRITE_JPEG_QUALITY, std::clamp(quality, 1, 100)});
-  if (fileTypes & CAMSDK_FILE_BMP) write(base + ".bmp", {});
-  if (fileTypes & CAMSDK_FILE_PNG) write(base + ".png", {cv::IMWRITE_PNG_COMPRESSION, 3});
-  if (fileTypes & CAMSDK_FILE_RAW) {
-    std::ofstream out(base + ".raw", std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
-    if (!out) result = CAMSDK_STATUS_FILE_ERROR;
-  }
+  if (fileTypes & CAMSDK_FILE_JPG) write(base + ".jpg", ".jpg", {cv::IMWRITE_JPEG_QUALITY, std::clamp(quality, 1, 100)});
+  if (fileTypes & CAMSDK_FILE_BMP) write(base + ".bmp", ".bmp", {});
+  if (fileTypes & CAMSDK_FILE_PNG) write(base + ".png", ".png", {cv::IMWRITE_PNG_COMPRESSION, 3});
+  if ((fileTypes & CAMSDK_FILE_RAW) && !WriteFileDurably(base + ".raw", raw)) result = CAMSDK_STATUS_FILE_ERROR;
   CAMSDK_RETURN(result);
 }
 

@@ -22,7 +22,12 @@ int CamSdkTestSetModels(const char* keys) { return SimSetModels(keys ? keys : ""
 
 int CamSdkTestAttach(const char* key) {
   if (!key) return CAMSDK_STATUS_INVALID_PARAMETER;
-  return SimSetPresent(key, true) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_INVALID_PARAMETER;
+  const ModelInfo* model = FindSimModel(key);
+  if (!model) return CAMSDK_STATUS_INVALID_PARAMETER;
+  const bool was = SimBackend().Present(*model);
+  if (!SimSetPresent(key, true)) return CAMSDK_STATUS_INVALID_PARAMETER;
+  if (!was) NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_ARRIVED, -1, model->deviceName);
+  return CAMSDK_STATUS_OK;
 }
 
 int CamSdkTestDetach(const char* key) {
@@ -37,11 +42,16 @@ int CamSdkTestDetach(const char* key) {
       if (&c->model == model) open.push_back(c);
   }
   for (auto& c : open) {
-    std::unique_lock<std::mutex> lock(c->mu);
-    c->lost = true;
-    c->run = Run::Stopped;
-    c->cv.notify_all();
-    if (tlsDelivering != c.get()) c->cv.wait(lock, [&] { return !c->busy; });
+    bool first = false;
+    {
+      std::unique_lock<std::mutex> lock(c->mu);
+      first = !c->lost && !c->closed;
+      c->lost = true;
+      c->run = Run::Stopped;
+      c->cv.notify_all();
+      if (tlsDelivering != c.get()) c->cv.wait(lock, [&] { return !c->busy; });
+    }
+    if (first) NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, c->handle, model->deviceName);
   }
   return CAMSDK_STATUS_OK;
 }

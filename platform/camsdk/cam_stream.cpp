@@ -139,6 +139,23 @@ CamSdkFrameInfo MakeInfo(const Exposure& e, std::size_t bytes) {
 
 }  // namespace
 
+namespace {
+std::mutex gEventMutex;
+CamSdkDeviceEventCallback gEventCallback = nullptr;
+void* gEventContext = nullptr;
+}  // namespace
+
+void NotifyDeviceEvent(int event, int handle, const char* deviceName) {
+  CamSdkDeviceEventCallback cb;
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    cb = gEventCallback;
+    context = gEventContext;
+  }
+  if (cb) cb(context, event, handle, deviceName ? deviceName : "");
+}
+
 void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock) {
   Exposure e = MakeExposure(c, c.p.preview);
   ++c.frameNumber;
@@ -161,10 +178,16 @@ void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock) {
 
   lock.lock();
   if (!ok) {
+    const bool first = !c.lost;
     c.lost = true;
     c.run = Run::Stopped;
     c.busy = false;
     c.cv.notify_all();
+    if (first) {
+      lock.unlock();
+      NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, c.handle, c.model.deviceName);
+      lock.lock();
+    }
     return;
   }
   StepAe(c, stats);
@@ -204,6 +227,12 @@ bool Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel,
 }  // namespace camsdk
 
 using namespace camsdk;
+
+void CamSdkSetDeviceEventCallback(CamSdkDeviceEventCallback callback, void* context) {
+  std::lock_guard<std::mutex> lock(gEventMutex);
+  gEventCallback = callback;
+  gEventContext = callback ? context : nullptr;
+}
 
 int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_ENTER(list, count, capacity);

@@ -460,6 +460,18 @@ int CameraReadParameter(int handle, int team);
 int CameraLoadDefaultParameter(int handle);
 int CameraGetCurrentParameterTeam(int handle, int* team);
 
+// Device events. A camera that was open and has gone (unplugged, or its link failed) is
+// reported once with CAMSDK_EVENT_DEVICE_LOST and its handle; every later call on that handle but
+// CameraStopRecordVideo and CameraUnInit answers CAMSDK_STATUS_DEVICE_LOST. A camera plugged in
+// is reported with CAMSDK_EVENT_DEVICE_ARRIVED and handle -1 (list the cameras again to open it).
+// The callback runs on whichever thread noticed (a camera's frame thread, or the thread that
+// plugged), never under a library lock and never inside a frame callback; it must not block and
+// must not call into the library. Null clears it.
+constexpr int CAMSDK_EVENT_DEVICE_LOST = 1;
+constexpr int CAMSDK_EVENT_DEVICE_ARRIVED = 2;
+using CamSdkDeviceEventCallback = void (*)(void* context, int event, int handle, const char* deviceName);
+void CamSdkSetDeviceEventCallback(CamSdkDeviceEventCallback callback, void* context);
+
 // Folder of the library's settings file ("camsdk-params.ini"). Default: the environment
 // variable Q7V_CAMSDK_CONFIG_DIR, else $XDG_CONFIG_HOME/q7v-camsdk, else ~/.config/q7v-camsdk.
 // Applies to cameras opened afterwards. Null or "" restores the default.

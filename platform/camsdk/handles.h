@@ -241,6 +241,8 @@ std::shared_ptr<const IspTables> Isp(Camera& c);
 // Reads one frame with the settings in force and, when still playing, hands it to the frame
 // callback. Called with the lock held; returns with it held.
 void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock);
+// Tells the registered device-event callback; call with no library lock held.
+void NotifyDeviceEvent(int event, int handle, const char* deviceName);
 // A frame exposed on the caller's thread, without callback or automatic functions.
 bool Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
               std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info);

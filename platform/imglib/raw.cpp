@@ -119,10 +119,12 @@ int KvImgOnceBlackLevel(KvImgRaw raw, KvImgRegion region, int* level1, int* leve
     }
     int levels[3];
     for (int c = 0; c < 3; ++c) levels[c] = counts[c] > 0 ? MedianOfHistogram(hist[c], counts[c]) : -1;
-    // A region too small to hold every colour takes the missing ones from green.
+    // A region too small to hold every colour takes the missing ones from green, which is
+    // itself first taken from red or blue when the region holds no green sample.
+    if (levels[1] < 0) levels[1] = levels[0] >= 0 ? levels[0] : levels[2];
     for (int c : {0, 2})
       if (levels[c] < 0) levels[c] = levels[1];
-    if (levels[1] < 0) levels[1] = levels[0] >= 0 ? levels[0] : levels[2];
+    if (levels[0] < 0 || levels[1] < 0 || levels[2] < 0) return KVIMG_E_ARGUMENT;
     if (layout < KVIMG_RAW_BAYER_GRBG || layout > KVIMG_RAW_BAYER_BGGR) levels[0] = levels[2] = levels[1];
     const double unit = double(1 << (raw.bits - 8));  // levels are given in 8-bit units
     // The top sample of a 9 to 15-bit frame rounds up to 256: kept in the 8-bit range.

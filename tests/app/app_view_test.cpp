@@ -303,13 +303,15 @@ TEST_F(FrameTest, LayerFilesThroughTheView) {
   EXPECT_EQ(engine().GetRemarkCount(), 1);
   const std::vector<POINT> pts = PointsOf(engine(), 0);
   EXPECT_EQ(pts[1].x, 100);
-  // A file without this camera's section clears everything and loads nothing.
+  // A file without this camera's section is refused with a message; nothing shown or saved changes.
   const QString other = dir_.filePath("empty.kvmi");
   QFile(other).open(QIODevice::WriteOnly);
   view().fileDialog = [other](bool, bool, const QString&, const QString&) { return QStringList{other}; };
+  messages.clear();
   view().OnLoadLayers();
-  EXPECT_EQ(engine().GetMeasureCount(), 0);
-  EXPECT_EQ(engine().GetRemarkCount(), 0);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(engine().GetMeasureCount(), 1);
+  EXPECT_EQ(engine().GetRemarkCount(), 1);
 }
 
 TEST_F(FrameTest, GridAndDividingRulesToggle) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "platform/imglib/imglib.h"
@@ -83,6 +84,16 @@ TEST(RawFrames, BlackLevelPerColourFromRegion) {
   EXPECT_EQ(r, 8);
   EXPECT_EQ(g, 8);
   EXPECT_EQ(b, 8);
+  // A region of one pixel holds one colour only: the others take its level, never -1.
+  for (const auto& [layout, x, y] : {std::tuple{KVIMG_RAW_BAYER_RGGB, 0, 0}, std::tuple{KVIMG_RAW_BAYER_RGGB, 1, 1},
+                                     std::tuple{KVIMG_RAW_BAYER_BGGR, 0, 0}, std::tuple{KVIMG_RAW_BAYER_GRBG, 1, 0}}) {
+    r = g = b = -1;
+    ASSERT_EQ(KvImgOnceBlackLevel(KvImgRaw{frame.data(), w, h, 8, layout}, KvImgRegion{x, y, 1, 1}, &r, &g, &b), KVIMG_OK);
+    const int v = frame[std::size_t(y * w + x)];
+    EXPECT_EQ(r, v) << layout << " " << x << "," << y;
+    EXPECT_EQ(g, v);
+    EXPECT_EQ(b, v);
+  }
   // A region wholly outside the frame is refused.
   EXPECT_EQ(KvImgOnceBlackLevel(KvImgRaw{frame.data(), w, h, 8, 0}, KvImgRegion{w, 0, 5, 5}, &r, &g, &b), KVIMG_E_ARGUMENT);
   EXPECT_EQ(KvImgOnceBlackLevel(KvImgRaw{frame.data(), w, h, 8, 0}, KvImgRegion{0, 0, 0, 5}, &r, &g, &b), KVIMG_E_ARGUMENT);

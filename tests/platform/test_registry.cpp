@@ -150,3 +150,22 @@ TEST_F(RegistryTest, EnvironmentMovesTheStore) {
 }
 
 }  // namespace
+
+// A file far larger than any settings store is neither read into memory nor ever written over.
+TEST_F(RegistryTest, OversizedStoreIsRefusedAndKept) {
+  {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::string block(1 << 20, ' ');
+    for (int i = 0; i <= int(kMaxRegistryFileBytes >> 20); ++i) std::fwrite(block.data(), 1, block.size(), f);
+    std::fclose(f);
+  }
+  const auto size = fs::file_size(file);
+  EXPECT_TRUE(RegistryFileRefused());
+  CRegistryKey key;
+  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
+  EXPECT_FALSE(key.QueryDword(u"Capture Count").has_value());
+  EXPECT_EQ(key.SetDword(u"Capture Count", 3), ERROR_SUCCESS);
+  EXPECT_NE(key.Close(), ERROR_SUCCESS);  // the write is refused, and says so
+  EXPECT_EQ(fs::file_size(file), size);
+}
