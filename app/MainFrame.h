@@ -73,8 +73,9 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void ContinuousCaptureTick();
   int CaptureImageToFile();
   void OnRecord();
-  // The library ended a recording by itself (the picture size changed, the file failed).
+  // The library ended a recording by itself (status: why), or a recording's file is closed (0).
   void OnRecordingEnded(int status);
+  void UpdateRecordingStatus();  // elapsed time in pane 0 while recording
   void UpdateMainToolbarImages(bool playing);
   void UpdateCaptureStatus();
   void CountFrame() { FrameStatistics().CountFrame(); }
