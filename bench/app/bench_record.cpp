@@ -3,7 +3,8 @@
 // frames per second while recording, the frames the recorder dropped, how long the Record
 // command that stops it holds the user-interface thread, how long the file takes to be closed,
 // and the process's peak memory. Run it alone (the peak is the process's), offscreen and under
-// xvfb-run with QT_QPA_PLATFORM=xcb.
+// xvfb-run with QT_QPA_PLATFORM=xcb. BENCH_NO_RECORD=1 gives the same run without recording,
+// BENCH_LINES=n another number of measurements.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -63,7 +64,7 @@ void Record(benchmark::State& state, const char* model) {
   CameraSetFrameSpeed(item.handle, 2);
   int w = 0, h = 0;
   camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);
-  AddLines(*frame->View()->MeasureManager(), 1000, w, h);
+  AddLines(*frame->View()->MeasureManager(), std::getenv("BENCH_LINES") ? std::atoi(std::getenv("BENCH_LINES")) : 1000, w, h);
   double nominal = 0;
   CamSdkTestGetNominalFrameRate(item.handle, &nominal);
   Pump(1000);
@@ -71,7 +72,7 @@ void Record(benchmark::State& state, const char* model) {
     CStaticEx* win = frame->View()->ImageWindow();
     const std::uint64_t paints0 = win->paints;
     const std::uint32_t received0 = frame->FrameStatistics().ReceivedFrames();
-    frame->OnRecord();
+    if (!std::getenv("BENCH_NO_RECORD")) frame->OnRecord();
     QElapsedTimer t;
     t.start();
     Pump(6000);
@@ -80,7 +81,7 @@ void Record(benchmark::State& state, const char* model) {
     const double received = double(frame->FrameStatistics().ReceivedFrames() - received0);
     QElapsedTimer stop;
     stop.start();
-    frame->OnRecord();  // stops
+    if (!std::getenv("BENCH_NO_RECORD")) frame->OnRecord();  // stops
     const double stopMs = stop.nsecsElapsed() * 1e-6;
     camera.WaitRecordingsFinished();
     const double closedMs = stop.nsecsElapsed() * 1e-6;
@@ -96,7 +97,7 @@ void Record(benchmark::State& state, const char* model) {
     state.counters["peak_rss_mb"] = PeakRssMb();
     state.counters["width"] = w;
     state.counters["height"] = h;
-    if (r.status != CAMSDK_STATUS_OK) state.SkipWithError("the recording failed");
+    if (!std::getenv("BENCH_NO_RECORD") && r.status != CAMSDK_STATUS_OK) state.SkipWithError("the recording failed");
   }
   frame->close();
 }

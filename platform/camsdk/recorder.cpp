@@ -5,7 +5,9 @@
 // through our own I/O so that every write error (a full disk) is seen. When the file is closed
 // its header gets the rate the frames really came at, so it plays as long as it was recorded.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -197,6 +199,9 @@ class MjpegRecorder final : public Recorder {
   }
 
   void Encode() {
+    // Encoding yields to the frame thread and the window: when the machine is short of time,
+    // frames are dropped from the file rather than from the preview.
+    (void)::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 5);
     const std::vector<int> params{cv::IMWRITE_JPEG_QUALITY, quality_};
     for (;;) {
       Job job;
