@@ -1,5 +1,5 @@
 // Video recording as a Motion-JPEG AVI. The frame thread only copies a frame (turning it
-// top-down) into a queue bounded in bytes; when the queue is full the frame is dropped and
+// top-down) into a reused buffer of a queue bounded in bytes; when the queue is full the frame is dropped and
 // counted, so a slow encoder never holds up the preview. A few workers encode the frames to
 // JPEG in parallel and one writer hands them, in order, to FFmpeg's AVI muxer, which writes
 // through our own I/O so that every write error (a full disk) is seen. When the file is closed
@@ -54,6 +54,10 @@ ssize_t WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 // Raw frames waiting for or in encoding may hold this much memory (three 20 MP frames).
 constexpr std::size_t kRawBudget = 192u << 20;
 
+// Larger frames are copied only into buffers the workers made ready: fresh memory of that size
+// costs far more to fault in than the copy (hundreds of milliseconds at 20 MP on some machines).
+constexpr std::size_t kCopyAllocLimit = 4u << 20;
+
 int WorkerCount() {
   const unsigned n = std::thread::hardware_concurrency();
   return int(std::clamp(n > 2 ? n - 2 : 1u, 1u, 4u));
@@ -105,14 +109,21 @@ class MjpegRecorder final : public Recorder {
     if (ioFailed_ || fmt_->pb->error) return false;
     frameTime_ = AVRational{1000, millis};
     opened_ = true;
-    for (int i = 0, n = WorkerCount(); i < n; ++i) workers_.emplace_back([this] { Encode(); });
+    const int workers = WorkerCount();
+    if (frameBytes_ > kCopyAllocLimit)
+      warmTarget_ = std::min<std::size_t>(std::size_t(workers), std::max<std::size_t>(1, kRawBudget / frameBytes_));
+    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Encode(); });
     writer_ = std::thread([this] { Write(); });
+    // The first frames find their buffers ready (a moment at the start, none at the stop).
+    std::unique_lock<std::mutex> lock(mutex_);
+    doneCv_.wait(lock, [&] { return spare_.size() >= warmTarget_; });
     return true;
   }
 
   int Push(const unsigned char* bgrBottomUp, int width, int height) override {
     const Clock::time_point now = Clock::now();
     std::uint64_t seq = 0;
+    cv::Mat frame;  // a buffer used before when there is one
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (closing_) return CAMSDK_STATUS_NOT_RECORDING;
@@ -124,12 +135,18 @@ class MjpegRecorder final : public Recorder {
         ++dropped_;
         return CAMSDK_STATUS_OK;
       }
+      if (!spare_.empty()) {
+        frame = std::move(spare_.back());
+        spare_.pop_back();
+      } else if (frameBytes_ > kCopyAllocLimit) {
+        ++dropped_;  // the workers are still making the buffers ready
+        return CAMSDK_STATUS_OK;
+      }
       rawBytes_ += frameBytes_;
       seq = nextSeq_++;
     }
     // The copy is made outside the lock: the workers go on meanwhile. The writer wants
     // top-down rows.
-    cv::Mat frame;
     cv::flip(cv::Mat(height, width, CV_8UC3, const_cast<unsigned char*>(bgrBottomUp)), frame, 0);
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -202,6 +219,23 @@ class MjpegRecorder final : public Recorder {
     // Encoding yields to the frame thread and the window: when the machine is short of time,
     // frames are dropped from the file rather than from the preview.
     (void)::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 5);
+    // Each worker faults in one frame buffer before the frames come, so that the frame
+    // thread's first copies land in memory that is ready.
+    bool warm = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      warm = allocated_ < warmTarget_;
+      if (warm) ++allocated_;
+    }
+    if (warm) {
+      cv::Mat buffer(height_, width_, CV_8UC3);
+      std::memset(buffer.data, 0, frameBytes_);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(buffer));
+      }
+      doneCv_.notify_all();
+    }
     const std::vector<int> params{cv::IMWRITE_JPEG_QUALITY, quality_};
     for (;;) {
       Job job;
@@ -222,9 +256,10 @@ class MjpegRecorder final : public Recorder {
           ok = false;
         }
       }
-      job.frame.release();
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        // The buffer is kept for a later frame (see kCopyAllocLimit).
+        spare_.push_back(std::move(job.frame));
         rawBytes_ -= frameBytes_;
         encoded_[job.seq] = ok ? std::move(jpeg) : std::vector<std::uint8_t>();
       }
@@ -356,6 +391,9 @@ class MjpegRecorder final : public Recorder {
   mutable std::mutex mutex_;
   std::condition_variable workCv_, doneCv_;
   std::deque<Job> raw_;
+  std::vector<cv::Mat> spare_;  // frame buffers ready for a copy, no more than the queue can hold
+  std::size_t allocated_ = 0;   // buffers made ready by the workers
+  std::size_t warmTarget_ = 0;  // that many before the first frame (large frames only)
   std::map<std::uint64_t, std::vector<std::uint8_t>> encoded_;  // empty: the encoding failed
   std::size_t rawBytes_ = 0;
   std::uint64_t nextSeq_ = 0, arrived_ = 0, dropped_ = 0, written_ = 0;
