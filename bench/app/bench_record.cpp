@@ -1,7 +1,7 @@
 // Recording in the real main window: a 20-megapixel camera at its full frame speed with 1000
 // measurements on the overlay, recorded for a few seconds. Reports the camera's and the view's
 // frames per second while recording, the frames the recorder dropped, how long the Record
-// command that stops it holds the user-interface thread, how long the file takes to be closed,
+// commands that start and stop it hold the user-interface thread, how long the file takes to be closed,
 // and the process's peak memory. Run it alone (the peak is the process's), offscreen and under
 // xvfb-run with QT_QPA_PLATFORM=xcb. BENCH_NO_RECORD=1 gives the same run without recording,
 // BENCH_LINES=n another number of measurements.
@@ -70,9 +70,12 @@ void Record(benchmark::State& state, const char* model) {
   Pump(1000);
   for (auto _ : state) {
     CStaticEx* win = frame->View()->ImageWindow();
+    QElapsedTimer start;
+    start.start();
+    if (!std::getenv("BENCH_NO_RECORD")) frame->OnRecord();
+    state.counters["start_ms"] = start.nsecsElapsed() * 1e-6;
     const std::uint64_t paints0 = win->paints;
     const std::uint32_t received0 = frame->FrameStatistics().ReceivedFrames();
-    if (!std::getenv("BENCH_NO_RECORD")) frame->OnRecord();
     QElapsedTimer t;
     t.start();
     Pump(6000);
