@@ -150,6 +150,11 @@ class MjpegRecorder final : public Recorder {
     cv::flip(cv::Mat(height, width, CV_8UC3, const_cast<unsigned char*>(bgrBottomUp)), frame, 0);
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // Closed meanwhile: the workers may be gone, so the frame is not the file's.
+      if (closing_) {
+        rawBytes_ -= frameBytes_;
+        return CAMSDK_STATUS_NOT_RECORDING;
+      }
       raw_.push_back({seq, std::move(frame)});
     }
     workCv_.notify_one();
@@ -273,7 +278,7 @@ class MjpegRecorder final : public Recorder {
       std::vector<std::uint8_t> jpeg;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        doneCv_.wait(lock, [&] { return encoded_.count(seq) || (encodersDone_ && raw_.empty()); });
+        doneCv_.wait(lock, [&] { return encoded_.count(seq) || encodersDone_; });
         auto it = encoded_.find(seq);
         if (it == encoded_.end()) break;
         jpeg = std::move(it->second);
