@@ -77,11 +77,12 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void ContinuousCaptureTick();
   int CaptureImageToFile();
   void OnRecord();
-  // The library ended a recording by itself (the picture size changed, the file failed).
+  // The library ended a recording by itself (status: why), or a recording's file is closed (0).
   void OnRecordingEnded(int status);
   // The camera library's device events, on the user-interface thread: a lost camera is stopped
   // (its capture and recording ended) and named; when it comes back it plays again.
   void OnDeviceEvent(int event, int handle, const std::string& deviceName);
+  void UpdateRecordingStatus();  // elapsed time in pane 0 while recording
   void UpdateMainToolbarImages(bool playing);
   void UpdateCaptureStatus();
   void CountFrame() { FrameStatistics().CountFrame(); }

@@ -1,9 +1,12 @@
 // The acquisition commands: Live (open, or play and pause), Stop, Capture (single or
 // continuous, timer 2), Record, and the frame counter in the status bar (timer 1).
 #include <QDir>
+#include <QLabel>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QToolBar>
+
+#include <vector>
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
@@ -135,14 +138,55 @@ void CMainFrame::OnRecord() {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   UpdateMainToolbarImages(recordingFlag || item.state == CAMERA_PLAYING);
+  UpdateRecordingStatus();
 }
 
+namespace {
+// Why a recording ended by itself, in the operator's words.
+WString RecordingFaultText(int status) {
+  switch (status) {
+    case CAMSDK_STATUS_INVALID_PARAMETER: return LoadStringW(64101);
+    case CAMSDK_STATUS_FILE_ERROR: return LoadStringW(64102);
+    case CAMSDK_STATUS_DEVICE_LOST:
+    case CAMSDK_STATUS_INVALID_HANDLE: return LoadStringW(64131);
+    default: return FormatW(LoadStringW(64132), status);
+  }
+}
+}  // namespace
+
 void CMainFrame::OnRecordingEnded(int status) {
-  recordingFlag = false;
+  // Another recording may have started while this one's file was being finished.
+  recordingFlag = camera_.IsRecording();
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   UpdateMainToolbarImages(item.state == CAMERA_PLAYING);
-  ShowHint(LoadStringW(status == CAMSDK_STATUS_FILE_ERROR ? 64102 : 64101));
+  if (!recordingFlag) UpdateRecordingStatus();
+  if (status != 0) return;  // the notice comes when the file is closed
+  // The file is closed: say why it ended (when not by the operator) and where it went.
+  const CCameraProcess::RecordingResult& r = camera_.LastRecording();
+  const WString file = FromUtf8(r.file);
+  std::vector<WString> parts;
+  if (r.fault != 0) parts.push_back(RecordingFaultText(r.fault));
+  if (r.status == CAMSDK_STATUS_OK) {
+    parts.push_back(FormatW(LoadStringW(64133), file, r.framesWritten, r.framesPerSecond, r.seconds));
+    if (r.framesDropped > 0) parts.push_back(FormatW(LoadStringW(64134), r.framesDropped));
+  } else {
+    if (r.fault != CAMSDK_STATUS_FILE_ERROR) parts.push_back(LoadStringW(64102));
+    if (r.fileKept) parts.push_back(FormatW(LoadStringW(64135), file));
+  }
+  WString text;
+  for (const WString& p : parts) text += (text.empty() ? u"" : u" ") + p;
+  ShowHint(text);
+}
+
+void CMainFrame::UpdateRecordingStatus() {
+  const QString mark = QString::fromStdU16String(LoadStringW(64136)).section(u'%', 0, 0);
+  if (!camera_.IsRecording()) {
+    if (statusPanes_[0] && !mark.isEmpty() && statusPanes_[0]->text().startsWith(mark)) SetStatusPane(0, QString());
+    return;
+  }
+  const int s = int(camera_.RecordingSeconds());
+  SetStatusPane(0, QString::fromStdU16String(FormatW(LoadStringW(64136), s / 3600, s / 60 % 60, s % 60)));
 }
 
 void CMainFrame::UpdateCaptureStatus() {
@@ -153,6 +197,7 @@ void CMainFrame::UpdateCaptureStatus() {
                            ? FormatW(fmt, stats_.ReceivedFrames(), double(stats_.FrameRate()))
                            : FormatW(fmt, 0u, 0.0);
   SetStatusPane(3, QString::fromStdU16String(text));
+  UpdateRecordingStatus();
 }
 
 void CMainFrame::OnCapture() {

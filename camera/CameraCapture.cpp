@@ -1,5 +1,7 @@
 // Capture of the frame with the measurements burnt in, as a 24-bit bitmap file, and video
 // recording through the camera library.
+#include <QCoreApplication>
+#include <QSaveFile>
 #include <QString>
 
 #include <array>
@@ -114,6 +116,7 @@ bool CCameraProcess::RecordVideo(int index) {
     // A recording that did not start leaves the flag and the count as they were.
     if (CameraStartRecordVideo(handle, ToUtf8(path).c_str()) == CAMSDK_STATUS_OK) {
       recordHandle_.store(handle);
+      recordStartNs_ = clock_.load()();
       ++recordCount_;
       recording_.store(true);
     }
@@ -123,11 +126,59 @@ bool CCameraProcess::RecordVideo(int index) {
   return recording_.load();
 }
 
-void CCameraProcess::StopRecording() {
-  // The recording stops on the camera that records, whichever index the caller names.
+void CCameraProcess::StopRecording() { StopRecording(0); }
+
+namespace {
+struct FinishContext {
+  CCameraProcess* self;
+  QObject* notifier;  // lives as long as the object
+  int fault;
+};
+}  // namespace
+
+void CCameraProcess::StopRecording(int fault) {
+  // The recording stops on the camera that records, whichever index the caller names. No frame
+  // is taken after this; the file is finished on the library's thread, so that the window
+  // stays responsive while the last frames are encoded.
   recording_.store(false);
   if (recordCount_.load() > 0) recordCount_.fetch_sub(1);
-  CameraStopRecordVideo(recordHandle_.exchange(-1));
+  recordStartNs_ = 0;
+  const int handle = recordHandle_.exchange(-1);
+  auto* context = new FinishContext{this, notifier_.get(), fault};
+  if (CamSdkStopRecordVideoAsync(handle, &CCameraProcess::OnRecordingFinished, context) != CAMSDK_STATUS_OK)
+    delete context;
+}
+
+void CCameraProcess::OnRecordingFinished(void* context, const CamSdkRecordSummary* summary) {
+  std::unique_ptr<FinishContext> c(static_cast<FinishContext*>(context));
+  RecordingResult r;
+  r.status = summary->status;
+  r.fault = c->fault;
+  r.file = summary->fileName ? summary->fileName : "";
+  r.framesWritten = summary->framesWritten;
+  r.framesDropped = summary->framesDropped;
+  r.seconds = summary->seconds;
+  r.framesPerSecond = summary->framesPerSecond;
+  r.fileKept = summary->fileKept != 0;
+  // The object outlives this call: its destructor waits for the finishing files.
+  CCameraProcess* self = c->self;
+  QMetaObject::invokeMethod(
+      c->notifier,
+      [self, r] {
+        self->lastRecording_ = r;
+        if (self->recordingEnded_) self->recordingEnded_(0);
+      },
+      Qt::QueuedConnection);
+}
+
+double CCameraProcess::RecordingSeconds() const {
+  if (!recording_.load() || recordStartNs_ == 0) return 0;
+  return double(clock_.load()() - recordStartNs_) / double(clockFrequency_.load());
+}
+
+void CCameraProcess::WaitRecordingsFinished() {
+  CamSdkWaitRecordVideo();
+  QCoreApplication::sendPostedEvents(notifier_.get());
 }
 
 void CCameraProcess::IncCaptureCount() { ++capture_.captureCount; }

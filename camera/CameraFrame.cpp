@@ -163,7 +163,7 @@ void CCameraProcess::EndFaultyRecording(int handle, int status) {
   recordFaultPending_.store(false);
   // The operator may have stopped it, or started another, meanwhile.
   if (!recording_.load() || recordHandle_.load() != handle) return;
-  StopRecording();
+  StopRecording(status);
   lastRecordingFault_ = status;
   if (recordingEnded_) recordingEnded_(status);
 }

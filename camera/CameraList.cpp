@@ -44,6 +44,7 @@ CCameraProcess::~CCameraProcess() {
   UnregisterInstance(this);
   for (int i = 0; i < kMaxCameraList; ++i)
     if (cameras_[i].state != CAMERA_CLOSED) CloseCamera(i);
+  CamSdkWaitRecordVideo();  // the finishing files call back into this object
   std::lock_guard lock(frameLock_);
   frameValid_ = false;
   front_.reset();

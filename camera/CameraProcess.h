@@ -171,6 +171,8 @@ class CCameraProcess {
   // could not be written) is ended as RecordVideo ends one, on the user-interface thread; then
   // the handler (if any) gets the library's status, so that the frame can reset its Record
   // button and tell the operator. LastRecordingFault() keeps that status (0: none so far).
+  // Every recording's file is finished off this thread after it stops; when it is closed the
+  // handler is called once more, with status 0, and LastRecording() tells how it ended.
   void SetRecordingEndedHandler(std::function<void(int status)> handler) { recordingEnded_ = std::move(handler); }
   int LastRecordingFault() const { return lastRecordingFault_; }
   // The camera library's device events (CAMSDK_EVENT_*: a camera lost, a camera plugged in),
@@ -179,6 +181,19 @@ class CCameraProcess {
     deviceEvent_ = std::move(handler);
   }
   void PostDeviceEvent(int event, int handle, std::string deviceName);  // any thread
+  struct RecordingResult {
+    int status = 0;  // CAMSDK_STATUS_OK when every frame taken is in the file
+    int fault = 0;   // what ended it, when not the operator (the library's status)
+    std::string file;
+    std::uint64_t framesWritten = 0, framesDropped = 0;
+    double seconds = 0, framesPerSecond = 0;
+    bool fileKept = true;
+  };
+  const RecordingResult& LastRecording() const { return lastRecording_; }
+  // Seconds since the running recording started; 0 when none runs.
+  double RecordingSeconds() const;
+  // Waits until every stopped recording's file is closed and its notice handled.
+  void WaitRecordingsFinished();
   void IncCaptureCount();
   // Writes the capture count alone to the store, so that numbered captures go on from it after
   // a restart however the program ended. True when written.
@@ -281,6 +296,10 @@ class CCameraProcess {
   int lastRecordingFault_ = 0;
   std::function<void(int)> recordingEnded_;
   std::function<void(int, int, const std::string&)> deviceEvent_;
+  std::int64_t recordStartNs_ = 0;
+  RecordingResult lastRecording_;
+  void StopRecording(int fault);
+  static void OnRecordingFinished(void* context, const CamSdkRecordSummary* summary);  // library thread
 
   int histogramMask_ = 7;
   RECT overviewRect_{0, 0, 0, 0};

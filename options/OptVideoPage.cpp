@@ -32,7 +32,8 @@ COptVideoDlg::COptVideoDlg(QWidget* parent) : QWidget(parent) {
                                    });
   if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->setRowStretch(4, 1);
   auto* codec = ctrls_.Find<QComboBox>(IDC_CODEC);
-  codec->addItem(QStringLiteral("MPEG4"));
+  // The one codec the recorder writes (codec value 1): each frame a JPEG picture in an AVI file.
+  codec->addItem(QStringLiteral("Motion JPEG"));
   codec->setCurrentIndex(-1);
   auto* quality = ctrls_.Find<QComboBox>(IDC_QUALITY);
   for (std::uint32_t id : {13u, 14u, 15u}) quality->addItem(Str(id));

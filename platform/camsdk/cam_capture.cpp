@@ -1,6 +1,12 @@
 // The frame path and what is written from it: raw frames through the ISP, the display, the
 // latest frame on request, captures to image files and video recording.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <thread>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -280,6 +286,81 @@ int CameraStopRecordVideo(int handle) {
   }
   if (!rec) CAMSDK_RETURN(CAMSDK_STATUS_NOT_RECORDING);
   CAMSDK_RETURN(rec->Close());
+}
+
+namespace camsdk {
+namespace {
+
+// Files being finished by CamSdkStopRecordVideoAsync.
+struct Closers {
+  std::mutex mu;
+  std::condition_variable cv;
+  int running = 0;
+};
+Closers& TheClosers() {
+  static Closers c;
+  return c;
+}
+
+std::atomic<long long> gWriteBudget{-1};
+
+long FailingWrite(int fd, const void* data, unsigned long size) {
+  long long left = gWriteBudget.load();
+  for (;;) {
+    if (left < 0) return long(::write(fd, data, size));
+    if (left == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    const long long n = std::min<long long>(left, (long long)size);
+    if (gWriteBudget.compare_exchange_weak(left, left - n)) return long(::write(fd, data, std::size_t(n)));
+  }
+}
+
+}  // namespace
+}  // namespace camsdk
+
+int CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context) {
+  CAMSDK_ENTER(handle);
+  std::shared_ptr<Camera> cam = Find(handle);
+  if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
+  std::shared_ptr<Recorder> rec;
+  {
+    std::lock_guard<std::mutex> lock(cam->recMu);
+    rec = std::move(cam->recorder);
+  }
+  if (!rec) CAMSDK_RETURN(CAMSDK_STATUS_NOT_RECORDING);
+  Closers& closers = TheClosers();
+  {
+    std::lock_guard<std::mutex> lock(closers.mu);
+    ++closers.running;
+  }
+  std::thread([rec = std::move(rec), done, context] {
+    rec->Close();
+    const RecordSummary s = rec->Summary();
+    if (done) {
+      const CamSdkRecordSummary out{s.status,           s.framesWritten,   s.framesDropped,
+                                    s.seconds,          s.framesPerSecond, s.fileKept ? 1 : 0,
+                                    rec->FileName().c_str()};
+      done(context, &out);
+    }
+    Closers& c = TheClosers();
+    std::lock_guard<std::mutex> lock(c.mu);
+    --c.running;
+    c.cv.notify_all();
+  }).detach();
+  CAMSDK_RETURN(CAMSDK_STATUS_OK);
+}
+
+void CamSdkWaitRecordVideo() {
+  Closers& c = TheClosers();
+  std::unique_lock<std::mutex> lock(c.mu);
+  c.cv.wait(lock, [&] { return c.running == 0; });
+}
+
+void CamSdkTestFailRecordWritesAfter(long long bytes) {
+  gWriteBudget.store(bytes < 0 ? -1 : bytes);
+  SetRecorderWriteForTest(bytes < 0 ? nullptr : &FailingWrite);
 }
 
 int CamSdkGetRecordFileName(int handle, char* buffer, int capacity) {

@@ -64,7 +64,9 @@ void CamSdkTestReset() {
     for (const auto& [h, c] : reg.cams) handles.push_back(h);
   }
   CamSdkTestClearFailures();
+  CamSdkTestFailRecordWritesAfter(-1);
   for (int h : handles) CameraUnInit(h);
+  CamSdkWaitRecordVideo();
   SimResetPresence();
   gSynchronous = false;
   gLogOn = false;

@@ -150,7 +150,7 @@ constexpr int CAMSDK_FRAME_SPEED_NORMAL = 1;
 constexpr int CAMSDK_FRAME_SPEED_HIGH = 2;
 
 // Video (CameraSetRecordEncoder): 1 is the one codec offered and is written as a Motion-JPEG
-// AVI; 0 means the same. Quality (CameraSetRecordAVIQuality): 0 low, 1 middle, 2 high.
+// AVI; 0 means the same. The file's header gives the rate the frames came at. Quality (CameraSetRecordAVIQuality): 0 low, 1 middle, 2 high.
 constexpr int CAMSDK_CODEC_DEFAULT = 0;
 constexpr int CAMSDK_CODEC_MJPEG = 1;
 
@@ -363,6 +363,22 @@ int CameraStartRecordVideo(int handle, const char* pathWithoutExtension);
 // than the recording's are refused (CAMSDK_STATUS_INVALID_PARAMETER); the file keeps what it has.
 int CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
 int CameraStopRecordVideo(int handle);
+// How a recording ended. fileName stays valid during the callback only.
+struct CamSdkRecordSummary {
+  int status;                        // CAMSDK_STATUS_OK, or CAMSDK_STATUS_FILE_ERROR
+  unsigned long long framesWritten;
+  unsigned long long framesDropped;  // the encoder was behind and the frames were not taken
+  double seconds;                    // the recording's length, as the file plays it
+  double framesPerSecond;            // the rate in the file's header (the measured one)
+  int fileKept;                      // 0: nothing usable was written and the file was removed
+  const char* fileName;
+};
+typedef void (*CamSdkRecordDone)(void* context, const CamSdkRecordSummary* summary);
+// As CameraStopRecordVideo, but returns at once: no frame is taken after it returns, and the
+// file is finished on a thread of the library's, which then calls `done` (may be null).
+// CamSdkWaitRecordVideo waits until every file being finished is closed.
+int CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context);
+void CamSdkWaitRecordVideo();
 // Full name of the video file being written, or of the last one written ("" before any).
 int CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
 
@@ -501,6 +517,9 @@ std::vector<std::string> CamSdkTestTakeCallLog();  // returns and clears
 // Failure injection: the named function returns `result` without doing anything, the next
 // `times` calls (-1: until cleared). CameraISP then returns null.
 void CamSdkTestInjectFailure(const char* function, int result, int times = -1);
+// Full disk: writes to recording files fail with ENOSPC once `bytes` more bytes were written
+// (-1: never, the default; CamSdkTestReset restores it).
+void CamSdkTestFailRecordWritesAfter(long long bytes);
 void CamSdkTestClearFailures();
 
 // Synchronous delivery: cameras opened while it is on start no frame thread; their frames are

@@ -90,7 +90,17 @@ struct DeviceSettings {
 DeviceSettings LoadDeviceSettings(const ModelInfo& model);
 bool SaveDeviceSettings(const ModelInfo& model, const DeviceSettings& settings);
 
-// Motion-JPEG AVI writer fed from the frame thread, encoding on its own thread.
+// How a recording ended.
+struct RecordSummary {
+  int status = CAMSDK_STATUS_OK;  // CAMSDK_STATUS_FILE_ERROR when anything could not be written
+  std::uint64_t framesWritten = 0;
+  std::uint64_t framesDropped = 0;  // the encoder was behind
+  double seconds = 0;               // from the first frame to the end of the last
+  double framesPerSecond = 0;       // the rate the file's header gives
+  bool fileKept = true;             // false: nothing usable was written and the file was removed
+};
+
+// Motion-JPEG AVI writer fed from the frame thread, encoding on worker threads.
 class Recorder {
  public:
   virtual ~Recorder() = default;
@@ -99,7 +109,11 @@ class Recorder {
   virtual int Push(const unsigned char* bgrBottomUp, int width, int height) = 0;
   virtual int Close() = 0;  // flushes, closes; CAMSDK_STATUS_FILE_ERROR if anything failed
   virtual const std::string& FileName() const = 0;
+  virtual RecordSummary Summary() const = 0;  // final after Close
 };
+// Test seam: every write of a recording's file goes through `write` (null: the system's).
+using RecorderWriteFn = long (*)(int fd, const void* data, unsigned long size);
+void SetRecorderWriteForTest(RecorderWriteFn write);
 // Creates the file for frames of width x height; null when it cannot be created.
 std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,
                                         int height);

@@ -197,14 +197,51 @@ TEST_F(FrameTest, RecordTogglesImagesAndStopClearsIt) {
   EXPECT_TRUE(frame().recordingFlag);
   EXPECT_EQ(frame().MainToolbarImages(), 377);
   EXPECT_TRUE(Checked(27));
+  EXPECT_EQ(frame().StatusPane(0)->text(), "Recording 00:00:00");  // the elapsed time
   Deliver(3);
   frame().OnRecord();
   EXPECT_FALSE(frame().recordingFlag);
   EXPECT_EQ(frame().MainToolbarImages(), 349);
+  // When the file is closed the operator is told where it went.
+  camera().WaitRecordingsFinished();
+  const QString file = QString::fromStdString(camera().LastRecording().file);
+  EXPECT_TRUE(file.startsWith(dir_.path() + "/Video_")) << file.toStdString();
+  EXPECT_TRUE(view().HintText().startsWith("Video saved: " + file + " (3 frames, ")) << view().HintText().toStdString();
+  EXPECT_EQ(frame().StatusPane(0)->text(), "");
   frame().OnRecord();
   frame().OnCameraStop();
   EXPECT_FALSE(frame().recordingFlag);
   EXPECT_FALSE(camera().IsRecording());
+}
+
+TEST_F(FrameTest, RecordingOnAFullDiskEndsAndSaysWhy) {
+  GoLive();
+  stVideoSetting vs;
+  camera().GetVideoSetting(&vs);
+  vs.folder = dir_.path().toStdU16String();
+  camera().SetVideoSetting(vs);
+  CamSdkTestFailRecordWritesAfter(100000);  // room for the header and a frame or two
+  frame().OnRecord();
+  ASSERT_TRUE(frame().recordingFlag);
+  for (int i = 0; i < 200 && camera().IsRecording(); ++i) {
+    Deliver(1);
+    QTest::qWait(2);
+  }
+  EXPECT_FALSE(camera().IsRecording());
+  EXPECT_FALSE(frame().recordingFlag);
+  EXPECT_EQ(frame().MainToolbarImages(), 349);
+  camera().WaitRecordingsFinished();
+  EXPECT_EQ(camera().LastRecording().status, CAMSDK_STATUS_FILE_ERROR);
+  // The hint says why, and where what was written went (a file without a whole frame is removed).
+  const QString file = QString::fromStdString(camera().LastRecording().file);
+  const QString why = "Recording stopped: the video file could not be written.";
+  if (camera().LastRecording().fileKept) {
+    EXPECT_EQ(view().HintText().toStdString(), (why + " What was written is in " + file + ".").toStdString());
+  } else {
+    EXPECT_EQ(view().HintText().toStdString(), why.toStdString());
+    EXPECT_FALSE(QFileInfo::exists(file));
+  }
+  CamSdkTestFailRecordWritesAfter(-1);
 }
 
 TEST_F(FrameTest, LanguageCommandsWriteTheStoreAndAskForRestart) {

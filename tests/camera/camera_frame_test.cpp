@@ -161,12 +161,24 @@ TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns
   CamSdkTestSetCallLog(true);
   EXPECT_FALSE(camera->RecordVideo(color));
   const auto log = CamSdkTestTakeCallLog();
-  EXPECT_NE(std::find(log.begin(), log.end(), "CameraStopRecordVideo(" + std::to_string(handle) + ") = 1"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "CamSdkStopRecordVideoAsync(" + std::to_string(handle) + ") = 1"),
+            log.end());
   Deliver(3);
 
+  // The file is finished off the user-interface thread; its notice tells where it went.
+  std::vector<int> notices;
+  camera->SetRecordingEndedHandler([&](int status) { notices.push_back(status); });
+  camera->WaitRecordingsFinished();
+  EXPECT_EQ(notices, std::vector<int>{0});
+  EXPECT_EQ(camera->LastRecording().status, CAMSDK_STATUS_OK);
+  EXPECT_EQ(camera->LastRecording().fault, 0);
+  EXPECT_EQ(camera->LastRecording().framesWritten, 7u);
+  EXPECT_EQ(camera->LastRecording().framesDropped, 0u);
   std::string name;
   EXPECT_EQ(VideoFrames(handle, 640, 512, &name), 7);
   EXPECT_EQ(name.rfind((Path() / "vid" / "Video_").string(), 0), 0u) << name;
+  EXPECT_EQ(camera->LastRecording().file, name);
+  camera->SetRecordingEndedHandler(nullptr);
 
   // Closing any camera ends a running recording, on the camera that records; a second
   // recording then starts afresh and closing the recording camera ends it too.
@@ -174,7 +186,7 @@ TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns
   EXPECT_EQ(camera->CloseCamera(color), 1);
   EXPECT_FALSE(camera->IsRecording());
   const auto closeLog = CamSdkTestTakeCallLog();
-  EXPECT_NE(std::find(closeLog.begin(), closeLog.end(), "CameraStopRecordVideo(" + std::to_string(handle) + ") = 1"),
+  EXPECT_NE(std::find(closeLog.begin(), closeLog.end(), "CamSdkStopRecordVideoAsync(" + std::to_string(handle) + ") = 1"),
             closeLog.end());
   ASSERT_TRUE(camera->RecordVideo(mono));
   EXPECT_EQ(camera->CloseCamera(mono), 1);

@@ -90,7 +90,11 @@ TEST_F(ReviewTest, PreviewSizeChangeEndsTheRecordingCleanlyWithANotice) {
   camera->GetVideoSetting(&vs);
   EXPECT_FALSE(vs.recording);
 
-  // The video holds the frames of the old size, closed properly.
+  // The video holds the frames of the old size, closed properly; a second notice says so.
+  camera->WaitRecordingsFinished();
+  EXPECT_EQ(notices, (std::vector<int>{CAMSDK_STATUS_INVALID_PARAMETER, 0}));
+  EXPECT_EQ(camera->LastRecording().fault, CAMSDK_STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(camera->LastRecording().status, CAMSDK_STATUS_OK);
   EXPECT_EQ(VideoFrames(handle, 640, 512), 4);
   EXPECT_EQ(CameraStopRecordVideo(handle), CAMSDK_STATUS_NOT_RECORDING);  // already stopped
 
@@ -99,7 +103,7 @@ TEST_F(ReviewTest, PreviewSizeChangeEndsTheRecordingCleanlyWithANotice) {
   EXPECT_EQ(Deliver(2), 2);
   Events();
   EXPECT_TRUE(camera->IsRecording());
-  EXPECT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices.size(), 2u);
   EXPECT_FALSE(camera->RecordVideo(mono));
 }
 

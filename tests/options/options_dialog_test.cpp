@@ -76,7 +76,7 @@ TEST_F(OptionsDlgTest, EveryPageRoundTripsThroughTheStore) {
 
   dlg->Tabs()->setCurrentIndex(COptionsDlg::kVideoPage);
   QWidget* vid = dlg->VideoPage();
-  EXPECT_EQ(Ctl<QComboBox>(vid, COptVideoDlg::IDC_CODEC)->currentText(), "MPEG4");
+  EXPECT_EQ(Ctl<QComboBox>(vid, COptVideoDlg::IDC_CODEC)->currentText(), "Motion JPEG");
   Choose(Ctl<QComboBox>(vid, COptVideoDlg::IDC_QUALITY), 2);
   prompts.folders.push_back(QPath(u"录像"));
   Click(Ctl(vid, COptVideoDlg::IDC_BROWSE));
