@@ -51,12 +51,14 @@ class CStaticEx : public QWidget {
     overlayDirty_ = true;
     frameDirty_ = frameDirty_ || frameToo;
   }
-  // What the overlay shows, as numbers that change whenever it does: the measurements, and
-  // everything drawn over them (which includes the first).
-  std::function<std::uint64_t()> fingerprint;
+  // What the overlay shows, as numbers that change whenever it does: the measurements
+  // [begin, end), and everything drawn over them (given the first for all of them).
+  std::function<std::uint64_t(int begin, int end)> fingerprint;
   std::function<std::uint64_t(std::uint64_t measurements)> fingerprintOver;
-  std::uint64_t PaintedFingerprint() const { return overlayFingerprint_; }
-  std::uint64_t PaintedInteraction() const { return interactionFingerprint_; }
+  // The measurement the mouse is changing, or -1: while there is one, the others are kept.
+  std::function<int()> moving;
+  // The overlay changed since it was last painted.
+  bool OverlayStale() const;
   bool HasPicture() const { return !last_.isNull(); }
 
  protected:
@@ -79,6 +81,18 @@ class CStaticEx : public QWidget {
   QSize layerImage_;
   bool overlayDirty_ = true;
   std::uint64_t overlayFingerprint_ = 0;
+  // While a measurement is moved: overlay_ holds those before it, above_ those after it, and
+  // base_ the frame with overlay_ on it; each move draws only the moving one and what is over it.
+  struct Prints {
+    int moving = -1;
+    std::uint64_t below = 0, above = 0, all = 0, over = 0;
+  };
+  Prints Fingerprints() const;
+  int movingIndex_ = -1;
+  std::uint64_t aboveFingerprint_ = 0, allFingerprint_ = 0;
+  QImage above_;
+  QImage base_;
+  bool baseStale_ = true;
 };
 
 class CApplicationView : public QWidget, public ICameraView, public IMouseCapture {
@@ -185,7 +199,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void UpdateCursor();
   // What of the engine's state the overlay shows beyond the records themselves.
   std::array<int, 8> OverlayState() const;
-  std::uint64_t OverlayFingerprint() const;
+  std::uint64_t OverlayFingerprint(int begin = 0, int end = INT32_MAX) const;
   std::uint64_t InteractionFingerprint(std::uint64_t measurements) const;
   void ToolCommand(int kind, int checkIndex);
   void DividingRule(int which);

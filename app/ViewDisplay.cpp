@@ -61,38 +61,76 @@ void CStaticEx::paintEvent(QPaintEvent*) {
     if (valid) camera_.DrawImageRegion(p, width(), height(), visible, false);
     frameSequence_ = sequence;
     frameDirty_ = false;
+    baseStale_ = true;
   }
   // The overlay is kept in two layers while nothing they show changes (their fingerprints) and
   // the window stays: the measurements, and what is drawn over them. A pointer that only changes
-  // the hover or the selection redraws the second alone.
-  const std::uint64_t fp = valid && fingerprint ? fingerprint() : 0;
-  const bool redrawAll = overlayDirty_ || geometryChanged || overlay_.isNull();
-  if (valid && (redrawAll || fp != overlayFingerprint_)) {
+  // the hover or the selection redraws the second alone. While one measurement is moved, the
+  // others are kept (those before it and those after it, as it lies between them) and each move
+  // draws only it and what is over it.
+  const Prints f = valid ? Fingerprints() : Prints{};
+  const bool redrawAll = overlayDirty_ || geometryChanged || overlay_.isNull() || f.moving != movingIndex_;
+  if (valid && (redrawAll || f.below != overlayFingerprint_)) {
     overlay_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
     overlay_.fill(Qt::transparent);
     QPainter p(&overlay_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height(), 1);
-    overlayFingerprint_ = fp;
+    camera_.DrawOverlay(p, width(), height(), 1, 0, f.moving >= 0 ? f.moving : INT32_MAX);
+    overlayFingerprint_ = f.below;
+    baseStale_ = true;
   }
-  const std::uint64_t over = valid && fingerprintOver ? fingerprintOver(fp) : 0;
-  if (valid && (redrawAll || over != interactionFingerprint_ || interaction_.isNull())) {
-    interaction_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
-    interaction_.fill(Qt::transparent);
-    QPainter p(&interaction_);
+  if (valid && f.moving >= 0 && (redrawAll || f.above != aboveFingerprint_ || above_.isNull())) {
+    above_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    above_.fill(Qt::transparent);
+    QPainter p(&above_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height(), 2);
-    interactionFingerprint_ = over;
+    camera_.DrawOverlay(p, width(), height(), 1, f.moving + 1, INT32_MAX);
+    aboveFingerprint_ = f.above;
+  }
+  if (f.moving < 0) {
+    above_ = QImage();
+    base_ = QImage();
   }
   overlayDirty_ = false;
   layerVisible_ = visible;
   layerWindow_ = size();
   layerImage_ = image;
-  last_ = frameLayer_.copy();
-  if (valid && overlay_.size() == last_.size() && interaction_.size() == last_.size()) {
+  movingIndex_ = f.moving;
+  allFingerprint_ = f.all;
+  const bool layered = valid && overlay_.size() == frameLayer_.size();
+  if (layered && f.moving >= 0) {
+    if (baseStale_ || base_.size() != frameLayer_.size()) {
+      base_ = frameLayer_.copy();
+      QPainter p(&base_);
+      p.drawImage(0, 0, overlay_);
+    }
+    baseStale_ = false;
+    last_ = base_.copy();
     QPainter p(&last_);
-    p.drawImage(0, 0, overlay_);
-    p.drawImage(0, 0, interaction_);
+    p.translate(-visible.topLeft());
+    camera_.DrawOverlay(p, width(), height(), 1, f.moving, f.moving + 1);
+    p.resetTransform();
+    if (above_.size() == last_.size()) p.drawImage(0, 0, above_);
+    p.translate(-visible.topLeft());
+    // What is over the measurements follows the moving one at every move: drawn straight on.
+    camera_.DrawOverlay(p, width(), height(), 2);
+    interaction_ = QImage();
+    interactionFingerprint_ = f.over;
+  } else {
+    if (valid && (redrawAll || f.over != interactionFingerprint_ || interaction_.isNull())) {
+      interaction_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
+      interaction_.fill(Qt::transparent);
+      QPainter p(&interaction_);
+      p.translate(-visible.topLeft());
+      camera_.DrawOverlay(p, width(), height(), 2);
+      interactionFingerprint_ = f.over;
+    }
+    last_ = frameLayer_.copy();
+    if (layered && interaction_.size() == last_.size()) {
+      QPainter p(&last_);
+      p.drawImage(0, 0, overlay_);
+      p.drawImage(0, 0, interaction_);
+    }
   }
   lastOrigin_ = visible.topLeft();
   QPainter painter(this);
@@ -100,6 +138,28 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   ++paints;
   paintSeconds += timer.nsecsElapsed() * 1e-9;
   lagFrames += camera_.FrameSequence() - sequence;
+}
+
+CStaticEx::Prints CStaticEx::Fingerprints() const {
+  Prints f;
+  if (!fingerprint) return f;
+  f.moving = moving ? moving() : -1;
+  if (f.moving >= 0) {
+    f.below = fingerprint(0, f.moving);
+    f.above = fingerprint(f.moving + 1, INT32_MAX);
+    // All of them, for what is drawn over them: the three parts mixed.
+    const std::uint64_t mid = fingerprint(f.moving, f.moving + 1);
+    f.all = f.below ^ (f.above * 0x9E3779B97F4A7C15ull) ^ ((mid + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full);
+  } else {
+    f.below = f.all = fingerprint(0, INT32_MAX);
+  }
+  f.over = fingerprintOver ? fingerprintOver(f.all) : 0;
+  return f;
+}
+
+bool CStaticEx::OverlayStale() const {
+  const Prints f = Fingerprints();
+  return f.moving != movingIndex_ || f.all != allFingerprint_ || f.over != interactionFingerprint_;
 }
 
 QRgb CStaticEx::PixelAt(QPoint p) const {
@@ -122,17 +182,15 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_wndImage = new CStaticEx(camera_, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
-  m_wndImage->fingerprint = [this] { return OverlayFingerprint(); };
+  m_wndImage->fingerprint = [this](int begin, int end) { return OverlayFingerprint(begin, end); };
+  m_wndImage->moving = [this] { return m_MeasureMgr.MovingMeasure(); };
   m_wndImage->fingerprintOver = [this](std::uint64_t measurements) { return InteractionFingerprint(measurements); };
   // Whatever changes the measurements of a still image (the layer editor, a dialog) shows at
   // once; while a camera plays, every frame repaints anyway.
   overlayWatch_.setInterval(100);
   connect(&overlayWatch_, &QTimer::timeout, this, [this] {
     if (camera_.GetOpenedCount() != 0 || !m_wndImage->isVisible() || !m_wndImage->HasPicture()) return;
-    const std::uint64_t measurements = OverlayFingerprint();
-    if (measurements != m_wndImage->PaintedFingerprint() ||
-        InteractionFingerprint(measurements) != m_wndImage->PaintedInteraction())
-      m_wndImage->update();
+    if (m_wndImage->OverlayStale()) m_wndImage->update();
   });
   overlayWatch_.start();
 

@@ -2,6 +2,7 @@
 // again exactly when they changed, however they were changed (the mouse, the layer editor, a
 // dialog, a load). They read every record's drawn fields but not the result texts, which follow
 // from the points, the scale and the unit.
+#include <algorithm>
 #include <cstring>
 
 #include "app/ApplicationView.h"
@@ -46,8 +47,8 @@ void AddRule(Fnv& f, const RuleBlock& r) {
 
 }  // namespace
 
-// The grid and the measurements: everything DrawMeasurements reads.
-std::uint64_t CApplicationView::OverlayFingerprint() const {
+// The grid and the measurements [begin, end): everything DrawMeasurements reads for them.
+std::uint64_t CApplicationView::OverlayFingerprint(int begin, int end) const {
   const CMeasureManager& m = m_MeasureMgr;
   Fnv f;
   f.Add(std::uint64_t(std::uint32_t(m.m_nMeasureCount)));
@@ -57,7 +58,17 @@ std::uint64_t CApplicationView::OverlayFingerprint() const {
   f.Add(std::uint64_t(m.m_nGridWidth) << 32 | std::uint32_t(m.m_nGridSpacing));
   f.Add(std::uint64_t(m.m_clrGrid));
   const int measures = std::min<int>(std::max(m.m_nMeasureCount, 0), int(m.m_arrMeasure.size()));
-  for (int i = 0; i < measures; ++i) {
+  begin = std::clamp(begin, 0, measures);
+  end = std::clamp(end, begin, measures);
+  f.Add(std::uint64_t(std::uint32_t(begin)) << 32 | std::uint32_t(end));
+  // The text colour the measurement before the range leaves (a point's numbers are in it).
+  for (int i = begin - 1; i >= 0; --i) {
+    if (m.m_arrMeasure[std::size_t(i)].m_bVisible) {
+      f.Add(std::uint64_t(m.m_arrMeasure[std::size_t(i)].m_clrText) | std::uint64_t(1) << 32);
+      break;
+    }
+  }
+  for (int i = begin; i < end; ++i) {
     const MEASUREBASE& r = m.m_arrMeasure[std::size_t(i)];
     f.Add(std::uint64_t(std::uint32_t(r.m_nKind)) << 32 | std::uint32_t(r.m_nPointCount));
     f.Add(r.m_rcBound);

@@ -108,8 +108,8 @@ void CAreaScaler::Build(Axis& axis, int source, int target) {
   axis.start[std::size_t(target)] = int(axis.weight.size());
 }
 
-void CAreaScaler::Rows(const std::uint8_t* src, int width, std::uint8_t* dst, std::size_t dstStride, int rowBegin,
-                       int rowEnd) const {
+void CAreaScaler::Rows(const std::uint8_t* src, int width, std::size_t srcStride, std::uint8_t* dst,
+                       std::size_t dstStride, int rowBegin, int rowEnd) const {
   const int dw = x_.target, dh = y_.target;
   const std::size_t rowBytes = std::size_t(width) * 3;
   std::vector<float> acc(rowBytes);
@@ -119,7 +119,7 @@ void CAreaScaler::Rows(const std::uint8_t* src, int width, std::uint8_t* dst, st
     const int y0 = y_.first[std::size_t(j)];
     for (int k = y_.start[std::size_t(j)], end = y_.start[std::size_t(j) + 1]; k < end; ++k) {
       const float wy = y_.weight[std::size_t(k)];
-      const std::uint8_t* row = src + std::size_t(y0 + k - y_.start[std::size_t(j)]) * rowBytes;
+      const std::uint8_t* row = src + std::size_t(y0 + k - y_.start[std::size_t(j)]) * srcStride;
       float* a = acc.data();
       for (std::size_t i = 0; i < rowBytes; ++i) a[i] += wy * float(row[i]);
     }
@@ -140,9 +140,10 @@ void CAreaScaler::Rows(const std::uint8_t* src, int width, std::uint8_t* dst, st
   }
 }
 
-void CAreaScaler::Scale(const std::uint8_t* src, int width, int height, QImage& dst) {
+void CAreaScaler::Scale(const std::uint8_t* src, int width, int height, QImage& dst, std::size_t srcStride) {
   const int dw = dst.width(), dh = dst.height();
   if (!src || width <= 0 || height <= 0 || dw <= 0 || dh <= 0 || dst.format() != QImage::Format_RGB32) return;
+  if (srcStride == 0) srcStride = std::size_t(width) * 3;
   Build(x_, width, dw);
   Build(y_, height, dh);
   // Bands of target rows; small pictures are not worth a thread.
@@ -153,10 +154,10 @@ void CAreaScaler::Scale(const std::uint8_t* src, int width, int height, QImage& 
   std::uint8_t* out = dst.bits();
   const std::size_t stride = std::size_t(dst.bytesPerLine());
   if (bands == 1) {
-    Rows(src, width, out, stride, 0, dh);
+    Rows(src, width, srcStride, out, stride, 0, dh);
     return;
   }
   pool.Run(bands, [&](int b) {
-    Rows(src, width, out, stride, int(std::int64_t(dh) * b / bands), int(std::int64_t(dh) * (b + 1) / bands));
+    Rows(src, width, srcStride, out, stride, int(std::int64_t(dh) * b / bands), int(std::int64_t(dh) * (b + 1) / bands));
   });
 }

@@ -11,8 +11,9 @@
 
 class CAreaScaler {
  public:
-  // `dst` gives the size; it must be RGB32 and at least 1 x 1. src: width x height x 3 bytes.
-  void Scale(const std::uint8_t* src, int width, int height, QImage& dst);
+  // `dst` gives the size; it must be RGB32 and at least 1 x 1. src: height rows of width x 3
+  // bytes, `srcStride` bytes apart (0: packed), so a part of a larger frame is scaled in place.
+  void Scale(const std::uint8_t* src, int width, int height, QImage& dst, std::size_t srcStride = 0);
 
  private:
   struct Axis {
@@ -22,8 +23,8 @@ class CAreaScaler {
     std::vector<float> weight;    // covered part of each source index, summing to 1 per target
   };
   static void Build(Axis& axis, int source, int target);
-  void Rows(const std::uint8_t* src, int width, std::uint8_t* dst, std::size_t dstStride, int rowBegin,
-            int rowEnd) const;
+  void Rows(const std::uint8_t* src, int width, std::size_t srcStride, std::uint8_t* dst, std::size_t dstStride,
+            int rowBegin, int rowEnd) const;
 
   Axis x_, y_;
 };

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "camera/AreaScale.h"
@@ -15,63 +14,65 @@
 
 void CCameraProcess::DrawImageRegion(QPainter& painter, int destWidth, int destHeight, const QRect& visible,
                                      bool withOverlay) {
-  std::lock_guard lock(frameLock_);
-  if (!frameValid_ || destWidth <= 0 || destHeight <= 0 || visible.isEmpty()) return;
-  const int w = format_.biWidth, h = std::abs(format_.biHeight);
-  if (w <= 0 || h <= 0) return;
-  const double fx = double(destWidth) / w, fy = double(destHeight) / h;
-  const QRect vis = visible & QRect(0, 0, destWidth, destHeight);
-  if (vis.isEmpty()) return;
-  // The whole source pixels under the visible part (top-down image rows), and where they land.
-  const int sx0 = std::clamp(int(std::floor(vis.left() / fx)), 0, w - 1);
-  const int sx1 = std::clamp(int(std::ceil((vis.right() + 1) / fx)), sx0 + 1, w);
-  const int sy0 = std::clamp(int(std::floor(vis.top() / fy)), 0, h - 1);
-  const int sy1 = std::clamp(int(std::ceil((vis.bottom() + 1) / fy)), sy0 + 1, h);
-  const bool whole = sx0 == 0 && sy0 == 0 && sx1 == w && sy1 == h;
-  const int dx0 = whole ? 0 : int(std::lround(sx0 * fx)), dx1 = whole ? destWidth : int(std::lround(sx1 * fx));
-  const int dy0 = whole ? 0 : int(std::lround(sy0 * fy)), dy1 = whole ? destHeight : int(std::lround(sy1 * fy));
-  const int cw = sx1 - sx0, ch = sy1 - sy0;
-  if (dx1 <= dx0 || dy1 <= dy0) return;
+  QRect vis;
+  QPoint at;
+  int w = 0, h = 0;
+  {
+    // Held only while the frame's pixels are read: the camera thread swaps buffers under it.
+    std::lock_guard lock(frameLock_);
+    if (!frameValid_ || destWidth <= 0 || destHeight <= 0 || visible.isEmpty()) return;
+    w = format_.biWidth;
+    h = std::abs(format_.biHeight);
+    if (w <= 0 || h <= 0) return;
+    const double fx = double(destWidth) / w, fy = double(destHeight) / h;
+    vis = visible & QRect(0, 0, destWidth, destHeight);
+    if (vis.isEmpty()) return;
+    // The whole source pixels under the visible part (top-down image rows), and where they land.
+    const int sx0 = std::clamp(int(std::floor(vis.left() / fx)), 0, w - 1);
+    const int sx1 = std::clamp(int(std::ceil((vis.right() + 1) / fx)), sx0 + 1, w);
+    const int sy0 = std::clamp(int(std::floor(vis.top() / fy)), 0, h - 1);
+    const int sy1 = std::clamp(int(std::ceil((vis.bottom() + 1) / fy)), sy0 + 1, h);
+    const bool whole = sx0 == 0 && sy0 == 0 && sx1 == w && sy1 == h;
+    const int dx0 = whole ? 0 : int(std::lround(sx0 * fx)), dx1 = whole ? destWidth : int(std::lround(sx1 * fx));
+    const int dy0 = whole ? 0 : int(std::lround(sy0 * fy)), dy1 = whole ? destHeight : int(std::lround(sy1 * fy));
+    const int cw = sx1 - sx0, ch = sy1 - sy0;
+    if (dx1 <= dx0 || dy1 <= dy0) return;
 
-  // The part of the frame under the visible area, bottom-up like the frame buffer.
-  const std::uint8_t* src = front_.get();
-  if (!whole) {
-    regionCrop_.resize(std::size_t(cw) * ch * 3);
-    for (int k = 0; k < ch; ++k) {
-      const int imageRow = sy1 - 1 - k;       // top-down row of the image
-      const int bufferRow = h - 1 - imageRow;  // its row in the bottom-up buffer
-      std::memcpy(regionCrop_.data() + std::size_t(k) * cw * 3,
-                  front_.get() + (std::size_t(bufferRow) * w + sx0) * 3, std::size_t(cw) * 3);
+    // The part of the frame under the visible area, read in place: bottom-up rows of the whole
+    // frame's stride, starting at the lowest image row of the part.
+    const std::size_t stride = std::size_t(w) * 3;
+    const std::uint8_t* src = front_.get() + std::size_t(h - sy1) * stride + std::size_t(sx0) * 3;
+    if (regionSurface_.size() != QSize(dx1 - dx0, dy1 - dy0))
+      regionSurface_ = QImage(dx1 - dx0, dy1 - dy0, QImage::Format_RGB32);
+    if (regionSurface_.isNull()) return;
+    if (cw == regionSurface_.width() && ch == regionSurface_.height()) {
+      for (int y = 0; y < ch; ++y) {
+        const std::uint8_t* s = src + std::size_t(ch - 1 - y) * stride;
+        QRgb* d = reinterpret_cast<QRgb*>(regionSurface_.scanLine(y));
+        for (int x = 0; x < cw; ++x) d[x] = qRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
+      }
+    } else {
+      regionScaler_.Scale(src, cw, ch, regionSurface_, stride);
     }
-    src = regionCrop_.data();
-  }
-  if (regionSurface_.size() != QSize(dx1 - dx0, dy1 - dy0))
-    regionSurface_ = QImage(dx1 - dx0, dy1 - dy0, QImage::Format_RGB32);
-  if (regionSurface_.isNull()) return;
-  if (cw == regionSurface_.width() && ch == regionSurface_.height()) {
-    for (int y = 0; y < ch; ++y) {
-      const std::uint8_t* s = src + std::size_t(ch - 1 - y) * cw * 3;
-      QRgb* d = reinterpret_cast<QRgb*>(regionSurface_.scanLine(y));
-      for (int x = 0; x < cw; ++x) d[x] = qRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
-    }
-  } else {
-    regionScaler_.Scale(src, cw, ch, regionSurface_);
+    at = QPoint(dx0, dy0);
   }
   painter.save();
   painter.setClipRect(vis);
-  painter.drawImage(QPoint(dx0, dy0), regionSurface_);
+  painter.drawImage(at, regionSurface_);
   painter.restore();
+  // The overlay reads the measurements and the image size, not the frame's pixels.
   if (withOverlay) DrawOverlayLocked(painter, destWidth, destHeight, w, h);
 }
 
-void CCameraProcess::DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part) {
+void CCameraProcess::DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part, int begin, int end) {
   std::lock_guard lock(frameLock_);
   if (!frameValid_ || destWidth <= 0 || destHeight <= 0) return;
   const int w = format_.biWidth, h = std::abs(format_.biHeight);
-  if (w > 0 && h > 0) DrawOverlayLocked(painter, destWidth, destHeight, w, h, part);
+  if (w > 0 && h > 0) DrawOverlayLocked(painter, destWidth, destHeight, w, h, part, begin, end);
 }
 
-void CCameraProcess::DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int w, int h, int part) {
+void CCameraProcess::DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int w, int h, int part,
+                                       int begin, int end) {
   // The overlay in image pixels, scaled with the frame: it looks as if drawn into the image.
   CPainterDC dc(&painter);
   dc.SetTransform(double(destWidth) / w, double(destHeight) / h, 0.0, 0.0);
@@ -80,7 +81,7 @@ void CCameraProcess::DrawOverlayLocked(QPainter& painter, int destWidth, int des
       if (part == 0)
         mm->DrawAll(dc, 1);
       else if (part == 1)
-        mm->DrawMeasurements(dc);
+        mm->DrawMeasurements(dc, begin, end);
       else
         mm->DrawInteraction(dc, 1);
     }

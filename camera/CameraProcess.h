@@ -149,8 +149,9 @@ class CCameraProcess {
   // The overlay alone (measurements, selections shown, and the region of interest), as
   // DrawImage draws it over a frame scaled to destWidth x destHeight. `part` 1 draws only the
   // grid and the measurements, part 2 the rest on top of them (handles, selection, remarks,
-  // overlays, region of interest); 0 both.
-  void DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part = 0);
+  // overlays, region of interest); 0 both. Part 1 takes the measurements [begin, end) only.
+  void DrawOverlay(QPainter& painter, int destWidth, int destHeight, int part = 0, int begin = 0,
+                   int end = INT32_MAX);
   // The part of the image the view shows, in image pixels.
   void GetVisibleRect(POINT* start, POINT* end) const;
   // Into the layer panel's picture (false when nothing was drawn), or into a given image whose
@@ -255,7 +256,7 @@ class CCameraProcess {
   void StopRecording();
   ReportResult RunReport(bool word);
   void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight,
-                         int part = 0);
+                         int part = 0, int begin = 0, int end = INT32_MAX);
   void PostRecordingFault(int handle, int status);  // camera thread
   void EndFaultyRecording(int handle, int status);
 
@@ -324,5 +325,4 @@ class CCameraProcess {
   // the view's region drawing (user-interface thread)
   CAreaScaler regionScaler_;
   QImage regionSurface_;
-  std::vector<std::uint8_t> regionCrop_;
 };

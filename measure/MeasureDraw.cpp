@@ -83,12 +83,23 @@ void CMeasureManager::DrawAll(CDC& dc, int showSelection) {
   DrawInteraction(dc, showSelection);
 }
 
-void CMeasureManager::DrawMeasurements(CDC& dc) {
-  dc.SetBkMode(TRANSPARENT);
-  if (m_bShowGrid) DrawGrid(dc);
+void CMeasureManager::DrawMeasurements(CDC& dc) { DrawMeasurements(dc, 0, INT32_MAX); }
 
+void CMeasureManager::DrawMeasurements(CDC& dc, int begin, int end) {
+  dc.SetBkMode(TRANSPARENT);
   const int count = std::clamp<int>(m_nMeasureCount, 0, int(m_arrMeasure.size()));
-  for (int i = 0; i < count; ++i) {
+  begin = std::clamp(begin, 0, count);
+  end = std::clamp(end, begin, count);
+  if (begin == 0 && m_bShowGrid) DrawGrid(dc);
+  // A point's numbers are written in the text colour the measurement before it left.
+  for (int i = begin - 1; i >= 0; --i) {
+    if (m_arrMeasure[std::size_t(i)].m_bVisible) {
+      dc.SetTextColor(m_arrMeasure[std::size_t(i)].m_clrText);
+      break;
+    }
+  }
+
+  for (int i = begin; i < end; ++i) {
     const MEASUREBASE& m = m_arrMeasure[std::size_t(i)];
     if (!m.m_bVisible) continue;
     const CBrush oldBrush = dc.SelectObject(m.m_bFill ? CBrush(m.m_clrFill) : CBrush::Null());
@@ -152,6 +163,20 @@ void CMeasureManager::DrawMeasurements(CDC& dc) {
     dc.SelectObject(oldPen);
     dc.SelectObject(oldBrush);
   }
+}
+
+int CMeasureManager::MovingMeasure() const {
+  if (!m_bInProgress) return -1;
+  int i = -1;
+  if (m_nMouseState == MS_CREATING) {
+    // Arrows and crosses being built are remarks, drawn with the interaction.
+    if (m_nCurKind != MK_ARROW && m_nCurKind != MK_CROSS && m_nCurKind != MK_TEXT) i = m_nCreating;
+  } else if (m_nMouseState == MS_MOVE) {
+    if (m_nCurRemark < 0 || m_nCurRemark >= int(m_arrRemark.size())) i = m_nSelMeasure;
+  } else if (m_nMouseState == MS_POINT) {
+    i = m_nSelMeasure;
+  }
+  return i >= 0 && i < std::clamp<int>(m_nMeasureCount, 0, int(m_arrMeasure.size())) ? i : -1;
 }
 
 void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {

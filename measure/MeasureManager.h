@@ -160,6 +160,12 @@ class CMeasureManager {
   // grid and the measurements; then the handles, the selection, the remarks and the overlays.
   void DrawMeasurements(CDC& dc);
   void DrawInteraction(CDC& dc, int showSelection);
+  // The measurements [begin, end) of DrawMeasurements (the grid goes with the first): drawn over
+  // the picture of those before, they give the picture one drawing of all of them gives.
+  void DrawMeasurements(CDC& dc, int begin, int end);
+  // The measurement the mouse is changing (moved, one of its points dragged, or being built),
+  // or -1: a caller can keep the picture of the others while it changes.
+  int MovingMeasure() const;
   void DrawRemarks(CDC& dc, int showSelection);
   void DrawParallelLines(CDC& dc, POINT p0, POINT p1);
   void Draw2PointCircle(CDC& dc, POINT p0, POINT p1);

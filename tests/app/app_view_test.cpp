@@ -8,6 +8,8 @@
 #include <QScrollBar>
 #include <QDockWidget>
 
+#include <tuple>
+
 #include "app_support.h"
 #include "imaging/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
@@ -563,4 +565,67 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
     camera().DrawImage(p, 300, 200);
   }
   EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), direct);
+}
+
+// While a measurement is dragged or built, the others are kept and only it is drawn again: the
+// picture stays that of one drawing, the moving one under those made after it.
+TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
+  ShowStill(300, 200);
+  frame().OnZoomOriginal();
+  frame().Router().Execute(32792);  // 0: a rectangle
+  Click(ClientOf(20, 20));
+  Click(ClientOf(120, 90));
+  frame().Router().Execute(32789);  // 1: a line across it
+  Click(ClientOf(10, 100));
+  Click(ClientOf(200, 40));
+  frame().Router().Execute(32798);  // 2: a circle
+  Click(ClientOf(150, 100));
+  Click(ClientOf(200, 60));
+  Click(ClientOf(250, 120));
+  ASSERT_EQ(engine().GetMeasureCount(), 3);
+  engine().m_arrMeasure[0].m_clrText = 0x0000FF;
+  engine().m_arrMeasure[1].m_clrText = 0xFF8000;
+  engine().AddRemark(30, 150, u"Remark", 24, 0x00FF00);
+  engine().ShowGrid(1);
+  auto sameAsOneDrawing = [this] {
+    view().ImageWindow()->repaint();
+    QImage direct(300, 200, QImage::Format_RGB32);
+    {
+      QPainter p(&direct);
+      camera().DrawImage(p, 300, 200);
+    }
+    return view().ImageWindow()->LastPicture().convertToFormat(QImage::Format_RGB32) == direct;
+  };
+  EXPECT_TRUE(sameAsOneDrawing());
+
+  // A corner of the rectangle dragged under the line, then the whole line moved.
+  for (auto [index, from, to] : {std::tuple{0, QPoint(20, 20), QPoint(60, 75)}, std::tuple{1, QPoint(105, 70), QPoint(90, 95)}}) {
+    SCOPED_TRACE(index);
+    QTest::mouseMove(&view(), ClientOf(from.x(), from.y()));
+    QTest::mousePress(&view(), Qt::LeftButton, {}, ClientOf(from.x(), from.y()));
+    const std::vector<POINT> before = PointsOf(engine(), index);
+    for (int step = 1; step <= 3; ++step) {
+      const QPoint at = from + (to - from) * step / 3;
+      QTest::mouseMove(&view(), ClientOf(at.x(), at.y()));
+      ASSERT_EQ(engine().MovingMeasure(), index);
+      EXPECT_TRUE(sameAsOneDrawing()) << "step " << step;
+    }
+    EXPECT_NE(PointsOf(engine(), index)[0].x, before[0].x);
+    QTest::mouseRelease(&view(), Qt::LeftButton, {}, ClientOf(to.x(), to.y()));
+    EXPECT_EQ(engine().MovingMeasure(), -1);
+    EXPECT_TRUE(sameAsOneDrawing());
+  }
+
+  // A circle being built over the others, then finished.
+  frame().Router().Execute(32798);
+  Click(ClientOf(40, 40));
+  QTest::mouseMove(&view(), ClientOf(90, 60));
+  ASSERT_EQ(engine().MovingMeasure(), 3);
+  EXPECT_TRUE(sameAsOneDrawing());
+  Click(ClientOf(90, 60));
+  QTest::mouseMove(&view(), ClientOf(70, 110));
+  EXPECT_TRUE(sameAsOneDrawing());
+  Click(ClientOf(70, 110));
+  EXPECT_EQ(engine().MovingMeasure(), -1);
+  EXPECT_TRUE(sameAsOneDrawing());
 }

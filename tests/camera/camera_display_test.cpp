@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "camera/AreaScale.h"
 #include "tests/camera/camera_support.h"
 
 namespace {
@@ -145,6 +146,51 @@ TEST_F(DisplayTest, ScaledPictureLooksLikeTheFullSizeDrawingStretched) {
   int red = 0;
   for (int x = 20; x < 380; ++x) red += qRed(shown.pixel(x, 20)) > 200 && qGreen(shown.pixel(x, 20)) < 60;
   EXPECT_GT(red, 50);
+}
+
+// The visible part is scaled where it lies in the frame, without a copy: the same pixels as the
+// part cut out and scaled on its own.
+TEST_F(DisplayTest, VisiblePartIsScaledInPlaceLikeTheCutOutPart) {
+  // The scaler reading rows of a larger frame, in one band and in several.
+  for (QSize part : {QSize(37, 23), QSize(900, 700)}) {
+    SCOPED_TRACE(part.width());
+    const int fw = part.width() + 11, fh = part.height() + 5, x0 = 7, y0 = 3;
+    std::vector<std::uint8_t> frame(std::size_t(fw) * fh * 3);
+    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = std::uint8_t((i * 2654435761u) >> 13);
+    std::vector<std::uint8_t> cut;
+    for (int r = y0; r < y0 + part.height(); ++r) {
+      const auto* row = frame.data() + (std::size_t(r) * fw + x0) * 3;
+      cut.insert(cut.end(), row, row + std::size_t(part.width()) * 3);
+    }
+    QImage inPlace(part.width() * 2 / 5 + 1, part.height() / 3 + 1, QImage::Format_RGB32);
+    QImage copied(inPlace.size(), QImage::Format_RGB32);
+    CAreaScaler a, b;
+    a.Scale(frame.data() + (std::size_t(y0) * fw + x0) * 3, part.width(), part.height(), inPlace, std::size_t(fw) * 3);
+    b.Scale(cut.data(), part.width(), part.height(), copied);
+    EXPECT_EQ(inPlace, copied);
+  }
+  // The view's visible part of a 1000 x 800 frame shown at 500 x 400: frame columns 202..801
+  // and image rows 102..501 land on it.
+  auto value = [](int x, int r, int c) { return (x * 13 + r * 7 + c * 91 + (x * r) % 17) & 0xFF; };
+  Still(1000, 800, value);
+  QImage shown(500, 400, QImage::Format_RGB32);
+  shown.fill(Qt::black);
+  const QRect visible(101, 51, 300, 200);
+  {
+    QPainter p(&shown);
+    camera->DrawImageRegion(p, 500, 400, visible, false);
+  }
+  // Image row y is buffer row 799 - y; in the cut-out frame image row y - 102 is its row 501 - y.
+  Still(600, 400, [&](int x, int r, int c) { return value(x + 202, r + 298, c); });
+  QImage part(300, 200, QImage::Format_RGB32);
+  {
+    QPainter p(&part);
+    camera->DrawImage(p, 300, 200);
+  }
+  EXPECT_EQ(shown.copy(visible), part);
+  // Outside the visible part nothing is drawn.
+  EXPECT_EQ(shown.pixel(100, 50), qRgb(0, 0, 0));
+  EXPECT_EQ(shown.pixel(401, 251), qRgb(0, 0, 0));
 }
 
 TEST_F(DisplayTest, VisibleRectOverviewAndItsEdges) {
