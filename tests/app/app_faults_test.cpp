@@ -251,11 +251,14 @@ TEST_F(FaultTest, UnpluggedWhileLiveRecordingAndCapturingStopsAndPlaysAgainWhenB
   const std::vector<std::string> log = CamSdkTestTakeCallLog();
   bool stoppedRecording = false, unInit = false;
   for (const std::string& line : log) {
-    stoppedRecording |= line.rfind("CameraStopRecordVideo(" + std::to_string(handle), 0) == 0;
+    // The recording ends at once; its file is finished off the user-interface thread.
+    stoppedRecording |= line.rfind("CameraStopRecordVideo(" + std::to_string(handle), 0) == 0 ||
+                        line.rfind("CamSdkStopRecordVideoAsync(" + std::to_string(handle), 0) == 0;
     unInit |= line.rfind("CameraUnInit(" + std::to_string(handle), 0) == 0;
   }
   EXPECT_TRUE(stoppedRecording);
   EXPECT_TRUE(unInit);
+  camera().WaitRecordingsFinished();
   EXPECT_EQ(FilesIn(dir_.filePath("video")).size(), 1);
   frame().UpdateCaptureStatus();
   EXPECT_EQ(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");

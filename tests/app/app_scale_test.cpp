@@ -108,6 +108,15 @@ TEST_F(ScaleFrameTest, OneClickSwitchesTheCrossRuleOnAfterEveryClearingOfTheLaye
     EXPECT_TRUE(frame().Router().Action(32880)->isChecked());
   };
   crossOnThenClear("Measure Load", [&] {
+    // A layer file saved with no measurements: it loads (an unreadable one is refused).
+    WString name;
+    int index = 0;
+    view().LayerSection(&name, &index);
+    QFile out(layers);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(QStringLiteral("[%1%2]\r\nLayerTotal=0\r\nCrossTotal=0\r\n")
+                  .arg(QString::fromStdU16String(name)).arg(index).toLatin1());
+    out.close();
     view().fileDialog = [layers](bool, bool, const QString&, const QString&) { return QStringList{layers}; };
     view().OnLoadLayers();
   });
