@@ -137,6 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (sections.size() > 2) file.DeleteSection(sections[1]);
+  // A name the code page cannot hold reads back under itself: an ANSI file converts it for lookups
+  // as for writes; a UTF-16 file keeps it exact.
+  const WString odd = sections.empty() ? WString() : sections[0] + u"\u017F\uFEFF" + char16_t(0xD800);
+  const bool oddWritten = !odd.empty() && file.WriteString(odd, odd, u"odd");
+  if (oddWritten) FUZZ_CHECK(file.GetString(odd, odd) == u"odd");
 
   std::vector<Entries> before;
   for (const WString& s : sections) before.push_back(ListOf(file, s));
@@ -148,6 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < sections.size(); ++i) {
     FUZZ_CHECK(ListOf(reopened, sections[i]) == before[i]);
     FUZZ_CHECK(ListIn(path, sections[i]) == before[i]);
+  }
+  if (oddWritten) {
+    FUZZ_CHECK(reopened.GetString(odd, odd) == u"odd");
+    FUZZ_CHECK(GetPrivateProfileStringW(odd, odd, u"", path) == u"odd");
   }
   return 0;
 }

@@ -254,7 +254,9 @@ CProfileFile::Encoding CProfileFile::GetEncoding() const { return Ready(I()).enc
 void CProfileFile::SetEncoding(Encoding e) { Ready(I()).encoding = e; }
 
 WString CProfileFile::GetString(WStringView section, WStringView key, WStringView def) const {
-  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
+  Impl& d = Ready(I());
+  WString s, k;
+  const std::optional<ProfileText> v = d.Value(d.FileName(section, s), d.FileName(key, k));
   if (v) return v->ToString();
   // The default comes back without its trailing blanks (its first character always stays).
   std::size_t n = def.size();
@@ -263,32 +265,54 @@ WString CProfileFile::GetString(WStringView section, WStringView key, WStringVie
 }
 
 std::int32_t CProfileFile::GetInt(WStringView section, WStringView key, std::int32_t def) const {
-  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
+  Impl& d = Ready(I());
+  WString s, k;
+  const std::optional<ProfileText> v = d.Value(d.FileName(section, s), d.FileName(key, k));
   return v ? ParseProfileInt(*v, def) : def;
 }
 
 bool CProfileFile::GetStruct(WStringView section, WStringView key, std::span<std::uint8_t> out) const {
-  const std::optional<ProfileText> v = Ready(I()).Value(section, key);
+  Impl& d = Ready(I());
+  WString s, k;
+  const std::optional<ProfileText> v = d.Value(d.FileName(section, s), d.FileName(key, k));
   return v && DecodeProfileStruct(*v, out);
 }
 
-bool CProfileFile::HasSection(WStringView section) const { return Ready(I()).FindSection(section) != kNone; }
+bool CProfileFile::HasSection(WStringView section) const {
+  Impl& d = Ready(I());
+  WString s;
+  return d.FindSection(d.FileName(section, s)) != kNone;
+}
 
 void CProfileFile::ReadSection(WStringView section, bool (*fn)(void*, const ProfileEntry&), void* ctx) const {
-  Ready(I()).ReadSection(section, fn, ctx);
+  Impl& d = Ready(I());
+  WString s;
+  d.ReadSection(d.FileName(section, s), fn, ctx);
 }
 
 bool CProfileFile::WriteString(WStringView section, WStringView key, WStringView value) {
-  return Ready(I()).Write(section, key, value);
+  Impl& d = Ready(I());
+  WString s, k;
+  return d.Write(d.FileName(section, s), d.FileName(key, k), value);
 }
 
 bool CProfileFile::WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data) {
-  return Ready(I()).Write(section, key, EncodeProfileStruct(data));
+  Impl& d = Ready(I());
+  WString s, k;
+  return d.Write(d.FileName(section, s), d.FileName(key, k), EncodeProfileStruct(data));
 }
 
-void CProfileFile::DeleteKey(WStringView section, WStringView key) { Ready(I()).DeleteKey(section, key); }
+void CProfileFile::DeleteKey(WStringView section, WStringView key) {
+  Impl& d = Ready(I());
+  WString s, k;
+  d.DeleteKey(d.FileName(section, s), d.FileName(key, k));
+}
 
-void CProfileFile::DeleteSection(WStringView section) { Ready(I()).DeleteSection(section); }
+void CProfileFile::DeleteSection(WStringView section) {
+  Impl& d = Ready(I());
+  WString s;
+  d.DeleteSection(d.FileName(section, s));
+}
 
 // ---- one-shot wrappers ----------------------------------------------------------------------
 

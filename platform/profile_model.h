@@ -482,6 +482,15 @@ struct CProfileFile::Impl {
   template <class C>
   std::uint32_t NewSection(WStringView name);
 
+  // A section or key name as this file holds it once written and read back: through the code
+  // page in an ANSI file (AnsiName), exact in a UTF-16 one. Writes and lookups both go through
+  // it, so a name finds what was written under it. The file must have been read (Ready).
+  WStringView FileName(WStringView name, WString& held) const {
+    if (encoding == Encoding::Utf16le || AllAscii(name)) return name;
+    held = AnsiName(name);
+    return held;
+  }
+
   // Names that read back as written: a ']' would end the section name, a key starting with '['
   // would read as a section header.
   static bool ValidSection(WStringView section) {

@@ -162,6 +162,9 @@ auto CProfileFile::Impl::BuildSections(const std::vector<std::size_t>& headers) 
 auto CProfileFile::Impl::StreamSection(int fd, WStringView wanted, bool (*fn)(void*, const ProfileEntry&), void* ctx)
     -> void {
   const AnsiSetting cp = CurrentCodePage();
+  // in an ANSI file, the name as written there (Impl::FileName); which one is known from the BOM
+  const WString ansiWanted = AllAscii(wanted) ? WString(wanted) : AnsiName(wanted);
+  WStringView name = wanted;
   bool found = false, inTarget = false, more = true;
   bool loneCr = false;             // met a CR alone: lines are split there too
   auto oneLine = [&](auto view) {  // one whole line, its end included
@@ -170,7 +173,7 @@ auto CProfileFile::Impl::StreamSection(int fd, WStringView wanted, bool (*fn)(vo
     while (i < view.size() && IsBlank(view[i])) ++i;
     if (i < view.size() && view[i] == C('[')) {
       if (inTarget) more = false;  // the section ended
-      inTarget = !found && EqualNoCase(HeaderName(view.substr(i)), wanted);
+      inTarget = !found && EqualNoCase(HeaderName(view.substr(i)), name);
       found = found || inTarget;
       return;
     }
@@ -251,6 +254,7 @@ auto CProfileFile::Impl::StreamSection(int fd, WStringView wanted, bool (*fn)(vo
       first = false;
       utf16 = have >= 2 && bytes()[0] == '\xFF' && bytes()[1] == '\xFE';
       start = utf16 ? 2 : 0;
+      if (!utf16) name = Trim(WStringView(ansiWanted));
     }
     // New text, from the CR that may have ended the last, before any line of it is handed on.
     if (!utf16) {

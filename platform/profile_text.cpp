@@ -145,6 +145,22 @@ void AppendSingleByte(std::string& out, WStringView text, CodePage kind) {
   out.resize(o);
 }
 
+WString AnsiName(WStringView name) {
+  const AnsiSetting cp = CurrentCodePage();
+  if (cp.kind == CodePage::Named) {
+    const std::string b = EncodeNamed(cp.name, name);
+    return DecodeNamed(cp.name, b.data(), b.size());
+  }
+  std::string b;
+  AppendSingleByte(b, name, cp.kind);
+  WString out(b.size(), u'\0');
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    const auto c = static_cast<unsigned char>(b[i]);
+    out[i] = (cp.kind == CodePage::Cp1252 && c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c;
+  }
+  return out;
+}
+
 }  // namespace profile_detail
 
 using namespace profile_detail;

@@ -56,6 +56,10 @@ std::string EncodeNamed(QStringEncoder& enc, WStringView text);
 std::string EncodeNamed(const std::string& name, WStringView text);
 // Appends text in windows-1252 (best-fit characters for the rest) or Latin-1.
 void AppendSingleByte(std::string& out, WStringView text, CodePage kind);
+// A section or key name as an ANSI file holds it once written and read back: converted to the
+// code page (best fit or '?') and back. Lookups in ANSI files use it too, so that a name finds
+// what was written under it.
+WString AnsiName(WStringView name);
 
 // The value of a hex digit, -1 for any other character.
 inline constexpr int HexDigit(char16_t c) {

@@ -31,6 +31,11 @@ struct CProfileFile::SectionWriter::State {
     return b.Data<C>() + b.held;
   }
 
+  // A key as the file holds it (Impl::FileName); only a name that is not ASCII needs the file read.
+  WStringView FileName(WStringView key, WString& held) const {
+    return AllAscii(key) ? key : Ready(*file).FileName(key, held);
+  }
+
   template <class C>
   View<C> Key(const Impl::Entry& e) const {
     return View<C>(chunks[e.buf].Data<C>() + e.held, e.keyLen);
@@ -109,7 +114,8 @@ struct CProfileFile::SectionWriter::State {
   // Adds "key=" + the struct encoding of data + "\r\n" with the digits left as a hole, written
   // out when the file is.
   bool AddHole(WStringView key, std::span<const std::uint8_t> data) {
-    key = Trim(key);
+    WString name;
+    key = Trim(FileName(key, name));
     if (!valid || key.empty() || key.front() == u'[') return false;
     const std::size_t units = key.size() + 2 * data.size() + 5, held = key.size() + 3;
     if (units > kMaxUnits) return false;
@@ -144,7 +150,8 @@ struct CProfileFile::SectionWriter::State {
   // Adds "key=" + value + "\r\n", the value written by put(C* at) in valueLen units.
   template <class Put>
   bool Add(WStringView key, std::size_t valueLen, bool asciiValue, Put&& put) {
-    key = Trim(key);
+    WString held;
+    key = Trim(FileName(key, held));
     if (!valid || key.empty() || key.front() == u'[') return false;
     const std::size_t units = key.size() + valueLen + 3;
     if (units > kMaxUnits) return false;
@@ -357,7 +364,8 @@ bool CProfileFile::SectionWriter::Commit() {
 CProfileFile::SectionWriter CProfileFile::WriteSection(WStringView section) {
   auto s = std::make_unique<SectionWriter::State>();
   s->file = &I();
-  s->section = WString(Trim(section));
+  WString held;
+  s->section = WString(Trim(s->FileName(section, held)));
   s->valid = Impl::ValidSection(s->section);
   return SectionWriter(std::move(s));
 }

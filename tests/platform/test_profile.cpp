@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <fstream>
@@ -432,6 +433,83 @@ TEST_F(ProfileTest, OnePassSectionReadMatchesWholeRead) {
     ADD_FAILURE();
     return true;
   });
+}
+
+// Names the code page cannot hold are written as the platform writes them ('?' here); a lookup
+// under the same name must find them, through every way in. In a UTF-16 file names stay exact.
+TEST_F(ProfileTest, NamesOutsideTheCodePageReadBackUnderTheirName) {
+  const std::u16string names[] = {u"\u017Fection", u"\uFEFFsection", std::u16string(u"S\xD800x")};
+  const std::u16string keys[] = {u"\u017Fk", u"\uFEFFk", std::u16string(u"k\xDC00")};
+  for (int n = 0; n < 3; ++n) {
+    SCOPED_TRACE(n);
+    const fs::path p = Path("names.ini");
+    fs::remove(p);
+    const std::u16string& sec = names[n];
+    const std::u16string& key = keys[n];
+    {
+      CProfileFile f(p);
+      ASSERT_TRUE(f.WriteString(sec, key, u"v"));
+      const std::array<std::uint8_t, 2> data{1, 2};
+      ASSERT_TRUE(f.WriteStruct(sec, u"blob", data));
+      CProfileFile::SectionWriter w = f.WriteSection(sec);
+      ASSERT_TRUE(w.WriteString(key + u"2", u"w"));
+      ASSERT_TRUE(w.Commit());
+      EXPECT_EQ(f.GetString(sec, key), u"v");  // before the save too
+      ASSERT_TRUE(f.Save());
+    }
+    // one section, as the platform writes it
+    const std::string bytes = ReadBytes(p);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '['), 1) << bytes;
+    EXPECT_NE(bytes.find('?'), std::string::npos);
+
+    CProfileFile f(p);
+    EXPECT_TRUE(f.HasSection(sec));
+    EXPECT_EQ(f.GetString(sec, key), u"v");
+    EXPECT_EQ(f.GetString(sec, key + u"2"), u"w");
+    std::array<std::uint8_t, 2> out{};
+    EXPECT_TRUE(f.GetStruct(sec, u"blob", out));
+    EXPECT_EQ(GetPrivateProfileStringW(sec, key, u"", p), u"v");
+    int entries = 0, streamed = 0;
+    f.ForEachEntry(sec, [&](const ProfileEntry&) { return ++entries; });
+    CProfileFile::ForEachEntryIn(p, sec, [&](const ProfileEntry&) { return ++streamed; });
+    EXPECT_EQ(entries, 3);
+    EXPECT_EQ(streamed, 3);
+    // rewritten in place, not added twice
+    ASSERT_TRUE(WritePrivateProfileStringW(sec, key, u"v2", p));
+    EXPECT_EQ(GetPrivateProfileStringW(sec, key, u"", p), u"v2");
+    EXPECT_EQ(ReadBytes(p).size(), bytes.size() + 1);
+    CProfileFile g(p);
+    g.DeleteKey(sec, key);
+    EXPECT_EQ(g.GetString(sec, key, u"gone"), u"gone");
+    g.DeleteSection(sec);
+    EXPECT_FALSE(g.HasSection(sec));
+  }
+
+  // windows-1252 holds "é" and "€": those names stay as they are
+  const fs::path p = Path("held.ini");
+  ASSERT_TRUE(WritePrivateProfileStringW(u"caf\u00E9", u"\u20AC", u"1", p));
+  EXPECT_EQ(ReadBytes(p), "[caf\xE9]\r\n\x80=1\r\n");
+  EXPECT_EQ(GetPrivateProfileIntW(u"CAF\u00C9", u"\u20AC", 0, p), 1);
+
+  // UTF-16: names are exact, and the '?' they would become in an ANSI file is another name
+  const fs::path w = Path("wide.ini");
+  {
+    CProfileFile f(w);
+    f.SetEncoding(CProfileFile::Encoding::Utf16le);
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(f.WriteString(names[n], keys[n], u"v"));
+    ASSERT_TRUE(f.Save());
+  }
+  const std::string wide = ReadBytes(w);
+  EXPECT_EQ(wide.substr(0, 2 + 2 * 11), Utf16Bytes(u"[\u017Fection]\r\n").substr(0, 2 + 2 * 11));
+  CProfileFile f(w);
+  for (int n = 0; n < 3; ++n) {
+    EXPECT_EQ(f.GetString(names[n], keys[n]), u"v");
+    int streamed = 0;
+    CProfileFile::ForEachEntryIn(w, names[n], [&](const ProfileEntry&) { return ++streamed; });
+    EXPECT_EQ(streamed, 1);
+  }
+  EXPECT_FALSE(f.HasSection(u"?ection"));
+  EXPECT_EQ(f.GetString(u"\u017Fection", u"?k", u"none"), u"none");
 }
 
 }  // namespace
