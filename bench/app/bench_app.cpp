@@ -20,30 +20,19 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "bench/app/bench_window.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+
+using bench::AddLines;
+using bench::Pump;
 
 namespace {
 
 QTemporaryDir* g_dir = nullptr;
 
-void Pump(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
-// n lines spread over a w x h image, built as the mouse would.
-void AddLines(CMeasureManager& mm, int n, int w, int h) {
-  for (int i = 0; i < n; ++i) {
-    const int x = (i * 97) % (w - 200), y = (i * 61) % (h - 200);
-    mm.OnMeasureLButtonDown(x, y, 258, 1);
-    mm.OnMeasureMouseMove(x + 150, y + 90);
-    mm.OnMeasureLButtonDown(x + 150, y + 90, 256, 0);
-  }
-  mm.OnMeasureLButtonDown(-100000, -100000, 256, 0);
-}
 
 std::unique_ptr<CMainFrame> MakeFrame() {
   auto frame = std::make_unique<CMainFrame>();
@@ -237,18 +226,4 @@ BENCHMARK_CAPTURE(PaintAtFit, view_repaint_20MP, FitKind::ViewRepaint)->Unit(ben
 BENCHMARK_CAPTURE(OpenBitmap, view_LoadBitmapFile, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(OpenBitmap, cv_imread, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  std::setlocale(LC_NUMERIC, "C");
-  QTemporaryDir dir;
-  g_dir = &dir;
-  QDir::setCurrent(dir.path());
-  SetRegistryFile(std::filesystem::path(dir.filePath("registry.dat").toStdString()));
-  CamSdkSetConfigDir(dir.path().toUtf8().constData());
-  SetUiLanguage(UiLanguage::English);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWindowBenchmarks(argc, argv, &g_dir); }

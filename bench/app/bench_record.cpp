@@ -18,27 +18,17 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "bench/app/bench_window.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
+using bench::AddLines;
+using bench::Pump;
+
 namespace {
 
-void Pump(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
-void AddLines(CMeasureManager& mm, int n, int w, int h) {
-  for (int i = 0; i < n; ++i) {
-    const int x = (i * 97) % (w - 200), y = (i * 61) % (h - 200);
-    mm.OnMeasureLButtonDown(x, y, 258, 1);
-    mm.OnMeasureMouseMove(x + 150, y + 90);
-    mm.OnMeasureLButtonDown(x + 150, y + 90, 256, 0);
-  }
-  mm.OnMeasureLButtonDown(-100000, -100000, 256, 0);
-}
 
 double PeakRssMb() {
   rusage u{};
@@ -110,17 +100,4 @@ void Record(benchmark::State& state, const char* model) {
 BENCHMARK_CAPTURE(Record, 20MP, "aligned")->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Record, 5MP, "color")->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  std::setlocale(LC_NUMERIC, "C");
-  QTemporaryDir dir;
-  QDir::setCurrent(dir.path());
-  SetRegistryFile(std::filesystem::path(dir.filePath("registry.dat").toStdString()));
-  CamSdkSetConfigDir(dir.path().toUtf8().constData());
-  SetUiLanguage(UiLanguage::English);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWindowBenchmarks(argc, argv); }

@@ -26,6 +26,7 @@
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
 #include "platform/registry.h"
+#include "bench/camera/bench_main.h"
 
 namespace {
 
@@ -233,15 +234,4 @@ BENCHMARK(BM_Live20MP)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::k
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  // Settings and camera parameters of the run stay in a temporary folder.
-  QTemporaryDir dir;
-  setenv("Q7V_REGISTRY_FILE", (dir.path() + "/registry.dat").toUtf8().constData(), 1);
-  setenv("Q7V_CAMSDK_CONFIG_DIR", dir.path().toUtf8().constData(), 1);
-  QGuiApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunCameraBenchmarks(argc, argv); }

@@ -19,6 +19,7 @@
 #include "measure/MeasureManager.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/office/ZipPackage.h"
+#include "bench/camera/bench_main.h"
 
 namespace {
 
@@ -134,14 +135,4 @@ BENCHMARK(BM_LargeTemplate)->Arg(20000)->Arg(100000)->Unit(benchmark::kMilliseco
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QTemporaryDir dir;
-  setenv("Q7V_REGISTRY_FILE", (dir.path() + "/registry.dat").toUtf8().constData(), 1);
-  setenv("Q7V_CAMSDK_CONFIG_DIR", dir.path().toUtf8().constData(), 1);
-  QGuiApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunCameraBenchmarks(argc, argv); }

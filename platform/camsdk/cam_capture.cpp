@@ -275,16 +275,23 @@ int CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameI
   CAMSDK_RETURN(rec->Push(image, frameInfo->width, frameInfo->height));
 }
 
+namespace camsdk {
+namespace {
+// Takes the camera's recorder away from the frame path; the status says why there is none.
+int TakeRecorder(int handle, std::shared_ptr<Recorder>* rec) {
+  std::shared_ptr<Camera> cam = Find(handle);
+  if (!cam) return CAMSDK_STATUS_INVALID_HANDLE;
+  std::lock_guard<std::mutex> lock(cam->recMu);
+  *rec = std::move(cam->recorder);
+  return *rec ? CAMSDK_STATUS_OK : CAMSDK_STATUS_NOT_RECORDING;
+}
+}  // namespace
+}  // namespace camsdk
+
 int CameraStopRecordVideo(int handle) {
   CAMSDK_ENTER(handle);
-  std::shared_ptr<Camera> cam = Find(handle);
-  if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
   std::shared_ptr<Recorder> rec;
-  {
-    std::lock_guard<std::mutex> lock(cam->recMu);
-    rec = std::move(cam->recorder);
-  }
-  if (!rec) CAMSDK_RETURN(CAMSDK_STATUS_NOT_RECORDING);
+  if (const int status = TakeRecorder(handle, &rec); status != CAMSDK_STATUS_OK) CAMSDK_RETURN(status);
   CAMSDK_RETURN(rec->Close());
 }
 
@@ -322,14 +329,8 @@ long FailingWrite(int fd, const void* data, unsigned long size) {
 
 int CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context) {
   CAMSDK_ENTER(handle);
-  std::shared_ptr<Camera> cam = Find(handle);
-  if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
   std::shared_ptr<Recorder> rec;
-  {
-    std::lock_guard<std::mutex> lock(cam->recMu);
-    rec = std::move(cam->recorder);
-  }
-  if (!rec) CAMSDK_RETURN(CAMSDK_STATUS_NOT_RECORDING);
+  if (const int status = TakeRecorder(handle, &rec); status != CAMSDK_STATUS_OK) CAMSDK_RETURN(status);
   Closers& closers = TheClosers();
   {
     std::lock_guard<std::mutex> lock(closers.mu);
