@@ -454,10 +454,42 @@ bool CCamSetupDlg::IsColourControl(int id) const {
   }
 }
 
+// The camera's capability block names the controls it lacks; theirs stay disabled.
+bool CCamSetupDlg::IsLackingControl(int id) const {
+  if (lacking_ == 0) return false;
+  int need = 0;
+  switch (id) {
+    case 1307: case 1309: case 1311: case 1316: case 1308: case 1310: case 1312: case 1317:
+    case 1007: case 1017: case 1348:
+      need = CAMSDK_CONTROL_EXPOSURE;
+      break;
+    case 1347:  // automatic exposure adjusting the exposure
+      need = CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_AUTO_EXPOSURE;
+      break;
+    case 1346:  // automatic exposure adjusting the gain
+      need = CAMSDK_CONTROL_ANALOG_GAIN | CAMSDK_CONTROL_AUTO_EXPOSURE;
+      break;
+    case 1001: case 1172: case 1002: case 1349: case 1071: case 1072: case 1073:
+      need = CAMSDK_CONTROL_AUTO_EXPOSURE;
+      break;
+    case 1003: need = CAMSDK_CONTROL_ANALOG_GAIN; break;
+    case 1059: case 1171: case 1352: case 1053: case 1054: case 1055:
+      need = CAMSDK_CONTROL_WHITE_BALANCE;
+      break;
+    case 1009: need = CAMSDK_CONTROL_GAMMA; break;
+    case 1010: need = CAMSDK_CONTROL_CONTRAST; break;
+    case 1046: need = CAMSDK_CONTROL_SATURATION; break;
+    case 1064: need = CAMSDK_CONTROL_SHARPNESS; break;
+    default: break;
+  }
+  return (lacking_ & need) != 0;
+}
+
 void CCamSetupDlg::Enable(int id, bool on) {
   QWidget* w = ctrls_.Get(id);
   if (!w) return;
   if (on && mono_ && IsColourControl(id)) on = false;
+  if (on && IsLackingControl(id)) on = false;
   w->setEnabled(on);
   if (id == 1003) Edit(1048)->setReadOnly(!on);  // a gain is typed only where the slider could set it
 }

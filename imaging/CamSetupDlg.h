@@ -70,8 +70,8 @@ class CCamSetupDlg : public QWidget {
   // Reads every parameter of the camera into the controls and restarts its stream.
   void RefreshFromCamera(int handle);
   // The view's SetImageState: enables or disables these controls. Camera controls stay disabled
-  // without an open current camera, and the colour controls of a monochrome camera stay
-  // disabled.
+  // without an open current camera, and the colour controls of a monochrome camera and the
+  // controls a camera lacks stay disabled.
   void EnableControls(const std::vector<int>& ids, bool enable);
   // The armed region mode (first of white balance, exposure, black level, region of interest).
   Region ArmedRegion() const;
@@ -132,6 +132,7 @@ class CCamSetupDlg : public QWidget {
   void BeginStep();
   void EndStep();
   bool IsColourControl(int id) const;
+  bool IsLackingControl(int id) const;
   bool StateAllows(int handle, int id) const;
 
   // exposure (CamSetupExposure.cpp)
@@ -224,6 +225,7 @@ class CCamSetupDlg : public QWidget {
   int m_bAutoWB = 0;
 
   bool mono_ = false;  // the current camera has no colour sensor
+  int lacking_ = 0;    // CAMSDK_CONTROL_* the current camera lacks
   int frameSpeedCount_ = 0;  // frame speeds the current camera offers (0: not known)
   int busy_ = 0;       // running step machines
   // The focus assistant's scratch: what to restore when it gives up, and the search state.

@@ -37,6 +37,7 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   CamSdkCapability cap{};
   if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) return {};  // nothing to shape from
   mono_ = cap.colorSensor == 0;
+  lacking_ = cap.lackingControls;
   if (mono_) m_bAutoWB = 0;  // no white balance to be automatic
 
   if (cap.range) {
@@ -74,6 +75,8 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
 
   if (mono_)
     for (int id : {1059, 1171, 1053, 1054, 1055, 1046, 1069}) ctrls_.Get(id)->setEnabled(false);
+  for (int id : CameraControlIds())
+    if (IsLackingControl(id)) ctrls_.Get(id)->setEnabled(false);
 
   ExposureUnitCascade(handle, true);
 

@@ -61,6 +61,9 @@ void CDeadSpotTipDlg::Setup(int handle, const stCameraCapability& capability) {
   int speed = 0;
   CameraGetFrameSpeed(handle_, &speed);
   FrameSpeedSlider()->setValue(speed);
+  // What the camera lacks cannot be turned up to bring the dead pixels out.
+  GainSlider()->setEnabled((cap_.lackingControls & CAMSDK_CONTROL_ANALOG_GAIN) == 0);
+  ExposureSlider()->setEnabled((cap_.lackingControls & CAMSDK_CONTROL_EXPOSURE) == 0);
 }
 
 // Exposure slider in steps of 100 us, within the limits of the frame speed in force.

@@ -55,6 +55,10 @@ struct V4l2Panel {
   bool brightness = false, contrast = false, saturation = false, sharpness = false, gamma = false;
 };
 V4l2Panel V4l2MapControls(const std::vector<V4l2Control>& controls);
+// The panel controls (CAMSDK_CONTROL_*) such a camera lacks. Exposure and gain need the camera's
+// own controls, and the library's automatic exposure needs the exposure; the image and colour
+// controls act in the library's ISP, so every camera has them.
+std::uint32_t V4l2LackingControls(const V4l2Panel& panel);
 // A panel value into the control's range: `value` runs from panelMin to panelMax and lands on
 // the control's step grid; the panel's neutral value maps to the control's default.
 std::int32_t V4l2ControlValue(const V4l2Control& control, double value, double panelMin, double panelNeutral,

@@ -14,6 +14,20 @@ std::mutex gHookMutex;
 std::vector<std::string> gLog;
 std::map<std::string, Failure> gFailures;
 
+namespace {
+std::mutex gLackingMutex;
+std::map<std::string, std::uint32_t> gLacking;  // simulated model key -> controls marked lacking
+}  // namespace
+
+std::uint32_t LackingControls(const ModelInfo& model) {
+  std::uint32_t lacking = model.lackingControls;
+  if (model.key && FindSimModel(model.key) == &model) {
+    std::lock_guard<std::mutex> lock(gLackingMutex);
+    if (auto it = gLacking.find(model.key); it != gLacking.end()) lacking |= it->second;
+  }
+  return lacking;
+}
+
 }  // namespace camsdk
 
 using namespace camsdk;
@@ -56,6 +70,16 @@ int CamSdkTestDetach(const char* key) {
   return CAMSDK_STATUS_OK;
 }
 
+int CamSdkTestSetLackingControls(const char* key, int mask) {
+  if (!key || !FindSimModel(key) || (mask & ~CAMSDK_CONTROL_ALL) != 0) return CAMSDK_STATUS_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> lock(gLackingMutex);
+  if (mask)
+    gLacking[key] = std::uint32_t(mask);
+  else
+    gLacking.erase(key);
+  return CAMSDK_STATUS_OK;
+}
+
 void CamSdkTestReset() {
   std::vector<int> handles;
   {
@@ -72,6 +96,8 @@ void CamSdkTestReset() {
   gLogOn = false;
   std::lock_guard<std::mutex> lock(gHookMutex);
   gLog.clear();
+  std::lock_guard<std::mutex> lacking(gLackingMutex);
+  gLacking.clear();
 }
 
 void CamSdkTestSetCallLog(bool on) { gLogOn = on; }

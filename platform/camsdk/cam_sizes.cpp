@@ -160,6 +160,7 @@ int CameraGetCapability(int handle, CamSdkCapability* cap) {
     cap->roiMinWidth = m.roiMinW;
     cap->roiMinHeight = m.roiMinH;
     cap->parameterTeams = CAMSDK_PARAMETER_TEAMS;
+    cap->lackingControls = std::int32_t(LackingControls(m));
     return CAMSDK_STATUS_OK;
   }));
 }

@@ -154,6 +154,19 @@ constexpr int CAMSDK_FRAME_SPEED_HIGH = 2;
 constexpr int CAMSDK_CODEC_DEFAULT = 0;
 constexpr int CAMSDK_CODEC_MJPEG = 1;
 
+// Panel controls a camera can lack (CamSdkCapability::lackingControls): neither the camera nor
+// the library serves them for it, so a control panel keeps them disabled. The simulated cameras
+// lack none (but see CamSdkTestSetLackingControls).
+constexpr int CAMSDK_CONTROL_EXPOSURE = 1;       // manual exposure time (and the focus assistant)
+constexpr int CAMSDK_CONTROL_AUTO_EXPOSURE = 2;  // automatic exposure, its window and anti-flicker
+constexpr int CAMSDK_CONTROL_ANALOG_GAIN = 4;
+constexpr int CAMSDK_CONTROL_WHITE_BALANCE = 8;  // colour gains, once, regional and automatic
+constexpr int CAMSDK_CONTROL_GAMMA = 16;
+constexpr int CAMSDK_CONTROL_CONTRAST = 32;
+constexpr int CAMSDK_CONTROL_SATURATION = 64;
+constexpr int CAMSDK_CONTROL_SHARPNESS = 128;
+constexpr int CAMSDK_CONTROL_ALL = 255;
+
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -277,6 +290,7 @@ struct CamSdkCapability {
   std::int32_t roiAlignWidth, roiAlignHeight;  // region of interest size steps
   std::int32_t roiMinWidth, roiMinHeight;
   std::int32_t parameterTeams;                 // 4
+  std::int32_t lackingControls;                // CAMSDK_CONTROL_* bits; 0: the camera has them all
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -507,6 +521,10 @@ int CamSdkTestSetModels(const char* keys);
 // answers CAMSDK_STATUS_DEVICE_LOST.
 int CamSdkTestAttach(const char* key);
 int CamSdkTestDetach(const char* key);
+// Makes a model report the panel controls of `mask` (CAMSDK_CONTROL_*) as lacking in its
+// capability block, as a real camera without them does; 0 restores it. Unknown key:
+// CAMSDK_STATUS_INVALID_PARAMETER.
+int CamSdkTestSetLackingControls(const char* key, int mask);
 // Closes every camera and restores the defaults of all hooks (models, log, failures, timing).
 void CamSdkTestReset();
 

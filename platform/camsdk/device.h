@@ -45,6 +45,7 @@ struct ModelInfo {
   std::uint32_t maxExposureLines;
   int roiAlignX, roiAlignY, roiAlignW, roiAlignH, roiMinW, roiMinH;
   double rulerPitch;          // sensor pixels per tick at full resolution
+  std::uint32_t lackingControls = 0;  // CAMSDK_CONTROL_* the camera cannot serve
 };
 
 // What the sensor reads out: the image size, where it lies on the sensor and how it is binned.
@@ -117,6 +118,8 @@ const ModelInfo* FindSimModel(const std::string& key);
 int SimSetModels(const std::string& keys);
 bool SimSetPresent(const std::string& key, bool present);
 void SimResetPresence();
+// The controls a model lacks, with what a test marked lacking for a simulated model.
+std::uint32_t LackingControls(const ModelInfo& model);
 
 // Mode of a preset resolution or of a region of interest.
 Mode PresetMode(const ModelInfo& model, int preset);

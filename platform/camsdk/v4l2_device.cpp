@@ -77,6 +77,13 @@ V4l2Panel V4l2MapControls(const std::vector<V4l2Control>& controls) {
   return p;
 }
 
+std::uint32_t V4l2LackingControls(const V4l2Panel& p) {
+  std::uint32_t lacking = 0;
+  if (!p.exposure) lacking |= CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_AUTO_EXPOSURE;
+  if (!p.gain) lacking |= CAMSDK_CONTROL_ANALOG_GAIN;
+  return lacking;
+}
+
 std::int32_t V4l2ControlValue(const V4l2Control& c, double value, double panelMin, double panelNeutral,
                               double panelMax) {
   value = std::clamp(value, panelMin, panelMax);
@@ -221,6 +228,7 @@ bool Describe(int fd, V4l2Model& m) {
   i.maxExposureLines = 100000;  // 1 s
   for (const V4l2Control& c : m.controls)
     if (c.id == V4L2_CID_EXPOSURE_ABSOLUTE) i.maxExposureLines = std::uint32_t(std::max(1, c.maximum)) * 10u;
+  i.lackingControls = V4l2LackingControls(V4l2MapControls(m.controls));
   // No regions of interest: a UVC camera sends whole frames.
   i.roiAlignX = i.roiAlignY = i.roiAlignW = i.roiAlignH = 2;
   i.roiMinW = i.sensorWidth;
@@ -350,8 +358,10 @@ class V4l2Device final : public Device {
 
   void ApplyControls(const Exposure& e) {
     if (!applied_) {
-      // The core's automatic exposure and white balance drive the camera: its own are off.
-      if (Control(V4L2_CID_EXPOSURE_AUTO)) Set(V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL);
+      // The core's automatic exposure and white balance drive the camera: its own are off. A
+      // camera whose exposure the core cannot set keeps exposing on its own.
+      if (Control(V4L2_CID_EXPOSURE_AUTO) && Control(V4L2_CID_EXPOSURE_ABSOLUTE))
+        Set(V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL);
       if (Control(V4L2_CID_AUTO_WHITE_BALANCE)) Set(V4L2_CID_AUTO_WHITE_BALANCE, 0);
     }
     if (const V4l2Control* c = Control(V4L2_CID_EXPOSURE_ABSOLUTE); c && (!applied_ || e.exposure != exposure_)) {

@@ -157,6 +157,25 @@ TEST_F(Controls, MirrorsSharpnessAndOrientation) {
   EXPECT_GT(edges(Frame(h)), 1.5 * soft);
 }
 
+TEST_F(Controls, LackingControlsReachTheCapabilityBlock) {
+  const int h = Open("color");
+  CamSdkCapability cap{};
+  ASSERT_EQ(CameraGetCapability(h, &cap), CAMSDK_STATUS_OK);
+  EXPECT_EQ(cap.lackingControls, 0);
+  EXPECT_EQ(CamSdkTestSetLackingControls("nosuch", CAMSDK_CONTROL_GAMMA), CAMSDK_STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(CamSdkTestSetLackingControls("color", 256), CAMSDK_STATUS_INVALID_PARAMETER);
+  ASSERT_EQ(CamSdkTestSetLackingControls("color", CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_GAMMA), CAMSDK_STATUS_OK);
+  ASSERT_EQ(CamSdkTestSetLackingControls("mono", CAMSDK_CONTROL_ANALOG_GAIN), CAMSDK_STATUS_OK);
+  ASSERT_EQ(CameraGetCapability(h, &cap), CAMSDK_STATUS_OK);
+  EXPECT_EQ(cap.lackingControls, CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_GAMMA);
+  CamSdkTestReset();  // restores every model's controls
+  CamSdkTestSetModels("all");
+  CamSdkTestSetSynchronous(true);
+  const int again = Open("color");
+  ASSERT_EQ(CameraGetCapability(again, &cap), CAMSDK_STATUS_OK);
+  EXPECT_EQ(cap.lackingControls, 0);
+}
+
 TEST_F(Controls, SumResolutionWideMediaAndMonoCamera) {
   int h = Open("sum", 1);
   CameraSetExposureTime(h, 50000);

@@ -189,6 +189,29 @@ TEST(V4l2Controls, MappedToThePanelAndMissingOnesOff) {
   EXPECT_TRUE(p.exposure);
 }
 
+TEST(V4l2Controls, CamerasWithoutExposureOrGainLackThoseControls) {
+  using camsdk::V4l2LackingControls;
+  using camsdk::V4l2MapControls;
+  const auto without = [](std::vector<V4l2Control> list, std::uint32_t id) {
+    list.erase(std::remove_if(list.begin(), list.end(), [id](const V4l2Control& c) { return c.id == id; }), list.end());
+    return list;
+  };
+  EXPECT_EQ(V4l2LackingControls(V4l2MapControls(WebcamControls())), 0u);
+  // The ISP serves the image and colour controls, whatever the camera has.
+  EXPECT_EQ(V4l2LackingControls(V4l2MapControls({})),
+            std::uint32_t(CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_AUTO_EXPOSURE | CAMSDK_CONTROL_ANALOG_GAIN));
+  EXPECT_EQ(V4l2LackingControls(V4l2MapControls(without(WebcamControls(), V4L2_CID_GAIN))),
+            std::uint32_t(CAMSDK_CONTROL_ANALOG_GAIN));
+  // A camera with only its own automatic exposure: the library can neither set nor regulate it.
+  EXPECT_EQ(V4l2LackingControls(V4l2MapControls(without(WebcamControls(), V4L2_CID_EXPOSURE_ABSOLUTE))),
+            std::uint32_t(CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_AUTO_EXPOSURE));
+  auto inactive = WebcamControls();
+  for (V4l2Control& c : inactive)
+    if (c.id == V4L2_CID_EXPOSURE_ABSOLUTE) c.disabled = true;
+  EXPECT_NE(V4l2LackingControls(V4l2MapControls(inactive)) & CAMSDK_CONTROL_EXPOSURE, 0u);
+  EXPECT_EQ(V4l2LackingControls(V4l2MapControls(inactive)) & CAMSDK_CONTROL_ANALOG_GAIN, 0u);
+}
+
 TEST(V4l2Controls, PanelValuesLandInTheControlRangeOnItsSteps) {
   const V4l2Control gain{V4L2_CID_GAIN, 0, 255, 1, 0, false};
   EXPECT_EQ(camsdk::V4l2ControlValue(gain, 1.0, 1.0, 1.0, 16.0), 0);    // no gain: the default
