@@ -57,22 +57,29 @@ std::string PartUri(std::string_view part) {
 Status ParseXml(const ZipPackage& pkg, std::string_view name, pugi::xml_document& doc) {
   const std::string* data = pkg.Find(name);
   if (!data) return Status::Fail(Error::BrokenPart, "the part " + std::string(name) + " is missing");
-  const pugi::xml_parse_result r = doc.load_buffer(data->data(), data->size(), kParseFlags, pugi::encoding_auto);
-  if (!r || !doc.document_element())
+  return ParseXmlText(*data, name, doc);
+}
+
+Status ParseXmlText(std::string_view bytes, std::string_view name, pugi::xml_document& doc, bool fragment) {
+  const unsigned flags = kParseFlags | (fragment ? pugi::parse_fragment : 0u);
+  const pugi::xml_parse_result r = doc.load_buffer(bytes.data(), bytes.size(), flags, pugi::encoding_auto);
+  if (!r || (!fragment && !doc.document_element()))
     return Status::Fail(Error::BrokenPart, "the part " + std::string(name) + " is not well-formed XML (" +
                                                r.description() + " at " + std::to_string(r.offset) + ")");
   return Status::Ok();
 }
 
-void StoreXml(ZipPackage& pkg, std::string_view name, const pugi::xml_document& doc) {
+std::string XmlText(const pugi::xml_document& doc) {
   // One declaration of our own, always UTF-8 since that is what is written; the file's own is
   // left out rather than repeated.
   StringWriter w;
   w.out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
   for (pugi::xml_node n : doc.children())
     if (n.type() != pugi::node_declaration) n.print(w, "", pugi::format_raw, pugi::encoding_utf8);
-  pkg.Put(name, std::move(w.out));
+  return std::move(w.out);
 }
+
+void StoreXml(ZipPackage& pkg, std::string_view name, const pugi::xml_document& doc) { pkg.Put(name, XmlText(doc)); }
 
 void LoadSkeleton(pugi::xml_document& doc, const char* xml) {
   const pugi::xml_parse_result r = doc.load_string(xml, kParseFlags);

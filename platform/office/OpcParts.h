@@ -26,6 +26,10 @@ inline constexpr const char* kPictureNs = "http://schemas.openxmlformats.org/dra
 Status ParseXml(const ZipPackage& pkg, std::string_view name, pugi::xml_document& doc);
 // Serialises a document (with an XML declaration) into the package.
 void StoreXml(ZipPackage& pkg, std::string_view name, const pugi::xml_document& doc);
+// The same for XML held outside the package: `name` only names it in messages; a fragment holds
+// any number of top-level nodes.
+Status ParseXmlText(std::string_view bytes, std::string_view name, pugi::xml_document& doc, bool fragment = false);
+std::string XmlText(const pugi::xml_document& doc);
 // Parses a constant skeleton (programming error when malformed), or puts it into a package.
 void LoadSkeleton(pugi::xml_document& doc, const char* xml);
 void PutSkeleton(ZipPackage& pkg, std::string_view name, const char* xml);

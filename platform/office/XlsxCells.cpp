@@ -28,6 +28,7 @@ std::string LowerAscii(std::string_view s) {
 // ---- cells
 
 XlsxWorkbook::Impl::Row& XlsxWorkbook::Impl::RowAt(int row) {
+  EnsureRows(row);
   auto it = rows.find(row);
   if (it != rows.end()) return it->second;
   auto next = rows.upper_bound(row);
@@ -42,6 +43,7 @@ XlsxWorkbook::Impl::Row& XlsxWorkbook::Impl::RowAt(int row) {
 
 pugi::xml_node XlsxWorkbook::Impl::CellAt(int row, int col, bool create) {
   if (!create) {
+    EnsureRows(row);
     auto r = rows.find(row);
     if (r == rows.end()) return {};
     auto c = r->second.cells.find(col);

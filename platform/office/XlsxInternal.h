@@ -73,6 +73,13 @@ struct XlsxWorkbook::Impl {
     std::map<int, pugi::xml_node> cells;
   };
   std::map<int, Row> rows;
+  int lastRow = 0;  // the last row indexed, for rows that leave out their number
+  // Rows past the ones the report reads stay as the template's bytes (the sheet part as loaded):
+  // [tailBegin, tailEnd) of it, from row tailFirstRow on. They are copied through when saving and
+  // parsed only when a cell among them is read or written.
+  std::size_t tailBegin = 0, tailEnd = 0;
+  int tailFirstRow = 0;
+  bool tailBroken = false;
   std::map<int, int> columnStyles;  // column -> format of its <col> entry
   std::vector<CellRange> merges;
   bool mergesChanged = false;
@@ -84,6 +91,9 @@ struct XlsxWorkbook::Impl {
   XlsxStyles styles;
 
   std::string S(std::string_view local) const { return opc::Qn(sp, local); }
+  Status IndexRow(pugi::xml_node row);
+  // Brings the rows up to `row` from the held bytes into the tree.
+  void EnsureRows(int row);
   Row& RowAt(int row);
   pugi::xml_node CellAt(int row, int col, bool create);
   void EditStyle(const CellRange& range, const StyleEdit& edit);

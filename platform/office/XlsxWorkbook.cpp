@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/office/XlsxInternal.h"
 
@@ -48,6 +50,157 @@ int SheetOrderIndex(std::string_view local) {
     if (local == kSheetOrder[i]) return int(i);
   return int(std::size(kSheetOrder));
 }
+
+// ---- a byte-level walk over the sheet's rows, so a long template is not built into a tree whole
+
+// Rows up to this one are parsed when loading (the report reads rows 1 to 1000 of the template).
+constexpr int kParsedRows = 1000;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view LocalOf(std::string_view name) {
+  const std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+struct Tag {
+  enum Kind { Start, End, Empty, Other } kind = Other;
+  std::string_view name, r;
+  bool hasR = false;
+  std::size_t end = 0;  // just past the '>'
+};
+
+// Reads the markup at x[i] == '<'. False for what only a full parser can judge (a document type,
+// a malformed tag).
+bool ReadTag(std::string_view x, std::size_t i, Tag* t) {
+  auto skipTo = [&](std::string_view close, std::size_t from) {
+    const std::size_t e = x.find(close, from);
+    if (e == std::string_view::npos) return false;
+    t->kind = Tag::Other;
+    t->end = e + close.size();
+    return true;
+  };
+  if (x.compare(i, 4, "<!--") == 0) return skipTo("-->", i + 4);
+  if (x.compare(i, 9, "<![CDATA[") == 0) return skipTo("]]>", i + 9);
+  if (x.compare(i, 2, "<?") == 0) return skipTo("?>", i + 2);
+  if (x.compare(i, 2, "<!") == 0) return false;
+  std::size_t j = i + 1;
+  const bool endTag = j < x.size() && x[j] == '/';
+  if (endTag) ++j;
+  const std::size_t nameBegin = j;
+  while (j < x.size() && !IsSpace(x[j]) && x[j] != '>' && x[j] != '/') ++j;
+  t->name = x.substr(nameBegin, j - nameBegin);
+  t->hasR = false;
+  if (t->name.empty()) return false;
+  for (;;) {
+    while (j < x.size() && IsSpace(x[j])) ++j;
+    if (j >= x.size()) return false;
+    if (x[j] == '>') {
+      t->kind = endTag ? Tag::End : Tag::Start;
+      t->end = j + 1;
+      return true;
+    }
+    if (x[j] == '/') {
+      if (endTag || j + 1 >= x.size() || x[j + 1] != '>') return false;
+      t->kind = Tag::Empty;
+      t->end = j + 2;
+      return true;
+    }
+    if (endTag) return false;
+    const std::size_t a = j;
+    while (j < x.size() && !IsSpace(x[j]) && x[j] != '=' && x[j] != '>' && x[j] != '/') ++j;
+    const std::string_view attr = x.substr(a, j - a);
+    while (j < x.size() && IsSpace(x[j])) ++j;
+    if (attr.empty() || j >= x.size() || x[j] != '=') return false;
+    ++j;
+    while (j < x.size() && IsSpace(x[j])) ++j;
+    if (j >= x.size() || (x[j] != '"' && x[j] != '\'')) return false;
+    const std::size_t v = j + 1, e = x.find(x[j], v);
+    if (e == std::string_view::npos) return false;
+    if (attr == "r") {
+      t->r = x.substr(v, e - v);
+      t->hasR = true;
+    }
+    j = e + 1;
+  }
+}
+
+struct RowWalk {
+  std::size_t split = std::string_view::npos;  // where the first row past `keep` starts
+  int firstAfter = 0;                          // its number
+  int last = 0;                                // the last row number seen
+  std::size_t end = std::string_view::npos;    // where sheetData's end tag starts
+};
+
+// Walks the children of sheetData from `from`, rows numbered on from `lastRow`. With `toEnd` it
+// goes on to sheetData's end tag, checking the rows' order; otherwise it stops at the split.
+bool WalkRows(std::string_view x, std::size_t from, int lastRow, int keep, bool toEnd, RowWalk* w) {
+  int depth = 0;
+  w->last = lastRow;
+  for (std::size_t i = x.find('<', from); i != std::string_view::npos; i = x.find('<', i)) {
+    Tag t;
+    if (!ReadTag(x, i, &t)) return false;
+    if (t.kind == Tag::End && depth == 0) {
+      w->end = i;
+      return true;
+    }
+    if (depth == 0 && (t.kind == Tag::Start || t.kind == Tag::Empty) && LocalOf(t.name) == "row") {
+      char buf[16] = {};
+      const std::size_t n = std::min(t.r.size(), sizeof buf - 1);
+      t.r.copy(buf, n);
+      const int r = t.hasR ? ToInt(buf, w->last + 1) : w->last + 1;
+      if (r <= w->last || r > kMaxRows) return false;
+      w->last = r;
+      if (r > keep && w->split == std::string_view::npos) {
+        w->split = i;
+        w->firstAfter = r;
+        if (!toEnd) return true;
+      }
+    }
+    if (t.kind == Tag::Start) ++depth;
+    else if (t.kind == Tag::End) --depth;
+    if (depth < 0) return false;
+    i = t.end;
+  }
+  return !toEnd;
+}
+
+// The rows past `keep` of a worksheet's text: [tailBegin, tailEnd) and the first one's number.
+// False when there are none or the text is one to leave to the full parser.
+bool FindSheetTail(std::string_view x, int keep, std::size_t* tailBegin, std::size_t* tailEnd, int* firstRow) {
+  if (x.size() < 2 || x[0] == '\0' || x[1] == '\0' || (unsigned char)x[0] == 0xFE || (unsigned char)x[0] == 0xFF)
+    return false;  // UTF-16 or -32
+  if (x.compare(0, 5, "<?xml") == 0) {
+    const std::string_view decl = x.substr(0, x.find("?>"));
+    const std::size_t enc = decl.find("encoding");
+    if (enc != std::string_view::npos) {
+      std::string value(decl.substr(enc + 8, 12));
+      for (char& c : value) c = char(std::tolower((unsigned char)c));
+      if (value.find("utf-8") == std::string::npos) return false;
+    }
+  }
+  int depth = 0;
+  for (std::size_t i = x.find('<'); i != std::string_view::npos; i = x.find('<', i)) {
+    Tag t;
+    if (!ReadTag(x, i, &t)) return false;
+    if (depth == 1 && t.kind == Tag::Start && LocalOf(t.name) == "sheetData") {
+      RowWalk w;
+      if (!WalkRows(x, t.end, 0, keep, true, &w) || w.split == std::string_view::npos) return false;
+      *tailBegin = w.split;
+      *tailEnd = w.end;
+      *firstRow = w.firstAfter;
+      return true;
+    }
+    if (t.kind == Tag::Start) ++depth;
+    else if (t.kind == Tag::End) --depth;
+    if (depth < 0) return false;
+    i = t.end;
+  }
+  return false;
+}
+
+constexpr const char* kTailText = "rows held as loaded";
+const std::string kTailMark = std::string("<!--") + kTailText + "-->";
 
 }  // namespace
 
@@ -182,7 +335,17 @@ Status XlsxWorkbook::Attach() {
   if (!rFound || d.workbookRels.TypeOfId(relId) != std::string(kRelBase) + "worksheet")
     return Status::Fail(Error::Unsupported, "the active sheet is not a worksheet");
   d.sheetPart = d.workbookRels.TargetOfId(relId);
-  if (Status s = opc::ParseXml(d.pkg, d.sheetPart, d.sheet); !s.ok()) return s;
+  const std::string* sheetText = d.pkg.Find(d.sheetPart);
+  if (!sheetText) return Status::Fail(Error::BrokenPart, "the part " + d.sheetPart + " is missing");
+  if (FindSheetTail(*sheetText, kParsedRows, &d.tailBegin, &d.tailEnd, &d.tailFirstRow)) {
+    // Only the head is built into a tree; the rows after it stay as bytes.
+    std::string head = sheetText->substr(0, d.tailBegin);
+    head.append(*sheetText, d.tailEnd);
+    if (Status s = opc::ParseXmlText(head, d.sheetPart, d.sheet); !s.ok()) return s;
+  } else {
+    d.tailBegin = d.tailEnd = 0;
+    if (Status s = opc::ParseXml(d.pkg, d.sheetPart, d.sheet); !s.ok()) return s;
+  }
   if (Status s = d.sheetRels.Load(d.pkg, d.sheetPart); !s.ok()) return s;
   pugi::xml_node ws = d.sheet.document_element();
   d.sp = opc::PrefixOf(ws, kSheetMlNs, &found);
@@ -190,26 +353,8 @@ Status XlsxWorkbook::Attach() {
   d.sheetData = ws.child(d.S("sheetData").c_str());
   if (!d.sheetData) return Status::Fail(Error::BrokenPart, "the active sheet has no cell data");
 
-  // Index rows and cells; references left out count on from the previous one, as readers do.
-  int lastRow = 0;
-  for (pugi::xml_node row : opc::Children(d.sheetData, d.S("row"))) {
-    const int r = ToInt(row.attribute("r").as_string(""), lastRow + 1);
-    if (r <= lastRow || r > kMaxRows) return Status::Fail(Error::BrokenPart, "the sheet's rows are out of order");
-    if (!row.attribute("r")) row.append_attribute("r") = r;
-    lastRow = r;
-    Impl::Row& entry = d.rows[r];
-    entry.node = row;
-    int lastCol = 0;
-    for (pugi::xml_node c : opc::Children(row, d.S("c"))) {
-      int cr = r, cc = lastCol + 1;
-      if (c.attribute("r") && (!ParseCellRef(c.attribute("r").value(), &cr, &cc) || cr != r))
-        return Status::Fail(Error::BrokenPart, "a cell reference of the sheet is invalid");
-      if (cc <= lastCol || cc > kMaxColumns) return Status::Fail(Error::BrokenPart, "the sheet's cells are out of order");
-      if (!c.attribute("r")) c.append_attribute("r") = CellRef(r, cc).c_str();
-      lastCol = cc;
-      entry.cells[cc] = c;
-    }
-  }
+  for (pugi::xml_node row : opc::Children(d.sheetData, d.S("row")))
+    if (Status s = d.IndexRow(row); !s.ok()) return s;
   for (pugi::xml_node col : opc::Children(ws.child(d.S("cols").c_str()), d.S("col"))) {
     const int style = ToInt(col.attribute("style").as_string("0"), 0);
     const int first = std::max(1, ToInt(col.attribute("min").as_string("0"), 0));
@@ -243,6 +388,57 @@ Status XlsxWorkbook::Attach() {
   }
   if (Status s = opc::ParseXml(d.pkg, d.stylesPart, d.stylesDoc); !s.ok()) return s;
   return d.styles.Attach(d.stylesDoc);
+}
+
+// Indexes a row and its cells; references left out count on from the previous one, as readers do.
+Status XlsxWorkbook::Impl::IndexRow(pugi::xml_node row) {
+  const int r = ToInt(row.attribute("r").as_string(""), lastRow + 1);
+  if (r <= lastRow || r > kMaxRows) return Status::Fail(Error::BrokenPart, "the sheet's rows are out of order");
+  if (!row.attribute("r")) row.append_attribute("r") = r;
+  lastRow = r;
+  Row& entry = rows[r];
+  entry.node = row;
+  int lastCol = 0;
+  for (pugi::xml_node c : opc::Children(row, S("c"))) {
+    int cr = r, cc = lastCol + 1;
+    if (c.attribute("r") && (!ParseCellRef(c.attribute("r").value(), &cr, &cc) || cr != r))
+      return Status::Fail(Error::BrokenPart, "a cell reference of the sheet is invalid");
+    if (cc <= lastCol || cc > kMaxColumns) return Status::Fail(Error::BrokenPart, "the sheet's cells are out of order");
+    if (!c.attribute("r")) c.append_attribute("r") = CellRef(r, cc).c_str();
+    lastCol = cc;
+    entry.cells[cc] = c;
+  }
+  return Status::Ok();
+}
+
+void XlsxWorkbook::Impl::EnsureRows(int row) {
+  if (tailBegin >= tailEnd || row < tailFirstRow || tailBroken) return;
+  const std::string_view x = *pkg.Find(sheetPart);
+  RowWalk w;
+  std::size_t split = tailEnd;
+  int next = 0;
+  if (!WalkRows(x.substr(0, tailEnd), tailBegin, tailFirstRow - 1, row, false, &w)) {
+    tailBroken = true;
+    return;
+  }
+  if (w.split != std::string_view::npos) {
+    split = w.split;
+    next = w.firstAfter;
+  }
+  pugi::xml_document frag;
+  if (!opc::ParseXmlText(x.substr(tailBegin, split - tailBegin), sheetPart, frag, true).ok()) {
+    tailBroken = true;
+    return;
+  }
+  for (pugi::xml_node n : frag.children()) {
+    pugi::xml_node copy = sheetData.append_copy(n);
+    if (copy.type() == pugi::node_element && copy.name() == S("row") && !IndexRow(copy).ok()) {
+      tailBroken = true;
+      return;
+    }
+  }
+  tailBegin = split;
+  tailFirstRow = next;
 }
 
 // ---- saving
@@ -281,7 +477,26 @@ Status XlsxWorkbook::Save(const std::filesystem::path& file, bool exclusive) {
     d.types.RemoveOverride(calc);
     d.workbookRels.RemoveType(calcType);
   }
-  opc::StoreXml(d.pkg, d.sheetPart, d.sheet);
+  if (d.tailBroken) return Status::Fail(Error::BrokenPart, "the sheet's rows are not well-formed XML");
+  if (d.tailBegin < d.tailEnd) {
+    // The held rows go back in where they were: after the parsed ones, before sheetData's end.
+    pugi::xml_node mark = d.sheetData.append_child(pugi::node_comment);
+    mark.set_value(kTailText);
+    std::string text = opc::XmlText(d.sheet);
+    d.sheetData.remove_child(mark);
+    const std::string anchor = kTailMark + "</" + d.S("sheetData") + ">";
+    const std::size_t at = text.find(anchor);
+    if (at == std::string::npos) return Status::Fail(Error::BrokenPart, "the sheet's rows could not be placed");
+    const std::string_view held = std::string_view(*d.pkg.Find(d.sheetPart)).substr(d.tailBegin, d.tailEnd - d.tailBegin);
+    std::string out;
+    out.reserve(text.size() + held.size());
+    out.append(text, 0, at).append(held).append(text, at + kTailMark.size());
+    d.pkg.Put(d.sheetPart, std::move(out));
+    d.tailBegin = at;
+    d.tailEnd = at + held.size();
+  } else {
+    opc::StoreXml(d.pkg, d.sheetPart, d.sheet);
+  }
   opc::StoreXml(d.pkg, d.workbookPart, d.workbook);
   opc::StoreXml(d.pkg, d.stylesPart, d.stylesDoc);
   d.workbookRels.Store(d.pkg);

@@ -142,7 +142,10 @@ Status ZipPackage::SaveFile(const std::filesystem::path& file, bool exclusive) c
       zip_source_free(src);
       return Status::Fail(Error::WriteFailed, zip_strerror(zip.get()));
     }
-    zip_set_file_compression(zip.get(), zip_uint64_t(index), e.compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
+    // A very large part (a long sheet) is packed at the fastest level: the default one costs
+    // seconds per hundred megabytes for little gain on repetitive XML.
+    const zip_uint32_t level = e.data.size() > (std::size_t(16) << 20) ? 1 : 0;
+    zip_set_file_compression(zip.get(), zip_uint64_t(index), e.compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, level);
   }
   if (zip_close(zip.get()) != 0) return Status::Fail(Error::WriteFailed, "cannot write " + file.string() + " (" + zip_strerror(zip.get()) + ")");
   zip.release();  // closed: nothing left to discard

@@ -188,6 +188,47 @@ TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
   EXPECT_EQ(FilesUnder(Temp()), 0);
 }
 
+// A template filled far past the rows the scan reads: the report starts below row 1000 and the
+// template's rows beyond it stay, the ones the report writes into keeping their other cells.
+TEST_F(ExcelReportTest, ALongTemplateKeepsItsRowsPastTheReport) {
+  Still(64, 48);
+  AddEveryKind();
+  const char* types = R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"/><Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/></Types>)";
+  const char* rels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
+  const char* wbRels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
+  const char* wb = R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Form" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+  std::string sheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)";
+  for (int r = 1; r <= 2500; ++r)
+    sheet += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r) +
+             "</v></c><c r=\"N" + std::to_string(r) + "\"><f>A" + std::to_string(r) + "*2</f></c></row>";
+  sheet += "</sheetData></worksheet>";
+  const char* styles = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><fonts count="1"><font><sz val="11"/></font></fonts><borders count="1"><border/></borders><cellXfs count="1"><xf fontId="0" borderId="0"/></cellXfs></styleSheet>)";
+  std::vector<std::pair<std::string, std::string>> parts = {
+      {"[Content_Types].xml", types}, {"_rels/.rels", rels}, {"xl/_rels/workbook.xml.rels", wbRels},
+      {"xl/workbook.xml", wb}, {"xl/worksheets/sheet1.xml", sheet}, {"xl/styles.xml", styles}};
+  settings.useTemplate = true;
+  settings.excelTemplate = Template("long.xltx", parts);
+  Apply();
+  auto r = camera->ExportExcelReport();
+  ASSERT_TRUE(r.ok()) << ToUtf8(r.message);
+  Sheet s = Load(r);
+  // No run of empty rows among the first thousand: s = 1000, the title in row 1001.
+  EXPECT_EQ(Text(s, "A1001"), "Inspection 测量 µm²");
+  EXPECT_EQ(Text(s, "A1035"), "Measuring Data:");
+  EXPECT_EQ(Text(s, "C1036"), ToUtf8(ExcelLine(0)));
+  EXPECT_STREQ(Cell(s.sheet, "N1020").child("f").text().get(), "A1020*2");
+  EXPECT_STREQ(Cell(s.sheet, "A999").child("v").text().get(), "999");
+  EXPECT_STREQ(Cell(s.sheet, "A2500").child("v").text().get(), "2500");
+  EXPECT_STREQ(Cell(s.sheet, "N2500").child("f").text().get(), "A2500*2");
+  auto rows = s.sheet.Select("/worksheet/sheetData/row");
+  ASSERT_EQ(rows.size(), 2500u);
+  int last = 0;
+  for (pugi::xpath_node row : rows) {
+    EXPECT_EQ(row.node().attribute("r").as_int(), last + 1);
+    last = row.node().attribute("r").as_int();
+  }
+}
+
 TEST_F(ExcelReportTest, ChineseTextsRoundTrip) {
   SetUiLanguage(UiLanguage::Chinese);
   Still(32, 32);

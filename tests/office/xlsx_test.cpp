@@ -194,6 +194,12 @@ TEST_F(XlsxTest, BrokenTemplatesAreRefused) {
                                  "\"><sheetData><row r=\"5\"/><row r=\"2\"/></sheetData></worksheet>")},
       {"bad cell reference", with("xl/worksheets/sheet2.xml", std::string("<worksheet xmlns=\"") + ns +
                                   "\"><sheetData><row r=\"1\"><c r=\"ZZZZ1\"/></row></sheetData></worksheet>")},
+      {"rows out of order past the first thousand",
+       with("xl/worksheets/sheet2.xml", [&] {
+         std::string x = std::string("<worksheet xmlns=\"") + ns + "\"><sheetData>";
+         for (int r = 1; r <= 1200; ++r) x += "<row r=\"" + std::to_string(r) + "\"/>";
+         return x + "<row r=\"1100\"/></sheetData></worksheet>";
+       }())},
       {"no sheet data", with("xl/worksheets/sheet2.xml", std::string("<worksheet xmlns=\"") + ns + "\"/>")},
       {"malformed strings", with("xl/sharedStrings.xml", "<sst><si>")},
       {"styles without lists", with("xl/styles.xml", std::string("<styleSheet xmlns=\"") + ns + "\"/>")},
@@ -209,6 +215,80 @@ TEST_F(XlsxTest, BrokenTemplatesAreRefused) {
     EXPECT_EQ(book.SheetName(), "Sheet1") << what;  // blank again
     EXPECT_TRUE(book.Save(Path("after.xlsx"), false).ok()) << what;
   }
+}
+
+// A template far longer than the rows the report reads: the rows past them come out byte for byte
+// when nothing touches them, and in order with what was written when something does.
+TEST_F(XlsxTest, ALongTemplateKeepsItsRowsAndTakesWritesAmongThem) {
+  std::string rows;
+  for (int r = 1; r <= 3000; ++r) {
+    // Row 1700 leaves its number out; it counts on from row 1699.
+    rows += r == 1700 ? std::string("<x:row>") : "<x:row r=\"" + std::to_string(r) + "\">";
+    rows += "<x:c r=\"A" + std::to_string(r) + "\" t=\"s\"><x:v>" + std::to_string(r % 2) + "</x:v></x:c>";
+    rows += "<x:c r=\"B" + std::to_string(r) + "\"><x:v>" + std::to_string(r) + "</x:v></x:c>";
+    if (r % 100 == 0) rows += "<x:c r=\"C" + std::to_string(r) + "\"><x:f>B" + std::to_string(r) + "*2</x:f></x:c>";
+    if (r == 2222) rows += R"(<x:c r="E2222" t="inlineStr"><x:is><x:t><![CDATA[</x:sheetData><x:row r="9">]]></x:t></x:is></x:c>)";
+    rows += "</x:row>";
+    if (r == 1500) rows += "<!-- <x:row r=\"1\"> in a comment -->";
+  }
+  const std::string head =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      R"(<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><x:sheetViews><x:sheetView workbookViewId="0"><x:selection activeCell="A1"/></x:sheetView></x:sheetViews><x:sheetData>)";
+  const std::string foot = R"(</x:sheetData><x:mergeCells count="1"><x:mergeCell ref="A2500:B2500"/></x:mergeCells></x:worksheet>)";
+  auto parts = TemplateParts();
+  for (auto& e : parts)
+    if (e.first == "xl/worksheets/sheet2.xml") e.second = head + rows + foot;
+  WriteZip(Path("long.xltx"), parts);
+
+  XlsxWorkbook book;
+  ASSERT_TRUE(book.LoadTemplate(Path("long.xltx")).ok());
+  EXPECT_EQ(book.CellText(1, 1), "Company Lab");
+  EXPECT_EQ(book.CellText(1000, 2), "1000");
+  EXPECT_TRUE(book.CellHasFormula(1000, 3));
+  // Reads past the first thousand rows find them too.
+  EXPECT_EQ(book.CellText(1001, 1), "Company Lab");
+  EXPECT_EQ(book.CellText(1002, 1), "Cover page");
+  // The report writes just below the scanned rows.
+  book.SetText(1040, 4, "Report");
+  book.SetRowHeight(1041, 18);
+  book.Merge({1040, 4, 1040, 12});
+  ASSERT_TRUE(book.Save(Path("one.xlsx"), true).ok());
+
+  std::string sheetOne = ReadZip(Path("one.xlsx"))["xl/worksheets/sheet2.xml"];
+  const std::size_t from = rows.find("<x:row r=\"1042\">");
+  const std::string untouched = rows.substr(from);
+  EXPECT_NE(sheetOne.find(untouched + "</x:sheetData>"), std::string::npos);
+  {
+    Xml sheet(sheetOne);
+    EXPECT_STREQ(sheet.One("//x:row/x:c[@r='D1040']/x:is/x:t").text().get(), "Report");
+    EXPECT_STREQ(sheet.One("//x:row[@r='1041']").attribute("ht").value(), "18");
+    EXPECT_EQ(sheet.Select("//x:row").size(), 3000u);
+  }
+
+  // Writes among and past the held rows put them in the tree in order.
+  EXPECT_EQ(book.CellText(1700, 2), "1700");
+  book.SetText(2000, 4, "middle");
+  book.SetNumber(5000, 1, 7);
+  EXPECT_TRUE(book.CellHasFormula(2100, 3));
+  EXPECT_EQ(book.CellText(2222, 5), "</x:sheetData><x:row r=\"9\">");
+  ASSERT_TRUE(book.Save(Path("two.xlsx"), true).ok());
+  Xml sheet(ReadZip(Path("two.xlsx"))["xl/worksheets/sheet2.xml"]);
+  auto all = sheet.Select("/x:worksheet/x:sheetData/x:row");
+  ASSERT_EQ(all.size(), 3001u);
+  int last = 0;
+  for (pugi::xpath_node r : all) {
+    const int n = r.node().attribute("r").as_int();
+    EXPECT_GT(n, last);
+    last = n;
+  }
+  EXPECT_EQ(last, 5000);
+  EXPECT_STREQ(sheet.One("//x:c[@r='B1700']/x:v").text().get(), "1700");
+  EXPECT_STREQ(sheet.One("//x:c[@r='D2000']/x:is/x:t").text().get(), "middle");
+  EXPECT_STREQ(sheet.One("//x:c[@r='D1040']/x:is/x:t").text().get(), "Report");
+  EXPECT_STREQ(sheet.One("//x:c[@r='C2900']/x:f").text().get(), "B2900*2");
+  EXPECT_STREQ(sheet.One("//x:c[@r='B2999']/x:v").text().get(), "2999");
+  EXPECT_STREQ(sheet.One("//x:c[@r='A5000']/x:v").text().get(), "7");
+  EXPECT_STREQ(sheet.One("/x:worksheet/x:mergeCells/x:mergeCell[2]").attribute("ref").value(), "D1040:L1040");
 }
 
 TEST_F(XlsxTest, CellLimitsAndSheetNamesAreKeptValid) {
