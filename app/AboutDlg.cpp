@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "platform/strings.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "app/CommandRouter.h"
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
 

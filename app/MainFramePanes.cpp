@@ -9,11 +9,11 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "editors/EditorCommands.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
-#include "app/ui/TipDlg.h"
+#include "ui/TipDlg.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupPane.h"

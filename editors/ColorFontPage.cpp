@@ -5,7 +5,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/DlgTexts.h"
 #include "editors/ColorButton.h"
 #include "measure/MeasureManager.h"

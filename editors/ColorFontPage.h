@@ -3,7 +3,7 @@
 // engine's SetSelectedMeasureStyle, which also makes it the style of the next shapes.
 #include <QWidget>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "measure/MeasureBase.h"
 
 class QSlider;

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QTabBar>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "editors/ContrastDlg.h"
 #include "editors/LayerDlg.h"

@@ -12,8 +12,8 @@
 
 #include <cstdlib>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
 #include "editors/ColorFontPage.h"
 #include "editors/EditorText.h"

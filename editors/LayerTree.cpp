@@ -6,8 +6,8 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/DlgTexts.h"
 #include "editors/ColorFontPage.h"
 #include "editors/EditorText.h"

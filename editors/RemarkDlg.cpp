@@ -6,7 +6,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/DlgTexts.h"
 #include "editors/ColorButton.h"
 #include "editors/EditorText.h"

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "editors/ColorButton.h"
 #include "editors/EditorText.h"
 

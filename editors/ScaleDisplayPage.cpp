@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QSlider>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "editors/ColorButton.h"

@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "editors/ColorButton.h"

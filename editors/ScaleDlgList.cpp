@@ -10,7 +10,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "editors/EditorText.h"
 #include "editors/Prompt.h"
 #include "editors/ScaleDlg.h"

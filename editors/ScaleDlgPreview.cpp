@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "editors/EditorText.h"
 #include "editors/ScaleDlg.h"
 #include "editors/ScalePreview.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 
 namespace scalestore {

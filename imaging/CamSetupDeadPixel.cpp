@@ -6,8 +6,8 @@
 #include <QMessageBox>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/TipDlg.h"
+#include "ui/AppHost.h"
+#include "ui/TipDlg.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"

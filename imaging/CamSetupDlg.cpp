@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "imaging/CamSetupInternal.h"

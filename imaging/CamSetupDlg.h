@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraTypes.h"
 #include "imaging/CamSetupClock.h"
 #include "platform/camsdk/camsdk.h"

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupCapability.h"
 #include "imaging/CamSetupDlg.h"

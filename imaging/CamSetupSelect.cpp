@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupCapability.h"
 #include "imaging/CamSetupDlg.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/DeadPixelDlg.h"

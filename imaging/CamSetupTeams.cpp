@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"

@@ -7,7 +7,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/DlgTexts.h"
 #include "imaging/CamSetupCapability.h"
 

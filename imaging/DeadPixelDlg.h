@@ -4,7 +4,7 @@
 // sliders act on the camera at once.
 #include <QDialog>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraTypes.h"
 #include "platform/camsdk/camsdk.h"
 

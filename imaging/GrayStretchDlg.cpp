@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/DlgTexts.h"
 #include "platform/strings.h"
 

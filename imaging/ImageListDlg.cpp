@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
 #include "imaging/BitmapFile.h"
 #include "platform/strings.h"

@@ -14,8 +14,8 @@
 
 #include <new>
 
-#include "app/ui/DialogBuilder.h"
-#include "app/ui/TipDlg.h"
+#include "ui/DialogBuilder.h"
+#include "ui/TipDlg.h"
 #include "camera/DlgTexts.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"

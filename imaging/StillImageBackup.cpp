@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 
 bool CStillImageBackup::StillImageShown() {

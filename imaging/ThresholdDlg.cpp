@@ -5,8 +5,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/DlgTexts.h"
 #include "platform/strings.h"
 

@@ -10,7 +10,7 @@
 #include <bit>
 #include <cstring>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "options/OptionsCommon.h"

@@ -9,7 +9,7 @@
 #include <array>
 #include <filesystem>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 // Nine coefficients in row order: R' = m0 R + m1 G + m2 B, G' = m3 R + ..., B' = m6 R + ...
 using ColorMatrix = std::array<float, 9>;

@@ -4,7 +4,7 @@
 // and the name of captures.
 #include <QWidget>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraSettings.h"
 
 class COptCaptureDlg : public QWidget {

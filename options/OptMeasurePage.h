@@ -3,7 +3,7 @@
 // grid's interval, line width and colour.
 #include <QWidget>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraSettings.h"
 
 class COptMeasureDlg : public QWidget {

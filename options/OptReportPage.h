@@ -3,7 +3,7 @@
 // title and header lines.
 #include <QWidget>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraSettings.h"
 
 class COptReportDlg : public QWidget {

@@ -3,7 +3,7 @@
 // recordings.
 #include <QWidget>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraSettings.h"
 
 class COptVideoDlg : public QWidget {

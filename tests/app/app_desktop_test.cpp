@@ -13,7 +13,7 @@
 #include <QToolBar>
 
 #include "app/Application.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "app_support.h"
 #include "camera/CameraSettings.h"
 

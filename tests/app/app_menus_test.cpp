@@ -15,7 +15,7 @@
 
 #include <set>
 
-#include "app/ui/TipDlg.h"
+#include "ui/TipDlg.h"
 #include "camera/CameraReport.h"
 #include "imaging/BitmapFile.h"
 #include "imaging/GrayStretchDlg.h"

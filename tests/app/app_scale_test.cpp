@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraReport.h"
 #include "editors/LayerDlg.h"
 #include "editors/ScaleStore.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
 #include "editors/EditorText.h"
 #include "editors/Prompt.h"

@@ -15,7 +15,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/ui/TipDlg.h"
+#include "ui/TipDlg.h"
 #include "imaging/CamSetupPane.h"
 #include "imaging/CamSetupShots.h"
 #include "imaging/DeadPixelDlg.h"

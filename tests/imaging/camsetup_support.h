@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupDlg.h"

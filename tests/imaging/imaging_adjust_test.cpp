@@ -7,7 +7,7 @@
 #include <QSlider>
 #include <QTest>
 
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 #include "imaging/GrayStretchDlg.h"
 #include "imaging/ThresholdDlg.h"
 #include "imaging_test_support.h"

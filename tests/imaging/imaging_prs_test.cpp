@@ -12,8 +12,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/ui/DialogBuilder.h"
-#include "app/ui/TipDlg.h"
+#include "ui/DialogBuilder.h"
+#include "ui/TipDlg.h"
 #include "imaging/ImagePrsDlg.h"
 #include "imaging_test_support.h"
 

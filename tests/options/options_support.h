@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "options/OptionsCommon.h"
 #include "platform/camsdk/camsdk.h"

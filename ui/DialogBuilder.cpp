@@ -1,4 +1,4 @@
-#include "app/ui/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCheckBox>
 #include <QComboBox>

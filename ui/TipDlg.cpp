@@ -1,12 +1,12 @@
-#include "app/ui/TipDlg.h"
+#include "ui/TipDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/AppHost.h"
-#include "app/ui/DialogBuilder.h"
+#include "ui/AppHost.h"
+#include "ui/DialogBuilder.h"
 #include "camera/DlgTexts.h"
 #include "platform/strings.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/AppHost.h"
+#include "ui/AppHost.h"
 
 namespace {
 IAppHost g_nullHost;
