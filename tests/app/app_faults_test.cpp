@@ -12,7 +12,7 @@
 #include <set>
 
 #include "app_support.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/ImageListDlg.h"
 #include "imaging/ImageListPane.h"
 #include "platform/durable_file.h"

@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "app_support.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
 
