@@ -8,19 +8,31 @@
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
 #include "platform/gdi/painter_dc.h"
+#include "platform/large_buffer.h"
 
 using namespace camera_internal;
 
 int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
   // The frame at full size, then the overlay drawn in at image scale (selections not shown).
-  QImage picture;
+  // The picture's memory is made ready before the lock is taken: the camera thread waits for
+  // the lock, and faulting in 80 MB under it would stall the live picture.
   BITMAPINFOHEADER format;
   {
     std::lock_guard lock(frameLock_);
     if (!frameValid_) return CAMERA_NO_FRAME;
     format = format_;
-    picture = QImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
-    if (picture.isNull()) return CAMERA_WRITE_FAILED;
+  }
+  QImage picture = LargeImage(format.biWidth, format.biHeight, QImage::Format_RGB32, true);
+  if (picture.isNull()) return CAMERA_WRITE_FAILED;
+  {
+    std::lock_guard lock(frameLock_);
+    if (!frameValid_) return CAMERA_NO_FRAME;
+    if (format_.biWidth != format.biWidth || format_.biHeight != format.biHeight) {
+      // Another size came meanwhile (an image opened, a resolution changed): take that one.
+      format = format_;
+      picture = QImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
+      if (picture.isNull()) return CAMERA_WRITE_FAILED;
+    }
     BgrBottomUpToRgb32(front_.get(), format.biWidth, format.biHeight, picture);
   }
   if (view_) {
