@@ -29,10 +29,10 @@ int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
     if (!frameValid_) return CAMERA_NO_FRAME;
     if (format_.biWidth != format.biWidth || format_.biHeight != format.biHeight) {
       // Another size came meanwhile (an image opened, a resolution changed): take that one.
-      format = format_;
-      picture = QImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
+      picture = QImage(format_.biWidth, format_.biHeight, QImage::Format_RGB32);
       if (picture.isNull()) return CAMERA_WRITE_FAILED;
     }
+    format = format_;  // the header describes the frame converted
     BgrBottomUpToRgb32(front_.get(), format.biWidth, format.biHeight, picture);
   }
   if (view_) {
