@@ -68,14 +68,14 @@ void CMainFrame::OnOptionsPage(int id) {
 
 void CMainFrame::OnImageDialog(int id) {
   switch (id) {
-    case 32928:
-    case 32930: {
-      CImageOptDlg dlg(id == 32928 ? CImageOptDlg::kThreshold : CImageOptDlg::kBrightness, this);
+    case ids::kThreshold:
+    case ids::kBrightness: {
+      CImageOptDlg dlg(id == ids::kThreshold ? CImageOptDlg::kThreshold : CImageOptDlg::kBrightness, this);
       dlg.exec();
       RedrawView();
       break;
     }
-    case 32945: {
+    case ids::kGrayStretch: {
       // A second press closes the dialog; a still image is needed to open it.
       if (grayStretch_) {
         // Closed as its destruction does: the stretched pixels stay.
@@ -93,8 +93,8 @@ void CMainFrame::OnImageDialog(int id) {
       grayStretch_->show();
       break;
     }
-    case 32939:
-    case 32937:
+    case ids::kStitching:
+    case ids::kDepthOfField:
       if (stitching_) {
         stitching_->close();
         break;

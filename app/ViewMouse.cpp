@@ -301,7 +301,7 @@ void CApplicationView::SetTool(int kind, int mode) {
 void CApplicationView::ResetTools() {
   SetTool(256, 0);
   ClearToolChecks();
-  QAction* cross = frame_.Router().Action(32880);
+  QAction* cross = frame_.Router().Action(ids::kCrossRule);
   cross->setChecked(false);
   // The engine's cross rule is switched off beside this: one click switches it on again.
   m_bCrossRule = false;

@@ -40,7 +40,11 @@ inline constexpr int kReportSettings = 32902, kAdvancedSettings = 32957, kAdvanc
 inline constexpr int kChinese = 32838, kEnglish = 32837, kHelpManual = 32918, kAbout = 57664;
 // The image list pane's menu
 inline constexpr int kImageListDelete = 32910, kImageListDeleteAll = 32912;
+// Enabled with the measuring commands; no item or handler carries it.
+inline constexpr int kMeasuringSpare = 32855;
 // Docked windows
 inline constexpr int kCameraPane = 40002, kLayerPane = 40003, kImageListPane = 40004;
+// The view, and the image window inside it
+inline constexpr int kView = 59648, kImageWindow = 40001;
 
 }  // namespace ids
