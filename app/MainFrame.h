@@ -8,23 +8,22 @@
 // MainFrameCommands.cpp (live, stop, capture, record, status bar), MainFrameZoom.cpp (zoom, the
 // image menu, toggles, options, background colour, scale), MainFrameLanguage.cpp (language
 // commands, restart, exit and close).
-#include <QFuture>
 #include <QColor>
 #include <QDateTime>
 #include <QDockWidget>
+#include <QFuture>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
-
 #include <functional>
 #include <set>
 #include <string>
 
 #include "app/CommandRouter.h"
-#include "ui/AppHost.h"
-#include "ui/CommandIds.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "ui/AppHost.h"
+#include "ui/CommandIds.h"
 
 class CApplicationView;
 class CLayerPane;
@@ -37,7 +36,6 @@ class CTipDlg;
 class QComboBox;
 class QLabel;
 class QToolBar;
-
 
 class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   Q_OBJECT

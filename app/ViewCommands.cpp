@@ -26,9 +26,12 @@ struct ToolDef {
   int kind;
 };
 // Command, tool kind; the check flag is the row's index.
-constexpr ToolDef kTools[18] = {{ids::kPoint, 257}, {ids::kLine, 258}, {ids::kParallel, 259}, {ids::kFoldLine, 260}, {ids::kAngle, 261}, {ids::kRectangle, 263},
-                                {ids::kRoundRect, 264}, {ids::kEllipse, 265}, {ids::kCircle2, 267}, {ids::kCircle3, 268}, {ids::kPolygon, 269}, {ids::kArc3, 266},
-                                {ids::kLineToLine, 262}, {ids::kPointToLine, 270}, {ids::kCircleToCircle, 273}, {ids::kCircleToLine, 272}, {ids::kArrow, 275}, {ids::kCross, 276}};
+constexpr ToolDef kTools[18] = {{ids::kPoint, 257},        {ids::kLine, 258},        {ids::kParallel, 259},
+                                {ids::kFoldLine, 260},     {ids::kAngle, 261},       {ids::kRectangle, 263},
+                                {ids::kRoundRect, 264},    {ids::kEllipse, 265},     {ids::kCircle2, 267},
+                                {ids::kCircle3, 268},      {ids::kPolygon, 269},     {ids::kArc3, 266},
+                                {ids::kLineToLine, 262},   {ids::kPointToLine, 270}, {ids::kCircleToCircle, 273},
+                                {ids::kCircleToLine, 272}, {ids::kArrow, 275},       {ids::kCross, 276}};
 
 }  // namespace
 
@@ -81,12 +84,12 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   });
 
   router.On(V, ids::kHandMouse, [this] {
-    m_nCursorId = 328;
+    m_nCursorId = kCursorHand;
     m_bHandMode = true;
     UpdateCursor();
   });
   router.On(V, ids::kSelectMouse, [this] {
-    m_nCursorId = 32512;
+    m_nCursorId = kCursorArrow;
     m_bHandMode = false;
     UpdateCursor();
   });
@@ -152,12 +155,15 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
     ui.SetCheck(frame_.continuousCapture);
   });
   router.OnUpdate(V, ids::kFullScreen, [this](CCmdUI& ui) { ui.SetCheck(m_bFullScreen); });
-  for (int id : {ids::kCross, ids::kSaveLayers, ids::kLoadLayers, ids::kScaleSettings, ids::kCrossRule, ids::kAngleRule, ids::kFileSaveAs, ids::kExportExcel, ids::kExportWord, ids::kContrastAngle, ids::kContrastCircle, ids::kArrow, ids::kText, ids::kReportSettings,
-                 ids::kMeasuringSettings})
-    if (id != ids::kCross && id != ids::kArrow) router.OnUpdate(V, id, [imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable()); });
+  for (int id : {ids::kCross, ids::kSaveLayers, ids::kLoadLayers, ids::kScaleSettings, ids::kCrossRule, ids::kAngleRule,
+                 ids::kFileSaveAs, ids::kExportExcel, ids::kExportWord, ids::kContrastAngle, ids::kContrastCircle,
+                 ids::kArrow, ids::kText, ids::kReportSettings, ids::kMeasuringSettings})
+    if (id != ids::kCross && id != ids::kArrow)
+      router.OnUpdate(V, id, [imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable()); });
   for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings})
     router.OnUpdate(V, id, [this, imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable() && frame_.liveFlag != 0); });
-  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kBrightness, ids::kDilate, ids::kErode, ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayStretch, ids::kGrayBalance})
+  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kBrightness, ids::kDilate, ids::kErode,
+                 ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayStretch, ids::kGrayBalance})
     router.OnUpdate(V, id, [this, imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable() && frame_.liveFlag == 0); });
   router.OnUpdate(V, ids::kDeleteMeasure, [](CCmdUI&) {});
 
@@ -194,13 +200,15 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
   router.On(V, ids::kLoadLayers, [this] { OnLoadLayers(); });
 
   // The context menu: its own items, greyed only by the image state.
-  for (int id : {ids::kPlayPause, ids::kStop, 0, ids::kHandMouse, ids::kSelectMouse, 0, ids::kFullScreen, ids::kCameraControl, ids::kLayerEditor}) {
+  for (int id : {ids::kPlayPause, ids::kStop, 0, ids::kHandMouse, ids::kSelectMouse, 0, ids::kFullScreen,
+                 ids::kCameraControl, ids::kLayerEditor}) {
     if (id == 0) {
       m_menuPopup->addSeparator();
       continue;
     }
     // The camera pane's item reads as the context menu's own resource has it.
-    const QString text = id == ids::kCameraControl ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
+    const QString text =
+        id == ids::kCameraControl ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
     QAction* a = m_menuPopup->addAction(text);
     a->setData(id);
     connect(a, &QAction::triggered, this, [&router, id] {

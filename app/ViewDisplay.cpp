@@ -371,10 +371,15 @@ void CApplicationView::SetImageState(int live, int image) {
   frame_.liveFlag = live;
   CCommandRouter& router = frame_.Router();
   const bool g = image != 0;
-  static const int kMeasuring[] = {ids::kLayerEditor, ids::kMeasuringBar, ids::kZoomBar, ids::kLine, ids::kParallel, ids::kFoldLine, ids::kAngle, ids::kRectangle, ids::kRoundRect, ids::kEllipse,
-                                   ids::kCircle2, ids::kCircle3, ids::kPolygon, ids::kPoint, ids::kArc3, ids::kDeleteMeasure, ids::kDeleteAllMeasures, ids::kLineToLine, ids::kCircleToLine, ids::kCircleToCircle,
-                                   ids::kPointToLine, ids::kCrossRule, ids::kAngleRule, ids::kExportWord, ids::kExportExcel, ids::kGrid, ids::kText, ids::kArrow, ids::kContrastAngle, ids::kContrastCircle,
-                                   ids::kCross, ids::kSaveLayers, ids::kLoadLayers, ids::kMeasuringSettings, ids::kReportSettings, ids::kAdvancedSettings, ids::kMeasuringSpare, ids::kScaleSettings, ids::kFileSaveAs};
+  static const int kMeasuring[] = {ids::kLayerEditor, ids::kMeasuringBar, ids::kZoomBar, ids::kLine, ids::kParallel,
+                                   ids::kFoldLine, ids::kAngle, ids::kRectangle, ids::kRoundRect, ids::kEllipse,
+                                   ids::kCircle2, ids::kCircle3, ids::kPolygon, ids::kPoint, ids::kArc3,
+                                   ids::kDeleteMeasure, ids::kDeleteAllMeasures, ids::kLineToLine, ids::kCircleToLine,
+                                   ids::kCircleToCircle, ids::kPointToLine, ids::kCrossRule, ids::kAngleRule,
+                                   ids::kExportWord, ids::kExportExcel, ids::kGrid, ids::kText, ids::kArrow,
+                                   ids::kContrastAngle, ids::kContrastCircle, ids::kCross, ids::kSaveLayers,
+                                   ids::kLoadLayers, ids::kMeasuringSettings, ids::kReportSettings,
+                                   ids::kAdvancedSettings, ids::kMeasuringSpare, ids::kScaleSettings, ids::kFileSaveAs};
   for (int id : kMeasuring) router.Action(id)->setEnabled(g);
   if (!m_bFullScreen) {
     if (!frame_.LayerPane()->isVisible()) frame_.LayerPane()->setVisible(g);
@@ -388,9 +393,12 @@ void CApplicationView::SetImageState(int live, int image) {
   }
   for (QAction* a : m_menuPopup->actions()) {
     const int id = a->data().toInt();
-    if (id == ids::kSelectMouse || id == ids::kHandMouse || id == ids::kLayerEditor || id == ids::kStop) a->setEnabled(g);
+    if (id == ids::kSelectMouse || id == ids::kHandMouse || id == ids::kLayerEditor || id == ids::kStop)
+      a->setEnabled(g);
   }
-  static const int kImageMenu[] = {ids::kThreshold, ids::kAdaptiveThreshold, ids::kBrightness, ids::kDilate, ids::kErode, ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayStretch, ids::kGrayBalance};
+  static const int kImageMenu[] = {ids::kThreshold,  ids::kAdaptiveThreshold, ids::kBrightness,  ids::kDilate,
+                                   ids::kErode,      ids::kEdgeEnhance,       ids::kNoiseFilter, ids::kGrayStretch,
+                                   ids::kGrayBalance};
   if (live == 1) {
     for (int id : {ids::kVideoSettings, ids::kCaptureSettings}) router.Action(id)->setEnabled(g);
     static const int kPanel[] = {1175, 1176, 1001, 1172, 1002, 1003, 1007, 1307, 1311, 1309, 1316, 1308,
@@ -405,7 +413,7 @@ void CApplicationView::SetImageState(int live, int image) {
     for (int id : kImageMenu) router.Action(id)->setEnabled(g);
   }
   m_bHandMode = false;
-  m_nCursorId = 32512;
+  m_nCursorId = kCursorArrow;
   UpdateCursor();
 }
 

@@ -23,8 +23,11 @@ TEST_F(FrameTest, StartLayoutAndStates) {
   EXPECT_EQ(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
   EXPECT_EQ(frame().minimumSize(), QSize(800, 600));
   // No image: the measuring commands are off, the acquisition commands on.
-  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kCapture, ids::kRecord, ids::kMeasuringScale}) EXPECT_FALSE(Enabled(id)) << id;
-  for (int id : {ids::kLive, ids::kStop, ids::kFileOpen, ids::kExit, ids::kChinese, ids::kEnglish}) EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kCapture, ids::kRecord,
+                 ids::kMeasuringScale})
+    EXPECT_FALSE(Enabled(id)) << id;
+  for (int id : {ids::kLive, ids::kStop, ids::kFileOpen, ids::kExit, ids::kChinese, ids::kEnglish})
+    EXPECT_TRUE(Enabled(id)) << id;
   // Commands nobody handles are disabled by the framework's rule.
   EXPECT_FALSE(Enabled(55555));
   EXPECT_TRUE(Checked(ids::kEnglish));
@@ -33,8 +36,11 @@ TEST_F(FrameTest, StartLayoutAndStates) {
 
 TEST_F(FrameTest, StillAndLiveCommandStates) {
   ShowStill(640, 480);
-  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kMeasuringScale, ids::kThreshold, ids::kGrayBalance}) EXPECT_TRUE(Enabled(id)) << id;
-  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings}) EXPECT_FALSE(Enabled(id)) << id;  // need a live camera
+  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kMeasuringScale,
+                 ids::kThreshold, ids::kGrayBalance})
+    EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings})
+    EXPECT_FALSE(Enabled(id)) << id;  // need a live camera
   EXPECT_TRUE(frame().MeasureToolBar()->isVisible());
   EXPECT_TRUE(frame().ZoomToolBar()->isVisible());
   EXPECT_TRUE(Checked(ids::kSelectMouse));  // select mode
@@ -44,8 +50,10 @@ TEST_F(FrameTest, StillAndLiveCommandStates) {
 
   GoLive();
   EXPECT_TRUE(frame().IsLive());
-  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings, ids::kLine}) EXPECT_TRUE(Enabled(id)) << id;
-  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kGrayBalance}) EXPECT_FALSE(Enabled(id)) << id;  // still image only
+  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings, ids::kLine})
+    EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kGrayBalance})
+    EXPECT_FALSE(Enabled(id)) << id;  // still image only
   EXPECT_EQ(frame().MainToolbarImages(), 349);
 }
 

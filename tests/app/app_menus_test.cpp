@@ -92,7 +92,8 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
     }
     // The image menu: the dialogs' items with their "...", not the dialogs' titles.
     const auto image = MenuTexts(Menu(4));
-    for (auto [id, textId] : {std::pair{ids::kThreshold, 63928}, {ids::kBrightness, 63930}, {ids::kDilate, 63931}, {ids::kErode, 63932}})
+    for (auto [id, textId] :
+         {std::pair{ids::kThreshold, 63928}, {ids::kBrightness, 63930}, {ids::kDilate, 63931}, {ids::kErode, 63932}})
       EXPECT_EQ(image.at(id), QString::fromStdU16String(LoadStringW(textId))) << id;
     // The layer files are the Measure menu's; the File menu keeps the image's own items.
     const auto file = MenuTexts(Menu(0));
