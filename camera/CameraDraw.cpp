@@ -17,11 +17,18 @@ namespace camera_internal {
 
 void BgrBottomUpToRgb32(const std::uint8_t* src, int width, int height, QImage& dst) {
   const std::size_t stride = std::size_t(width) * 3;
-  for (int y = 0; y < height; ++y) {
-    const cv::Mat in(1, width, CV_8UC3, const_cast<std::uint8_t*>(src + std::size_t(height - 1 - y) * stride));
-    cv::Mat out(1, width, CV_8UC4, dst.scanLine(y));
-    cv::cvtColor(in, out, cv::COLOR_BGR2BGRA);  // alpha 255, as RGB32 wants
-  }
+  std::uint8_t* out = dst.bits();  // detaches once, before the rows are shared out
+  const std::size_t outStride = std::size_t(dst.bytesPerLine());
+  auto convert = [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      const cv::Mat in(1, width, CV_8UC3, const_cast<std::uint8_t*>(src + std::size_t(height - 1 - y) * stride));
+      cv::Mat row(1, width, CV_8UC4, out + std::size_t(y) * outStride);
+      cv::cvtColor(in, row, cv::COLOR_BGR2BGRA);  // alpha 255, as RGB32 wants
+    }
+  };
+  // A large frame on all cores: a capture or a report of 20 megapixels waits for it.
+  if (std::size_t(width) * std::size_t(height) >= (std::size_t(1) << 20)) cv::parallel_for_(cv::Range(0, height), convert);
+  else convert(cv::Range(0, height));
 }
 
 }  // namespace camera_internal

@@ -262,6 +262,15 @@ bool CCameraProcess::CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEAD
   return true;
 }
 
+bool CCameraProcess::CopyFrameRgb32(QImage* picture) const {
+  std::lock_guard lock(frameLock_);
+  if (!frameValid_ || !picture || picture->format() != QImage::Format_RGB32 || picture->width() != format_.biWidth ||
+      picture->height() != format_.biHeight)
+    return false;
+  camera_internal::BgrBottomUpToRgb32(front_.get(), format_.biWidth, format_.biHeight, *picture);
+  return true;
+}
+
 void CCameraProcess::GetOverviewRect(POINT* topLeft, POINT* bottomRight) const {
   if (topLeft) *topLeft = POINT{overviewRect_.left, overviewRect_.top};
   if (bottomRight) *bottomRight = POINT{overviewRect_.right, overviewRect_.bottom};

@@ -37,8 +37,8 @@ struct ReportData {
   WString scaleText;               // "Scale:" factor and unit
   std::vector<WString> labels;     // per measurement, its kind label
   std::vector<WString> lines;      // per measurement, its report text
-  std::vector<std::uint8_t> frame; // the frame buffer's pixels (bottom-up BGR) ...
-  BITMAPINFOHEADER format{};       // ... and their format
+  BITMAPINFOHEADER format{};       // the frame's format when the report was asked for
+  QImage picture;                  // the frame the right way up (RGB32), then with the drawing
   QPicture overlay;                // the measurements' drawing at image scale
   std::string encoded;             // the picture as stored in the report (JPEG)
   int width = 0, height = 0;
@@ -50,8 +50,8 @@ struct ReportData {
 CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* engine, ReportKind kind,
                                      ReportData* out);
 
-// The frame's pixels into data->frame (first step of the second half, any thread): the memory is
-// made ready before the frame lock is taken for the copy.
+// The frame's pixels into data->picture (first step of the second half, any thread): the memory
+// is made ready before the frame lock is taken for the conversion.
 CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data);
 
 // The second half runs on any thread and touches nothing but `data` and the files. First the

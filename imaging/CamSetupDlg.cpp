@@ -65,137 +65,138 @@ namespace {
 // Groups top to bottom, each a grid of four columns.
 const std::vector<ui::CtrlDef>& Table() {
   static const std::vector<ui::CtrlDef> table = {
-      {1045, Ctl::Combo, 0, 0, 3},
-      {1077, Ctl::Button, 0, 3, 1},
+      {kCameraCombo, Ctl::Combo, 0, 0, 3},
+      {kDetectCamerasButton, Ctl::Button, 0, 3, 1},
       // Resolution
-      {1201, Ctl::Group, 0, 0, 4},
-      {1086, Ctl::Label, 1201, 0, 1},
-      {1175, Ctl::Combo, 1201, 1, 3},
-      {1202, Ctl::Label, 1201, 0, 1},
-      {1176, Ctl::Combo, 1201, 1, 3},
-      {1180, Ctl::Label, 1201, 0, 4},
-      {1182, Ctl::Edit, 1201, 0, 2},
-      {1183, Ctl::Edit, 1201, 2, 2},
-      {1177, Ctl::Edit, 1201, 0, 2},
-      {1178, Ctl::Edit, 1201, 2, 2},
-      {1179, Ctl::Button, 1201, 0, 4},
+      {kResolutionGroup, Ctl::Group, 0, 0, 4},
+      {kPreviewSizeLabel, Ctl::Label, kResolutionGroup, 0, 1},
+      {kPreviewSizeCombo, Ctl::Combo, kResolutionGroup, 1, 3},
+      {kCaptureSizeLabel, Ctl::Label, kResolutionGroup, 0, 1},
+      {kCaptureSizeCombo, Ctl::Combo, kResolutionGroup, 1, 3},
+      {kRoiParamLabel, Ctl::Label, kResolutionGroup, 0, 4},
+      {kRoiXEdit, Ctl::Edit, kResolutionGroup, 0, 2},
+      {kRoiYEdit, Ctl::Edit, kResolutionGroup, 2, 2},
+      {kRoiWidthEdit, Ctl::Edit, kResolutionGroup, 0, 2},
+      {kRoiHeightEdit, Ctl::Edit, kResolutionGroup, 2, 2},
+      {kRoiSettingButton, Ctl::Button, kResolutionGroup, 0, 4},
       // Exposure Control
-      {1031, Ctl::Group, 0, 0, 4},
-      {1001, Ctl::Check, 1031, 0, 2},
-      {1172, Ctl::Check, 1031, 2, 2},
-      {1346, Ctl::Check, 1031, 0, 2},
-      {1347, Ctl::Check, 1031, 2, 2},
-      {1348, Ctl::Check, 1031, 0, 4},
-      {1345, Ctl::Label, 1031, 0, 1},
-      {1349, Ctl::Combo, 1031, 1, 3},
-      {1205, Ctl::Label, 1031, 0, 1},
-      {1047, Ctl::Edit, 1031, 3, 1},
-      {1203, Ctl::Label, 1031, 0, 1},
-      {1002, Ctl::Slider, 1031, 1, 2},
-      {1204, Ctl::Label, 1031, 3, 1},
-      {1206, Ctl::Label, 1031, 0, 1},
-      {1048, Ctl::Edit, 1031, 3, 1},
-      {1208, Ctl::Label, 1031, 0, 1},
-      {1003, Ctl::Slider, 1031, 1, 2},
-      {1209, Ctl::Label, 1031, 3, 1},
-      {1306, Ctl::Label, 1031, 0, 4},
-      {1307, Ctl::Edit, 1031, 0, 2},
-      {1308, Ctl::Spin, 1031, 2, 1},
-      {1313, Ctl::Label, 1031, 3, 1},
-      {1309, Ctl::Edit, 1031, 0, 2},
-      {1310, Ctl::Spin, 1031, 2, 1},
-      {1314, Ctl::Label, 1031, 3, 1},
-      {1311, Ctl::Edit, 1031, 0, 2},
-      {1312, Ctl::Spin, 1031, 2, 1},
-      {1315, Ctl::Label, 1031, 3, 1},
-      {1316, Ctl::Edit, 1031, 0, 2},
-      {1317, Ctl::Spin, 1031, 2, 1},
-      {1318, Ctl::Label, 1031, 3, 1},
+      {kExposureGroup, Ctl::Group, 0, 0, 4},
+      {kAutoExposureCheck, Ctl::Check, kExposureGroup, 0, 2},
+      {kRegionAutoExposureCheck, Ctl::Check, kExposureGroup, 2, 2},
+      {kAeAdjustGainCheck, Ctl::Check, kExposureGroup, 0, 2},
+      {kAeAdjustExposureCheck, Ctl::Check, kExposureGroup, 2, 2},
+      {kFocusAssistCheck, Ctl::Check, kExposureGroup, 0, 4},
+      {kAeSchemeLabel, Ctl::Label, kExposureGroup, 0, 1},
+      {kAeSchemeCombo, Ctl::Combo, kExposureGroup, 1, 3},
+      {kAeTargetLabel, Ctl::Label, kExposureGroup, 0, 1},
+      {kAeTargetReadout, Ctl::Edit, kExposureGroup, 3, 1},
+      {kAeTargetMinLabel, Ctl::Label, kExposureGroup, 0, 1},
+      {kAeTargetSlider, Ctl::Slider, kExposureGroup, 1, 2},
+      {kAeTargetMaxLabel, Ctl::Label, kExposureGroup, 3, 1},
+      {kAnalogGainLabel, Ctl::Label, kExposureGroup, 0, 1},
+      {kAnalogGainReadout, Ctl::Edit, kExposureGroup, 3, 1},
+      {kAnalogGainMinLabel, Ctl::Label, kExposureGroup, 0, 1},
+      {kAnalogGainSlider, Ctl::Slider, kExposureGroup, 1, 2},
+      {kAnalogGainMaxLabel, Ctl::Label, kExposureGroup, 3, 1},
+      {kExposureTimeLabel, Ctl::Label, kExposureGroup, 0, 4},
+      {kExposureMinutesEdit, Ctl::Edit, kExposureGroup, 0, 2},
+      {kExposureMinutesSpin, Ctl::Spin, kExposureGroup, 2, 1},
+      {kExposureMinutesLabel, Ctl::Label, kExposureGroup, 3, 1},
+      {kExposureSecondsEdit, Ctl::Edit, kExposureGroup, 0, 2},
+      {kExposureSecondsSpin, Ctl::Spin, kExposureGroup, 2, 1},
+      {kExposureSecondsLabel, Ctl::Label, kExposureGroup, 3, 1},
+      {kExposureMsEdit, Ctl::Edit, kExposureGroup, 0, 2},
+      {kExposureMsSpin, Ctl::Spin, kExposureGroup, 2, 1},
+      {kExposureMsLabel, Ctl::Label, kExposureGroup, 3, 1},
+      {kExposureUsEdit, Ctl::Edit, kExposureGroup, 0, 2},
+      {kExposureUsSpin, Ctl::Spin, kExposureGroup, 2, 1},
+      {kExposureUsLabel, Ctl::Label, kExposureGroup, 3, 1},
       // Image Adjustment
-      {1032, Ctl::Group, 0, 0, 4},
-      {1210, Ctl::Label, 1032, 0, 1},
-      {1009, Ctl::Slider, 1032, 1, 2},
-      {1049, Ctl::Edit, 1032, 3, 1},
-      {1211, Ctl::Label, 1032, 0, 1},
-      {1010, Ctl::Slider, 1032, 1, 2},
-      {1050, Ctl::Edit, 1032, 3, 1},
-      {1350, Ctl::Label, 1032, 0, 1},
-      {1011, Ctl::Slider, 1032, 1, 2},
-      {1051, Ctl::Edit, 1032, 3, 1},
-      {1351, Ctl::Check, 1032, 0, 4},
+      {kImageAdjustGroup, Ctl::Group, 0, 0, 4},
+      {kGammaLabel, Ctl::Label, kImageAdjustGroup, 0, 1},
+      {kGammaSlider, Ctl::Slider, kImageAdjustGroup, 1, 2},
+      {kGammaReadout, Ctl::Edit, kImageAdjustGroup, 3, 1},
+      {kContrastLabel, Ctl::Label, kImageAdjustGroup, 0, 1},
+      {kContrastSlider, Ctl::Slider, kImageAdjustGroup, 1, 2},
+      {kContrastReadout, Ctl::Edit, kImageAdjustGroup, 3, 1},
+      {kBlackLevelLabel, Ctl::Label, kImageAdjustGroup, 0, 1},
+      {kBlackLevelSlider, Ctl::Slider, kImageAdjustGroup, 1, 2},
+      {kBlackLevelReadout, Ctl::Edit, kImageAdjustGroup, 3, 1},
+      {kAdaptiveBlackLevelCheck, Ctl::Check, kImageAdjustGroup, 0, 4},
       // Color Adjustment
-      {1212, Ctl::Group, 0, 0, 4},
-      {1059, Ctl::Button, 1212, 0, 2},
-      {1171, Ctl::Check, 1212, 2, 1},
-      {1352, Ctl::Check, 1212, 3, 1},
-      {1213, Ctl::Label, 1212, 0, 1},
-      {1214, Ctl::Label, 1212, 3, 1},
-      {1215, Ctl::Label, 1212, 0, 1},
-      {1053, Ctl::Slider, 1212, 1, 2},
-      {1058, Ctl::Edit, 1212, 3, 1},
-      {1218, Ctl::Label, 1212, 0, 1},
-      {1219, Ctl::Label, 1212, 3, 1},
-      {1216, Ctl::Label, 1212, 0, 1},
-      {1054, Ctl::Slider, 1212, 1, 2},
-      {1057, Ctl::Edit, 1212, 3, 1},
-      {1220, Ctl::Label, 1212, 0, 1},
-      {1221, Ctl::Label, 1212, 3, 1},
-      {1217, Ctl::Label, 1212, 0, 1},
-      {1055, Ctl::Slider, 1212, 1, 2},
-      {1056, Ctl::Edit, 1212, 3, 1},
-      {1222, Ctl::Label, 1212, 0, 1},
-      {1046, Ctl::Slider, 1212, 1, 2},
-      {1052, Ctl::Edit, 1212, 3, 1},
-      {1223, Ctl::Label, 1212, 0, 1},
-      {1224, Ctl::Label, 1212, 3, 1},
+      {kColourAdjustGroup, Ctl::Group, 0, 0, 4},
+      {kOnceWhiteBalanceButton, Ctl::Button, kColourAdjustGroup, 0, 2},
+      {kRegionWhiteBalanceCheck, Ctl::Check, kColourAdjustGroup, 2, 1},
+      {kAutoWhiteBalanceCheck, Ctl::Check, kColourAdjustGroup, 3, 1},
+      {kRedGainMinLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kRedGainMaxLabel, Ctl::Label, kColourAdjustGroup, 3, 1},
+      {kRedGainLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kRedGainSlider, Ctl::Slider, kColourAdjustGroup, 1, 2},
+      {kRedGainReadout, Ctl::Edit, kColourAdjustGroup, 3, 1},
+      {kGreenGainMinLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kGreenGainMaxLabel, Ctl::Label, kColourAdjustGroup, 3, 1},
+      {kGreenGainLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kGreenGainSlider, Ctl::Slider, kColourAdjustGroup, 1, 2},
+      {kGreenGainReadout, Ctl::Edit, kColourAdjustGroup, 3, 1},
+      {kBlueGainMinLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kBlueGainMaxLabel, Ctl::Label, kColourAdjustGroup, 3, 1},
+      {kBlueGainLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kBlueGainSlider, Ctl::Slider, kColourAdjustGroup, 1, 2},
+      {kBlueGainReadout, Ctl::Edit, kColourAdjustGroup, 3, 1},
+      {kSaturationLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kSaturationSlider, Ctl::Slider, kColourAdjustGroup, 1, 2},
+      {kSaturationReadout, Ctl::Edit, kColourAdjustGroup, 3, 1},
+      {kSaturationMinLabel, Ctl::Label, kColourAdjustGroup, 0, 1},
+      {kSaturationMaxLabel, Ctl::Label, kColourAdjustGroup, 3, 1},
       // Image Optimization
-      {1225, Ctl::Group, 0, 0, 4},
-      {1226, Ctl::Label, 1225, 0, 1},
-      {1064, Ctl::Slider, 1225, 1, 2},
-      {1060, Ctl::Edit, 1225, 3, 1},
-      {1227, Ctl::Label, 1225, 0, 1},
-      {1228, Ctl::Label, 1225, 3, 1},
-      {1066, Ctl::Check, 1225, 0, 1},
-      {1069, Ctl::Check, 1225, 1, 1},
-      {1067, Ctl::Check, 1225, 2, 1},
-      {1068, Ctl::Check, 1225, 3, 1},
+      {kImageOptimizeGroup, Ctl::Group, 0, 0, 4},
+      {kSharpnessLabel, Ctl::Label, kImageOptimizeGroup, 0, 1},
+      {kSharpnessSlider, Ctl::Slider, kImageOptimizeGroup, 1, 2},
+      {kSharpnessReadout, Ctl::Edit, kImageOptimizeGroup, 3, 1},
+      {kSharpnessMinLabel, Ctl::Label, kImageOptimizeGroup, 0, 1},
+      {kSharpnessMaxLabel, Ctl::Label, kImageOptimizeGroup, 3, 1},
+      {kInverseCheck, Ctl::Check, kImageOptimizeGroup, 0, 1},
+      {kMonochromeCheck, Ctl::Check, kImageOptimizeGroup, 1, 1},
+      {kFlipVerticalCheck, Ctl::Check, kImageOptimizeGroup, 2, 1},
+      {kFlipHorizontalCheck, Ctl::Check, kImageOptimizeGroup, 3, 1},
       // Dead Pixel Correction
-      {1242, Ctl::Group, 0, 0, 4},
-      {1065, Ctl::Check, 1242, 0, 2},
-      {1239, Ctl::Button, 1242, 2, 2},
+      {kDeadPixelGroup, Ctl::Group, 0, 0, 4},
+      {kDeadPixelCorrectionCheck, Ctl::Check, kDeadPixelGroup, 0, 2},
+      {kCalcDeadPixelsButton, Ctl::Button, kDeadPixelGroup, 2, 2},
       // Light Frequency
-      {1229, Ctl::Group, 0, 0, 4},
-      {1071, Ctl::Radio, 1229, 0, 1},
-      {1072, Ctl::Radio, 1229, 1, 1},
-      {1073, Ctl::Radio, 1229, 2, 1},
+      {kLightFrequencyGroup, Ctl::Group, 0, 0, 4},
+      {kAntiFlickDcRadio, Ctl::Radio, kLightFrequencyGroup, 0, 1},
+      {kAntiFlick50HzRadio, Ctl::Radio, kLightFrequencyGroup, 1, 1},
+      {kAntiFlick60HzRadio, Ctl::Radio, kLightFrequencyGroup, 2, 1},
       // Media Type
-      {1241, Ctl::Group, 0, 0, 4},
-      {1240, Ctl::Combo, 1241, 0, 4},
+      {kMediaTypeGroup, Ctl::Group, 0, 0, 4},
+      {kMediaTypeCombo, Ctl::Combo, kMediaTypeGroup, 0, 4},
       // Frame Speed
-      {1034, Ctl::Group, 0, 0, 4},
-      {1025, Ctl::Radio, 1034, 0, 1},
-      {1026, Ctl::Radio, 1034, 1, 1},
-      {1036, Ctl::Radio, 1034, 2, 1},
+      {kFrameSpeedGroup, Ctl::Group, 0, 0, 4},
+      {kFrameSpeedLowRadio, Ctl::Radio, kFrameSpeedGroup, 0, 1},
+      {kFrameSpeedNormalRadio, Ctl::Radio, kFrameSpeedGroup, 1, 1},
+      {kFrameSpeedHighRadio, Ctl::Radio, kFrameSpeedGroup, 2, 1},
       // Save and load parameter
-      {1035, Ctl::Group, 0, 0, 4},
-      {1027, Ctl::Radio, 1035, 0, 1},
-      {1028, Ctl::Radio, 1035, 1, 1},
-      {1029, Ctl::Radio, 1035, 2, 1},
-      {1030, Ctl::Radio, 1035, 3, 1},
-      {1014, Ctl::Button, 1035, 0, 1},
-      {1062, Ctl::Button, 1035, 1, 1},
-      {1063, Ctl::Button, 1035, 2, 1},
+      {kParamTeamGroup, Ctl::Group, 0, 0, 4},
+      {kTeamARadio, Ctl::Radio, kParamTeamGroup, 0, 1},
+      {kTeamBRadio, Ctl::Radio, kParamTeamGroup, 1, 1},
+      {kTeamCRadio, Ctl::Radio, kParamTeamGroup, 2, 1},
+      {kTeamDRadio, Ctl::Radio, kParamTeamGroup, 3, 1},
+      {kSaveParamButton, Ctl::Button, kParamTeamGroup, 0, 1},
+      {kReadParamButton, Ctl::Button, kParamTeamGroup, 1, 1},
+      {kFactoryDefaultButton, Ctl::Button, kParamTeamGroup, 2, 1},
       // The single-field exposure input below the groups: never shown, still written.
-      {1207, Ctl::Label, 0, 0, 1},
-      {1007, Ctl::Edit, 0, 1, 1},
-      {1269, Ctl::Label, 0, 2, 1},
-      {1017, Ctl::Button, 0, 3, 1},
+      {kExposureFieldLabel, Ctl::Label, 0, 0, 1},
+      {kExposureFieldEdit, Ctl::Edit, 0, 1, 1},
+      {kExposureFieldUnitLabel, Ctl::Label, 0, 2, 1},
+      {kSetExposureButton, Ctl::Button, 0, 3, 1},
   };
   return table;
 }
 
-constexpr int kSpinIds[] = {1308, 1310, 1312, 1317};
-constexpr int kReadouts[] = {1047, 1048, 1049, 1050, 1051, 1058, 1057, 1056, 1052, 1060};
+constexpr int kReadouts[] = {kAeTargetReadout, kAnalogGainReadout, kGammaReadout, kContrastReadout,
+                             kBlackLevelReadout, kRedGainReadout, kGreenGainReadout, kBlueGainReadout,
+                             kSaturationReadout, kSharpnessReadout};
 
 }  // namespace
 
@@ -203,10 +204,21 @@ namespace camsetup {
 
 const std::vector<int>& CameraControlIds() {
   static const std::vector<int> ids = {
-      1175, 1176, 1182, 1183, 1177, 1178, 1179, 1001, 1172, 1346, 1347, 1348, 1349, 1002, 1003, 1307,
-      1309, 1311, 1316, 1308, 1310, 1312, 1317, 1007, 1017, 1009, 1010, 1011, 1351, 1059, 1171, 1352,
-      1053, 1054, 1055, 1046, 1064, 1066, 1069, 1067, 1068, 1065, 1239, 1071, 1072, 1073, 1240, 1025,
-      1026, 1036, 1027, 1028, 1029, 1030, 1014, 1062, 1063, 1180};
+      kPreviewSizeCombo, kCaptureSizeCombo, kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton,
+      kAutoExposureCheck, kRegionAutoExposureCheck, kAeAdjustGainCheck, kAeAdjustExposureCheck, kFocusAssistCheck,
+      kAeSchemeCombo, kAeTargetSlider, kAnalogGainSlider,
+      kExposureMinutesEdit, kExposureSecondsEdit, kExposureMsEdit, kExposureUsEdit,
+      kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin,
+      kExposureFieldEdit, kSetExposureButton,
+      kGammaSlider, kContrastSlider, kBlackLevelSlider, kAdaptiveBlackLevelCheck,
+      kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck, kAutoWhiteBalanceCheck,
+      kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
+      kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck,
+      kDeadPixelCorrectionCheck, kCalcDeadPixelsButton,
+      kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio, kMediaTypeCombo,
+      kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio,
+      kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton, kFactoryDefaultButton,
+      kRoiParamLabel};
   return ids;
 }
 
@@ -240,12 +252,12 @@ std::int64_t Truncate(double v) {
 
 CCamSetupDlg::CCamSetupDlg(QWidget* parent, std::unique_ptr<CamSetupClock> clock)
     : QWidget(parent), clock_(clock ? std::move(clock) : std::make_unique<QtCamSetupClock>()) {
-  ui::SetCtrlId(this, 314);
+  ui::SetCtrlId(this, kCamSetupPanel);
   BuildPanel();
   Connect();
   LoadDlgItemTexts(this);
   for (std::uint32_t id : {64110u, 64111u, 64112u, 64113u})  // AE Old, AE Fast, AE Fast Microscope, AE Fluorochrome
-    Combo(1349)->addItem(QString::fromStdU16String(LoadStringW(id)));
+    Combo(kAeSchemeCombo)->addItem(QString::fromStdU16String(LoadStringW(id)));
   clock_->SetTimerSink([this](int id) { OnTimer(id); });
   clock_->StartTimer(kTimerDetect, 800);  // the first detection
 }
@@ -257,23 +269,24 @@ CCamSetupDlg::~CCamSetupDlg() {
 void CCamSetupDlg::BuildPanel() {
   ctrls_ = ui::BuildControls(this, Table());
   // Spin buttons stand beside their buddy edits.
-  const int buddies[] = {1307, 1309, 1311, 1316};
   for (int i = 0; i < 4; ++i) {
-    QWidget* old = ctrls_.Get(kSpinIds[i]);
+    QWidget* old = ctrls_.Get(kExposureSpins[i]);
     auto* spin = new CamSpinButton(old->parentWidget());
-    ui::SetCtrlId(spin, kSpinIds[i]);
+    ui::SetCtrlId(spin, kExposureSpins[i]);
     delete old->parentWidget()->layout()->replaceWidget(old, spin);
     delete old;
-    ctrls_.Add(kSpinIds[i], spin);
-    spin->SetBuddy(Edit(buddies[i]));
+    ctrls_.Add(kExposureSpins[i], spin);
+    spin->SetBuddy(Edit(kExposureEdits[i]));
   }
   for (int id : kReadouts) Edit(id)->setReadOnly(true);
   // The gain read-out also takes a typed gain (Enter applies it) while the gain slider is usable.
-  Edit(1048)->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*[.]?[0-9]*x?")), Edit(1048)));
+  QLineEdit* gain = Edit(kAnalogGainReadout);
+  gain->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*[.]?[0-9]*x?")), gain));
   // A control takes the wheel only once it was clicked into; the wheel alone never focuses it.
   for (QWidget* w : findChildren<QWidget*>())
     if ((w->focusPolicy() & Qt::WheelFocus) == Qt::WheelFocus) w->setFocusPolicy(Qt::StrongFocus);
-  for (int id : {1207, 1007, 1269, 1017}) ctrls_.Get(id)->hide();
+  for (int id : {kExposureFieldLabel, kExposureFieldEdit, kExposureFieldUnitLabel, kSetExposureButton})
+    ctrls_.Get(id)->hide();
   for (QSlider* s : findChildren<QSlider*>()) s->setPageStep(1);
   // The lists are filled only when a camera comes: their width must not depend on what they
   // hold, or the panel would outgrow its pane then.
@@ -282,8 +295,9 @@ void CCamSetupDlg::BuildPanel() {
     c->setMinimumContentsLength(10);
   }
   // Radio groups: exclusive while the operator clicks; cleared by the handlers when needed.
-  for (const auto& ids : {std::vector<int>{1071, 1072, 1073}, std::vector<int>{1025, 1026, 1036},
-                          std::vector<int>{1027, 1028, 1029, 1030}}) {
+  for (const auto& ids : {std::vector<int>{kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio},
+                          std::vector<int>{kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio},
+                          std::vector<int>{kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio}}) {
     auto* group = new QButtonGroup(this);
     for (int id : ids) group->addButton(ctrls_.Find<QRadioButton>(id), id);
   }
@@ -293,38 +307,42 @@ void CCamSetupDlg::BuildPanel() {
 
 void CCamSetupDlg::Connect() {
   const std::pair<int, void (CCamSetupDlg::*)()> sliders[] = {
-      {1002, &CCamSetupDlg::OnAeTargetChanged},   {1003, &CCamSetupDlg::OnAnalogGainChanged},
-      {1009, &CCamSetupDlg::OnGammaChanged},      {1010, &CCamSetupDlg::OnContrastChanged},
-      {1011, &CCamSetupDlg::SetBlackLevel},       {1046, &CCamSetupDlg::OnSaturationChanged},
-      {1064, &CCamSetupDlg::OnSharpnessChanged}};
+      {kAeTargetSlider, &CCamSetupDlg::OnAeTargetChanged},
+      {kAnalogGainSlider, &CCamSetupDlg::OnAnalogGainChanged},
+      {kGammaSlider, &CCamSetupDlg::OnGammaChanged},
+      {kContrastSlider, &CCamSetupDlg::OnContrastChanged},
+      {kBlackLevelSlider, &CCamSetupDlg::SetBlackLevel},
+      {kSaturationSlider, &CCamSetupDlg::OnSaturationChanged},
+      {kSharpnessSlider, &CCamSetupDlg::OnSharpnessChanged}};
   for (const auto& [id, handler] : sliders)
     connect(Slider(id), &QSlider::valueChanged, this, [this, h = handler] { (this->*h)(); });
-  for (int id : {1053, 1054, 1055})
+  for (int id : {kRedGainSlider, kGreenGainSlider, kBlueGainSlider})
     connect(Slider(id), &QSlider::valueChanged, this, [this, id] { OnColourGainChanged(id); });
 
   const std::pair<int, void (CCamSetupDlg::*)()> clicks[] = {
-      {1077, &CCamSetupDlg::DetectCameras},
-      {1179, &CCamSetupDlg::OnBnClickedRoiSetting},
-      {1001, &CCamSetupDlg::OnBnClickedAutoExposure},
-      {1172, &CCamSetupDlg::OnBnClickedRegionAutoExposure},
-      {1346, &CCamSetupDlg::OnBnClickedAeAdjustGain},
-      {1347, &CCamSetupDlg::OnBnClickedAeAdjustExposure},
-      {1348, &CCamSetupDlg::OnBnClickedFluorescenceFocus},
-      {1017, &CCamSetupDlg::OnBnClickedSetExposure},
-      {1351, &CCamSetupDlg::OnBnClickedAdaptiveBlackLevel},
-      {1059, &CCamSetupDlg::OnBnClickedOnceWhiteBalance},
-      {1171, &CCamSetupDlg::OnBnClickedRegionWhiteBalance},
-      {1352, &CCamSetupDlg::OnBnClickedAutoWhiteBalance},
-      {1239, &CCamSetupDlg::OnBnClickedCalcDeadPixels},
-      {1014, &CCamSetupDlg::OnBnClickedSaveParam},
-      {1062, &CCamSetupDlg::OnBnClickedReadParam},
-      {1063, &CCamSetupDlg::OnBnClickedFactoryDefault}};
+      {kDetectCamerasButton, &CCamSetupDlg::DetectCameras},
+      {kRoiSettingButton, &CCamSetupDlg::OnBnClickedRoiSetting},
+      {kAutoExposureCheck, &CCamSetupDlg::OnBnClickedAutoExposure},
+      {kRegionAutoExposureCheck, &CCamSetupDlg::OnBnClickedRegionAutoExposure},
+      {kAeAdjustGainCheck, &CCamSetupDlg::OnBnClickedAeAdjustGain},
+      {kAeAdjustExposureCheck, &CCamSetupDlg::OnBnClickedAeAdjustExposure},
+      {kFocusAssistCheck, &CCamSetupDlg::OnBnClickedFluorescenceFocus},
+      {kSetExposureButton, &CCamSetupDlg::OnBnClickedSetExposure},
+      {kAdaptiveBlackLevelCheck, &CCamSetupDlg::OnBnClickedAdaptiveBlackLevel},
+      {kOnceWhiteBalanceButton, &CCamSetupDlg::OnBnClickedOnceWhiteBalance},
+      {kRegionWhiteBalanceCheck, &CCamSetupDlg::OnBnClickedRegionWhiteBalance},
+      {kAutoWhiteBalanceCheck, &CCamSetupDlg::OnBnClickedAutoWhiteBalance},
+      {kCalcDeadPixelsButton, &CCamSetupDlg::OnBnClickedCalcDeadPixels},
+      {kSaveParamButton, &CCamSetupDlg::OnBnClickedSaveParam},
+      {kReadParamButton, &CCamSetupDlg::OnBnClickedReadParam},
+      {kFactoryDefaultButton, &CCamSetupDlg::OnBnClickedFactoryDefault}};
   for (const auto& [id, handler] : clicks)
     connect(ctrls_.Find<QAbstractButton>(id), &QAbstractButton::clicked, this, [this, h = handler] { (this->*h)(); });
-  for (int id : {1065, 1066, 1069, 1067, 1068})
+  for (int id : {kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck})
     connect(ctrls_.Find<QAbstractButton>(id), &QAbstractButton::clicked, this, [this, id] { OnBnClickedBox(id); });
-  for (int id : {1071, 1072, 1073})
-    connect(ctrls_.Find<QAbstractButton>(id), &QAbstractButton::clicked, this, [this, id] { OnBnClickedAntiFlick(id); });
+  for (int id : {kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio})
+    connect(ctrls_.Find<QAbstractButton>(id), &QAbstractButton::clicked, this,
+            [this, id] { OnBnClickedAntiFlick(id); });
   for (int speed = 0; speed < 3; ++speed)
     connect(ctrls_.Find<QAbstractButton>(kFrameSpeedIds[speed]), &QAbstractButton::clicked, this,
             [this, speed] { OnBnClickedFrameSpeed(speed); });
@@ -332,18 +350,18 @@ void CCamSetupDlg::Connect() {
     connect(ctrls_.Find<QAbstractButton>(kTeamIds[team]), &QAbstractButton::clicked, this,
             [this, team] { OnBnClickedTeam(team); });
 
-  connect(Combo(1045), &QComboBox::activated, this, [this] { OnCameraSelChange(); });
-  connect(Combo(1175), &QComboBox::activated, this, [this] { OnPreviewSizeSelChange(); });
-  connect(Combo(1176), &QComboBox::activated, this, [this] { OnCaptureSizeSelChange(); });
-  connect(Combo(1240), &QComboBox::activated, this, [this] { OnMediaTypeSelChange(); });
-  connect(Combo(1349), &QComboBox::activated, this, [this] { OnAeSchemeSelChange(); });
+  connect(Combo(kCameraCombo), &QComboBox::activated, this, [this] { OnCameraSelChange(); });
+  connect(Combo(kPreviewSizeCombo), &QComboBox::activated, this, [this] { OnPreviewSizeSelChange(); });
+  connect(Combo(kCaptureSizeCombo), &QComboBox::activated, this, [this] { OnCaptureSizeSelChange(); });
+  connect(Combo(kMediaTypeCombo), &QComboBox::activated, this, [this] { OnMediaTypeSelChange(); });
+  connect(Combo(kAeSchemeCombo), &QComboBox::activated, this, [this] { OnAeSchemeSelChange(); });
 
-  for (int id : {1307, 1309, 1311, 1316})
+  for (int id : kExposureEdits)
     connect(Edit(id), &QLineEdit::textChanged, this, [this, id] { OnEnChangeExposureField(id); });
-  Spin(1308)->SetDeltaHandler([this](int d) { OnDeltaPosMinutesOrSeconds(1308, d); });
-  Spin(1310)->SetDeltaHandler([this](int d) { OnDeltaPosMinutesOrSeconds(1310, d); });
-  Spin(1312)->SetDeltaHandler([this](int d) { OnDeltaPosExposure(d); });
-  Spin(1317)->SetDeltaHandler([this](int d) { OnDeltaPosExposureUs(d); });
+  for (int id : {kExposureMinutesSpin, kExposureSecondsSpin})
+    Spin(id)->SetDeltaHandler([this, id](int d) { OnDeltaPosMinutesOrSeconds(id, d); });
+  Spin(kExposureMsSpin)->SetDeltaHandler([this](int d) { OnDeltaPosExposure(d); });
+  Spin(kExposureUsSpin)->SetDeltaHandler([this](int d) { OnDeltaPosExposureUs(d); });
 }
 
 // Enter anywhere in the panel applies the exposure field; the hidden field takes numbers only.
@@ -379,7 +397,7 @@ bool CCamSetupDlg::eventFilter(QObject* watched, QEvent* event) {
   const int k = key->key();
   const auto* widget = qobject_cast<QWidget*>(watched);
   const int id = widget ? ui::CtrlId(widget) : 0;
-  if (watched == ctrls_.Get(1007)) {
+  if (watched == ctrls_.Get(kExposureFieldEdit)) {
     const bool allowed = (k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Left || k == Qt::Key_Right ||
                          k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_Period || k == Qt::Key_Backspace ||
                          k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape;
@@ -391,9 +409,9 @@ bool CCamSetupDlg::eventFilter(QObject* watched, QEvent* event) {
     // Enter applies what was typed in the field it was pressed in, and nothing else.
     if (exposureEdit)
       OnEnChangeExposureField(id);
-    else if (id == 1048)
+    else if (id == kAnalogGainReadout)
       OnAnalogGainTyped();
-    else if (id == 1007)
+    else if (id == kExposureFieldEdit)
       OnBnClickedSetExposure();
     return true;  // the panel has no default button that would close it
   }
@@ -417,12 +435,19 @@ void CCamSetupDlg::mousePressEvent(QMouseEvent* event) {
 // ---- members and boxes
 
 void CCamSetupDlg::UpdateData(bool save) {
-  const std::pair<int, int*> boxes[] = {
-      {1001, &m_bAutoExposure},      {1065, &m_bDeadPixelCorrection}, {1066, &m_bInverse},
-      {1069, &m_bMonochrome},        {1067, &m_bFlipVertical},        {1068, &m_bFlipHorizontal},
-      {1171, &m_bRegionWB},          {1172, &m_bRegionAE},            {1351, &m_bAdaptiveBlackLevel},
-      {1346, &m_bAeAdjustGain},      {1347, &m_bAeAdjustExposure},    {1348, &m_bFocusAssist},
-      {1352, &m_bAutoWB}};
+  const std::pair<int, int*> boxes[] = {{kAutoExposureCheck, &m_bAutoExposure},
+                                        {kDeadPixelCorrectionCheck, &m_bDeadPixelCorrection},
+                                        {kInverseCheck, &m_bInverse},
+                                        {kMonochromeCheck, &m_bMonochrome},
+                                        {kFlipVerticalCheck, &m_bFlipVertical},
+                                        {kFlipHorizontalCheck, &m_bFlipHorizontal},
+                                        {kRegionWhiteBalanceCheck, &m_bRegionWB},
+                                        {kRegionAutoExposureCheck, &m_bRegionAE},
+                                        {kAdaptiveBlackLevelCheck, &m_bAdaptiveBlackLevel},
+                                        {kAeAdjustGainCheck, &m_bAeAdjustGain},
+                                        {kAeAdjustExposureCheck, &m_bAeAdjustExposure},
+                                        {kFocusAssistCheck, &m_bFocusAssist},
+                                        {kAutoWhiteBalanceCheck, &m_bAutoWB}};
   for (const auto& [id, member] : boxes) {
     if (save)
       *member = Check(id)->isChecked() ? 1 : 0;
@@ -446,8 +471,10 @@ bool CCamSetupDlg::CurrentHandle(int* handle) const {
 
 bool CCamSetupDlg::IsColourControl(int id) const {
   switch (id) {
-    case 1059: case 1171: case 1053: case 1054: case 1055: case 1046: case 1069: case 1352:
-    case 1215: case 1216: case 1217:
+    case kOnceWhiteBalanceButton: case kRegionWhiteBalanceCheck: case kAutoWhiteBalanceCheck:
+    case kRedGainSlider: case kGreenGainSlider: case kBlueGainSlider: case kSaturationSlider:
+    case kMonochromeCheck:
+    case kRedGainLabel: case kGreenGainLabel: case kBlueGainLabel:
       return true;
     default:
       return false;
@@ -459,27 +486,30 @@ bool CCamSetupDlg::IsLackingControl(int id) const {
   if (lacking_ == 0) return false;
   int need = 0;
   switch (id) {
-    case 1307: case 1309: case 1311: case 1316: case 1308: case 1310: case 1312: case 1317:
-    case 1007: case 1017: case 1348:
+    case kExposureMinutesEdit: case kExposureSecondsEdit: case kExposureMsEdit: case kExposureUsEdit:
+    case kExposureMinutesSpin: case kExposureSecondsSpin: case kExposureMsSpin: case kExposureUsSpin:
+    case kExposureFieldEdit: case kSetExposureButton: case kFocusAssistCheck:
       need = CAMSDK_CONTROL_EXPOSURE;
       break;
-    case 1347:  // automatic exposure adjusting the exposure
+    case kAeAdjustExposureCheck:  // automatic exposure adjusting the exposure
       need = CAMSDK_CONTROL_EXPOSURE | CAMSDK_CONTROL_AUTO_EXPOSURE;
       break;
-    case 1346:  // automatic exposure adjusting the gain
+    case kAeAdjustGainCheck:  // automatic exposure adjusting the gain
       need = CAMSDK_CONTROL_ANALOG_GAIN | CAMSDK_CONTROL_AUTO_EXPOSURE;
       break;
-    case 1001: case 1172: case 1002: case 1349: case 1071: case 1072: case 1073:
+    case kAutoExposureCheck: case kRegionAutoExposureCheck: case kAeTargetSlider: case kAeSchemeCombo:
+    case kAntiFlickDcRadio: case kAntiFlick50HzRadio: case kAntiFlick60HzRadio:
       need = CAMSDK_CONTROL_AUTO_EXPOSURE;
       break;
-    case 1003: need = CAMSDK_CONTROL_ANALOG_GAIN; break;
-    case 1059: case 1171: case 1352: case 1053: case 1054: case 1055:
+    case kAnalogGainSlider: need = CAMSDK_CONTROL_ANALOG_GAIN; break;
+    case kOnceWhiteBalanceButton: case kRegionWhiteBalanceCheck: case kAutoWhiteBalanceCheck:
+    case kRedGainSlider: case kGreenGainSlider: case kBlueGainSlider:
       need = CAMSDK_CONTROL_WHITE_BALANCE;
       break;
-    case 1009: need = CAMSDK_CONTROL_GAMMA; break;
-    case 1010: need = CAMSDK_CONTROL_CONTRAST; break;
-    case 1046: need = CAMSDK_CONTROL_SATURATION; break;
-    case 1064: need = CAMSDK_CONTROL_SHARPNESS; break;
+    case kGammaSlider: need = CAMSDK_CONTROL_GAMMA; break;
+    case kContrastSlider: need = CAMSDK_CONTROL_CONTRAST; break;
+    case kSaturationSlider: need = CAMSDK_CONTROL_SATURATION; break;
+    case kSharpnessSlider: need = CAMSDK_CONTROL_SHARPNESS; break;
     default: break;
   }
   return (lacking_ & need) != 0;
@@ -491,7 +521,8 @@ void CCamSetupDlg::Enable(int id, bool on) {
   if (on && mono_ && IsColourControl(id)) on = false;
   if (on && IsLackingControl(id)) on = false;
   w->setEnabled(on);
-  if (id == 1003) Edit(1048)->setReadOnly(!on);  // a gain is typed only where the slider could set it
+  if (id == kAnalogGainSlider)
+    Edit(kAnalogGainReadout)->setReadOnly(!on);  // a gain is typed only where the slider could set it
 }
 
 // Whether the camera's abilities and the panel's modes let the operator use a control now: the
@@ -505,14 +536,19 @@ bool CCamSetupDlg::StateAllows(int handle, int id) const {
                             inArr(std::begin(kExposureSpins), std::end(kExposureSpins));
   const bool ae = m_bAutoExposure != 0;
   const bool focus = m_bFocusAssist != 0;
-  if (focus && (exposureUnit || in({1001, 1003, 1346, 1347, 1349, 1007, 1017}))) return false;
-  if (id == 1002) return ae || focus;
-  if (in({1346, 1347, 1349})) return ae;
+  if (focus && (exposureUnit || in({kAutoExposureCheck, kAnalogGainSlider, kAeAdjustGainCheck, kAeAdjustExposureCheck,
+                                    kAeSchemeCombo, kExposureFieldEdit, kSetExposureButton})))
+    return false;
+  if (id == kAeTargetSlider) return ae || focus;
+  if (in({kAeAdjustGainCheck, kAeAdjustExposureCheck, kAeSchemeCombo})) return ae;
   if (exposureUnit && ae) return false;
-  if (id == 1003) return !ae || !m_bAeAdjustGain;
-  if (in({1007, 1017})) return !ae || !m_bAeAdjustExposure;
-  if (m_bAutoWB && in({1053, 1054, 1055, 1059, 1171, 1215, 1216, 1217})) return false;
-  if (id == 1176) return Combo(1176)->count() == 0 || Combo(1176)->itemText(0) != QStringLiteral("ROI");
+  if (id == kAnalogGainSlider) return !ae || !m_bAeAdjustGain;
+  if (in({kExposureFieldEdit, kSetExposureButton})) return !ae || !m_bAeAdjustExposure;
+  if (m_bAutoWB && in({kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kOnceWhiteBalanceButton,
+                       kRegionWhiteBalanceCheck, kRedGainLabel, kGreenGainLabel, kBlueGainLabel}))
+    return false;
+  if (id == kCaptureSizeCombo)
+    return Combo(kCaptureSizeCombo)->count() == 0 || Combo(kCaptureSizeCombo)->itemText(0) != QStringLiteral("ROI");
   if (exposureUnit) {
     // The units the camera's longest exposure does not reach.
     std::uint64_t current = 0, maximum = 0, minimum = 0;

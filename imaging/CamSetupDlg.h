@@ -23,6 +23,7 @@
 #include "ui/DialogBuilder.h"
 #include "camera/CameraTypes.h"
 #include "imaging/CamSetupClock.h"
+#include "imaging/CamSetupIds.h"
 #include "platform/camsdk/camsdk.h"
 
 class QCheckBox;

@@ -41,40 +41,42 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   if (mono_) m_bAutoWB = 0;  // no white balance to be automatic
 
   if (cap.range) {
-    SetRange(Slider(1002), cap.range->aeTargetMin, cap.range->aeTargetMax);
-    SetRange(Slider(1003), int(cap.range->analogGainMin * 8), int(cap.range->analogGainMax * 8));
+    SetRange(Slider(kAeTargetSlider), cap.range->aeTargetMin, cap.range->aeTargetMax);
+    SetRange(Slider(kAnalogGainSlider), int(cap.range->analogGainMin * 8), int(cap.range->analogGainMax * 8));
   }
-  SetRange(Slider(1009), std::max(cap.gammaMin, 20), std::min(cap.gammaMax, 150));
-  SetRange(Slider(1010), cap.contrastMin, cap.contrastMax);
-  SetRange(Slider(1011), -128, 127);
-  Enable(1011, true);
-  SetRange(Slider(1053), int(cap.redGainMin) * 100, int(cap.redGainMax) * 100);
-  SetRange(Slider(1054), int(cap.greenGainMin) * 100, int(cap.greenGainMax) * 100);
-  SetRange(Slider(1055), int(cap.blueGainMin) * 100, int(cap.blueGainMax) * 100);
-  SetRange(Slider(1046), cap.saturationMin, cap.saturationMax);
-  SetRange(Slider(1064), cap.sharpnessMin, cap.sharpnessMax);
+  SetRange(Slider(kGammaSlider), std::max(cap.gammaMin, 20), std::min(cap.gammaMax, 150));
+  SetRange(Slider(kContrastSlider), cap.contrastMin, cap.contrastMax);
+  SetRange(Slider(kBlackLevelSlider), -128, 127);
+  Enable(kBlackLevelSlider, true);
+  SetRange(Slider(kRedGainSlider), int(cap.redGainMin) * 100, int(cap.redGainMax) * 100);
+  SetRange(Slider(kGreenGainSlider), int(cap.greenGainMin) * 100, int(cap.greenGainMax) * 100);
+  SetRange(Slider(kBlueGainSlider), int(cap.blueGainMin) * 100, int(cap.blueGainMax) * 100);
+  SetRange(Slider(kSaturationSlider), cap.saturationMin, cap.saturationMax);
+  SetRange(Slider(kSharpnessSlider), cap.sharpnessMin, cap.sharpnessMax);
 
-  Combo(1175)->clear();
-  Combo(1176)->clear();
+  Combo(kPreviewSizeCombo)->clear();
+  Combo(kCaptureSizeCombo)->clear();
   for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
     const QString text = ResolutionText(cap.resolutions[i].name, sizeof cap.resolutions[i].name);
-    Combo(1175)->addItem(text);
-    Combo(1176)->addItem(text);
+    Combo(kPreviewSizeCombo)->addItem(text);
+    Combo(kCaptureSizeCombo)->addItem(text);
   }
-  Combo(1240)->clear();
+  Combo(kMediaTypeCombo)->clear();
   for (int i = 0; cap.mediaTypes && i < cap.mediaTypeCount; ++i)
-    Combo(1240)->addItem(ResolutionText(cap.mediaTypes[i].name, sizeof cap.mediaTypes[i].name));
+    Combo(kMediaTypeCombo)->addItem(ResolutionText(cap.mediaTypes[i].name, sizeof cap.mediaTypes[i].name));
 
   frameSpeedCount_ = cap.frameSpeedCount;
   if (cap.frameSpeedCount >= 1 && cap.frameSpeedCount <= 3)
     for (int i = 0; i < 3; ++i) Enable(kFrameSpeedIds[i], i < cap.frameSpeedCount);
 
-  Combo(1175)->addItem(QStringLiteral("ROI"));
-  Combo(1175)->setCurrentIndex(0);
-  Combo(1176)->setCurrentIndex(0);
+  Combo(kPreviewSizeCombo)->addItem(QStringLiteral("ROI"));
+  Combo(kPreviewSizeCombo)->setCurrentIndex(0);
+  Combo(kCaptureSizeCombo)->setCurrentIndex(0);
 
   if (mono_)
-    for (int id : {1059, 1171, 1053, 1054, 1055, 1046, 1069}) ctrls_.Get(id)->setEnabled(false);
+    for (int id : {kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck, kRedGainSlider, kGreenGainSlider, kBlueGainSlider,
+                   kSaturationSlider, kMonochromeCheck})
+      ctrls_.Get(id)->setEnabled(false);
   for (int id : CameraControlIds())
     if (IsLackingControl(id)) ctrls_.Get(id)->setEnabled(false);
 
@@ -83,12 +85,12 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   int on = 0;
   const int awb = CameraGetAWBState(handle, &on);
   if (awb == CAMSDK_STATUS_OK) {
-    Enable(1352, true);
+    Enable(kAutoWhiteBalanceCheck, true);
     m_bAutoWB = on;
-    for (int id : {1053, 1054, 1055}) Enable(id, m_bAutoWB == 0);
+    for (int id : {kRedGainSlider, kGreenGainSlider, kBlueGainSlider}) Enable(id, m_bAutoWB == 0);
     UpdateData(false);
   } else if (awb == CAMSDK_STATUS_NOT_SUPPORTED) {
-    Enable(1352, false);
+    Enable(kAutoWhiteBalanceCheck, false);
   }
   CameraGetCurrentParameterTeam(handle, &m_nParamTeam);
   return PackCapability(cap);
@@ -113,30 +115,30 @@ void CCamSetupDlg::OnBnClickedAutoExposure() {
   CameraSetAeState(handle, m_bAutoExposure);
   const bool ae = m_bAutoExposure != 0;
 
-  Enable(1002, ae);
-  Enable(1003, !ae);
+  Enable(kAeTargetSlider, ae);
+  Enable(kAnalogGainSlider, !ae);
   for (int id : kExposureEdits) Enable(id, !ae);
   for (int id : kExposureSpins) Enable(id, !ae);
-  Enable(1017, !ae);
+  Enable(kSetExposureButton, !ae);
 
   int mode = 0;
   CameraGetAeMode(handle, &mode);
   if (ae) {
     if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE) {
-      for (int id : {1003, 1007, 1017}) Enable(id, false);
+      for (int id : {kAnalogGainSlider, kExposureFieldEdit, kSetExposureButton}) Enable(id, false);
     } else if (mode == CAMSDK_AE_EXPOSURE_ONLY) {
-      Enable(1003, true);
-      Enable(1007, false);
-      Enable(1017, false);
+      Enable(kAnalogGainSlider, true);
+      Enable(kExposureFieldEdit, false);
+      Enable(kSetExposureButton, false);
     } else if (mode == CAMSDK_AE_GAIN_ONLY) {
-      Enable(1003, false);
-      Enable(1007, true);
-      Enable(1017, true);
+      Enable(kAnalogGainSlider, false);
+      Enable(kExposureFieldEdit, true);
+      Enable(kSetExposureButton, true);
     }
   } else {
-    for (int id : {1003, 1007, 1017}) Enable(id, true);
+    for (int id : {kAnalogGainSlider, kExposureFieldEdit, kSetExposureButton}) Enable(id, true);
   }
-  for (int id : {1346, 1347, 1349}) Enable(id, ae);
+  for (int id : {kAeAdjustGainCheck, kAeAdjustExposureCheck, kAeSchemeCombo}) Enable(id, ae);
 
   if (!ae) {
     clock_->KillTimer(kTimerAeMirror);
@@ -157,7 +159,7 @@ void CCamSetupDlg::OnBnClickedAeAdjustGain() {
   const int mode = m_bAeAdjustGain && m_bAeAdjustExposure ? CAMSDK_AE_GAIN_AND_EXPOSURE
                    : m_bAeAdjustExposure                 ? CAMSDK_AE_EXPOSURE_ONLY
                                                          : CAMSDK_AE_GAIN_ONLY;
-  Enable(1003, m_bAeAdjustGain == 0);
+  Enable(kAnalogGainSlider, m_bAeAdjustGain == 0);
   CameraSetAeMode(handle, mode);
   UpdateData(false);
 }
@@ -173,8 +175,8 @@ void CCamSetupDlg::OnBnClickedAeAdjustExposure() {
   const bool manual = m_bAeAdjustExposure == 0;
   for (int id : kExposureEdits) Enable(id, manual);
   for (int id : kExposureSpins) Enable(id, manual);
-  Enable(1007, manual);
-  Enable(1017, manual);
+  Enable(kExposureFieldEdit, manual);
+  Enable(kSetExposureButton, manual);
   if (manual) ExposureUnitCascade(handle, false);
   CameraSetAeMode(handle, mode);
   UpdateData(false);
@@ -182,14 +184,14 @@ void CCamSetupDlg::OnBnClickedAeAdjustExposure() {
 
 void CCamSetupDlg::OnAeSchemeSelChange() {
   int handle = -1;
-  if (CurrentHandle(&handle)) CameraSetAeScheme(handle, Combo(1349)->currentIndex());
+  if (CurrentHandle(&handle)) CameraSetAeScheme(handle, Combo(kAeSchemeCombo)->currentIndex());
 }
 
 void CCamSetupDlg::OnAeTargetChanged() {
-  const int pos = Slider(1002)->value();
+  const int pos = Slider(kAeTargetSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) CameraSetAeTarget(handle, pos);
-  SetText(1047, Fmt(u"%d", pos));
+  SetText(kAeTargetReadout, Fmt(u"%d", pos));
 }
 
 void CCamSetupDlg::OnBnClickedRegionAutoExposure() { ArmRegion(&m_bRegionAE, 60016); }
@@ -201,12 +203,13 @@ void CCamSetupDlg::ApplyExposureFields() {
     if (!Edit(id)) return;
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  const auto minutes = std::uint64_t(ReadInt64(Edit(1307)->text()));
-  const auto seconds = std::uint64_t(ReadInt64(Edit(1309)->text()));
-  const auto ms = std::uint64_t(Truncate(ReadDecimal(Edit(1311)->text())));
-  const auto us = std::uint64_t(Truncate(ReadDecimal(Edit(1316)->text())));
+  const auto minutes = std::uint64_t(ReadInt64(Edit(kExposureMinutesEdit)->text()));
+  const auto seconds = std::uint64_t(ReadInt64(Edit(kExposureSecondsEdit)->text()));
+  const auto ms = std::uint64_t(Truncate(ReadDecimal(Edit(kExposureMsEdit)->text())));
+  const auto us = std::uint64_t(Truncate(ReadDecimal(Edit(kExposureUsEdit)->text())));
   // Every manual exposure carries 3 microseconds more than the fields show.
-  std::uint64_t value = minutes * kUnitsPerMinute + seconds * kUnitsPerSecond + ms * kUnitsPerMs + (us + 3) * kUnitsPerUs;
+  std::uint64_t value =
+      minutes * kUnitsPerMinute + seconds * kUnitsPerSecond + ms * kUnitsPerMs + (us + 3) * kUnitsPerUs;
   std::uint64_t current = 0, maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &current, &maximum, &minimum);
   if (value < minimum) value = minimum;
@@ -217,7 +220,7 @@ void CCamSetupDlg::ApplyExposureFields() {
 
 void CCamSetupDlg::OnEnChangeExposureField(int editId) {
   const std::int64_t v = Truncate(ReadDecimal(Edit(editId)->text()));
-  const bool seconds = editId == 1309;
+  const bool seconds = editId == kExposureSecondsEdit;
   if (v < 0 || (seconds ? v >= 60 : v > 999)) SetText(editId, seconds ? QStringLiteral("59") : QStringLiteral("999"));
   ApplyExposureFields();
 }
@@ -235,7 +238,7 @@ void CCamSetupDlg::OnDeltaPosMinutesOrSeconds(int spinId, int delta) {
 void CCamSetupDlg::OnDeltaPosExposure(int delta) {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  int value = int(Truncate(ReadDecimal(Edit(1311)->text())));
+  int value = int(Truncate(ReadDecimal(Edit(kExposureMsEdit)->text())));
   int step = 1;
   int antiFlick = 0;
   CameraGetAntiFlick(handle, &antiFlick);
@@ -247,12 +250,12 @@ void CCamSetupDlg::OnDeltaPosExposure(int delta) {
   // The spin adds its own delta of one after this handler.
   if (delta > 0) {
     value += step;
-    Spin(1312)->SetPos(value - 1);
+    Spin(kExposureMsSpin)->SetPos(value - 1);
   } else {
     value -= step;
-    Spin(1312)->SetPos(value + 1);
+    Spin(kExposureMsSpin)->SetPos(value + 1);
   }
-  SetText(1311, Fmt(u"%d", std::max(value, 0)));
+  SetText(kExposureMsEdit, Fmt(u"%d", std::max(value, 0)));
   ApplyExposureFields();
 }
 
@@ -263,17 +266,17 @@ void CCamSetupDlg::OnDeltaPosExposureUs(int delta) {
   CameraGetExposureTime(handle, &current, &maximum, &minimum);
   const int step = int(minimum / 10);  // the camera's shortest exposure in whole microseconds
   // From what the field says: the operator may have typed since the spin last moved.
-  int value = int(std::clamp<std::int64_t>(Truncate(ReadDecimal(Edit(1316)->text())), 0, 999));
+  int value = int(std::clamp<std::int64_t>(Truncate(ReadDecimal(Edit(kExposureUsEdit)->text())), 0, 999));
   value += delta > 0 ? step : -step;
-  Spin(1317)->SetPos(value);
-  SetText(1316, Fmt(u"%d", std::max(value, 0)));
+  Spin(kExposureUsSpin)->SetPos(value);
+  SetText(kExposureUsEdit, Fmt(u"%d", std::max(value, 0)));
   ApplyExposureFields();
 }
 
 void CCamSetupDlg::OnBnClickedSetExposure() {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  double value = ReadDecimal(Edit(1007)->text()) * double(kUnitsPerMs);
+  double value = ReadDecimal(Edit(kExposureFieldEdit)->text()) * double(kUnitsPerMs);
   std::uint64_t current = 0;
   CameraGetExposureTime(handle, &current, &m_nExposureMax, &m_nExposureMin);
   if (value > double(m_nExposureMax))
@@ -281,7 +284,7 @@ void CCamSetupDlg::OnBnClickedSetExposure() {
   else if (value < double(m_nExposureMin))
     value = double(m_nExposureMin);
   CameraSetExposureTime(handle, std::uint64_t(Truncate(value)));
-  SetText(1007, FmtF(u"%.2f", value / double(kUnitsPerMs)));
+  SetText(kExposureFieldEdit, FmtF(u"%.2f", value / double(kUnitsPerMs)));
 }
 
 // The units the camera's longest exposure does not reach are disabled; with spin ranges, the

@@ -19,75 +19,77 @@ using namespace camsetup;
 // ---- sliders
 
 void CCamSetupDlg::OnAnalogGainChanged() {
-  const float gain = float(Slider(1003)->value() * 0.125);
+  const float gain = float(Slider(kAnalogGainSlider)->value() * 0.125);
   int handle = -1;
   if (CurrentHandle(&handle)) CameraSetAnalogGain(handle, gain);
-  SetText(1048, FmtF(u"%.3fx", gain));
+  SetText(kAnalogGainReadout, FmtF(u"%.3fx", gain));
 }
 
 // A gain typed into the read-out: the slider's nearest step at or below it, within its range.
 void CCamSetupDlg::OnAnalogGainTyped() {
-  QSlider* slider = Slider(1003);
+  QSlider* slider = Slider(kAnalogGainSlider);
   if (slider->isEnabled()) {
-    const double gain = ReadDecimal(Edit(1048)->text());
+    const double gain = ReadDecimal(Edit(kAnalogGainReadout)->text());
     const int pos = int(std::clamp<std::int64_t>(Truncate(gain * 8), slider->minimum(), slider->maximum()));
-    SetSliderPos(1003, pos);
+    SetSliderPos(kAnalogGainSlider, pos);
   }
   OnAnalogGainChanged();  // applies and shows the gain in force
 }
 
 void CCamSetupDlg::OnGammaChanged() {
-  const int pos = Slider(1009)->value();
+  const int pos = Slider(kGammaSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) CameraSetGamma(handle, pos);
-  SetText(1049, FmtF(u"%.2f", pos / 100.0));
+  SetText(kGammaReadout, FmtF(u"%.2f", pos / 100.0));
 }
 
 void CCamSetupDlg::OnContrastChanged() {
-  const int pos = Slider(1010)->value();
+  const int pos = Slider(kContrastSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) CameraSetContrast(handle, pos);
-  SetText(1050, FmtF(u"%.2f", pos / 100.0));
+  SetText(kContrastReadout, FmtF(u"%.2f", pos / 100.0));
 }
 
 void CCamSetupDlg::SetBlackLevel() {
-  const int pos = Slider(1011)->value();
+  const int pos = Slider(kBlackLevelSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) {
     CameraSetBlackLevelState(handle, 1);
     CameraSetBlackLevel(handle, pos, pos, pos, 4095);
   }
-  SetText(1051, Fmt(u"%d", pos));
+  SetText(kBlackLevelReadout, Fmt(u"%d", pos));
 }
 
 // Every colour slider sends all three gains; each shows its own.
 void CCamSetupDlg::OnColourGainChanged(int sliderId) {
   int handle = -1;
   if (CurrentHandle(&handle))
-    CameraSetGain(handle, float(Slider(1053)->value()) / 100, float(Slider(1054)->value()) / 100,
-                  float(Slider(1055)->value()) / 100);
-  const int readout = sliderId == 1053 ? 1058 : sliderId == 1054 ? 1057 : 1056;
+    CameraSetGain(handle, float(Slider(kRedGainSlider)->value()) / 100, float(Slider(kGreenGainSlider)->value()) / 100,
+                  float(Slider(kBlueGainSlider)->value()) / 100);
+  const int readout = sliderId == kRedGainSlider     ? kRedGainReadout
+                      : sliderId == kGreenGainSlider ? kGreenGainReadout
+                                                     : kBlueGainReadout;
   SetText(readout, FmtF(u"%.2f", Slider(sliderId)->value() / 100.0));
 }
 
 void CCamSetupDlg::OnSaturationChanged() {
-  const int pos = Slider(1046)->value();
+  const int pos = Slider(kSaturationSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) {
     CameraSetColorEnhancement(handle, 1);
     CameraSetSaturation(handle, pos);
   }
-  SetText(1052, Fmt(u"%d", pos));
+  SetText(kSaturationReadout, Fmt(u"%d", pos));
 }
 
 void CCamSetupDlg::OnSharpnessChanged() {
-  const int pos = Slider(1064)->value();
+  const int pos = Slider(kSharpnessSlider)->value();
   int handle = -1;
   if (CurrentHandle(&handle)) {
     CameraSetEdgeGain(handle, pos);
     CameraSetEdgeEnhance(handle, pos > 0 ? 1 : 0);
   }
-  SetText(1060, Fmt(u"%d", pos));
+  SetText(kSharpnessReadout, Fmt(u"%d", pos));
 }
 
 // ---- boxes, radios and combos
@@ -97,11 +99,11 @@ void CCamSetupDlg::OnBnClickedBox(int id) {
   if (!CurrentHandle(&handle)) return;
   UpdateData(true);
   switch (id) {
-    case 1065: CameraSetDeadPixelCorrectionState(handle, m_bDeadPixelCorrection); break;
-    case 1066: CameraSetInverse(handle, m_bInverse); break;
-    case 1069: CameraSetMonochrome(handle, m_bMonochrome); break;
-    case 1067: CameraSetMirror(handle, CAMSDK_MIRROR_VERTICAL, m_bFlipVertical); break;
-    case 1068: CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, m_bFlipHorizontal); break;
+    case kDeadPixelCorrectionCheck: CameraSetDeadPixelCorrectionState(handle, m_bDeadPixelCorrection); break;
+    case kInverseCheck: CameraSetInverse(handle, m_bInverse); break;
+    case kMonochromeCheck: CameraSetMonochrome(handle, m_bMonochrome); break;
+    case kFlipVerticalCheck: CameraSetMirror(handle, CAMSDK_MIRROR_VERTICAL, m_bFlipVertical); break;
+    case kFlipHorizontalCheck: CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, m_bFlipHorizontal); break;
     default: break;
   }
 }
@@ -109,23 +111,24 @@ void CCamSetupDlg::OnBnClickedBox(int id) {
 void CCamSetupDlg::OnBnClickedAntiFlick(int id) {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  if (id == 1071) {
+  if (id == kAntiFlickDcRadio) {
     CameraSetAntiFlick(handle, 0);
     return;
   }
   CameraSetAntiFlick(handle, 1);
-  CameraSetLightFrequency(handle, id == 1072 ? CAMSDK_LIGHT_50HZ : CAMSDK_LIGHT_60HZ);
+  CameraSetLightFrequency(handle, id == kAntiFlick50HzRadio ? CAMSDK_LIGHT_50HZ : CAMSDK_LIGHT_60HZ);
   ApplyExposureFields();
 }
 
 void CCamSetupDlg::OnCaptureSizeSelChange() {
   int handle = -1;
-  if (CurrentHandle(&handle)) Camera()->SetImageSizeSel(handle, Combo(1176)->currentIndex(), CAMSDK_SIZE_CAPTURE);
+  if (CurrentHandle(&handle))
+    Camera()->SetImageSizeSel(handle, Combo(kCaptureSizeCombo)->currentIndex(), CAMSDK_SIZE_CAPTURE);
 }
 
 void CCamSetupDlg::OnMediaTypeSelChange() {
   int handle = -1;
-  if (CurrentHandle(&handle)) CameraSetMediaTypeSel(handle, Combo(1240)->currentIndex());
+  if (CurrentHandle(&handle)) CameraSetMediaTypeSel(handle, Combo(kMediaTypeCombo)->currentIndex());
 }
 
 // ---- white balance
@@ -133,7 +136,7 @@ void CCamSetupDlg::OnMediaTypeSelChange() {
 void CCamSetupDlg::OnBnClickedOnceWhiteBalance() {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  Enable(1059, false);
+  Enable(kOnceWhiteBalanceButton, false);
   if (!m_bRegionWB) {
     int x = 0, y = 0, w = 0, h = 0;
     CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
@@ -148,14 +151,14 @@ void CCamSetupDlg::OnBnClickedOnceWhiteBalance() {
   clock_->After(waitMs, [this, handle] {
     EndStep();
     if (FocusStillCurrent(handle)) ReadBackColourGains(handle);
-    Enable(1059, true);
+    Enable(kOnceWhiteBalanceButton, true);
   });
 }
 
 void CCamSetupDlg::ReadBackColourGains(int handle) {
   float gains[3] = {0, 0, 0};
   if (CameraGetGain(handle, &gains[0], &gains[1], &gains[2]) != CAMSDK_STATUS_OK) return;  // mono
-  const int ids[3] = {1053, 1054, 1055};
+  const int ids[3] = {kRedGainSlider, kGreenGainSlider, kBlueGainSlider};
   for (int i = 0; i < 3; ++i) SetSliderPos(ids[i], int(gains[i] * 100));
   for (int id : ids) OnColourGainChanged(id);
 }
@@ -182,7 +185,9 @@ void CCamSetupDlg::OnBnClickedAutoWhiteBalance() {
   if (!CurrentHandle(&handle)) return;
   UpdateData(true);
   CameraSetAWBState(handle, m_bAutoWB);
-  for (int id : {1053, 1054, 1055, 1059, 1171, 1215, 1216, 1217}) Enable(id, m_bAutoWB == 0);
+  for (int id : {kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
+                 kRedGainLabel, kGreenGainLabel, kBlueGainLabel})
+    Enable(id, m_bAutoWB == 0);
   if (!m_bAutoWB) {
     ReadBackColourGains(handle);
     return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/CamSetupIds.h"
 #include "platform/strings.h"
 #include "platform/text.h"
 
@@ -20,12 +21,12 @@ constexpr std::uint64_t kUnitsPerSecond = 10000000;
 constexpr std::uint64_t kUnitsPerMs = 10000;
 constexpr std::uint64_t kUnitsPerUs = 10;
 
-constexpr int kFrameSpeedIds[3] = {1025, 1026, 1036};
-constexpr int kTeamIds[4] = {1027, 1028, 1029, 1030};
-constexpr int kAntiFlickIds[3] = {1071, 1072, 1073};
-constexpr int kExposureEdits[4] = {1307, 1309, 1311, 1316};
-constexpr int kExposureSpins[4] = {1308, 1310, 1312, 1317};
-constexpr int kRoiEdits[4] = {1182, 1183, 1177, 1178};
+constexpr int kFrameSpeedIds[3] = {kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio};
+constexpr int kTeamIds[4] = {kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio};
+constexpr int kAntiFlickIds[3] = {kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio};
+constexpr int kExposureEdits[4] = {kExposureMinutesEdit, kExposureSecondsEdit, kExposureMsEdit, kExposureUsEdit};
+constexpr int kExposureSpins[4] = {kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin};
+constexpr int kRoiEdits[4] = {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit};
 
 // Every control that acts on the camera (disabled while no camera is open).
 const std::vector<int>& CameraControlIds();

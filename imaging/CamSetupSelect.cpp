@@ -28,15 +28,15 @@ const QString kRoi = QStringLiteral("ROI");
 }  // namespace
 
 void CCamSetupDlg::DetectCameras() {
-  Combo(1045)->clear();
+  Combo(kCameraCombo)->clear();
   CCameraProcess* camera = Camera();
   if (!camera) return;
   std::vector<stCameraItem> items(kMaxCameraList);
   int count = 0;
   camera->EnumCameras(items.data(), &count);
   if (count > 0) {
-    for (int i = 0; i < count; ++i) Combo(1045)->addItem(DeviceName(items[std::size_t(i)].device));
-    Combo(1045)->setCurrentIndex(0);
+    for (int i = 0; i < count; ++i) Combo(kCameraCombo)->addItem(DeviceName(items[std::size_t(i)].device));
+    Combo(kCameraCombo)->setCurrentIndex(0);
     camera->SetCurCamera(0);
     clock_->KillTimer(kTimerDetect);
   }
@@ -44,7 +44,7 @@ void CCamSetupDlg::DetectCameras() {
 }
 
 void CCamSetupDlg::OnCameraSelChange() {
-  const int sel = Combo(1045)->currentIndex();
+  const int sel = Combo(kCameraCombo)->currentIndex();
   CCameraProcess* camera = Camera();
   if (sel < 0 || !camera) return;
   FocusReset();  // the assistant belongs to the camera it was started on
@@ -66,67 +66,68 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
   if (!CurrentHandle(&current) || current != handle) return;  // only the open current camera
   CCameraProcess* camera = Camera();
 
-  CheckRadio({1027, 1028, 1029, 1030}, m_nParamTeam >= 0 && m_nParamTeam < 4 ? kTeamIds[m_nParamTeam] : -1);
+  CheckRadio({kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio},
+             m_nParamTeam >= 0 && m_nParamTeam < 4 ? kTeamIds[m_nParamTeam] : -1);
 
   int on = 0;
   const int awb = CameraGetAWBState(handle, &on);
   if (awb == CAMSDK_STATUS_OK || awb == CAMSDK_STATUS_NOT_SUPPORTED) {
-    SetChecked(1352, awb == CAMSDK_STATUS_OK && on);
+    SetChecked(kAutoWhiteBalanceCheck, awb == CAMSDK_STATUS_OK && on);
     OnBnClickedAutoWhiteBalance();
   }
 
   on = 0;
   CameraGetAeState(handle, &on);
-  SetChecked(1001, on != 0);
+  SetChecked(kAutoExposureCheck, on != 0);
   int target = 0;
   CameraGetAeTarget(handle, &target);
-  SetSliderPos(1002, target);
+  SetSliderPos(kAeTargetSlider, target);
   OnAeTargetChanged();
   m_bAutoExposure = on ? 0 : 1;  // the handler toggles it into the camera's state
   OnBnClickedAutoExposure();
 
   float gain = 0;
   CameraGetAnalogGain(handle, &gain);
-  SetSliderPos(1003, int(gain * 1000.0 / 125.0));
+  SetSliderPos(kAnalogGainSlider, int(gain * 1000.0 / 125.0));
   OnAnalogGainChanged();
 
   int value = 0;
   CameraGetGamma(handle, &value);
-  SetSliderPos(1009, value);
+  SetSliderPos(kGammaSlider, value);
   OnGammaChanged();
   value = 0;
   CameraGetContrast(handle, &value);
-  SetSliderPos(1010, value);
+  SetSliderPos(kContrastSlider, value);
   OnContrastChanged();
 
   CameraSetBlackLevelState(handle, 1);
   int level = 0, lo = 0, hi = 0;
   CameraGetBlackLevel(handle, &level, &lo, &hi);
-  SetSliderPos(1011, -1);
-  SetSliderPos(1011, level);
+  SetSliderPos(kBlackLevelSlider, -1);
+  SetSliderPos(kBlackLevelSlider, level);
   SetBlackLevel();
 
   float gains[3] = {0, 0, 0};
   if (CameraGetGain(handle, &gains[0], &gains[1], &gains[2]) == CAMSDK_STATUS_OK) {  // none on mono
-    const int ids[3] = {1053, 1054, 1055};
+    const int ids[3] = {kRedGainSlider, kGreenGainSlider, kBlueGainSlider};
     for (int i = 0; i < 3; ++i) SetSliderPos(ids[i], int(gains[i] * 100.0));
     for (int id : ids) OnColourGainChanged(id);
   }
 
   value = 0;
   CameraGetSaturation(handle, &value);
-  SetSliderPos(1046, value);
+  SetSliderPos(kSaturationSlider, value);
   OnSaturationChanged();
 
   on = 0;
   CameraGetEdgeEnhance(handle, &on);
   if (!on) {
-    SetSliderPos(1064, 0);
-    SetText(1060, QStringLiteral("0"));
+    SetSliderPos(kSharpnessSlider, 0);
+    SetText(kSharpnessReadout, QStringLiteral("0"));
   } else {
     value = 0;
     CameraGetEdgeGain(handle, &value);
-    SetSliderPos(1064, value);
+    SetSliderPos(kSharpnessSlider, value);
     OnSharpnessChanged();
   }
 
@@ -135,50 +136,55 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
   CameraGetMonochrome(handle, &m_bMonochrome);
   CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &m_bFlipHorizontal);
   CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &m_bFlipVertical);
-  for (const auto& [id, member] : {std::pair{1065, m_bDeadPixelCorrection}, std::pair{1066, m_bInverse},
-                                   std::pair{1069, m_bMonochrome}, std::pair{1068, m_bFlipHorizontal},
-                                   std::pair{1067, m_bFlipVertical}})
+  for (const auto& [id, member] :
+       {std::pair{kDeadPixelCorrectionCheck, m_bDeadPixelCorrection}, std::pair{kInverseCheck, m_bInverse},
+        std::pair{kMonochromeCheck, m_bMonochrome}, std::pair{kFlipHorizontalCheck, m_bFlipHorizontal},
+        std::pair{kFlipVerticalCheck, m_bFlipVertical}})
     SetChecked(id, member != 0);
 
   int antiFlick = 0, frequency = -1;
   CameraGetAntiFlick(handle, &antiFlick);
   if (!antiFlick) {
-    CheckRadio({1071, 1072, 1073}, 1071);
+    CheckRadio({kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio}, kAntiFlickDcRadio);
   } else {
     CameraGetLightFrequency(handle, &frequency);
-    CheckRadio({1071, 1072, 1073}, frequency == CAMSDK_LIGHT_50HZ ? 1072 : frequency == CAMSDK_LIGHT_60HZ ? 1073 : -1);
+    CheckRadio({kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio},
+               frequency == CAMSDK_LIGHT_50HZ   ? kAntiFlick50HzRadio
+               : frequency == CAMSDK_LIGHT_60HZ ? kAntiFlick60HzRadio
+                                                : -1);
   }
 
   int speed = -1;
   CameraGetFrameSpeed(handle, &speed);
-  CheckRadio({1025, 1026, 1036}, speed >= 0 && speed < 3 ? kFrameSpeedIds[speed] : -1);
+  CheckRadio({kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio},
+             speed >= 0 && speed < 3 ? kFrameSpeedIds[speed] : -1);
 
   int media = 0;
   CameraGetMediaTypeSel(handle, &media);
-  Combo(1240)->setCurrentIndex(media);
+  Combo(kMediaTypeCombo)->setCurrentIndex(media);
 
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
   CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
   if (area.roi == 0) {
-    Enable(1176, true);
+    Enable(kCaptureSizeCombo, true);
     RemoveCaptureRoiEntry();
     int sel = 0;
     CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
-    Combo(1175)->setCurrentIndex(sel);
+    Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
     sel = 0;
     CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
-    Combo(1176)->setCurrentIndex(sel);
+    Combo(kCaptureSizeCombo)->setCurrentIndex(sel);
     for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
-    for (int id : {1182, 1183, 1177, 1178, 1179}) Enable(id, false);
+    for (int id : {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton}) Enable(id, false);
   } else {
-    Combo(1175)->setCurrentIndex(Combo(1175)->count() - 1);
-    Enable(1176, false);
+    Combo(kPreviewSizeCombo)->setCurrentIndex(Combo(kPreviewSizeCombo)->count() - 1);
+    Enable(kCaptureSizeCombo, false);
     InsertCaptureRoiEntry();
-    Combo(1176)->setCurrentIndex(0);
+    Combo(kCaptureSizeCombo)->setCurrentIndex(0);
     const int values[4] = {x, y, w, h};
     for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Fmt(u"%d", values[i]));
-    for (int id : {1182, 1183, 1177, 1178, 1179}) Enable(id, true);
+    for (int id : {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton}) Enable(id, true);
   }
 
   CameraPlay(handle);
@@ -191,14 +197,14 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
 
   int scheme = 0;
   CameraGetAeScheme(handle, &scheme);
-  Combo(1349)->setCurrentIndex(scheme);
+  Combo(kAeSchemeCombo)->setCurrentIndex(scheme);
 
   int mode = -1;
   CameraGetAeMode(handle, &mode);
   m_bAeAdjustGain = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY;
   m_bAeAdjustExposure = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY;
-  SetChecked(1346, m_bAeAdjustGain != 0);
-  SetChecked(1347, m_bAeAdjustExposure != 0);
+  SetChecked(kAeAdjustGainCheck, m_bAeAdjustGain != 0);
+  SetChecked(kAeAdjustExposureCheck, m_bAeAdjustExposure != 0);
 }
 
 void CCamSetupDlg::OnTimer(int id) {
@@ -217,7 +223,7 @@ void CCamSetupDlg::OnTimer(int id) {
     if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY) {
       float gain = 0;
       CameraGetAnalogGain(handle, &gain);
-      SetSliderPos(1003, int(gain * 1000.0 / 125.0));
+      SetSliderPos(kAnalogGainSlider, int(gain * 1000.0 / 125.0));
       OnAnalogGainChanged();
     }
     if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY) {
@@ -259,20 +265,22 @@ void CCamSetupDlg::OnBnClickedFactoryDefault() {
 }
 
 void CCamSetupDlg::RemoveCaptureRoiEntry() {
-  if (Combo(1176)->count() > 0 && Combo(1176)->itemText(0) == kRoi) Combo(1176)->removeItem(0);
+  if (Combo(kCaptureSizeCombo)->count() > 0 && Combo(kCaptureSizeCombo)->itemText(0) == kRoi)
+    Combo(kCaptureSizeCombo)->removeItem(0);
 }
 
 void CCamSetupDlg::InsertCaptureRoiEntry() {
-  if (Combo(1176)->count() == 0 || Combo(1176)->itemText(0) != kRoi) Combo(1176)->insertItem(0, kRoi);
+  if (Combo(kCaptureSizeCombo)->count() == 0 || Combo(kCaptureSizeCombo)->itemText(0) != kRoi)
+    Combo(kCaptureSizeCombo)->insertItem(0, kRoi);
 }
 
 void CCamSetupDlg::OnPreviewSizeSelChange() {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
   CCameraProcess* camera = Camera();
-  const int roiControls[] = {1180, 1182, 1183, 1177, 1178, 1179};
-  if (Combo(1175)->currentText() != kRoi) {
-    const int sel = Combo(1175)->currentIndex();
+  const int roiControls[] = {kRoiParamLabel, kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton};
+  if (Combo(kPreviewSizeCombo)->currentText() != kRoi) {
+    const int sel = Combo(kPreviewSizeCombo)->currentIndex();
     camera->SetImageSizeSel(handle, sel, CAMSDK_SIZE_PREVIEW);
     stCameraCapability block;
     camera->GetCameraCapability(&block);
@@ -281,18 +289,18 @@ void CCamSetupDlg::OnPreviewSizeSelChange() {
       camera->AllocFrameBuffer(cap.resolutions[sel].width, cap.resolutions[sel].height);
     AppHost().ZoomFitWindow();
     CameraPlay(handle);
-    Enable(1176, true);
-    if (Combo(1176)->count() > 0 && Combo(1176)->itemText(0) == kRoi) {
-      Combo(1176)->removeItem(0);
-      Combo(1176)->setCurrentIndex(0);
+    Enable(kCaptureSizeCombo, true);
+    if (Combo(kCaptureSizeCombo)->count() > 0 && Combo(kCaptureSizeCombo)->itemText(0) == kRoi) {
+      Combo(kCaptureSizeCombo)->removeItem(0);
+      Combo(kCaptureSizeCombo)->setCurrentIndex(0);
     }
     for (int id : roiControls) Enable(id, false);
     camera->SetRoi(false, -1, -1, -1, -1);
     m_nRoiArmed = 0;
   } else {
-    Enable(1176, false);
+    Enable(kCaptureSizeCombo, false);
     InsertCaptureRoiEntry();
-    Combo(1176)->setCurrentIndex(0);
+    Combo(kCaptureSizeCombo)->setCurrentIndex(0);
     for (int id : roiControls) Enable(id, true);
     camera->SetRoi(true, -1, -1, -1, -1);
     m_nRoiArmed = 1;

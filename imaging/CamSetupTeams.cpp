@@ -181,10 +181,10 @@ void CCamSetupDlg::FocusSearchRound(int handle, int round) {
 void CCamSetupDlg::FocusSearchDone(int handle) {
   Camera()->SetFrameMode(2);  // the frame path brightens every live frame to the target
   m_bAutoExposure = 0;
-  SetChecked(1001, false);
-  Enable(1001, false);
-  Enable(1002, true);
-  for (int id : {1346, 1347, 1349, 1003}) Enable(id, false);
+  SetChecked(kAutoExposureCheck, false);
+  Enable(kAutoExposureCheck, false);
+  Enable(kAeTargetSlider, true);
+  for (int id : {kAeAdjustGainCheck, kAeAdjustExposureCheck, kAeSchemeCombo, kAnalogGainSlider}) Enable(id, false);
   for (int id : kExposureEdits) Enable(id, false);
   for (int id : kExposureSpins) Enable(id, false);
   CameraSetMediaTypeSel(handle, 0);
@@ -214,7 +214,7 @@ void CCamSetupDlg::FocusGiveUp(int handle, bool searching) {
 void CCamSetupDlg::RestoreAutoExposure(int handle) {
   if (!focus_.aeBefore) return;
   focus_.aeBefore = 0;
-  SetChecked(1001, true);
+  SetChecked(kAutoExposureCheck, true);
   m_bAutoExposure = 0;  // the handler toggles it on, with the camera
   OnBnClickedAutoExposure();
   int on = 0;
@@ -225,7 +225,7 @@ void CCamSetupDlg::RestoreAutoExposure(int handle) {
 void CCamSetupDlg::ShowPreviewSel(int handle) {
   int sel = -1;
   if (CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK) return;
-  if (sel >= 0 && sel < Combo(1175)->count()) Combo(1175)->setCurrentIndex(sel);
+  if (sel >= 0 && sel < Combo(kPreviewSizeCombo)->count()) Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
 }
 
 // The camera closed or another one was chosen: the assistant ends where it stands, and the
@@ -291,15 +291,15 @@ void CCamSetupDlg::FocusEndSettled(int handle) {
   if (!FocusStillCurrent(handle)) return FocusAbort();
   int dropped = 0;
   FocusFetchGrey(handle, &dropped);  // one frame at the new settings, dropped
-  Enable(1001, true);
-  Enable(1003, true);
+  Enable(kAutoExposureCheck, true);
+  Enable(kAnalogGainSlider, true);
   for (int id : kExposureEdits) Enable(id, true);
   for (int id : kExposureSpins) Enable(id, true);
-  Enable(1002, false);
+  Enable(kAeTargetSlider, false);
   ExposureUnitCascade(handle, false);
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
-  CameraSetMediaTypeSel(handle, std::max(Combo(1240)->currentIndex(), 0));
+  CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0));
   camera->SetFrameMode(0);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
@@ -309,7 +309,7 @@ void CCamSetupDlg::FocusEndSettled(int handle) {
 void CCamSetupDlg::FocusReadBack(int handle) {
   float gain = 0;
   CameraGetAnalogGain(handle, &gain);
-  SetSliderPos(1003, int(gain * 1000 / 125));
+  SetSliderPos(kAnalogGainSlider, int(gain * 1000 / 125));
   OnAnalogGainChanged();
   std::uint64_t exposure = 0, maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &exposure, &maximum, &minimum);

@@ -5,6 +5,7 @@
 // through our own I/O so that every write error (a full disk) is seen. When the file is closed
 // its header gets the rate the frames really came at, so it plays as long as it was recorded.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -57,6 +58,14 @@ constexpr std::size_t kRawBudget = 192u << 20;
 // Larger frames are copied only into buffers the workers made ready: fresh memory of that size
 // costs far more to fault in than the copy (hundreds of milliseconds at 20 MP on some machines).
 constexpr std::size_t kCopyAllocLimit = 4u << 20;
+
+// Huge pages where the kernel offers them: a 60 MB buffer then faults in some thirty pieces, not
+// fifteen thousand (dear on a virtual machine, and the recording waits for them at its start).
+void AdviseHugePages(void* p, std::size_t bytes) {
+  const std::uintptr_t page = 4096, begin = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(p) + bytes;
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 int WorkerCount() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -221,9 +230,6 @@ class MjpegRecorder final : public Recorder {
   }
 
   void Encode() {
-    // Encoding yields to the frame thread and the window: when the machine is short of time,
-    // frames are dropped from the file rather than from the preview.
-    (void)::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 5);
     // Each worker faults in one frame buffer before the frames come, so that the frame
     // thread's first copies land in memory that is ready.
     bool warm = false;
@@ -234,6 +240,7 @@ class MjpegRecorder final : public Recorder {
     }
     if (warm) {
       cv::Mat buffer(height_, width_, CV_8UC3);
+      AdviseHugePages(buffer.data, frameBytes_);
       std::memset(buffer.data, 0, frameBytes_);
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -241,6 +248,10 @@ class MjpegRecorder final : public Recorder {
       }
       doneCv_.notify_all();
     }
+    // Encoding yields to the frame thread and the window: when the machine is short of time,
+    // frames are dropped from the file rather than from the preview. Only now: the start of the
+    // recording waits for the buffers above.
+    (void)::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), 5);
     const std::vector<int> params{cv::IMWRITE_JPEG_QUALITY, quality_};
     for (;;) {
       Job job;

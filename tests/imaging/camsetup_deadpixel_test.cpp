@@ -83,7 +83,7 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
     prepare->FrameSpeedSlider()->setValue(0);
     EXPECT_GE(prepare->ExposureSlider()->maximum(), oldMax);  // low speed allows longer exposures
   });
-  Click(1239);
+  Click(kCalcDeadPixelsButton);
   EXPECT_TRUE(panel->IsBusy());
   if (auto* tip = panel->findChild<CTipDlg*>()) {
     tipShown = tip->isVisible();
@@ -95,13 +95,13 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
   EXPECT_EQ(box->text(), "Successful.");
   box->close();
   EXPECT_TRUE(Playing(handle));  // refreshed and streaming again
-  EXPECT_FALSE(W<QAbstractButton>(1001)->isChecked());
-  EXPECT_FALSE(W<QAbstractButton>(1065)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kDeadPixelCorrectionCheck)->isChecked());
 
   // With the correction on, the seeded hot pixels read like their neighbours.
   CameraStop(handle);
   const int hot = RawAt(seeded[0]);
-  Click(1065);
+  Click(kDeadPixelCorrectionCheck);
   CameraStop(handle);
   const int corrected = RawAt(seeded[0]);
   EXPECT_LT(corrected, hot);
@@ -111,7 +111,7 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
 TEST_F(CamSetupDeadPixelTest, LibraryFailureIsReportedAsFailure) {
   CamSdkTestInjectFailure("CameraCreateDefectCorrectionInfo", CAMSDK_STATUS_DEVICE_LOST, 1);
   AnswerNextDialog(true);
-  Click(1239);
+  Click(kCalcDeadPixelsButton);
   QMessageBox* box = WaitForMessage(panel.get());
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text(), "Failed to create the dead pixel information.");
@@ -123,15 +123,15 @@ TEST_F(CamSetupDeadPixelTest, CancelLeavesAutoExposureAndCorrectionOffInTheCamer
   CameraSetDeadPixelCorrectionState(handle, 1);
   panel->RefreshFromCamera(handle);
   AnswerNextDialog(false);
-  Click(1239);
+  Click(kCalcDeadPixelsButton);
   EXPECT_FALSE(panel->IsBusy());
   int on = 1;
   CameraGetAeState(handle, &on);
   EXPECT_EQ(on, 0);
   CameraGetDeadPixelCorrectionState(handle, &on);
   EXPECT_EQ(on, 0);
-  EXPECT_TRUE(W<QAbstractButton>(1001)->isChecked());  // the panel shows the old state
-  EXPECT_TRUE(W<QAbstractButton>(1065)->isChecked());
+  EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());  // the panel shows the old state
+  EXPECT_TRUE(W<QAbstractButton>(kDeadPixelCorrectionCheck)->isChecked());
 }
 
 TEST(CamSetupTipDlg, CentresOverTheCameraPane) {

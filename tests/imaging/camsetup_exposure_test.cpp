@@ -17,10 +17,10 @@ class CamSetupExposureTest : public CamSetupTest {
   }
   // Writes the four exposure fields as the operator would (each a real text change).
   void Fields(const char* m, const char* s, const char* ms, const char* us) {
-    W<QLineEdit>(1307)->setText(m);
-    W<QLineEdit>(1309)->setText(s);
-    W<QLineEdit>(1311)->setText(ms);
-    W<QLineEdit>(1316)->setText(us);
+    W<QLineEdit>(kExposureMinutesEdit)->setText(m);
+    W<QLineEdit>(kExposureSecondsEdit)->setText(s);
+    W<QLineEdit>(kExposureMsEdit)->setText(ms);
+    W<QLineEdit>(kExposureUsEdit)->setText(us);
   }
   std::uint64_t Min() const {
     std::uint64_t e = 0, mx = 0, mn = 0;
@@ -38,24 +38,24 @@ class CamSetupExposureTest : public CamSetupTest {
 TEST_F(CamSetupExposureTest, CapabilityShapesTheControls) {
   CamSdkCapability cap{};
   ASSERT_EQ(CameraGetCapability(handle, &cap), 1);
-  EXPECT_EQ(W<QSlider>(1003)->minimum(), int(cap.range->analogGainMin * 8));
-  EXPECT_EQ(W<QSlider>(1003)->maximum(), int(cap.range->analogGainMax * 8));
-  EXPECT_EQ(W<QSlider>(1009)->minimum(), std::max(cap.gammaMin, 20));
-  EXPECT_EQ(W<QSlider>(1009)->maximum(), std::min(cap.gammaMax, 150));
-  EXPECT_EQ(W<QSlider>(1011)->minimum(), -128);
-  EXPECT_EQ(W<QSlider>(1053)->maximum(), int(cap.redGainMax) * 100);
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->minimum(), int(cap.range->analogGainMin * 8));
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->maximum(), int(cap.range->analogGainMax * 8));
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->minimum(), std::max(cap.gammaMin, 20));
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->maximum(), std::min(cap.gammaMax, 150));
+  EXPECT_EQ(W<QSlider>(kBlackLevelSlider)->minimum(), -128);
+  EXPECT_EQ(W<QSlider>(kRedGainSlider)->maximum(), int(cap.redGainMax) * 100);
   // Resolutions in both combos with "*" for the multiplication sign; "ROI" only in the preview.
-  ASSERT_EQ(W<QComboBox>(1175)->count(), cap.resolutionCount + 1);
-  EXPECT_EQ(W<QComboBox>(1176)->count(), cap.resolutionCount);
-  EXPECT_EQ(W<QComboBox>(1175)->itemText(0), "2592*1944");
-  EXPECT_EQ(W<QComboBox>(1175)->itemText(cap.resolutionCount), "ROI");
-  EXPECT_EQ(W<QComboBox>(1240)->count(), cap.mediaTypeCount);
+  ASSERT_EQ(W<QComboBox>(kPreviewSizeCombo)->count(), cap.resolutionCount + 1);
+  EXPECT_EQ(W<QComboBox>(kCaptureSizeCombo)->count(), cap.resolutionCount);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->itemText(0), "2592*1944");
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->itemText(cap.resolutionCount), "ROI");
+  EXPECT_EQ(W<QComboBox>(kMediaTypeCombo)->count(), cap.mediaTypeCount);
   // The block handed back is what the library gave, and the frame can store it.
   stCameraCapability stored;
   camera->GetCameraCapability(&stored);
   EXPECT_EQ(UnpackCapability(stored).resolutionCount, cap.resolutionCount);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(W(std::vector<int>{1025, 1026, 1036}[std::size_t(i)])->isEnabled(), i < cap.frameSpeedCount);
+  const int speeds[] = {kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio};
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(W(speeds[i])->isEnabled(), i < cap.frameSpeedCount);
 }
 
 TEST_F(CamSetupExposureTest, FieldsGiveTheExposurePlusThreeMicroseconds) {
@@ -75,20 +75,20 @@ TEST_F(CamSetupExposureTest, FieldsGiveTheExposurePlusThreeMicroseconds) {
 
 TEST_F(CamSetupExposureTest, FieldClampsAndReadBack) {
   Fields("0", "0", "5", "0");
-  W<QLineEdit>(1311)->setText("1500");
-  EXPECT_EQ(Text(1311), "999");
-  W<QLineEdit>(1309)->setText("75");
-  EXPECT_EQ(Text(1309), "59");
-  W<QLineEdit>(1316)->setText("-4");
-  EXPECT_EQ(Text(1316), "999");
+  W<QLineEdit>(kExposureMsEdit)->setText("1500");
+  EXPECT_EQ(Text(kExposureMsEdit), "999");
+  W<QLineEdit>(kExposureSecondsEdit)->setText("75");
+  EXPECT_EQ(Text(kExposureSecondsEdit), "59");
+  W<QLineEdit>(kExposureUsEdit)->setText("-4");
+  EXPECT_EQ(Text(kExposureUsEdit), "999");
   const std::uint64_t want = std::min<std::uint64_t>(59 * 10000000ull + 999 * 10000ull + 1002 * 10ull, Max());
   EXPECT_EQ(Exposure(handle) / 10000, want / 10000);
   // One second later the fields show what the camera took.
   clock->Advance(1000);
   EXPECT_FALSE(clock->IsTimerRunning(2));
   const std::uint64_t e = Exposure(handle);
-  EXPECT_EQ(Text(1309).toULongLong(), e / 10000000 % 60);
-  EXPECT_EQ(Text(1311).toULongLong(), e / 10000 % 1000);
+  EXPECT_EQ(Text(kExposureSecondsEdit).toULongLong(), e / 10000000 % 60);
+  EXPECT_EQ(Text(kExposureMsEdit).toULongLong(), e / 10000 % 1000);
 }
 
 TEST_F(CamSetupExposureTest, MillisecondSpinFollowsTheMainsFrequency) {
@@ -99,125 +99,125 @@ TEST_F(CamSetupExposureTest, MillisecondSpinFollowsTheMainsFrequency) {
     CameraSetAntiFlick(handle, c.antiFlick);
     CameraSetLightFrequency(handle, c.frequency);
     Fields("0", "0", "20", "0");
-    auto* spin = W<QSpinBox>(1312);
+    auto* spin = W<QSpinBox>(kExposureMsSpin);
     spin->stepBy(1);
-    EXPECT_EQ(Text(1311), QString::number(20 + c.step)) << c.step;
+    EXPECT_EQ(Text(kExposureMsEdit), QString::number(20 + c.step)) << c.step;
     EXPECT_EQ(spin->value(), 20 + c.step);
     spin->stepBy(-1);
     spin->stepBy(-1);
-    EXPECT_EQ(Text(1311), QString::number(20 - c.step)) << c.step;
+    EXPECT_EQ(Text(kExposureMsEdit), QString::number(20 - c.step)) << c.step;
   }
   // Below zero the field stays at 0.
   CameraSetAntiFlick(handle, 0);
   Fields("0", "0", "0", "0");
-  W<QSpinBox>(1312)->stepBy(-1);
-  EXPECT_EQ(Text(1311), "0");
+  W<QSpinBox>(kExposureMsSpin)->stepBy(-1);
+  EXPECT_EQ(Text(kExposureMsEdit), "0");
 }
 
 TEST_F(CamSetupExposureTest, SecondSpinStepsByOneWithinItsRange) {
   ASSERT_GE(Max(), 10000000u);
   Fields("0", "1", "0", "0");
-  W<QSpinBox>(1310)->stepBy(-1);
-  EXPECT_EQ(Text(1309), "0");
+  W<QSpinBox>(kExposureSecondsSpin)->stepBy(-1);
+  EXPECT_EQ(Text(kExposureSecondsEdit), "0");
   EXPECT_LT(Exposure(handle), 10000000u);
-  W<QSpinBox>(1310)->stepBy(-1);  // the spin stops at its minimum
-  EXPECT_EQ(Text(1309), "0");
-  W<QSpinBox>(1310)->stepBy(1);
-  EXPECT_EQ(Text(1309), "1");
+  W<QSpinBox>(kExposureSecondsSpin)->stepBy(-1);  // the spin stops at its minimum
+  EXPECT_EQ(Text(kExposureSecondsEdit), "0");
+  W<QSpinBox>(kExposureSecondsSpin)->stepBy(1);
+  EXPECT_EQ(Text(kExposureSecondsEdit), "1");
   EXPECT_EQ(Exposure(handle) / 10000000, 1u);
 }
 
 TEST_F(CamSetupExposureTest, UnitCascadeDisablesUnitsBeyondTheMaximum) {
   const std::uint64_t m = Max();
-  EXPECT_EQ(W(1307)->isEnabled(), m / 600000000 != 0);
-  EXPECT_EQ(W(1308)->isEnabled(), m / 600000000 != 0);
-  EXPECT_TRUE(W(1309)->isEnabled());
-  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_EQ(W(kExposureMinutesEdit)->isEnabled(), m / 600000000 != 0);
+  EXPECT_EQ(W(kExposureMinutesSpin)->isEnabled(), m / 600000000 != 0);
+  EXPECT_TRUE(W(kExposureSecondsEdit)->isEnabled());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
   if (m / 600000000 == 0) {
-    EXPECT_EQ(W<QSpinBox>(1310)->maximum(), int(m / 10000000));
-    EXPECT_EQ(W<QSpinBox>(1312)->maximum(), 999);
-    EXPECT_EQ(W<QSpinBox>(1317)->maximum(), 999);
+    EXPECT_EQ(W<QSpinBox>(kExposureSecondsSpin)->maximum(), int(m / 10000000));
+    EXPECT_EQ(W<QSpinBox>(kExposureMsSpin)->maximum(), 999);
+    EXPECT_EQ(W<QSpinBox>(kExposureUsSpin)->maximum(), 999);
   }
 }
 
 TEST_F(CamSetupExposureTest, SetCommandOfTheMillisecondField) {
-  W<QLineEdit>(1007)->setText("12.5");
-  QTest::keyClick(W<QLineEdit>(1007), Qt::Key_Return);
+  W<QLineEdit>(kExposureFieldEdit)->setText("12.5");
+  QTest::keyClick(W<QLineEdit>(kExposureFieldEdit), Qt::Key_Return);
   EXPECT_EQ(Exposure(handle) / 10000, 12u);
   EXPECT_EQ(panel->ExposureMax(), Max());
-  EXPECT_EQ(Text(1007), "12.50");
-  W<QLineEdit>(1007)->setText("");
-  QTest::keyClick(W<QLineEdit>(1007), Qt::Key_Enter);
-  EXPECT_EQ(Text(1007), QString::fromStdU16String(FormatW(u"%.2f", double(Min()) / 10000)));
+  EXPECT_EQ(Text(kExposureFieldEdit), "12.50");
+  W<QLineEdit>(kExposureFieldEdit)->setText("");
+  QTest::keyClick(W<QLineEdit>(kExposureFieldEdit), Qt::Key_Enter);
+  EXPECT_EQ(Text(kExposureFieldEdit), QString::fromStdU16String(FormatW(u"%.2f", double(Min()) / 10000)));
   EXPECT_TRUE(panel->isVisible());  // Enter never closes the panel
 }
 
 TEST_F(CamSetupExposureTest, AutoExposureTogglesControlsAndMirrorsTheCamera) {
-  Click(1001);
+  Click(kAutoExposureCheck);
   int on = 0;
   CameraGetAeState(handle, &on);
   EXPECT_EQ(on, 1);
   EXPECT_TRUE(clock->IsTimerRunning(1));
-  EXPECT_TRUE(W(1002)->isEnabled());
-  EXPECT_FALSE(W(1311)->isEnabled());
-  EXPECT_TRUE(W(1346)->isEnabled());
+  EXPECT_TRUE(W(kAeTargetSlider)->isEnabled());
+  EXPECT_FALSE(W(kExposureMsEdit)->isEnabled());
+  EXPECT_TRUE(W(kAeAdjustGainCheck)->isEnabled());
   // The camera chooses; the panel mirrors it every 100 ms.
   CamSdkTestDeliverFrames(handle, 20);
   clock->Advance(100);
   const std::uint64_t e = Exposure(handle);
-  EXPECT_EQ(Text(1311).toULongLong(), e / 10000 % 1000);
-  Click(1001);
+  EXPECT_EQ(Text(kExposureMsEdit).toULongLong(), e / 10000 % 1000);
+  Click(kAutoExposureCheck);
   CameraGetAeState(handle, &on);
   EXPECT_EQ(on, 0);
   EXPECT_FALSE(clock->IsTimerRunning(1));
-  EXPECT_TRUE(W(1311)->isEnabled());
-  EXPECT_FALSE(W(1346)->isEnabled());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
+  EXPECT_FALSE(W(kAeAdjustGainCheck)->isEnabled());
 }
 
 TEST_F(CamSetupExposureTest, AeModeKeepsOneRegulatorChecked) {
-  Click(1001);  // AE on
-  auto* gain = W<QCheckBox>(1346);
-  auto* exp = W<QCheckBox>(1347);
-  if (!gain->isChecked()) Click(1346);
-  if (!exp->isChecked()) Click(1347);
+  Click(kAutoExposureCheck);  // AE on
+  auto* gain = W<QCheckBox>(kAeAdjustGainCheck);
+  auto* exp = W<QCheckBox>(kAeAdjustExposureCheck);
+  if (!gain->isChecked()) Click(kAeAdjustGainCheck);
+  if (!exp->isChecked()) Click(kAeAdjustExposureCheck);
   int mode = -1;
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 0);
-  Click(1346);  // gain off: exposure only
+  Click(kAeAdjustGainCheck);  // gain off: exposure only
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 1);
-  EXPECT_TRUE(W(1003)->isEnabled());
-  Click(1347);  // clearing the last one sets it again
+  EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());
+  Click(kAeAdjustExposureCheck);  // clearing the last one sets it again
   EXPECT_TRUE(exp->isChecked());
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 1);
-  Click(1346);  // both again
+  Click(kAeAdjustGainCheck);  // both again
   ASSERT_TRUE(gain->isChecked() && exp->isChecked());
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 0);
-  Click(1347);  // exposure off: gain only
+  Click(kAeAdjustExposureCheck);  // exposure off: gain only
   ASSERT_TRUE(gain->isChecked() && !exp->isChecked());
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 2);
-  Click(1346);  // clearing gain while exposure is clear keeps gain, mode 2
+  Click(kAeAdjustGainCheck);  // clearing gain while exposure is clear keeps gain, mode 2
   EXPECT_TRUE(gain->isChecked());
   CameraGetAeMode(handle, &mode);
   EXPECT_EQ(mode, 2);
 }
 
 TEST_F(CamSetupExposureTest, AeSchemeTargetAndRegion) {
-  Click(1001);
-  Activate(1349, 3);
+  Click(kAutoExposureCheck);
+  Activate(kAeSchemeCombo, 3);
   int scheme = -1;
   CameraGetAeScheme(handle, &scheme);
   EXPECT_EQ(scheme, 3);
-  W<QSlider>(1002)->setValue(W<QSlider>(1002)->minimum() + 5);
+  W<QSlider>(kAeTargetSlider)->setValue(W<QSlider>(kAeTargetSlider)->minimum() + 5);
   int target = -1;
   CameraGetAeTarget(handle, &target);
-  EXPECT_EQ(target, W<QSlider>(1002)->value());
-  EXPECT_EQ(Text(1047), QString::number(target));
+  EXPECT_EQ(target, W<QSlider>(kAeTargetSlider)->value());
+  EXPECT_EQ(Text(kAeTargetReadout), QString::number(target));
   // Arming the AE window: the camera object's rectangle mode and the hint.
-  Click(1172);
+  Click(kRegionAutoExposureCheck);
   EXPECT_TRUE(panel->IsRegionAEArmed());
   EXPECT_EQ(panel->ArmedRegion(), CCamSetupDlg::Region::Exposure);
   EXPECT_TRUE(camera->GetRoi(nullptr, nullptr));

@@ -28,7 +28,7 @@ class CamSetupFocusTest : public CamSetupTest {
   // Given up: the box cleared, the modes back, the camera streaming as it was.
   void ExpectGaveUpAsBefore() {
     EXPECT_FALSE(panel->IsBusy());
-    EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+    EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
     EXPECT_EQ(camera->GetFrameMode(), 0);
     EXPECT_EQ(camera->GetDrawMode(), 1);
     EXPECT_EQ(PreviewSel(), 1);
@@ -59,13 +59,13 @@ TEST(CamSetupFocusArithmetic, SearchStepsAndTargetExposure) {
 
 TEST_F(CamSetupFocusTest, SearchRunsOnTheClockAndGivesUpAfterAHundredRounds) {
   CamSdkTestSetLensCovered(handle, 1);  // only the pedestal: never bright enough
-  Click(1348);
+  Click(kFocusAssistCheck);
   EXPECT_TRUE(panel->IsBusy());
   EXPECT_FALSE(panel->isEnabled());
   EXPECT_EQ(PreviewSel(), 2);  // "1024×768 SUM", the last summing resolution
   EXPECT_EQ(camera->GetFrameMode(), 1);
   EXPECT_EQ(camera->GetDrawMode(), 1);  // the live picture goes on being drawn
-  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 2);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
   EXPECT_EQ(clock->RunSteps(), 100 * 500);
   ExpectGaveUpAsBefore();
 }
@@ -74,8 +74,8 @@ TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution
   stFocusStore& store = camera->FocusStore();
   store.foundExposure = 1000000;
   store.foundGrey = 18;
-  W<QCheckBox>(1348)->setChecked(true);  // the assistant was on
-  Click(1348);
+  W<QCheckBox>(kFocusAssistCheck)->setChecked(true);  // the assistant was on
+  Click(kFocusAssistCheck);
   EXPECT_TRUE(panel->IsBusy());
   clock->Advance(100 + 500 - 1);  // found / 10000 + 500 ms before the test shot
   EXPECT_EQ(store.testExposure, 0u);
@@ -91,28 +91,28 @@ TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution
   CameraGetExposureTime(handle, &e, &mx, &mn);
   const std::uint64_t asked = std::uint64_t(store.targetExposure) * 4;
   EXPECT_NEAR(double(e), double(std::clamp(asked, mn, mx)), 10000.0);
-  EXPECT_TRUE(W(1001)->isEnabled());
-  EXPECT_TRUE(W(1003)->isEnabled());
-  EXPECT_FALSE(W(1002)->isEnabled());
+  EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
+  EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());
+  EXPECT_FALSE(W(kAeTargetSlider)->isEnabled());
   EXPECT_TRUE(Playing(handle));
-  EXPECT_EQ(Text(1311), QString::number(e / 10000 % 1000));
+  EXPECT_EQ(Text(kExposureMsEdit), QString::number(e / 10000 % 1000));
 }
 
 TEST_F(CamSetupFocusTest, FailedFetchGivesUpAndTheCameraPlaysAsBefore) {
   CamSdkTestInjectFailure("CameraGetImageData", CAMSDK_STATUS_TIMEOUT, -1);
-  Click(1348);
+  Click(kFocusAssistCheck);
   clock->RunSteps();
   CamSdkTestClearFailures();
   ExpectGaveUpAsBefore();
 }
 
 TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
-  Click(1348);
+  Click(kFocusAssistCheck);
   ASSERT_TRUE(panel->IsBusy());
   camera->CloseCamera(0);
   clock->RunSteps();
   EXPECT_FALSE(panel->IsBusy());
-  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
   EXPECT_EQ(camera->GetFrameMode(), 0);
 }
 
@@ -122,15 +122,15 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   CamSdkTestSetSceneLight(handle, 1.0 / 1500);
   CameraSetAeState(handle, 1);
   panel->RefreshFromCamera(handle);
-  ASSERT_TRUE(W<QAbstractButton>(1001)->isChecked());
-  Click(1348);
+  ASSERT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  Click(kFocusAssistCheck);
   int ae = -1;
   CameraGetAeState(handle, &ae);
   EXPECT_EQ(ae, 0);  // automatic exposure does not fight the search
   const std::int64_t took = clock->RunSteps();
   EXPECT_GT(took, 500);  // more than one round: the exposure had to be raised
   ASSERT_FALSE(panel->IsBusy());
-  ASSERT_TRUE(W<QAbstractButton>(1348)->isChecked());
+  ASSERT_TRUE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
   const stFocusStore& store = camera->FocusStore();
   EXPECT_GE(store.foundGrey, 10);
   EXPECT_LE(store.foundGrey, 26);
@@ -138,26 +138,26 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   EXPECT_EQ(camera->GetFrameMode(), 2);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   EXPECT_EQ(PreviewSel(), 2);
-  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 2);
-  EXPECT_FALSE(W<QAbstractButton>(1001)->isChecked());
-  EXPECT_FALSE(W(1001)->isEnabled());
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
+  EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  EXPECT_FALSE(W(kAutoExposureCheck)->isEnabled());
   CameraGetAeState(handle, &ae);
   EXPECT_EQ(ae, 0);
   // The view's enabling leaves the manual exposure locked while the assistant is active.
   panel->EnableControls(AllPanelControls(), true);
-  EXPECT_FALSE(W(1311)->isEnabled());
-  EXPECT_FALSE(W(1001)->isEnabled());
+  EXPECT_FALSE(W(kExposureMsEdit)->isEnabled());
+  EXPECT_FALSE(W(kAutoExposureCheck)->isEnabled());
   // Live frames keep coming, brightened towards the target.
   EXPECT_TRUE(Playing(handle));
 
-  Click(1348);  // off
+  Click(kFocusAssistCheck);  // off
   clock->RunSteps();
   ASSERT_FALSE(panel->IsBusy());
   EXPECT_EQ(PreviewSel(), 0);
-  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 0);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 0);
   EXPECT_EQ(camera->GetFrameMode(), 0);
   EXPECT_GT(store.testGrey, 0);
-  EXPECT_TRUE(W(1001)->isEnabled());
+  EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
 }
 
 TEST_F(CamSetupFocusTest, GivingUpRestoresAutomaticExposure) {
@@ -165,26 +165,26 @@ TEST_F(CamSetupFocusTest, GivingUpRestoresAutomaticExposure) {
   panel->RefreshFromCamera(handle);
   before = Exposure(handle);
   CamSdkTestSetLensCovered(handle, 1);
-  Click(1348);
+  Click(kFocusAssistCheck);
   clock->RunSteps();
   int ae = 0;
   CameraGetAeState(handle, &ae);
   EXPECT_EQ(ae, 1);
-  EXPECT_TRUE(W<QAbstractButton>(1001)->isChecked());
+  EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   EXPECT_TRUE(clock->IsTimerRunning(1));
-  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), 1);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 1);
 }
 
 TEST_F(CamSetupFocusTest, ClosingTheCameraEndsTheActiveAssistant) {
   CamSdkTestSetSceneLight(handle, 1.0 / 1500);
-  Click(1348);
+  Click(kFocusAssistCheck);
   clock->RunSteps();
   ASSERT_EQ(camera->GetFrameMode(), 2);
   camera->CloseCamera(0);
   panel->EnableControls(AllPanelControls(), false);  // what the view does after the stop
   EXPECT_EQ(camera->GetFrameMode(), 0);
   EXPECT_EQ(camera->GetDrawMode(), 1);
-  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
   // Live again: frames reach the view unaltered.
   std::int32_t params[kOpenParamCount] = {};
   ASSERT_EQ(camera->OpenCamera(0, params, nullptr), CAMERA_OK);
@@ -195,9 +195,9 @@ class CamSetupFocusNoSumTest : public CamSetupTest {};
 
 TEST_F(CamSetupFocusNoSumTest, NoSummingResolutionLastGivesUpAndKeepsPlaying) {
   const int handle = OpenFirst();
-  Click(1348);
+  Click(kFocusAssistCheck);
   EXPECT_FALSE(panel->IsBusy());
-  EXPECT_FALSE(W<QAbstractButton>(1348)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
   EXPECT_EQ(camera->GetDrawMode(), 1);
   EXPECT_TRUE(Playing(handle));
 }

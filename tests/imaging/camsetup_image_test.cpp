@@ -16,56 +16,56 @@ class CamSetupImageTest : public CamSetupTest {
 };
 
 TEST_F(CamSetupImageTest, SlidersSendTheirValuesAndShowThem) {
-  W<QSlider>(1003)->setValue(13);
+  W<QSlider>(kAnalogGainSlider)->setValue(13);
   float gain = 0;
   CameraGetAnalogGain(handle, &gain);
   EXPECT_FLOAT_EQ(gain, 1.625f);
-  EXPECT_EQ(Text(1048), "1.625x");
+  EXPECT_EQ(Text(kAnalogGainReadout), "1.625x");
 
-  W<QSlider>(1009)->setValue(45);
-  EXPECT_EQ(Text(1049), "0.45");
-  W<QSlider>(1010)->setValue(120);
-  EXPECT_EQ(Text(1050), "1.20");
+  W<QSlider>(kGammaSlider)->setValue(45);
+  EXPECT_EQ(Text(kGammaReadout), "0.45");
+  W<QSlider>(kContrastSlider)->setValue(120);
+  EXPECT_EQ(Text(kContrastReadout), "1.20");
   int v = 0;
   CameraGetGamma(handle, &v);
   EXPECT_EQ(v, 45);
   CameraGetContrast(handle, &v);
   EXPECT_EQ(v, 120);
 
-  W<QSlider>(1011)->setValue(-7);
+  W<QSlider>(kBlackLevelSlider)->setValue(-7);
   CameraGetBlackLevel(handle, &v, nullptr, nullptr);
   int lo = 0, hi = 0;
   CameraGetBlackLevel(handle, &v, &lo, &hi);
   EXPECT_EQ(v, -7);
-  EXPECT_EQ(Text(1051), "-7");
+  EXPECT_EQ(Text(kBlackLevelReadout), "-7");
 
-  W<QSlider>(1054)->setValue(150);
+  W<QSlider>(kGreenGainSlider)->setValue(150);
   float r = 0, g = 0, b = 0;
   CameraGetGain(handle, &r, &g, &b);
   EXPECT_FLOAT_EQ(g, 1.5f);
-  EXPECT_EQ(Text(1057), "1.50");
+  EXPECT_EQ(Text(kGreenGainReadout), "1.50");
 
-  W<QSlider>(1046)->setValue(60);
+  W<QSlider>(kSaturationSlider)->setValue(60);
   CameraGetSaturation(handle, &v);
   EXPECT_EQ(v, 60);
-  EXPECT_EQ(Text(1052), "60");
+  EXPECT_EQ(Text(kSaturationReadout), "60");
 
-  W<QSlider>(1064)->setValue(0);
+  W<QSlider>(kSharpnessSlider)->setValue(0);
   CameraGetEdgeEnhance(handle, &v);
   EXPECT_EQ(v, 0);
-  W<QSlider>(1064)->setValue(3);
+  W<QSlider>(kSharpnessSlider)->setValue(3);
   CameraGetEdgeEnhance(handle, &v);
   EXPECT_EQ(v, 1);
   CameraGetEdgeGain(handle, &v);
   EXPECT_EQ(v, 3);
-  EXPECT_EQ(Text(1060), "3");
+  EXPECT_EQ(Text(kSharpnessReadout), "3");
 }
 
 TEST_F(CamSetupImageTest, BoxesReachTheCamera) {
-  Click(1066);
-  Click(1067);
-  Click(1068);
-  Click(1065);
+  Click(kInverseCheck);
+  Click(kFlipVerticalCheck);
+  Click(kFlipHorizontalCheck);
+  Click(kDeadPixelCorrectionCheck);
   int v = 0;
   CameraGetInverse(handle, &v);
   EXPECT_EQ(v, 1);
@@ -75,16 +75,16 @@ TEST_F(CamSetupImageTest, BoxesReachTheCamera) {
   EXPECT_EQ(v, 1);
   CameraGetDeadPixelCorrectionState(handle, &v);
   EXPECT_EQ(v, 1);
-  Click(1069);
+  Click(kMonochromeCheck);
   CameraGetMonochrome(handle, &v);
   EXPECT_EQ(v, 1);
-  Click(1066);
+  Click(kInverseCheck);
   CameraGetInverse(handle, &v);
   EXPECT_EQ(v, 0);
 }
 
 TEST_F(CamSetupImageTest, AntiFlickerRadios) {
-  Click(1072);
+  Click(kAntiFlick50HzRadio);
   auto log = CamSdkTestTakeCallLog();
   EXPECT_EQ(Calls(log, "CameraSetLightFrequency(").size(), 1u);
   EXPECT_FALSE(Calls(log, "CameraSetExposureTime(").empty());  // 50 Hz re-applies the fields
@@ -93,12 +93,12 @@ TEST_F(CamSetupImageTest, AntiFlickerRadios) {
   CameraGetLightFrequency(handle, &f);
   EXPECT_EQ(on, 1);
   EXPECT_EQ(f, CAMSDK_LIGHT_50HZ);
-  Click(1073);
+  Click(kAntiFlick60HzRadio);
   CameraGetLightFrequency(handle, &f);
   EXPECT_EQ(f, CAMSDK_LIGHT_60HZ);
-  EXPECT_FALSE(W<QAbstractButton>(1072)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kAntiFlick50HzRadio)->isChecked());
   CamSdkTestTakeCallLog();
-  Click(1071);
+  Click(kAntiFlickDcRadio);
   log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(Calls(log, "CameraSetExposureTime(").empty());  // DC does not
   CameraGetAntiFlick(handle, &on);
@@ -106,40 +106,40 @@ TEST_F(CamSetupImageTest, AntiFlickerRadios) {
 }
 
 TEST_F(CamSetupImageTest, MediaTypeAndCaptureSize) {
-  ASSERT_GE(W<QComboBox>(1240)->count(), 2);
-  Activate(1240, 1);
+  ASSERT_GE(W<QComboBox>(kMediaTypeCombo)->count(), 2);
+  Activate(kMediaTypeCombo, 1);
   int sel = -1;
   CameraGetMediaTypeSel(handle, &sel);
   EXPECT_EQ(sel, 1);
-  Activate(1176, 1);
+  Activate(kCaptureSizeCombo, 1);
   CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
   EXPECT_EQ(sel, 1);
 }
 
 TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsAtLeastASecondThenReadsBack) {
   CameraSetGain(handle, 2.0f, 0.5f, 3.0f);
-  Click(1059);
+  Click(kOnceWhiteBalanceButton);
   EXPECT_TRUE(panel->IsBusy());
   EXPECT_FALSE(panel->isEnabled());  // the panel waits; the window does not
-  EXPECT_FALSE(W(1059)->isEnabled());
+  EXPECT_FALSE(W(kOnceWhiteBalanceButton)->isEnabled());
   CamSdkTestDeliverFrames(handle, 2);
   clock->Advance(999);
   EXPECT_TRUE(panel->IsBusy());
   clock->Advance(1);
   EXPECT_FALSE(panel->IsBusy());
-  EXPECT_TRUE(W(1059)->isEnabled());
+  EXPECT_TRUE(W(kOnceWhiteBalanceButton)->isEnabled());
   float r = 0, g = 0, b = 0;
   CameraGetGain(handle, &r, &g, &b);
-  EXPECT_EQ(W<QSlider>(1053)->value(), int(r * 100));
-  EXPECT_EQ(W<QSlider>(1055)->value(), int(b * 100));
-  EXPECT_EQ(Text(1056), QString::fromStdU16String(FormatW(u"%.2f", int(b * 100) / 100.0)));
+  EXPECT_EQ(W<QSlider>(kRedGainSlider)->value(), int(r * 100));
+  EXPECT_EQ(W<QSlider>(kBlueGainSlider)->value(), int(b * 100));
+  EXPECT_EQ(Text(kBlueGainReadout), QString::fromStdU16String(FormatW(u"%.2f", int(b * 100) / 100.0)));
 }
 
 TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsTheExposure) {
   CameraSetAeState(handle, 0);
   CameraSetExposureTime(handle, 30000000);  // 3 s, if the camera allows it
   const std::uint64_t e = Exposure(handle);
-  Click(1059);
+  Click(kOnceWhiteBalanceButton);
   clock->Advance(std::int64_t(std::max<std::uint64_t>(e / 10000, 1000)) - 1);
   EXPECT_TRUE(panel->IsBusy());
   clock->Advance(1);
@@ -147,22 +147,22 @@ TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsTheExposure) {
 }
 
 TEST_F(CamSetupImageTest, AutoWhiteBalanceGreysTheGainsAndAsksTheCamera) {
-  Click(1352);
-  EXPECT_FALSE(W(1053)->isEnabled());
-  EXPECT_FALSE(W(1059)->isEnabled());
+  Click(kAutoWhiteBalanceCheck);
+  EXPECT_FALSE(W(kRedGainSlider)->isEnabled());
+  EXPECT_FALSE(W(kOnceWhiteBalanceButton)->isEnabled());
   clock->Advance(100);
   int on = 0;
   CameraGetAWBState(handle, &on);
   EXPECT_EQ(on, 1);
-  EXPECT_TRUE(W<QCheckBox>(1352)->isChecked());
-  Click(1352);
-  EXPECT_TRUE(W(1053)->isEnabled());
+  EXPECT_TRUE(W<QCheckBox>(kAutoWhiteBalanceCheck)->isChecked());
+  Click(kAutoWhiteBalanceCheck);
+  EXPECT_TRUE(W(kRedGainSlider)->isEnabled());
   CameraGetAWBState(handle, &on);
   EXPECT_EQ(on, 0);
 }
 
 TEST_F(CamSetupImageTest, RegionModesArmAndDisarm) {
-  Click(1171);
+  Click(kRegionWhiteBalanceCheck);
   EXPECT_EQ(panel->ArmedRegion(), CCamSetupDlg::Region::WhiteBalance);
   EXPECT_EQ(host.hints.back(), "Specify the region of White Balance in this image.");
   EXPECT_TRUE(camera->GetRoi(nullptr, nullptr));
@@ -172,25 +172,25 @@ TEST_F(CamSetupImageTest, RegionModesArmAndDisarm) {
   EXPECT_TRUE(panel->IsBusy());  // the once white balance of the drawn window runs
   clock->RunSteps();
   // The drawn window stays: no whole-image window was set.
-  panel->EnableControls({1351}, true);
-  Click(1351);
+  panel->EnableControls({kAdaptiveBlackLevelCheck}, true);
+  Click(kAdaptiveBlackLevelCheck);
   EXPECT_TRUE(panel->IsAdaptiveBlackLevelArmed());
   panel->OnRegionApplied(CCamSetupDlg::Region::BlackLevel, 0, 0, 0, 0);
   EXPECT_FALSE(panel->IsAdaptiveBlackLevelArmed());
 }
 
 TEST_F(CamSetupImageTest, RoiEditsAreMaskedAndApplied) {
-  Activate(1175, W<QComboBox>(1175)->count() - 1);  // "ROI"
+  Activate(kPreviewSizeCombo, W<QComboBox>(kPreviewSizeCombo)->count() - 1);  // "ROI"
   EXPECT_TRUE(panel->IsRoiArmed());
-  W<QLineEdit>(1182)->setText("101");
-  W<QLineEdit>(1183)->setText("51");
-  W<QLineEdit>(1177)->setText("642");
-  W<QLineEdit>(1178)->setText("479");
-  Click(1179);
-  EXPECT_EQ(Text(1182), "100");
-  EXPECT_EQ(Text(1183), "50");
-  EXPECT_EQ(Text(1177), "640");
-  EXPECT_EQ(Text(1178), "478");
+  W<QLineEdit>(kRoiXEdit)->setText("101");
+  W<QLineEdit>(kRoiYEdit)->setText("51");
+  W<QLineEdit>(kRoiWidthEdit)->setText("642");
+  W<QLineEdit>(kRoiHeightEdit)->setText("479");
+  Click(kRoiSettingButton);
+  EXPECT_EQ(Text(kRoiXEdit), "100");
+  EXPECT_EQ(Text(kRoiYEdit), "50");
+  EXPECT_EQ(Text(kRoiWidthEdit), "640");
+  EXPECT_EQ(Text(kRoiHeightEdit), "478");
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
   CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
@@ -205,36 +205,36 @@ TEST_F(CamSetupImageTest, RoiEditsAreMaskedAndApplied) {
 }
 
 TEST_F(CamSetupImageTest, RoiEditsRefuseNegativesAndFillEmptySizes) {
-  Activate(1175, W<QComboBox>(1175)->count() - 1);
-  W<QLineEdit>(1182)->setText("-2");
-  W<QLineEdit>(1183)->setText("0");
-  W<QLineEdit>(1177)->setText("64");
-  W<QLineEdit>(1178)->setText("64");
+  Activate(kPreviewSizeCombo, W<QComboBox>(kPreviewSizeCombo)->count() - 1);
+  W<QLineEdit>(kRoiXEdit)->setText("-2");
+  W<QLineEdit>(kRoiYEdit)->setText("0");
+  W<QLineEdit>(kRoiWidthEdit)->setText("64");
+  W<QLineEdit>(kRoiHeightEdit)->setText("64");
   CamSdkTestTakeCallLog();
-  Click(1179);
+  Click(kRoiSettingButton);
   EXPECT_TRUE(Calls(CamSdkTestTakeCallLog(), "CameraSetImageSize(").empty());
   // Width and height 0 take the first resolution's.
-  W<QLineEdit>(1182)->setText("0");
-  W<QLineEdit>(1177)->setText("0");
-  W<QLineEdit>(1178)->setText("0");
-  Click(1179);
-  EXPECT_EQ(Text(1177), "2592");
-  EXPECT_EQ(Text(1178), "1944");
+  W<QLineEdit>(kRoiXEdit)->setText("0");
+  W<QLineEdit>(kRoiWidthEdit)->setText("0");
+  W<QLineEdit>(kRoiHeightEdit)->setText("0");
+  Click(kRoiSettingButton);
+  EXPECT_EQ(Text(kRoiWidthEdit), "2592");
+  EXPECT_EQ(Text(kRoiHeightEdit), "1944");
 }
 
 TEST_F(CamSetupImageTest, PreviewComboSwitchesTheRoiModeAndReloadsLayers) {
-  const int roiIndex = W<QComboBox>(1175)->count() - 1;
-  const int captureCount = W<QComboBox>(1176)->count();
-  Activate(1175, roiIndex);
-  EXPECT_FALSE(W(1176)->isEnabled());
-  EXPECT_EQ(W<QComboBox>(1176)->itemText(0), "ROI");
-  EXPECT_TRUE(W(1182)->isEnabled());
-  EXPECT_EQ(Text(1182), "Origin X");
+  const int roiIndex = W<QComboBox>(kPreviewSizeCombo)->count() - 1;
+  const int captureCount = W<QComboBox>(kCaptureSizeCombo)->count();
+  Activate(kPreviewSizeCombo, roiIndex);
+  EXPECT_FALSE(W(kCaptureSizeCombo)->isEnabled());
+  EXPECT_EQ(W<QComboBox>(kCaptureSizeCombo)->itemText(0), "ROI");
+  EXPECT_TRUE(W(kRoiXEdit)->isEnabled());
+  EXPECT_EQ(Text(kRoiXEdit), "Origin X");
   EXPECT_EQ(host.hints.back(), "Please assign ROI size in image");
-  Activate(1175, 1);
-  EXPECT_TRUE(W(1176)->isEnabled());
-  EXPECT_EQ(W<QComboBox>(1176)->count(), captureCount);  // no stray "ROI"
-  EXPECT_FALSE(W(1182)->isEnabled());
+  Activate(kPreviewSizeCombo, 1);
+  EXPECT_TRUE(W(kCaptureSizeCombo)->isEnabled());
+  EXPECT_EQ(W<QComboBox>(kCaptureSizeCombo)->count(), captureCount);  // no stray "ROI"
+  EXPECT_FALSE(W(kRoiXEdit)->isEnabled());
   EXPECT_FALSE(panel->IsRoiArmed());
   int sel = -1;
   CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
@@ -250,21 +250,21 @@ class CamSetupAlignedTest : public CamSetupTest {
 
 TEST_F(CamSetupAlignedTest, RoiOffTheAlignmentIsRoundedDownUntilTheCameraTakesIt) {
   const int handle = OpenFirst();
-  Activate(1175, W<QComboBox>(1175)->count() - 1);
-  W<QLineEdit>(1182)->setText("101");
-  W<QLineEdit>(1183)->setText("51");
-  W<QLineEdit>(1177)->setText("642");
-  W<QLineEdit>(1178)->setText("479");
-  Click(1179);
+  Activate(kPreviewSizeCombo, W<QComboBox>(kPreviewSizeCombo)->count() - 1);
+  W<QLineEdit>(kRoiXEdit)->setText("101");
+  W<QLineEdit>(kRoiYEdit)->setText("51");
+  W<QLineEdit>(kRoiWidthEdit)->setText("642");
+  W<QLineEdit>(kRoiHeightEdit)->setText("479");
+  Click(kRoiSettingButton);
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
   CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
   EXPECT_EQ(area.roi, 1);
   // The edits show what the camera took.
-  EXPECT_EQ(Text(1177).toInt(), w);
-  EXPECT_EQ(Text(1178).toInt(), h);
+  EXPECT_EQ(Text(kRoiWidthEdit).toInt(), w);
+  EXPECT_EQ(Text(kRoiHeightEdit).toInt(), h);
   EXPECT_EQ(w % 16, 0);
-  EXPECT_EQ(Text(1182).toInt() % 16, 0);
+  EXPECT_EQ(Text(kRoiXEdit).toInt() % 16, 0);
 }
 
 }  // namespace

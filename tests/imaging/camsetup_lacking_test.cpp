@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr int kExposureUnit[] = {1307, 1309, 1311, 1316, 1308, 1310, 1312, 1317};
+constexpr int kExposureUnit[] = {kExposureMinutesEdit, kExposureSecondsEdit, kExposureMsEdit, kExposureUsEdit,
+                                 kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin};
 
 class CamSetupLackingTest : public CamSetupTest {
  protected:
@@ -20,12 +21,12 @@ class CamSetupLackingTest : public CamSetupTest {
     return Choose(product);
   }
   int Choose(const char* product) {
-    QComboBox* list = W<QComboBox>(1045);
+    QComboBox* list = W<QComboBox>(kCameraCombo);
     int index = -1;
     for (int i = 0; i < list->count(); ++i)
       if (list->itemText(i).startsWith(product)) index = i;
     EXPECT_GE(index, 0) << product;
-    Activate(1045, index);
+    Activate(kCameraCombo, index);
     panel->EnableControls(AllPanelControls(), true);  // what the view's SetImageState does
     stCameraItem item;
     camera->GetCameraItem(index, &item);
@@ -38,33 +39,33 @@ TEST_F(CamSetupLackingTest, GainAndGammaLackingStayDisabledThroughAutoExposureAn
             CAMSDK_STATUS_OK);
   OpenBothAndChoose("Q7V-UC200S");
   auto check = [&](const char* when) {
-    EXPECT_FALSE(W(1003)->isEnabled()) << when;
-    EXPECT_TRUE(W<QLineEdit>(1048)->isReadOnly()) << when;  // no typed gain either
-    EXPECT_FALSE(W(1009)->isEnabled()) << when;
-    EXPECT_TRUE(W(1010)->isEnabled()) << when;  // contrast it has
-    EXPECT_TRUE(W(1001)->isEnabled()) << when;
+    EXPECT_FALSE(W(kAnalogGainSlider)->isEnabled()) << when;
+    EXPECT_TRUE(W<QLineEdit>(kAnalogGainReadout)->isReadOnly()) << when;  // no typed gain either
+    EXPECT_FALSE(W(kGammaSlider)->isEnabled()) << when;
+    EXPECT_TRUE(W(kContrastSlider)->isEnabled()) << when;  // contrast it has
+    EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled()) << when;
   };
   check("chosen");
-  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
 
-  Click(1001);  // automatic exposure on
-  ASSERT_TRUE(W<QAbstractButton>(1001)->isChecked());
-  EXPECT_FALSE(W(1346)->isEnabled());  // it cannot regulate a gain the camera lacks
-  EXPECT_TRUE(W(1347)->isEnabled());
-  Click(1347);  // automatic exposure regulates the gain alone: the exposure is free
-  Click(1001);  // off: the handler enables the manual gain and exposure
-  ASSERT_FALSE(W<QAbstractButton>(1001)->isChecked());
+  Click(kAutoExposureCheck);  // automatic exposure on
+  ASSERT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  EXPECT_FALSE(W(kAeAdjustGainCheck)->isEnabled());  // it cannot regulate a gain the camera lacks
+  EXPECT_TRUE(W(kAeAdjustExposureCheck)->isEnabled());
+  Click(kAeAdjustExposureCheck);  // automatic exposure regulates the gain alone: the exposure is free
+  Click(kAutoExposureCheck);  // off: the handler enables the manual gain and exposure
+  ASSERT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   check("automatic exposure off");
-  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
 
   // The gain slider ignores the keys and the wheel it no longer takes.
   CamSdkTestTakeCallLog();
-  QTest::keyClick(W(1003), Qt::Key_Right);
+  QTest::keyClick(W(kAnalogGainSlider), Qt::Key_Right);
   EXPECT_TRUE(Calls(CamSdkTestTakeCallLog(), "CameraSetAnalogGain(").empty());
 
-  Click(1026);  // frame speed: refresh from the camera
+  Click(kFrameSpeedNormalRadio);  // frame speed: refresh from the camera
   check("frame speed");
-  Click(1063);  // factory defaults: refresh
+  Click(kFactoryDefaultButton);  // factory defaults: refresh
   check("default");
   panel->EnableControls(AllPanelControls(), true);
   check("view enables all");
@@ -76,23 +77,25 @@ TEST_F(CamSetupLackingTest, ExposureLackingDisablesManualAndAutomaticExposureOnl
   OpenBothAndChoose("Q7V-UC200S");
   auto lacking = [&](const char* when) {
     for (int id : kExposureUnit) EXPECT_FALSE(W(id)->isEnabled()) << id << " " << when;
-    for (int id : {1001, 1172, 1348, 1071, 1072, 1073}) EXPECT_FALSE(W(id)->isEnabled()) << id << " " << when;
-    EXPECT_TRUE(W(1003)->isEnabled()) << when;  // the gain it has
-    EXPECT_TRUE(W(1009)->isEnabled()) << when;
+    for (int id : {kAutoExposureCheck, kRegionAutoExposureCheck, kFocusAssistCheck, kAntiFlickDcRadio,
+                   kAntiFlick50HzRadio, kAntiFlick60HzRadio})
+      EXPECT_FALSE(W(id)->isEnabled()) << id << " " << when;
+    EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled()) << when;  // the gain it has
+    EXPECT_TRUE(W(kGammaSlider)->isEnabled()) << when;
   };
   lacking("chosen");
-  Click(1001);  // a click on the disabled box changes nothing
-  EXPECT_FALSE(W<QAbstractButton>(1001)->isChecked());
+  Click(kAutoExposureCheck);  // a click on the disabled box changes nothing
+  EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   lacking("clicked");
 
   // The other camera has every control; choosing it back brings them back, and not the reverse.
   Choose("Q7V-UC500C");
   for (int id : kExposureUnit) EXPECT_TRUE(W(id)->isEnabled()) << id;
-  EXPECT_TRUE(W(1001)->isEnabled());
-  Click(1001);
-  ASSERT_TRUE(W<QAbstractButton>(1001)->isChecked());
-  Click(1001);
-  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
+  Click(kAutoExposureCheck);
+  ASSERT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  Click(kAutoExposureCheck);
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
   Choose("Q7V-UC200S");
   lacking("chosen again");
 }

@@ -76,26 +76,27 @@ class CamSetupPaneTest : public CamSetupTest {
 };
 
 TEST_F(CamSetupPaneTest, WheelOverUnfocusedControlsScrollsThePanel) {
-  const int gamma = W<QSlider>(1009)->value();
-  const int gain = W<QSlider>(1003)->value();
-  const QString ms = Text(1311);
-  const int preview = W<QComboBox>(1175)->currentIndex();
+  const int gamma = W<QSlider>(kGammaSlider)->value();
+  const int gain = W<QSlider>(kAnalogGainSlider)->value();
+  const QString ms = Text(kExposureMsEdit);
+  const int preview = W<QComboBox>(kPreviewSizeCombo)->currentIndex();
   const int layerClears = host.layerClears;
   ASSERT_GT(pane->verticalScrollBar()->maximum(), 200);
   // Down over a slider, a spin, a drop-down, a read-out, a check box and empty space.
-  QWidget* targets[] = {W(1009), W(1003), W(1312), W(1175), W(1240), W(1049), W(1001), pane->viewport()};
+  QWidget* targets[] = {W(kGammaSlider), W(kAnalogGainSlider), W(kExposureMsSpin), W(kPreviewSizeCombo),
+                        W(kMediaTypeCombo), W(kGammaReadout), W(kAutoExposureCheck), pane->viewport()};
   int y = ScrollY();
   for (QWidget* target : targets) {
     Wheel(target, -1);
     EXPECT_EQ(ScrollY(), y + 10) << ui::CtrlId(target);
     y = ScrollY();
   }
-  Wheel(W(1009), 1);
+  Wheel(W(kGammaSlider), 1);
   EXPECT_EQ(ScrollY(), y - 10);
-  EXPECT_EQ(W<QSlider>(1009)->value(), gamma);
-  EXPECT_EQ(W<QSlider>(1003)->value(), gain);
-  EXPECT_EQ(Text(1311), ms);
-  EXPECT_EQ(W<QComboBox>(1175)->currentIndex(), preview);
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), gamma);
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->value(), gain);
+  EXPECT_EQ(Text(kExposureMsEdit), ms);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), preview);
   EXPECT_EQ(host.layerClears, layerClears);
   EXPECT_TRUE(Sets(CamSdkTestTakeCallLog()).empty());
   // None of them took the focus from the wheel.
@@ -103,7 +104,7 @@ TEST_F(CamSetupPaneTest, WheelOverUnfocusedControlsScrollsThePanel) {
 }
 
 TEST_F(CamSetupPaneTest, WheelChangesAControlOnceClickedInto) {
-  QSlider* slider = W<QSlider>(1009);
+  QSlider* slider = W<QSlider>(kGammaSlider);
   pane->ensureWidgetVisible(slider);
   // A click on the handle focuses the slider without moving it.
   QStyleOptionSlider opt;
@@ -126,97 +127,97 @@ TEST_F(CamSetupPaneTest, WheelChangesAControlOnceClickedInto) {
   ASSERT_FALSE(gammas.empty());
   EXPECT_EQ(gammas.back(), "CameraSetGamma(" + std::to_string(handle) + ", " + std::to_string(slider->value()) + ") = 1");
   // Another control, not clicked into, still scrolls.
-  Wheel(W(1010), -1);
+  Wheel(W(kContrastSlider), -1);
   EXPECT_EQ(ScrollY(), y + 10);
 }
 
 TEST_F(CamSetupPaneTest, EnterAppliesTheFieldItIsPressedIn) {
   const std::string h = std::to_string(handle);
   // Milliseconds: the exposure the fields spell, not the camera's minimum.
-  W<QLineEdit>(1307)->setText("0");
-  W<QLineEdit>(1309)->setText("0");
-  W<QLineEdit>(1316)->setText("0");
-  Type(1311, "100");
+  W<QLineEdit>(kExposureMinutesEdit)->setText("0");
+  W<QLineEdit>(kExposureSecondsEdit)->setText("0");
+  W<QLineEdit>(kExposureUsEdit)->setText("0");
+  Type(kExposureMsEdit, "100");
   CamSdkTestTakeCallLog();
-  QTest::keyClick(W<QLineEdit>(1311), Qt::Key_Return);
+  QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Return);
   auto sets = Calls(CamSdkTestTakeCallLog(), "CameraSetExposureTime(");
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets.back(), "CameraSetExposureTime(" + h + ", " + std::to_string(100 * 10000 + 30) + ") = 1");
   EXPECT_EQ(Exposure(handle) / 10000, 100u);
   // Microseconds and seconds likewise.
-  Type(1316, "250");
-  QTest::keyClick(W<QLineEdit>(1316), Qt::Key_Enter);
+  Type(kExposureUsEdit, "250");
+  QTest::keyClick(W<QLineEdit>(kExposureUsEdit), Qt::Key_Enter);
   EXPECT_EQ(LastExposureSet(CamSdkTestTakeCallLog()), 100u * 10000 + 2530);
-  Type(1309, "1");
-  QTest::keyClick(W<QLineEdit>(1309), Qt::Key_Return);
+  Type(kExposureSecondsEdit, "1");
+  QTest::keyClick(W<QLineEdit>(kExposureSecondsEdit), Qt::Key_Return);
   EXPECT_EQ(LastExposureSet(CamSdkTestTakeCallLog()), 10000000u + 100u * 10000 + 2530);
   // Gain: the typed gain reaches the camera and the slider.
-  Type(1048, "2.5");
-  QTest::keyClick(W<QLineEdit>(1048), Qt::Key_Return);
+  Type(kAnalogGainReadout, "2.5");
+  QTest::keyClick(W<QLineEdit>(kAnalogGainReadout), Qt::Key_Return);
   float gain = 0;
   CameraGetAnalogGain(handle, &gain);
   EXPECT_FLOAT_EQ(gain, 2.5f);
-  EXPECT_EQ(W<QSlider>(1003)->value(), 20);
-  EXPECT_EQ(Text(1048), "2.500x");
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->value(), 20);
+  EXPECT_EQ(Text(kAnalogGainReadout), "2.500x");
   // Beyond the slider's range: its end.
-  Type(1048, "9999");
-  QTest::keyClick(W<QLineEdit>(1048), Qt::Key_Return);
-  EXPECT_EQ(W<QSlider>(1003)->value(), W<QSlider>(1003)->maximum());
+  Type(kAnalogGainReadout, "9999");
+  QTest::keyClick(W<QLineEdit>(kAnalogGainReadout), Qt::Key_Return);
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->value(), W<QSlider>(kAnalogGainSlider)->maximum());
   // Enter in a field that sets nothing by itself (region of interest) or on a control leaves the
   // exposure alone.
   CamSdkTestTakeCallLog();
-  Type(1182, "8");
-  QTest::keyClick(W<QLineEdit>(1182), Qt::Key_Return);
-  QTest::keyClick(W<QComboBox>(1240), Qt::Key_Enter);
+  Type(kRoiXEdit, "8");
+  QTest::keyClick(W<QLineEdit>(kRoiXEdit), Qt::Key_Return);
+  QTest::keyClick(W<QComboBox>(kMediaTypeCombo), Qt::Key_Enter);
   EXPECT_TRUE(Calls(CamSdkTestTakeCallLog(), "CameraSetExposureTime(").empty());
   EXPECT_TRUE(pane->isVisible());
 }
 
 TEST_F(CamSetupPaneTest, GainFieldIsReadOnlyWhileAutomaticExposureSetsTheGain) {
-  Click(1001);  // automatic exposure on, regulating gain and exposure
-  ASSERT_FALSE(W(1003)->isEnabled());
-  EXPECT_TRUE(W<QLineEdit>(1048)->isReadOnly());
-  const QString shown = Text(1048);
-  W<QLineEdit>(1048)->setFocus();
-  QTest::keyClicks(W<QLineEdit>(1048), "7");
-  EXPECT_EQ(Text(1048), shown);
-  Click(1001);
-  EXPECT_FALSE(W<QLineEdit>(1048)->isReadOnly());
+  Click(kAutoExposureCheck);  // automatic exposure on, regulating gain and exposure
+  ASSERT_FALSE(W(kAnalogGainSlider)->isEnabled());
+  EXPECT_TRUE(W<QLineEdit>(kAnalogGainReadout)->isReadOnly());
+  const QString shown = Text(kAnalogGainReadout);
+  W<QLineEdit>(kAnalogGainReadout)->setFocus();
+  QTest::keyClicks(W<QLineEdit>(kAnalogGainReadout), "7");
+  EXPECT_EQ(Text(kAnalogGainReadout), shown);
+  Click(kAutoExposureCheck);
+  EXPECT_FALSE(W<QLineEdit>(kAnalogGainReadout)->isReadOnly());
 }
 
 TEST_F(CamSetupPaneTest, MicrosecondSpinStepsFromTheTypedValue) {
   const int step = int(Min() / 10);
   ASSERT_GT(step, 0);
-  W<QLineEdit>(1311)->setText("5");
-  W<QSpinBox>(1317)->stepBy(1);  // the spin's position is now elsewhere
-  Type(1316, "500");
-  W<QSpinBox>(1317)->stepBy(1);
-  EXPECT_EQ(Text(1316), QString::number(500 + step + 1));
-  Type(1316, "300");
+  W<QLineEdit>(kExposureMsEdit)->setText("5");
+  W<QSpinBox>(kExposureUsSpin)->stepBy(1);  // the spin's position is now elsewhere
+  Type(kExposureUsEdit, "500");
+  W<QSpinBox>(kExposureUsSpin)->stepBy(1);
+  EXPECT_EQ(Text(kExposureUsEdit), QString::number(500 + step + 1));
+  Type(kExposureUsEdit, "300");
   CamSdkTestTakeCallLog();
-  W<QSpinBox>(1317)->stepBy(-1);
-  EXPECT_EQ(Text(1316), QString::number(300 - step - 1));
+  W<QSpinBox>(kExposureUsSpin)->stepBy(-1);
+  EXPECT_EQ(Text(kExposureUsEdit), QString::number(300 - step - 1));
   EXPECT_EQ(LastExposureSet(CamSdkTestTakeCallLog()) % 10000, std::uint64_t(300 - step - 1 + 3) * 10);
 }
 
 TEST_F(CamSetupPaneTest, ArrowKeysInTheExposureFieldsStepLikeTheSpins) {
   CameraSetAntiFlick(handle, 1);
   CameraSetLightFrequency(handle, CAMSDK_LIGHT_50HZ);
-  Type(1311, "20");
-  QTest::keyClick(W<QLineEdit>(1311), Qt::Key_Up);
-  EXPECT_EQ(Text(1311), "30");
-  QTest::keyClick(W<QLineEdit>(1311), Qt::Key_Down);
-  QTest::keyClick(W<QLineEdit>(1311), Qt::Key_Down);
-  EXPECT_EQ(Text(1311), "10");
+  Type(kExposureMsEdit, "20");
+  QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Up);
+  EXPECT_EQ(Text(kExposureMsEdit), "30");
+  QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Down);
+  QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Down);
+  EXPECT_EQ(Text(kExposureMsEdit), "10");
   EXPECT_EQ(Exposure(handle) / 10000 % 1000, 10u);
-  Type(1309, "3");
-  QTest::keyClick(W<QLineEdit>(1309), Qt::Key_Up);
-  EXPECT_EQ(Text(1309), "4");
+  Type(kExposureSecondsEdit, "3");
+  QTest::keyClick(W<QLineEdit>(kExposureSecondsEdit), Qt::Key_Up);
+  EXPECT_EQ(Text(kExposureSecondsEdit), "4");
   EXPECT_EQ(Exposure(handle) / 10000000, 4u);
   const int step = int(Min() / 10);
-  Type(1316, "100");
-  QTest::keyClick(W<QLineEdit>(1316), Qt::Key_Up);
-  EXPECT_EQ(Text(1316), QString::number(100 + step + 1));
+  Type(kExposureUsEdit, "100");
+  QTest::keyClick(W<QLineEdit>(kExposureUsEdit), Qt::Key_Up);
+  EXPECT_EQ(Text(kExposureUsEdit), QString::number(100 + step + 1));
 }
 
 }  // namespace
@@ -235,12 +236,12 @@ class CamSetupEnableTest : public CamSetupTest {
   }
   // The operator picks a camera; the view then enables the panel as its SetImageState does.
   void Select(int index) {
-    Activate(1045, index);
+    Activate(kCameraCombo, index);
     panel->EnableControls(AllPanelControls(), true);
   }
   int IndexOf(const char* prefix) const {
-    for (int i = 0; i < W<QComboBox>(1045)->count(); ++i)
-      if (W<QComboBox>(1045)->itemText(i).startsWith(prefix)) return i;
+    for (int i = 0; i < W<QComboBox>(kCameraCombo)->count(); ++i)
+      if (W<QComboBox>(kCameraCombo)->itemText(i).startsWith(prefix)) return i;
     return -1;
   }
 };
@@ -255,38 +256,42 @@ TEST_F(CamSetupEnableTest, SelectingACameraKeepsWhatItCannotUseDisabled) {
   for (int h : {hColour, hMono, hSingle}) CameraSetAeState(h, 0);
 
   Select(single);  // one frame speed
-  EXPECT_TRUE(W(1025)->isEnabled());
-  EXPECT_FALSE(W(1026)->isEnabled());
-  EXPECT_FALSE(W(1036)->isEnabled());
-  EXPECT_TRUE(W(1059)->isEnabled());  // a colour camera
+  EXPECT_TRUE(W(kFrameSpeedLowRadio)->isEnabled());
+  EXPECT_FALSE(W(kFrameSpeedNormalRadio)->isEnabled());
+  EXPECT_FALSE(W(kFrameSpeedHighRadio)->isEnabled());
+  EXPECT_TRUE(W(kOnceWhiteBalanceButton)->isEnabled());  // a colour camera
 
   Select(mono);
-  for (int id : {1046, 1053, 1054, 1055, 1059, 1171, 1069}) EXPECT_FALSE(W(id)->isEnabled()) << id;
-  EXPECT_TRUE(W(1026)->isEnabled());  // two speeds
-  EXPECT_FALSE(W(1036)->isEnabled());
-  EXPECT_TRUE(W(1003)->isEnabled());  // manual exposure: gain and fields usable
-  EXPECT_TRUE(W(1311)->isEnabled());
+  for (int id : {kSaturationSlider, kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kOnceWhiteBalanceButton,
+                 kRegionWhiteBalanceCheck, kMonochromeCheck})
+    EXPECT_FALSE(W(id)->isEnabled()) << id;
+  EXPECT_TRUE(W(kFrameSpeedNormalRadio)->isEnabled());  // two speeds
+  EXPECT_FALSE(W(kFrameSpeedHighRadio)->isEnabled());
+  EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());  // manual exposure: gain and fields usable
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
 
   // Automatic exposure on in the camera: the panel follows it and the view's enabling keeps the
   // gain slider and the exposure fields off.
   CameraSetAeState(hColour, 1);
   CameraSetAeMode(hColour, CAMSDK_AE_GAIN_AND_EXPOSURE);
   Select(colour);
-  EXPECT_TRUE(W<QAbstractButton>(1001)->isChecked());
-  for (int id : {1003, 1307, 1309, 1311, 1316, 1308, 1310, 1312, 1317}) EXPECT_FALSE(W(id)->isEnabled()) << id;
-  EXPECT_TRUE(W(1002)->isEnabled());
-  EXPECT_TRUE(W(1046)->isEnabled());
-  EXPECT_TRUE(W(1036)->isEnabled());
+  EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  for (int id : {kAnalogGainSlider, kExposureMinutesEdit, kExposureSecondsEdit, kExposureMsEdit, kExposureUsEdit,
+                 kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin})
+    EXPECT_FALSE(W(id)->isEnabled()) << id;
+  EXPECT_TRUE(W(kAeTargetSlider)->isEnabled());
+  EXPECT_TRUE(W(kSaturationSlider)->isEnabled());
+  EXPECT_TRUE(W(kFrameSpeedHighRadio)->isEnabled());
   // Exposure only: the gain is the operator's again.
   CameraSetAeMode(hColour, CAMSDK_AE_EXPOSURE_ONLY);
   Select(colour);
-  EXPECT_TRUE(W(1003)->isEnabled());
-  EXPECT_FALSE(W(1311)->isEnabled());
+  EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());
+  EXPECT_FALSE(W(kExposureMsEdit)->isEnabled());
   // Off again: the exposure target is what automatic exposure alone uses.
-  Click(1001);
+  Click(kAutoExposureCheck);
   panel->EnableControls(AllPanelControls(), true);
-  EXPECT_TRUE(W(1311)->isEnabled());
-  EXPECT_FALSE(W(1002)->isEnabled());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
+  EXPECT_FALSE(W(kAeTargetSlider)->isEnabled());
 }
 
 }  // namespace

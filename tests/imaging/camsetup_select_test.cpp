@@ -13,24 +13,24 @@ class CamSetupNoCameraTest : public CamSetupTest {
 TEST_F(CamSetupNoCameraTest, DetectionRepeatsUntilACameraIsPluggedIn) {
   EXPECT_EQ(clock->Period(3), 800);
   clock->Advance(800 * 3);
-  EXPECT_EQ(W<QComboBox>(1045)->count(), 0);
+  EXPECT_EQ(W<QComboBox>(kCameraCombo)->count(), 0);
   EXPECT_TRUE(clock->IsTimerRunning(3));
   // No camera: every camera control stays disabled, also when the view asks to enable them.
   panel->EnableControls(AllPanelControls(), true);
   for (int id : AllPanelControls()) EXPECT_FALSE(W(id)->isEnabled()) << id;
-  EXPECT_TRUE(W(1077)->isEnabled());
+  EXPECT_TRUE(W(kDetectCamerasButton)->isEnabled());
   // Handlers without a camera make no library call.
   CamSdkTestTakeCallLog();
-  W<QSlider>(1003)->setValue(10);
-  W<QLineEdit>(1311)->setText("5");
-  W<QLineEdit>(1007)->setText("5");
-  QTest::keyClick(W<QLineEdit>(1311), Qt::Key_Return);
+  W<QSlider>(kAnalogGainSlider)->setValue(10);
+  W<QLineEdit>(kExposureMsEdit)->setText("5");
+  W<QLineEdit>(kExposureFieldEdit)->setText("5");
+  QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Return);
   EXPECT_TRUE(CamSdkTestTakeCallLog().empty());
 
   ASSERT_EQ(CamSdkTestAttach("mono"), 1);
   clock->Advance(800);
-  EXPECT_EQ(W<QComboBox>(1045)->count(), 1);
-  EXPECT_EQ(W<QComboBox>(1045)->currentText(), "Q7V-UM130 0002");
+  EXPECT_EQ(W<QComboBox>(kCameraCombo)->count(), 1);
+  EXPECT_EQ(W<QComboBox>(kCameraCombo)->currentText(), "Q7V-UM130 0002");
   EXPECT_FALSE(clock->IsTimerRunning(3));
   stCameraItem item;
   EXPECT_EQ(camera->GetCurCameraItem(&item), 0);
@@ -50,38 +50,39 @@ class CamSetupTwoCamerasTest : public CamSetupTest {
 TEST_F(CamSetupMonoTest, MonoCameraKeepsItsColourControlsDisabled) {
   const int handle = OpenFirst();
   EXPECT_TRUE(panel->IsMonoCamera());
-  const int colour[] = {1059, 1171, 1053, 1054, 1055, 1046, 1069};
+  const int colour[] = {kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck, kRedGainSlider, kGreenGainSlider,
+                        kBlueGainSlider, kSaturationSlider, kMonochromeCheck};
   auto check = [&](const char* when) {
     for (int id : colour) EXPECT_FALSE(W(id)->isEnabled()) << id << " " << when;
-    EXPECT_TRUE(W(1009)->isEnabled()) << when;
+    EXPECT_TRUE(W(kGammaSlider)->isEnabled()) << when;
   };
   check("open");
   panel->RefreshFromCamera(handle);
   panel->EnableControls(AllPanelControls(), true);
   check("refresh");
-  Click(1026);  // frame speed: refresh
+  Click(kFrameSpeedNormalRadio);  // frame speed: refresh
   check("frame speed");
-  Click(1063);  // factory default: refresh
+  Click(kFactoryDefaultButton);  // factory default: refresh
   check("default");
-  Click(1352);
+  Click(kAutoWhiteBalanceCheck);
   clock->RunSteps();
   check("auto white balance");
 }
 
 TEST_F(CamSetupTwoCamerasTest, ChoosingACameraShapesItAndTellsTheView) {
   OpenFirst();  // playing
-  const bool monoFirst = W<QComboBox>(1045)->itemText(0).startsWith("Q7V-UM130");
+  const bool monoFirst = W<QComboBox>(kCameraCombo)->itemText(0).startsWith("Q7V-UM130");
   // The other camera: listed but closed.
-  Activate(1045, 1);
+  Activate(kCameraCombo, 1);
   ASSERT_FALSE(host.imageStates.empty());
   EXPECT_EQ(host.imageStates.back(), std::make_pair(1, 0));
-  EXPECT_FALSE(W(1009)->isEnabled());
+  EXPECT_FALSE(W(kGammaSlider)->isEnabled());
   // Back to the first camera, which plays.
-  Activate(1045, 0);
+  Activate(kCameraCombo, 0);
   EXPECT_EQ(host.imageStates.back(), std::make_pair(1, 1));
   panel->EnableControls(AllPanelControls(), true);  // what the view's SetImageState does
-  EXPECT_TRUE(W(1009)->isEnabled());
-  EXPECT_EQ(W<QComboBox>(1175)->itemText(0), monoFirst ? "1280*1024" : "2592*1944");
+  EXPECT_TRUE(W(kGammaSlider)->isEnabled());
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->itemText(0), monoFirst ? "1280*1024" : "2592*1944");
   EXPECT_EQ(panel->IsMonoCamera(), monoFirst);
 }
 
@@ -109,48 +110,48 @@ TEST_F(CamSetupSelectTest, RefreshReadsEveryControlAndRestartsTheStream) {
   CameraStop(handle);
   panel->RefreshFromCamera(handle);
   EXPECT_TRUE(Playing(handle));
-  EXPECT_EQ(W<QSlider>(1009)->value(), 70);
-  EXPECT_EQ(Text(1049), "0.70");
-  EXPECT_EQ(W<QSlider>(1010)->value(), 130);
-  EXPECT_EQ(W<QSlider>(1003)->value(), 20);
-  EXPECT_EQ(Text(1048), "2.500x");
-  EXPECT_EQ(W<QSlider>(1064)->value(), 0);
-  EXPECT_EQ(Text(1060), "0");
-  EXPECT_TRUE(W<QAbstractButton>(1066)->isChecked());
-  EXPECT_TRUE(W<QAbstractButton>(1068)->isChecked());
-  EXPECT_FALSE(W<QAbstractButton>(1067)->isChecked());
-  EXPECT_TRUE(W<QAbstractButton>(1073)->isChecked());
-  EXPECT_FALSE(W<QAbstractButton>(1071)->isChecked());
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 70);
+  EXPECT_EQ(Text(kGammaReadout), "0.70");
+  EXPECT_EQ(W<QSlider>(kContrastSlider)->value(), 130);
+  EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->value(), 20);
+  EXPECT_EQ(Text(kAnalogGainReadout), "2.500x");
+  EXPECT_EQ(W<QSlider>(kSharpnessSlider)->value(), 0);
+  EXPECT_EQ(Text(kSharpnessReadout), "0");
+  EXPECT_TRUE(W<QAbstractButton>(kInverseCheck)->isChecked());
+  EXPECT_TRUE(W<QAbstractButton>(kFlipHorizontalCheck)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kFlipVerticalCheck)->isChecked());
+  EXPECT_TRUE(W<QAbstractButton>(kAntiFlick60HzRadio)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kAntiFlickDcRadio)->isChecked());
   const std::uint64_t e = Exposure(handle);
-  EXPECT_EQ(Text(1307), "0");
-  EXPECT_EQ(Text(1309), QString::number(e / 10000000));
-  EXPECT_EQ(Text(1311), QString::number(e / 10000 % 1000));
-  EXPECT_EQ(Text(1316), QString::number(e / 10 % 1000));
-  EXPECT_EQ(W<QSpinBox>(1312)->value(), int(e / 10000 % 1000));
-  EXPECT_FALSE(W<QAbstractButton>(1001)->isChecked());
-  EXPECT_TRUE(W(1311)->isEnabled());
+  EXPECT_EQ(Text(kExposureMinutesEdit), "0");
+  EXPECT_EQ(Text(kExposureSecondsEdit), QString::number(e / 10000000));
+  EXPECT_EQ(Text(kExposureMsEdit), QString::number(e / 10000 % 1000));
+  EXPECT_EQ(Text(kExposureUsEdit), QString::number(e / 10 % 1000));
+  EXPECT_EQ(W<QSpinBox>(kExposureMsSpin)->value(), int(e / 10000 % 1000));
+  EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
+  EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
   EXPECT_GE(host.zoomFits, 1);
 }
 
 TEST_F(CamSetupSelectTest, FrameSpeedAppliesResetsAndRefreshes) {
-  Click(1025);
+  Click(kFrameSpeedLowRadio);
   int speed = -1;
   CameraGetFrameSpeed(handle, &speed);
   EXPECT_EQ(speed, 0);
-  EXPECT_TRUE(W<QAbstractButton>(1025)->isChecked());
-  EXPECT_FALSE(W<QAbstractButton>(1026)->isChecked());
+  EXPECT_TRUE(W<QAbstractButton>(kFrameSpeedLowRadio)->isChecked());
+  EXPECT_FALSE(W<QAbstractButton>(kFrameSpeedNormalRadio)->isChecked());
   EXPECT_GE(host.statsResets, 1);
   auto log = CamSdkTestTakeCallLog();
   EXPECT_FALSE(Calls(log, "CameraPlay(").empty());
 }
 
 TEST_F(CamSetupSelectTest, TeamsSaveAndLoadAcrossARestartOfTheLibrary) {
-  Click(1028);  // team B
+  Click(kTeamBRadio);  // team B
   EXPECT_EQ(panel->ParamTeam(), 1);
-  W<QSlider>(1009)->setValue(61);
-  Click(1014);
+  W<QSlider>(kGammaSlider)->setValue(61);
+  Click(kSaveParamButton);
   // Another value in force, then close everything and start again.
-  W<QSlider>(1009)->setValue(99);
+  W<QSlider>(kGammaSlider)->setValue(99);
   panel.reset();
   camera.reset();
   CamSdkTestReset();
@@ -162,16 +163,16 @@ TEST_F(CamSetupSelectTest, TeamsSaveAndLoadAcrossARestartOfTheLibrary) {
   MakePanel();
   handle = OpenFirst();
   EXPECT_EQ(panel->ParamTeam(), 1);  // the camera's current team
-  EXPECT_TRUE(W<QAbstractButton>(1028)->isChecked());
-  EXPECT_EQ(W<QSlider>(1009)->value(), 61);
-  W<QSlider>(1009)->setValue(80);
-  Click(1062);  // load team B again
-  EXPECT_EQ(W<QSlider>(1009)->value(), 61);
+  EXPECT_TRUE(W<QAbstractButton>(kTeamBRadio)->isChecked());
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 61);
+  W<QSlider>(kGammaSlider)->setValue(80);
+  Click(kReadParamButton);  // load team B again
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 61);
   EXPECT_TRUE(Playing(handle));
-  Click(1063);  // factory defaults
+  Click(kFactoryDefaultButton);  // factory defaults
   int gamma = 0;
   CameraGetGamma(handle, &gamma);
-  EXPECT_EQ(W<QSlider>(1009)->value(), gamma);
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), gamma);
   EXPECT_NE(gamma, 61);
 }
 
@@ -181,8 +182,8 @@ TEST_F(CamSetupSelectTest, NoTeamIsNeverSentAsATeam) {
   MakePanel();
   CamSdkTestTakeCallLog();
   panel->EnableControls(AllPanelControls(), true);
-  Click(1014);
-  Click(1062);
+  Click(kSaveParamButton);
+  Click(kReadParamButton);
   const auto log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(Calls(log, "CameraSaveParameter(").empty());
   EXPECT_TRUE(Calls(log, "CameraReadParameter(").empty());
@@ -190,25 +191,25 @@ TEST_F(CamSetupSelectTest, NoTeamIsNeverSentAsATeam) {
 
 TEST_F(CamSetupSelectTest, HotPlugWhilePanelIsOpen) {
   ASSERT_EQ(CamSdkTestAttach("mono"), 1);
-  Click(1077);
-  EXPECT_EQ(W<QComboBox>(1045)->count(), 2);
+  Click(kDetectCamerasButton);
+  EXPECT_EQ(W<QComboBox>(kCameraCombo)->count(), 2);
   ASSERT_EQ(CamSdkTestDetach("color"), 1);
-  Click(1077);
-  ASSERT_EQ(W<QComboBox>(1045)->count(), 1);
-  EXPECT_EQ(W<QComboBox>(1045)->itemText(0), "Q7V-UM130 0002");
+  Click(kDetectCamerasButton);
+  ASSERT_EQ(W<QComboBox>(kCameraCombo)->count(), 1);
+  EXPECT_EQ(W<QComboBox>(kCameraCombo)->itemText(0), "Q7V-UM130 0002");
   // The open camera went away: nothing acts on its old handle.
   CamSdkTestTakeCallLog();
-  W<QSlider>(1009)->setValue(77);
-  Click(1014);
+  W<QSlider>(kGammaSlider)->setValue(77);
+  Click(kSaveParamButton);
   std::string stale = "(";
   stale += std::to_string(handle);
   stale += ',';
   for (const auto& line : CamSdkTestTakeCallLog()) EXPECT_EQ(line.find(stale), std::string::npos) << line;
-  EXPECT_FALSE(W(1009)->isEnabled());
+  EXPECT_FALSE(W(kGammaSlider)->isEnabled());
 }
 
 TEST_F(CamSetupSelectTest, ExposureReadBackTimerRunsOnce) {
-  W<QLineEdit>(1311)->setText("7");
+  W<QLineEdit>(kExposureMsEdit)->setText("7");
   EXPECT_TRUE(clock->IsTimerRunning(2));
   clock->Advance(999);
   EXPECT_TRUE(clock->IsTimerRunning(2));

@@ -26,6 +26,9 @@
 #include "imaging/CamSetupDlg.h"
 #include "platform/registry.h"
 
+// The panel's control names (kAutoExposureCheck, ...).
+using namespace camsetup;
+
 class ManualClock : public CamSetupClock {
  public:
   void StartTimer(int id, int periodMs) override { timers[id] = {periodMs, now + periodMs}; }
@@ -156,9 +159,16 @@ class CamSetupTest : public ::testing::Test {
     return item.handle;
   }
   static std::vector<int> AllPanelControls() {
-    return {1175, 1176, 1001, 1172, 1002, 1003, 1007, 1307, 1311, 1309, 1316, 1308, 1310, 1312, 1317, 1017,
-            1009, 1010, 1059, 1171, 1053, 1054, 1055, 1046, 1064, 1065, 1066, 1069, 1067, 1068, 1071, 1072,
-            1073, 1025, 1026, 1036, 1027, 1028, 1029, 1030, 1014, 1062, 1063, 1239, 1240, 1348};
+    return {kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck, kAeTargetSlider,
+            kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit, kExposureMsEdit, kExposureSecondsEdit,
+            kExposureUsEdit, kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin,
+            kSetExposureButton, kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
+            kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
+            kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck,
+            kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio, kFrameSpeedLowRadio,
+            kFrameSpeedNormalRadio, kFrameSpeedHighRadio, kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio,
+            kSaveParamButton, kReadParamButton, kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo,
+            kFocusAssistCheck};
   }
 
   template <class T = QWidget>

@@ -34,24 +34,24 @@ class CamSetupLiveTest : public CamSetupTest {
 };
 
 TEST_F(CamSetupLiveTest, HandlersRunWhileFramesFlow) {
-  QSlider* gain = W<QSlider>(1003);
+  QSlider* gain = W<QSlider>(kAnalogGainSlider);
   for (int i = 0; i < 100; ++i) {
     gain->setValue(gain->minimum() + i % (gain->maximum() - gain->minimum() + 1));
-    W<QSlider>(1009)->setValue(W<QSlider>(1009)->minimum() + i % 50);
+    W<QSlider>(kGammaSlider)->setValue(W<QSlider>(kGammaSlider)->minimum() + i % 50);
     if (i % 10 == 0) QApplication::processEvents();
   }
-  Click(1001);  // automatic exposure: the mirroring timer reads what the camera chose
+  Click(kAutoExposureCheck);  // automatic exposure: the mirroring timer reads what the camera chose
   clock->Advance(1000);
-  Click(1001);
-  Click(1067);
-  Click(1026);  // frame speed: a full refresh while streaming
+  Click(kAutoExposureCheck);
+  Click(kFlipVerticalCheck);
+  Click(kFrameSpeedNormalRadio);  // frame speed: a full refresh while streaming
   panel->RefreshFromCamera(handle);
   const auto t0 = Clock::now();
   while (camera->FrameSequence() < 3 && Clock::now() - t0 < std::chrono::seconds(5)) QApplication::processEvents();
   EXPECT_GE(camera->FrameSequence(), 3u);  // the stream goes on after the refresh
   float g = 0;
   CameraGetAnalogGain(handle, &g);
-  EXPECT_FLOAT_EQ(g, float(W<QSlider>(1003)->value() * 0.125));
+  EXPECT_FLOAT_EQ(g, float(W<QSlider>(kAnalogGainSlider)->value() * 0.125));
 }
 
 TEST_F(CamSetupLiveTest, FullRefreshAndGainDragTimings) {
@@ -69,7 +69,7 @@ TEST_F(CamSetupLiveTest, FullRefreshAndGainDragTimings) {
 
   // The 5 MP colour camera, live: the rate with and without a 100-step gain drag.
   const double idle = FramesPerSecond(1500, {});
-  QSlider* gain = W<QSlider>(1003);
+  QSlider* gain = W<QSlider>(kAnalogGainSlider);
   int step = 0;
   const double dragging = FramesPerSecond(1500, [&] {
     if (step < 100) gain->setValue(gain->minimum() + (step++ % 40));
