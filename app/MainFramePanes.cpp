@@ -16,6 +16,7 @@
 #include "ui/TipDlg.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupClock.h"
+#include "imaging/CamSetupIds.h"
 #include "imaging/CamSetupPane.h"
 #include "imaging/GrayStretchDlg.h"
 #include "imaging/ImageListDlg.h"
@@ -159,7 +160,7 @@ CCamSetupDlg* CMainFrame::CameraPanel() const { return cameraWidget_ ? cameraWid
 
 int CMainFrame::ShownCameraIndex() const {
   const CCamSetupDlg* panel = CameraPanel();
-  const QComboBox* list = panel ? ui::FindCtrl<QComboBox>(panel, 1045) : nullptr;
+  const QComboBox* list = panel ? ui::FindCtrl<QComboBox>(panel, camsetup::kCameraCombo) : nullptr;
   return list ? list->currentIndex() : -1;
 }
 

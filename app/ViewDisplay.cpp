@@ -17,6 +17,7 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "editors/LayerDlg.h"
+#include "imaging/CamSetupIds.h"
 #include "platform/strings.h"
 
 namespace {
@@ -401,12 +402,20 @@ void CApplicationView::SetImageState(int live, int image) {
                                    ids::kGrayBalance};
   if (live == 1) {
     for (int id : {ids::kVideoSettings, ids::kCaptureSettings}) router.Action(id)->setEnabled(g);
-    static const int kPanel[] = {1175, 1176, 1001, 1172, 1002, 1003, 1007, 1307, 1311, 1309, 1316, 1308,
-                                 1310, 1312, 1317, 1017, 1009, 1010, 1059, 1171, 1053, 1054, 1055, 1046,
-                                 1064, 1065, 1066, 1069, 1067, 1068, 1071, 1072, 1073, 1025, 1026, 1036,
-                                 1027, 1028, 1029, 1030, 1014, 1062, 1063, 1239, 1240, 1348};
+    using namespace camsetup;
+    static const int kPanel[] = {kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck,
+                                 kAeTargetSlider, kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit,
+                                 kExposureMsEdit, kExposureSecondsEdit, kExposureUsEdit, kExposureMinutesSpin,
+                                 kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin, kSetExposureButton,
+                                 kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
+                                 kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
+                                 kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck,
+                                 kFlipHorizontalCheck, kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio,
+                                 kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio, kTeamARadio,
+                                 kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton,
+                                 kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo, kFocusAssistCheck};
     frame_.EnableCameraControls(kPanel, int(std::size(kPanel)), g);
-    const int blackLevel = 1351;
+    const int blackLevel = kAdaptiveBlackLevelCheck;
     frame_.EnableCameraControls(&blackLevel, 1, false);
     for (int id : kImageMenu) router.Action(id)->setEnabled(false);
   } else {
