@@ -6,7 +6,7 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
@@ -111,19 +111,7 @@ bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
     QPainter p(&full);
     camera_.DrawImage(p, pixels, f, full.width(), full.height());
   }
-  // Bottom-up BGR rows, the frame buffer's layout.
-  const int w = full.width(), h = full.height();
-  std::vector<std::uint8_t> bgr(std::size_t(w) * h * 3);
-  for (int y = 0; y < h; ++y) {
-    const QRgb* src = reinterpret_cast<const QRgb*>(full.constScanLine(h - 1 - y));
-    std::uint8_t* dst = bgr.data() + std::size_t(y) * w * 3;
-    for (int x = 0; x < w; ++x) {
-      dst[3 * x] = std::uint8_t(qBlue(src[x]));
-      dst[3 * x + 1] = std::uint8_t(qGreen(src[x]));
-      dst[3 * x + 2] = std::uint8_t(qRed(src[x]));
-    }
-  }
-  const BitmapStatus st = WriteBitmapFile(path, bgr.data(), w, h);
+  const BitmapStatus st = WriteBitmapFile(path, full);
   if (st != BitmapStatus::Ok) {
     if (error) *error = QString::fromStdU16String(BitmapStatusText(st, path));
     return false;

@@ -1,55 +1,15 @@
 // Capture of the frame with the measurements burnt in, as a 24-bit bitmap file, and video
 // recording through the camera library.
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QString>
 
-#include <array>
-#include <cstring>
-#include <vector>
-
+#include "camera/BitmapFile.h"
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
-#include "platform/durable_file.h"
 #include "platform/gdi/painter_dc.h"
 
 using namespace camera_internal;
-
-namespace {
-
-void PutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = std::uint8_t(v);
-  p[1] = std::uint8_t(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
-
-// "BM" file header and the info header, little-endian.
-std::array<std::uint8_t, 54> BitmapHeaders(const BITMAPINFOHEADER& f, std::uint32_t pixelBytes) {
-  std::array<std::uint8_t, 54> h{};
-  h[0] = 'B';
-  h[1] = 'M';
-  PutU32(&h[2], 54 + pixelBytes);
-  PutU32(&h[10], 54);
-  std::uint8_t* i = &h[14];
-  PutU32(i + 0, f.biSize);
-  PutU32(i + 4, std::uint32_t(f.biWidth));
-  PutU32(i + 8, std::uint32_t(f.biHeight));
-  PutU16(i + 12, f.biPlanes);
-  PutU16(i + 14, f.biBitCount);
-  PutU32(i + 16, f.biCompression);
-  PutU32(i + 20, f.biSizeImage);
-  PutU32(i + 24, std::uint32_t(f.biXPelsPerMeter));
-  PutU32(i + 28, std::uint32_t(f.biYPelsPerMeter));
-  PutU32(i + 32, f.biClrUsed);
-  PutU32(i + 36, f.biClrImportant);
-  return h;
-}
-
-}  // namespace
 
 int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
   // The frame at full size, then the overlay drawn in at image scale (selections not shown).
@@ -71,38 +31,11 @@ int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
     }
   }
 
-  const int w = format.biWidth, h = format.biHeight;
-  const std::size_t stride = (std::size_t(w) * 3 + 3) & ~std::size_t(3);
-  format.biSize = 40;
-  format.biPlanes = 1;
-  format.biBitCount = 24;
-  format.biCompression = 0;
-  const auto headers = BitmapHeaders(format, std::uint32_t(stride * std::size_t(h)));
-
   // Written beside the final name and renamed over it when every write, the sync and the close
   // succeeded: a failed write (a full disk) never leaves a file under the final name.
   const WString name = WString(fileNameWithoutExtension) + u".bmp";
-  DurableFile file{std::filesystem::path(name)};
-  if (!file.Open()) return CAMERA_WRITE_FAILED;
-  bool ok = file.Write(headers.data(), headers.size());
-  std::vector<std::uint8_t> row(stride, 0);
-  for (int r = 0; ok && r < h; ++r) {
-    // File rows bottom-up: row r is the picture's line h - 1 - r.
-    const auto* src = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(h - 1 - r));
-    std::uint8_t* dst = row.data();
-    for (int x = 0; x < w; ++x, dst += 3) {
-      const std::uint32_t px = src[x];
-      dst[0] = std::uint8_t(px);
-      dst[1] = std::uint8_t(px >> 8);
-      dst[2] = std::uint8_t(px >> 16);
-    }
-    ok = file.Write(row.data(), stride);
-  }
-  if (!ok) {
-    file.Cancel();
-    return CAMERA_WRITE_FAILED;
-  }
-  return file.Commit() ? CAMERA_OK : CAMERA_WRITE_FAILED;
+  return WriteBitmapFile(QString::fromStdU16String(name), picture, format) == BitmapStatus::Ok ? CAMERA_OK
+                                                                                              : CAMERA_WRITE_FAILED;
 }
 
 bool CCameraProcess::RecordVideo(int index) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_util.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "platform/durable_file.h"
 
 // Saves are checked as always but not synced to the disk: a sync per input would bound the search.

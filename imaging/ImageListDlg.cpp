@@ -13,7 +13,7 @@
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "platform/strings.h"
 
 namespace {

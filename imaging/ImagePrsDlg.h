@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 
 class QLineEdit;
 class QPushButton;

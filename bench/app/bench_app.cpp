@@ -26,23 +26,13 @@
 #include "platform/strings.h"
 
 using bench::AddLines;
+using bench::GoLiveAtFullSpeed;
+using bench::MakeFrame;
 using bench::Pump;
 
 namespace {
 
 QTemporaryDir* g_dir = nullptr;
-
-
-
-std::unique_ptr<CMainFrame> MakeFrame() {
-  auto frame = std::make_unique<CMainFrame>();
-  frame->askYesNo = [](const QString&, const QString&) { return false; };
-  frame->messageBox = [](const QString&) {};
-  frame->resize(1600, 1000);
-  frame->show();
-  Pump(100);
-  return frame;
-}
 
 // Live for a few seconds: frames shown per second against the camera's, the GUI thread's time
 // per shown frame, and the frames that arrived while one was painted.
@@ -50,15 +40,8 @@ void LiveDisplay(benchmark::State& state, const char* model) {
   CamSdkTestReset();
   CamSdkTestSetModels(model);
   auto frame = MakeFrame();
-  frame->OnCameraLive();
-  stCameraItem item;
-  frame->CameraObject().GetCurCameraItem(&item);
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 10000);  // 1 ms, so the frame speed decides the rate
-  CameraSetFrameSpeed(item.handle, 2);
   int w = 0, h = 0;
-  frame->CameraObject().GetImageSize(frame->CameraObject().GetCurCameraItem(), &w, &h);
-  AddLines(*frame->View()->MeasureManager(), 100, w, h);
+  GoLiveAtFullSpeed(*frame, 100, &w, &h);
   Pump(1000);
   for (auto _ : state) {
     CStaticEx* win = frame->View()->ImageWindow();
@@ -82,14 +65,8 @@ void LiveDisplay(benchmark::State& state, const char* model) {
 
 // A still w x h frame with a ramp, shown fitted.
 void ShowStill(CMainFrame& frame, int w, int h) {
-  BITMAPINFOHEADER f{};
-  f.biSize = 40;
-  f.biWidth = w;
-  f.biHeight = h;
-  f.biPlanes = 1;
-  f.biBitCount = 24;
   auto lock = frame.CameraObject().LockFrameBuffer();
-  frame.CameraObject().SetFrameFormat(f);
+  frame.CameraObject().SetFrameFormat(MakeFrameFormat(w, h));
   std::uint8_t* px = nullptr;
   frame.CameraObject().GetFrameBuffer(&px);
   for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) px[i] = std::uint8_t(i * 7);

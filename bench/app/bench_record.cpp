@@ -23,12 +23,9 @@
 #include "platform/registry.h"
 #include "platform/strings.h"
 
-using bench::AddLines;
 using bench::Pump;
 
 namespace {
-
-
 
 double PeakRssMb() {
   rusage u{};
@@ -39,24 +36,13 @@ double PeakRssMb() {
 void Record(benchmark::State& state, const char* model) {
   CamSdkTestReset();
   CamSdkTestSetModels(model);
-  auto frame = std::make_unique<CMainFrame>();
-  frame->askYesNo = [](const QString&, const QString&) { return false; };
-  frame->messageBox = [](const QString&) {};
-  frame->resize(1600, 1000);
-  frame->show();
-  Pump(100);
-  frame->OnCameraLive();
+  auto frame = bench::MakeFrame();
   CCameraProcess& camera = frame->CameraObject();
-  stCameraItem item;
-  camera.GetCurCameraItem(&item);
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 10000);  // 1 ms, so the frame speed decides the rate
-  CameraSetFrameSpeed(item.handle, 2);
   int w = 0, h = 0;
-  camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);
-  AddLines(*frame->View()->MeasureManager(), std::getenv("BENCH_LINES") ? std::atoi(std::getenv("BENCH_LINES")) : 1000, w, h);
+  const int handle = bench::GoLiveAtFullSpeed(
+      *frame, std::getenv("BENCH_LINES") ? std::atoi(std::getenv("BENCH_LINES")) : 1000, &w, &h);
   double nominal = 0;
-  CamSdkTestGetNominalFrameRate(item.handle, &nominal);
+  CamSdkTestGetNominalFrameRate(handle, &nominal);
   Pump(1000);
   for (auto _ : state) {
     CStaticEx* win = frame->View()->ImageWindow();

@@ -1,5 +1,6 @@
 // What the main-window benchmarks share: pumping events, measurements built as the mouse would,
-// and a run with settings, camera parameters and files in a temporary folder.
+// the window live at the camera's full frame speed, and a run with settings, camera parameters
+// and files in a temporary folder.
 #pragma once
 
 #include <QApplication>
@@ -11,7 +12,10 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
+#include "app/ApplicationView.h"
+#include "app/MainFrame.h"
 #include "measure/MeasureManager.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
@@ -34,6 +38,33 @@ inline void AddLines(CMeasureManager& mm, int n, int w, int h) {
     mm.OnMeasureLButtonDown(x + 150, y + 90, 256, 0);
   }
   mm.OnMeasureLButtonDown(-100000, -100000, 256, 0);
+}
+
+// The main window shown at 1600 x 1000, its boxes answered "no".
+inline std::unique_ptr<CMainFrame> MakeFrame() {
+  auto frame = std::make_unique<CMainFrame>();
+  frame->askYesNo = [](const QString&, const QString&) { return false; };
+  frame->messageBox = [](const QString&) {};
+  frame->resize(1600, 1000);
+  frame->show();
+  Pump(100);
+  return frame;
+}
+
+// Live on the first camera with `lines` measurements over the image: automatic exposure off and
+// 1 ms exposure, so that the frame speed (the fastest) decides the rate. The image size into
+// *w, *h; returns the camera's handle.
+inline int GoLiveAtFullSpeed(CMainFrame& frame, int lines, int* w, int* h) {
+  frame.OnCameraLive();
+  CCameraProcess& camera = frame.CameraObject();
+  stCameraItem item;
+  camera.GetCurCameraItem(&item);
+  CameraSetAeState(item.handle, 0);
+  CameraSetExposureTime(item.handle, 10000);
+  CameraSetFrameSpeed(item.handle, 2);
+  camera.GetImageSize(camera.GetCurCameraItem(), w, h);
+  AddLines(*frame.View()->MeasureManager(), lines, *w, *h);
+  return item.handle;
 }
 
 // Runs the registered benchmarks in the working folder `dir` (made here), English interface.

@@ -21,7 +21,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/ImageListPane.h"
 
 namespace {

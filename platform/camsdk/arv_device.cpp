@@ -135,17 +135,6 @@ void Clear(GError** e) {
   if (*e) g_clear_error(e);
 }
 
-// Names are "vendor model serial", made unique with "#2", "#3" among those present.
-std::string UniqueName(const std::string& base, const std::vector<const ModelInfo*>& taken) {
-  std::string name = base;
-  for (int k = 2;; ++k) {
-    bool clash = false;
-    for (const ModelInfo* m : taken) clash = clash || name == m->deviceName;
-    if (!clash) return name;
-    name = base + " #" + std::to_string(k);
-  }
-}
-
 // Reads a camera's features into a model record; false when it cannot be opened.
 bool Describe(ArvModel& m) {
   GError* e = nullptr;
@@ -478,9 +467,11 @@ class ArvBackendImpl final : public Backend {
         m.serial = text(arv_get_device_serial_nbr(k));
         m.protocol = text(arv_get_device_protocol(k));
         m.product = m.vendor.empty() ? m.model : m.vendor + " " + m.model;
-        std::vector<const ModelInfo*> taken = out;
-        for (const ArvModel& other : gModels) taken.push_back(&other.info);
-        m.name = UniqueName(m.product + " " + m.serial, taken);
+        // "vendor model serial", told apart from those listed now and before.
+        m.name = UniqueDeviceName(m.product + " " + m.serial, [&](const std::string& name) {
+          return std::any_of(out.begin(), out.end(), [&](const ModelInfo* o) { return name == o->deviceName; }) ||
+                 std::any_of(gModels.begin(), gModels.end(), [&](const ArvModel& o) { return name == o.info.deviceName; });
+        });
         gModels.push_back(std::move(m));
         if (!Describe(gModels.back())) {
           gModels.pop_back();

@@ -9,6 +9,17 @@
 
 namespace camsdk {
 
+// ---- Both
+
+// A listed camera's name: `base`, or "base #2", "base #3", ..., the first that `taken(name)` says
+// no other camera has, so that two cameras of one model stay apart.
+template <typename Taken>
+std::string UniqueDeviceName(const std::string& base, Taken&& taken) {
+  std::string name = base;
+  for (int k = 2; taken(name); ++k) name = base + " #" + std::to_string(k);
+  return name;
+}
+
 // ---- GenICam (arv_device.cpp)
 
 // GenICam pixel format (PFNC code) to the core's raw format, or 0 when the core cannot take it.

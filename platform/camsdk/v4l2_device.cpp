@@ -425,11 +425,9 @@ class V4l2BackendImpl final : public Backend {
         m.card = n.card;
         m.bus = n.bus;
         m.serial = n.bus;
-        std::string name = n.card + " (" + n.bus + ")";
-        for (int k = 2; std::any_of(gModels.begin(), gModels.end(), [&](const V4l2Model& o) { return o.name == name; });
-             ++k)
-          name = n.card + " (" + n.bus + ") #" + std::to_string(k);
-        m.name = name;
+        m.name = UniqueDeviceName(n.card + " (" + n.bus + ")", [&](const std::string& name) {
+          return std::any_of(gModels.begin(), gModels.end(), [&](const V4l2Model& o) { return o.name == name; });
+        });
         const int fd = ::open(n.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         gModels.push_back(std::move(m));

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "app_support.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/ImageListDlg.h"
 #include "imaging/ImageListPane.h"
 #include "platform/durable_file.h"
@@ -72,24 +72,7 @@ class FaultTest : public FrameTest {
     stCameraItem item;
     camera().GetCurCameraItem(&item);
     ASSERT_EQ(CameraSetImageSize(item.handle, 1, 0, 0, 64, 48, CAMSDK_SIZE_CAPTURE), 1);
-    stCaptureSetting cs;
-    camera().GetCaptureSetting(&cs);
-    cs.imageFolder = folder.toStdU16String();
-    cs.imageType = 2;
-    cs.ifMeasure = withMeasurements;
-    cs.useDefaultName = false;
-    cs.imageName = u"Capture";
-    cs.ifContinuous = false;
-    camera().SetCaptureSetting(cs);
-  }
-  void SetContinuous(int intervalMs, int total) {
-    stCaptureSetting cs;
-    camera().GetCaptureSetting(&cs);
-    cs.ifContinuous = true;
-    cs.timeInterval = intervalMs;
-    cs.ifFrame = total > 0;
-    cs.frameTotal = total;
-    camera().SetCaptureSetting(cs);
+    CaptureInto(folder, withMeasurements);
   }
   // Runs the event loop until continuous capture has ended (a guard, not a timing).
   void RunContinuousCapture(int guardMs = 120000) {
@@ -220,11 +203,8 @@ TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersWereNotSaved) {
 
 TEST_F(FaultTest, UnpluggedWhileLiveRecordingAndCapturingStopsAndPlaysAgainWhenBack) {
   const int handle = GoLive();
-  stVideoSetting vs;
-  camera().GetVideoSetting(&vs);
-  vs.folder = dir_.filePath("video").toStdU16String();
   QDir().mkpath(dir_.filePath("video"));
-  camera().SetVideoSetting(vs);
+  RecordInto(dir_.filePath("video"));
   frame().OnRecord();
   ASSERT_TRUE(frame().recordingFlag);
   Deliver(5);
@@ -338,10 +318,7 @@ TEST_F(FaultTest, ThreeHundredCapturesAtTheFastestIntervalLeaveThreeHundredFiles
   GoLive();
   const QString shots = dir_.filePath("shots");
   SetUpCapture(shots);
-  stCaptureSetting cs;
-  camera().GetCaptureSetting(&cs);
-  cs.useDefaultName = true;  // dated names: all in the same second below
-  camera().SetCaptureSetting(cs);
+  ChangeCapture([](stCaptureSetting& cs) { cs.useDefaultName = true; });  // dated names: all in the same second below
   SetContinuous(1, 300);
   const QDateTime fixed(QDate(2016, 7, 29), QTime(9, 5, 3));
   frame().clock = [fixed] { return fixed; };

@@ -119,14 +119,7 @@ TEST_F(FrameTest, LiveWithoutCameraFailsSilently) {
 
 TEST_F(FrameTest, CaptureNamesAndImageList) {
   GoLive();
-  stCaptureSetting cs;
-  camera().GetCaptureSetting(&cs);
-  cs.imageFolder = (dir_.path() + "/shots").toStdU16String();
-  cs.useDefaultName = false;
-  cs.imageName = u"Capture";
-  cs.captureCount = 0;
-  cs.imageType = 2;  // bitmap
-  camera().SetCaptureSetting(cs);
+  CaptureInto(dir_.path() + "/shots");
   frame().OnCapture();
   frame().OnCapture();
   EXPECT_TRUE(QFileInfo::exists(dir_.path() + "/shots/Capture0000.bmp"));
@@ -134,9 +127,10 @@ TEST_F(FrameTest, CaptureNamesAndImageList) {
   EXPECT_EQ(view().HintText(), "Capture Successful");
 
   // The dated name: device name, a blank and the digits of the local time.
-  cs.useDefaultName = true;
-  cs.imageType = 1;  // JPEG
-  camera().SetCaptureSetting(cs);
+  ChangeCapture([](stCaptureSetting& cs) {
+    cs.useDefaultName = true;
+    cs.imageType = 1;  // JPEG
+  });
   frame().clock = [] { return QDateTime(QDate(2016, 7, 29), QTime(9, 5, 3)); };
   frame().OnCapture();
   stCameraItem item;
@@ -147,16 +141,8 @@ TEST_F(FrameTest, CaptureNamesAndImageList) {
 
 TEST_F(FrameTest, ContinuousCaptureStopsAtFrameTotal) {
   GoLive();
-  stCaptureSetting cs;
-  camera().GetCaptureSetting(&cs);
-  cs.imageFolder = (dir_.path() + "/cont").toStdU16String();
-  cs.useDefaultName = false;
-  cs.ifContinuous = true;
-  cs.ifFrame = true;
-  cs.frameTotal = 3;
-  cs.timeInterval = 50;
-  cs.imageType = 2;
-  camera().SetCaptureSetting(cs);
+  CaptureInto(dir_.path() + "/cont");
+  SetContinuous(50, 3);
   frame().OnCapture();
   EXPECT_TRUE(frame().continuousCapture);
   EXPECT_TRUE(frame().Timer2().isActive());
@@ -197,10 +183,7 @@ TEST_F(FrameTest, LayersSavedOnCloseAndLoadedOnLive) {
 
 TEST_F(FrameTest, RecordTogglesImagesAndStopClearsIt) {
   GoLive();
-  stVideoSetting vs;
-  camera().GetVideoSetting(&vs);
-  vs.folder = dir_.path().toStdU16String();
-  camera().SetVideoSetting(vs);
+  RecordInto(dir_.path());
   frame().OnRecord();
   EXPECT_TRUE(frame().recordingFlag);
   EXPECT_EQ(frame().MainToolbarImages(), 377);
@@ -224,10 +207,7 @@ TEST_F(FrameTest, RecordTogglesImagesAndStopClearsIt) {
 
 TEST_F(FrameTest, RecordingOnAFullDiskEndsAndSaysWhy) {
   GoLive();
-  stVideoSetting vs;
-  camera().GetVideoSetting(&vs);
-  vs.folder = dir_.path().toStdU16String();
-  camera().SetVideoSetting(vs);
+  RecordInto(dir_.path());
   CamSdkTestFailRecordWritesAfter(100000);  // room for the header and a frame or two
   frame().OnRecord();
   ASSERT_TRUE(frame().recordingFlag);
@@ -298,10 +278,7 @@ TEST(Language, SelectionFromTheStore) {
 TEST_F(FrameTest, ExitSavesSettingsButCloseDoesNot) {
   // A setting changed, the frame ended one way, and what a fresh camera object reads back.
   auto endWith = [this](const char16_t* name, bool exitCommand) {
-    stCaptureSetting cs;
-    camera().GetCaptureSetting(&cs);
-    cs.imageName = name;
-    camera().SetCaptureSetting(cs);
+    ChangeCapture([name](stCaptureSetting& cs) { cs.imageName = name; });
     if (exitCommand)
       frame().OnAppExit();
     else
@@ -385,16 +362,12 @@ TEST_F(FrameTest, ImageCommandsWorkOnStillImagesOnly) {
 TEST_F(FrameTest, ClosingFromEveryStateIsClean) {
   // live and recording, with continuous capture running
   GoLive();
-  stVideoSetting vs;
-  camera().GetVideoSetting(&vs);
-  vs.folder = dir_.path().toStdU16String();
-  camera().SetVideoSetting(vs);
+  RecordInto(dir_.path());
   frame().OnRecord();
-  stCaptureSetting cs;
-  camera().GetCaptureSetting(&cs);
-  cs.ifContinuous = true;
-  cs.imageFolder = dir_.path().toStdU16String();
-  camera().SetCaptureSetting(cs);
+  ChangeCapture([&](stCaptureSetting& cs) {
+    cs.ifContinuous = true;
+    cs.imageFolder = dir_.path().toStdU16String();
+  });
   frame().OnCapture();
   frame().close();
   EXPECT_EQ(camera().GetOpenedCount(), 0);

@@ -17,7 +17,7 @@
 
 #include "ui/TipDlg.h"
 #include "camera/CameraReport.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/GrayStretchDlg.h"
 
 namespace {

@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 #include "app/ApplicationView.h"
@@ -69,17 +71,46 @@ class FrameTest : public ::testing::Test {
       QApplication::processEvents();
     }
   }
+  // Reads the capture settings, lets `change` edit them and writes them back.
+  void ChangeCapture(const std::function<void(stCaptureSetting&)>& change) {
+    stCaptureSetting cs;
+    camera().GetCaptureSetting(&cs);
+    change(cs);
+    camera().SetCaptureSetting(cs);
+  }
+  // Single captures into `folder` as bitmaps named Capture0000.bmp, Capture0001.bmp, ..., with the
+  // measurements drawn in when asked.
+  void CaptureInto(const QString& folder, bool withMeasurements = false) {
+    ChangeCapture([&](stCaptureSetting& cs) {
+      cs.imageFolder = folder.toStdU16String();
+      cs.imageType = 2;
+      cs.ifMeasure = withMeasurements;
+      cs.useDefaultName = false;
+      cs.imageName = u"Capture";
+      cs.ifContinuous = false;
+    });
+  }
+  // Continuous capture every `intervalMs`, ending after `total` images (0: only when stopped).
+  void SetContinuous(int intervalMs, int total) {
+    ChangeCapture([&](stCaptureSetting& cs) {
+      cs.ifContinuous = true;
+      cs.timeInterval = intervalMs;
+      cs.ifFrame = total > 0;
+      cs.frameTotal = total;
+    });
+  }
+  // Videos recorded into `folder`.
+  void RecordInto(const QString& folder) {
+    stVideoSetting vs;
+    camera().GetVideoSetting(&vs);
+    vs.folder = folder.toStdU16String();
+    camera().SetVideoSetting(vs);
+  }
   // A still image of w x h pixels (a horizontal grey ramp) shown as if opened from a file.
   void ShowStill(int w, int h) {
-    BITMAPINFOHEADER f{};
-    f.biSize = 40;
-    f.biWidth = w;
-    f.biHeight = h;
-    f.biPlanes = 1;
-    f.biBitCount = 24;
     {
       auto lock = camera().LockFrameBuffer();
-      ASSERT_TRUE(camera().SetFrameFormat(f));
+      ASSERT_TRUE(camera().SetFrameFormat(MakeFrameFormat(w, h)));
       std::uint8_t* px = nullptr;
       ASSERT_TRUE(camera().GetFrameBuffer(&px));
       for (int y = 0; y < h; ++y)
@@ -104,6 +135,21 @@ class FrameTest : public ::testing::Test {
     QTest::mouseMove(&view(), p);
     QTest::mousePress(&view(), b, {}, p);
     QTest::mouseRelease(&view(), b, {}, p);
+  }
+  // A left-button drag from image pixel a to image pixel b.
+  void Drag(POINT a, POINT b) {
+    const QPoint pa = ClientOf(a.x, a.y), pb = ClientOf(b.x, b.y);
+    QTest::mouseMove(&view(), pa);
+    QTest::mousePress(&view(), Qt::LeftButton, {}, pa);
+    QTest::mouseMove(&view(), pb);
+    QTest::mouseRelease(&view(), Qt::LeftButton, {}, pb);
+  }
+  // The frame and the overlay drawn at w x h in one go, as the view's kept layers must show them.
+  QImage DrawnAtOnce(int w, int h) {
+    QImage direct(w, h, QImage::Format_RGB32);
+    QPainter p(&direct);
+    camera().DrawImage(p, w, h);
+    return direct;
   }
   bool Enabled(int id) { return frame().Router().Query(id).enabled_; }
   bool Checked(int id) { return frame().Router().Query(id).checked_; }

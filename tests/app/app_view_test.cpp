@@ -4,14 +4,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
 #include <QDockWidget>
 
 #include <tuple>
 
 #include "app_support.h"
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
 
@@ -379,13 +378,6 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
   Deliver(1);
   int W = 0, H = 0, ox = 0, oy = 0;
   CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
-  auto drag = [this](POINT a, POINT b) {
-    const QPoint pa = ClientOf(a.x, a.y), pb = ClientOf(b.x, b.y);
-    QTest::mouseMove(&view(), pa);
-    QTest::mousePress(&view(), Qt::LeftButton, {}, pa);
-    QTest::mouseMove(&view(), pb);
-    QTest::mouseRelease(&view(), Qt::LeftButton, {}, pb);
-  };
   auto wbWindow = [] {
     for (const std::string& call : CamSdkTestTakeCallLog())
       if (call.rfind("CameraSetWBWindow(", 0) == 0) return call.substr(0, call.find(')') + 1);
@@ -396,7 +388,7 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
     frame().CameraPanel()->OnBnClickedRegionWhiteBalance();  // armed
     ASSERT_TRUE(frame().CameraPanel()->IsRegionWBArmed());
     CamSdkTestSetCallLog(true);
-    drag({100, 120}, {300, 200});
+    Drag({100, 120}, {300, 200});
     const std::string call = wbWindow();
     CamSdkTestSetCallLog(false);
     // The origin rounds up to a multiple of 4; width and height are those of the drag.
@@ -412,7 +404,7 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
   camera().SetRoi(true, -1, -1, -1, -1);
   CamSdkTestSetCallLog(true);
   ShowStill(400, 300);
-  drag({10, 10}, {10, 10});
+  Drag({10, 10}, {10, 10});
   EXPECT_EQ(wbWindow(), "");
   CamSdkTestSetCallLog(false);
 }
@@ -425,13 +417,6 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
   view().MoveImageWindow(RECT{0, 0, 2592, 1944});
   Deliver(1);
   const std::string h = std::to_string(handle);
-  auto drag = [this](POINT a, POINT b) {
-    const QPoint pa = ClientOf(a.x, a.y), pb = ClientOf(b.x, b.y);
-    QTest::mouseMove(&view(), pa);
-    QTest::mousePress(&view(), Qt::LeftButton, {}, pa);
-    QTest::mouseMove(&view(), pb);
-    QTest::mouseRelease(&view(), Qt::LeftButton, {}, pb);
-  };
   auto calls = [](const std::vector<std::string>& log, const std::string& prefix) {
     std::vector<std::string> out;
     for (const std::string& call : log)
@@ -443,7 +428,7 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
     panel->OnBnClickedAdaptiveBlackLevel();
     EXPECT_TRUE(panel->IsAdaptiveBlackLevelArmed());
     CamSdkTestSetCallLog(true);
-    drag(a, b);
+    Drag(a, b);
     auto log = CamSdkTestTakeCallLog();
     CamSdkTestSetCallLog(false);
     EXPECT_FALSE(panel->IsAdaptiveBlackLevelArmed());
@@ -480,7 +465,7 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
   CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
   panel->OnBnClickedRegionWhiteBalance();
   CamSdkTestSetCallLog(true);
-  drag({100, 120}, {100, 200});
+  Drag({100, 120}, {100, 200});
   log = CamSdkTestTakeCallLog();
   auto wb = calls(log, "CameraSetWBWindow(");
   ASSERT_EQ(wb.size(), 1u);
@@ -559,12 +544,7 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
   view().ImageWindow()->repaint();
   const QImage& shown = view().ImageWindow()->LastPicture();
   ASSERT_EQ(shown.size(), QSize(300, 200));
-  QImage direct(300, 200, QImage::Format_RGB32);
-  {
-    QPainter p(&direct);
-    camera().DrawImage(p, 300, 200);
-  }
-  EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), direct);
+  EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), DrawnAtOnce(300, 200));
 }
 
 // While a measurement is dragged or built, the others are kept and only it is drawn again: the
@@ -589,12 +569,7 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
   engine().ShowGrid(1);
   auto sameAsOneDrawing = [this] {
     view().ImageWindow()->repaint();
-    QImage direct(300, 200, QImage::Format_RGB32);
-    {
-      QPainter p(&direct);
-      camera().DrawImage(p, 300, 200);
-    }
-    return view().ImageWindow()->LastPicture().convertToFormat(QImage::Format_RGB32) == direct;
+    return view().ImageWindow()->LastPicture().convertToFormat(QImage::Format_RGB32) == DrawnAtOnce(300, 200);
   };
   EXPECT_TRUE(sameAsOneDrawing());
 

@@ -71,6 +71,23 @@ TEST_F(DisplayTest, SaveImageBmpWritesPaddedBottomUpRowsAndReplacesWhole) {
   }
 }
 
+// A frame format carrying a resolution and an image size: the capture's header keeps them.
+TEST_F(DisplayTest, SaveImageBmpKeepsTheFrameFormatsResolution) {
+  BITMAPINFOHEADER f = MakeFrameFormat(5, 2);
+  f.biSizeImage = 40;
+  f.biXPelsPerMeter = 3780;
+  f.biYPelsPerMeter = 3779;
+  ASSERT_TRUE(camera->SetFrameFormat(f));
+  ASSERT_EQ(camera->SaveImageBmp(Name("dpi")), 1);
+  const auto b = ReadFile(Path() / "dpi.bmp");
+  ASSERT_EQ(b.size(), 54u + 16u * 2u);
+  EXPECT_EQ(U32(b, 18), 5u);
+  EXPECT_EQ(U32(b, 34), 40u);
+  EXPECT_EQ(U32(b, 38), 3780u);
+  EXPECT_EQ(U32(b, 42), 3779u);
+  EXPECT_EQ(U32(b, 46), 0u);
+}
+
 TEST_F(DisplayTest, SaveImageBmpBurnsInMeasurementsAndReportsFilesItCannotWrite) {
   Still(200, 100, [](int, int, int) { return 128; });
   view.AddLine({20, 30}, {180, 30}, 4);  // red, 30 pixels below the top

@@ -39,6 +39,16 @@ class ExcelReportTest : public ReportTest {
     return s.sheet.One(("/worksheet/sheetData/row[@r='" + std::to_string(row) + "']").c_str()).attribute("ht").as_double();
   }
   static pugi::xml_node Anchor(const Sheet& s) { return s.drawing.One("/xdr:wsDr/xdr:oneCellAnchor[last()]"); }
+  // A one-sheet workbook template ("Form") around `sheet`; the sheet is part 4.
+  static std::vector<std::pair<std::string, std::string>> TemplateParts(const std::string& sheet) {
+    const char* types = R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"/><Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/></Types>)";
+    const char* rels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
+    const char* wbRels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
+    const char* wb = R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Form" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+    const char* styles = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><fonts count="1"><font><sz val="11"/></font></fonts><borders count="1"><border/></borders><cellXfs count="1"><xf fontId="0" borderId="0"/></cellXfs></styleSheet>)";
+    return {{"[Content_Types].xml", types}, {"_rels/.rels", rels}, {"xl/_rels/workbook.xml.rels", wbRels},
+            {"xl/workbook.xml", wb}, {"xl/worksheets/sheet1.xml", sheet}, {"xl/styles.xml", styles}};
+  }
 };
 
 }  // namespace
@@ -135,16 +145,9 @@ TEST_F(ExcelReportTest, WithoutHeaderBlockEverythingMovesUpFourRows) {
 TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
   Still(64, 48);
   AddEveryKind();
-  const char* types = R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"/><Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/></Types>)";
-  const char* rels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
-  const char* wbRels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
-  const char* wb = R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Form" sheetId="1" r:id="rId1"/></sheets></workbook>)";
   // Content down to row 10 (a number in column 50 of row 10), a merged heading.
   const char* sheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row r="1"><c r="A1" t="inlineStr"><is><t>Company</t></is></c></row><row r="10"><c r="AX10"><v>7</v></c></row></sheetData><mergeCells count="1"><mergeCell ref="A1:D1"/></mergeCells></worksheet>)";
-  const char* styles = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><fonts count="1"><font><sz val="11"/></font></fonts><borders count="1"><border/></borders><cellXfs count="1"><xf fontId="0" borderId="0"/></cellXfs></styleSheet>)";
-  std::vector<std::pair<std::string, std::string>> parts = {
-      {"[Content_Types].xml", types}, {"_rels/.rels", rels}, {"xl/_rels/workbook.xml.rels", wbRels},
-      {"xl/workbook.xml", wb}, {"xl/worksheets/sheet1.xml", sheet}, {"xl/styles.xml", styles}};
+  auto parts = TemplateParts(sheet);
   settings.useTemplate = true;
   settings.excelTemplate = Template("form.xltx", parts);
   Apply();
@@ -193,19 +196,12 @@ TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
 TEST_F(ExcelReportTest, ALongTemplateKeepsItsRowsPastTheReport) {
   Still(64, 48);
   AddEveryKind();
-  const char* types = R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"/><Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/></Types>)";
-  const char* rels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
-  const char* wbRels = R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
-  const char* wb = R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Form" sheetId="1" r:id="rId1"/></sheets></workbook>)";
   std::string sheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)";
   for (int r = 1; r <= 2500; ++r)
     sheet += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r) +
              "</v></c><c r=\"N" + std::to_string(r) + "\"><f>A" + std::to_string(r) + "*2</f></c></row>";
   sheet += "</sheetData></worksheet>";
-  const char* styles = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><fonts count="1"><font><sz val="11"/></font></fonts><borders count="1"><border/></borders><cellXfs count="1"><xf fontId="0" borderId="0"/></cellXfs></styleSheet>)";
-  std::vector<std::pair<std::string, std::string>> parts = {
-      {"[Content_Types].xml", types}, {"_rels/.rels", rels}, {"xl/_rels/workbook.xml.rels", wbRels},
-      {"xl/workbook.xml", wb}, {"xl/worksheets/sheet1.xml", sheet}, {"xl/styles.xml", styles}};
+  auto parts = TemplateParts(sheet);
   settings.useTemplate = true;
   settings.excelTemplate = Template("long.xltx", parts);
   Apply();

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -236,6 +237,19 @@ bool CaptureDevicePresent() {
 }
 
 class V4l2Device : public camtest::CamTest {};
+
+// Both backends name a second camera of a model apart from the first.
+TEST(DeviceNames, ACameraLikeOneListedGetsTheFirstFreeNumber) {
+  std::vector<std::string> listed;
+  const auto taken = [&](const std::string& name) {
+    return std::find(listed.begin(), listed.end(), name) != listed.end();
+  };
+  EXPECT_EQ(camsdk::UniqueDeviceName("Cam (usb-1)", taken), "Cam (usb-1)");
+  listed = {"Cam (usb-1)", "Cam (usb-1) #2", "Cam (usb-1) #4"};
+  EXPECT_EQ(camsdk::UniqueDeviceName("Cam (usb-1)", taken), "Cam (usb-1) #3");
+  EXPECT_EQ(camsdk::UniqueDeviceName("Cam (usb-1) #2", taken), "Cam (usb-1) #2 #2");
+  EXPECT_EQ(camsdk::UniqueDeviceName("Cam", taken), "Cam");
+}
 
 TEST_F(V4l2Device, ARealCameraIsListedAndPlays) {
   if (!CaptureDevicePresent()) GTEST_SKIP() << "no /dev/video* capture device on this machine";

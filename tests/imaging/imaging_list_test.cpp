@@ -8,7 +8,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 #include "imaging/ImageListPane.h"
 #include "imaging_test_support.h"
 

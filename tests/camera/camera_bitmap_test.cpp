@@ -1,18 +1,23 @@
 // The 24-bit bitmap reader and writer: round trips of awkward sizes, top-down files, files
-// from another writer, malformed files refused with the output untouched, and thumbnails.
+// from another writer, pictures written as the frame buffer's rows, malformed files refused with
+// the output untouched, and thumbnails.
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <climits>
-#include <unistd.h>
 #include <cstring>
+#include <functional>
+#include <unistd.h>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "imaging/BitmapFile.h"
-#include "imaging_test_support.h"
+#include "camera/BitmapFile.h"
+#include "tests/textured_sample.h"
 
 namespace {
 
@@ -104,6 +109,67 @@ TEST_F(BitmapFileTest, TopDownFilesAndStoredPixelOffsetsReadTheRightWayUp) {
   // Written back, the top-down file becomes an ordinary bottom-up one.
   ASSERT_EQ(WriteBitmapFile(Path("again.bmp"), image), BitmapStatus::Ok);
   EXPECT_EQ(ReadAll(Path("again.bmp")), up);
+}
+
+TEST_F(BitmapFileTest, PicturesWriteTheBytesOfTheirFrameBufferRows) {
+  for (int w : {1, 3, 4, 7}) {
+    const int h = 5;
+    // The frame buffer's rows (bottom-up BGR) and the same picture top row first.
+    const auto pixels = Pattern(w, h);
+    QImage picture(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::uint8_t* p = pixels.data() + (std::size_t(h - 1 - y) * w + x) * 3;
+        picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+      }
+    ASSERT_EQ(WriteBitmapFile(Path("rows.bmp"), pixels.data(), w, h), BitmapStatus::Ok);
+    ASSERT_EQ(WriteBitmapFile(Path("picture.bmp"), picture), BitmapStatus::Ok);
+    EXPECT_EQ(ReadAll(Path("picture.bmp")), ReadAll(Path("rows.bmp"))) << w;
+    // Another format is taken as the colours it shows.
+    ASSERT_EQ(WriteBitmapFile(Path("rgb888.bmp"), picture.convertToFormat(QImage::Format_RGB888)), BitmapStatus::Ok);
+    EXPECT_EQ(ReadAll(Path("rgb888.bmp")), ReadAll(Path("rows.bmp"))) << w;
+  }
+
+  // A frame's format: its image size, resolution and colour counts are kept; what makes the file
+  // a 24-bit uncompressed one of the picture's size is not taken from it.
+  BITMAPINFOHEADER info;
+  info.biSize = 12;
+  info.biWidth = 99;
+  info.biHeight = -1;
+  info.biBitCount = 8;
+  info.biCompression = 1;
+  info.biSizeImage = 0x01020304;
+  info.biXPelsPerMeter = 3780;
+  info.biYPelsPerMeter = -2;
+  info.biClrUsed = 7;
+  info.biClrImportant = 9;
+  QImage picture(3, 2, QImage::Format_RGB32);
+  picture.fill(qRgb(1, 2, 3));
+  ASSERT_EQ(WriteBitmapFile(Path("info.bmp"), picture, info), BitmapStatus::Ok);
+  const QByteArray b = ReadAll(Path("info.bmp"));
+  ASSERT_EQ(b.size(), 54 + 12 * 2);
+  const auto u32 = [&](int at) {
+    std::uint32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+  };
+  EXPECT_EQ(u32(2), 78u);
+  EXPECT_EQ(u32(10), 54u);
+  EXPECT_EQ(u32(14), 40u);
+  EXPECT_EQ(u32(18), 3u);
+  EXPECT_EQ(u32(22), 2u);
+  EXPECT_EQ(u32(26), 1u | (24u << 16));
+  EXPECT_EQ(u32(30), 0u);
+  EXPECT_EQ(u32(34), 0x01020304u);
+  EXPECT_EQ(u32(38), 3780u);
+  EXPECT_EQ(u32(42), std::uint32_t(-2));
+  EXPECT_EQ(u32(46), 7u);
+  EXPECT_EQ(u32(50), 9u);
+  EXPECT_EQ(std::uint8_t(b[54]), 3);
+  EXPECT_EQ(std::uint8_t(b[56]), 1);
+
+  EXPECT_EQ(WriteBitmapFile(Path("null.bmp"), QImage()), BitmapStatus::BadHeader);
+  EXPECT_FALSE(QFile::exists(Path("null.bmp")));
 }
 
 TEST_F(BitmapFileTest, MalformedFilesAreRefusedAndTheOutputKept) {

@@ -1,4 +1,4 @@
-#include "imaging/BitmapFile.h"
+#include "camera/BitmapFile.h"
 
 #include <QFile>
 
@@ -185,39 +185,56 @@ BitmapStatus ReadBitmapThumbnail(const QString& path, int width, int height, QIm
   return BitmapStatus::Ok;
 }
 
-BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, int width, int height) {
-  if (!pixels || width <= 0 || height <= 0 || std::int64_t(width) * height * 3 > KVIMG_MAX_BYTES)
-    return BitmapStatus::BadHeader;
+namespace {
+
+// File row r (bottom-up) into dst: 3 x width bytes; the padding behind them stays zero.
+using RowFill = std::function<void(std::int64_t r, std::uint8_t* dst)>;
+
+// Writes the headers of `info`, made a 24-bit uncompressed one, and the rows `fill` gives. `whole`,
+// when not null, holds every row unpadded: a width whose rows need no padding writes it at once.
+BitmapStatus WriteRows(const QString& path, BITMAPINFOHEADER info, const std::uint8_t* whole, const RowFill& fill) {
+  const int width = info.biWidth, height = info.biHeight;
+  if (width <= 0 || height <= 0 || std::int64_t(width) * height * 3 > KVIMG_MAX_BYTES) return BitmapStatus::BadHeader;
   const std::int64_t row = std::int64_t(width) * 3;
   const std::int64_t stride = BitmapStride(width);
   const std::int64_t fileSize = kHeadersSize + stride * height;
   if (fileSize > 0xFFFFFFFFLL) return BitmapStatus::TooLarge;
 
+  info.biSize = 40;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = 0;
   unsigned char h[kHeadersSize] = {};
   h[0] = 'B';
   h[1] = 'M';
   PutU32(h + 2, std::uint32_t(fileSize));
   PutU32(h + 10, std::uint32_t(kHeadersSize));
-  PutU32(h + 14, 40);
-  PutU32(h + 18, std::uint32_t(width));
-  PutU32(h + 22, std::uint32_t(height));
-  PutU16(h + 26, 1);
-  PutU16(h + 28, 24);
+  unsigned char* i = h + 14;
+  PutU32(i + 0, info.biSize);
+  PutU32(i + 4, std::uint32_t(info.biWidth));
+  PutU32(i + 8, std::uint32_t(info.biHeight));
+  PutU16(i + 12, info.biPlanes);
+  PutU16(i + 14, info.biBitCount);
+  PutU32(i + 16, info.biCompression);
+  PutU32(i + 20, info.biSizeImage);
+  PutU32(i + 24, std::uint32_t(info.biXPelsPerMeter));
+  PutU32(i + 28, std::uint32_t(info.biYPelsPerMeter));
+  PutU32(i + 32, info.biClrUsed);
+  PutU32(i + 36, info.biClrImportant);
 
   // Every write, the sync and the close are checked before the file replaces an old one.
   DurableFile file(std::filesystem::path(path.toStdU16String()));
   if (!file.Open()) return BitmapStatus::WriteFailed;
   bool ok = file.Write(h, kHeadersSize);
-  if (ok && row == stride) {
-    ok = file.Write(pixels, std::size_t(row * height));
+  if (ok && whole && row == stride) {
+    ok = file.Write(whole, std::size_t(row * height));
   } else if (ok) {
     // Padded rows gathered into blocks, so that a large image is a few big writes.
     const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / stride);
     std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(rowsPerBlock, height) * stride), 0);
     for (std::int64_t r0 = 0; ok && r0 < height; r0 += rowsPerBlock) {
       const std::int64_t n = std::min<std::int64_t>(rowsPerBlock, height - r0);
-      for (std::int64_t i = 0; i < n; ++i)
-        std::memcpy(block.data() + i * stride, pixels + (r0 + i) * row, std::size_t(row));
+      for (std::int64_t k = 0; k < n; ++k) fill(r0 + k, block.data() + k * stride);
       ok = file.Write(block.data(), std::size_t(n * stride));
     }
   }
@@ -226,6 +243,31 @@ BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, in
     return BitmapStatus::WriteFailed;
   }
   return file.Commit() ? BitmapStatus::Ok : BitmapStatus::WriteFailed;
+}
+
+}  // namespace
+
+BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, int width, int height) {
+  if (!pixels) return BitmapStatus::BadHeader;
+  const std::size_t row = std::size_t(std::max(width, 0)) * 3;
+  return WriteRows(path, MakeFrameFormat(width, height), pixels,
+                   [&](std::int64_t r, std::uint8_t* dst) { std::memcpy(dst, pixels + std::size_t(r) * row, row); });
+}
+
+BitmapStatus WriteBitmapFile(const QString& path, const QImage& picture, BITMAPINFOHEADER info) {
+  if (picture.isNull()) return BitmapStatus::BadHeader;
+  const QImage rgb = picture.format() == QImage::Format_RGB32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
+  const int w = rgb.width(), h = rgb.height();
+  info.biWidth = w;
+  info.biHeight = h;
+  return WriteRows(path, info, nullptr, [&](std::int64_t r, std::uint8_t* dst) {
+    const auto* src = reinterpret_cast<const QRgb*>(rgb.constScanLine(h - 1 - int(r)));
+    for (int x = 0; x < w; ++x, dst += 3) {
+      dst[0] = std::uint8_t(qBlue(src[x]));
+      dst[1] = std::uint8_t(qGreen(src[x]));
+      dst[2] = std::uint8_t(qRed(src[x]));
+    }
+  });
 }
 
 WString BitmapStatusText(BitmapStatus status, const QString& path) {

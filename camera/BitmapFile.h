@@ -1,6 +1,6 @@
 #pragma once
-// 24-bit bitmap files: the one reader and writer of the view (open, save), the stitching dialog
-// and the image list.
+// 24-bit bitmap files: the one reader and writer of the camera's capture, the view (open, save),
+// the reports, the stitching dialog and the image list.
 //
 // The reader checks the whole file before it hands anything out: "BM", the header size, one
 // plane, 24 bits, no compression, a size that fits the frame buffer (computed in 64 bits), a
@@ -8,7 +8,7 @@
 // the caller's image as it was. Pixels come out in the frame buffer's layout: bottom-up BGR rows
 // of exactly 3 x width bytes; top-down files (negative height) are turned the right way up.
 //
-// The writer pads rows to 4 bytes and writes through a temporary file that is renamed into
+// The writer pads rows to 4 bytes with zeros and writes through a temporary file that is renamed into
 // place only when complete, so a failed save never leaves a partial file or harms an old one.
 #include <QImage>
 #include <QString>
@@ -80,6 +80,11 @@ BitmapStatus WriteBitmapFile(const QString& path, const std::uint8_t* pixels, in
 inline BitmapStatus WriteBitmapFile(const QString& path, const BitmapImage& image) {
   return WriteBitmapFile(path, image.pixels.data(), image.Width(), image.Height());
 }
+// Writes a picture (RGB32, top row first) as a 24-bit bitmap, converting row by row rather than
+// through a copy of the whole picture. The info header is `info` made a 24-bit uncompressed one of
+// the picture's size; its other fields (image size, resolution, colour counts) are written as
+// given, so a frame's format keeps them.
+BitmapStatus WriteBitmapFile(const QString& path, const QImage& picture, BITMAPINFOHEADER info = {});
 
 // The message for a failed read or write of `path`, in the running language.
 WString BitmapStatusText(BitmapStatus status, const QString& path);
