@@ -22,7 +22,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   name->setFont(f);
   lay->addWidget(name);
   auto* version = new QLabel(this);
-  ui::SetCtrlId(version, 1182);
+  ui::SetCtrlId(version, kVersion);
   version->setText("V1.15.7.106");
   lay->addWidget(version);
   lay->addWidget(new QLabel(english ? "Copyright (C) 2026" : QString::fromUtf16(u"版权所有 (C) 2026"), this));

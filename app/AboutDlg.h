@@ -7,6 +7,8 @@
 class CAboutDlg : public QDialog {
   Q_OBJECT
  public:
+  enum : int { kVersion = 1182 };
+
   explicit CAboutDlg(QWidget* parent = nullptr);
 
  protected:

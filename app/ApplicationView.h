@@ -98,6 +98,9 @@ class CStaticEx : public QWidget {
 class CApplicationView : public QWidget, public ICameraView, public IMouseCapture {
   Q_OBJECT
  public:
+  // Cursor ids: the arrow, the open hand of the hand mode, the closed hand while panning.
+  enum : int { kCursorArrow = 32512, kCursorHand = 328, kCursorGrab = 326 };
+
   CApplicationView(CMainFrame& frame, CCameraProcess& camera, QWidget* parent = nullptr);
   ~CApplicationView() override;
 
@@ -209,7 +212,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   CMainFrame& frame_;
   CCameraProcess& camera_;
 
-  int m_nCursorId = 32512;
+  int m_nCursorId = kCursorArrow;
   bool m_bHandMode = false;
   bool m_bInImage = false;
   bool m_bPanning = false;

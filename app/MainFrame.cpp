@@ -38,22 +38,33 @@ struct MenuDef {
 
 const std::vector<MenuDef>& MenuTable() {
   static const std::vector<MenuDef> menus = {
-      {0, u"&File", u"文件(&F)", {57601, 57604, 0, 32860, 32859, 0, 57665}},
-      {0, u"&View", u"视图(&V)", {32814, 32826, 0, 32774, 32776, 32906, 0, 32821, 32822, 32823, 32824, 0, 32808}},
-      {0, u"&Camera", u"相机(&C)", {32775, 32801, 0, 32802, 27}},
-      {0, u"&Measure", u"测量(&M)", {32778, 32777, 0, 32884, 32789, 32831, 32791, 32800, 32792, 32795, 32796, 32797,
-                                    32798, 32799, 32886, 32888, 32890, 32892, 32894, 0, 32872, 32896, 32949, 0, 32867,
-                                    32880, 32882, 32900, 32899, 0, 32963, 32968, 0, 32961, 32842, 0, 32952, 32953}},
-      {0, u"&Image", u"图像(&I)", {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947, 0, 32939, 32937}},
-      {0, u"&Settings", u"设置(&S)", {32854, 32853, 32869, 32902, 32957}},
-      {0, u"&Language", u"语言(&L)", {32838, 32837}},
-      {0, u"&Help", u"帮助(&H)", {32918, 0, 57664}},
+      {0, u"&File", u"文件(&F)", {ids::kFileOpen, ids::kFileSaveAs, 0, ids::kExportWord, ids::kExportExcel, 0, ids::kExit}},
+      {0, u"&View", u"视图(&V)", {ids::kMeasuringBar, ids::kZoomBar, 0, ids::kCameraControl, ids::kLayerEditor,
+                                  ids::kImageListView, 0, ids::kZoomIn, ids::kZoomOut, ids::kZoomFit, ids::kZoomOriginal,
+                                  0, ids::kFullScreen}},
+      {0, u"&Camera", u"相机(&C)", {ids::kLive, ids::kStop, 0, ids::kCapture, ids::kRecord}},
+      {0, u"&Measure", u"测量(&M)", {ids::kSelectMouse, ids::kHandMouse, 0, ids::kPoint, ids::kLine, ids::kParallel,
+                                     ids::kFoldLine, ids::kAngle, ids::kRectangle, ids::kRoundRect, ids::kEllipse,
+                                     ids::kCircle2, ids::kCircle3, ids::kPolygon, ids::kArc3, ids::kLineToLine,
+                                     ids::kPointToLine, ids::kCircleToCircle, ids::kCircleToLine, 0, ids::kText,
+                                     ids::kArrow, ids::kCross, 0, ids::kGrid, ids::kCrossRule, ids::kAngleRule,
+                                     ids::kContrastAngle, ids::kContrastCircle, 0, ids::kDeleteMeasure,
+                                     ids::kDeleteAllMeasures, 0, ids::kMeasuringScale, ids::kScaleSettings, 0,
+                                     ids::kSaveLayers, ids::kLoadLayers}},
+      {0, u"&Image", u"图像(&I)", {ids::kThreshold, ids::kAdaptiveThreshold, ids::kBrightness, ids::kDilate, ids::kErode,
+                                   ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayStretch, ids::kGrayBalance, 0,
+                                   ids::kStitching, ids::kDepthOfField}},
+      {0, u"&Settings", u"设置(&S)", {ids::kCaptureSettings, ids::kVideoSettings, ids::kMeasuringSettings,
+                                      ids::kReportSettings, ids::kAdvancedSettings}},
+      {0, u"&Language", u"语言(&L)", {ids::kChinese, ids::kEnglish}},
+      {0, u"&Help", u"帮助(&H)", {ids::kHelpManual, 0, ids::kAbout}},
   };
   return menus;
 }
 
 // Items whose own string is their dialog's title read with the dialog's "...": their menu texts.
-constexpr std::pair<int, int> kMenuTexts[] = {{32928, 63928}, {32930, 63930}, {32931, 63931}, {32932, 63932}};
+constexpr std::pair<int, int> kMenuTexts[] = {
+    {ids::kThreshold, 63928}, {ids::kBrightness, 63930}, {ids::kDilate, 63931}, {ids::kErode, 63932}};
 
 }  // namespace
 
@@ -87,8 +98,12 @@ CMainFrame::CMainFrame() {
   CreateStatusBar();
   CreatePanes();
   // Menu items with a drawing of their own show it; the context menu's items take theirs.
-  for (int id : {57601, 57604, 32952, 32953, 32860, 32859, 32774, 32776, 32906, 32808, 32803, 32872, 32896, 32949,
-                 32867, 32880, 32882, 32900, 32899, 32842, 32854, 32853, 32869, 32902, 32957, 32918, 57664}) {
+  for (int id : {ids::kFileSaveAs, ids::kSaveLayers, ids::kLoadLayers, ids::kExportWord, ids::kExportExcel,
+                 ids::kCameraControl, ids::kLayerEditor, ids::kImageListView, ids::kFullScreen, ids::kPlayPause,
+                 ids::kText, ids::kArrow, ids::kCross, ids::kGrid, ids::kCrossRule, ids::kAngleRule,
+                 ids::kContrastAngle, ids::kContrastCircle, ids::kScaleSettings, ids::kCaptureSettings,
+                 ids::kVideoSettings, ids::kMeasuringSettings, ids::kReportSettings, ids::kAdvancedSettings,
+                 ids::kHelpManual, ids::kAbout}) {
     QAction* a = router_.Action(id);
     if (a->icon().isNull()) a->setIcon(CommandIcon(id, 0, 16));
   }
@@ -191,8 +206,10 @@ void CMainFrame::CreateToolBars() {
   measureBar_ = new QToolBar(Str(350), this);
   measureBar_->setObjectName("MeasureBar");
   measureBar_->setIconSize(QSize(20, 20));
-  addButtons(measureBar_, {32884, 32789, 32831, 32791, 32890, 32888, 32800, 32792, 32795, 32799, 32796, 32797, 32798,
-                           32894, 32892, 32886, 0, 32963, 32968},
+  addButtons(measureBar_,
+             {ids::kPoint, ids::kLine, ids::kParallel, ids::kFoldLine, ids::kPointToLine, ids::kLineToLine, ids::kAngle,
+              ids::kRectangle, ids::kRoundRect, ids::kPolygon, ids::kEllipse, ids::kCircle2, ids::kCircle3,
+              ids::kCircleToLine, ids::kCircleToCircle, ids::kArc3, 0, ids::kDeleteMeasure, ids::kDeleteAllMeasures},
              0, 20);
 
   zoomBar_ = new QToolBar(Str(352), this);
@@ -214,8 +231,9 @@ void CMainFrame::CreateToolBars() {
   mainBar_->setObjectName("MainBar");
   mainBar_->setIconSize(QSize(32, 32));
   mainBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-  addButtons(mainBar_, {ids::kLive, ids::kStop, 0, ids::kCapture, ids::kRecord, 0, 32778, 32777, 0,
-                        ids::kMeasuringScale, 0, ids::kFullScreenFrame, 0, ids::kExit},
+  addButtons(mainBar_,
+             {ids::kLive, ids::kStop, 0, ids::kCapture, ids::kRecord, 0, ids::kSelectMouse, ids::kHandMouse, 0,
+              ids::kMeasuringScale, 0, ids::kFullScreenFrame, 0, ids::kExit},
              339, 32);
 
   addToolBar(Qt::TopToolBarArea, mainBar_);
@@ -333,11 +351,16 @@ void CMainFrame::RegisterCommands() {
   router_.On(F, ids::kMeasuringBar, [this] { OnMeasuringBar(); });
   router_.On(F, ids::kZoomBar, [this] { OnZoomBar(); });
   router_.On(F, ids::kImageListView, [this] { OnImageListView(); });
-  for (int id : {32854, 32853, 32869, 32902, 32960, 32957}) router_.On(F, id, [this, id] { OnOptionsPage(id); });
+  for (int id : {ids::kCaptureSettings, ids::kVideoSettings, ids::kMeasuringSettings, ids::kReportSettings,
+                 ids::kAdvancedSettings2, ids::kAdvancedSettings})
+    router_.On(F, id, [this, id] { OnOptionsPage(id); });
   router_.On(F, ids::kMeasuringScale, [this] { RunScaleDialog(); });
   router_.On(F, ids::kMeasuringScale2, [this] { RunScaleDialog(); });
-  for (int id : {32929, 32931, 32932, 32934, 32944, 32947}) router_.On(F, id, [this, id] { RunImageCommand(id); });
-  for (int id : {32928, 32930, 32945, 32939, 32937}) router_.On(F, id, [this, id] { OnImageDialog(id); });
+  for (int id :
+       {ids::kAdaptiveThreshold, ids::kDilate, ids::kErode, ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayBalance})
+    router_.On(F, id, [this, id] { RunImageCommand(id); });
+  for (int id : {ids::kThreshold, ids::kBrightness, ids::kGrayStretch, ids::kStitching, ids::kDepthOfField})
+    router_.On(F, id, [this, id] { OnImageDialog(id); });
   router_.On(F, ids::kFullScreenFrame, [this] { OnFullScreen(); });
   router_.On(F, ids::kBackground, [this] { OnBackgroundColor(); });
 }

@@ -8,22 +8,22 @@
 // MainFrameCommands.cpp (live, stop, capture, record, status bar), MainFrameZoom.cpp (zoom, the
 // image menu, toggles, options, background colour, scale), MainFrameLanguage.cpp (language
 // commands, restart, exit and close).
-#include <QFuture>
 #include <QColor>
 #include <QDateTime>
 #include <QDockWidget>
+#include <QFuture>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
-
 #include <functional>
 #include <set>
 #include <string>
 
 #include "app/CommandRouter.h"
-#include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "ui/AppHost.h"
+#include "ui/CommandIds.h"
 
 class CApplicationView;
 class CLayerPane;
@@ -36,16 +36,6 @@ class CTipDlg;
 class QComboBox;
 class QLabel;
 class QToolBar;
-
-// The ids of the frame's windows and commands used across the frame's files.
-namespace ids {
-inline constexpr int kLive = 32775, kStop = 32801, kCapture = 32802, kRecord = 27, kPlayPause = 32803;
-inline constexpr int kExit = 57665, kAbout = 57664, kChinese = 32838, kEnglish = 32837;
-inline constexpr int kZoomIn = 32821, kZoomOut = 32822, kZoomFit = 32823, kZoomOriginal = 32824, kZoomCombo = 103;
-inline constexpr int kMeasuringBar = 32814, kZoomBar = 32826, kImageListView = 32906;
-inline constexpr int kFullScreenFrame = 32806, kBackground = 32819, kMeasuringScale = 32961, kMeasuringScale2 = 32845;
-inline constexpr int kCameraPane = 40002, kLayerPane = 40003, kImageListPane = 40004;
-}  // namespace ids
 
 class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   Q_OBJECT

@@ -16,6 +16,7 @@
 #include "ui/TipDlg.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupClock.h"
+#include "imaging/CamSetupIds.h"
 #include "imaging/CamSetupPane.h"
 #include "imaging/GrayStretchDlg.h"
 #include "imaging/ImageListDlg.h"
@@ -68,14 +69,14 @@ void CMainFrame::OnOptionsPage(int id) {
 
 void CMainFrame::OnImageDialog(int id) {
   switch (id) {
-    case 32928:
-    case 32930: {
-      CImageOptDlg dlg(id == 32928 ? CImageOptDlg::kThreshold : CImageOptDlg::kBrightness, this);
+    case ids::kThreshold:
+    case ids::kBrightness: {
+      CImageOptDlg dlg(id == ids::kThreshold ? CImageOptDlg::kThreshold : CImageOptDlg::kBrightness, this);
       dlg.exec();
       RedrawView();
       break;
     }
-    case 32945: {
+    case ids::kGrayStretch: {
       // A second press closes the dialog; a still image is needed to open it.
       if (grayStretch_) {
         // Closed as its destruction does: the stretched pixels stay.
@@ -93,8 +94,8 @@ void CMainFrame::OnImageDialog(int id) {
       grayStretch_->show();
       break;
     }
-    case 32939:
-    case 32937:
+    case ids::kStitching:
+    case ids::kDepthOfField:
       if (stitching_) {
         stitching_->close();
         break;
@@ -159,7 +160,7 @@ CCamSetupDlg* CMainFrame::CameraPanel() const { return cameraWidget_ ? cameraWid
 
 int CMainFrame::ShownCameraIndex() const {
   const CCamSetupDlg* panel = CameraPanel();
-  const QComboBox* list = panel ? ui::FindCtrl<QComboBox>(panel, 1045) : nullptr;
+  const QComboBox* list = panel ? ui::FindCtrl<QComboBox>(panel, camsetup::kCameraCombo) : nullptr;
   return list ? list->currentIndex() : -1;
 }
 

@@ -179,15 +179,15 @@ void CMainFrame::RunImageCommand(int id) {
       return KvImgImage{copy.data(), w, h, 3};
     };
     switch (id) {
-      case 32934: KvImgEdgeEnhance(copyOf(), img, 1); break;
-      case 32929:
+      case ids::kEdgeEnhance: KvImgEdgeEnhance(copyOf(), img, 1); break;
+      case ids::kAdaptiveThreshold:
         KvImgRGB2GRAY(img, img);
         KvImgAdaptiveThreshold(img, img);
         break;
-      case 32931: KvImgDilate(img, img, 3); break;
-      case 32932: KvImgErode(img, img, 3); break;
-      case 32944: KvImgGuassFilter(copyOf(), img); break;
-      case 32947:
+      case ids::kDilate: KvImgDilate(img, img, 3); break;
+      case ids::kErode: KvImgErode(img, img, 3); break;
+      case ids::kNoiseFilter: KvImgGuassFilter(copyOf(), img); break;
+      case ids::kGrayBalance:
         KvImgErode(img, img, 3);
         KvImgRGB2GRAY(img, img);
         KvImgGrayEqualize(img, img);

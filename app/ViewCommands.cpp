@@ -26,9 +26,12 @@ struct ToolDef {
   int kind;
 };
 // Command, tool kind; the check flag is the row's index.
-constexpr ToolDef kTools[18] = {{32884, 257}, {32789, 258}, {32831, 259}, {32791, 260}, {32800, 261}, {32792, 263},
-                                {32795, 264}, {32796, 265}, {32797, 267}, {32798, 268}, {32799, 269}, {32886, 266},
-                                {32888, 262}, {32890, 270}, {32892, 273}, {32894, 272}, {32896, 275}, {32949, 276}};
+constexpr ToolDef kTools[18] = {{ids::kPoint, 257},        {ids::kLine, 258},        {ids::kParallel, 259},
+                                {ids::kFoldLine, 260},     {ids::kAngle, 261},       {ids::kRectangle, 263},
+                                {ids::kRoundRect, 264},    {ids::kEllipse, 265},     {ids::kCircle2, 267},
+                                {ids::kCircle3, 268},      {ids::kPolygon, 269},     {ids::kArc3, 266},
+                                {ids::kLineToLine, 262},   {ids::kPointToLine, 270}, {ids::kCircleToCircle, 273},
+                                {ids::kCircleToLine, 272}, {ids::kArrow, 275},       {ids::kCross, 276}};
 
 }  // namespace
 
@@ -43,7 +46,7 @@ void CApplicationView::ToolCommand(int kind, int checkIndex) {
 void CApplicationView::DividingRule(int which) {
   bool& flag = which == 0 ? m_bCrossRule : m_bAngleRule;
   const int a = which == 0 ? 100 : 0;
-  const int item = which == 0 ? 32880 : 32882;
+  const int item = which == 0 ? ids::kCrossRule : ids::kAngleRule;
   QAction* action = frame_.Router().Action(item);
   action->setCheckable(true);
   if (!flag) {
@@ -74,133 +77,138 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
       router.OnUpdate(V, t.id, [imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable()); });
     }
   }
-  // 32830 shares the point-to-line update handler; no item carries it.
-  router.OnUpdate(V, 32830, [this, imageAvailable](CCmdUI& ui) {
+  // The point-to-line alias shares the point-to-line update handler; no item carries it.
+  router.OnUpdate(V, ids::kPointToLineAlias, [this, imageAvailable](CCmdUI& ui) {
     ui.SetCheck(m_bToolCheck[13]);
     ui.Enable(imageAvailable());
   });
 
-  router.On(V, 32777, [this] {
-    m_nCursorId = 328;
+  router.On(V, ids::kHandMouse, [this] {
+    m_nCursorId = kCursorHand;
     m_bHandMode = true;
     UpdateCursor();
   });
-  router.On(V, 32778, [this] {
-    m_nCursorId = 32512;
+  router.On(V, ids::kSelectMouse, [this] {
+    m_nCursorId = kCursorArrow;
     m_bHandMode = false;
     UpdateCursor();
   });
-  router.OnUpdate(V, 32777, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kHandMouse, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(m_bHandMode);
   });
-  router.OnUpdate(V, 32778, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kSelectMouse, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(!m_bHandMode);
   });
-  router.On(V, 32872, [this] {
+  router.On(V, ids::kText, [this] {
     ClearToolChecks();
     m_bTextTool = true;
   });
-  router.On(V, 32867, [this] {
+  router.On(V, ids::kGrid, [this] {
     m_bGrid = !m_bGrid;
     m_MeasureMgr.ShowGrid(m_bGrid);
     RedrawImage();
   });
-  router.OnUpdate(V, 32867, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kGrid, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(m_bGrid);
   });
-  router.On(V, 32880, [this] { DividingRule(0); });
-  router.On(V, 32882, [this] { DividingRule(1); });
-  router.On(V, 32900, [this] {
+  router.On(V, ids::kCrossRule, [this] { DividingRule(0); });
+  router.On(V, ids::kAngleRule, [this] { DividingRule(1); });
+  router.On(V, ids::kContrastAngle, [this] {
     frame_.RunContrastDialog(true);
     RedrawImage();
   });
-  router.On(V, 32899, [this] {
+  router.On(V, ids::kContrastCircle, [this] {
     frame_.RunContrastDialog(false);
     RedrawImage();
   });
-  router.On(V, 32803, [this] { frame_.OnCameraLive(); });
-  router.On(V, 32801, [this] { frame_.OnCameraStop(); });
-  router.On(V, 32774, [this] { frame_.ShowCameraPane(); });
-  router.On(V, 32776, [this] { frame_.ShowLayerPane(); });
-  router.OnUpdate(V, 32776, [this, imageAvailable](CCmdUI& ui) {
+  router.On(V, ids::kPlayPause, [this] { frame_.OnCameraLive(); });
+  router.On(V, ids::kStop, [this] { frame_.OnCameraStop(); });
+  router.On(V, ids::kCameraControl, [this] { frame_.ShowCameraPane(); });
+  router.On(V, ids::kLayerEditor, [this] { frame_.ShowLayerPane(); });
+  router.OnUpdate(V, ids::kLayerEditor, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(frame_.LayerPane()->isVisible());
   });
-  router.OnUpdate(V, 32814, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kMeasuringBar, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(frame_.MeasureToolBar()->isVisible());
   });
-  router.OnUpdate(V, 32826, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kZoomBar, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(frame_.ZoomToolBar()->isVisible());
   });
-  router.OnUpdate(V, 32774, [this](CCmdUI& ui) { ui.SetCheck(frame_.CameraPane()->isVisible()); });
-  router.OnUpdate(V, 32906, [this](CCmdUI& ui) { ui.SetCheck(frame_.ImageListPane()->isVisible()); });
-  router.OnUpdate(V, 32961, [imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kCameraControl, [this](CCmdUI& ui) { ui.SetCheck(frame_.CameraPane()->isVisible()); });
+  router.OnUpdate(V, ids::kImageListView, [this](CCmdUI& ui) { ui.SetCheck(frame_.ImageListPane()->isVisible()); });
+  router.OnUpdate(V, ids::kMeasuringScale, [imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(false);
   });
-  router.OnUpdate(V, 27, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kRecord, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(camera_.IsRecording());
   });
-  router.OnUpdate(V, 32802, [this, imageAvailable](CCmdUI& ui) {
+  router.OnUpdate(V, ids::kCapture, [this, imageAvailable](CCmdUI& ui) {
     ui.Enable(imageAvailable());
     ui.SetCheck(frame_.continuousCapture);
   });
-  router.OnUpdate(V, 32808, [this](CCmdUI& ui) { ui.SetCheck(m_bFullScreen); });
-  for (int id : {32949, 32952, 32953, 32842, 32880, 32882, 57604, 32859, 32860, 32900, 32899, 32896, 32872, 32902,
-                 32869})
-    if (id != 32949 && id != 32896) router.OnUpdate(V, id, [imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable()); });
-  for (int id : {32853, 32854, 32957})
+  router.OnUpdate(V, ids::kFullScreen, [this](CCmdUI& ui) { ui.SetCheck(m_bFullScreen); });
+  for (int id : {ids::kCross, ids::kSaveLayers, ids::kLoadLayers, ids::kScaleSettings, ids::kCrossRule, ids::kAngleRule,
+                 ids::kFileSaveAs, ids::kExportExcel, ids::kExportWord, ids::kContrastAngle, ids::kContrastCircle,
+                 ids::kArrow, ids::kText, ids::kReportSettings, ids::kMeasuringSettings})
+    if (id != ids::kCross && id != ids::kArrow)
+      router.OnUpdate(V, id, [imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable()); });
+  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings})
     router.OnUpdate(V, id, [this, imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable() && frame_.liveFlag != 0); });
-  for (int id : {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947})
+  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kBrightness, ids::kDilate, ids::kErode,
+                 ids::kEdgeEnhance, ids::kNoiseFilter, ids::kGrayStretch, ids::kGrayBalance})
     router.OnUpdate(V, id, [this, imageAvailable](CCmdUI& ui) { ui.Enable(imageAvailable() && frame_.liveFlag == 0); });
-  router.OnUpdate(V, 32963, [](CCmdUI&) {});
+  router.OnUpdate(V, ids::kDeleteMeasure, [](CCmdUI&) {});
 
-  router.On(V, 32860, [this] { frame_.ExportReport(true); });
-  router.On(V, 32859, [this] { frame_.ExportReport(false); });
-  router.On(V, 32963, [this] {
+  router.On(V, ids::kExportWord, [this] { frame_.ExportReport(true); });
+  router.On(V, ids::kExportExcel, [this] { frame_.ExportReport(false); });
+  router.On(V, ids::kDeleteMeasure, [this] {
     frame_.DeleteSelectedLayer();
     m_MeasureMgr.DeleteSelectedRemark();
     RedrawImage();
   });
-  router.On(V, 32968, [this] {
+  router.On(V, ids::kDeleteAllMeasures, [this] {
     const QString caption = QString::fromStdU16String(LoadStringW(23));
     if (!frame_.askYesNo(caption, QString::fromStdU16String(LoadStringW(24)))) return;
     frame_.DeleteAllLayers();
     m_MeasureMgr.RemoveAllRemarks();
     RedrawImage();
   });
-  router.On(V, 32842, [this] {
+  router.On(V, ids::kScaleSettings, [this] {
     frame_.RunScaleSettings();
     RedrawImage();
   });
-  router.On(V, 32918, [] {
+  router.On(V, ids::kHelpManual, [] {
     const QString file = LoadStringW(25) == u"English" ? "Help/Q7V-MSENG.chm" : "Help/Q7V-MS.chm";
     QString path = QDir::current().filePath(file);
     // Else the help folder a package installs beside the program's data.
     if (!QFileInfo::exists(path)) path = QStandardPaths::locate(QStandardPaths::AppDataLocation, file);
     if (QFileInfo::exists(path)) QDesktopServices::openUrl(QUrl::fromLocalFile(path));
   });
-  router.On(V, 32808, [this] { ToggleFullScreen(); });
-  router.On(V, 59144, [this] { ToggleFullScreen(); });
-  router.On(V, 57601, [this] { OnFileOpen(); });
-  router.On(V, 57604, [this] { OnFileSaveAs(); });
-  router.On(V, 32952, [this] { OnSaveLayers(); });
-  router.On(V, 32953, [this] { OnLoadLayers(); });
+  router.On(V, ids::kFullScreen, [this] { ToggleFullScreen(); });
+  router.On(V, ids::kFullScreenWindow, [this] { ToggleFullScreen(); });
+  router.On(V, ids::kFileOpen, [this] { OnFileOpen(); });
+  router.On(V, ids::kFileSaveAs, [this] { OnFileSaveAs(); });
+  router.On(V, ids::kSaveLayers, [this] { OnSaveLayers(); });
+  router.On(V, ids::kLoadLayers, [this] { OnLoadLayers(); });
 
   // The context menu: its own items, greyed only by the image state.
-  for (int id : {32803, 32801, 0, 32777, 32778, 0, 32808, 32774, 32776}) {
+  for (int id : {ids::kPlayPause, ids::kStop, 0, ids::kHandMouse, ids::kSelectMouse, 0, ids::kFullScreen,
+                 ids::kCameraControl, ids::kLayerEditor}) {
     if (id == 0) {
       m_menuPopup->addSeparator();
       continue;
     }
     // The camera pane's item reads as the context menu's own resource has it.
-    const QString text = id == 32774 ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
+    const QString text =
+        id == ids::kCameraControl ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
     QAction* a = m_menuPopup->addAction(text);
     a->setData(id);
     connect(a, &QAction::triggered, this, [&router, id] {

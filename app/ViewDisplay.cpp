@@ -17,6 +17,7 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "editors/LayerDlg.h"
+#include "imaging/CamSetupIds.h"
 #include "platform/strings.h"
 
 namespace {
@@ -29,7 +30,7 @@ CStaticEx::CStaticEx(CCameraProcess& camera, QWidget* parent) : QWidget(parent),
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
-  setProperty("ctrlId", 40001);
+  setProperty("ctrlId", ids::kImageWindow);
 }
 
 void CStaticEx::paintEvent(QPaintEvent*) {
@@ -178,7 +179,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   setPalette(pal);
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
-  setProperty("ctrlId", 59648);
+  setProperty("ctrlId", ids::kView);
 
   m_wndImage = new CStaticEx(camera_, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
@@ -206,7 +207,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   connect(&hintTimer_, &QTimer::timeout, m_tipHint, &QWidget::hide);
 
   m_btnRestore = new QPushButton(Str(59144), this);
-  m_btnRestore->setProperty("ctrlId", 59144);
+  m_btnRestore->setProperty("ctrlId", ids::kFullScreenWindow);
   m_btnRestore->hide();
   connect(m_btnRestore, &QPushButton::clicked, this, [this] { ToggleFullScreen(); });
 
@@ -371,10 +372,15 @@ void CApplicationView::SetImageState(int live, int image) {
   frame_.liveFlag = live;
   CCommandRouter& router = frame_.Router();
   const bool g = image != 0;
-  static const int kMeasuring[] = {32776, 32814, 32826, 32789, 32831, 32791, 32800, 32792, 32795, 32796,
-                                   32797, 32798, 32799, 32884, 32886, 32963, 32968, 32888, 32894, 32892,
-                                   32890, 32880, 32882, 32860, 32859, 32867, 32872, 32896, 32900, 32899,
-                                   32949, 32952, 32953, 32869, 32902, 32957, 32855, 32842, 57604};
+  static const int kMeasuring[] = {ids::kLayerEditor, ids::kMeasuringBar, ids::kZoomBar, ids::kLine, ids::kParallel,
+                                   ids::kFoldLine, ids::kAngle, ids::kRectangle, ids::kRoundRect, ids::kEllipse,
+                                   ids::kCircle2, ids::kCircle3, ids::kPolygon, ids::kPoint, ids::kArc3,
+                                   ids::kDeleteMeasure, ids::kDeleteAllMeasures, ids::kLineToLine, ids::kCircleToLine,
+                                   ids::kCircleToCircle, ids::kPointToLine, ids::kCrossRule, ids::kAngleRule,
+                                   ids::kExportWord, ids::kExportExcel, ids::kGrid, ids::kText, ids::kArrow,
+                                   ids::kContrastAngle, ids::kContrastCircle, ids::kCross, ids::kSaveLayers,
+                                   ids::kLoadLayers, ids::kMeasuringSettings, ids::kReportSettings,
+                                   ids::kAdvancedSettings, ids::kMeasuringSpare, ids::kScaleSettings, ids::kFileSaveAs};
   for (int id : kMeasuring) router.Action(id)->setEnabled(g);
   if (!m_bFullScreen) {
     if (!frame_.LayerPane()->isVisible()) frame_.LayerPane()->setVisible(g);
@@ -382,30 +388,41 @@ void CApplicationView::SetImageState(int live, int image) {
     frame_.MeasureToolBar()->setVisible(g);
     frame_.ShowCameraPane();
   }
-  for (int id : {32826, 32814}) {
+  for (int id : {ids::kZoomBar, ids::kMeasuringBar}) {
     router.Action(id)->setCheckable(true);
     router.Action(id)->setChecked(g);
   }
   for (QAction* a : m_menuPopup->actions()) {
     const int id = a->data().toInt();
-    if (id == 32778 || id == 32777 || id == 32776 || id == 32801) a->setEnabled(g);
+    if (id == ids::kSelectMouse || id == ids::kHandMouse || id == ids::kLayerEditor || id == ids::kStop)
+      a->setEnabled(g);
   }
-  static const int kImageMenu[] = {32928, 32929, 32930, 32931, 32932, 32934, 32944, 32945, 32947};
+  static const int kImageMenu[] = {ids::kThreshold,  ids::kAdaptiveThreshold, ids::kBrightness,  ids::kDilate,
+                                   ids::kErode,      ids::kEdgeEnhance,       ids::kNoiseFilter, ids::kGrayStretch,
+                                   ids::kGrayBalance};
   if (live == 1) {
-    for (int id : {32853, 32854}) router.Action(id)->setEnabled(g);
-    static const int kPanel[] = {1175, 1176, 1001, 1172, 1002, 1003, 1007, 1307, 1311, 1309, 1316, 1308,
-                                 1310, 1312, 1317, 1017, 1009, 1010, 1059, 1171, 1053, 1054, 1055, 1046,
-                                 1064, 1065, 1066, 1069, 1067, 1068, 1071, 1072, 1073, 1025, 1026, 1036,
-                                 1027, 1028, 1029, 1030, 1014, 1062, 1063, 1239, 1240, 1348};
+    for (int id : {ids::kVideoSettings, ids::kCaptureSettings}) router.Action(id)->setEnabled(g);
+    using namespace camsetup;
+    static const int kPanel[] = {kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck,
+                                 kAeTargetSlider, kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit,
+                                 kExposureMsEdit, kExposureSecondsEdit, kExposureUsEdit, kExposureMinutesSpin,
+                                 kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin, kSetExposureButton,
+                                 kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
+                                 kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
+                                 kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck,
+                                 kFlipHorizontalCheck, kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio,
+                                 kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio, kTeamARadio,
+                                 kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton,
+                                 kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo, kFocusAssistCheck};
     frame_.EnableCameraControls(kPanel, int(std::size(kPanel)), g);
-    const int blackLevel = 1351;
+    const int blackLevel = kAdaptiveBlackLevelCheck;
     frame_.EnableCameraControls(&blackLevel, 1, false);
     for (int id : kImageMenu) router.Action(id)->setEnabled(false);
   } else {
     for (int id : kImageMenu) router.Action(id)->setEnabled(g);
   }
   m_bHandMode = false;
-  m_nCursorId = 32512;
+  m_nCursorId = kCursorArrow;
   UpdateCursor();
 }
 

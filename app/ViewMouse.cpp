@@ -45,8 +45,8 @@ void CApplicationView::FreeCursor() { cursorClip_ = QRect(); }
 
 void CApplicationView::UpdateCursor() {
   Qt::CursorShape shape = Qt::ArrowCursor;
-  if (m_nCursorId == 328 && m_bInImage) shape = Qt::OpenHandCursor;
-  if (m_nCursorId == 326 && m_bInImage) shape = Qt::ClosedHandCursor;
+  if (m_nCursorId == kCursorHand && m_bInImage) shape = Qt::OpenHandCursor;
+  if (m_nCursorId == kCursorGrab && m_bInImage) shape = Qt::ClosedHandCursor;
   if (cursor().shape() != shape) setCursor(shape);
 }
 
@@ -122,7 +122,7 @@ void CApplicationView::OnLButtonDown(QPoint p) {
   const QRect img = m_wndImage->geometry();
   bool done = false;
   if (m_bHandMode && m_bInImage) {
-    m_nCursorId = 326;
+    m_nCursorId = kCursorGrab;
     m_ptPanAnchor = {p.x(), p.y()};
     m_bPanning = true;
     grabMouse();
@@ -176,7 +176,7 @@ void CApplicationView::OnLButtonDown(QPoint p) {
 
 void CApplicationView::OnLButtonUp(QPoint p) {
   if (m_bPanning) {
-    m_nCursorId = 328;
+    m_nCursorId = kCursorHand;
     m_bPanning = false;
     releaseMouse();
     UpdateCursor();
@@ -195,7 +195,7 @@ void CApplicationView::OnMouseMove(QPoint p) {
   UpdateMagnifier(p.x(), p.y());
   const QRect img = m_wndImage->geometry();
   m_bInImage = img.contains(p);
-  if (!m_bPanning) m_nCursorId = (m_bHandMode && m_bInImage) ? 328 : 32512;
+  if (!m_bPanning) m_nCursorId = (m_bHandMode && m_bInImage) ? kCursorHand : kCursorArrow;
   if (m_bPanning) {
     PanStep(p);
   } else if (m_bHandMode) {
@@ -263,7 +263,7 @@ void CApplicationView::OnMButtonDown(QPoint p) {
   if (!m_wndImage->geometry().contains(p)) return;
   m_ptPanAnchor = {p.x(), p.y()};
   m_bHandMode = true;
-  m_nCursorId = 326;
+  m_nCursorId = kCursorGrab;
   m_bPanning = true;
   m_bInImage = true;
   grabMouse();
@@ -272,7 +272,7 @@ void CApplicationView::OnMButtonDown(QPoint p) {
 }
 
 void CApplicationView::OnMButtonUp(QPoint) {
-  m_nCursorId = 32512;
+  m_nCursorId = kCursorArrow;
   m_bHandMode = false;
   m_bPanning = false;
   UpdateCursor();
@@ -301,7 +301,7 @@ void CApplicationView::SetTool(int kind, int mode) {
 void CApplicationView::ResetTools() {
   SetTool(256, 0);
   ClearToolChecks();
-  QAction* cross = frame_.Router().Action(32880);
+  QAction* cross = frame_.Router().Action(ids::kCrossRule);
   cross->setChecked(false);
   // The engine's cross rule is switched off beside this: one click switches it on again.
   m_bCrossRule = false;

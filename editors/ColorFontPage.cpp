@@ -29,26 +29,26 @@ CColorFontDlg::CColorFontDlg(QWidget* parent) : QWidget(parent) {
   // Line group: colour, width; text group: colour, size, offsets; fill.
   const ui::CtrlMap m = ui::BuildControls(
       this, {
-                {1358, Ctl::Group},
-                {1247, Ctl::Label, 1358},
-                {1127, Ctl::Label, 1358},
-                {1208, Ctl::Label, 1358, 1},
-                {kLineWidth, Ctl::Slider, 1358, 2},
-                {1209, Ctl::Label, 1358, 3},
-                {kFill, Ctl::Check, 1358},
-                {1359, Ctl::Group},
-                {1248, Ctl::Label, 1359},
-                {1174, Ctl::Label, 1359},
-                {1203, Ctl::Label, 1359, 1},
-                {kFont, Ctl::Slider, 1359, 2},
-                {1204, Ctl::Label, 1359, 3},
-                {1356, Ctl::Label, 1359},
-                {kOffsetX, Ctl::Slider, 1359, 1, 3},
-                {1357, Ctl::Label, 1359},
-                {kOffsetY, Ctl::Slider, 1359, 1, 3},
+                {kLineGroup, Ctl::Group},
+                {kLineColorLabel, Ctl::Label, kLineGroup},
+                {kLineWidthLabel, Ctl::Label, kLineGroup},
+                {kLineWidthMin, Ctl::Label, kLineGroup, 1},
+                {kLineWidth, Ctl::Slider, kLineGroup, 2},
+                {kLineWidthMax, Ctl::Label, kLineGroup, 3},
+                {kFill, Ctl::Check, kLineGroup},
+                {kTextGroup, Ctl::Group},
+                {kTextColorLabel, Ctl::Label, kTextGroup},
+                {kFontLabel, Ctl::Label, kTextGroup},
+                {kFontMin, Ctl::Label, kTextGroup, 1},
+                {kFont, Ctl::Slider, kTextGroup, 2},
+                {kFontMax, Ctl::Label, kTextGroup, 3},
+                {kOffsetXLabel, Ctl::Label, kTextGroup},
+                {kOffsetX, Ctl::Slider, kTextGroup, 1, 3},
+                {kOffsetYLabel, Ctl::Label, kTextGroup},
+                {kOffsetY, Ctl::Slider, kTextGroup, 1, 3},
             });
-  QWidget* line = m.Get(1358);
-  QWidget* text = m.Get(1359);
+  QWidget* line = m.Get(kLineGroup);
+  QWidget* text = m.Get(kTextGroup);
   lineColor_ = PlaceColorButton(line, kLineColor, 0, 1);
   fillColor_ = PlaceColorButton(line, kFillColor, 2, 1);
   textColor_ = PlaceColorButton(text, kTextColor, 0, 1);

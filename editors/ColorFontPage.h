@@ -25,6 +25,19 @@ class CColorFontDlg : public QWidget {
     kFillColor = 1118,
     kOffsetX = 1354,
     kOffsetY = 1355,
+    // Groups and captions.
+    kLineGroup = 1358,
+    kLineColorLabel = 1247,
+    kLineWidthLabel = 1127,
+    kLineWidthMin = 1208,
+    kLineWidthMax = 1209,
+    kTextGroup = 1359,
+    kTextColorLabel = 1248,
+    kFontLabel = 1174,
+    kFontMin = 1203,
+    kFontMax = 1204,
+    kOffsetXLabel = 1356,
+    kOffsetYLabel = 1357,
   };
 
   explicit CColorFontDlg(QWidget* parent = nullptr);

@@ -19,9 +19,6 @@ using editors::W;
 using ui::Ctl;
 
 namespace {
-// Labels of the edits (the templates' own texts).
-constexpr int kLabelOriginX = 62001, kLabelOriginY = 62002, kLabelLength = 62003, kLabelRadius = 62004,
-              kLabelAngle = 62005;
 constexpr int kGroup = -1;
 }  // namespace
 
@@ -30,22 +27,22 @@ CContrastDlgBase::CContrastDlgBase(QWidget* parent, int checkId, int sizeId, int
     : QDialog(parent), sizeId_(sizeId), captionId_(captionId), angle_(angle) {
   std::vector<ui::CtrlDef> table = {
       {checkId, Ctl::Check, 0, 0, 2},
-      {9000, Ctl::Group, 0, 0, 2},
+      {kFieldsGroup, Ctl::Group, 0, 0, 2},
   };
   if (angle) {
-    table.push_back({kLabelAngle, Ctl::Label, 9000});
-    table.push_back({kAngle, Ctl::Edit, 9000, 1});
+    table.push_back({kLabelAngle, Ctl::Label, kFieldsGroup});
+    table.push_back({kAngle, Ctl::Edit, kFieldsGroup, 1});
   }
-  table.push_back({sizeLabelId, Ctl::Label, 9000});
-  table.push_back({sizeId, Ctl::Edit, 9000, 1});
-  table.push_back({kLabelOriginX, Ctl::Label, 9000});
-  table.push_back({kOriginX, Ctl::Edit, 9000, 1});
-  table.push_back({kLabelOriginY, Ctl::Label, 9000});
-  table.push_back({kOriginY, Ctl::Edit, 9000, 1});
+  table.push_back({sizeLabelId, Ctl::Label, kFieldsGroup});
+  table.push_back({sizeId, Ctl::Edit, kFieldsGroup, 1});
+  table.push_back({kLabelOriginX, Ctl::Label, kFieldsGroup});
+  table.push_back({kOriginX, Ctl::Edit, kFieldsGroup, 1});
+  table.push_back({kLabelOriginY, Ctl::Label, kFieldsGroup});
+  table.push_back({kOriginY, Ctl::Edit, kFieldsGroup, 1});
   table.push_back({editors::kIdOk, Ctl::Button});
   table.push_back({editors::kIdCancel, Ctl::Button, 0, 1});
   const ui::CtrlMap m = ui::BuildControls(this, table);
-  ui::SetCtrlId(m.Get(9000), kGroup);  // a frame without a caption
+  ui::SetCtrlId(m.Get(kFieldsGroup), kGroup);  // a frame without a caption
   check_ = m.Find<QCheckBox>(checkId);
   auto* ok = m.Find<QPushButton>(editors::kIdOk);
   ok->setDefault(true);

@@ -12,6 +12,15 @@ class CContrastDlgBase : public QDialog {
   Q_OBJECT
  public:
   enum : int { kOriginX = 1182, kOriginY = 1183, kAngle = 1192 };
+  // The frame round the edits, and the edits' labels (the templates' own texts).
+  enum : int {
+    kFieldsGroup = 9000,
+    kLabelOriginX = 62001,
+    kLabelOriginY = 62002,
+    kLabelLength = 62003,
+    kLabelRadius = 62004,
+    kLabelAngle = 62005,
+  };
 
   void OnInitDialog();
   int exec() override;

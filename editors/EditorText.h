@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "platform/text.h"
+#include "ui/DialogBuilder.h"
 
 namespace editors {
 
 // The OK and Cancel buttons' control ids.
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
+using ui::kIdCancel;
+using ui::kIdOk;
 
 inline QString Q(WStringView s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
 inline WString W(const QString& s) { return s.toStdU16String(); }

@@ -19,13 +19,13 @@ using ui::Ctl;
 CRemarkDlg::CRemarkDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Remark "));
   const ui::CtrlMap m = ui::BuildControls(this, {
-                                                    {1252, Ctl::Label},
+                                                    {kTextLabel, Ctl::Label},
                                                     {kText, Ctl::Edit, 0, 1, 3},
-                                                    {1253, Ctl::Label},
-                                                    {1254, Ctl::Label},
-                                                    {1203, Ctl::Label, 0, 1},
+                                                    {kColorLabel, Ctl::Label},
+                                                    {kSizeLabel, Ctl::Label},
+                                                    {kSizeMin, Ctl::Label, 0, 1},
                                                     {kSize, Ctl::Slider, 0, 2},
-                                                    {1204, Ctl::Label, 0, 3},
+                                                    {kSizeMax, Ctl::Label, 0, 3},
                                                     {-1, Ctl::Label},  // the buttons' row, right-aligned
                                                     {editors::kIdOk, Ctl::Button, 0, 2},
                                                     {editors::kIdCancel, Ctl::Button, 0, 3},

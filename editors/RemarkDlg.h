@@ -16,6 +16,7 @@ class CRemarkDlg : public QDialog {
   Q_OBJECT
  public:
   enum : int { kText = 1167, kColor = 1168, kSize = 1169 };
+  enum : int { kTextLabel = 1252, kColorLabel = 1253, kSizeLabel = 1254, kSizeMin = 1203, kSizeMax = 1204 };
 
   explicit CRemarkDlg(QWidget* parent = nullptr);
 

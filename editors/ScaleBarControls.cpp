@@ -24,17 +24,17 @@ void ScaleBarControls::Build(QWidget* host) {
   host_ = host;
   const ui::CtrlMap m = ui::BuildControls(host, {
                                                     {kEnable, Ctl::Check, 0, 0, 3},
-                                                    {1247, Ctl::Label},
-                                                    {1356, Ctl::Label},
+                                                    {kColorCaption, Ctl::Label},
+                                                    {kXCaption, Ctl::Label},
                                                     {kSliderX, Ctl::Slider, 0, 1},
                                                     {kLabelX, Ctl::Label, 0, 2},
-                                                    {1357, Ctl::Label},
+                                                    {kYCaption, Ctl::Label},
                                                     {kSliderY, Ctl::Slider, 0, 1},
                                                     {kLabelY, Ctl::Label, 0, 2},
-                                                    {1127, Ctl::Label},
+                                                    {kWidthCaption, Ctl::Label},
                                                     {kSliderWidth, Ctl::Slider, 0, 1},
                                                     {kLabelWidth, Ctl::Label, 0, 2},
-                                                    {1365, Ctl::Label},
+                                                    {kLengthCaption, Ctl::Label},
                                                     {kLength, Ctl::Edit, 0, 1},
                                                     {kLabelUnit, Ctl::Label, 0, 2},
                                                 });

@@ -32,6 +32,12 @@ class ScaleBarControls {
     kLabelY = 1251,
     kLabelWidth = 1252,
     kLabelUnit = 1253,
+    // Captions.
+    kColorCaption = 1247,
+    kXCaption = 1356,
+    kYCaption = 1357,
+    kWidthCaption = 1127,
+    kLengthCaption = 1365,
   };
 
   // Makes the controls in `host`'s grid (rows from the top), with their ranges.

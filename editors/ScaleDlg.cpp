@@ -37,8 +37,6 @@ using editors::W;
 using ui::Ctl;
 
 namespace {
-constexpr int kLeftGroup = 9101, kRightGroup = 9102, kBarGroup = 1368;
-constexpr int kLabelName = 62006, kLabelActual = 62007, kLabelUnitName = 62008, kLabelPixel = 62009;
 constexpr std::uint32_t kMsgNoFrame = 62010;
 }  // namespace
 

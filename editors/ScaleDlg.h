@@ -49,6 +49,14 @@ class CScale2Dlg : public QDialog {
     kPreview = 1237,
     kMove = 1238,
     kLength = editors::ScaleBarControls::kLength,
+    // Groups and the labels of the edits.
+    kLeftGroup = 9101,
+    kRightGroup = 9102,
+    kBarGroup = 1368,
+    kLabelName = 62006,
+    kLabelActual = 62007,
+    kLabelUnitName = 62008,
+    kLabelPixel = 62009,
   };
   enum : int { kCursorArrow = 32512, kCursorHand = 328, kCursorGrab = 326 };
 

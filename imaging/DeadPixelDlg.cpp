@@ -14,27 +14,27 @@
 using ui::Ctl;
 
 CDeadSpotTipDlg::CDeadSpotTipDlg(QWidget* parent) : QDialog(parent) {
-  ui::SetCtrlId(this, 401);
+  ui::SetCtrlId(this, kDialog);
   auto* layout = new QVBoxLayout(this);
   auto* body = new QWidget(this);
   layout->addWidget(body);
-  ctrls_ = ui::BuildControls(body, {{1273, Ctl::Label, 0, 0, 4},
-                                    {1206, Ctl::Label, 0, 0, 1},
-                                    {1203, Ctl::Label, 0, 1, 1},
-                                    {1003, Ctl::Slider, 0, 2, 1},
-                                    {1204, Ctl::Label, 0, 3, 1},
-                                    {1207, Ctl::Label, 0, 0, 1},
-                                    {1203, Ctl::Label, 0, 1, 1},
-                                    {1004, Ctl::Slider, 0, 2, 1},
-                                    {1204, Ctl::Label, 0, 3, 1},
-                                    {1276, Ctl::Label, 0, 0, 1},
-                                    {1005, Ctl::Slider, 0, 2, 1}});
-  ctrls_.Find<QLabel>(1273)->setWordWrap(true);
+  ctrls_ = ui::BuildControls(body, {{kTip, Ctl::Label, 0, 0, 4},
+                                    {kGainLabel, Ctl::Label, 0, 0, 1},
+                                    {kMinLabel, Ctl::Label, 0, 1, 1},
+                                    {kGainSlider, Ctl::Slider, 0, 2, 1},
+                                    {kMaxLabel, Ctl::Label, 0, 3, 1},
+                                    {kExposureLabel, Ctl::Label, 0, 0, 1},
+                                    {kMinLabel, Ctl::Label, 0, 1, 1},
+                                    {kExposureSlider, Ctl::Slider, 0, 2, 1},
+                                    {kMaxLabel, Ctl::Label, 0, 3, 1},
+                                    {kFrameSpeedLabel, Ctl::Label, 0, 0, 1},
+                                    {kFrameSpeedSlider, Ctl::Slider, 0, 2, 1}});
+  ctrls_.Find<QLabel>(kTip)->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
   QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
-  ui::SetCtrlId(ok, 1);
-  ui::SetCtrlId(cancel, 2);
+  ui::SetCtrlId(ok, ui::kIdOk);
+  ui::SetCtrlId(cancel, ui::kIdCancel);
   layout->addWidget(buttons);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -44,9 +44,9 @@ CDeadSpotTipDlg::CDeadSpotTipDlg(QWidget* parent) : QDialog(parent) {
   LoadDlgItemTexts(this);
 }
 
-QSlider* CDeadSpotTipDlg::GainSlider() const { return ctrls_.Find<QSlider>(1003); }
-QSlider* CDeadSpotTipDlg::ExposureSlider() const { return ctrls_.Find<QSlider>(1004); }
-QSlider* CDeadSpotTipDlg::FrameSpeedSlider() const { return ctrls_.Find<QSlider>(1005); }
+QSlider* CDeadSpotTipDlg::GainSlider() const { return ctrls_.Find<QSlider>(kGainSlider); }
+QSlider* CDeadSpotTipDlg::ExposureSlider() const { return ctrls_.Find<QSlider>(kExposureSlider); }
+QSlider* CDeadSpotTipDlg::FrameSpeedSlider() const { return ctrls_.Find<QSlider>(kFrameSpeedSlider); }
 
 void CDeadSpotTipDlg::Setup(int handle, const stCameraCapability& capability) {
   handle_ = handle;

@@ -13,6 +13,19 @@ class QSlider;
 class CDeadSpotTipDlg : public QDialog {
   Q_OBJECT
  public:
+  enum : int {
+    kDialog = 401,
+    kTip = 1273,
+    kGainLabel = 1206,
+    kExposureLabel = 1207,
+    kFrameSpeedLabel = 1276,
+    kMinLabel = 1203,
+    kMaxLabel = 1204,
+    kGainSlider = 1003,
+    kExposureSlider = 1004,
+    kFrameSpeedSlider = 1005,
+  };
+
   explicit CDeadSpotTipDlg(QWidget* parent = nullptr);
   // The camera to prepare and its capabilities; sets the slider ranges and positions.
   void Setup(int handle, const stCameraCapability& capability);

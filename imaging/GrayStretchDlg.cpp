@@ -14,7 +14,6 @@
 
 namespace {
 constexpr int kGraph = -1;
-constexpr int kEditX1 = 1192, kEditX2 = 1193, kEditY1 = 1194, kEditY2 = 1195;
 constexpr int kGraphSize = 390;  // the 260-pixel picture shown 1.5 times
 }  // namespace
 
@@ -37,8 +36,8 @@ CGrayStretchDlg::CGrayStretchDlg(QWidget* parent) : QDialog(parent) {
                                                     {kEditY1, ui::Ctl::Edit, 0, 1},
                                                     {kEditX2, ui::Ctl::Edit, 0, 2},
                                                     {kEditY2, ui::Ctl::Edit, 0, 3},
-                                                    {1, ui::Ctl::Button, 0, 0, 2},
-                                                    {2, ui::Ctl::Button, 0, 2, 2},
+                                                    {ui::kIdOk, ui::Ctl::Button, 0, 0, 2},
+                                                    {ui::kIdCancel, ui::Ctl::Button, 0, 2, 2},
                                                 });
   controls->layout()->setContentsMargins(0, 0, 0, 0);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -47,8 +46,8 @@ CGrayStretchDlg::CGrayStretchDlg(QWidget* parent) : QDialog(parent) {
     edits_[i] = map.Find<QLineEdit>(ids[i]);
     edits_[i]->setReadOnly(true);
   }
-  connect(map.Find<QPushButton>(1), &QPushButton::clicked, this, &QDialog::accept);
-  connect(map.Find<QPushButton>(2), &QPushButton::clicked, this, &QDialog::reject);
+  connect(map.Find<QPushButton>(ui::kIdOk), &QPushButton::clicked, this, &QDialog::accept);
+  connect(map.Find<QPushButton>(ui::kIdCancel), &QPushButton::clicked, this, &QDialog::reject);
 
   backup_.Take();
   ShowPoints();

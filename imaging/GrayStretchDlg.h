@@ -12,6 +12,9 @@ class QLineEdit;
 
 class CGrayStretchDlg : public QDialog {
  public:
+  // The edits of the two points' grey levels.
+  enum : int { kEditX1 = 1192, kEditX2 = 1193, kEditY1 = 1194, kEditY2 = 1195 };
+
   explicit CGrayStretchDlg(QWidget* parent = nullptr);
 
   void reject() override;

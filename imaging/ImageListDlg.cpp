@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kListId = 1184;
 constexpr int kSerialRole = Qt::UserRole + 1;
 constexpr int kStateRole = Qt::UserRole + 2;
 

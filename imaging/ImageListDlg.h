@@ -19,6 +19,8 @@ class CImageListDlg : public QWidget {
   static constexpr int kMaxImages = 256;
   static constexpr int kThumbWidth = 120;
   static constexpr int kThumbHeight = 90;
+  // The thumbnail list's control id.
+  static constexpr int kListId = 1184;
   // Item states (ThumbState).
   enum { kThumbPending = 0, kThumbLoaded = 1, kThumbFailed = 2 };
 

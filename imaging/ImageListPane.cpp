@@ -5,10 +5,9 @@
 #include <QMenu>
 
 #include "platform/strings.h"
+#include "ui/CommandIds.h"
 
 namespace {
-constexpr int kCmdDelete = 32910;
-constexpr int kCmdDeleteAll = 32912;
 QString Q(std::uint32_t id) { return QString::fromStdU16String(LoadStringW(id)); }
 }  // namespace
 
@@ -24,11 +23,11 @@ std::unique_ptr<QMenu> CImageListPane::PrepareContextMenu() {
   menuItem_ = dlg_->FirstSelected();
   dlg_->List()->setFocus();
   auto menu = std::make_unique<QMenu>(this);
-  QAction* del = menu->addAction(Q(kCmdDelete), this, &CImageListPane::OnDeleteImage);
-  del->setData(kCmdDelete);
+  QAction* del = menu->addAction(Q(ids::kImageListDelete), this, &CImageListPane::OnDeleteImage);
+  del->setData(ids::kImageListDelete);
   del->setEnabled(menuItem_ >= 0);
-  QAction* all = menu->addAction(Q(kCmdDeleteAll), this, &CImageListPane::OnDeleteAllImages);
-  all->setData(kCmdDeleteAll);
+  QAction* all = menu->addAction(Q(ids::kImageListDeleteAll), this, &CImageListPane::OnDeleteAllImages);
+  all->setData(ids::kImageListDeleteAll);
   return menu;
 }
 

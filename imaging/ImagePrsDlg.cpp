@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int kList = 1288, kLoad = 1292, kRemoveAll = 1296, kMosaic = 1289, kFusion = 1290, kPreview = 1281,
-              kBrowse = 1293, kSave = 1014, kFolder = 1192, kFolderLabel = 61411;
 constexpr char kPreviewTitle[] = "Prevew";
 
 QString Q(const WString& s) { return QString::fromStdU16String(s); }

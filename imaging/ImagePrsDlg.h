@@ -25,6 +25,19 @@ class QTreeWidget;
 class CImagePrsDlg : public QDialog {
  public:
   static constexpr int kMaxImages = 100;
+  // Control ids.
+  enum : int {
+    kList = 1288,
+    kLoad = 1292,
+    kRemoveAll = 1296,
+    kMosaic = 1289,
+    kFusion = 1290,
+    kPreview = 1281,
+    kBrowse = 1293,
+    kSave = 1014,
+    kFolder = 1192,
+    kFolderLabel = 61411,
+  };
   using ImagePtr = std::shared_ptr<const BitmapImage>;
 
   explicit CImagePrsDlg(QWidget* parent = nullptr);

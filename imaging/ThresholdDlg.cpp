@@ -11,9 +11,6 @@
 #include "platform/strings.h"
 
 namespace {
-constexpr int kSlider = 1277;
-constexpr int kValue = 1278;
-
 QString Num(int v) { return QString::fromStdU16String(FormatW(u"%d", v)); }
 }  // namespace
 
@@ -21,17 +18,17 @@ CImageOptDlg::CImageOptDlg(int mode, QWidget* parent) : QDialog(parent), mode_(m
   const ui::CtrlMap map = ui::BuildControls(this, {
                                                       {kSlider, ui::Ctl::Slider, 0, 0, 3},
                                                       {kValue, ui::Ctl::Label, 0, 3},
-                                                      {1, ui::Ctl::Button, 0, 0},
-                                                      {2, ui::Ctl::Button, 0, 1},
+                                                      {ui::kIdOk, ui::Ctl::Button, 0, 0},
+                                                      {ui::kIdCancel, ui::Ctl::Button, 0, 1},
                                                   });
   slider_ = map.Find<QSlider>(kSlider);
   value_ = map.Find<QLabel>(kValue);
-  ok_ = map.Find<QPushButton>(1);
+  ok_ = map.Find<QPushButton>(ui::kIdOk);
   slider_->setMinimumWidth(260);
   value_->setMinimumWidth(40);
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(map.Find<QPushButton>(2), &QPushButton::clicked, this, &QDialog::reject);
+  connect(map.Find<QPushButton>(ui::kIdCancel), &QPushButton::clicked, this, &QDialog::reject);
   connect(slider_, &QSlider::valueChanged, this, &CImageOptDlg::OnHScroll);
   started_ = OnInitDialog();
 }

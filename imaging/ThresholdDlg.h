@@ -13,6 +13,8 @@ class QSlider;
 class CImageOptDlg : public QDialog {
  public:
   enum Mode { kThreshold = 1, kBrightness = 2 };
+  // The slider and the label showing its value.
+  enum : int { kSlider = 1277, kValue = 1278 };
   explicit CImageOptDlg(int mode, QWidget* parent = nullptr);
 
   // Without a still image the dialog cancels itself at once (Rejected, never shown).

@@ -39,17 +39,28 @@ int CurrentHandle() {
   return camera->GetCurCameraItem(&item) >= 0 ? item.handle : -1;
 }
 
-// The equation: R' G' B' = [ nine edits ] x R G B. Statics 1320..1338 keep these texts.
+// The equation: R' G' B' = [ nine edits ] x R G B. Its statics keep these texts.
+constexpr int kEq = CAdOptDlg::IDC_MATRIX_GROUP;
 const std::vector<ui::CtrlDef> kEquation = {
-    {1320, Ctl::Label, 1319, 0, 1, u"R\u2019"}, {1326, Ctl::Edit, 1319, 3}, {1327, Ctl::Edit, 1319, 4},
-    {1328, Ctl::Edit, 1319, 5},                 {1336, Ctl::Label, 1319, 8, 1, u"R"},
-    {1321, Ctl::Label, 1319, 0, 1, u"G\u2019"}, {1323, Ctl::Label, 1319, 1, 1, u"="},
-    {1324, Ctl::Label, 1319, 2, 1, u"["},       {1329, Ctl::Edit, 1319, 3},
-    {1330, Ctl::Edit, 1319, 4},                 {1331, Ctl::Edit, 1319, 5},
-    {1325, Ctl::Label, 1319, 6, 1, u"]"},       {1335, Ctl::Label, 1319, 7, 1, u"\u00D7"},
-    {1337, Ctl::Label, 1319, 8, 1, u"G"},       {1322, Ctl::Label, 1319, 0, 1, u"B\u2019"},
-    {1332, Ctl::Edit, 1319, 3},                 {1333, Ctl::Edit, 1319, 4},
-    {1334, Ctl::Edit, 1319, 5},                 {1338, Ctl::Label, 1319, 8, 1, u"B"},
+    {CAdOptDlg::IDC_OUT_R, Ctl::Label, kEq, 0, 1, u"R\u2019"},
+    {CAdOptDlg::IDC_MATRIX_EDIT0, Ctl::Edit, kEq, 3},
+    {CAdOptDlg::IDC_MATRIX_EDIT1, Ctl::Edit, kEq, 4},
+    {CAdOptDlg::IDC_MATRIX_EDIT2, Ctl::Edit, kEq, 5},
+    {CAdOptDlg::IDC_IN_R, Ctl::Label, kEq, 8, 1, u"R"},
+    {CAdOptDlg::IDC_OUT_G, Ctl::Label, kEq, 0, 1, u"G\u2019"},
+    {CAdOptDlg::IDC_EQUALS, Ctl::Label, kEq, 1, 1, u"="},
+    {CAdOptDlg::IDC_BRACKET_OPEN, Ctl::Label, kEq, 2, 1, u"["},
+    {CAdOptDlg::IDC_MATRIX_EDIT3, Ctl::Edit, kEq, 3},
+    {CAdOptDlg::IDC_MATRIX_EDIT4, Ctl::Edit, kEq, 4},
+    {CAdOptDlg::IDC_MATRIX_EDIT5, Ctl::Edit, kEq, 5},
+    {CAdOptDlg::IDC_BRACKET_CLOSE, Ctl::Label, kEq, 6, 1, u"]"},
+    {CAdOptDlg::IDC_TIMES, Ctl::Label, kEq, 7, 1, u"\u00D7"},
+    {CAdOptDlg::IDC_IN_G, Ctl::Label, kEq, 8, 1, u"G"},
+    {CAdOptDlg::IDC_OUT_B, Ctl::Label, kEq, 0, 1, u"B\u2019"},
+    {CAdOptDlg::IDC_MATRIX_EDIT6, Ctl::Edit, kEq, 3},
+    {CAdOptDlg::IDC_MATRIX_EDIT7, Ctl::Edit, kEq, 4},
+    {CAdOptDlg::IDC_MATRIX_EDIT8, Ctl::Edit, kEq, 5},
+    {CAdOptDlg::IDC_IN_B, Ctl::Label, kEq, 8, 1, u"B"},
 };
 
 }  // namespace
@@ -79,16 +90,20 @@ int LoadColorMatrixFile(const std::filesystem::path& file, UserMatrices& users) 
 CAdOptDlg::CAdOptDlg(QWidget* parent) : QWidget(parent) {
   users_.fill(kIdentity);
   std::vector<ui::CtrlDef> table = {
-      {1344, Ctl::Label},          {1339, Ctl::Combo, 0, 1, 2}, {1340, Ctl::Button, 0, 3},
-      {1342, Ctl::Button, 0, 4},   {1341, Ctl::Button, 0, 5},   {1343, Ctl::Button, 0, 6},
-      {1319, Ctl::Group, 0, 0, 7},
+      {IDC_MATRIX_LABEL, Ctl::Label},
+      {IDC_MATRIX_LIST, Ctl::Combo, 0, 1, 2},
+      {IDC_MATRIX_APPLY, Ctl::Button, 0, 3},
+      {IDC_MATRIX_ROLLBACK, Ctl::Button, 0, 4},
+      {IDC_MATRIX_SAVE, Ctl::Button, 0, 5},
+      {IDC_MATRIX_LOAD, Ctl::Button, 0, 6},
+      {IDC_MATRIX_GROUP, Ctl::Group, 0, 0, 7},
   };
   table.insert(table.end(), kEquation.begin(), kEquation.end());
   ctrls_ = ui::BuildControls(this, table);
   if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->setRowStretch(2, 1);
   // The brackets stand over all three rows of coefficients.
-  if (auto* eq = qobject_cast<QGridLayout*>(ctrls_.Get(1319)->layout())) {
-    for (int id : {1323, 1324, 1325, 1335}) {
+  if (auto* eq = qobject_cast<QGridLayout*>(ctrls_.Get(IDC_MATRIX_GROUP)->layout())) {
+    for (int id : {IDC_EQUALS, IDC_BRACKET_OPEN, IDC_BRACKET_CLOSE, IDC_TIMES}) {
       QWidget* w = ctrls_.Get(id);
       int row = 0, col = 0, rows = 0, cols = 0;
       eq->getItemPosition(eq->indexOf(w), &row, &col, &rows, &cols);
@@ -97,7 +112,7 @@ CAdOptDlg::CAdOptDlg(QWidget* parent) : QWidget(parent) {
     }
     QFont big = font();
     big.setPointSizeF(big.pointSizeF() * 3);
-    for (int id : {1324, 1325}) ctrls_.Get(id)->setFont(big);
+    for (int id : {IDC_BRACKET_OPEN, IDC_BRACKET_CLOSE}) ctrls_.Get(id)->setFont(big);
   }
   for (int i = 0; i < 9; ++i) {
     auto* edit = ctrls_.Find<QLineEdit>(IDC_MATRIX_EDIT0 + i);

@@ -33,7 +33,27 @@ class CAdOptDlg : public QWidget {
     IDC_MATRIX_ROLLBACK = 1342,
     IDC_MATRIX_LOAD = 1343,
     IDC_MATRIX_LABEL = 1344,
-    IDC_MATRIX_EDIT0 = 1326,  // elements 0..8 are 1326..1334
+    // The coefficients, row by row (R', G', B'); code walks them as IDC_MATRIX_EDIT0 + i.
+    IDC_MATRIX_EDIT0 = 1326,
+    IDC_MATRIX_EDIT1 = 1327,
+    IDC_MATRIX_EDIT2 = 1328,
+    IDC_MATRIX_EDIT3 = 1329,
+    IDC_MATRIX_EDIT4 = 1330,
+    IDC_MATRIX_EDIT5 = 1331,
+    IDC_MATRIX_EDIT6 = 1332,
+    IDC_MATRIX_EDIT7 = 1333,
+    IDC_MATRIX_EDIT8 = 1334,
+    // The statics of the equation R' G' B' = [ ... ] x R G B (they keep the texts set here).
+    IDC_OUT_R = 1320,
+    IDC_OUT_G = 1321,
+    IDC_OUT_B = 1322,
+    IDC_EQUALS = 1323,
+    IDC_BRACKET_OPEN = 1324,
+    IDC_BRACKET_CLOSE = 1325,
+    IDC_TIMES = 1335,
+    IDC_IN_R = 1336,
+    IDC_IN_G = 1337,
+    IDC_IN_B = 1338,
   };
 
   // Builds the page, fills the matrix list from the current camera and sets the captions.

@@ -16,6 +16,7 @@
 #include "options/OptReportPage.h"
 #include "options/OptVideoPage.h"
 #include "options/OptionsCommon.h"
+#include "ui/CommandIds.h"
 
 using namespace options;
 using ui::Ctl;
@@ -31,12 +32,12 @@ int COptionsDlg::Run(int page, QWidget* parent) {
 
 int COptionsDlg::PageOfCommand(int commandId) {
   switch (commandId) {
-    case 32854: return kCapturePage;
-    case 32853: return kVideoPage;
-    case 32869: return kMeasurePage;
-    case 32902: return kReportPage;
-    case 32960:
-    case 32957: return kAdvancedPage;
+    case ids::kCaptureSettings: return kCapturePage;
+    case ids::kVideoSettings: return kVideoPage;
+    case ids::kMeasuringSettings: return kMeasurePage;
+    case ids::kReportSettings: return kReportPage;
+    case ids::kAdvancedSettings2:
+    case ids::kAdvancedSettings: return kAdvancedPage;
     default: return -1;
   }
 }

@@ -24,8 +24,8 @@ class COptionsDlg : public QDialog {
 
   // Runs the dialog modally on `page`; QDialog::Accepted after OK.
   static int Run(int page, QWidget* parent = nullptr);
-  // The page of a settings command of the frame's menu (32854 capture, 32853 video, 32869
-  // measuring, 32902 report, 32960 and 32957 advanced); -1 for any other id.
+  // The page of a settings command of the frame's menu (ui/CommandIds.h: capture, video,
+  // measuring, report, and the two advanced ones); -1 for any other id.
   static int PageOfCommand(int commandId);
 
   // The page to open with; call before the dialog is shown.

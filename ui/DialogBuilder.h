@@ -14,6 +14,10 @@ class QGridLayout;
 
 namespace ui {
 
+// The OK and Cancel buttons' control ids, the same in every dialog.
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
 enum class Ctl {
   Label,     // static text
   Button,    // push button

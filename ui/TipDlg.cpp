@@ -11,16 +11,16 @@
 #include "platform/strings.h"
 
 CTipDlg::CTipDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
-  ui::SetCtrlId(this, 400);
+  ui::SetCtrlId(this, kDialog);
   auto* layout = new QVBoxLayout(this);
   auto* text = new QLabel(this);
-  ui::SetCtrlId(text, 1272);
+  ui::SetCtrlId(text, kText);
   layout->addWidget(text);
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
-  ui::SetCtrlId(ok, 1);
+  ui::SetCtrlId(ok, ui::kIdOk);
   QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
-  ui::SetCtrlId(cancel, 2);
+  ui::SetCtrlId(cancel, ui::kIdCancel);
   layout->addWidget(buttons);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

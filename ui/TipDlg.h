@@ -7,6 +7,8 @@
 class CTipDlg : public QDialog {
   Q_OBJECT
  public:
+  enum : int { kDialog = 400, kText = 1272 };
+
   explicit CTipDlg(QWidget* parent = nullptr);
 
  protected:

@@ -54,11 +54,11 @@ void DrawShape(CMainFrame& frame, int command, std::initializer_list<QPoint> poi
 void DrawSampleMeasurements(CMainFrame& frame) {
   const QRect r = frame.View()->ImageWindow()->geometry();
   auto at = [&r](double fx, double fy) { return QPoint(r.left() + int(r.width() * fx), r.top() + int(r.height() * fy)); };
-  DrawShape(frame, 32789, {at(0.10, 0.15), at(0.40, 0.20)}, false);                    // line
-  DrawShape(frame, 32800, {at(0.55, 0.35), at(0.75, 0.15), at(0.90, 0.35)}, false);     // angle
-  DrawShape(frame, 32798, {at(0.15, 0.55), at(0.30, 0.40), at(0.42, 0.60)}, false);     // 3-point circle
-  DrawShape(frame, 32792, {at(0.55, 0.55), at(0.80, 0.80)}, false);                     // rectangle
-  DrawShape(frame, 32799, {at(0.10, 0.75), at(0.25, 0.70), at(0.35, 0.90), at(0.12, 0.92)}, true);  // polygon
+  DrawShape(frame, ids::kLine, {at(0.10, 0.15), at(0.40, 0.20)}, false);                     // line
+  DrawShape(frame, ids::kAngle, {at(0.55, 0.35), at(0.75, 0.15), at(0.90, 0.35)}, false);    // angle
+  DrawShape(frame, ids::kCircle3, {at(0.15, 0.55), at(0.30, 0.40), at(0.42, 0.60)}, false);  // 3-point circle
+  DrawShape(frame, ids::kRectangle, {at(0.55, 0.55), at(0.80, 0.80)}, false);                // rectangle
+  DrawShape(frame, ids::kPolygon, {at(0.10, 0.75), at(0.25, 0.70), at(0.35, 0.90), at(0.12, 0.92)}, true);  // polygon
   QTest::mouseMove(frame.View(), at(0.5, 0.5));
 }
 

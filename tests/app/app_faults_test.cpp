@@ -300,7 +300,7 @@ TEST_F(FaultTest, LayerFilesThatDoNotLoadAreRefusedAndNothingIsSavedOverTheLayer
   for (const QString& path : paths) {
     messages.clear();
     view().fileDialog = [path](bool, bool, const QString&, const QString&) { return QStringList{path}; };
-    frame().Router().Execute(32953);
+    frame().Router().Execute(ids::kLoadLayers);
     ASSERT_EQ(messages.size(), 1u) << path.toStdString();
     EXPECT_TRUE(messages[0].contains(QFileInfo(path).fileName())) << messages[0].toStdString();
     EXPECT_EQ(engine().GetMeasureCount(), 30) << path.toStdString();
@@ -309,7 +309,7 @@ TEST_F(FaultTest, LayerFilesThatDoNotLoadAreRefusedAndNothingIsSavedOverTheLayer
   // The good file still loads.
   messages.clear();
   view().fileDialog = [good](bool, bool, const QString&, const QString&) { return QStringList{good}; };
-  frame().Router().Execute(32953);
+  frame().Router().Execute(ids::kLoadLayers);
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(engine().GetMeasureCount(), 30);
 }

@@ -23,42 +23,50 @@ TEST_F(FrameTest, StartLayoutAndStates) {
   EXPECT_EQ(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
   EXPECT_EQ(frame().minimumSize(), QSize(800, 600));
   // No image: the measuring commands are off, the acquisition commands on.
-  for (int id : {32789, 32884, 32777, 32867, 57604, 32802, 27, 32961}) EXPECT_FALSE(Enabled(id)) << id;
-  for (int id : {32775, 32801, 57601, 57665, 32838, 32837}) EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kCapture, ids::kRecord,
+                 ids::kMeasuringScale})
+    EXPECT_FALSE(Enabled(id)) << id;
+  for (int id : {ids::kLive, ids::kStop, ids::kFileOpen, ids::kExit, ids::kChinese, ids::kEnglish})
+    EXPECT_TRUE(Enabled(id)) << id;
   // Commands nobody handles are disabled by the framework's rule.
   EXPECT_FALSE(Enabled(55555));
-  EXPECT_TRUE(Checked(32837));
-  EXPECT_FALSE(Checked(32838));
+  EXPECT_TRUE(Checked(ids::kEnglish));
+  EXPECT_FALSE(Checked(ids::kChinese));
 }
 
 TEST_F(FrameTest, StillAndLiveCommandStates) {
   ShowStill(640, 480);
-  for (int id : {32789, 32884, 32777, 32867, 57604, 32961, 32928, 32947}) EXPECT_TRUE(Enabled(id)) << id;
-  for (int id : {32853, 32854, 32957}) EXPECT_FALSE(Enabled(id)) << id;  // need a live camera
+  for (int id : {ids::kLine, ids::kPoint, ids::kHandMouse, ids::kGrid, ids::kFileSaveAs, ids::kMeasuringScale,
+                 ids::kThreshold, ids::kGrayBalance})
+    EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings})
+    EXPECT_FALSE(Enabled(id)) << id;  // need a live camera
   EXPECT_TRUE(frame().MeasureToolBar()->isVisible());
   EXPECT_TRUE(frame().ZoomToolBar()->isVisible());
-  EXPECT_TRUE(Checked(32778));  // select mode
-  frame().Router().Execute(32777);
-  EXPECT_TRUE(Checked(32777));
-  EXPECT_FALSE(Checked(32778));
+  EXPECT_TRUE(Checked(ids::kSelectMouse));  // select mode
+  frame().Router().Execute(ids::kHandMouse);
+  EXPECT_TRUE(Checked(ids::kHandMouse));
+  EXPECT_FALSE(Checked(ids::kSelectMouse));
 
   GoLive();
   EXPECT_TRUE(frame().IsLive());
-  for (int id : {32853, 32854, 32957, 32789}) EXPECT_TRUE(Enabled(id)) << id;
-  for (int id : {32928, 32929, 32947}) EXPECT_FALSE(Enabled(id)) << id;  // still image only
+  for (int id : {ids::kVideoSettings, ids::kCaptureSettings, ids::kAdvancedSettings, ids::kLine})
+    EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kGrayBalance})
+    EXPECT_FALSE(Enabled(id)) << id;  // still image only
   EXPECT_EQ(frame().MainToolbarImages(), 349);
 }
 
 TEST_F(FrameTest, ToolCommandsCheckOnlyTheLastTool) {
   ShowStill(320, 240);
-  frame().Router().Execute(32789);
-  frame().Router().Execute(32800);
-  EXPECT_FALSE(Checked(32789));
-  EXPECT_TRUE(Checked(32800));
+  frame().Router().Execute(ids::kLine);
+  frame().Router().Execute(ids::kAngle);
+  EXPECT_FALSE(Checked(ids::kLine));
+  EXPECT_TRUE(Checked(ids::kAngle));
   EXPECT_EQ(view().PendingKind(), 261);
   // The text tool keeps the armed kind but clears the check marks.
-  frame().Router().Execute(32872);
-  EXPECT_FALSE(Checked(32800));
+  frame().Router().Execute(ids::kText);
+  EXPECT_FALSE(Checked(ids::kAngle));
   EXPECT_EQ(view().PendingKind(), 261);
 }
 
@@ -89,7 +97,7 @@ TEST_F(FrameTest, LivePauseStopWithCountersAndRate) {
   frame().UpdateCaptureStatus();
   ASSERT_NE(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
 
-  frame().Router().Execute(32801);  // the view takes Stop and hands it to the frame
+  frame().Router().Execute(ids::kStop);  // the view takes Stop and hands it to the frame
   EXPECT_EQ(camera().GetOpenedCount(), 0);
   EXPECT_FALSE(frame().Timer1().isActive());
   EXPECT_FALSE(view().ImageWindow()->isVisible());
@@ -179,7 +187,7 @@ TEST_F(FrameTest, RecordTogglesImagesAndStopClearsIt) {
   frame().OnRecord();
   EXPECT_TRUE(frame().recordingFlag);
   EXPECT_EQ(frame().MainToolbarImages(), 377);
-  EXPECT_TRUE(Checked(27));
+  EXPECT_TRUE(Checked(ids::kRecord));
   EXPECT_EQ(frame().StatusPane(0)->text(), "Recording 00:00:00");  // the elapsed time
   Deliver(3);
   frame().OnRecord();
@@ -336,7 +344,7 @@ TEST_F(FrameTest, ZoomClampsTo32767AndNeverDividesByZero) {
 
 TEST_F(FrameTest, ImageCommandsWorkOnStillImagesOnly) {
   ShowStill(64, 32);
-  frame().Router().Execute(32947);  // grey balance: eroded, grey, equalised
+  frame().Router().Execute(ids::kGrayBalance);  // grey balance: eroded, grey, equalised
   std::vector<std::uint8_t> px;
   BITMAPINFOHEADER f;
   ASSERT_TRUE(camera().CopyFrame(&px, &f));
@@ -346,7 +354,7 @@ TEST_F(FrameTest, ImageCommandsWorkOnStillImagesOnly) {
   GoLive();
   ASSERT_TRUE(camera().CopyFrame(&px, &f));
   const std::vector<std::uint8_t> before = px;
-  frame().RunImageCommand(32931);
+  frame().RunImageCommand(ids::kDilate);
   ASSERT_TRUE(camera().CopyFrame(&px, &f));
   EXPECT_EQ(px, before);
 }

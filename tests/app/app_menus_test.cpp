@@ -92,16 +92,17 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
     }
     // The image menu: the dialogs' items with their "...", not the dialogs' titles.
     const auto image = MenuTexts(Menu(4));
-    for (auto [id, textId] : {std::pair{32928, 63928}, {32930, 63930}, {32931, 63931}, {32932, 63932}})
+    for (auto [id, textId] :
+         {std::pair{ids::kThreshold, 63928}, {ids::kBrightness, 63930}, {ids::kDilate, 63931}, {ids::kErode, 63932}})
       EXPECT_EQ(image.at(id), QString::fromStdU16String(LoadStringW(textId))) << id;
     // The layer files are the Measure menu's; the File menu keeps the image's own items.
     const auto file = MenuTexts(Menu(0));
-    EXPECT_EQ(file.count(32952) + file.count(32953), 0u);
+    EXPECT_EQ(file.count(ids::kSaveLayers) + file.count(ids::kLoadLayers), 0u);
     const auto measure = MenuTexts(Menu(3));
-    EXPECT_EQ(measure.count(32952) + measure.count(32953), 2u);
+    EXPECT_EQ(measure.count(ids::kSaveLayers) + measure.count(ids::kLoadLayers), 2u);
     // The context menu's camera item as its own resource reads.
     for (QAction* a : view().PopupMenu()->actions())
-      if (a->data().toInt() == 32774) EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
+      if (a->data().toInt() == ids::kCameraControl) EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
   }
   EXPECT_EQ(LoadStringW(63928, UiLanguage::English), u"Threshold...");
   EXPECT_EQ(LoadStringW(63931, UiLanguage::English), u"Dilate...");
@@ -113,14 +114,14 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
 
 TEST_F(MenuTest, GreyStretchClosedByItsCommandKeepsTheStretch) {
   ShowStill(64, 16);
-  frame().Router().Execute(32945);
+  frame().Router().Execute(ids::kGrayStretch);
   auto* dlg = frame().findChild<CGrayStretchDlg*>();
   ASSERT_TRUE(dlg);
   const std::uint8_t before = Pixel(20, 5);
   DragPoint1(dlg, 84, 150);
   const std::uint8_t stretched = Pixel(20, 5);
   ASSERT_NE(stretched, before);
-  frame().Router().Execute(32945);  // the second press closes it
+  frame().Router().Execute(ids::kGrayStretch);  // the second press closes it
   QApplication::processEvents();
   EXPECT_FALSE(frame().findChild<CGrayStretchDlg*>());
   EXPECT_EQ(Pixel(20, 5), stretched);
@@ -128,7 +129,7 @@ TEST_F(MenuTest, GreyStretchClosedByItsCommandKeepsTheStretch) {
 
 TEST_F(MenuTest, GreyStretchNeverWritesOverANewlyOpenedImage) {
   ShowStill(64, 16);
-  frame().Router().Execute(32945);
+  frame().Router().Execute(ids::kGrayStretch);
   auto* dlg = frame().findChild<CGrayStretchDlg*>();
   ASSERT_TRUE(dlg);
   DragPoint1(dlg, 84, 150);
@@ -161,7 +162,7 @@ TEST_F(MenuTest, FileOpenOfARefusedFileNamesItAndKeepsTheImage) {
   cut.resize(cut.size() - 100);
   cut.close();
   view().fileDialog = [&](bool, bool, const QString&, const QString&) { return QStringList{png, good}; };
-  frame().Router().Execute(57601);
+  frame().Router().Execute(ids::kFileOpen);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].contains(png)) << messages[0].toStdString();
   EXPECT_TRUE(messages[0].contains(QString::fromStdU16String(BitmapStatusText(BitmapStatus::NotBitmap, png))));
@@ -174,7 +175,7 @@ TEST_F(MenuTest, FileOpenOfARefusedFileNamesItAndKeepsTheImage) {
   // While live, a refused file leaves the camera playing.
   messages.clear();
   const int handle = GoLive();
-  frame().Router().Execute(57601);
+  frame().Router().Execute(ids::kFileOpen);
   EXPECT_EQ(messages.size(), 1u);
   stCameraItem item;
   camera().GetCurCameraItem(&item);
@@ -218,13 +219,13 @@ TEST_F(MenuTest, ReportRunsBehindTheWaitBoxWithTheWindowAnswering) {
     ++ticks;
   });
   timer.start();
-  frame().Router().Execute(32859);
+  frame().Router().Execute(ids::kExportExcel);
   // The box is up at once, with OK and Cancel.
   auto* box = frame().findChild<CTipDlg*>();
   ASSERT_TRUE(box);
   EXPECT_TRUE(box->isVisible());
   EXPECT_TRUE(frame().ReportRunning());
-  frame().Router().Execute(32859);  // a second press while one runs starts nothing
+  frame().Router().Execute(ids::kExportExcel);  // a second press while one runs starts nothing
   ASSERT_TRUE(QTest::qWaitFor([&] { return !frame().ReportRunning(); }, 120000));
   timer.stop();
   SetReportOpener(nullptr);
@@ -246,7 +247,7 @@ TEST_F(MenuTest, CancelInTheWaitBoxDropsTheReport) {
   camera().SetCaptureSetting(capture);
   int opened = 0;
   SetReportOpener([&](const QString&) { return ++opened, true; });
-  frame().Router().Execute(32860);
+  frame().Router().Execute(ids::kExportWord);
   auto* box = frame().findChild<CTipDlg*>();
   ASSERT_TRUE(box);
   QPushButton* cancel = nullptr;
@@ -284,7 +285,7 @@ TEST_F(MenuTest, FullScreenAndBackWithoutACameraShowsTheBarsAgain) {
   EXPECT_TRUE(frame().MeasureToolBar()->isVisible());
   EXPECT_EQ(frame().ZoomToolBar()->isVisible(), zoom);
   // The first "Measuring Bar" press hides the bar (it was shown).
-  frame().Router().Execute(32814);
+  frame().Router().Execute(ids::kMeasuringBar);
   EXPECT_FALSE(frame().MeasureToolBar()->isVisible());
 }
 

@@ -67,7 +67,7 @@ TEST_F(ScaleFrameTest, AReportAfterALayerFileRoundTripIsInTheUnitTheViewShows) {
   view().fileDialog = [file](bool, bool, const QString&, const QString&) { return QStringList{file}; };
   view().OnSaveLayers();
   answer = true;
-  frame().Router().Execute(32968);  // Delete All
+  frame().Router().Execute(ids::kDeleteAllMeasures);  // Delete All
   ASSERT_EQ(engine().GetMeasureCount(), 0);
   view().OnLoadLayers();
   ASSERT_EQ(engine().GetMeasureCount(), 1);
@@ -97,15 +97,15 @@ TEST_F(ScaleFrameTest, OneClickSwitchesTheCrossRuleOnAfterEveryClearingOfTheLaye
   }
   auto crossOnThenClear = [&](const char* path, const std::function<void()>& clear) {
     SCOPED_TRACE(path);
-    if (engine().m_CrossRule.enable == 0) frame().Router().Execute(32880);
+    if (engine().m_CrossRule.enable == 0) frame().Router().Execute(ids::kCrossRule);
     ASSERT_EQ(engine().m_CrossRule.enable, 1);
     clear();
     EXPECT_EQ(engine().m_CrossRule.enable, 0);
-    EXPECT_FALSE(frame().Router().Action(32880)->isChecked());
+    EXPECT_FALSE(frame().Router().Action(ids::kCrossRule)->isChecked());
     if (!frame().imageAvailable) ShowStill(200, 100);
-    frame().Router().Execute(32880);  // one click
+    frame().Router().Execute(ids::kCrossRule);  // one click
     EXPECT_EQ(engine().m_CrossRule.enable, 1);
-    EXPECT_TRUE(frame().Router().Action(32880)->isChecked());
+    EXPECT_TRUE(frame().Router().Action(ids::kCrossRule)->isChecked());
   };
   crossOnThenClear("Measure Load", [&] {
     // A layer file saved with no measurements: it loads (an unreadable one is refused).
@@ -127,7 +127,7 @@ TEST_F(ScaleFrameTest, OneClickSwitchesTheCrossRuleOnAfterEveryClearingOfTheLaye
   });
   crossOnThenClear("Stop", [&] {
     GoLive();
-    frame().Router().Execute(32801);
+    frame().Router().Execute(ids::kStop);
   });
   crossOnThenClear("camera page", [&] { frame().ClearLayers(); });
 }

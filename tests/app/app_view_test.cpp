@@ -87,12 +87,12 @@ TEST_F(FrameTest, ToolsBuildShapesWhereTheMouseWas) {
     bool rightFinish;
   };
   const std::vector<Case> cases = {
-      {32884, {{100, 100}}, true},
-      {32789, {{60, 60}, {150, 120}}, false},
-      {32792, {{120, 80}, {180, 190}}, false},
-      {32800, {{70, 150}, {110, 50}, {170, 160}}, false},
-      {32798, {{80, 170}, {120, 130}, {160, 190}}, false},
-      {32799, {{130, 45}, {185, 60}, {188, 120}, {140, 130}}, true},
+      {ids::kPoint, {{100, 100}}, true},
+      {ids::kLine, {{60, 60}, {150, 120}}, false},
+      {ids::kRectangle, {{120, 80}, {180, 190}}, false},
+      {ids::kAngle, {{70, 150}, {110, 50}, {170, 160}}, false},
+      {ids::kCircle3, {{80, 170}, {120, 130}, {160, 190}}, false},
+      {ids::kPolygon, {{130, 45}, {185, 60}, {188, 120}, {140, 130}}, true},
   };
   for (double zoom : {0.0, 1.0, 3.0}) {
     engine().ResetMeasurements();
@@ -134,7 +134,7 @@ TEST_F(FrameTest, ContextMenuOnlyAfterARightPressThatDidNothing) {
   EXPECT_TRUE(view().PopupMenu()->isVisible());
   view().PopupMenu()->hide();
   // A polygon finished by the right button shows no menu at that release.
-  frame().Router().Execute(32799);
+  frame().Router().Execute(ids::kPolygon);
   Click(ClientOf(10, 10));
   Click(ClientOf(100, 10));
   Click(ClientOf(100, 100));
@@ -147,17 +147,17 @@ TEST_F(FrameTest, ContextMenuOnlyAfterARightPressThatDidNothing) {
   // The menu's items follow the image state only.
   const auto items = view().PopupMenu()->actions();
   ASSERT_GE(items.size(), 7);
-  EXPECT_EQ(items[0]->data().toInt(), 32803);
+  EXPECT_EQ(items[0]->data().toInt(), ids::kPlayPause);
   view().SetImageState(0, 0);
   for (QAction* a : items)
-    if (a->data().toInt() == 32777) EXPECT_FALSE(a->isEnabled());
+    if (a->data().toInt() == ids::kHandMouse) EXPECT_FALSE(a->isEnabled());
 }
 
 TEST_F(FrameTest, PanWheelAndKeys) {
   ShowStill(800, 600);
   frame().ApplyZoom(3.0);
   // Hand tool: a drag moves the image window, which never uncovers the top-left background.
-  frame().Router().Execute(32777);
+  frame().Router().Execute(ids::kHandMouse);
   const QRect before = view().ImageWindow()->geometry();
   const QPoint start = view().rect().center();
   QTest::mouseMove(&view(), start);
@@ -317,16 +317,16 @@ TEST_F(FrameTest, LayerFilesThroughTheView) {
 
 TEST_F(FrameTest, GridAndDividingRulesToggle) {
   ShowStill(400, 300);
-  frame().Router().Execute(32867);
-  EXPECT_TRUE(Checked(32867));
-  frame().Router().Execute(32880);
-  EXPECT_TRUE(frame().Router().Action(32880)->isChecked());
-  frame().Router().Execute(32880);
-  EXPECT_FALSE(frame().Router().Action(32880)->isChecked());
+  frame().Router().Execute(ids::kGrid);
+  EXPECT_TRUE(Checked(ids::kGrid));
+  frame().Router().Execute(ids::kCrossRule);
+  EXPECT_TRUE(frame().Router().Action(ids::kCrossRule)->isChecked());
+  frame().Router().Execute(ids::kCrossRule);
+  EXPECT_FALSE(frame().Router().Action(ids::kCrossRule)->isChecked());
   // Delete All answered No changes nothing.
   engine().OnMeasureLButtonDown(10, 10, 257, 1);
   answer = false;
-  frame().Router().Execute(32968);
+  frame().Router().Execute(ids::kDeleteAllMeasures);
   EXPECT_EQ(questions.back(), "Delete|Delete All?");
 }
 
@@ -357,7 +357,7 @@ TEST_F(FrameTest, ToolsOnTheLiveImage) {
   frame().OnZoomOriginal();
   view().MoveImageWindow(RECT{-50, -50, -50 + 2592, -50 + 1944});
   Deliver(1);
-  frame().Router().Execute(32789);
+  frame().Router().Execute(ids::kLine);
   Click(ClientOf(100, 120));
   Deliver(1);
   Click(ClientOf(300, 200));
@@ -531,10 +531,10 @@ TEST_F(FrameTest, ViewRefitsWhenAPaneIsResized) {
 TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
   ShowStill(300, 200);
   frame().OnZoomOriginal();
-  frame().Router().Execute(32792);
+  frame().Router().Execute(ids::kRectangle);
   Click(ClientOf(20, 20));
   Click(ClientOf(120, 90));
-  frame().Router().Execute(32798);
+  frame().Router().Execute(ids::kCircle3);
   Click(ClientOf(150, 100));
   Click(ClientOf(200, 60));
   Click(ClientOf(250, 120));
@@ -552,13 +552,13 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawing) {
 TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
   ShowStill(300, 200);
   frame().OnZoomOriginal();
-  frame().Router().Execute(32792);  // 0: a rectangle
+  frame().Router().Execute(ids::kRectangle);  // 0: a rectangle
   Click(ClientOf(20, 20));
   Click(ClientOf(120, 90));
-  frame().Router().Execute(32789);  // 1: a line across it
+  frame().Router().Execute(ids::kLine);  // 1: a line across it
   Click(ClientOf(10, 100));
   Click(ClientOf(200, 40));
-  frame().Router().Execute(32798);  // 2: a circle
+  frame().Router().Execute(ids::kCircle3);  // 2: a circle
   Click(ClientOf(150, 100));
   Click(ClientOf(200, 60));
   Click(ClientOf(250, 120));
@@ -592,7 +592,7 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
   }
 
   // A circle being built over the others, then finished.
-  frame().Router().Execute(32798);
+  frame().Router().Execute(ids::kCircle3);
   Click(ClientOf(40, 40));
   QTest::mouseMove(&view(), ClientOf(90, 60));
   ASSERT_EQ(engine().MovingMeasure(), 3);

@@ -62,16 +62,16 @@ TEST_F(AdjustTest, ThresholdShowsAt126AtOnceFollowsTheSliderAndCancelRestores) {
   QTimer::singleShot(0, [&] {
     EXPECT_EQ(dlg->windowTitle(), "Threshold");
     EXPECT_EQ(dlg->Slider()->value(), 126);
-    EXPECT_EQ(ui::FindCtrl<QLabel>(dlg, 1278)->text(), "126");
+    EXPECT_EQ(ui::FindCtrl<QLabel>(dlg, CImageOptDlg::kValue)->text(), "126");
     EXPECT_EQ(FramePixels(*camera), at(126));
     EXPECT_NE(at(126), original);
     // The operator drags the slider: the frame follows from the backup each time.
     dlg->Slider()->setValue(40);
     EXPECT_EQ(FramePixels(*camera), at(40));
     QTest::keyClick(dlg->Slider(), Qt::Key_End);
-    EXPECT_EQ(ui::FindCtrl<QLabel>(dlg, 1278)->text(), "255");
+    EXPECT_EQ(ui::FindCtrl<QLabel>(dlg, CImageOptDlg::kValue)->text(), "255");
     EXPECT_EQ(FramePixels(*camera), at(255));
-    QTest::mouseClick(ui::FindCtrl<QPushButton>(dlg, 2), Qt::LeftButton);
+    QTest::mouseClick(ui::FindCtrl<QPushButton>(dlg, ui::kIdCancel), Qt::LeftButton);
   });
   EXPECT_EQ(dlg->exec(), QDialog::Rejected);
   EXPECT_EQ(FramePixels(*camera), original);
@@ -88,7 +88,7 @@ TEST_F(AdjustTest, BrightnessStartsUnchangedAndOkKeepsTheResult) {
     EXPECT_EQ(FramePixels(*camera), original);
     dlg->Slider()->setValue(-60);
     dlg->Slider()->setValue(90);
-    QTest::mouseClick(ui::FindCtrl<QPushButton>(dlg, 1), Qt::LeftButton);
+    QTest::mouseClick(ui::FindCtrl<QPushButton>(dlg, ui::kIdOk), Qt::LeftButton);
   });
   EXPECT_EQ(dlg->exec(), QDialog::Accepted);
   EXPECT_EQ(FramePixels(*camera), Expected([](KvImgImage s, KvImgImage d) { KvImgBrightness(s, d, 90); }));
@@ -123,8 +123,8 @@ TEST_F(AdjustTest, GrayStretchFollowsTheDraggedPointsAndCancelRestores) {
   QPointer<CGrayStretchDlg> dlg = new CGrayStretchDlg;
   dlg->show();
   EXPECT_EQ(dlg->windowTitle(), "Gray Stretch");
-  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, 1192)->text(), "84");
-  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, 1195)->text(), "168");
+  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, CGrayStretchDlg::kEditX1)->text(), "84");
+  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, CGrayStretchDlg::kEditY2)->text(), "168");
   EXPECT_EQ(FramePixels(*camera), stretched(84, 84, 168, 168));
 
   // Point 1 sits at graph (4 + 84, 256 - 84) x 1.5; grab it and drag it up and right.
@@ -135,8 +135,8 @@ TEST_F(AdjustTest, GrayStretchFollowsTheDraggedPointsAndCancelRestores) {
   Move(graph, QPoint(int(120 * 1.5), int((256 - 30) * 1.5)), true);
   EXPECT_EQ(dlg->X1(), 120);
   EXPECT_EQ(dlg->Y1(), 30);
-  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, 1192)->text(), "120");
-  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, 1194)->text(), "30");
+  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, CGrayStretchDlg::kEditX1)->text(), "120");
+  EXPECT_EQ(ui::FindCtrl<QLineEdit>(dlg, CGrayStretchDlg::kEditY1)->text(), "30");
   EXPECT_EQ(FramePixels(*camera), stretched(120, 30, 168, 168));
   // It can pass neither point 2 nor the graph's edge.
   Move(graph, QPoint(385, 2), true);

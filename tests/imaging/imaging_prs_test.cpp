@@ -52,9 +52,9 @@ class PrsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PrsTest, LoadsValidBitmapsAndNamesTheOnesItSkips) {
-  EXPECT_FALSE(Button(1296)->isEnabled());
-  EXPECT_FALSE(Button(1289)->isEnabled());
-  EXPECT_FALSE(Button(1014)->isEnabled());
+  EXPECT_FALSE(Button(CImagePrsDlg::kRemoveAll)->isEnabled());
+  EXPECT_FALSE(Button(CImagePrsDlg::kMosaic)->isEnabled());
+  EXPECT_FALSE(Button(CImagePrsDlg::kSave)->isEnabled());
   const QString a = Write("a.bmp", TexturedSample(30, 20, 1));
   const QString junk = dir.filePath("junk.bmp");
   QFile f(junk);
@@ -67,7 +67,7 @@ TEST_F(PrsTest, LoadsValidBitmapsAndNamesTheOnesItSkips) {
   ASSERT_TRUE(Idle());
   ASSERT_TRUE(WaitFor([&] { return !catcher.texts.isEmpty(); }));
   EXPECT_EQ(dlg->Count(), 2);
-  auto* list = ui::FindCtrl<QTreeWidget>(dlg, 1288);
+  auto* list = ui::FindCtrl<QTreeWidget>(dlg, CImagePrsDlg::kList);
   ASSERT_EQ(list->topLevelItemCount(), 2);
   EXPECT_EQ(list->topLevelItem(1)->text(0), b);
   EXPECT_EQ(list->headerItem()->text(0), "Image Path");
@@ -75,13 +75,13 @@ TEST_F(PrsTest, LoadsValidBitmapsAndNamesTheOnesItSkips) {
   EXPECT_TRUE(catcher.texts[0].contains(junk));
   EXPECT_TRUE(catcher.texts[0].contains("gone.bmp"));
   EXPECT_FALSE(catcher.texts[0].contains("a.bmp"));
-  EXPECT_TRUE(Button(1296)->isEnabled());
-  EXPECT_TRUE(Button(1290)->isEnabled());
+  EXPECT_TRUE(Button(CImagePrsDlg::kRemoveAll)->isEnabled());
+  EXPECT_TRUE(Button(CImagePrsDlg::kFusion)->isEnabled());
 
-  Click(1296);
+  Click(CImagePrsDlg::kRemoveAll);
   EXPECT_EQ(dlg->Count(), 0);
   EXPECT_EQ(list->topLevelItemCount(), 0);
-  EXPECT_FALSE(Button(1289)->isEnabled());
+  EXPECT_FALSE(Button(CImagePrsDlg::kMosaic)->isEnabled());
 }
 
 TEST_F(PrsTest, HoldsAtMostAHundredImages) {
@@ -94,11 +94,11 @@ TEST_F(PrsTest, HoldsAtMostAHundredImages) {
   ASSERT_TRUE(Idle());
   EXPECT_EQ(dlg->Count(), 100);
   // With one image only, stitching and fusion do nothing.
-  Click(1296);
+  Click(CImagePrsDlg::kRemoveAll);
   dlg->LoadImages({one});
   ASSERT_TRUE(Idle());
-  Click(1289);
-  Click(1290);
+  Click(CImagePrsDlg::kMosaic);
+  Click(CImagePrsDlg::kFusion);
   EXPECT_FALSE(dlg->Busy());
   EXPECT_EQ(dlg->Result(), nullptr);
 }
@@ -110,9 +110,9 @@ TEST_F(PrsTest, StitchesCropsOfOneImageBackIntoItAndSavesTheResult) {
   dlg->LoadImages({left, right});
   ASSERT_TRUE(Idle());
   MessageCatcher catcher;
-  Click(1289);
+  Click(CImagePrsDlg::kMosaic);
   EXPECT_TRUE(dlg->Busy());
-  EXPECT_FALSE(Button(1292)->isEnabled());  // nothing else starts meanwhile
+  EXPECT_FALSE(Button(CImagePrsDlg::kLoad)->isEnabled());  // nothing else starts meanwhile
   const auto waitBox = [&] {
     for (CTipDlg* tip : dlg->findChildren<CTipDlg*>())
       if (tip->isVisible()) return true;
@@ -134,14 +134,14 @@ TEST_F(PrsTest, StitchesCropsOfOneImageBackIntoItAndSavesTheResult) {
   EXPECT_GT(best, 0.9);
   EXPECT_NEAR(at.x, 140, 4);
   EXPECT_NEAR(at.y, 60, 4);
-  EXPECT_TRUE(Button(1014)->isEnabled());
-  EXPECT_TRUE(Button(1281)->isEnabled());
+  EXPECT_TRUE(Button(CImagePrsDlg::kSave)->isEnabled());
+  EXPECT_TRUE(Button(CImagePrsDlg::kPreview)->isEnabled());
 
   // Saved into the folder of the edit (no trailing separator), named by the time.
   const QString folder = dir.filePath("out");
   ASSERT_TRUE(QDir().mkpath(folder));
-  ui::FindCtrl<QLineEdit>(dlg, 1192)->setText(folder);
-  Click(1014);
+  ui::FindCtrl<QLineEdit>(dlg, CImagePrsDlg::kFolder)->setText(folder);
+  Click(CImagePrsDlg::kSave);
   ASSERT_TRUE(Idle());
   const QString saved = dlg->LastSavedPath();
   EXPECT_TRUE(saved.startsWith(folder + "/"));
@@ -151,8 +151,8 @@ TEST_F(PrsTest, StitchesCropsOfOneImageBackIntoItAndSavesTheResult) {
   EXPECT_EQ(back.pixels, dlg->Result()->pixels);
 
   // A folder that cannot take the file: reported, nothing left behind.
-  ui::FindCtrl<QLineEdit>(dlg, 1192)->setText(dir.filePath("missing"));
-  Click(1014);
+  ui::FindCtrl<QLineEdit>(dlg, CImagePrsDlg::kFolder)->setText(dir.filePath("missing"));
+  Click(CImagePrsDlg::kSave);
   ASSERT_TRUE(Idle());
   ASSERT_TRUE(WaitFor([&] { return !catcher.texts.isEmpty(); }));
   EXPECT_TRUE(catcher.texts[0].contains("cannot be written"));
@@ -166,12 +166,12 @@ TEST_F(PrsTest, TilesThatDoNotJoinFailWithTheMessageAndNoResult) {
                    Write("b.bmp", original(cv::Rect(350, 0, 250, 300)).clone())});
   ASSERT_TRUE(Idle());
   MessageCatcher catcher;
-  Click(1289);
+  Click(CImagePrsDlg::kMosaic);
   ASSERT_TRUE(Idle());
   ASSERT_TRUE(WaitFor([&] { return !catcher.texts.isEmpty(); }));
   EXPECT_EQ(catcher.texts[0], "Fail to mosaicking.");
   EXPECT_EQ(dlg->Result(), nullptr);
-  EXPECT_FALSE(Button(1014)->isEnabled());
+  EXPECT_FALSE(Button(CImagePrsDlg::kSave)->isEnabled());
 }
 
 TEST_F(PrsTest, FusesAFocusStackAndRefusesImagesOfAnotherSize) {
@@ -189,13 +189,13 @@ TEST_F(PrsTest, FusesAFocusStackAndRefusesImagesOfAnotherSize) {
 
   {  // Answering No does nothing.
     MessageCatcher no(QMessageBox::No);
-    Click(1290);
+    Click(CImagePrsDlg::kFusion);
     ASSERT_TRUE(WaitFor([&] { return !no.texts.isEmpty(); }));
     EXPECT_EQ(no.texts[0], "Will use the Resolution:240 * 160 of the first image. continue?");
     EXPECT_FALSE(dlg->Busy());
   }
   MessageCatcher yes(QMessageBox::Yes);
-  Click(1290);
+  Click(CImagePrsDlg::kFusion);
   ASSERT_TRUE(Idle());
   ASSERT_TRUE(WaitFor([&] { return yes.texts.size() >= 3; }));
   EXPECT_TRUE(yes.texts[1].contains(odd));  // named, not fused
@@ -214,7 +214,7 @@ TEST_F(PrsTest, ClosingWhileStitchingIsSafe) {
   dlg->LoadImages({Write("l.bmp", original(cv::Rect(0, 0, 560, 600)).clone()),
                    Write("r.bmp", original(cv::Rect(340, 0, 560, 600)).clone())});
   ASSERT_TRUE(Idle());
-  Click(1289);
+  Click(CImagePrsDlg::kMosaic);
   ASSERT_TRUE(dlg->Busy());
   dlg->close();  // deletes itself
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -122,7 +122,10 @@ TEST_F(ColorMatrixTest, LoadCountsEachKeyAndLeavesAFailedMatrixAsItWas) {
 TEST_F(ColorMatrixTest, WithoutCameraTheMatricesStillEditApplyAndRollBack) {
   CAdOptDlg page;
   EXPECT_EQ(List(page)->count(), 0);
-  for (int id : {1339, 1340, 1341, 1342, 1343, 1326, 1334}) EXPECT_TRUE(Ctrl(page, id)->isEnabled()) << id;
+  for (int id : {CAdOptDlg::IDC_MATRIX_LIST, CAdOptDlg::IDC_MATRIX_APPLY, CAdOptDlg::IDC_MATRIX_SAVE,
+                 CAdOptDlg::IDC_MATRIX_ROLLBACK, CAdOptDlg::IDC_MATRIX_LOAD, CAdOptDlg::IDC_MATRIX_EDIT0,
+                 CAdOptDlg::IDC_MATRIX_EDIT8})
+    EXPECT_TRUE(Ctrl(page, id)->isEnabled()) << id;
 
   // Roll back before any Apply: zeros shown, the edits' contents kept for the next roll back.
   TypeMatrix(page, {"1.5", " -2", "abc", "0", "1e1", "3,5", "", "+.25", "7"});
@@ -160,8 +163,10 @@ TEST_F(ColorMatrixTest, PresetsAndUserMatricesReachTheCamera) {
   auto log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(LogHas(log, "CameraSetRgbMatrixSel(" + h + ", 1) = 1"));
   EXPECT_EQ(Edits(page), QStringList(9, "*"));
-  for (int id : {1340, 1341, 1342, 1330}) EXPECT_FALSE(Ctrl(page, id)->isEnabled()) << id;
-  EXPECT_TRUE(Ctrl(page, 1343)->isEnabled());
+  for (int id : {CAdOptDlg::IDC_MATRIX_APPLY, CAdOptDlg::IDC_MATRIX_SAVE, CAdOptDlg::IDC_MATRIX_ROLLBACK,
+                 CAdOptDlg::IDC_MATRIX_EDIT4})
+    EXPECT_FALSE(Ctrl(page, id)->isEnabled()) << id;
+  EXPECT_TRUE(Ctrl(page, CAdOptDlg::IDC_MATRIX_LOAD)->isEnabled());
   EXPECT_TRUE(list->isEnabled());
 
   Choose(list, presets - 1);
@@ -174,7 +179,9 @@ TEST_F(ColorMatrixTest, PresetsAndUserMatricesReachTheCamera) {
   // A user matrix: shown with four decimals, editable, applied at once.
   Choose(list, presets + 1);
   EXPECT_EQ(Edits(page).join(' '), "1.0000 0.0000 0.0000 0.0000 1.0000 0.0000 0.0000 0.0000 1.0000");
-  for (int id : {1340, 1341, 1342, 1326, 1334}) EXPECT_TRUE(Ctrl(page, id)->isEnabled()) << id;
+  for (int id : {CAdOptDlg::IDC_MATRIX_APPLY, CAdOptDlg::IDC_MATRIX_SAVE, CAdOptDlg::IDC_MATRIX_ROLLBACK,
+                 CAdOptDlg::IDC_MATRIX_EDIT0, CAdOptDlg::IDC_MATRIX_EDIT8})
+    EXPECT_TRUE(Ctrl(page, id)->isEnabled()) << id;
   log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(LogHas(log, "CameraApplyColorMatrix(" + h + ", &) = 1"));
   CameraGetRgbMatrixSel(handle, &sel);
@@ -230,11 +237,13 @@ TEST_F(ColorMatrixTest, AppliedMatrixChangesTheCamerasFrames) {
 TEST_F(ColorMatrixTest, MonochromeCameraLeavesOnlyLoadEnabled) {
   OpenCurrent("mono");
   CAdOptDlg page;
-  for (int id : {1339, 1340, 1341, 1342, 1326, 1334}) EXPECT_FALSE(Ctrl(page, id)->isEnabled()) << id;
-  EXPECT_TRUE(Ctrl(page, 1343)->isEnabled());
+  for (int id : {CAdOptDlg::IDC_MATRIX_LIST, CAdOptDlg::IDC_MATRIX_APPLY, CAdOptDlg::IDC_MATRIX_SAVE,
+                 CAdOptDlg::IDC_MATRIX_ROLLBACK, CAdOptDlg::IDC_MATRIX_EDIT0, CAdOptDlg::IDC_MATRIX_EDIT8})
+    EXPECT_FALSE(Ctrl(page, id)->isEnabled()) << id;
+  EXPECT_TRUE(Ctrl(page, CAdOptDlg::IDC_MATRIX_LOAD)->isEnabled());
   // Captions from the string table; the equation keeps its own texts.
-  EXPECT_EQ(static_cast<QPushButton*>(Ctrl(page, 1342))->text(), "Roll back");
-  EXPECT_EQ(static_cast<QLabel*>(Ctrl(page, 1335))->text(), QString(u'\u00D7'));
+  EXPECT_EQ(static_cast<QPushButton*>(Ctrl(page, CAdOptDlg::IDC_MATRIX_ROLLBACK))->text(), "Roll back");
+  EXPECT_EQ(static_cast<QLabel*>(Ctrl(page, CAdOptDlg::IDC_TIMES))->text(), QString(u'\u00D7'));
 }
 
 }  // namespace

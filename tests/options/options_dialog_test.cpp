@@ -16,6 +16,7 @@
 #include "options/OptVideoPage.h"
 #include "options/OptionsDlg.h"
 #include "tests/options/options_support.h"
+#include "ui/CommandIds.h"
 
 namespace {
 
@@ -307,7 +308,7 @@ TEST_F(OptionsDlgTest, LoadingShowsEnableStatesAndUnknownValuesSelectNothing) {
 }
 
 TEST_F(OptionsDlgTest, OpensOnTheGivenPageAndKeysInAPageDoNotCloseIt) {
-  auto dlg = Open(COptionsDlg::PageOfCommand(32902));
+  auto dlg = Open(COptionsDlg::PageOfCommand(ids::kReportSettings));
   EXPECT_EQ(dlg->windowTitle(), "Option");
   EXPECT_EQ(dlg->Tabs()->currentIndex(), COptionsDlg::kReportPage);
   EXPECT_TRUE(dlg->ReportPage()->isVisible());
@@ -334,7 +335,7 @@ TEST_F(OptionsDlgTest, OpensOnTheGivenPageAndKeysInAPageDoNotCloseIt) {
   // Without a page the dialog closes at once.
   EXPECT_EQ(COptionsDlg::Run(-1), QDialog::Rejected);
   EXPECT_EQ(COptionsDlg::Run(5), QDialog::Rejected);
-  EXPECT_EQ(COptionsDlg::Run(COptionsDlg::PageOfCommand(32801)), QDialog::Rejected);
+  EXPECT_EQ(COptionsDlg::Run(COptionsDlg::PageOfCommand(ids::kStop)), QDialog::Rejected);
 }
 
 TEST_F(OptionsDlgTest, WithoutCameraObjectThePagesShowDefaultsAndOkStoresNothing) {
