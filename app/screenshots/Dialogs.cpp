@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include "ui/TipDlg.h"
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
@@ -137,6 +138,12 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
     auto* prs = new CImagePrsDlg(&frame);
     Save(*prs, out, "stitching", lang);
     prs->close();
+  }
+  {
+    // The wait box a report or the dead-pixel search shows, with its OK and Cancel.
+    auto* wait = new CTipDlg(&frame);
+    Save(*wait, out, "waitbox", lang);
+    wait->close();
   }
   editors::RenderEditorShots(out, lang);
   RenderCamSetupShots(out, lang);
