@@ -1,7 +1,8 @@
 // Raw to BGR: one table per site colour (black level, white balance, gamma, contrast, inverse)
 // into an 8-bit Bayer plane, read mirrored when asked; optional sharpening of that plane;
 // OpenCV's demosaic; one 3x3 matrix (colour matrix, saturation, monochrome). Steps that do
-// nothing are skipped, so the factory settings cost little more than the demosaic alone.
+// nothing are skipped, so the factory settings cost little more than the demosaic alone; the
+// others run together on cache-sized bands of rows.
 #include <algorithm>
 #include <cmath>
 
@@ -71,8 +72,9 @@ int SiteColor(int pattern, int x, int y) {
 // its difference to the mean of its four nearest neighbours of the same site colour (STEP 2 in
 // a Bayer plane, 1 in a monochrome one). 16-bit lanes suffice: |lap| <= 1020 and a <= 32.
 template <int STEP>
-void SharpenRow(const std::uint8_t* __restrict up, const std::uint8_t* __restrict mid,
-                const std::uint8_t* __restrict dn, std::uint8_t* __restrict o, int n, std::int16_t a) {
+[[gnu::always_inline]] inline void SharpenRow(const std::uint8_t* __restrict up, const std::uint8_t* __restrict mid,
+                                              const std::uint8_t* __restrict dn, std::uint8_t* __restrict o, int n,
+                                              std::int16_t a) {
   for (int i = 0; i < STEP && i < n; ++i) o[i] = mid[i];
   for (int i = STEP; i < n - STEP; ++i) {
     const std::int16_t lap = std::int16_t(4 * mid[i] - up[i] - dn[i] - mid[i - STEP] - mid[i + STEP]);
@@ -80,6 +82,15 @@ void SharpenRow(const std::uint8_t* __restrict up, const std::uint8_t* __restric
     o[i] = std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
   }
   for (int i = std::max(STEP, n - STEP); i < n; ++i) o[i] = mid[i];
+}
+
+using SharpenFn = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int,
+                           std::int16_t);
+
+template <int STEP>
+void SharpenRowBase(const std::uint8_t* up, const std::uint8_t* mid, const std::uint8_t* dn, std::uint8_t* o, int n,
+                    std::int16_t a) {
+  SharpenRow<STEP>(up, mid, dn, o, n, a);
 }
 
 // The Bayer pattern of a plane mirrored horizontally and/or vertically.
@@ -155,16 +166,21 @@ std::shared_ptr<const IspTables> BuildIspTables(const ModelInfo& model, const Pa
 namespace {
 
 // Processed colour: no demosaic; the per-colour tables (black level, white balance, tone), the
-// mirrors and the colour matrix as for a raw frame.
+// mirrors and the colour matrix as for a raw frame. Each worker applies the matrix to its own
+// rows while they are in its cache.
 bool RunIspBgr(const IspTables& t, const unsigned char* raw, int W, int H, unsigned char* out) {
-  thread_local cv::Mat tlsMapped;
-  cv::Mat& mapped = tlsMapped;
   cv::Mat dst(H, W, CV_8UC3, out);
-  cv::Mat& target = t.applyMatrix ? (mapped.create(H, W, CV_8UC3), mapped) : dst;
+  const cv::Mat m(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
   cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& range) {
+    thread_local cv::Mat tlsMapped;
+    cv::Mat target = dst.rowRange(range.start, range.end);
+    if (t.applyMatrix) {
+      tlsMapped.create(range.size(), W, CV_8UC3);
+      target = tlsMapped;
+    }
     for (int r = range.start; r < range.end; ++r) {
       const std::uint8_t* src = raw + std::size_t(t.flipV ? H - 1 - r : r) * W * 3;
-      std::uint8_t* d = target.ptr<std::uint8_t>(r);
+      std::uint8_t* d = target.ptr<std::uint8_t>(r - range.start);
       for (int x = 0; x < W; ++x) {
         const std::uint8_t* s = src + 3 * (t.flipH ? W - 1 - x : x);
         d[3 * x] = t.lut8[2][s[0]];
@@ -172,17 +188,13 @@ bool RunIspBgr(const IspTables& t, const unsigned char* raw, int W, int H, unsig
         d[3 * x + 2] = t.lut8[0][s[2]];
       }
     }
+    if (t.applyMatrix) {
+      cv::Mat rows = dst.rowRange(range.start, range.end);
+      cv::transform(target, rows, m);
+    }
   });
-  if (t.applyMatrix) {
-    const cv::Mat m(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
-    cv::transform(mapped, dst, m);
-  }
   return true;
 }
-
-}  // namespace
-
-namespace {
 
 // Two alternating 256-entry tables over a row of 8-bit samples, read backwards when `flip`:
 // d[x] = (x even ? even : odd)[src[flip ? W-1-x : x]].
@@ -205,12 +217,13 @@ void Map8(const std::uint8_t* __restrict src, const std::uint8_t* even, const st
 }
 
 #if defined(CAMSDK_ISP_X86)
-#define CAMSDK_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+// Kernels for AVX-512 with byte permutes, used where HasWideKernels().
+#define CAMSDK_WIDE __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-// The same with byte permutes: each table is four registers of 64 entries, two two-register
+// Map8 with byte permutes: each table is four registers of 64 entries, two two-register
 // permutes look up the low and high halves and the index's top bit picks one, 64 samples at a
 // time; the lane parity picks the even or odd table.
-CAMSDK_VBMI void Map8Vbmi(const std::uint8_t* __restrict src, const std::uint8_t* even, const std::uint8_t* odd,
+CAMSDK_WIDE void Map8Vbmi(const std::uint8_t* __restrict src, const std::uint8_t* even, const std::uint8_t* odd,
                           bool flip, int W, std::uint8_t* __restrict d) {
   const __m512i e0 = _mm512_loadu_si512(even), e1 = _mm512_loadu_si512(even + 64),
                 e2 = _mm512_loadu_si512(even + 128), e3 = _mm512_loadu_si512(even + 192);
@@ -222,7 +235,8 @@ CAMSDK_VBMI void Map8Vbmi(const std::uint8_t* __restrict src, const std::uint8_t
   const __mmask64 oddLanes = 0xAAAAAAAAAAAAAAAAull;
   int x = 0;
   for (; x + 64 <= W; x += 64) {
-    const __m512i v = flip ? _mm512_maskz_permutexvar_epi8(~__mmask64(0), reverse, _mm512_loadu_si512(src + (W - 64 - x)))
+    const __m512i v = flip ? _mm512_maskz_permutexvar_epi8(~__mmask64(0), reverse,
+                                                           _mm512_loadu_si512(src + (W - 64 - x)))
                            : _mm512_loadu_si512(src + x);
     const __mmask64 high = _mm512_movepi8_mask(v);
     const __m512i ev = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(e0, v, e1),
@@ -237,7 +251,15 @@ CAMSDK_VBMI void Map8Vbmi(const std::uint8_t* __restrict src, const std::uint8_t
   Map8(src, even, odd, flip, W, d, x);
 }
 
-bool HasVbmi() {
+// Sharpening in the wide registers (the same arithmetic, vectorised by the compiler).
+template <int STEP>
+CAMSDK_WIDE void SharpenRowWide(const std::uint8_t* up, const std::uint8_t* mid, const std::uint8_t* dn,
+                                std::uint8_t* o, int n, std::int16_t a) {
+  SharpenRow<STEP>(up, mid, dn, o, n, a);
+  _mm256_zeroupper();
+}
+
+bool HasWideKernels() {
   static const bool has = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -260,7 +282,7 @@ void MapRow(const IspTables& t, const unsigned char* raw, int pattern, bool wide
     const std::uint8_t* even = swap ? l1 : l0;
     const std::uint8_t* odd = swap ? l0 : l1;
 #if defined(CAMSDK_ISP_X86)
-    if (HasVbmi()) return Map8Vbmi(row8, even, odd, t.flipH, W, d);
+    if (HasWideKernels()) return Map8Vbmi(row8, even, odd, t.flipH, W, d);
 #endif
     Map8(row8, even, odd, t.flipH, W, d);
   } else {
@@ -274,8 +296,9 @@ void MapRow(const IspTables& t, const unsigned char* raw, int pattern, bool wide
   }
 }
 
-// Bytes of per-band work buffers that stay in a core's own cache.
-constexpr std::size_t kBandBytes = std::size_t(1) << 20;
+// Bytes of per-band work buffers: about a core's own cache (measured: half of it loses to the
+// halo rows, twice as much is no slower).
+constexpr std::size_t kBandBytes = std::size_t(2) << 20;
 
 }  // namespace
 
@@ -291,6 +314,10 @@ bool RunIsp(const IspTables& t, const unsigned char* raw, const CamSdkFrameInfo&
   const std::int16_t amount = std::int16_t(std::lround(std::min(t.sharpen, 2.0f) * 16.0f));  // 4 fractional bits
   const cv::Mat matrix(3, 3, CV_32F, const_cast<float*>(t.bgrMatrix.data()));
   cv::Mat dst(H, W, CV_8UC3, out);
+  SharpenFn sharpenRow = color ? SharpenRowBase<2> : SharpenRowBase<1>;
+#if defined(CAMSDK_ISP_X86)
+  if (HasWideKernels()) sharpenRow = color ? SharpenRowWide<2> : SharpenRowWide<1>;
+#endif
 
   // All steps run band by band, each band's rows through every step while they are in the
   // core's cache, with halo rows for the neighbourhoods: sharpening reads the same site colour
@@ -300,14 +327,22 @@ bool RunIsp(const IspTables& t, const unsigned char* raw, const CamSdkFrameInfo&
   // borders are the frame's own. Bands after the first start on odd rows, so that every
   // demosaic window starts on an even row and keeps the plane's Bayer pattern; each has at
   // least two rows, so that the last window has an interior row next to its border row.
-  const int sh = sharpen ? (color ? 2 : 1) : 0, dh = color ? 1 : 0;
-  const std::size_t rowBytes = std::size_t(W) * (1 + (sharpen ? 1 : 0) + (color ? 3 : 0));
+  // Without the matrix the demosaic's output is final: the bands then only prepare the plane,
+  // and one demosaic of the whole frame writes the output directly (a copy out of band
+  // buffers costs more than the plane's round trip).
+  const bool bandDemosaic = color && t.applyMatrix;
+  const int sh = sharpen ? (color ? 2 : 1) : 0, dh = bandDemosaic ? 1 : 0;
+  thread_local cv::Mat tlsWhole;
+  cv::Mat& whole = tlsWhole;  // this thread's, not the workers'
+  if (color && !bandDemosaic) whole.create(H, W, CV_8U);
+  const std::size_t rowBytes = std::size_t(W) * (1 + (sharpen ? 1 : 0) + (bandDemosaic ? 3 : 0));
   const int threads = std::max(1, cv::getNumThreads());
   int wanted = int(std::min<std::size_t>(std::size_t(H), (std::size_t(H) * rowBytes + kBandBytes - 1) / kBandBytes));
   wanted = std::max(threads, (wanted + threads - 1) / threads * threads);  // whole rounds on all cores
   const int R = std::max(2, ((H + wanted - 1) / wanted + 1) & ~1);
   const int bands = H >= 3 ? (H - 3) / R + 1 : 1;
   const auto bandStart = [&](int k) { return k == 0 ? 0 : (k >= bands ? H : k * R + 1); };
+  const auto sourceRow = [&](int r) { return t.flipV ? H - 1 - r : r; };
 
   cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
     // This worker's band buffers, big enough for any band of this frame; views of them keep
@@ -316,43 +351,39 @@ bool RunIsp(const IspTables& t, const unsigned char* raw, const CamSdkFrameInfo&
     const int capacity = R + 2 + 2 * dh + 2 * sh;
     if (tlsPlane.rows < capacity || tlsPlane.cols != W) tlsPlane.create(capacity, W, CV_8U);
     if (sharpen && (tlsSharp.rows < capacity || tlsSharp.cols != W)) tlsSharp.create(capacity, W, CV_8U);
-    if (color && (tlsBgr.rows < capacity || tlsBgr.cols != W)) tlsBgr.create(capacity, W, CV_8UC3);
+    if (bandDemosaic && (tlsBgr.rows < capacity || tlsBgr.cols != W)) tlsBgr.create(capacity, W, CV_8UC3);
     for (int k = range.start; k < range.end; ++k) {
       const int a = bandStart(k), b = bandStart(k + 1);
       const int w0 = std::max(0, a - dh), w1 = std::min(H, b + dh);   // demosaic window
       const int m0 = std::max(0, w0 - sh), m1 = std::min(H, w1 + sh);  // mapped rows
-      for (int r = m0; r < m1; ++r)
-        MapRow(t, raw, pattern, wide, W, t.flipV ? H - 1 - r : r, tlsPlane.ptr<std::uint8_t>(r - m0));
+      if (color && !bandDemosaic && !sharpen) {
+        for (int r = a; r < b; ++r) MapRow(t, raw, pattern, wide, W, sourceRow(r), whole.ptr<std::uint8_t>(r));
+        continue;
+      }
+      for (int r = m0; r < m1; ++r) MapRow(t, raw, pattern, wide, W, sourceRow(r), tlsPlane.ptr<std::uint8_t>(r - m0));
       cv::Mat src = tlsPlane.rowRange(w0 - m0, w1 - m0);
       if (sharpen) {
         for (int r = w0; r < w1; ++r) {
           const std::uint8_t* up = tlsPlane.ptr<std::uint8_t>((r - sh >= 0 ? r - sh : r) - m0);
           const std::uint8_t* mid = tlsPlane.ptr<std::uint8_t>(r - m0);
           const std::uint8_t* dn = tlsPlane.ptr<std::uint8_t>((r + sh < H ? r + sh : r) - m0);
-          std::uint8_t* o = tlsSharp.ptr<std::uint8_t>(r - w0);
-          if (color) {
-            SharpenRow<2>(up, mid, dn, o, W, amount);
-          } else {
-            SharpenRow<1>(up, mid, dn, o, W, amount);
-          }
+          std::uint8_t* o = (color && !bandDemosaic) ? whole.ptr<std::uint8_t>(r) : tlsSharp.ptr<std::uint8_t>(r - w0);
+          sharpenRow(up, mid, dn, o, W, amount);
         }
+        if (color && !bandDemosaic) continue;
         src = tlsSharp.rowRange(0, w1 - w0);
       }
       cv::Mat rows = dst.rowRange(a, b);
       if (!color) {
-        cv::cvtColor(src, rows, code);
+        cv::cvtColor(src, rows, code);  // grey to three channels: no neighbours, no halo
         continue;
       }
       cv::Mat bgr = tlsBgr.rowRange(0, w1 - w0);
       cv::cvtColor(src, bgr, code);
-      const cv::Mat interior = bgr.rowRange(a - w0, b - w0);
-      if (t.applyMatrix) {
-        cv::transform(interior, rows, matrix);
-      } else {
-        interior.copyTo(rows);
-      }
+      cv::transform(bgr.rowRange(a - w0, b - w0), rows, matrix);
     }
   });
+  if (color && !bandDemosaic) cv::cvtColor(whole, dst, code);
   return true;
 }
 
