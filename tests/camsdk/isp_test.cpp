@@ -124,19 +124,21 @@ TEST(Isp, StripedPipelineEqualsTheStepByStepOne) {
   }
 }
 
-// Settings for the extra cases: everything on; sharpening alone, mirrored.
+// Settings for the extra cases: everything on; sharpening alone, mirrored; the tables alone,
+// mirrored.
 std::vector<camsdk::Params> EdgeSettings(const camsdk::ModelInfo& model) {
-  std::vector<camsdk::Params> settings(2, camsdk::FactoryParams(model));
+  std::vector<camsdk::Params> settings(3, camsdk::FactoryParams(model));
   auto& p = settings[0];
   p.gamma = 60, p.contrast = 140, p.colorEnhance = 1, p.saturation = 170, p.edgeOn = 1, p.edgeGain = 60;
   p.blackState = 1, p.blackR = 8, p.blackG = -4, p.blackB = 12, p.matrixSel = 1, p.mirrorH = 1, p.mirrorV = 1;
   settings[1].edgeOn = 1, settings[1].edgeGain = 100, settings[1].mirrorH = 1, settings[1].mirrorV = 1;
+  settings[2].gamma = 60, settings[2].inverse = 1, settings[2].mirrorH = 1, settings[2].mirrorV = 1;
   return settings;
 }
 
 // Frames only a few rows high, where the work is split into bands of two or three rows and
 // the last one may be the shortest possible; one and two rows, which the demosaic fills as
-// borders only; and a frame of a real camera's size, split by the bands' cache budget.
+// borders only; and a frame of a real camera's size, in many bands.
 TEST(Isp, ShortFramesAndBandEdgesEqualTheStepByStepOne) {
   const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
   const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_RGGB8}};
@@ -199,8 +201,6 @@ TEST(Isp, ProcessedColourEqualsTheStepByStepOne) {
                                 64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000, 2, 2, 2, 2, 64, 64, 0};
   auto settings = EdgeSettings(model);
   settings[1].colorEnhance = 1, settings[1].saturation = 0, settings[1].gamma = 140;
-  settings.push_back(camsdk::FactoryParams(model));
-  settings.back().mirrorV = 1;
   const int sizes[][2] = {{1001, 203}, {4099, 65}, {64, 3}, {7, 1}};
   std::mt19937 rng(17);
   for (const auto& sz : sizes) {
