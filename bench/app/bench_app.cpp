@@ -167,14 +167,14 @@ void PaintAtFit(benchmark::State& state, FitKind kind) {
 
 void OpenBitmap(benchmark::State& state, bool opencv) {
   static QString path;
-  static std::unique_ptr<CMainFrame> frame;
   if (path.isEmpty()) {
     path = g_dir->filePath("big.bmp");
     cv::Mat m(3648, 5472, CV_8UC3);
     cv::randu(m, 0, 255);
     cv::imwrite(path.toStdString(), m);
   }
-  if (!frame) frame = MakeFrame();
+  // Made and closed here: a window that outlived the application crashed the program at exit.
+  const std::unique_ptr<CMainFrame> frame = opencv ? nullptr : MakeFrame();
   for (auto _ : state) {
     if (opencv) {
       cv::Mat m = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
