@@ -58,6 +58,13 @@ std::vector<std::uint8_t> Reference(const camsdk::IspTables& t, const std::vecto
   return std::vector<std::uint8_t>(bgr.data, bgr.data + bgr.total() * 3);
 }
 
+// A 64 x 64 model of one sensor pattern and one media type (which must outlive it).
+camsdk::ModelInfo TestModel(const char* key, int id, bool color, int pattern, const CamSdkMediaType* media) {
+  static const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
+  return {key, "Test", "Test 1", "1", id, color, pattern, 64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000,
+          2, 2, 2, 2, 64, 64, 0};
+}
+
 // RunIsp against the reference for one raw frame of random samples; the position of the first
 // differing byte, or the output size when all agree.
 std::size_t FirstDifference(const camsdk::IspTables& t, int pattern, bool wide, int W, int H, std::mt19937& rng) {
@@ -77,10 +84,8 @@ std::size_t FirstDifference(const camsdk::IspTables& t, int pattern, bool wide, 
 }
 
 TEST(Isp, StripedPipelineEqualsTheStepByStepOne) {
-  const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
-  const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_RGGB8}};
-  const camsdk::ModelInfo model{"color", "Test", "Test 1", "1", 200, true, CAMSDK_PATTERN_RGGB,
-                                64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000, 2, 2, 2, 2, 64, 64, 0};
+  static const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_RGGB8}};
+  const camsdk::ModelInfo model = TestModel("color", 200, true, CAMSDK_PATTERN_RGGB, media);
   // Settings: everything on; sharpening alone; the matrix alone (saturation, monochrome); the
   // strongest sharpening with inversion.
   std::vector<camsdk::Params> settings(4, camsdk::FactoryParams(model));
@@ -140,10 +145,8 @@ std::vector<camsdk::Params> EdgeSettings(const camsdk::ModelInfo& model) {
 // the last one may be the shortest possible; one and two rows, which the demosaic fills as
 // borders only; and a frame of a real camera's size, in many bands.
 TEST(Isp, ShortFramesAndBandEdgesEqualTheStepByStepOne) {
-  const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
-  const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_RGGB8}};
-  const camsdk::ModelInfo model{"color", "Test", "Test 1", "1", 200, true, CAMSDK_PATTERN_RGGB,
-                                64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000, 2, 2, 2, 2, 64, 64, 0};
+  static const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_RGGB8}};
+  const camsdk::ModelInfo model = TestModel("color", 200, true, CAMSDK_PATTERN_RGGB, media);
   const auto settings = EdgeSettings(model);
   std::mt19937 rng(11);
   for (int pattern = CAMSDK_PATTERN_GRBG; pattern <= CAMSDK_PATTERN_BGGR; ++pattern) {
@@ -172,10 +175,8 @@ TEST(Isp, ShortFramesAndBandEdgesEqualTheStepByStepOne) {
 // A monochrome sensor: sharpening with the nearest neighbours, grey copied to the three
 // channels, no matrix.
 TEST(Isp, MonochromeEqualsTheStepByStepOne) {
-  const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
-  const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_MONO8}};
-  const camsdk::ModelInfo model{"mono", "Test", "Test 1", "1", 201, false, CAMSDK_PATTERN_MONO,
-                                64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000, 2, 2, 2, 2, 64, 64, 0};
+  static const CamSdkMediaType media[] = {{0, "RAW8", CAMSDK_RAW_MONO8}};
+  const camsdk::ModelInfo model = TestModel("mono", 201, false, CAMSDK_PATTERN_MONO, media);
   const auto settings = EdgeSettings(model);
   const int sizes[][2] = {{1001, 203}, {4099, 65}, {127, 2}, {6, 1}, {33, 3}, {40, 17}};
   std::mt19937 rng(13);
@@ -195,10 +196,8 @@ TEST(Isp, MonochromeEqualsTheStepByStepOne) {
 // Processed colour frames: the per-colour tables on whole pixels, mirrored, then the matrix of
 // the whole frame; the rows each worker converts must give the same bytes.
 TEST(Isp, ProcessedColourEqualsTheStepByStepOne) {
-  const CamSdkResolution res[] = {{0, "x", 64, 64, 0, 1}};
-  const CamSdkMediaType media[] = {{0, "RGB24", CAMSDK_RAW_BGR8}};
-  const camsdk::ModelInfo model{"uvc", "Test", "Test 1", "1", 200, true, CAMSDK_PATTERN_BGR,
-                                64, 64, res, 1, media, 1, 1, {100, 100, 100}, 100000, 2, 2, 2, 2, 64, 64, 0};
+  static const CamSdkMediaType media[] = {{0, "RGB24", CAMSDK_RAW_BGR8}};
+  const camsdk::ModelInfo model = TestModel("uvc", 200, true, CAMSDK_PATTERN_BGR, media);
   auto settings = EdgeSettings(model);
   settings[1].colorEnhance = 1, settings[1].saturation = 0, settings[1].gamma = 140;
   const int sizes[][2] = {{1001, 203}, {4099, 65}, {64, 3}, {7, 1}};
