@@ -105,24 +105,13 @@ TEST(Isp, StripedPipelineEqualsTheStepByStepOne) {
     for (const bool wide : {false, true}) {
       for (const auto& sz : sizes) {
         const int W = sz[0], H = sz[1];
-        std::vector<std::uint8_t> raw(std::size_t(W) * H * (wide ? 2 : 1));
-        for (auto& b : raw) b = std::uint8_t(rng());
-        CamSdkFrameInfo info{};
-        info.format = CamSdkRawFormat(pattern, wide ? 12 : 8);
-        info.width = W;
-        info.height = H;
-        info.bytes = int(raw.size());
         for (std::size_t k = 0; k < settings.size(); ++k) {
           SCOPED_TRACE(testing::Message() << "pattern " << pattern << (wide ? " 12-bit " : " 8-bit ") << W << "x"
                                           << H << " settings " << k);
           const auto tables = camsdk::BuildIspTables(model, settings[k]);
-          std::vector<std::uint8_t> out(std::size_t(W) * H * 3);
-          ASSERT_TRUE(camsdk::RunIsp(*tables, raw.data(), info, out.data()));
-          const auto ref = Reference(*tables, raw, pattern, wide, W, H);
-          std::size_t first = 0;
-          while (first < out.size() && out[first] == ref[first]) ++first;
-          EXPECT_EQ(first, out.size()) << "first difference at row " << first / (3 * W) << " column "
-                                       << first % (3 * W) / 3;
+          const std::size_t first = FirstDifference(*tables, pattern, wide, W, H, rng);
+          EXPECT_EQ(first, std::size_t(W) * H * 3) << "first difference at row " << first / (3 * W) << " column "
+                                                   << first % (3 * W) / 3;
         }
       }
     }
