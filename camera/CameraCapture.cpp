@@ -16,25 +16,18 @@ int CCameraProcess::SaveImageBmp(WStringView fileNameWithoutExtension) {
   // The frame at full size, then the overlay drawn in at image scale (selections not shown).
   // The picture's memory is made ready before the lock is taken: the camera thread waits for
   // the lock, and faulting in 80 MB under it would stall the live picture.
+  // A frame of another size may come meanwhile (an image opened, a resolution changed): the
+  // picture is then made again at that size.
   BITMAPINFOHEADER format;
-  {
-    std::lock_guard lock(frameLock_);
-    if (!frameValid_) return CAMERA_NO_FRAME;
-    format = format_;
+  QImage picture;
+  for (int attempt = 0; attempt < 3 && picture.isNull(); ++attempt) {
+    if (!CopyFrame(nullptr, &format)) return CAMERA_NO_FRAME;
+    picture = LargeImage(format.biWidth, format.biHeight, QImage::Format_RGB32);
+    if (picture.isNull()) return CAMERA_WRITE_FAILED;
+    // `format` becomes the converted frame's: the header describes it.
+    if (!CopyFrameRgb32(&picture, &format)) picture = QImage();
   }
-  QImage picture = LargeImage(format.biWidth, format.biHeight, QImage::Format_RGB32, true);
-  if (picture.isNull()) return CAMERA_WRITE_FAILED;
-  {
-    std::lock_guard lock(frameLock_);
-    if (!frameValid_) return CAMERA_NO_FRAME;
-    if (format_.biWidth != format.biWidth || format_.biHeight != format.biHeight) {
-      // Another size came meanwhile (an image opened, a resolution changed): take that one.
-      picture = QImage(format_.biWidth, format_.biHeight, QImage::Format_RGB32);
-      if (picture.isNull()) return CAMERA_WRITE_FAILED;
-    }
-    format = format_;  // the header describes the frame converted
-    BgrBottomUpToRgb32(front_.get(), format.biWidth, format.biHeight, picture);
-  }
+  if (picture.isNull()) return CAMERA_NO_FRAME;
   if (view_) {
     if (CMeasureManager* mm = view_->MeasureManager()) {
       CImageDC dc(picture);

@@ -262,12 +262,13 @@ bool CCameraProcess::CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEAD
   return true;
 }
 
-bool CCameraProcess::CopyFrameRgb32(QImage* picture) const {
+bool CCameraProcess::CopyFrameRgb32(QImage* picture, BITMAPINFOHEADER* format) const {
   std::lock_guard lock(frameLock_);
   if (!frameValid_ || !picture || picture->format() != QImage::Format_RGB32 || picture->width() != format_.biWidth ||
       picture->height() != format_.biHeight)
     return false;
   camera_internal::BgrBottomUpToRgb32(front_.get(), format_.biWidth, format_.biHeight, *picture);
+  if (format) *format = format_;
   return true;
 }
 

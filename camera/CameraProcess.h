@@ -120,8 +120,9 @@ class CCameraProcess {
   // A copy of the current frame (false when there is none).
   bool CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEADER* format) const;
   // The current frame the right way up into `picture` (RGB32, prepared at the frame's size, so
-  // that the lock is held only for the conversion); false when there is no frame of that size.
-  bool CopyFrameRgb32(QImage* picture) const;
+  // that the lock is held only for the conversion), and its format; false when there is no
+  // frame of that size.
+  bool CopyFrameRgb32(QImage* picture, BITMAPINFOHEADER* format) const;
   // Frames put into the buffer by the frame callback so far.
   std::uint64_t FrameSequence() const { return frameSequence_.load(); }
   // Changes whenever the buffer is allocated anew or freed (an image opened, a camera started).

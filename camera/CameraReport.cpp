@@ -96,12 +96,12 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
 }
 
 CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data) {
-  data->picture = LargeImage(data->width, data->height, QImage::Format_RGB32, true);
+  data->picture = LargeImage(data->width, data->height, QImage::Format_RGB32);
   if (data->picture.isNull())
     return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
                    FormatW(LoadStringW(60072), data->folder, WString(u"not enough memory for the picture")));
   // A frame of another size than the one the measurements were drawn for is not this report's.
-  if (!camera.CopyFrameRgb32(&data->picture)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  if (!camera.CopyFrameRgb32(&data->picture, nullptr)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
   return {};
 }
 

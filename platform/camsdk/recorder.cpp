@@ -5,7 +5,6 @@
 // through our own I/O so that every write error (a full disk) is seen. When the file is closed
 // its header gets the rate the frames really came at, so it plays as long as it was recorded.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -32,6 +31,7 @@ extern "C" {
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/camsdk/core.h"
+#include "platform/huge_pages.h"
 
 namespace camsdk {
 namespace {
@@ -58,14 +58,6 @@ constexpr std::size_t kRawBudget = 192u << 20;
 // Larger frames are copied only into buffers the workers made ready: fresh memory of that size
 // costs far more to fault in than the copy (hundreds of milliseconds at 20 MP on some machines).
 constexpr std::size_t kCopyAllocLimit = 4u << 20;
-
-// Huge pages where the kernel offers them: a 60 MB buffer then faults in some thirty pieces, not
-// fifteen thousand (dear on a virtual machine, and the recording waits for them at its start).
-void AdviseHugePages(void* p, std::size_t bytes) {
-  const std::uintptr_t page = 4096, begin = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
-  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(p) + bytes;
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 int WorkerCount() {
   const unsigned n = std::thread::hardware_concurrency();

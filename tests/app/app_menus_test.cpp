@@ -102,7 +102,9 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
     EXPECT_EQ(measure.count(ids::kSaveLayers) + measure.count(ids::kLoadLayers), 2u);
     // The context menu's camera item as its own resource reads.
     for (QAction* a : view().PopupMenu()->actions())
-      if (a->data().toInt() == ids::kCameraControl) EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
+      if (a->data().toInt() == ids::kCameraControl) {
+        EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
+      }
   }
   EXPECT_EQ(LoadStringW(63928, UiLanguage::English), u"Threshold...");
   EXPECT_EQ(LoadStringW(63931, UiLanguage::English), u"Dilate...");

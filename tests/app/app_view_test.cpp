@@ -150,7 +150,9 @@ TEST_F(FrameTest, ContextMenuOnlyAfterARightPressThatDidNothing) {
   EXPECT_EQ(items[0]->data().toInt(), ids::kPlayPause);
   view().SetImageState(0, 0);
   for (QAction* a : items)
-    if (a->data().toInt() == ids::kHandMouse) EXPECT_FALSE(a->isEnabled());
+    if (a->data().toInt() == ids::kHandMouse) {
+      EXPECT_FALSE(a->isEnabled());
+    }
 }
 
 TEST_F(FrameTest, PanWheelAndKeys) {

@@ -498,8 +498,12 @@ TEST_F(ScaleDlgTest, TheDialogOpensWholeOnTheScreen) {
   const QString where = QString("%1,%2 %3x%4 in %5x%6").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())
                             .arg(work.width()).arg(work.height());
   EXPECT_TRUE(work.contains(g.topLeft())) << where.toStdString();
-  if (least.width() <= work.width()) EXPECT_LE(g.right(), work.right()) << where.toStdString();
-  if (least.height() <= work.height()) EXPECT_LE(g.bottom(), work.bottom()) << where.toStdString();
+  if (least.width() <= work.width()) {
+    EXPECT_LE(g.right(), work.right()) << where.toStdString();
+  }
+  if (least.height() <= work.height()) {
+    EXPECT_LE(g.bottom(), work.bottom()) << where.toStdString();
+  }
 }
 
 TEST_F(EditorTest, ScreenshotsOfEveryEditorAreWritten) {
