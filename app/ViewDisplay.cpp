@@ -403,18 +403,7 @@ void CApplicationView::SetImageState(int live, int image) {
   if (live == 1) {
     for (int id : {ids::kVideoSettings, ids::kCaptureSettings}) router.Action(id)->setEnabled(g);
     using namespace camsetup;
-    static const int kPanel[] = {kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck,
-                                 kAeTargetSlider, kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit,
-                                 kExposureMsEdit, kExposureSecondsEdit, kExposureUsEdit, kExposureMinutesSpin,
-                                 kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin, kSetExposureButton,
-                                 kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
-                                 kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
-                                 kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck,
-                                 kFlipHorizontalCheck, kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio,
-                                 kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio, kTeamARadio,
-                                 kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton,
-                                 kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo, kFocusAssistCheck};
-    frame_.EnableCameraControls(kPanel, int(std::size(kPanel)), g);
+    frame_.EnableCameraControls(kLiveControls, int(std::size(kLiveControls)), g);
     const int blackLevel = kAdaptiveBlackLevelCheck;
     frame_.EnableCameraControls(&blackLevel, 1, false);
     for (int id : kImageMenu) router.Action(id)->setEnabled(false);

@@ -149,4 +149,16 @@ enum PanelCtrl : int {
   kSetExposureButton = 1017,
 };
 
+// The controls the view enables while a camera plays and disables when it stops.
+inline constexpr int kLiveControls[] = {
+    kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck, kAeTargetSlider,
+    kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit, kExposureMsEdit, kExposureSecondsEdit,
+    kExposureUsEdit, kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin,
+    kSetExposureButton, kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
+    kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
+    kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck,
+    kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio, kFrameSpeedLowRadio, kFrameSpeedNormalRadio,
+    kFrameSpeedHighRadio, kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton,
+    kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo, kFocusAssistCheck};
+
 }  // namespace camsetup

@@ -13,22 +13,6 @@
 
 using namespace camsetup;
 
-namespace {
-
-// Every control of the panel, enabled as the view does while a camera is live.
-const std::vector<int> kLiveControls = {
-    kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck, kAeTargetSlider,
-    kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit, kExposureMsEdit, kExposureSecondsEdit,
-    kExposureUsEdit, kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin,
-    kSetExposureButton, kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
-    kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
-    kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck,
-    kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio, kFrameSpeedLowRadio, kFrameSpeedNormalRadio,
-    kFrameSpeedHighRadio, kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio, kSaveParamButton, kReadParamButton,
-    kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo, kFocusAssistCheck};
-
-}  // namespace
-
 void RenderCamSetupShots(const QString& out, const QString& lang) {
   CCameraProcess* camera = AppHost().Camera();
   if (!camera) return;
@@ -43,7 +27,7 @@ void RenderCamSetupShots(const QString& out, const QString& lang) {
     camera->GetCameraItem(0, &item);
     camera->SetCameraCapability(panel.InitCameraControls(item.handle));
     panel.RefreshFromCamera(item.handle);
-    panel.EnableControls(kLiveControls, true);
+    panel.EnableControls({std::begin(kLiveControls), std::end(kLiveControls)}, true);
     panel.resize(panel.sizeHint());
     QApplication::processEvents();
     panel.grab().save(QDir(out).filePath(QStringLiteral("camsetup-%1-%2.png").arg(QLatin1String(key), lang)));

@@ -158,18 +158,8 @@ class CamSetupTest : public ::testing::Test {
     panel->EnableControls(AllPanelControls(), true);
     return item.handle;
   }
-  static std::vector<int> AllPanelControls() {
-    return {kPreviewSizeCombo, kCaptureSizeCombo, kAutoExposureCheck, kRegionAutoExposureCheck, kAeTargetSlider,
-            kAnalogGainSlider, kExposureFieldEdit, kExposureMinutesEdit, kExposureMsEdit, kExposureSecondsEdit,
-            kExposureUsEdit, kExposureMinutesSpin, kExposureSecondsSpin, kExposureMsSpin, kExposureUsSpin,
-            kSetExposureButton, kGammaSlider, kContrastSlider, kOnceWhiteBalanceButton, kRegionWhiteBalanceCheck,
-            kRedGainSlider, kGreenGainSlider, kBlueGainSlider, kSaturationSlider, kSharpnessSlider,
-            kDeadPixelCorrectionCheck, kInverseCheck, kMonochromeCheck, kFlipVerticalCheck, kFlipHorizontalCheck,
-            kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio, kFrameSpeedLowRadio,
-            kFrameSpeedNormalRadio, kFrameSpeedHighRadio, kTeamARadio, kTeamBRadio, kTeamCRadio, kTeamDRadio,
-            kSaveParamButton, kReadParamButton, kFactoryDefaultButton, kCalcDeadPixelsButton, kMediaTypeCombo,
-            kFocusAssistCheck};
-  }
+  // The controls the view enables while a camera plays: every live control of the panel.
+  static std::vector<int> AllPanelControls() { return {std::begin(kLiveControls), std::end(kLiveControls)}; }
 
   template <class T = QWidget>
   T* W(int id) const {
