@@ -5,5 +5,6 @@
 // costs hundreds of milliseconds, in huge pages a few).
 #include <QImage>
 
-// A QImage over such memory, rows 4-byte aligned; null when the memory is not there.
+// A QImage over such memory, rows 4-byte aligned, its pixels undefined (as a QImage's are: the
+// callers write every one); null when the memory is not there.
 QImage LargeImage(int width, int height, QImage::Format format);

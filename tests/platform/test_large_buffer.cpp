@@ -5,7 +5,8 @@
 #include <QPainter>
 
 // The picture over prepared memory behaves as any QImage: every row addressable at the stride
-// Qt expects, painted on and read back, zero-filled, and alive in a copy after the original goes.
+// Qt expects, painted on and read back, and alive in a copy after the original goes. Its pixels
+// start undefined, as a QImage's do.
 TEST(LargeImage, IsAnOrdinaryPictureOverPreparedMemory) {
   for (const auto& [w, h, format] : {std::tuple{5472, 37, QImage::Format_RGB32}, std::tuple{3, 5, QImage::Format_RGB888},
                                      std::tuple{1001, 2, QImage::Format_Grayscale8}}) {
@@ -15,7 +16,7 @@ TEST(LargeImage, IsAnOrdinaryPictureOverPreparedMemory) {
       ASSERT_FALSE(image.isNull()) << w << "x" << h;
       EXPECT_EQ(image.size(), QSize(w, h));
       EXPECT_EQ(image.bytesPerLine(), QImage(w, h, format).bytesPerLine());
-      EXPECT_EQ(image.pixel(w - 1, h - 1) & 0xFFFFFF, 0u);
+      image.fill(Qt::black);
       QPainter p(&image);
       p.fillRect(QRect(w - 2, h - 1, 2, 1), Qt::white);
       p.end();
