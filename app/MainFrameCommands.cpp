@@ -12,6 +12,7 @@
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/strings.h"
+#include "ui/CameraAnswer.h"
 
 namespace {
 
@@ -89,17 +90,32 @@ void CMainFrame::OnCameraLive() {
     OnZoomFitWindow();
     view_->RedrawImage();
   } else if (item.state == CAMERA_PAUSED) {
-    CameraPlay(item.handle);
-    camera_.SetCameraOpened(cur, CAMERA_PLAYING);
-    UpdateMainToolbarImages(true);
-    timer1_.start();
+    // The entry, the bar and the rate follow what the camera did (OnStreamChanged).
+    (void)camera_.PlayCamera(cur);  // shown
   } else {
-    CameraPause(item.handle);
-    camera_.SetCameraOpened(cur, CAMERA_PAUSED);
-    UpdateMainToolbarImages(false);
-    timer1_.stop();
+    (void)camera_.PauseCamera(cur);  // shown
   }
   view_->LoadSelectedScale(DeviceName(item));
+}
+
+void CMainFrame::OnStreamChanged(int index, int status) {
+  stCameraItem item;
+  if (!camera_.GetCameraItem(index, &item)) return;
+  // What the camera did not do is told, but for a lost camera: its loss has a notice of its own.
+  if (status != CAMSDK_STATUS_OK && status != CAMSDK_STATUS_DEVICE_LOST && status != CAMSDK_STATUS_INVALID_HANDLE) {
+    if (item.state != CAMERA_PLAYING)
+      ShowHint(FormatW(LoadStringW(ui::kStrCameraNotPlaying), DeviceName(item), status));
+    else
+      ShowHint(FormatW(LoadStringW(ui::kStrCameraRefused), status));
+  }
+  if (index != camera_.GetCurCameraItem()) return;
+  // The bar and the rate show the current camera as it is.
+  const bool playing = item.state == CAMERA_PLAYING;
+  UpdateMainToolbarImages(playing);
+  if (playing)
+    timer1_.start();
+  else
+    timer1_.stop();
 }
 
 bool CMainFrame::OnCameraStop() {

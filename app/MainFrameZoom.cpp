@@ -23,7 +23,7 @@ QString PercentText(double factor) { return QString::fromStdU16String(FormatW(u"
 static QSize ZoomImageSize(CCameraProcess& camera) {
   if (camera.GetOpenedCount() > 0) {
     int w = 0, h = 0;
-    camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);
+    (void)camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);  // zeroed: an empty size zooms nothing
     return QSize(w, h);
   }
   BITMAPINFOHEADER f;
@@ -82,7 +82,7 @@ void CMainFrame::ApplyZoom(double factor) {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   // Without an open camera there is no handle to tell the display size to.
-  if (camera_.GetOpenedCount() > 0) CameraSetDisplaySize(item.handle, int(width), int(height));
+  if (camera_.GetOpenedCount() > 0) (void)CameraSetDisplaySize(item.handle, int(width), int(height));  // advisory
   view_->MoveImageWindow(RECT{int(left), int(top), int(right), int(bottom)});
   view_->update();
   zoomFactor = factor;
@@ -110,7 +110,7 @@ void CMainFrame::OnZoomFitWindow() {
   if (camera_.GetOpenedCount() > 0) {
     stCameraItem item;
     camera_.GetCurCameraItem(&item);
-    CameraSetDisplaySize(item.handle, r.right - r.left, r.bottom - r.top);
+    (void)CameraSetDisplaySize(item.handle, r.right - r.left, r.bottom - r.top);  // advisory
   }
   zoomFactor = double(r.right - r.left) / img.width();
   zoomCombo_->setEditText(PercentText(zoomFactor));

@@ -322,7 +322,7 @@ QSize CApplicationView::ImageSize() const {
   if (camera_.GetOpenedCount() > 0) {
     int w = 0, h = 0;
     if (camera_.GetCurCameraItem() < 0) return {};
-    camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);
+    (void)camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);  // zeroed: an empty size maps nothing
     return QSize(w, h);
   }
   std::uint8_t* pixels = nullptr;

@@ -16,6 +16,7 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
+#include "ui/CameraAnswer.h"
 
 namespace {
 
@@ -320,11 +321,13 @@ void CApplicationView::ApplyCameraRect() {
   const int h = item.handle;
   POINT a, b;
   camera_.GetRoi(&a, &b);
+  // Without the camera's picture size there is nothing to map the rectangle into; a mirror
+  // state the camera does not give counts as unmirrored.
   int mh = 0, mv = 0;
-  CameraGetMirror(h, 0, &mh);
-  CameraGetMirror(h, 1, &mv);
+  if (CameraGetMirror(h, 0, &mh) != CAMSDK_STATUS_OK) mh = 0;
+  if (CameraGetMirror(h, 1, &mv) != CAMSDK_STATUS_OK) mv = 0;
   int ox = 0, oy = 0, W = 0, H = 0;
-  CameraGetImageSize(h, nullptr, &ox, &oy, &W, &H, 0);
+  if (CameraGetImageSize(h, nullptr, &ox, &oy, &W, &H, 0) != CAMSDK_STATUS_OK) return;
   a.x = std::clamp(a.x, 0, W), b.x = std::clamp(b.x, 0, W);
   a.y = std::clamp(a.y, 0, H), b.y = std::clamp(b.y, 0, H);
   if (mv == 0) {
@@ -352,17 +355,19 @@ void CApplicationView::ApplyCameraRect() {
   if (a.y % 4) a.y += 4 - a.y % 4;
 
   const CMainFrame::CameraArm arm = frame_.CameraRegionArm();
+  // A window the camera refuses is told; the panel finishes (and disarms) its mode either way.
   if (arm.regionWB) {
-    CameraSetWBWindow(h, a.x, a.y, w, hgt);
+    ui::CameraTook(CameraSetWBWindow(h, a.x, a.y, w, hgt));
     frame_.CameraRegionDone(1);
   }
   if (arm.regionAE) {
-    CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y);
+    ui::CameraTook(CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y));
     frame_.CameraRegionDone(2);
   }
   if (arm.adaptiveBlackLevel) {
     MeasureBlackLevel(h, a, b, ox, oy);
-    CameraPlay(h);
+    // The frame shows whether the camera plays again (IMainFrame::OnStreamChanged).
+    (void)camera_.PlayCamera(camera_.IndexOfHandle(h));  // shown
     frame_.CameraRegionDone(3);
   }
   if (arm.roiArmed) {
@@ -370,7 +375,7 @@ void CApplicationView::ApplyCameraRect() {
     if (rw % 4) rw += 4 - rw % 4;
     if (rh % 2) rh += 1;
     int x = a.x, y = a.y;
-    CameraStop(h);
+    (void)CameraStop(h);  // replayed (the panel sets the region and plays the camera)
     if (CameraSetImageSize(h, 1, x, y, rw, rh, 0) != 1) {
       for (int step : {8, 16}) {
         x = x / step * step, y = y / step * step, rw = std::max(step, rw / step * step),

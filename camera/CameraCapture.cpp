@@ -49,8 +49,10 @@ bool CCameraProcess::RecordVideo(int index) {
   if (!recording_.load()) {
     CheckFolder(video_.folder, u"Video", true);
     const WString path = video_.folder + u"/" + video_.prefix;
-    CameraSetRecordEncoder(handle, video_.codec);
-    CameraSetRecordAVIQuality(handle, video_.quality);
+    // A codec or quality the library does not take leaves its default; a camera that cannot
+    // record answers the start.
+    (void)CameraSetRecordEncoder(handle, video_.codec);        // defaulted
+    (void)CameraSetRecordAVIQuality(handle, video_.quality);  // defaulted
     // A recording that did not start leaves the flag and the count as they were.
     if (CameraStartRecordVideo(handle, ToUtf8(path).c_str()) == CAMSDK_STATUS_OK) {
       recordHandle_.store(handle);

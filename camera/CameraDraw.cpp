@@ -105,7 +105,7 @@ void CCameraProcess::GetVisibleRect(POINT* start, POINT* end) const {
     imgW = format_.biWidth;
     imgH = format_.biHeight;
   } else {
-    GetImageSize(curCamera_, &imgW, &imgH);
+    (void)GetImageSize(curCamera_, &imgW, &imgH);  // zeroed: a size not known maps nothing
   }
   // An empty window maps nothing.
   auto scale = [](std::int64_t value, std::int64_t image, std::int64_t window) {

@@ -181,7 +181,8 @@ void CCameraProcess::ProcessFrameReady() {
     std::lock_guard lock(frameLock_);
     if (!frameValid_) return;
     if (drawMode_.load() == 0) {
-      if (lastFrameHandle_ >= 0) CameraDisplayRGB24(lastFrameHandle_, front_.get(), &lastFrameInfo_);
+      // A frame the library could not show is followed by the next one.
+      if (lastFrameHandle_ >= 0) (void)CameraDisplayRGB24(lastFrameHandle_, front_.get(), &lastFrameInfo_);  // superseded
     }
   }
   if (drawMode_.load() != 0 && view_) view_->FrameReady(*this);

@@ -72,13 +72,20 @@ class CCameraProcess {
 
   // ---- camera list and open cameras (CameraList.cpp)
   int EnumCameras(stCameraItem out[kMaxCameraList], int* count);
-  int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
+  [[nodiscard]] int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
   int CloseCamera(int index);
   void StopAllCameras();
-  int GetImageSize(int index, int* width, int* height) const;
-  int SetImageSizeSel(int handle, int selection, int which);
-  int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
+  [[nodiscard]] int GetImageSize(int index, int* width, int* height) const;
+  [[nodiscard]] int SetImageSizeSel(int handle, int selection, int which);
+  [[nodiscard]] int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
   int FindOpenSlot(int index) const;
+  // The stream of an open camera-list entry. The entry's state follows what the camera did
+  // (playing only when it plays; paused when it paused, stopped or was lost) and the main
+  // frame is told (IMainFrame::OnStreamChanged). The library's status, or CAMERA_NOT_OPENED.
+  [[nodiscard]] int PlayCamera(int index);
+  [[nodiscard]] int PauseCamera(int index);
+  // The open entry holding `handle`, or -1.
+  int IndexOfHandle(int handle) const;
 
   bool GetCameraItem(int index, stCameraItem* out) const;
   void SetCurCamera(int index);
@@ -109,8 +116,8 @@ class CCameraProcess {
 
   // ---- frame buffer (CameraFrame.cpp)
   // width x height pixels of 24-bit BGR; false (and no valid frame) for sizes that do not fit.
-  bool AllocFrameBuffer(int width, int height);
-  bool SetFrameFormat(BITMAPINFOHEADER format);
+  [[nodiscard]] bool AllocFrameBuffer(int width, int height);
+  [[nodiscard]] bool SetFrameFormat(BITMAPINFOHEADER format);
   // The valid flag; the pointer is written only when valid. Hold LockFrameBuffer() meanwhile.
   bool GetFrameBuffer(std::uint8_t** pixels);
   void GetFrameFormat(BITMAPINFOHEADER* format) const;
@@ -254,6 +261,7 @@ class CCameraProcess {
   int OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);  // camera thread
   void PostFrameReady();
   bool ValidIndex(int index) const { return index >= 0 && index < kMaxCameraList; }
+  void SetStreamState(int index, int state, int status);
   bool AllocFrameLocked(const BITMAPINFOHEADER& format, bool withBackBuffer);
   void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
   bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);

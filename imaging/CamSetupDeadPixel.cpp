@@ -22,9 +22,9 @@ constexpr std::uint32_t kDeadPixelFailed = 60090;
 void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
   int handle = -1;
   if (!CurrentHandle(&handle) || IsBusy()) return;
-  // Automatic exposure and the old correction would hide the defects.
-  CameraSetAeState(handle, 0);
-  CameraSetDeadPixelCorrectionState(handle, 0);
+  // Automatic exposure and the old correction would hide the defects: without them switched
+  // off there is nothing to measure.
+  if (!Took(CameraSetAeState(handle, 0)) || !Took(CameraSetDeadPixelCorrectionState(handle, 0))) return;
   CDeadSpotTipDlg prepare;
   stCameraCapability capability;
   Camera()->GetCameraCapability(&capability);
@@ -32,7 +32,8 @@ void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
   if (prepare.exec() != QDialog::Accepted) return;
   if (!FocusStillCurrent(handle)) return;
 
-  CameraStop(handle);
+  // Measured with no frame flowing; the refresh afterwards plays the camera again.
+  (void)CameraStop(handle);  // replayed
   tipDlg_ = new CTipDlg(this);
   tipDlg_->setAttribute(Qt::WA_DeleteOnClose);
   tipDlg_->show();
@@ -42,7 +43,7 @@ void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
     DeadPixelInfoDone(handle, watcher->result());
     watcher->deleteLater();
   });
-  watcher->setFuture(QtConcurrent::run([handle] { return CameraCreateDefectCorrectionInfo(handle); }));
+  watcher->setFuture(QtConcurrent::run([handle]() -> int { return CameraCreateDefectCorrectionInfo(handle); }));
 }
 
 void CCamSetupDlg::DeadPixelInfoDone(int handle, int result) {

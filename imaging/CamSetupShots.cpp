@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"

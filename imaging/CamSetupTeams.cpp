@@ -70,7 +70,7 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   int handle = -1;
   // "None" (before the camera reported its team) is no team to save into.
   if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
-  CameraSaveParameter(handle, m_nParamTeam);
+  (void)CameraSaveParameter(handle, m_nParamTeam);  // pending
 }
 
 // ---- focus assistant
@@ -96,9 +96,9 @@ bool CCamSetupDlg::FocusStillCurrent(int handle) const {
 // One raw frame's grey level; false when no frame could be fetched.
 bool CCamSetupDlg::FocusFetchGrey(int handle, int* grey) {
   int x = 0, y = 0, w = 0, h = 0, media = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  CameraGetMediaType(handle, &media);
-  if (w <= 0 || h <= 0) return false;
+  if (CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK ||
+      CameraGetMediaType(handle, &media) != CAMSDK_STATUS_OK || w <= 0 || h <= 0)
+    return false;
   std::vector<unsigned char> buffer(std::size_t(w) * std::size_t(h));
   CamSdkFrameInfo info{};
   if (CameraGetImageData(handle, buffer.data(), media, &info, buffer.size()) != CAMSDK_STATUS_OK) return false;
@@ -109,18 +109,24 @@ bool CCamSetupDlg::FocusFetchGrey(int handle, int* grey) {
 void CCamSetupDlg::FocusStart(int handle) {
   CCameraProcess* camera = Camera();
   focus_ = {};
-  CameraGetImageSizeSel(handle, &focus_.previewSel, CAMSDK_SIZE_PREVIEW);
+  // Without the camera's resolution and exposure there is nothing to come back to.
   std::uint64_t maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum);
+  if (!Took(CameraGetImageSizeSel(handle, &focus_.previewSel, CAMSDK_SIZE_PREVIEW)) ||
+      !Took(CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum))) {
+    focus_ = {};
+    m_bFocusAssist = 0;
+    UpdateData(false);
+    return;
+  }
 
   // Automatic exposure would fight the search: off while the assistant runs.
-  CameraGetAeState(handle, &focus_.aeBefore);
-  CameraSetAeState(handle, 0);
+  if (CameraGetAeState(handle, &focus_.aeBefore) != CAMSDK_STATUS_OK) focus_.aeBefore = 0;
+  Took(CameraSetAeState(handle, 0));
   clock_->KillTimer(kTimerAeMirror);
 
   CamSdkCapability cap{};
-  CameraGetCapability(handle, &cap);
-  CameraStop(handle);
+  if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) cap = {};  // no summing resolution known
+  (void)CameraStop(handle);  // replayed
   AppHost().RedrawView();
   // The program keeps drawing the live frames itself while the assistant runs: nothing else
   // would show them.
@@ -128,21 +134,20 @@ void CCamSetupDlg::FocusStart(int handle) {
   bool selected = false;
   for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
     if (!IsSumResolution(cap.resolutions[i])) continue;
-    CameraStop(handle);
-    camera->AllocFrameBuffer(cap.resolutions[i].width, cap.resolutions[i].height);
-    CameraSetImageSizeSel(handle, i, CAMSDK_SIZE_PREVIEW);
-    CameraPlay(handle);
+    (void)CameraStop(handle);  // replayed
+    if (!Took(CameraSetImageSizeSel(handle, i, CAMSDK_SIZE_PREVIEW))) continue;
+    FrameBufferFits(camera->AllocFrameBuffer(cap.resolutions[i].width, cap.resolutions[i].height),
+                    cap.resolutions[i].width, cap.resolutions[i].height);
+    PlayAgain(handle);
     selected = true;
   }
   // The last resolution decides whether the camera has a summing mode worth using.
   if (cap.resolutions && cap.resolutionCount > 0 && SumPosition(cap.resolutions[cap.resolutionCount - 1]) < 0) {
     if (selected) {
-      CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
-      int x = 0, y = 0, w = 0, h = 0;
-      CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-      camera->AllocFrameBuffer(w, h);
+      Took(CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW));
+      FitFrameBuffer(handle);
     }
-    CameraPlay(handle);  // the stream goes on as before
+    PlayAgain(handle);  // the stream goes on as before
     camera->SetDrawMode(1);
     m_bFocusAssist = 0;
     RestoreAutoExposure(handle);
@@ -150,12 +155,12 @@ void CCamSetupDlg::FocusStart(int handle) {
     ShowPreviewSel(handle);
     return;
   }
-  if (!selected) CameraPlay(handle);  // searches at the resolution in force
+  if (!selected) PlayAgain(handle);  // searches at the resolution in force
   ShowPreviewSel(handle);
 
   camera->SetFrameMode(1);
   focus_.exposure = kStartExposure;
-  CameraSetExposureTime(handle, focus_.exposure);
+  Took(CameraSetExposureTime(handle, focus_.exposure));  // the search reads what the frames give
   BeginStep();
   clock_->After(kRoundMs, [this, handle] { FocusSearchRound(handle, 0); });
 }
@@ -173,7 +178,7 @@ void CCamSetupDlg::FocusSearchRound(int handle, int round) {
   }
   if (step.kind == FocusStep::GiveUp) return FocusGiveUp(handle, true);
   focus_.exposure = step.exposure;
-  CameraSetExposureTime(handle, focus_.exposure);
+  Took(CameraSetExposureTime(handle, focus_.exposure));
   if (round + 1 >= kSearchRounds) return FocusGiveUp(handle, true);
   clock_->After(kRoundMs, [this, handle, round] { FocusSearchRound(handle, round + 1); });
 }
@@ -187,7 +192,7 @@ void CCamSetupDlg::FocusSearchDone(int handle) {
   for (int id : {kAeAdjustGainCheck, kAeAdjustExposureCheck, kAeSchemeCombo, kAnalogGainSlider}) Enable(id, false);
   for (int id : kExposureEdits) Enable(id, false);
   for (int id : kExposureSpins) Enable(id, false);
-  CameraSetMediaTypeSel(handle, 0);
+  Took(CameraSetMediaTypeSel(handle, 0));
   FocusReadBack(handle);
   EndStep();
 }
@@ -195,12 +200,10 @@ void CCamSetupDlg::FocusSearchDone(int handle) {
 // The camera streams again at the resolution and exposure it had before the assistant.
 void CCamSetupDlg::FocusGiveUp(int handle, bool searching) {
   CCameraProcess* camera = Camera();
-  CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
-  int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  camera->AllocFrameBuffer(w, h);
-  CameraSetExposureTime(handle, focus_.exposureBefore);
-  CameraPlay(handle);
+  Took(CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW));
+  FitFrameBuffer(handle);
+  Took(CameraSetExposureTime(handle, focus_.exposureBefore));
+  PlayAgain(handle);
   camera->SetDrawMode(1);
   m_bFocusAssist = 0;
   camera->SetFrameMode(0);
@@ -218,7 +221,7 @@ void CCamSetupDlg::RestoreAutoExposure(int handle) {
   m_bAutoExposure = 0;  // the handler toggles it on, with the camera
   OnBnClickedAutoExposure();
   int on = 0;
-  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK && !on) CameraSetAeState(handle, 1);
+  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK && !on) Took(CameraSetAeState(handle, 1));
 }
 
 // The preview list shows the resolution the camera is at.
@@ -255,7 +258,7 @@ void CCamSetupDlg::FocusAbort() {
 void CCamSetupDlg::FocusEnd(int handle) {
   const stFocusStore& store = Camera()->FocusStore();
   Camera()->SetFrameMode(1);
-  CameraSetExposureTime(handle, store.foundExposure + 1500000);  // 150 ms more than found
+  Took(CameraSetExposureTime(handle, store.foundExposure + 1500000));  // 150 ms more than found
   const std::uint64_t waitMs = std::min<std::uint64_t>(store.foundExposure / kUnitsPerMs + 500, 0x7FFFFFFF);
   BeginStep();
   clock_->After(int(waitMs), [this, handle] { FocusTestShot(handle); });
@@ -268,22 +271,20 @@ void CCamSetupDlg::FocusTestShot(int handle) {
   int grey = 0;
   const bool shot = FocusFetchGrey(handle, &grey);
   std::uint64_t maximum = 0, minimum = 0, exposure = 0;
-  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+  const bool known = CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK;
   std::uint64_t newExposure = focus_.exposureBefore ? focus_.exposureBefore : exposure;
-  if (shot) {
+  if (shot && known) {
     store.testGrey = grey;
     store.testExposure = exposure;
     store.targetExposure = FocusTargetExposure(store.testExposure, store.testGrey, store.foundExposure,
                                                store.foundGrey, camera->GetBrightnessTarget());
     newExposure = std::uint64_t(store.targetExposure) * 4;  // at most 8e18: no wrap
   }
-  CameraStop(handle);
-  CameraSetExposureTime(handle, newExposure);
-  CameraSetImageSizeSel(handle, 0, CAMSDK_SIZE_PREVIEW);
-  int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  camera->AllocFrameBuffer(w, h);
-  CameraPlay(handle);
+  (void)CameraStop(handle);  // replayed
+  Took(CameraSetExposureTime(handle, newExposure));
+  Took(CameraSetImageSizeSel(handle, 0, CAMSDK_SIZE_PREVIEW));
+  FitFrameBuffer(handle);
+  PlayAgain(handle);
   clock_->After(kRoundMs, [this, handle] { FocusEndSettled(handle); });
 }
 
@@ -299,7 +300,7 @@ void CCamSetupDlg::FocusEndSettled(int handle) {
   ExposureUnitCascade(handle, false);
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
-  CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0));
+  Took(CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0)));
   camera->SetFrameMode(0);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
@@ -308,11 +309,11 @@ void CCamSetupDlg::FocusEndSettled(int handle) {
 
 void CCamSetupDlg::FocusReadBack(int handle) {
   float gain = 0;
-  CameraGetAnalogGain(handle, &gain);
-  SetSliderPos(kAnalogGainSlider, int(gain * 1000 / 125));
-  OnAnalogGainChanged();
+  if (CameraGetAnalogGain(handle, &gain) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kAnalogGainSlider, int(gain * 1000 / 125));
+    OnAnalogGainChanged();
+  }
   std::uint64_t exposure = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
-  ShowExposure(exposure);
+  if (CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK) ShowExposure(exposure);
   UpdateData(true);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "ui/AppHost.h"
+#include "ui/CameraAnswer.h"
 #include "camera/CameraProcess.h"
 #include "camera/DlgTexts.h"
 #include "options/OptionsCommon.h"
@@ -152,7 +153,7 @@ void CAdOptDlg::FillMatrixList() {
     list->addItem(QString::fromUtf8(name, qsizetype(strnlen(name, sizeof cap.colorPresets[p].name))));
   }
   int sel = -1;
-  CameraGetRgbMatrixSel(handle, &sel);
+  if (CameraGetRgbMatrixSel(handle, &sel) != CAMSDK_STATUS_OK) sel = -1;  // none shown as in force
   for (const char16_t* name : kUserNames) list->addItem(QStr(name));
   // Only a preset can be in force by number; after a matrix of our own the library reports -1.
   list->setCurrentIndex(sel >= 0 && sel < presets ? sel : -1);
@@ -191,9 +192,13 @@ void CAdOptDlg::OnMatrixSelChange() {
   if (user >= 0) {
     EnableEditing(true);
     ShowMatrix(users_[std::size_t(user)]);
-    CameraApplyColorMatrix(handle, users_[std::size_t(user)].data());
+    ui::CameraTook(CameraApplyColorMatrix(handle, users_[std::size_t(user)].data()));
   } else {
-    CameraSetRgbMatrixSel(handle, pos);
+    // A preset the camera refuses: the list shows the one in force.
+    int sel = -1;
+    if (!ui::CameraTook(CameraSetRgbMatrixSel(handle, pos)) && CameraGetRgbMatrixSel(handle, &sel) == CAMSDK_STATUS_OK &&
+        sel >= 0 && sel < list->count())
+      list->setCurrentIndex(sel);
     for (int i = 0; i < 9; ++i) ctrls_.Find<QLineEdit>(IDC_MATRIX_EDIT0 + i)->setText(QStringLiteral("*"));
     EnableEditing(false);
   }
@@ -206,7 +211,7 @@ void CAdOptDlg::OnMatrixApply() {
     rollback_ = users_[std::size_t(user)];
     users_[std::size_t(user)] = values;
   }
-  CameraApplyColorMatrix(CurrentHandle(), values.data());
+  ui::CameraTook(CameraApplyColorMatrix(CurrentHandle(), values.data()));
 }
 
 void CAdOptDlg::OnMatrixRollback() {

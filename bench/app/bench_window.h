@@ -18,6 +18,7 @@
 #include "app/MainFrame.h"
 #include "measure/MeasureManager.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -59,10 +60,10 @@ inline int GoLiveAtFullSpeed(CMainFrame& frame, int lines, int* w, int* h) {
   CCameraProcess& camera = frame.CameraObject();
   stCameraItem item;
   camera.GetCurCameraItem(&item);
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 10000);
-  CameraSetFrameSpeed(item.handle, 2);
-  camera.GetImageSize(camera.GetCurCameraItem(), w, h);
+  CAMSDK_REQUIRE(CameraSetAeState(item.handle, 0));
+  CAMSDK_REQUIRE(CameraSetExposureTime(item.handle, 10000));
+  CAMSDK_REQUIRE(CameraSetFrameSpeed(item.handle, 2));
+  CAMSDK_REQUIRE(camera.GetImageSize(camera.GetCurCameraItem(), w, h));
   AddLines(*frame.View()->MeasureManager(), lines, *w, *h);
   return item.handle;
 }

@@ -17,6 +17,7 @@
 #include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
 #include "measure/MeasureManager.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/office/ZipPackage.h"
 #include "bench/camera/bench_main.h"
@@ -57,7 +58,7 @@ void BM_Report20MP(benchmark::State& state) {
   ReportView view(1000);
   camera.SetView(&view);
   const int w = 5472, h = 3648;
-  camera.SetFrameFormat(MakeFrameFormat(w, h));
+  CAMSDK_REQUIRE(camera.SetFrameFormat(MakeFrameFormat(w, h)));
   {
     auto lock = camera.LockFrameBuffer();
     std::uint8_t* px = nullptr;

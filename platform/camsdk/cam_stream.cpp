@@ -234,7 +234,7 @@ void CamSdkSetDeviceEventCallback(CamSdkDeviceEventCallback callback, void* cont
   gEventContext = callback ? context : nullptr;
 }
 
-int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
+CamSdkStatus CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_ENTER(list, count, capacity);
   if (!count || capacity < 0 || (capacity > 0 && !list)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   int n = 0;
@@ -261,7 +261,7 @@ int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle) {
+CamSdkStatus CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle) {
   CAMSDK_ENTER(callback, deviceName, displayWindow, handle);
   if (!deviceName || !handle) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   const ModelInfo* model = nullptr;
@@ -293,7 +293,7 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
     cam = std::make_shared<Camera>(reg.nextHandle++, *model, std::move(device));
     cam->callback = callback;
     cam->displayWindow = displayWindow;
-    cam->synchronous = gSynchronous.load();
+    cam->synchronous = HarnessSynchronous();
     cam->p = settings.teams[settings.currentTeam];
     cam->defects = std::make_shared<std::vector<CamSdkPoint>>(settings.defects);
     cam->settings = std::move(settings);
@@ -304,7 +304,7 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraUnInit(int handle) {
+CamSdkStatus CameraUnInit(int handle) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Camera> c = Find(handle);
   if (!c) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
@@ -327,7 +327,7 @@ int CameraUnInit(int handle) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraPlay(int handle) {
+CamSdkStatus CameraPlay(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(With(handle, [](Camera& c, std::unique_lock<std::mutex>&) {
     c.run = Run::Playing;
@@ -336,12 +336,12 @@ int CameraPlay(int handle) {
   }));
 }
 
-int CameraPause(int handle) {
+CamSdkStatus CameraPause(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(PauseOrStop(handle, Run::Paused));
 }
 
-int CameraStop(int handle) {
+CamSdkStatus CameraStop(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(PauseOrStop(handle, Run::Stopped));
 }

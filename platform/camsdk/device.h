@@ -24,6 +24,8 @@
 
 #include "platform/camsdk/camsdk.h"
 
+struct CamSdkSceneGeometry;  // camsdk_testing.h
+
 namespace camsdk {
 
 // Static description of a camera model: everything the capability block and the timing need.
@@ -80,6 +82,7 @@ class Device {
   virtual bool Read(const Exposure& exposure, std::vector<std::uint8_t>& raw) = 0;
   // Hot pixels seeded in the sensor, sensor coordinates (simulation only; empty elsewhere).
   virtual std::vector<CamSdkPoint> SeededDefects() const { return {}; }
+  // Where the simulated scene's features lie (simulation only), for the test harness.
   virtual bool SceneGeometry(const Mode&, CamSdkSceneGeometry*) const { return false; }
   // True when Read waits for the camera's own next frame: the core then reads without pacing.
   virtual bool PacesItself() const { return false; }
@@ -118,7 +121,7 @@ const ModelInfo* FindSimModel(const std::string& key);
 int SimSetModels(const std::string& keys);
 bool SimSetPresent(const std::string& key, bool present);
 void SimResetPresence();
-// The controls a model lacks, with what a test marked lacking for a simulated model.
+// The controls a model lacks, with those a test harness marks lacking.
 std::uint32_t LackingControls(const ModelInfo& model);
 
 // Mode of a preset resolution or of a region of interest.

@@ -9,6 +9,7 @@
 
 #include "app/Application.h"
 #include "app_support.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 TEST_F(FrameTest, StartLayoutAndStates) {
   EXPECT_EQ(frame().windowTitle(), "Q7V-MS");

@@ -2,6 +2,7 @@
 // opened image, File Open of files the reader refuses, the report behind the wait box with the
 // window answering, and the small faults of the frame (Record on a still image, full screen
 // and back, the wait box's buttons, message box titles).
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/app/app_support.h"
 
 #include <QDialogButtonBox>

@@ -16,8 +16,10 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "tests/camsdk_ok.h"
 
 class FrameTest : public ::testing::Test {
  protected:
@@ -127,7 +129,9 @@ class FrameTest : public ::testing::Test {
     BITMAPINFOHEADER f;
     camera().GetFrameFormat(&f);
     int w = f.biWidth, h = f.biHeight;
-    if (camera().GetOpenedCount() > 0) camera().GetImageSize(camera().GetCurCameraItem(), &w, &h);
+    if (camera().GetOpenedCount() > 0) {
+      CAMSDK_OK(camera().GetImageSize(camera().GetCurCameraItem(), &w, &h));
+    }
     // The centre of the pixel's span, so the view's truncation gives the pixel back.
     return QPoint(r.left() + int((ix + 0.5) * r.width() / w), r.top() + int((iy + 0.5) * r.height() / h));
   }

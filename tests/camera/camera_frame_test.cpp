@@ -7,7 +7,9 @@
 
 #include <opencv2/videoio.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -60,7 +62,7 @@ TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
   camera->SetBrightnessTarget(230);
   ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
   int format = 0;
-  CameraGetMediaType(handle, &format);
+  CAMSDK_OK(CameraGetMediaType(handle, &format));
   ASSERT_EQ(CamSdkRawBits(format), 12);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), bright, 12.0);
@@ -224,7 +226,7 @@ TEST_F(FramePathTest, FrameRateFromTheInjectedClock) {
   EXPECT_NEAR(camera->FrameStatistics().FrameRate(), 21.0 / 1.05, 1e-4);
   EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 22u);
   // Changing the image size resets the statistics.
-  camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);
+  EXPECT_EQ(camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_OK);
   EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 0u);
   EXPECT_EQ(camera->FrameStatistics().FrameRate(), 0.0f);
 }

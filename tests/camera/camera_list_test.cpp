@@ -1,7 +1,9 @@
 // The camera list and the open slots against the simulated cameras.
 #include <algorithm>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ TEST_F(CameraTest, ListingFailureKeepsTheOldListAndLaterListingsCarryPlayingCame
   ASSERT_EQ(IndexOf("Q7V-UC500C 0001") * 100 + IndexOf("Q7V-UM130 0002") * 10 + IndexOf("Q7V-UC200S 0003"), 12);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(Open(i), 1) << i;
   const int colorHandle = Handle(0), pausedHandle = Handle(1), singleHandle = Handle(2);
-  CameraPause(Handle(1));
+  CAMSDK_OK(CameraPause(Handle(1)));
   camera->SetCameraOpened(1, CAMERA_PAUSED);
 
   // A failed listing: *count 0, the library's result, the list as it was.

@@ -19,6 +19,7 @@
 #include "editors/Prompt.h"
 #include "measure/MeasureManager.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 
 class NoCapture : public IMouseCapture {

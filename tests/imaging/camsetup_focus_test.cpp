@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "imaging/CamSetupInternal.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -15,14 +17,14 @@ class CamSetupFocusTest : public CamSetupTest {
   void SetUp() override {
     CamSetupTest::SetUp();
     handle = OpenFirst();
-    CameraSetAeState(handle, 0);
-    CameraSetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);  // a resolution to come back to
-    CameraSetExposureTime(handle, 200000);
+    CAMSDK_OK(CameraSetAeState(handle, 0));
+    CAMSDK_OK(CameraSetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW));  // a resolution to come back to
+    CAMSDK_OK(CameraSetExposureTime(handle, 200000));
     before = Exposure(handle);
   }
   int PreviewSel() const {
     int sel = -1;
-    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+    CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
     return sel;
   }
   // Given up: the box cleared, the modes back, the camera streaming as it was.
@@ -88,7 +90,7 @@ TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution
   EXPECT_EQ(camera->GetFrameMode(), 0);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   std::uint64_t e = 0, mx = 0, mn = 0;
-  CameraGetExposureTime(handle, &e, &mx, &mn);
+  CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
   const std::uint64_t asked = std::uint64_t(store.targetExposure) * 4;
   EXPECT_NEAR(double(e), double(std::clamp(asked, mn, mx)), 10000.0);
   EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
@@ -120,12 +122,12 @@ TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
 // off brings the camera back to its first resolution.
 TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   CamSdkTestSetSceneLight(handle, 1.0 / 1500);
-  CameraSetAeState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
   panel->RefreshFromCamera(handle);
   ASSERT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   Click(kFocusAssistCheck);
   int ae = -1;
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 0);  // automatic exposure does not fight the search
   const std::int64_t took = clock->RunSteps();
   EXPECT_GT(took, 500);  // more than one round: the exposure had to be raised
@@ -141,7 +143,7 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
   EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   EXPECT_FALSE(W(kAutoExposureCheck)->isEnabled());
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 0);
   // The view's enabling leaves the manual exposure locked while the assistant is active.
   panel->EnableControls(AllPanelControls(), true);
@@ -161,14 +163,14 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
 }
 
 TEST_F(CamSetupFocusTest, GivingUpRestoresAutomaticExposure) {
-  CameraSetAeState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
   panel->RefreshFromCamera(handle);
   before = Exposure(handle);
   CamSdkTestSetLensCovered(handle, 1);
   Click(kFocusAssistCheck);
   clock->RunSteps();
   int ae = 0;
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 1);
   EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   EXPECT_TRUE(clock->IsTimerRunning(1));
