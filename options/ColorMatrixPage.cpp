@@ -13,7 +13,7 @@
 #include "ui/AppHost.h"
 #include "ui/CameraAnswer.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"

@@ -19,7 +19,7 @@
 #include "tests/camsdk_ok.h"
 #include "ui/TipDlg.h"
 #include "imaging/CamSetupPane.h"
-#include "imaging/CamSetupShots.h"
+#include "app/screenshots/CamSetupShots.h"
 #include "imaging/DeadPixelDlg.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "imaging/CamSetupShots.h"
+#include "app/screenshots/CamSetupShots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/camsdk/camsdk_testing.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/DeadPixelDlg.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 using namespace camsetup;
 
