@@ -75,7 +75,11 @@ void CMainFrame::OnCameraLive() {
     std::int32_t params[kOpenParamCount] = {};
     params[13] = 1280;
     params[14] = 1024;
-    if (camera_.OpenCamera(cur, params, view_->ImageWindow()) != 1) return;
+    // A camera that did not open and play is not shown live; the operator is told why.
+    if (const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow()); opened != 1) {
+      OnStreamChanged(cur, opened);
+      return;
+    }
     camera_.GetCurCameraItem(&item);
     SetImageState(1, 1);
     InitCameraControls(item.handle);

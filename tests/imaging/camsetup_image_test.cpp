@@ -244,6 +244,48 @@ TEST_F(CamSetupImageTest, PreviewComboSwitchesTheRoiModeAndReloadsLayers) {
   EXPECT_GE(host.statsResets, 2);
 }
 
+// What the camera refuses is told, and the controls show what the camera holds: a slider goes
+// back to the camera's value; a refused resolution leaves the list, the picture's buffer and the
+// layers as they were.
+TEST_F(CamSetupImageTest, RefusedChangesShowTheCamerasOwnValue) {
+  W<QSlider>(kGammaSlider)->setValue(45);
+  CamSdkTestInjectFailure("CameraSetGamma", CAMSDK_STATUS_FAILED, 1);
+  W<QSlider>(kGammaSlider)->setValue(80);
+  int v = 0;
+  CAMSDK_OK(CameraGetGamma(handle, &v));
+  EXPECT_EQ(v, 45);
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 45);
+  EXPECT_EQ(Text(kGammaReadout), "0.45");
+  ASSERT_FALSE(host.hints.isEmpty());
+  EXPECT_EQ(host.hints.back(), "The camera did not take the change (error -1).");
+
+  Click(kInverseCheck);
+  CamSdkTestInjectFailure("CameraSetMirror", CAMSDK_STATUS_FAILED, 1);
+  Click(kFlipVerticalCheck);
+  EXPECT_FALSE(W<QCheckBox>(kFlipVerticalCheck)->isChecked());
+  EXPECT_TRUE(W<QCheckBox>(kInverseCheck)->isChecked());
+
+  // A lost camera has its own notice: no hint for it here.
+  const int hints = int(host.hints.size());
+  CamSdkTestInjectFailure("CameraSetContrast", CAMSDK_STATUS_DEVICE_LOST, 1);
+  W<QSlider>(kContrastSlider)->setValue(130);
+  EXPECT_EQ(int(host.hints.size()), hints);
+
+  BITMAPINFOHEADER before;
+  camera->GetFrameFormat(&before);
+  const int layerClears = host.layerClears;
+  CamSdkTestInjectFailure("CameraSetImageSizeSel", CAMSDK_STATUS_FAILED, 1);
+  Activate(kPreviewSizeCombo, 1);
+  int sel = -1;
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
+  EXPECT_EQ(sel, 0);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 0);
+  BITMAPINFOHEADER after;
+  camera->GetFrameFormat(&after);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(host.layerClears, layerClears);
+}
+
 class CamSetupAlignedTest : public CamSetupTest {
  protected:
   const char* Models() const override { return "aligned"; }
