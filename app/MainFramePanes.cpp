@@ -83,13 +83,7 @@ void CMainFrame::OnImageDialog(int id) {
         grayStretch_->accept();
         break;
       }
-      std::uint8_t* pixels = nullptr;
-      bool still;
-      {
-        auto lock = camera_.LockFrameBuffer();
-        still = camera_.GetFrameBuffer(&pixels) && camera_.GetOpenedCount() == 0;
-      }
-      if (!still) break;
+      if (!camera_.HasFrame() || camera_.GetOpenedCount() != 0) break;
       grayStretch_ = new CGrayStretchDlg(this);
       grayStretch_->show();
       break;

@@ -32,13 +32,7 @@ static QSize ZoomImageSize(CCameraProcess& camera) {
 }
 
 void CMainFrame::ApplyZoom(double factor) {
-  std::uint8_t* pixels = nullptr;
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (camera_.GetOpenedCount() == 0 && !valid) return;
+  if (camera_.GetOpenedCount() == 0 && !camera_.HasFrame()) return;
   const QSize img = ZoomImageSize(camera_);
   if (img.width() <= 0 || img.height() <= 0) return;
   const std::int64_t width64 = std::int64_t(img.width() * factor);
@@ -124,11 +118,7 @@ void CMainFrame::OnZoomOriginal() {
 }
 
 void CMainFrame::OnZoomRatioChange() {
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return;
-  }
+  if (!camera_.HasFrame()) return;
   QString text = zoomCombo_->itemText(zoomCombo_->currentIndex());
   text.chop(1);
   ApplyZoom(text.toDouble() / 100.0);
@@ -166,12 +156,10 @@ void CMainFrame::RunImageCommand(int id) {
   // Only on a still image: a valid frame and no camera open.
   if (camera_.GetOpenedCount() > 0) return;
   {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* frame = nullptr;
-    if (!camera_.GetFrameBuffer(&frame)) return;
-    BITMAPINFOHEADER f;
-    camera_.GetFrameFormat(&f);
-    const int w = f.biWidth, h = std::abs(f.biHeight);
+    const FrameView view = camera_.ViewFrame();
+    if (!view) return;
+    std::uint8_t* frame = view.Data();
+    const int w = view.Width(), h = std::abs(view.Height());
     const KvImgImage img{frame, w, h, 3};
     std::vector<std::uint8_t> copy;
     auto copyOf = [&] {

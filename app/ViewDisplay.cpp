@@ -45,10 +45,9 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   BITMAPINFOHEADER format{};
   bool valid;
   {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    valid = camera_.GetFrameBuffer(&pixels);
-    camera_.GetFrameFormat(&format);
+    const FrameView frame = camera_.ViewFrame();
+    valid = bool(frame);
+    format = frame.Format();
   }
   const QSize image(format.biWidth, format.biHeight);
   const bool geometryChanged = visible != layerVisible_ || size() != layerWindow_ || image != layerImage_;
@@ -279,13 +278,7 @@ void CApplicationView::resizeEvent(QResizeEvent* e) {
 }
 
 int CApplicationView::DrawStillImage() {
-  std::uint8_t* pixels = nullptr;
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (!valid || camera_.GetOpenedCount() > 0) return 0;
+  if (!camera_.HasFrame() || camera_.GetOpenedCount() > 0) return 0;
   RedrawImage();
   return 1;
 }
@@ -325,12 +318,9 @@ QSize CApplicationView::ImageSize() const {
     (void)camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);  // zeroed: an empty size maps nothing
     return QSize(w, h);
   }
-  std::uint8_t* pixels = nullptr;
-  auto lock = camera_.LockFrameBuffer();
-  if (!camera_.GetFrameBuffer(&pixels)) return {};
-  BITMAPINFOHEADER f;
-  camera_.GetFrameFormat(&f);
-  return QSize(f.biWidth, std::abs(f.biHeight));
+  const FrameView frame = camera_.ViewFrame();
+  if (!frame) return {};
+  return QSize(frame.Width(), std::abs(frame.Height()));
 }
 
 POINT CApplicationView::ClientToImage(int x, int y) const {

@@ -46,13 +46,14 @@ int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER format{};
   BitmapStatus st;
   {
-    // The file is checked whole before the frame buffer is touched; then it is read straight in.
-    auto lock = camera_.LockFrameBuffer();
-    st = ReadBitmapFileInto(path, [this, &format](const BITMAPINFOHEADER& f) -> std::uint8_t* {
-      std::uint8_t* pixels = nullptr;
-      if (!camera_.SetFrameFormat(f) || !camera_.GetFrameBuffer(&pixels)) return nullptr;
+    // The file is checked whole before the frame buffer is touched; then it is read straight in,
+    // the new frame held until it is whole.
+    FrameView frame;
+    st = ReadBitmapFileInto(path, [this, &format, &frame](const BITMAPINFOHEADER& f) -> std::uint8_t* {
+      frame = camera_.NewFrame(f);
+      if (!frame) return nullptr;
       format = f;
-      return pixels;
+      return frame.Data();
     });
   }
   if (st != BitmapStatus::Ok) {
@@ -99,17 +100,16 @@ bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER f;
   QImage full;
   {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return false;
-    camera_.GetFrameFormat(&f);
+    const FrameView frame = camera_.ViewFrame();
+    if (!frame) return false;
+    f = frame.Format();
     full = QImage(f.biWidth, std::abs(f.biHeight), QImage::Format_RGB32);
     if (full.isNull()) {
       if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
       return false;
     }
     QPainter p(&full);
-    camera_.DrawImage(p, pixels, f, full.width(), full.height());
+    camera_.DrawImage(p, frame.Data(), f, full.width(), full.height());
   }
   const BitmapStatus st = WriteBitmapFile(path, full);
   if (st != BitmapStatus::Ok) {
@@ -120,11 +120,7 @@ bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
 }
 
 void CApplicationView::OnFileSaveAs() {
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return;
-  }
+  if (!camera_.HasFrame()) return;
   const QStringList paths = fileDialog(false, false, Filter("bmp"), ".bmp");
   if (paths.isEmpty()) return;
   QString error;

@@ -424,13 +424,7 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
 void CApplicationView::UpdateMagnifier(int x, int y) {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (item.state != CAMERA_PLAYING && !valid) return;
+  if (item.state != CAMERA_PLAYING && !camera_.HasFrame()) return;
   ILayerPanel* panel = frame_.LayerPanel();
   if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   const QSize t = panel->PictureSize();

@@ -232,10 +232,23 @@ bool CCameraProcess::SetFrameFormat(BITMAPINFOHEADER format) {
   return AllocFrameLocked(format, false);
 }
 
-bool CCameraProcess::GetFrameBuffer(std::uint8_t** pixels) {
+bool CCameraProcess::HasFrame() const {
   std::lock_guard lock(frameLock_);
-  if (frameValid_ && pixels) *pixels = front_.get();
   return frameValid_;
+}
+
+FrameView CCameraProcess::ViewFrame() {
+  std::unique_lock lock(frameLock_);
+  if (!frameValid_ || !front_) return {};
+  const std::size_t bytes = std::size_t(format_.biWidth) * std::size_t(format_.biHeight) * 3;
+  return FrameView(std::move(lock), std::span(front_.get(), bytes), format_, bufferGeneration_);
+}
+
+FrameView CCameraProcess::NewFrame(const BITMAPINFOHEADER& format) {
+  std::unique_lock lock(frameLock_);
+  if (!AllocFrameLocked(format, false)) return {};
+  const std::size_t bytes = std::size_t(format_.biWidth) * std::size_t(format_.biHeight) * 3;
+  return FrameView(std::move(lock), std::span(front_.get(), bytes), format_, bufferGeneration_);
 }
 
 void CCameraProcess::GetFrameFormat(BITMAPINFOHEADER* format) const {

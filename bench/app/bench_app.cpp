@@ -66,12 +66,12 @@ void LiveDisplay(benchmark::State& state, const char* model) {
 
 // A still w x h frame with a ramp, shown fitted.
 void ShowStill(CMainFrame& frame, int w, int h) {
-  auto lock = frame.CameraObject().LockFrameBuffer();
-  CAMSDK_REQUIRE(frame.CameraObject().SetFrameFormat(MakeFrameFormat(w, h)));
-  std::uint8_t* px = nullptr;
-  frame.CameraObject().GetFrameBuffer(&px);
-  for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) px[i] = std::uint8_t(i * 7);
-  lock.unlock();
+  {
+    const FrameView still = frame.CameraObject().NewFrame(MakeFrameFormat(w, h));
+    CAMSDK_REQUIRE(bool(still));
+    std::uint8_t* px = still.Data();
+    for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) px[i] = std::uint8_t(i * 7);
+  }
   frame.View()->SetImageState(0, 1);
   frame.OnZoomFitWindow();
 }

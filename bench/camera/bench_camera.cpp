@@ -74,9 +74,9 @@ class BenchView : public ICameraView {
 };
 
 void FillPattern(CCameraProcess& camera, int w, int h) {
-  auto lock = camera.LockFrameBuffer();
-  std::uint8_t* px = nullptr;
-  camera.GetFrameBuffer(&px);
+  const FrameView frame = camera.ViewFrame();
+  CAMSDK_REQUIRE(bool(frame));
+  std::uint8_t* px = frame.Data();
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       std::uint8_t* p = px + (std::size_t(y) * w + x) * 3;

@@ -47,12 +47,9 @@ class MenuTest : public FrameTest {
   }
   QMenu* Menu(int index) { return frame().menuBar()->actions()[index]->menu(); }
   std::uint8_t Pixel(int x, int y) {
-    auto lock = camera().LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    BITMAPINFOHEADER f;
-    camera().GetFrameFormat(&f);
-    if (!camera().GetFrameBuffer(&px)) return 0;
-    return px[(std::size_t(y) * f.biWidth + x) * 3];
+    const FrameView frame = camera().ViewFrame();
+    if (!frame) return 0;
+    return frame.Data()[(std::size_t(y) * frame.Width() + x) * 3];
   }
   QString WriteRamp(const QString& name, int w, int h, int offset) {
     std::vector<std::uint8_t> px(std::size_t(w) * h * 3);

@@ -111,10 +111,9 @@ class FrameTest : public ::testing::Test {
   // A still image of w x h pixels (a horizontal grey ramp) shown as if opened from a file.
   void ShowStill(int w, int h) {
     {
-      auto lock = camera().LockFrameBuffer();
-      ASSERT_TRUE(camera().SetFrameFormat(MakeFrameFormat(w, h)));
-      std::uint8_t* px = nullptr;
-      ASSERT_TRUE(camera().GetFrameBuffer(&px));
+      const FrameView frame = camera().NewFrame(MakeFrameFormat(w, h));
+      ASSERT_TRUE(frame);
+      std::uint8_t* px = frame.Data();
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
           for (int c = 0; c < 3; ++c) px[(std::size_t(y) * w + x) * 3 + c] = std::uint8_t(x * 255 / std::max(1, w - 1));

@@ -123,10 +123,10 @@ TEST_F(CameraTest, OpenSlotsIndicesAndClosing) {
   camera->SetCurCamera(3);
   EXPECT_EQ(camera->CloseCamera(0), 1);
   EXPECT_EQ(camera->CloseCamera(1), 1);
-  EXPECT_TRUE(camera->GetFrameBuffer(nullptr));
+  EXPECT_TRUE(camera->HasFrame());
   EXPECT_EQ(camera->CloseCamera(3), 1);
   EXPECT_EQ(camera->GetOpenedCount(), 0);
-  EXPECT_FALSE(camera->GetFrameBuffer(nullptr));
+  EXPECT_FALSE(camera->HasFrame());
   EXPECT_EQ(camera->GetCurCameraItem(), -1);
   camera->GetFrameFormat(&f);
   EXPECT_EQ(f, BITMAPINFOHEADER{});
@@ -188,7 +188,7 @@ TEST_F(CameraTest, TheEntryIsPlayingOnlyWhileTheCameraPlays) {
     EXPECT_EQ(state(0), CAMERA_CLOSED);
     EXPECT_EQ(camera->GetOpenedCount(), 0);
     EXPECT_EQ(camera->FindOpenSlot(0), -1);
-    EXPECT_FALSE(camera->GetFrameBuffer(nullptr));
+    EXPECT_FALSE(camera->HasFrame());
     EXPECT_EQ(CameraPlay(Handle(0)), CAMSDK_STATUS_INVALID_HANDLE);  // released in the library too
   };
 

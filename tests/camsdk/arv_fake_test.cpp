@@ -112,10 +112,9 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
   ASSERT_TRUE(WaitFrames(3));
   EXPECT_EQ(BufferSize(), cv::Size(w, ht));
   {
-    auto lock = camera->LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    ASSERT_TRUE(camera->GetFrameBuffer(&pixels));
-    cv::Mat img(ht, w, CV_8UC3, pixels);
+    const FrameView frame = camera->ViewFrame();
+    ASSERT_TRUE(frame);
+    cv::Mat img(ht, w, CV_8UC3, frame.Data());
     double lo, hi;
     cv::minMaxLoc(img.reshape(1), &lo, &hi);
     EXPECT_LT(lo, hi);  // the fake's pattern, not a blank
