@@ -62,7 +62,7 @@
 // ---------------------------------------------------------------------------------------------
 // Status codes. What a call answers is what the camera did: a caller acts on it (shows what
 // the camera is doing, not what it asked for) or says why it need not, e.g.
-// `(void)CameraSetGamma(h, g);  // best-effort`. The build refuses a status dropped silently.
+// `(void)CameraSetDisplaySize(h, w, ht);  // advisory`. The build refuses a status dropped silently.
 enum [[nodiscard]] CamSdkStatus : int {
   CAMSDK_STATUS_OK = 1,
   CAMSDK_STATUS_FAILED = -1,
