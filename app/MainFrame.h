@@ -22,6 +22,7 @@
 #include "app/CommandRouter.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "platform/strings.h"
 #include "ui/AppHost.h"
 #include "ui/CommandIds.h"
 
@@ -106,6 +107,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void OnAppExit();
   // Yes/No questions; tests answer them.
   std::function<bool(const QString& caption, const QString& text)> askYesNo;
+  // The restart question after a language change, asked in the language chosen (its text and
+  // its buttons); tests answer it. By default AskRestartBox.
+  std::function<bool(UiLanguage language, const QString& text)> askRestart;
+  static bool AskRestartBox(QWidget* parent, UiLanguage language, const QString& text);
   // Message boxes with an OK button; tests record them.
   std::function<void(const QString& text)> messageBox;
   // Starts the program again (tests record the call instead).

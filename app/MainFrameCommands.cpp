@@ -55,7 +55,13 @@ void CMainFrame::OnCameraLive() {
   int cur = camera_.GetCurCameraItem(&item);
   if (item.state != CAMERA_PLAYING && item.state != CAMERA_PAUSED) camera_.StopAllCameras();
   if (cur < 0) {
-    DetectCameras();
+    // No current camera (the last one was closed): the camera the list shows is the one to
+    // open. Only an empty list is detected anew, which starts from its first camera.
+    const int shown = ShownCameraIndex();
+    if (shown >= 0 && shown < camera_.GetCameraCount())
+      camera_.SetCurCamera(shown);
+    else
+      DetectCameras();
     cur = camera_.GetCurCameraItem(&item);
   }
   if (cur < 0) return;  // no camera: opening fails silently
@@ -98,6 +104,7 @@ void CMainFrame::OnCameraLive() {
     camera_.SetCameraOpened(cur, CAMERA_PAUSED);
     UpdateMainToolbarImages(false);
     timer1_.stop();
+    UpdateCaptureStatus();  // a paused camera delivers nothing: no rate stands in the status bar
   }
   view_->LoadSelectedScale(DeviceName(item));
 }

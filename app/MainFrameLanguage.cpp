@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/Application.h"
 #include "app/ApplicationView.h"
@@ -27,7 +28,7 @@ void WriteLanguage(WStringView value) {
 
 void CMainFrame::OnLanguageChinese() {
   WriteLanguage(u"CHS");
-  if (RunningEnglish() && askYesNo(QString(), QString::fromUtf16(u"语言设置重启后生效！是否重启程序？"))) {
+  if (RunningEnglish() && askRestart(UiLanguage::Chinese, QString::fromUtf16(u"语言设置重启后生效！是否重启程序？"))) {
     restartFlag = true;
     close();
   }
@@ -35,10 +36,24 @@ void CMainFrame::OnLanguageChinese() {
 
 void CMainFrame::OnLanguageEnglish() {
   WriteLanguage(u"EN");
-  if (!RunningEnglish() && askYesNo(QString(), "The setup will be used when application restart! Restart now?")) {
+  if (!RunningEnglish() &&
+      askRestart(UiLanguage::English, "The setup will be used when application restart! Restart now?")) {
     restartFlag = true;
     close();
   }
+}
+
+bool CMainFrame::AskRestartBox(QWidget* parent, UiLanguage language, const QString& text) {
+  // The buttons speak the question's language, not the running one (whose Qt texts the
+  // translator gives the standard buttons).
+  const bool chinese = language == UiLanguage::Chinese;
+  QMessageBox box(QMessageBox::Question, QString::fromStdU16String(LoadStringW(57344)), text, QMessageBox::NoButton,
+                  parent);
+  QPushButton* yes = box.addButton(chinese ? QString::fromUtf16(u"是(&Y)") : QStringLiteral("&Yes"), QMessageBox::YesRole);
+  box.addButton(chinese ? QString::fromUtf16(u"否(&N)") : QStringLiteral("&No"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 void CMainFrame::RestartApplication() {

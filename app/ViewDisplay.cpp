@@ -139,6 +139,7 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   ++paints;
   paintSeconds += timer.nsecsElapsed() * 1e-9;
   lagFrames += camera_.FrameSequence() - sequence;
+  if (painted) painted();
 }
 
 CStaticEx::Prints CStaticEx::Fingerprints() const {
@@ -186,6 +187,9 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   m_wndImage->fingerprint = [this](int begin, int end) { return OverlayFingerprint(begin, end); };
   m_wndImage->moving = [this] { return m_MeasureMgr.MovingMeasure(); };
   m_wndImage->fingerprintOver = [this](std::uint64_t measurements) { return InteractionFingerprint(measurements); };
+  m_wndImage->painted = [this] {
+    if (magnifierAt_) UpdateMagnifier(magnifierAt_->x(), magnifierAt_->y());
+  };
   // Whatever changes the measurements of a still image (the layer editor, a dialog) shows at
   // once; while a camera plays, every frame repaints anyway.
   overlayWatch_.setInterval(100);
@@ -213,7 +217,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_MeasureMgr.SetNotifyTarget(this, &CLayerDlg::OnMeasureNotify);
   fileDialog = [this](bool open, bool multi, const QString& filter, const QString& defExt) {
-    return RunFileDialogEx(this, open, multi, filter, defExt);
+    return RunFileDialogEx(this, open, multi, filter, defExt, DialogFolder(filter.contains(QStringLiteral("kvmi"))));
   };
   messageBox = [this](const QString& text) { frame_.messageBox(text); };
 }
@@ -410,6 +414,17 @@ void CApplicationView::SetImageState(int live, int image) {
   } else {
     for (int id : kImageMenu) router.Action(id)->setEnabled(g);
   }
+  // The picture goes with the image: nothing of a camera that is no longer the one chosen stays
+  // on screen, and an open camera chosen again shows its own frames.
+  if (!image) {
+    MoveImageWindow(RECT{0, 0, 0, 0});
+    m_wndImage->hide();
+    magnifierAt_.reset();
+    if (ILayerPanel* panel = frame_.LayerPanel()) panel->ShowPicture(QImage());
+  } else if (camera_.GetOpenedCount() > 0) {
+    m_wndImage->show();
+  }
+  frame_.UpdateCaptureStatus();
   m_bHandMode = false;
   m_nCursorId = kCursorArrow;
   UpdateCursor();

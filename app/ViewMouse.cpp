@@ -109,6 +109,12 @@ void CApplicationView::keyPressEvent(QKeyEvent* e) {
   RedrawOverlay();
 }
 
+void CApplicationView::leaveEvent(QEvent* e) {
+  // A magnifier left standing would show a place the pointer no longer is.
+  if (magnifierAt_) ClearMagnifier();
+  QWidget::leaveEvent(e);
+}
+
 void CApplicationView::contextMenuEvent(QContextMenuEvent* e) {
   // The mouse's menu comes from the right release; only the keyboard's comes here.
   if (e->reason() == QContextMenuEvent::Keyboard) ShowContextMenu(e->globalPos());
@@ -130,13 +136,16 @@ void CApplicationView::OnLButtonDown(QPoint p) {
     UpdateCursor();
     done = true;
   } else if (!m_bHandMode && m_bTextTool && m_bInImage) {
+    // A text click only places a text: the engine never sees it, so nothing under the pointer
+    // is selected, moved or made to hold the mouse, and the dialog gets the mouse whole.
     const POINT q = ClientToImage(p.x(), p.y());
-    m_MeasureMgr.OnMeasureLButtonDown(q.x, q.y, m_nPendingKind, m_nToolMode);
+    m_bTextTool = false;
+    ReleaseCapture();
+    FreeCursor();
     WString text;
     int size = 20;
     COLORREF color = 0;
     if (frame_.RunRemarkDialog(256, &text, &size, &color)) m_MeasureMgr.AddRemark(q.x, q.y, text, size, color);
-    m_bTextTool = false;
     done = true;
   }
   if (!done) {
@@ -192,9 +201,14 @@ void CApplicationView::OnLButtonUp(QPoint p) {
 }
 
 void CApplicationView::OnMouseMove(QPoint p) {
-  UpdateMagnifier(p.x(), p.y());
   const QRect img = m_wndImage->geometry();
   m_bInImage = img.contains(p);
+  if (m_bInImage) {
+    magnifierAt_ = p;
+    UpdateMagnifier(p.x(), p.y());
+  } else if (magnifierAt_) {
+    ClearMagnifier();
+  }
   if (!m_bPanning) m_nCursorId = (m_bHandMode && m_bInImage) ? kCursorHand : kCursorArrow;
   if (m_bPanning) {
     PanStep(p);
@@ -414,6 +428,12 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
     ShowHint(LoadStringW(64192));
     return;
   }
+}
+
+void CApplicationView::ClearMagnifier() {
+  magnifierAt_.reset();
+  ILayerPanel* panel = frame_.LayerPanel();
+  if (panel && frame_.layerPanelMode == 1) panel->ShowPicture(QImage());
 }
 
 void CApplicationView::UpdateMagnifier(int x, int y) {

@@ -36,6 +36,10 @@ class FrameTest : public ::testing::Test {
       questions.push_back(caption + "|" + text);
       return answer;
     };
+    frame_->askRestart = [this](UiLanguage, const QString& text) {
+      questions.push_back("|" + text);
+      return answer;
+    };
     frame_->messageBox = [this](const QString& text) { messages.push_back(text); };
     frame_->View()->messageBox = [this](const QString& text) { messages.push_back(text); };
     frame_->restartLauncher = [this] { ++restarts; };
