@@ -144,8 +144,21 @@ void FitCaptions(QTabBar* bar, const QStringList& captions, const QFont& font, i
 
 void CLayerDlg::FitTabCaptions() {
   const int width = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+  const int before = viewTab_->sizeHint().height() + layerTab_->sizeHint().height();
   FitCaptions(viewTab_, viewCaptions_, font(), width);
   FitCaptions(layerTab_, layerCaptions_, font(), width);
+  // A bar that grew a line is laid out anew once this resize is over: the layout keeps the
+  // height it knew for a bar whose captions changed while it was hidden or being placed, and
+  // would clip the second line.
+  if (viewTab_->sizeHint().height() + layerTab_->sizeHint().height() != before)
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          viewTab_->updateGeometry();
+          layerTab_->updateGeometry();
+          layout()->activate();
+        },
+        Qt::QueuedConnection);
 }
 
 void CLayerDlg::resizeEvent(QResizeEvent* e) {
