@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -36,6 +37,7 @@ class CImagePrsDlg;
 class CTipDlg;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QToolBar;
 
 class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
@@ -111,6 +113,9 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   // its buttons); tests answer it. By default AskRestartBox.
   std::function<bool(UiLanguage language, const QString& text)> askRestart;
   static bool AskRestartBox(QWidget* parent, UiLanguage language, const QString& text);
+  // The restart question of a change to `language`, and its box (for AskRestartBox and pictures).
+  static QString RestartQuestion(UiLanguage language);
+  static std::unique_ptr<QMessageBox> MakeRestartBox(QWidget* parent, UiLanguage language, const QString& text);
   // Message boxes with an OK button; tests record them.
   std::function<void(const QString& text)> messageBox;
   // Starts the program again (tests record the call instead).
