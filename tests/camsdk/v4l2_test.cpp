@@ -110,6 +110,61 @@ TEST(V4l2Frames, YuyvAndMjpegBecomeProcessedColourRowsBottomUp) {
   EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, jpeg.data(), 100, w, h, 0, raw));
 }
 
+// What a camera's MJPEG stream may carry that is not a JPEG frame of the size set: none of it is
+// decoded into a frame, and none of it costs more than its header.
+TEST(V4l2Frames, OnlyWholeJpegsOfTheNegotiatedSizeAreDecoded) {
+  const int w = 64, h = 48;
+  const cv::Mat card = Card(w, h);
+  std::vector<std::uint8_t> raw;
+  const auto refused = [&](const std::vector<std::uint8_t>& data) {
+    raw.clear();
+    raw.shrink_to_fit();
+    const bool ok = camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, data.data(), data.size(), w, h, 0, raw);
+    return !ok && raw.capacity() == 0;  // nothing allocated for it either
+  };
+  // Other image formats a general image reader would take.
+  for (const char* ext : {".png", ".bmp", ".tif", ".ppm", ".hdr"}) {
+    SCOPED_TRACE(ext);
+    std::vector<std::uint8_t> other;
+    ASSERT_TRUE(cv::imencode(ext, ext == std::string(".hdr") ? [&] {
+      cv::Mat f;
+      card.convertTo(f, CV_32FC3, 1.0 / 255);
+      return f;
+    }() : card, other));
+    EXPECT_TRUE(refused(other));
+    EXPECT_FALSE(camsdk::V4l2IsJpeg(other.data(), other.size()));
+  }
+  // A 146-byte DICOM-like preamble with its magic, and random bytes.
+  std::vector<std::uint8_t> dicom(146, 0);
+  std::memcpy(dicom.data() + 128, "DICM", 4);
+  EXPECT_TRUE(refused(dicom));
+  EXPECT_TRUE(refused({0xFF, 0xD8}));
+
+  std::vector<std::uint8_t> jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", card, jpeg));
+  ASSERT_TRUE(camsdk::V4l2IsJpeg(jpeg.data(), jpeg.size()));
+  // A header that declares a huge picture (its size fields patched): refused before decoding.
+  std::vector<std::uint8_t> huge = jpeg;
+  for (std::size_t i = 2; i + 8 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+      huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xEA;  // 60138 x 60138
+      break;
+    }
+  EXPECT_TRUE(refused(huge));
+  // A progressive JPEG of the right size: its cost grows with its scans, so it is not taken.
+  std::vector<std::uint8_t> progressive;
+  ASSERT_TRUE(cv::imencode(".jpg", card, progressive, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}));
+  EXPECT_TRUE(refused(progressive));
+  // Damaged entropy data in the middle of a frame of the right size.
+  std::vector<std::uint8_t> damaged = jpeg;
+  for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 40; ++i) damaged[i] = 0xFF;
+  EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, damaged.data(), damaged.size(), w, h, 0, raw));
+  // Padding after the end of the picture, as some cameras send it, is a whole frame.
+  std::vector<std::uint8_t> padded = jpeg;
+  padded.resize(jpeg.size() + 300, 0);
+  EXPECT_TRUE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, padded.data(), padded.size(), w, h, 0, raw));
+}
+
 TEST(V4l2Frames, GreyIsMonoAndUnknownFormatsAreRefused) {
   const int w = 40, h = 30;
   const std::size_t stride = 48;
