@@ -433,7 +433,7 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
 void CApplicationView::ClearMagnifier() {
   magnifierAt_.reset();
   ILayerPanel* panel = frame_.LayerPanel();
-  if (panel && frame_.layerPanelMode == 1) panel->ShowPicture(QImage());
+  if (panel && frame_.layerPanelMode == LayerPanelView::kMagnifier) panel->ShowPicture(QImage());
 }
 
 void CApplicationView::UpdateMagnifier(int x, int y) {
@@ -447,7 +447,7 @@ void CApplicationView::UpdateMagnifier(int x, int y) {
   }
   if (item.state != CAMERA_PLAYING && !valid) return;
   ILayerPanel* panel = frame_.LayerPanel();
-  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != 1) return;
+  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   const QSize t = panel->PictureSize();
   if (t.width() <= 2 || t.height() <= 2) return;
 

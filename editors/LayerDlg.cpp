@@ -60,7 +60,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   ui::SetCtrlId(viewTab_, kViewTab);
   viewCaptions_ = {Str(104), Str(5002), Str(5001)};
   for (const QString& c : viewCaptions_) viewTab_->addTab(c);
-  viewTab_->setCurrentIndex(qBound(0, AppHost().LayerPanelMode() - 1, 2));
+  viewTab_->setCurrentIndex(qBound(0, int(AppHost().LayerPanelMode()) - 1, 2));
   box->addWidget(viewTab_);
 
   picture_ = new CLayerPicture(this);
@@ -71,7 +71,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   ui::SetCtrlId(channel_, kChannel);
   channel_->addItems({"RGB", "R", "G", "B"});
   channel_->setCurrentIndex(0);
-  channel_->setVisible(AppHost().LayerPanelMode() == 3);
+  channel_->setVisible(AppHost().LayerPanelMode() == LayerPanelView::kHistogram);
   box->addWidget(channel_);
 
   layerTab_ = new CaptionTabBar(this);
@@ -182,7 +182,7 @@ const QImage& CLayerDlg::Picture() const { return picture_->Image(); }
 
 bool CLayerDlg::IsPanelVisible() const { return isVisible() && AppHost().ImageAvailable(); }
 
-int CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
+LayerPanelView CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
 QSize CLayerDlg::PictureSize() const { return picture_->size(); }
 
 void CLayerDlg::ShowPicture(const QImage& picture) { picture_->SetImage(picture); }
@@ -201,9 +201,9 @@ void CLayerDlg::SetCursorId(int id) {
 void CLayerDlg::OnTcnSelchangeViewTab() {
   SetCursorId(kCursorArrow);
   hover_ = 0;
-  const int mode = viewTab_->currentIndex() + 1;
+  const auto mode = LayerPanelView(viewTab_->currentIndex() + 1);  // the tabs in the views' order
   AppHost().SetLayerPanelMode(mode);
-  channel_->setVisible(mode == 3);
+  channel_->setVisible(mode == LayerPanelView::kHistogram);
   picture_->SetImage(QImage());
   RefreshPicture();
 }
@@ -237,13 +237,13 @@ void CLayerDlg::RefreshPicture() {
     picture_->SetImage(QImage());
     return;
   }
-  const int mode = AppHost().LayerPanelMode();
-  if (mode == 3) cam->DrawHistogram();
-  else if (mode == 2) cam->DrawOverview();
+  const LayerPanelView mode = AppHost().LayerPanelMode();
+  if (mode == LayerPanelView::kHistogram) cam->DrawHistogram();
+  else if (mode == LayerPanelView::kOverview) cam->DrawOverview();
 }
 
 void CLayerDlg::OnMouseMove(QPoint p) {
-  if (AppHost().LayerPanelMode() != 2 || !isVisible()) return;
+  if (AppHost().LayerPanelMode() != LayerPanelView::kOverview || !isVisible()) return;
   CCameraProcess* cam = AppHost().Camera();
   const QSize area = picture_->size();
   if (!dragging_) {

@@ -68,7 +68,7 @@ class CLayerDlg : public QWidget, public ILayerPanel, public ILayerEditor {
   // Nothing is drawn while no image is shown (the camera chosen is closed), though a camera
   // that is no longer chosen may still deliver frames.
   bool IsPanelVisible() const override;
-  int PanelMode() const override;
+  LayerPanelView PanelMode() const override;
   QSize PictureSize() const override;
   void ShowPicture(const QImage& picture) override;
   // ILayerEditor

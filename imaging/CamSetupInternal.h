@@ -41,6 +41,12 @@ std::int64_t ReadInt64(const QString& text);
 // Truncation toward zero that saturates instead of overflowing.
 std::int64_t Truncate(double v);
 
+// The focus assistant's hints (string ids): searching, active, and why it did not start or
+// stopped.
+constexpr std::uint32_t kFocusSearchingHint = 64280, kFocusActiveHint = 64281, kFocusNoSumHint = 64282,
+                        kFocusTooBrightHint = 64283, kFocusTooDarkHint = 64284, kFocusNoLevelHint = 64285,
+                        kFocusNoFrameHint = 64286;
+
 // The focus assistant's search for an exposure with a grey level of 18 +- 8. It steps as a dim
 // sample needs (up by 100 ms or 50 ms, down by 50 ms), at least doubling while too dark and
 // halving below 50 ms while too bright, and never steps back into an exposure already found too

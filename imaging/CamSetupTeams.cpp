@@ -175,7 +175,7 @@ void CCamSetupDlg::FocusStart(int handle) {
   if (cap.resolutions && cap.resolutionCount > 0 && SumPosition(cap.resolutions[cap.resolutionCount - 1]) < 0) {
     m_bFocusAssist = 0;
     UpdateData(false);
-    Hint(64242);
+    Hint(kFocusNoSumHint);
     return;
   }
 
@@ -207,7 +207,7 @@ void CCamSetupDlg::FocusStart(int handle) {
   focus_.search.exposure = std::clamp(kStartExposure, focus_.search.minimum, focus_.search.maximum);
   CameraSetExposureTime(handle, focus_.search.exposure);
   FocusSetStepping(true, false);
-  Hint(64240);
+  Hint(kFocusSearchingHint);
   FocusNextRound(0);
 }
 
@@ -222,7 +222,7 @@ void CCamSetupDlg::FocusSearchRound(int generation, int round) {
   const int handle = focus_.handle;
   if (!FocusStillCurrent(handle)) return FocusReset();
   int grey = 0;
-  if (!FocusFetchGrey(handle, &grey)) return FocusGiveUp(64246);  // no frame is no result
+  if (!FocusFetchGrey(handle, &grey)) return FocusGiveUp(kFocusNoFrameHint);  // no frame is no result
   const FocusStep step = NextFocusExposure(focus_.search, grey);
   switch (step.kind) {
     case FocusStep::Accept: {
@@ -231,14 +231,14 @@ void CCamSetupDlg::FocusSearchRound(int generation, int round) {
       store.foundGrey = grey;
       return FocusSearchDone(handle);
     }
-    case FocusStep::TooBright: return FocusGiveUp(64243);
+    case FocusStep::TooBright: return FocusGiveUp(kFocusTooBrightHint);
     case FocusStep::TooDark:
-      return FocusGiveUp(64244, int(std::min<std::uint64_t>(step.exposure / kUnitsPerMs, INT32_MAX)));
-    case FocusStep::NoLevel: return FocusGiveUp(64245);
+      return FocusGiveUp(kFocusTooDarkHint, int(std::min<std::uint64_t>(step.exposure / kUnitsPerMs, INT32_MAX)));
+    case FocusStep::NoLevel: return FocusGiveUp(kFocusNoLevelHint);
     case FocusStep::Continue: break;
   }
   CameraSetExposureTime(handle, step.exposure);
-  if (round + 1 >= kSearchRounds) return FocusGiveUp(64245);
+  if (round + 1 >= kSearchRounds) return FocusGiveUp(kFocusNoLevelHint);
   FocusNextRound(round + 1);
 }
 
@@ -250,7 +250,7 @@ void CCamSetupDlg::FocusSearchDone(int handle) {
   FocusReadBack(handle);
   FocusSetStepping(false, false);  // active: the exposure controls stay locked by the box
   Enable(kAeTargetSlider, true);
-  Hint(64241);
+  Hint(kFocusActiveHint);
 }
 
 // The assistant gives up (or is switched off while searching): the camera streams again at the

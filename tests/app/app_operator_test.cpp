@@ -185,7 +185,7 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   ASSERT_TRUE(box->isEnabled());
   QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
   ASSERT_TRUE(box->isChecked());
-  EXPECT_EQ(view().HintText(), Hint(64240));
+  EXPECT_EQ(view().HintText(), Hint(camsetup::kFocusSearchingHint));
   // Searching: the panel answers, the camera list included, and the picture is a live one.
   EXPECT_TRUE(frame().CameraPanel()->isEnabled());
   EXPECT_TRUE(Panel(camsetup::kCameraCombo)->isEnabled());
@@ -201,7 +201,7 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   ASSERT_TRUE(active);
   EXPECT_GT(darkest, 60.0);  // never a black picture
   ASSERT_TRUE(box->isChecked()) << view().HintText().toStdString();
-  EXPECT_EQ(view().HintText(), Hint(64241));
+  EXPECT_EQ(view().HintText(), Hint(camsetup::kFocusActiveHint));
   EXPECT_EQ(camera().GetFrameMode(), 2);
 
   // Another camera chosen: the assistant ends, and the camera it ran on gets its resolution back.
@@ -218,7 +218,7 @@ TEST_F(OperatorTest, FocusAssistantOnACameraWithoutSummingSaysWhy) {
   auto* box = Panel<QCheckBox>(camsetup::kFocusAssistCheck);
   QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
   EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(view().HintText(), Hint(64242));
+  EXPECT_EQ(view().HintText(), Hint(camsetup::kFocusNoSumHint));
 }
 
 TEST_F(OperatorTest, AHiddenMeasurementShowsNoSelection) {

@@ -119,10 +119,10 @@ TEST_F(CamSetupFocusTest, CoveredLensGivesUpTooDarkAndSaysSo) {
   EXPECT_EQ(camera->GetDrawMode(), 1);  // the live picture goes on being drawn
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
   ASSERT_FALSE(host.hints.isEmpty());
-  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(64240)));
+  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(kFocusSearchingHint)));
   EXPECT_LT(clock->RunSteps(), 20000);  // doubling up to 1 s: a few rounds
   ExpectGaveUpAsBefore();
-  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(FormatW(LoadStringW(64244), 1000)));
+  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(FormatW(LoadStringW(kFocusTooDarkHint), 1000)));
   EXPECT_TRUE(W(kPreviewSizeCombo)->isEnabled());
   EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
 }
@@ -139,7 +139,7 @@ TEST_F(CamSetupFocusTest, DefaultSceneReachesTheActiveStateWithAPictureToFocusOn
   EXPECT_LE(store.foundGrey, 26);
   EXPECT_LT(store.foundExposure, 500000u);
   EXPECT_EQ(camera->GetFrameMode(), 2);
-  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(64241)));
+  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(kFocusActiveHint)));
   // The picture shown is brightened towards the target, while the raw frame the library keeps
   // is the sensor's: the assistant's grey readings stay true.
   ASSERT_GT(CamSdkTestDeliverFrames(handle, 2), 0);
@@ -211,7 +211,7 @@ TEST_F(CamSetupFocusTest, FailedFetchGivesUpAndTheCameraPlaysAsBefore) {
   clock->RunSteps();
   CamSdkTestClearFailures();
   ExpectGaveUpAsBefore();
-  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(64246)));
+  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(kFocusNoFrameHint)));
 }
 
 TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
@@ -310,7 +310,7 @@ TEST_F(CamSetupFocusNoSumTest, NoSummingResolutionLastGivesUpSaysWhyAndKeepsPlay
   EXPECT_EQ(camera->GetDrawMode(), 1);
   EXPECT_TRUE(Playing(handle));
   ASSERT_FALSE(host.hints.isEmpty());
-  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(64242)));
+  EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(kFocusNoSumHint)));
   // The camera was not touched: no stop, no exposure, no resolution.
   const auto log = CamSdkTestTakeCallLog();
   for (const char* call : {"CameraStop", "CameraSetExposureTime", "CameraSetImageSizeSel", "CameraSetAeState"})
