@@ -136,7 +136,6 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   CCameraProcess* Camera() override { return &camera_; }
   void ResetFrameStatistics() override { ResetFrameStatisticsNow(); }
   void ZoomFitWindow() override { OnZoomFitWindow(); }
-  double ZoomFactor() const override { return zoomFactor; }
   int LayerPanelMode() const override { return layerPanelMode; }
   void SetLayerPanelMode(int mode) override { layerPanelMode = mode; }
   bool IsLayerPaneVisible() const override;
