@@ -217,7 +217,8 @@ void CMeasureManager::RefreshResultTexts() {
     FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
     // The shape being built gets its text in the tree when it is finished.
     const bool building = m_bInProgress && m_nMouseState == MS_CREATING && i == m_nCreating;
-    if (kind >= MK_POINT && kind <= MK_CIRCLE2CIRCLE && !building) Notify(i, kNotifyTextChanged);
+    const bool texted = kind >= MK_POINT && kind <= MK_CIRCLE2CIRCLE && kind != MK_RULECENTRE;
+    if (texted && !building) Notify(i, kNotifyTextChanged);
   }
 }
 
