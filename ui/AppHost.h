@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 
+#include "camera/CameraSinks.h"
 #include "platform/text.h"
 #include "platform/types.h"
 
@@ -28,9 +29,9 @@ class IAppHost {
   virtual void OnCameraLive() {}
   virtual bool OnCameraStop() { return false; }
   virtual void ZoomFitWindow() {}
-  // Which display the layer editor's upper area shows: 1 magnifier, 2 overview, 3 histogram.
-  virtual int LayerPanelMode() const { return 1; }
-  virtual void SetLayerPanelMode(int /*mode*/) {}
+  // Which display the layer editor's upper area shows.
+  virtual LayerPanelView LayerPanelMode() const { return LayerPanelView::kMagnifier; }
+  virtual void SetLayerPanelMode(LayerPanelView /*mode*/) {}
   virtual bool IsLayerPaneVisible() const { return false; }
   virtual bool ImageAvailable() const { return false; }
   virtual bool IsLive() const { return false; }

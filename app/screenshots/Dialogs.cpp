@@ -96,7 +96,7 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
   frame.ClearLayers();
   DrawEveryKind(frame);
   frame.ShowLayerPane();
-  frame.SetLayerPanelMode(1);
+  frame.SetLayerPanelMode(LayerPanelView::kMagnifier);
   if (auto* tab = frame.LayerPaneWidget()->Dialog()->findChild<QTabBar*>()) tab->setCurrentIndex(0);
   frame.CameraObject().SetRoi(true, 1800, 1300, 2400, 1800);
   frame.View()->RedrawImage();

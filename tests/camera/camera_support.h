@@ -93,7 +93,7 @@ class FakeView : public ICameraView {
 class FakePanel : public ILayerPanel {
  public:
   bool IsPanelVisible() const override { return visible; }
-  int PanelMode() const override { return mode; }
+  LayerPanelView PanelMode() const override { return LayerPanelView(mode); }
   QSize PictureSize() const override { return size; }
   void ShowPicture(const QImage& p) override {
     picture = p;
