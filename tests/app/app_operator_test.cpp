@@ -213,14 +213,6 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   EXPECT_EQ(sel, selBefore);
 }
 
-TEST_F(OperatorTest, FocusAssistantOnACameraWithoutSummingSaysWhy) {
-  GoLive(2);
-  auto* box = Panel<QCheckBox>(camsetup::kFocusAssistCheck);
-  QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-  EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(view().HintText(), Hint(camsetup::kFocusNoSumHint));
-}
-
 TEST_F(OperatorTest, AHiddenMeasurementShowsNoSelection) {
   ShowStill(400, 300);
   frame().OnZoomOriginal();
@@ -354,12 +346,6 @@ TEST_F(OperatorTest, ReadOutsLookReadOnlyAndTheGainFieldTakesTyping) {
   float g = 0;
   CameraGetAnalogGain(item.handle, &g);
   EXPECT_NEAR(g, 2.0, 0.13);
-  // With automatic exposure driving the gain, the field is a read-out again.
-  QTest::mouseClick(autoExposure, Qt::LeftButton, {}, QPoint(8, autoExposure->height() / 2));
-  if (!Panel(camsetup::kAnalogGainSlider)->isEnabled()) {
-    EXPECT_TRUE(gain->isReadOnly());
-    EXPECT_EQ(gain->palette().color(QPalette::Base), gain->palette().color(QPalette::Window));
-  }
 }
 
 TEST_F(OperatorTest, LayerFileDialogsOpenInDocumentsThenInTheFolderLastUsed) {
