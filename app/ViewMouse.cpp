@@ -437,6 +437,9 @@ void CApplicationView::ClearMagnifier() {
 }
 
 void CApplicationView::UpdateMagnifier(int x, int y) {
+  // The cheap tests first: this runs after every paint of a live frame.
+  ILayerPanel* panel = frame_.LayerPanel();
+  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   bool valid;
@@ -446,8 +449,6 @@ void CApplicationView::UpdateMagnifier(int x, int y) {
     valid = camera_.GetFrameBuffer(&pixels);
   }
   if (item.state != CAMERA_PLAYING && !valid) return;
-  ILayerPanel* panel = frame_.LayerPanel();
-  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   const QSize t = panel->PictureSize();
   if (t.width() <= 2 || t.height() <= 2) return;
 
