@@ -187,9 +187,12 @@ void CMeasureManager::FormatResultText(int i, double L, double A, double B, doub
       return;  // other kinds keep their text
   }
   CopyToBuffer(text, rec.m_szResult, kResultTextLen);
+  Changed(kChangedMeasurements, i);
 }
 
 void CMeasureManager::SetScale(float factor, WStringView unit, const ScaleDisplayBlock& display) {
+  ChangeScope scope(*this);
+  Changed(kChangedMeasurements | kChangedOverlays | kChangedScale);
   m_dScale = double(factor);
   m_strUnit = WString(unit);
   m_ScaleDisplay = display;

@@ -13,6 +13,7 @@
 #include "camera/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
+#include "tests/measure/engine_access.h"
 
 namespace {
 
@@ -338,7 +339,7 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   frame().OnZoomOriginal();
   QApplication::processEvents();
   auto redAt = [this](int ix, int iy) {
-    QTest::qWait(250);  // the still image's watch runs every 100 ms
+    QApplication::processEvents();  // the repaint the engine's announcement asked for
     const QRgb c = view().ImageWindow()->PixelAt(ClientOf(ix, iy) - view().ImageWindow()->geometry().topLeft());
     return qRed(c) > 200 && qGreen(c) < 80;
   };
@@ -347,7 +348,7 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   engine().OnMeasureLButtonDown(50, 150, 258, 1);
   engine().OnMeasureMouseMove(350, 150);
   engine().OnMeasureLButtonDown(350, 150, 256, 0);
-  engine().m_arrMeasure[0].m_nPenWidth = 5;
+  EditMeasure(engine(), 0, [](MEASUREBASE& r) { r.m_nPenWidth = 5; });
   EXPECT_TRUE(redAt(200, 150));
   engine().SetMeasureVisible(0, 0);
   EXPECT_FALSE(redAt(200, 150));
@@ -565,8 +566,8 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
   Click(ClientOf(200, 60));
   Click(ClientOf(250, 120));
   ASSERT_EQ(engine().GetMeasureCount(), 3);
-  engine().m_arrMeasure[0].m_clrText = 0x0000FF;
-  engine().m_arrMeasure[1].m_clrText = 0xFF8000;
+  EditMeasure(engine(), 0, [](MEASUREBASE& r) { r.m_clrText = 0x0000FF; });
+  EditMeasure(engine(), 1, [](MEASUREBASE& r) { r.m_clrText = 0xFF8000; });
   engine().AddRemark(30, 150, u"Remark", 24, 0x00FF00);
   engine().ShowGrid(1);
   auto sameAsOneDrawing = [this] {
