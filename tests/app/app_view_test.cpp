@@ -354,6 +354,32 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   EXPECT_FALSE(redAt(200, 150));
 }
 
+// The still image is painted again only when what it shows changed: pointer moves over nothing
+// paint nothing, and each change the engine announces paints once, whoever made it.
+TEST_F(FrameTest, TheStillImageRepaintsOnTheEnginesAnnouncementsOnly) {
+  ShowStill(400, 300);
+  frame().OnZoomOriginal();
+  engine().OnMeasureLButtonDown(50, 150, 258, 1);
+  engine().OnMeasureMouseMove(350, 150);
+  engine().OnMeasureLButtonDown(350, 150, 256, 0);
+  engine().SelectMeasure(-1, nullptr);
+  QTest::mouseMove(&view(), ClientOf(300, 40));
+  QApplication::processEvents();
+  const CStaticEx& window = *view().ImageWindow();
+  const std::uint64_t paints = window.paints;
+  for (int k = 1; k <= 5; ++k) QTest::mouseMove(&view(), ClientOf(300 + k, 40));
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints);
+  engine().SetMeasureVisible(0, 0);
+  engine().ShowGrid(1);
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints + 1);  // two changes, one paint
+  QTest::mouseMove(&view(), ClientOf(200, 150));  // over the hidden line: nothing to hover
+  engine().SetMeasureVisible(0, 1);
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints + 2);
+}
+
 // On a live image the first shape after Live lands where the mouse was, too.
 TEST_F(FrameTest, ToolsOnTheLiveImage) {
   GoLive();
