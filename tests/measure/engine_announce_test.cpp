@@ -128,7 +128,9 @@ TEST(EngineAnnounce, EveryChangeOfTheDrawingIsAnnouncedOnceByItsConcern) {
     const int moving = mm.MovingMeasure();
     if (moving >= 0) {
       const auto around = Around(mm, moving);
-      if (moving == movingBefore && rev.resting == revBefore.resting) ASSERT_EQ(around, aroundBefore);
+      if (moving == movingBefore && rev.resting == revBefore.resting) {
+        ASSERT_EQ(around, aroundBefore);
+      }
       // A drag or a build moves only the one measurement: the others' pictures are kept.
       if (moving == movingBefore && pointerMove) {
         ASSERT_EQ(rev.resting, revBefore.resting);
