@@ -146,7 +146,8 @@ class CMeasureManager {
 
   // ---- store and editing (MeasureStore.cpp)
   void SetNotifyTarget(HWND owner, MeasureNotifyFn notify);
-  // Listeners to every change (see MeasureChangeListener); the id removes one again.
+  // Listeners to every change (see MeasureChangeListener); the id (0 for an empty listener)
+  // removes one again.
   int AddChangeListener(MeasureChangeListener listener);
   void RemoveChangeListener(int id);
   const MeasureRevisions& Revisions() const { return m_revisions; }
@@ -161,8 +162,8 @@ class CMeasureManager {
   // Appends a finished record as it is given (bounds and result text included) and tells the
   // layer editor, as a loaded one; its index, or -1 when the store is full.
   int AddMeasure(const MEASUREBASE& record);
-  // Replaces record i (0 .. count - 1) whole; false outside. The layer editor is not told: its
-  // own edits come this way.
+  // Replaces record i (0 .. count - 1) whole; false outside. Like the style operations, it does
+  // not tell the layer editor.
   bool SetMeasure(int i, const MEASUREBASE& record);
   // Appends a remark of any kind as it is given, leaving the current remark; its index, or -1
   // when the store is full.

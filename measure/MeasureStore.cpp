@@ -141,7 +141,7 @@ int CMeasureManager::AddMeasure(const MEASUREBASE& record) {
   const int i = m_nMeasureCount++;
   m_arrMeasure[std::size_t(i)] = record;
   Changed(kChangedMeasurements);
-  Notify(i, 1);
+  if (record.m_nKind != MK_ARROW && record.m_nKind != MK_CROSS) Notify(i, 1);
   return i;
 }
 
