@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
@@ -35,10 +36,32 @@ QString ChineseUiFamily() {
   return {};
 }
 
+// Chinese text drawn in the widgets' face falls back to the sans-serif CJK face in either
+// language, not to whichever CJK face fontconfig lists first (often the brush-style Kai one).
+// Done once, before any text is drawn in the face: drawn text keeps the face it was drawn in.
+void SubstituteCjkFace(const QFont& uiFont) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const QString cjk = ChineseUiFamily();
+  if (cjk.isEmpty()) return;
+  const QString family = uiFont.family();
+  const QString resolved = QFontInfo(uiFont).family();
+  // A generic name ("Sans Serif") is replaced by its substitutes: the face it stands for
+  // comes first, so that Latin text keeps it.
+  if (!resolved.isEmpty() && resolved != family) {
+    QFont::insertSubstitutions(family, {resolved, cjk});
+    QFont::insertSubstitution(resolved, cjk);
+  } else {
+    QFont::insertSubstitution(family, cjk);
+  }
+}
+
 void ApplyQtUiLanguage(UiLanguage lang) {
   static QTranslator* translator = nullptr;
   static std::optional<QFont> englishFont;
   if (!englishFont) englishFont = QApplication::font();
+  SubstituteCjkFace(*englishFont);
   if (translator) {
     QCoreApplication::removeTranslator(translator);
     delete translator;

@@ -79,6 +79,7 @@ CMainFrame::CMainFrame() {
     return QMessageBox::question(this, caption.isEmpty() ? Str(57344) : caption, text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
+  askRestart = [this](UiLanguage language, const QString& text) { return AskRestartBox(this, language, text); };
   messageBox = [this](const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, Str(57344), text, QMessageBox::Ok, this);
     box.exec();

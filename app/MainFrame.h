@@ -16,12 +16,14 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "app/CommandRouter.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "platform/strings.h"
 #include "ui/AppHost.h"
 #include "ui/CommandIds.h"
 
@@ -35,6 +37,7 @@ class CImagePrsDlg;
 class CTipDlg;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QToolBar;
 
 // The image sets of the toolbar buttons: the main toolbar's three differ in colour and show the
@@ -111,6 +114,13 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void OnAppExit();
   // Yes/No questions; tests answer them.
   std::function<bool(const QString& caption, const QString& text)> askYesNo;
+  // The restart question after a language change, asked in the language chosen (its text and
+  // its buttons); tests answer it. By default AskRestartBox.
+  std::function<bool(UiLanguage language, const QString& text)> askRestart;
+  static bool AskRestartBox(QWidget* parent, UiLanguage language, const QString& text);
+  // The restart question of a change to `language`, and its box (for AskRestartBox and pictures).
+  static QString RestartQuestion(UiLanguage language);
+  static std::unique_ptr<QMessageBox> MakeRestartBox(QWidget* parent, UiLanguage language, const QString& text);
   // Message boxes with an OK button; tests record them.
   std::function<void(const QString& text)> messageBox;
   // Starts the program again (tests record the call instead).

@@ -56,7 +56,13 @@ void CMainFrame::OnCameraLive() {
   int cur = camera_.GetCurCameraItem(&item);
   if (item.state != CAMERA_PLAYING && item.state != CAMERA_PAUSED) camera_.StopAllCameras();
   if (cur < 0) {
-    DetectCameras();
+    // No current camera (the last one was closed): the camera the list shows is the one to
+    // open. Only an empty list is detected anew, which starts from its first camera.
+    const int shown = ShownCameraIndex();
+    if (shown >= 0 && shown < camera_.GetCameraCount())
+      camera_.SetCurCamera(shown);
+    else
+      DetectCameras();
     cur = camera_.GetCurCameraItem(&item);
   }
   if (cur < 0) return;  // no camera: opening fails silently
@@ -75,9 +81,15 @@ void CMainFrame::OnCameraLive() {
     std::int32_t params[kOpenParamCount] = {};
     params[13] = 1280;
     params[14] = 1024;
-    // A camera that did not open and play is not shown live; the operator is told why.
-    if (const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow()); opened != 1) {
-      OnStreamChanged(cur, opened);
+    const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
+    if (opened != 1) {
+      // A camera that another program holds, or that cannot be set up, is said at once: nothing
+      // plays. Any other reason is told in the hint line, and the window stays idle.
+      if (opened == CAMSDK_STATUS_BUSY || opened == CAMSDK_STATUS_FAILED)
+        messageBox(QString::fromStdU16String(
+            FormatW(LoadStringW(opened == CAMSDK_STATUS_BUSY ? 64240 : 64241), DeviceName(item))));
+      else
+        OnStreamChanged(cur, opened);
       return;
     }
     camera_.GetCurCameraItem(&item);
@@ -116,10 +128,12 @@ void CMainFrame::OnStreamChanged(int index, int status) {
   // The bar and the rate show the current camera as it is.
   const bool playing = item.state == CAMERA_PLAYING;
   UpdateMainToolbarImages(playing);
-  if (playing)
+  if (playing) {
     timer1_.start();
-  else
+  } else {
     timer1_.stop();
+    UpdateCaptureStatus();  // a camera that does not play delivers nothing: no rate stands
+  }
 }
 
 bool CMainFrame::OnCameraStop() {

@@ -13,8 +13,8 @@ bool CameraTook(int status);
 bool FrameBufferFits(bool allocated, int width, int height);
 
 // The hints' texts in the string tables.
-constexpr std::uint32_t kStrCameraRefused = 64240;    // "... did not take the change (error %d)"
-constexpr std::uint32_t kStrPictureTooLarge = 64241;  // "... %d x %d ... not shown"
-constexpr std::uint32_t kStrCameraNotPlaying = 64242;  // "... %s ... does not play (error %d)"
+constexpr std::uint32_t kStrCameraRefused = 64260;    // "... did not take the change (error %d)"
+constexpr std::uint32_t kStrPictureTooLarge = 64261;  // "... %d x %d ... not shown"
+constexpr std::uint32_t kStrCameraNotPlaying = 64262;  // "... %s ... does not play (error %d)"
 
 }  // namespace ui

@@ -10,6 +10,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "platform/camsdk/camsdk_testing.h"
+#include "platform/imglib/imglib.h"
 #include "tests/camera/camera_support.h"
 #include "tests/camsdk_ok.h"
 
@@ -43,7 +44,7 @@ class FramePathTest : public CameraTest {
   int mono = -1, handle = -1;
 };
 
-TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
+TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(Deliver(1), 1);
   const double plain = MeanLevel();
   camera->SetFrameMode(2);
@@ -55,7 +56,11 @@ TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
   const double dark = MeanLevel();
   EXPECT_GT(bright, plain + 20);
   EXPECT_LT(dark, plain - 20);
+  // The assistant's search (mode 1) shows the brightened picture too; mode 0 the plain one.
   camera->SetFrameMode(1);
+  Deliver(1);
+  EXPECT_NEAR(MeanLevel(), dark, 3.0);
+  camera->SetFrameMode(0);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), plain, 3.0);
 
@@ -68,6 +73,42 @@ TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(CamSdkRawBits(format), 12);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), bright, 12.0);
+}
+
+// Streaming cameras keep their last raw frame for its readers (the focus assistant's grey
+// level, the black level): the brightening of the shown picture must leave it as it was.
+TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
+  CamSdkTestSetSynchronous(false);
+  ASSERT_EQ(List(), 5);
+  const int mono = IndexOf("Q7V-UM130 0002");
+  ASSERT_EQ(Open(mono), 1);
+  stCameraItem item;
+  camera->GetCameraItem(mono, &item);
+  int w = 0, h = 0;
+  ASSERT_EQ(camera->GetImageSize(mono, &w, &h), 1);
+  ASSERT_TRUE(camera->AllocFrameBuffer(w, h));
+  auto rawGrey = [&] {
+    int media = 0;
+    CAMSDK_OK(CameraGetMediaType(item.handle, &media));
+    std::vector<unsigned char> buffer(std::size_t(w) * h);
+    CamSdkFrameInfo info{};
+    EXPECT_EQ(CameraGetImageData(item.handle, buffer.data(), media, &info, buffer.size()), CAMSDK_STATUS_OK);
+    int grey = -1;
+    KvImgGetRawGray(KvImgRaw{buffer.data(), info.width, info.height, 8, info.format}, &grey);
+    return grey;
+  };
+  CAMSDK_OK(CameraSetAeState(item.handle, 0));
+  CAMSDK_OK(CameraSetExposureTime(item.handle, 50000));  // 5 ms: a dim raw frame
+  rawGrey();                                  // a frame that may have started before
+  const int plain = rawGrey();
+  ASSERT_GT(plain, 5);
+  ASSERT_LT(plain, 120);
+  camera->SetBrightnessTarget(250);
+  camera->SetFrameMode(2);
+  rawGrey();
+  EXPECT_NEAR(rawGrey(), plain, 15);  // flicker and noise, never the target
+  camera->SetFrameMode(1);
+  EXPECT_NEAR(rawGrey(), plain, 15);
 }
 
 TEST_F(FramePathTest, OnlyFramesOfTheBufferSizeAreTakenAndEachNoticeShowsTheNewest) {
