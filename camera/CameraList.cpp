@@ -123,7 +123,9 @@ int CCameraProcess::OpenCamera(int index, const std::int32_t* openParams, void* 
   int width = 0, height = 0;
   const int sized = GetImageSize(index, &width, &height);
   if (sized != CAMSDK_STATUS_OK || !AllocFrameBuffer(width, height)) {
+    const int current = curCamera_;  // a camera that never opened leaves the choice as it was
     CloseCamera(index);
+    curCamera_ = current;
     return sized != CAMSDK_STATUS_OK ? sized : CAMERA_NO_BUFFER;
   }
   return CAMERA_OK;

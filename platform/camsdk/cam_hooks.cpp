@@ -41,6 +41,7 @@ std::string Format(const CallArg& a) {
     }
     case CallArg::kSigned: return std::to_string(a.i);
     case CallArg::kUnsigned: return std::to_string(a.u);
+    case CallArg::kOther: break;
   }
   return "?";
 }

@@ -32,7 +32,7 @@ extern const Clock::time_point kEpoch;  // the library's time origin
 
 // One argument of a public call as the harness sees it.
 struct CallArg {
-  enum Kind : unsigned char { kSigned, kUnsigned, kFloat, kText, kPointer } kind = kPointer;
+  enum Kind : unsigned char { kSigned, kUnsigned, kFloat, kText, kPointer, kOther } kind = kOther;
   long long i = 0;
   unsigned long long u = 0;
   double f = 0;

@@ -192,12 +192,14 @@ TEST_F(CameraTest, TheEntryIsPlayingOnlyWhileTheCameraPlays) {
     EXPECT_EQ(CameraPlay(Handle(0)), CAMSDK_STATUS_INVALID_HANDLE);  // released in the library too
   };
 
+  camera->SetCurCamera(0);
   CamSdkTestInjectFailure("CameraPlay", CAMSDK_STATUS_FAILED, 1);
   EXPECT_EQ(Open(0), CAMSDK_STATUS_FAILED);
   nothingOpen();
   CamSdkTestInjectFailure("CameraGetImageSize", CAMSDK_STATUS_TIMEOUT, 1);
   EXPECT_EQ(Open(0), CAMSDK_STATUS_TIMEOUT);
   nothingOpen();
+  EXPECT_EQ(camera->GetCurCameraItem(), 0);  // still the camera chosen
   // The slot is free again for the open that succeeds.
   ASSERT_EQ(Open(0), 1);
   const int handle = Handle(0);
