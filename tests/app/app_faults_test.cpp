@@ -187,18 +187,22 @@ TEST_F(FaultTest, SettingsStoreOnAFullDiskKeepsTheOldFileAndExitSaysSo) {
   }
   // Said before the window closes (then the layers on close, on the same full disk).
   ASSERT_GE(messages.size(), 1u);
-  EXPECT_TRUE(messages[0].startsWith("The settings could not be saved to")) << messages[0].toStdString();
+  EXPECT_EQ(messages[0], "The settings could not be saved to \"" + store + "\" (the disk is full).");
+  // The window layout is not said again after that (the layers are another file).
+  EXPECT_FALSE(messages.filter("window layout").size()) << messages.join("|").toStdString();
   EXPECT_EQ(ReadAll(store), before);
-  EXPECT_EQ(FilesIn(dir_.path()).filter("registry.dat.").size(), 0);  // no temporary left
+  EXPECT_EQ(FilesIn(dir_.path()).filter(".q7v-").size(), 0);  // no temporary left
 }
 
-TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersWereNotSaved) {
+TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersAndTheWindowLayoutWereNotSaved) {
   ShowStill(200, 100);
   engine().AddRemark(30, 40, u"text", 20, 0);
   ScopedDiskFull full(0);
   frame().close();
-  ASSERT_EQ(messages.size(), 1u);
+  ASSERT_EQ(messages.size(), 2u);
   EXPECT_TRUE(messages[0].startsWith("The measurements could not be saved to")) << messages[0].toStdString();
+  EXPECT_EQ(messages[1], "The window layout could not be saved to \"" + dir_.filePath("registry.dat") +
+                             "\" (the disk is full).");
 }
 
 TEST_F(FaultTest, UnpluggedWhileLiveRecordingAndCapturingStopsAndPlaysAgainWhenBack) {
