@@ -17,6 +17,7 @@ WString FileErrorText(int error) {
     case ENAMETOOLONG: return LoadStringW(64315);
     case EIO: return LoadStringW(64316);
     case EEXIST: return LoadStringW(64318);
+    case EISDIR: return LoadStringW(64321);
     default: return FormatW(LoadStringW(64317), error);
   }
 }

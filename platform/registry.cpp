@@ -1,5 +1,8 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -167,7 +170,13 @@ void EnsureLoaded(Store& s) {
   QFile f(QFile::decodeName(file.native().c_str()));
   if (!f.open(QIODevice::ReadOnly)) {
     std::error_code ec;
-    if (std::filesystem::exists(file, ec)) keep(RegistryLoadState::Unreadable, EACCES);
+    if (std::filesystem::is_directory(file, ec)) {
+      keep(RegistryLoadState::Unreadable, EISDIR);
+    } else if (std::filesystem::exists(file, ec)) {
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      keep(RegistryLoadState::Unreadable, fd < 0 ? errno : EACCES);
+      if (fd >= 0) ::close(fd);
+    }
     return;
   }
   if (f.size() > kMaxRegistryFileBytes) {
