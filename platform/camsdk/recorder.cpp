@@ -42,7 +42,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<RecorderWriteFn> g_write{nullptr};
-std::atomic<int> g_refreshMs{1000};
+// How often a growing file's header is brought up to date.
+constexpr std::chrono::milliseconds kRefreshInterval{1000};
 
 constexpr std::uint32_t kListTag = MKTAG('L', 'I', 'S', 'T');
 
@@ -319,7 +320,7 @@ class MjpegRecorder final : public Recorder {
       }
       // The first frame at once, then about once a second: what is on the disk plays.
       const Clock::time_point now = Clock::now();
-      if (ok && (writtenPackets_ == 1 || now - refreshed_ >= std::chrono::milliseconds(g_refreshMs.load()))) {
+      if (ok && (writtenPackets_ == 1 || now - refreshed_ >= kRefreshInterval)) {
         refreshed_ = now;
         if (!Refresh()) {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -499,8 +500,6 @@ class MjpegRecorder final : public Recorder {
 }  // namespace
 
 void SetRecorderWriteForTest(RecorderWriteFn write) { g_write.store(write); }
-
-void SetRecorderRefreshForTest(int milliseconds) { g_refreshMs.store(milliseconds > 0 ? milliseconds : 1000); }
 
 std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,
                                         int height) {
