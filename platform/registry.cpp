@@ -139,14 +139,25 @@ std::shared_ptr<Node> FromJson(const QJsonObject& o) {
   return n;
 }
 
-// "registry.dat.damaged-20240131-154500", the first such name not taken.
-std::filesystem::path DamagedName(const std::filesystem::path& file) {
+// Moves the file to "registry.dat.damaged-20240131-154500" (or "...-2" and on when that is
+// taken), never over another file; the new path, or empty with errno set when it stays.
+std::filesystem::path MoveAside(const std::filesystem::path& file) {
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   const std::string base = file.native() + ".damaged-" + stamp.toStdString();
-  std::string name = base;
-  std::error_code ec;
-  for (int n = 2; std::filesystem::exists(name, ec) && n < 1000; ++n) name = base + "-" + std::to_string(n);
-  return name;
+  for (int n = 1; n <= 1000; ++n) {
+    const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) return name;
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL && errno != ENOSYS) return {};
+    // A file system without that rename: a hard link is just as exclusive.
+    if (::link(file.c_str(), name.c_str()) == 0) {
+      ::unlink(file.c_str());
+      return name;
+    }
+    if (errno != EEXIST) return {};
+  }
+  errno = EEXIST;
+  return {};
 }
 
 // Reads the store on first use. No file gives an empty store. A file that is not a store of
@@ -199,8 +210,7 @@ void EnsureLoaded(Store& s) {
   }
   // Damaged: what can still be read in it is someone's settings. Moved aside, the store starts
   // afresh under the real name; left in place, it is never written over.
-  const std::filesystem::path aside = DamagedName(file);
-  if (::rename(file.c_str(), aside.c_str()) == 0) {
+  if (const std::filesystem::path aside = MoveAside(file); !aside.empty()) {
     s.loadReport.state = RegistryLoadState::MovedAside;
     s.loadReport.movedTo = aside;
   } else {
