@@ -118,8 +118,10 @@ KilledRun SaveAndKill(const std::string& mode, const fs::path& folder, double se
 
 std::atomic<int> g_swept{0};  // temporaries the kills left, found by the sweep
 
-// What the next start does to the folder, then anything found there but `keep`.
+// What the next start does to the folder, then anything found there but `keep`. A program
+// starts long after the file clock's last tick before the kill (a few milliseconds): so here too.
 std::string SweptAndClean(const fs::path& folder, const std::string& keep) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   g_swept += SweepStaleTemporaries(folder, FileClockNowNs()).removed;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(folder, ec))
