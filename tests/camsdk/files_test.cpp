@@ -445,15 +445,7 @@ TEST_F(Files, RecordingThatCannotCreateItsFileDoesNotStart) {
   const int h = Open("color", 2, RecordingCallback);
   // The folder exists, the name is too long for the file system.
   const std::string tooLong = (dir_ / std::string(300, 'v')).string();
-  ClearLastFileError();
   EXPECT_EQ(CameraStartRecordVideo(h, tooLong.c_str()), CAMSDK_STATUS_FILE_ERROR);
-  EXPECT_EQ(LastFileError(), ENAMETOOLONG);  // for the caller's message
-  // A disk too full for the header: no start, no file, and the reason kept.
-  CamSdkTestFailRecordWritesAfter(0);
-  ClearLastFileError();
-  EXPECT_EQ(CameraStartRecordVideo(h, (dir_ / "Full").c_str()), CAMSDK_STATUS_FILE_ERROR);
-  EXPECT_EQ(LastFileError(), ENOSPC);
-  CamSdkTestFailRecordWritesAfter(-1);
   EXPECT_EQ(CamSdkTestDeliverFrames(h, 2), 2);
   EXPECT_EQ(CameraStopRecordVideo(h), CAMSDK_STATUS_NOT_RECORDING);
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) EXPECT_NE(entry.path().extension(), ".avi");

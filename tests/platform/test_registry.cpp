@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -6,7 +5,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "tests/fs_faults.h"
@@ -273,26 +271,4 @@ TEST_F(RegistryTest, AStoreThatCanNeitherBeReadNorMovedIsLeftAlone) {
   key.SetDword(u"Capture Count", 3);
   EXPECT_EQ(key.Close(), ERROR_WRITE_FAULT);
   EXPECT_EQ(ReadAll(store), cut);
-}
-
-// A save that fails says why: the disk's own reason.
-TEST_F(RegistryTest, AFailedSaveKeepsItsReason) {
-  fs_faults::SmallFileSystem small(file.parent_path() / "small", 8);
-  DurableFaults faults;
-  faults.freeBytes = 10;
-  if (small.mounted) {
-    SetRegistryFile(small.path / "registry.dat");
-  } else {
-    SetDurableFaults(faults);  // the writer's seam where no small disk can be mounted
-  }
-  CRegistryKey key;
-  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
-  key.SetString(u"Image Path", WString(20000, u'x'));
-  EXPECT_EQ(key.Close(), ERROR_WRITE_FAULT);
-  ClearDurableFaults();
-  EXPECT_EQ(RegistryLastWriteError(), ENOSPC);
-  EXPECT_TRUE(ToUtf8(RegistryNotSavedText()).ends_with("\" (the disk is full).")) << ToUtf8(RegistryNotSavedText());
-  if (small.mounted) {
-    EXPECT_TRUE(fs::is_empty(small.path));
-  }
 }
