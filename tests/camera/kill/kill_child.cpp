@@ -44,18 +44,20 @@ int Settings(const fs::path& folder) {
 // 10,000 lines; the first point of the first line carries the save's number.
 int Layers(const fs::path& folder) {
   CMeasureManager mm;
+  MEASUREBASE r;
+  r.m_nKind = MK_LINE;
+  r.m_nPointCount = 2;
+  CopyToBuffer(u"L: 50.000 px", r.m_szResult, kResultTextLen);
   for (int i = 0; i < kMeasureSlots; ++i) {
-    MEASUREBASE& r = mm.m_arrMeasure[std::size_t(i)];
-    r.m_nKind = MK_LINE;
-    r.m_nPointCount = 2;
     r.m_arrPoint = {{i % 1000, i / 1000}, {i % 1000 + 30, i / 1000 + 40}};
     r.m_rcBound = RECT{i % 1000, i / 1000, i % 1000 + 30, i / 1000 + 40};
-    CopyToBuffer(u"L: 50.000 px", r.m_szResult, kResultTextLen);
+    if (mm.AddMeasure(r) != i) return 1;
   }
-  mm.m_nMeasureCount = kMeasureSlots;
   Say("ready", 0);
+  MEASUREBASE first = *mm.GetMeasure(0);
   for (std::uint64_t n = 1;; ++n) {
-    mm.m_arrMeasure[0].m_arrPoint[0].y = LONG(n);
+    first.m_arrPoint[0].y = LONG(n);
+    mm.SetMeasure(0, first);
     if (!mm.SaveLayers(folder / "Default.kvmi", u"Cam", 0)) return 1;
     Say("saved", n);
   }

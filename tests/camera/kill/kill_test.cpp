@@ -206,7 +206,7 @@ TEST(KillTest, LayerFileOfTenThousandMeasurementsIsAlwaysWhole) {
       CMeasureManager mm;
       if (!mm.LoadLayers(file, u"Cam", 0) || mm.GetMeasureCount() != kMeasureSlots)
         return "the layer file holds " + std::to_string(mm.GetMeasureCount()) + " measurements";
-      if (std::uint64_t(mm.m_arrMeasure[0].m_arrPoint[0].y) < saved) return "an older file than the last save";
+      if (std::uint64_t(mm.GetMeasure(0)->m_arrPoint[0].y) < saved) return "an older file than the last save";
     } else if (saved) {
       return "the layer file is gone";
     }
