@@ -11,6 +11,7 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
@@ -149,7 +150,9 @@ void CMainFrame::UpdateMainToolbarImages(bool playing) {
 }
 
 void CMainFrame::OnRecord() {
+  const bool starting = !camera_.IsRecording();
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
+  if (starting && !recordingFlag && !camera_.RecordStartFailure().empty()) ShowHint(camera_.RecordStartFailure());
   // The bar shows "playing" only while a camera plays (a still image has none).
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
@@ -280,7 +283,14 @@ int CMainFrame::CaptureImageToFile() {
       camera_.IncCaptureCount();
       if (!CaptureNameTaken(name) || tries >= 1000000) break;
     }
-    camera_.SaveCaptureCount();
+    // Said once, not at every capture of a continuous run, until the count saves again.
+    if (camera_.SaveCaptureCount()) {
+      captureCountUnsaved_ = false;
+    } else if (!captureCountUnsaved_) {
+      captureCountUnsaved_ = true;
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64307), RegistryFile().u16string(),
+                                                   RegistryNotSavedReason())));
+    }
   }
   int result;
   bool wroteBmp;

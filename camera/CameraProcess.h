@@ -170,6 +170,9 @@ class CCameraProcess {
   // Starts recording on that camera when none runs, else stops the recording; returns whether
   // a recording runs afterwards.
   bool RecordVideo(int index);
+  // Why the last start of a recording failed, in the operator's words (the video folder and the
+  // reason when the file could not be made); empty when it started.
+  const WString& RecordStartFailure() const { return recordStartFailure_; }
   // A recording the library stops taking frames for (the picture size changed, or the file
   // could not be written) is ended as RecordVideo ends one, on the user-interface thread; then
   // the handler (if any) gets the library's status, so that the frame can reset its Record
@@ -216,6 +219,11 @@ class CCameraProcess {
   // True when the key could be written.
   bool SaveSetting();
   void LoadSetting();
+  // Removes what saves of an earlier run left behind when it was killed: the writer's temporary
+  // files last changed before `startNs` (FileClockNowNs at the start) in every folder this
+  // program writes: the settings store's, the camera library's, the working folder and the
+  // capture and video folders. Returns how many were removed.
+  int SweepLeftovers(std::int64_t startNs) const;
 
   // ---- reports (CameraReport.cpp, CameraReportWord.cpp, CameraReportExcel.cpp)
   // The report is written as a .docx / .xlsx file beside the captured images under a dated name
@@ -299,6 +307,7 @@ class CCameraProcess {
   std::function<void(int)> recordingEnded_;
   std::function<void(int, int, const std::string&)> deviceEvent_;
   std::int64_t recordStartNs_ = 0;
+  WString recordStartFailure_;
   RecordingResult lastRecording_;
   void StopRecording(int fault);
   static void OnRecordingFinished(void* context, const CamSdkRecordSummary* summary);  // library thread

@@ -5,6 +5,7 @@
 // the first resolution. The rest of the panel stays usable meanwhile: only the controls the
 // assistant drives are locked, and choosing another camera ends it.
 #include <QComboBox>
+#include <QMessageBox>
 #include <QSlider>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"
+#include "platform/durable_file.h"
+#include "platform/file_errors.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
 
@@ -102,7 +105,17 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   int handle = -1;
   // "None" (before the camera reported its team) is no team to save into.
   if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
-  CameraSaveParameter(handle, m_nParamTeam);
+  ClearLastFileError();
+  const int saved = CameraSaveParameter(handle, m_nParamTeam);
+  if (saved == CAMSDK_STATUS_OK) return;
+  // The parameters stay in force; the operator learns that the team does not hold them.
+  const WString team(1, char16_t(u'A' + m_nParamTeam));
+  const WString text = saved == CAMSDK_STATUS_FILE_ERROR
+                           ? FormatW(LoadStringW(64305), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
+                           : FormatW(LoadStringW(64309), team, saved);
+  auto* box = new QMessageBox(QMessageBox::Warning, Str(57344), QString::fromStdU16String(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 // ---- focus assistant

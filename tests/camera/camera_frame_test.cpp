@@ -9,6 +9,7 @@
 
 #include "tests/camera/camera_support.h"
 #include "platform/imglib/imglib.h"
+#include "tests/fs_faults.h"
 
 namespace {
 
@@ -172,6 +173,43 @@ TEST_F(FramePathTest, DrawingModeAndLayerPanelModes) {
       EXPECT_EQ(panel.picture.size(), panel.size);
     }
   }
+}
+
+// A recording that cannot start says so, naming the video folder and the reason: a read-only
+// folder (a real read-only mount where the test may make one), a disk too full for the file's
+// header, a folder the library refused without a reason, a camera that answered otherwise.
+TEST_F(FramePathTest, ARecordingThatCannotStartSaysWhereAndWhy) {
+  const std::filesystem::path folder = Path() / "videos";
+  std::filesystem::create_directory(folder);
+  stVideoSetting vs;
+  camera->GetVideoSetting(&vs);
+  vs.folder = FromUtf8(folder.string());
+  camera->SetVideoSetting(vs);
+  const std::string start = "The recording could not start: the video folder \"" + folder.string() + "\" cannot be written (";
+  {
+    fs_faults::ReadOnlyFolder readOnly(folder);
+    if (readOnly.mounted) {
+      EXPECT_FALSE(camera->RecordVideo(mono));
+      EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the folder is read-only).");
+    }
+  }
+  CamSdkTestFailRecordWritesAfter(0);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the disk is full).");
+  CamSdkTestFailRecordWritesAfter(-1);
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_FILE_ERROR, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the reason is not known).");
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_BUSY, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), FormatW(u"The recording could not start (the camera answered %d).", CAMSDK_STATUS_BUSY));
+  EXPECT_FALSE(camera->IsRecording());
+  EXPECT_TRUE(std::filesystem::is_empty(folder));  // nothing written by any of them
+
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), u"");
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  camera->WaitRecordingsFinished();
 }
 
 TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns) {
