@@ -79,7 +79,7 @@ void CMainFrame::OnCameraLive() {
     }
     camera_.SetCurCamera(cur);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
     if (opened != 1) {

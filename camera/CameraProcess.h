@@ -96,9 +96,15 @@ class CCameraProcess {
   void SetHistogramChannel(int mask) { histogramMask_ = mask; }
   int GetHistogramChannel() const { return histogramMask_; }
 
-  // Modes the focus assistant and the view switch; read by the frame callback.
-  void SetFrameMode(int mode) { frameMode_.store(mode); }
-  int GetFrameMode() const { return frameMode_.load(); }
+  // What the frame callback does to each frame besides showing it; the focus assistant switches it.
+  enum class FrameMode : int {
+    kPlain = 0,        // shown as it comes
+    kFocusSearch = 1,  // the assistant searches an exposure: shown brightened to the target
+    kBrightened = 2,   // the assistant is active: every frame brightened to the target
+  };
+  void SetFrameMode(FrameMode mode) { frameMode_.store(mode); }
+  FrameMode GetFrameMode() const { return frameMode_.load(); }
+  // Modes the view switches; read by the frame callback.
   void SetDrawMode(int mode) { drawMode_.store(mode); }
   int GetDrawMode() const { return drawMode_.load(); }
   void SetBrightnessTarget(int target) { brightnessTarget_.store(target); }
@@ -279,7 +285,7 @@ class CCameraProcess {
   // modes
   stFocusStore focusStore_;
   std::atomic<int> brightnessTarget_{180};
-  std::atomic<int> frameMode_{0};
+  std::atomic<FrameMode> frameMode_{FrameMode::kPlain};
   std::atomic<int> drawMode_{1};
 
   // frame buffer: front holds the frame; back is where the camera thread converts the next one

@@ -214,7 +214,7 @@ void CCamSetupDlg::FocusStart(int handle) {
   ShowPreviewSel(handle);
   AppHost().ZoomFitWindow();
 
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   focus_.search.minimum = minimum;
   focus_.search.maximum = std::max(minimum, std::min(maximum ? maximum : kLongestSearch, kLongestSearch));
   focus_.search.exposure = std::clamp(kStartExposure, focus_.search.minimum, focus_.search.maximum);
@@ -256,7 +256,7 @@ void CCamSetupDlg::FocusSearchRound(int generation, int round) {
 }
 
 void CCamSetupDlg::FocusSearchDone(int handle) {
-  Camera()->SetFrameMode(2);  // the frame path brightens every live frame to the target
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kBrightened);  // the frame path brightens every live frame to the target
   m_bAutoExposure = 0;
   SetChecked(kAutoExposureCheck, false);
   CameraSetMediaTypeSel(handle, 0);
@@ -285,7 +285,7 @@ void CCamSetupDlg::FocusGiveUp(std::uint32_t hint, int hintValue) {
 void CCamSetupDlg::FocusRestoreCamera(bool current) {
   CCameraProcess* camera = Camera();
   if (!camera) return;
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   camera->SetDrawMode(1);
   const int handle = focus_.handle;
   bool open = false;
@@ -340,7 +340,7 @@ void CCamSetupDlg::FocusEnd(int handle) {
   const stFocusStore& store = Camera()->FocusStore();
   focus_.handle = handle;
   focus_.generation = ++focusGeneration_;
-  Camera()->SetFrameMode(1);
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   CameraSetExposureTime(handle, store.foundExposure + 1500000);  // 150 ms more than found
   const std::uint64_t waitMs = std::min<std::uint64_t>(store.foundExposure / kUnitsPerMs + 500, 0x7FFFFFFF);
   FocusSetStepping(false, true);
@@ -385,7 +385,7 @@ void CCamSetupDlg::FocusEndSettled(int generation) {
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
   CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0));
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
   FocusSetStepping(false, false);

@@ -44,7 +44,7 @@ class FramePathTest : public CameraTest {
 TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(Deliver(1), 1);
   const double plain = MeanLevel();
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   Deliver(1);
   const double bright = MeanLevel();
@@ -54,15 +54,15 @@ TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitD
   EXPECT_GT(bright, plain + 20);
   EXPECT_LT(dark, plain - 20);
   // The assistant's search (mode 1) shows the brightened picture too; mode 0 the plain one.
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), dark, 3.0);
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), plain, 3.0);
 
   // A 12-bit frame is normalised as 12-bit samples, with the same outcome as an 8-bit one.
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
   int format = 0;
@@ -101,10 +101,10 @@ TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
   ASSERT_GT(plain, 5);
   ASSERT_LT(plain, 120);
   camera->SetBrightnessTarget(250);
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   rawGrey();
   EXPECT_NEAR(rawGrey(), plain, 15);  // flicker and noise, never the target
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   EXPECT_NEAR(rawGrey(), plain, 15);
 }
 
