@@ -17,6 +17,7 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "camera/CameraSettings.h"
+#include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -131,6 +132,8 @@ QString CApplicationApp::InstanceLockPath() {
 }
 
 bool CApplicationApp::InitInstance() {
+  // Files this run writes are stamped from now on: older temporaries are an earlier run's.
+  const std::int64_t startNs = FileClockNowNs();
   // Taking the lock is one atomic step: of two programs started together exactly one wins. A
   // lock left by a program that died is taken over.
   lock_ = std::make_unique<QLockFile>(InstanceLockPath());
@@ -143,6 +146,8 @@ bool CApplicationApp::InitInstance() {
   SelectUiLanguage();
   ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
+  // Only now are the folders known (the settings are read); this is the one instance running.
+  frame_->CameraObject().SweepLeftovers(startNs);
   frame_->restartLauncher = [] {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
                             QDir::currentPath());

@@ -223,6 +223,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void EndContinuousCapture(const WString& hint);
   // Cameras lost while open, by device name: they play again when they come back.
   std::set<std::string> lostDevices_;
+  // The capture count could not be saved and the operator was told (not again until it saves).
+  bool captureCountUnsaved_ = false;
+  // Exit has just said that the settings could not be saved.
+  bool settingsUnsavedSaid_ = false;
 
   CCommandRouter router_;
   CFrameStatistics stats_;

@@ -11,6 +11,7 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 #include "ui/CameraAnswer.h"
 
@@ -79,7 +80,7 @@ void CMainFrame::OnCameraLive() {
     }
     camera_.SetCurCamera(cur);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
     if (opened != 1) {
@@ -169,7 +170,9 @@ void CMainFrame::UpdateMainToolbarImages(bool playing) {
 }
 
 void CMainFrame::OnRecord() {
+  const bool starting = !camera_.IsRecording();
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
+  if (starting && !recordingFlag && !camera_.RecordStartFailure().empty()) ShowHint(camera_.RecordStartFailure());
   // The bar shows "playing" only while a camera plays (a still image has none).
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
@@ -300,7 +303,14 @@ int CMainFrame::CaptureImageToFile() {
       camera_.IncCaptureCount();
       if (!CaptureNameTaken(name) || tries >= 1000000) break;
     }
-    camera_.SaveCaptureCount();
+    // Said once, not at every capture of a continuous run, until the count saves again.
+    if (camera_.SaveCaptureCount()) {
+      captureCountUnsaved_ = false;
+    } else if (!captureCountUnsaved_) {
+      captureCountUnsaved_ = true;
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64307), RegistryFile().u16string(),
+                                                   RegistryNotSavedReason())));
+    }
   }
   int result;
   bool wroteBmp;

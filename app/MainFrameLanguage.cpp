@@ -73,8 +73,10 @@ void CMainFrame::RestartApplication() {
 
 void CMainFrame::OnAppExit() {
   // Said before the window goes, so that the operator knows the settings were not kept.
-  if (!camera_.SaveSetting())
-    messageBox(QString::fromStdU16String(FormatW(LoadStringW(64223), RegistryFile().u16string())));
+  if (!camera_.SaveSetting()) {
+    settingsUnsavedSaid_ = true;
+    messageBox(QString::fromStdU16String(RegistryNotSavedText()));
+  }
   close();
 }
 

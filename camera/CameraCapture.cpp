@@ -3,12 +3,18 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "camera/BitmapFile.h"
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/durable_file.h"
+#include "platform/file_errors.h"
 #include "platform/gdi/painter_dc.h"
 #include "platform/large_buffer.h"
+#include "platform/strings.h"
 
 using namespace camera_internal;
 
@@ -53,12 +59,22 @@ bool CCameraProcess::RecordVideo(int index) {
     // record answers the start.
     (void)CameraSetRecordEncoder(handle, video_.codec);        // defaulted
     (void)CameraSetRecordAVIQuality(handle, video_.quality);  // defaulted
-    // A recording that did not start leaves the flag and the count as they were.
-    if (CameraStartRecordVideo(handle, ToUtf8(path).c_str()) == CAMSDK_STATUS_OK) {
+    // A recording that did not start leaves the flag and the count as they were, and says why.
+    ClearLastFileError();
+    const int started = CameraStartRecordVideo(handle, ToUtf8(path).c_str());
+    recordStartFailure_.clear();
+    if (started == CAMSDK_STATUS_OK) {
       recordHandle_.store(handle);
       recordStartNs_ = clock_.load()();
       ++recordCount_;
       recording_.store(true);
+    } else if (started == CAMSDK_STATUS_FILE_ERROR) {
+      int error = LastFileError();
+      std::error_code ec;
+      if (error == 0 && !std::filesystem::is_directory(ToPath(video_.folder), ec)) error = ENOENT;
+      recordStartFailure_ = FormatW(LoadStringW(64304), video_.folder, FileErrorText(error));
+    } else {
+      recordStartFailure_ = FormatW(LoadStringW(64308), started);
     }
   } else {
     StopRecording();

@@ -110,7 +110,7 @@ int CCameraProcess::OpenCamera(int index, const std::int32_t* openParams, void* 
     std::memcpy(entry.openParams, openParams, sizeof entry.openParams);
   else
     std::fill(std::begin(entry.openParams), std::end(entry.openParams), 0);
-  (void)CameraSetDisplaySize(handle, entry.openParams[13], entry.openParams[14]);  // advisory
+  (void)CameraSetDisplaySize(handle, entry.openParams[kOpenDisplayWidth], entry.openParams[kOpenDisplayHeight]);  // advisory
   // A camera that does not play, or whose picture has no buffer, is not left open: the window
   // would show it live with nothing coming.
   if (const int played = CameraPlay(handle); played != CAMSDK_STATUS_OK) {

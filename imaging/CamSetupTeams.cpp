@@ -5,6 +5,7 @@
 // the first resolution. The rest of the panel stays usable meanwhile: only the controls the
 // assistant drives are locked, and choosing another camera ends it.
 #include <QComboBox>
+#include <QMessageBox>
 #include <QSlider>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"
+#include "platform/durable_file.h"
+#include "platform/file_errors.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
 
@@ -102,7 +105,17 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   int handle = -1;
   // "None" (before the camera reported its team) is no team to save into.
   if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
-  (void)CameraSaveParameter(handle, m_nParamTeam);  // pending
+  ClearLastFileError();
+  const int saved = CameraSaveParameter(handle, m_nParamTeam);
+  if (saved == CAMSDK_STATUS_OK) return;
+  // The parameters stay in force; the operator learns that the team does not hold them.
+  const WString team(1, char16_t(u'A' + m_nParamTeam));
+  const WString text = saved == CAMSDK_STATUS_FILE_ERROR
+                           ? FormatW(LoadStringW(64305), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
+                           : FormatW(LoadStringW(64309), team, saved);
+  auto* box = new QMessageBox(QMessageBox::Warning, Str(57344), QString::fromStdU16String(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 // ---- focus assistant
@@ -208,7 +221,7 @@ void CCamSetupDlg::FocusStart(int handle) {
   ShowPreviewSel(handle);
   AppHost().ZoomFitWindow();
 
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   focus_.search.minimum = minimum;
   focus_.search.maximum = std::max(minimum, std::min(maximum ? maximum : kLongestSearch, kLongestSearch));
   focus_.search.exposure = std::clamp(kStartExposure, focus_.search.minimum, focus_.search.maximum);
@@ -250,7 +263,7 @@ void CCamSetupDlg::FocusSearchRound(int generation, int round) {
 }
 
 void CCamSetupDlg::FocusSearchDone(int handle) {
-  Camera()->SetFrameMode(2);  // the frame path brightens every live frame to the target
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kBrightened);  // the frame path brightens every live frame to the target
   m_bAutoExposure = 0;
   SetChecked(kAutoExposureCheck, false);
   Took(CameraSetMediaTypeSel(handle, 0));
@@ -279,7 +292,7 @@ void CCamSetupDlg::FocusGiveUp(std::uint32_t hint, int hintValue) {
 void CCamSetupDlg::FocusRestoreCamera(bool current) {
   CCameraProcess* camera = Camera();
   if (!camera) return;
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   camera->SetDrawMode(1);
   const int handle = focus_.handle;
   bool open = false;
@@ -332,7 +345,7 @@ void CCamSetupDlg::FocusEnd(int handle) {
   const stFocusStore& store = Camera()->FocusStore();
   focus_.handle = handle;
   focus_.generation = ++focusGeneration_;
-  Camera()->SetFrameMode(1);
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   Took(CameraSetExposureTime(handle, store.foundExposure + 1500000));  // 150 ms more than found
   const std::uint64_t waitMs = std::min<std::uint64_t>(store.foundExposure / kUnitsPerMs + 500, 0x7FFFFFFF);
   FocusSetStepping(false, true);
@@ -375,7 +388,7 @@ void CCamSetupDlg::FocusEndSettled(int generation) {
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
   Took(CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0)));
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
   FocusSetStepping(false, false);

@@ -202,12 +202,12 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   EXPECT_GT(darkest, 60.0);  // never a black picture
   ASSERT_TRUE(box->isChecked()) << view().HintText().toStdString();
   EXPECT_EQ(view().HintText(), Hint(camsetup::kFocusActiveHint));
-  EXPECT_EQ(camera().GetFrameMode(), 2);
+  EXPECT_EQ(camera().GetFrameMode(), CCameraProcess::FrameMode::kBrightened);
 
   // Another camera chosen: the assistant ends, and the camera it ran on gets its resolution back.
   Choose(camsetup::kCameraCombo, other);
   EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(camera().GetFrameMode(), 0);
+  EXPECT_EQ(camera().GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   int sel = -1;
   CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(sel, selBefore);

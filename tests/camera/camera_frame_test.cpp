@@ -13,6 +13,7 @@
 #include "platform/imglib/imglib.h"
 #include "tests/camera/camera_support.h"
 #include "tests/camsdk_ok.h"
+#include "tests/fs_faults.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ class FramePathTest : public CameraTest {
 TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(Deliver(1), 1);
   const double plain = MeanLevel();
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   Deliver(1);
   const double bright = MeanLevel();
@@ -57,15 +58,15 @@ TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitD
   EXPECT_GT(bright, plain + 20);
   EXPECT_LT(dark, plain - 20);
   // The assistant's search (mode 1) shows the brightened picture too; mode 0 the plain one.
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), dark, 3.0);
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), plain, 3.0);
 
   // A 12-bit frame is normalised as 12-bit samples, with the same outcome as an 8-bit one.
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
   int format = 0;
@@ -104,10 +105,10 @@ TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
   ASSERT_GT(plain, 5);
   ASSERT_LT(plain, 120);
   camera->SetBrightnessTarget(250);
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   rawGrey();
   EXPECT_NEAR(rawGrey(), plain, 15);  // flicker and noise, never the target
-  camera->SetFrameMode(1);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   EXPECT_NEAR(rawGrey(), plain, 15);
 }
 
@@ -176,6 +177,43 @@ TEST_F(FramePathTest, DrawingModeAndLayerPanelModes) {
       EXPECT_EQ(panel.picture.size(), panel.size);
     }
   }
+}
+
+// A recording that cannot start says so, naming the video folder and the reason: a read-only
+// folder (a real read-only mount where the test may make one), a disk too full for the file's
+// header, a folder the library refused without a reason, a camera that answered otherwise.
+TEST_F(FramePathTest, ARecordingThatCannotStartSaysWhereAndWhy) {
+  const std::filesystem::path folder = Path() / "videos";
+  std::filesystem::create_directory(folder);
+  stVideoSetting vs;
+  camera->GetVideoSetting(&vs);
+  vs.folder = FromUtf8(folder.string());
+  camera->SetVideoSetting(vs);
+  const std::string start = "The recording could not start: the video folder \"" + folder.string() + "\" cannot be written (";
+  {
+    fs_faults::ReadOnlyFolder readOnly(folder);
+    if (readOnly.mounted) {
+      EXPECT_FALSE(camera->RecordVideo(mono));
+      EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the folder is read-only).");
+    }
+  }
+  CamSdkTestFailRecordWritesAfter(0);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the disk is full).");
+  CamSdkTestFailRecordWritesAfter(-1);
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_FILE_ERROR, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the reason is not known).");
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_BUSY, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), FormatW(u"The recording could not start (the camera answered %d).", CAMSDK_STATUS_BUSY));
+  EXPECT_FALSE(camera->IsRecording());
+  EXPECT_TRUE(std::filesystem::is_empty(folder));  // nothing written by any of them
+
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), u"");
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  camera->WaitRecordingsFinished();
 }
 
 TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns) {

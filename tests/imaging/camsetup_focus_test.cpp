@@ -34,7 +34,7 @@ class CamSetupFocusTest : public CamSetupTest {
   void ExpectGaveUpAsBefore() {
     EXPECT_FALSE(panel->IsBusy());
     EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
-    EXPECT_EQ(camera->GetFrameMode(), 0);
+    EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
     EXPECT_EQ(camera->GetDrawMode(), 1);
     EXPECT_EQ(PreviewSel(), 1);
     EXPECT_EQ(Exposure(handle), before);
@@ -117,7 +117,7 @@ TEST_F(CamSetupFocusTest, CoveredLensGivesUpTooDarkAndSaysSo) {
   EXPECT_FALSE(W(kPreviewSizeCombo)->isEnabled());  // the assistant drives the resolution
   EXPECT_FALSE(W(kExposureMsEdit)->isEnabled());
   EXPECT_EQ(PreviewSel(), 2);  // "1024×768 SUM", the last summing resolution
-  EXPECT_EQ(camera->GetFrameMode(), 1);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kFocusSearch);
   EXPECT_EQ(camera->GetDrawMode(), 1);  // the live picture goes on being drawn
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
   ASSERT_FALSE(host.hints.isEmpty());
@@ -140,7 +140,7 @@ TEST_F(CamSetupFocusTest, DefaultSceneReachesTheActiveStateWithAPictureToFocusOn
   EXPECT_GE(store.foundGrey, 10);
   EXPECT_LE(store.foundGrey, 26);
   EXPECT_LT(store.foundExposure, 500000u);
-  EXPECT_EQ(camera->GetFrameMode(), 2);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kBrightened);
   EXPECT_EQ(host.hints.back(), QString::fromStdU16String(LoadStringW(kFocusActiveHint)));
   // The picture shown is brightened towards the target, while the raw frame the library keeps
   // is the sensor's: the assistant's grey readings stay true.
@@ -190,7 +190,7 @@ TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution
   EXPECT_EQ(store.targetExposure, camsetup::FocusTargetExposure(store.testExposure, store.testGrey, 1000000, 18,
                                                                 camera->GetBrightnessTarget()));
   EXPECT_EQ(PreviewSel(), 0);
-  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   std::uint64_t e = 0, mx = 0, mn = 0;
   CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
@@ -219,7 +219,7 @@ TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
   clock->RunSteps();
   EXPECT_FALSE(panel->IsBusy());
   EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
-  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
 }
 
 // A faint sample: the search converges, the frames are brightened, and switching the assistant
@@ -241,7 +241,7 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   EXPECT_GE(store.foundGrey, 10);
   EXPECT_LE(store.foundGrey, 26);
   EXPECT_GT(store.foundExposure, 1000000u);
-  EXPECT_EQ(camera->GetFrameMode(), 2);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kBrightened);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   EXPECT_EQ(PreviewSel(), 2);
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
@@ -261,7 +261,7 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   ASSERT_FALSE(panel->IsBusy());
   EXPECT_EQ(PreviewSel(), 0);
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 0);
-  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   EXPECT_GT(store.testGrey, 0);
   EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
 }
@@ -285,16 +285,16 @@ TEST_F(CamSetupFocusTest, ClosingTheCameraEndsTheActiveAssistant) {
   CamSdkTestSetSceneLight(handle, 1.0 / 1500);
   Click(kFocusAssistCheck);
   clock->RunSteps();
-  ASSERT_EQ(camera->GetFrameMode(), 2);
+  ASSERT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kBrightened);
   camera->CloseCamera(0);
   panel->EnableControls(AllPanelControls(), false);  // what the view does after the stop
-  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   EXPECT_FALSE(W<QAbstractButton>(kFocusAssistCheck)->isChecked());
   // Live again: frames reach the view unaltered.
   std::int32_t params[kOpenParamCount] = {};
   ASSERT_EQ(camera->OpenCamera(0, params, nullptr), CAMERA_OK);
-  EXPECT_EQ(camera->GetFrameMode(), 0);
+  EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
 }
 
 class CamSetupFocusNoSumTest : public CamSetupTest {};
