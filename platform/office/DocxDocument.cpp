@@ -128,8 +128,18 @@ struct DocxDocument::Impl {
     flush();
   }
 
-  void AppendParagraphProps(pugi::xml_node para, HAlign align) {
+  void AppendParagraphProps(pugi::xml_node para, HAlign align, bool picture = false) {
     pugi::xml_node ppr = para.append_child(W("pPr").c_str());
+    if (picture) {
+      // A gap above the picture, so that it never covers a table's bottom border, and line
+      // spacing that follows the picture's height: a fixed spacing of the template's style would
+      // cut it.
+      pugi::xml_node sp = ppr.append_child(W("spacing").c_str());
+      sp.append_attribute(W("before").c_str()) = "120";
+      sp.append_attribute(W("after").c_str()) = "0";
+      sp.append_attribute(W("line").c_str()) = "240";
+      sp.append_attribute(W("lineRule").c_str()) = "auto";
+    }
     SetVal(ppr, "jc", AlignValue(align));
   }
 
@@ -236,7 +246,7 @@ std::int64_t DocxDocument::TextHeightEmu() const { return d_->TextExtent("h", 16
 
 void DocxDocument::AddParagraph(HAlign align, const std::vector<DocxRun>& runs, const DocxPicture* picture) {
   pugi::xml_node para = d_->AppendBlock("p");
-  d_->AppendParagraphProps(para, align);
+  d_->AppendParagraphProps(para, align, picture != nullptr);
   for (const DocxRun& run : runs)
     if (!run.text.empty()) d_->AppendRun(para, run);  // typing nothing leaves no run
   if (picture) d_->AppendPicture(para, *picture);
