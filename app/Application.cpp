@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
@@ -10,11 +11,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <QUrl>
 
 #include <optional>
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
@@ -117,6 +120,8 @@ bool CApplicationApp::InitInstance() {
     return false;
   }
   SettleWorkingFolder();
+  // A written report opens in the application the desktop has for its type.
+  SetReportOpener([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
   SelectUiLanguage();
   ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
