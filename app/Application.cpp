@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <QUrl>
@@ -17,6 +18,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "app/QuitSignals.h"
 #include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
 #include "platform/registry.h"
@@ -100,6 +102,7 @@ CApplicationApp::CApplicationApp() {
 }
 
 CApplicationApp::~CApplicationApp() {
+  quitSignals_.reset();
   frame_.reset();
   if (g_app == this) g_app = nullptr;
 }
@@ -111,6 +114,10 @@ QString CApplicationApp::InstanceLockPath() {
 }
 
 bool CApplicationApp::InitInstance() {
+  // First of all: a logout, a shutdown or a signal from here on saves what the close box saves
+  // (once the window is there) and ends the program in order; the lock below then tells that
+  // the signals are taken care of.
+  quitSignals_ = std::make_unique<QuitSignalWatcher>([this](int) { QuitQuietly(); });
   // Taking the lock is one atomic step: of two programs started together exactly one wins. A
   // lock left by a program that died is taken over.
   lock_ = std::make_unique<QLockFile>(InstanceLockPath());
@@ -130,8 +137,18 @@ bool CApplicationApp::InitInstance() {
                             QDir::currentPath());
   };
   frame_->RestoreWindowState();
+#ifndef QT_NO_SESSIONMANAGER
+  QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, frame_.get(), [this](QSessionManager&) { QuitQuietly(); },
+                   Qt::DirectConnection);
+#endif
   frame_->show();
   return true;
+}
+
+void CApplicationApp::QuitQuietly() {
+  if (frame_) frame_->CloseQuietly();
+  // Every event loop ends, a modal dialog's among them.
+  QCoreApplication::exit(0);
 }
 
 int CApplicationApp::ExitInstance() {

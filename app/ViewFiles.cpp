@@ -190,6 +190,7 @@ void CApplicationView::OnLoadLayers() {
   m_MeasureMgr.RemoveAllRemarks();
   frame_.ClearLayers();
   m_MeasureMgr.LoadLayers(file, name, index);
+  frame_.LayersLoaded(name, index);
   m_MeasureMgr.SetScale(factor, unit, bar);  // the texts recomputed in it
   frame_.RebuildLayers();
   if (!m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index)) ReportDefaultLayersNotSaved();
