@@ -129,7 +129,9 @@ bool CMainFrame::OnCameraStop() {
 }
 
 void CMainFrame::UpdateMainToolbarImages(bool playing) {
-  mainImages_ = !playing ? 339 : recordingFlag ? 377 : 349;
+  mainImages_ = !playing        ? ToolbarImages::kIdle
+                : recordingFlag ? ToolbarImages::kRecording
+                                : ToolbarImages::kPlaying;
   for (QAction* a : mainBar_->actions()) {
     bool ok = false;
     const int id = a->data().toInt(&ok);

@@ -8,7 +8,7 @@
 
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorFontPage.h"
 #include "editors/EditorText.h"
 #include "measure/MeasureManager.h"
