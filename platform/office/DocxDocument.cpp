@@ -294,7 +294,7 @@ void DocxDocument::AddTable(const std::vector<std::vector<std::string>>& cells, 
   }
 }
 
-DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx) {
+DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx, std::int64_t maxHeightEmu) {
   Impl& d = *d_;
   const opc::PictureType type = opc::PictureTypeOf(png);
   const std::string part = opc::FreePartName(d.pkg, "word/media/q7v_image", std::string(".") + type.extension);
@@ -304,7 +304,8 @@ DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx) {
   pic.relId = d.rels.Add(opc::kImageRel, part);
   // Shown like an inserted picture: natural size, shrunk to the text area keeping its shape.
   double cx = double(std::max(widthPx, 1)) * kEmuPerPixel, cy = double(std::max(heightPx, 1)) * kEmuPerPixel;
-  const double scale = std::min({1.0, double(TextWidthEmu()) / cx, double(TextHeightEmu()) / cy});
+  const std::int64_t height = maxHeightEmu > 0 ? std::min(maxHeightEmu, TextHeightEmu()) : TextHeightEmu();
+  const double scale = std::min({1.0, double(TextWidthEmu()) / cx, double(height) / cy});
   pic.cx = std::max<std::int64_t>(1, std::llround(cx * scale));
   pic.cy = std::max<std::int64_t>(1, std::llround(cy * scale));
   return pic;

@@ -349,3 +349,17 @@ TEST_F(PrintReportTest, ThePictureShowsTheMeasurementsAsTheSavedImageDoes) {
   EXPECT_LT(cv::norm(expected, shown, cv::NORM_L1, mask), 0.02 * drawing);
   EXPECT_GT(cv::norm(grey, shown, cv::NORM_L1, mask), 0.5 * drawing);
 }
+
+// A tall frame in the Word report: the picture shrinks to the height left under the title and
+// the header table, instead of moving whole to the second page.
+TEST_F(PrintedReportTest, WordPrintsATallPictureWholeOnTheFirstPage) {
+  Bands(600, 1200);  // at its natural size taller than the page's text area
+  AddEveryKind();
+  Apply();
+  const auto r = camera->ExportWordReport();
+  ASSERT_TRUE(r.ok()) << ToUtf8(r.message);
+  const Printed printed(Path(), r.path);
+  ASSERT_TRUE(printed.ok());
+  ExpectWholePicture(printed.Page(1), 0.5);
+  for (int n = 2; n <= printed.Pages(); ++n) EXPECT_EQ(PictureBox(printed.Page(n)).area(), 0) << "picture on page " << n;
+}
