@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QProcess>
 #include <QTimer>
 
 #include <chrono>
@@ -65,11 +66,12 @@ void ShowStill(CMainFrame& frame, int w, int h) {
   frame.OnZoomFitWindow();
 }
 
-// What is measured with no report: the live view's own pauses over the same time.
-enum class Run { Word, Excel, Nothing };
+// What is measured with no report: the live view's own pauses over the same time. WordSpawn
+// hands the report to an opener that starts a process, as the desktop's opener does.
+enum class Run { Word, Excel, Nothing, WordSpawn };
 
 void ReportPauses(benchmark::State& state, Run run, bool live) {
-  const bool word = run == Run::Word;
+  const bool word = run == Run::Word || run == Run::WordSpawn;
   CamSdkTestReset();
   CamSdkTestSetModels("aligned");  // 5472 x 3648
   auto frame = bench::MakeFrame();
@@ -82,7 +84,10 @@ void ReportPauses(benchmark::State& state, Run run, bool live) {
     bench::AddLines(*frame->View()->MeasureManager(), lines, w, h);
   }
   bench::Pump(1000);
-  SetReportOpener([](const QString&) { return true; });
+  if (run == Run::WordSpawn)
+    SetReportOpener([](const QString& path) { return QProcess::startDetached("/bin/true", {path}); });
+  else
+    SetReportOpener([](const QString&) { return true; });
   double worst = 0, total = 0;
   int over50 = 0, over200 = 0;
   for (auto _ : state) {
@@ -136,6 +141,7 @@ void ReportPauses(benchmark::State& state, Run run, bool live) {
 BENCHMARK_CAPTURE(ReportPauses, WordLive, Run::Word, true)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(ReportPauses, WordStill, Run::Word, false)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(ReportPauses, ExcelLive, Run::Excel, true)->Iterations(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ReportPauses, WordLiveSpawn, Run::WordSpawn, true)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(ReportPauses, LiveWithoutReport, Run::Nothing, true)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
