@@ -9,6 +9,7 @@
 #include <QPainter>
 
 #include <cstring>
+#include <new>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -230,8 +231,14 @@ CCameraProcess::ReportJob CCameraProcess::BeginReport(bool word, ReportResult* f
   }
   // The job holds all it needs but the frame's pixels, which it copies first.
   return [this, word, data, cancel] {
-    if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
-    return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
+    try {
+      if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
+      return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
+    } catch (const std::bad_alloc&) {
+      // The picture and its encoding are what a report holds in memory.
+      data->picture = QImage();
+      return Failure(ReportStatus::NoMemory, FormatW(LoadStringW(kNoMemory), data->width, data->height));
+    }
   };
 }
 
