@@ -189,10 +189,12 @@ class Printed {
   }
 
  private:
-  static std::string Run(const QString& program, const QStringList& args) {
+  std::string Run(const QString& program, const QStringList& args) const {
     QProcess p;
-    p.setProcessEnvironment([] {
+    p.setProcessEnvironment([this] {
+      // Nothing of the user's: the office suite's caches go to the test's folder too.
       QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("HOME", QString::fromStdString(work_.string()));
       env.remove("SESSION_MANAGER");
       return env;
     }());
