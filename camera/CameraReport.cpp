@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -112,22 +113,37 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
 }
 
 CCameraProcess::ReportResult CopyFrame(CCameraProcess& camera, ReportData* data) {
-  // The frame's own byte order (blue first) in top-down rows: a picture the painter draws on
-  // and the encoder reads as it is.
-  data->picture = LargeImage(data->width, data->height, QImage::Format_BGR888);
-  if (data->picture.isNull())
-    return Failure(CCameraProcess::ReportStatus::NoMemory, FormatW(LoadStringW(kNoMemory), data->width, data->height));
-  const std::size_t rowBytes = std::size_t(data->width) * 3;
-  auto lock = camera.LockFrameBuffer();
-  std::uint8_t* pixels = nullptr;
-  BITMAPINFOHEADER format;
-  camera.GetFrameFormat(&format);
-  // A frame of another size than the one the measurements were drawn for is not this report's.
-  if (!camera.GetFrameBuffer(&pixels) || format.biWidth != data->width || format.biHeight != data->height)
-    return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
-  // The frame's rows are bottom-up.
-  for (int y = 0; y < data->height; ++y)
-    std::memcpy(data->picture.scanLine(y), pixels + std::size_t(data->height - 1 - y) * rowBytes, rowBytes);
+  const int w = data->width, h = data->height;
+  data->picture = LargeImage(w, h, QImage::Format_RGB32);
+  if (data->picture.isNull()) return Failure(CCameraProcess::ReportStatus::NoMemory, FormatW(LoadStringW(kNoMemory), w, h));
+  std::uint8_t* bits = data->picture.bits();  // detaches once, before the rows are shared out
+  const std::size_t stride = std::size_t(data->picture.bytesPerLine()), rowBytes = std::size_t(w) * 3;
+  {
+    // Under the frame lock only a plain copy of each row, the right way up, into the start of
+    // its picture row: the window's paint waits for this lock.
+    auto lock = camera.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    BITMAPINFOHEADER format;
+    camera.GetFrameFormat(&format);
+    // A frame of another size than the one the measurements were drawn for is not this report's.
+    if (!camera.GetFrameBuffer(&pixels) || format.biWidth != w || format.biHeight != h)
+      return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+    for (int y = 0; y < h; ++y) std::memcpy(bits + std::size_t(y) * stride, pixels + std::size_t(h - 1 - y) * rowBytes, rowBytes);
+  }
+  // Then each row's packed pixels spread over 32 bits in place, from the row's end, so that no
+  // pixel is overwritten before it is read.
+  cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      std::uint8_t* row = bits + std::size_t(y) * stride;
+      for (int x = w - 1; x >= 0; --x) {
+        const std::uint8_t b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
+        row[4 * x] = b;
+        row[4 * x + 1] = g;
+        row[4 * x + 2] = r;
+        row[4 * x + 3] = 0xFF;
+      }
+    }
+  });
   return {};
 }
 
@@ -167,7 +183,7 @@ CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const Templ
   // JPEG at high quality: both formats take it, and it encodes many times faster than PNG; in
   // bands on all cores, straight from the picture's memory.
   const imglib::JpegSource source{picture.constBits(), picture.width(), picture.height(),
-                                  std::size_t(picture.bytesPerLine()), imglib::JpegPixels::Bgr};
+                                  std::size_t(picture.bytesPerLine()), imglib::JpegPixels::Bgrx};
   const bool encoded = imglib::EncodeJpeg(source, 95, &data->encoded);
   picture = QImage();
   if (!encoded) {

@@ -38,7 +38,7 @@ struct ReportData {
   std::vector<WString> labels;     // per measurement, its kind label
   std::vector<WString> lines;      // per measurement, its report text
   BITMAPINFOHEADER format{};       // the frame's format when the report was asked for
-  QImage picture;                  // the frame the right way up (BGR888), then with the drawing
+  QImage picture;                  // the frame the right way up (RGB32), then with the drawing
   QPicture overlay;                // the measurements' drawing at image scale
   std::string encoded;             // the picture as stored in the report (JPEG)
   int width = 0, height = 0;
@@ -52,7 +52,7 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
 
 // The frame's pixels into data->picture (first step of the second half, any thread): the memory
 // is made ready before the frame lock is taken, and the lock is held only while the rows are
-// copied as they are (no conversion), so that the window's paint never waits long for it.
+// copied as they are (converted after), so that the window's paint never waits long for it.
 CCameraProcess::ReportResult CopyFrame(CCameraProcess& camera, ReportData* data);
 
 // The second half runs on any thread and touches nothing but `data` and the files. First the
