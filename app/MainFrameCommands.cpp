@@ -74,7 +74,14 @@ void CMainFrame::OnCameraLive() {
     std::int32_t params[kOpenParamCount] = {};
     params[13] = 1280;
     params[14] = 1024;
-    if (camera_.OpenCamera(cur, params, view_->ImageWindow()) != 1) return;
+    const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
+    if (opened != 1) {
+      // A camera that another program holds, or that cannot be set up, is said at once: nothing plays.
+      if (opened == CAMSDK_STATUS_BUSY || opened == CAMSDK_STATUS_FAILED)
+        messageBox(QString::fromStdU16String(
+            FormatW(LoadStringW(opened == CAMSDK_STATUS_BUSY ? 64240 : 64241), DeviceName(item))));
+      return;
+    }
     camera_.GetCurCameraItem(&item);
     SetImageState(1, 1);
     InitCameraControls(item.handle);

@@ -27,12 +27,6 @@ QPoint Confine(QPoint p, const QRect& clip) {
 
 }  // namespace
 
-std::array<int, 8> CApplicationView::OverlayState() const {
-  const CMeasureManager& m = m_MeasureMgr;
-  return {m.m_nHoverMeasure, m.m_nSelMeasure, m.m_nCurRemark, m.m_nHoverRemark,
-          m.m_nCreating,     m.m_nMouseState, m.m_bInProgress ? 1 : 0, m.m_nCurKind};
-}
-
 void CApplicationView::SetCapture() {
   if (isVisible()) grabMouse();
 }
@@ -204,11 +198,9 @@ void CApplicationView::OnMouseMove(QPoint p) {
     m_MeasureMgr.SetCalibrationLine(1, m_ptRegionStart.x, m_ptRegionStart.y, q.x, q.y);
     RedrawOverlay();
   } else {
+    // A move that changes nothing the overlay shows is announced by nobody and repaints nothing.
     const POINT q = ClientToImage(p.x(), p.y());
-    const std::array<int, 8> before = OverlayState();
     m_MeasureMgr.OnMeasureMouseMove(q.x, q.y);
-    // A move that changes nothing the overlay shows needs no repaint.
-    if (m_MeasureMgr.m_bInProgress || OverlayState() != before) RedrawOverlay();
   }
   UpdateCursor();
 

@@ -238,7 +238,8 @@ void CMeasureManager::DrawRemarks(CDC& dc, int showSelection) {
   stRemark& r = m_arrRemark[std::size_t(m_nCurRemark)];
   RECT box{0, 0, 0, 0};
   if (r.m_nKind == MK_TEXT) {
-    // The current text remark is drawn again and its hit box follows its measured extent.
+    // The current text remark is drawn again and its hit box follows its measured extent (not
+    // announced: it follows from what is drawn and changes nothing drawn).
     const WStringView text(r.m_szText, BufferLength(r.m_szText, kResultTextLen));
     DrawTextRemark(dc, r.m_ptText.x, r.m_ptText.y, text, r.m_clrColor, r.m_nSize);
     const CFont oldFont = dc.SelectObject(CFont(r.m_nSize, kRemarkFace));

@@ -48,13 +48,13 @@ class BenchView : public ICameraView {
       const int kind = kinds[i % 5];
       const int x = px(rng), y = py(rng);
       mm.OnMeasureLButtonDown(x, y, kind, 1);
-      for (int k = 1; k < 4 && mm.m_bInProgress; ++k) {
+      for (int k = 1; k < 4 && mm.InProgress(); ++k) {
         const int qx = x + d(rng), qy = y + d(rng);
         mm.OnMeasureMouseMove(qx, qy);
         mm.OnMeasureLButtonDown(qx, qy, MK_NONE, 0);
       }
     }
-    mm.m_nHoverMeasure = mm.m_nSelMeasure = -1;
+    mm.SelectMeasure(-1, nullptr);
   }
   CMeasureManager* MeasureManager() override { return &mm; }
   RECT ViewClientRect() const override { return {0, 0, 1600, 1000}; }

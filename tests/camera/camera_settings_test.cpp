@@ -54,10 +54,10 @@ TEST_F(CameraTest, DefaultsAndTheCaptureCountRule) {
   FakeView view;
   camera->SetView(&view);
   camera->SetGridSetting(50, 3, 0x123456, 1, 2, 0xFF);
-  EXPECT_EQ(view.mm.m_nGridSpacing * 100 + view.mm.m_nGridWidth, 5003);
-  EXPECT_EQ(view.mm.m_clrGrid, 0x123456u);
-  EXPECT_EQ(view.mm.m_nSelPenStyle * 10 + view.mm.m_nSelPenWidth, 12);
-  EXPECT_EQ(view.mm.m_clrSel, 0xFFu);
+  EXPECT_EQ(view.mm.GridSpacing() * 100 + view.mm.GridWidth(), 5003);
+  EXPECT_EQ(view.mm.GridColor(), 0x123456u);
+  EXPECT_EQ(view.mm.SelectionPenStyle() * 10 + view.mm.SelectionPenWidth(), 12);
+  EXPECT_EQ(view.mm.SelectionColor(), 0xFFu);
 }
 
 TEST_F(CameraTest, SettingsRoundTripThroughTheStoreWholeAndTyped) {

@@ -118,12 +118,12 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   // 20 mm is 2000 px: more than the 1280 px image less 20 allows.
   TypeLength("20");
   EXPECT_EQ(scale->Bar().length->text(), "12.600");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 12600);
+  EXPECT_EQ(mm().ScaleDisplay().length, 12600);
   TypeLength("0.29");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 290);  // rounded, not 289
+  EXPECT_EQ(mm().ScaleDisplay().length, 290);  // rounded, not 289
 
   // A scale set elsewhere since the page was filled is kept by the next change.
-  mm().SetScale(0.5f, u"um", mm().m_ScaleDisplay);
+  mm().SetScale(0.5f, u"um", mm().ScaleDisplay());
   scale->Bar().sliderX->setValue(40);
   float f = 0;
   WString unit;
@@ -136,13 +136,13 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   EXPECT_NE(WString(mm().GetMeasure(0)->m_szResult).find(u"um"), WString::npos);
 
   QTest::mouseClick(scale->Bar().enable, Qt::LeftButton);
-  EXPECT_EQ(mm().m_ScaleDisplay.enable, 1);
+  EXPECT_EQ(mm().ScaleDisplay().enable, 1);
   QTest::mouseClick(scale->Bar().enable, Qt::LeftButton);
-  EXPECT_EQ(mm().m_ScaleDisplay.enable, 0);
-  EXPECT_EQ(mm().m_ScaleDisplay.xPercent, 40);
+  EXPECT_EQ(mm().ScaleDisplay().enable, 0);
+  EXPECT_EQ(mm().ScaleDisplay().xPercent, 40);
   scale->Bar().color->Choose(RGB(1, 2, 3));
-  EXPECT_EQ(mm().m_ScaleDisplay.lineColor, std::int32_t(RGB(1, 2, 3)));
-  EXPECT_EQ(mm().m_ScaleDisplay.textColor, std::int32_t(RGB(1, 2, 3)));
+  EXPECT_EQ(mm().ScaleDisplay().lineColor, std::int32_t(RGB(1, 2, 3)));
+  EXPECT_EQ(mm().ScaleDisplay().textColor, std::int32_t(RGB(1, 2, 3)));
 }
 
 TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
@@ -154,39 +154,39 @@ TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
   dlg->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
   QLineEdit* e = scale->Bar().length;
-  const ScaleDisplayBlock before = mm().m_ScaleDisplay;
+  const ScaleDisplayBlock before = mm().ScaleDisplay();
 
   // While typing nothing is checked: select-all then ".5" is ".5", not "0.1005".
   e->setFocus();
   e->selectAll();
   QTest::keyClicks(e, ".5");
   EXPECT_EQ(e->text(), ".5");
-  EXPECT_EQ(mm().m_ScaleDisplay, before);
+  EXPECT_EQ(mm().ScaleDisplay(), before);
   QTest::keyClick(e, Qt::Key_Return);
   EXPECT_EQ(e->text(), "0.500");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 500);
+  EXPECT_EQ(mm().ScaleDisplay().length, 500);
 
   TypeLength("7,5");  // a decimal comma
   EXPECT_EQ(e->text(), "7.500");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 7500);
+  EXPECT_EQ(mm().ScaleDisplay().length, 7500);
   for (const char* refused : {"-1", "", "abc", "."}) {
     TypeLength(refused);
     EXPECT_EQ(e->text(), "7.500") << refused;
-    EXPECT_EQ(mm().m_ScaleDisplay.length, 7500) << refused;
+    EXPECT_EQ(mm().ScaleDisplay().length, 7500) << refused;
   }
   // Leaving the edit finishes it too.
   e->setFocus();
   e->selectAll();
   QTest::keyClicks(e, "2");
   scale->Bar().sliderX->setFocus();
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_EQ(mm().ScaleDisplay().length, 2000);
   EXPECT_TRUE(prompts.empty());
 
   // Without a usable factor no length can be checked: the last one comes back.
-  mm().SetScale(0.0f, u"mm", mm().m_ScaleDisplay);
+  mm().SetScale(0.0f, u"mm", mm().ScaleDisplay());
   TypeLength("5");
   EXPECT_EQ(e->text(), "2.000");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_EQ(mm().ScaleDisplay().length, 2000);
   EXPECT_TRUE(prompts.empty());
 }
 

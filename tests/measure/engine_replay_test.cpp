@@ -38,14 +38,11 @@ const Replay kReplays[] = {
     {MK_FOLDLINE,
      {{'P', 0, 0, 2}, {'M', 3, 4}, {'P', 3, 4, 3}, {'M', 3, 10}, {'P', 3, 10, 3}, {'M', 100, 100}, {'R', 0, 0, 0}},
      1000, 2, {{0, 0}, {3, 4}, {3, 10}}, u"L: 11.000 px", {-10, -10, 13, 20}},
-    // angle: vertex (0,0) between (100,0) and (0,100); cos 0 -> acos as a single 1.5707964 ->
-    // 90.0000025 degrees
+    // angle: vertex (0,0) between (100,0) and (0,100)
     {MK_ANGLE, {{'P', 100, 0, 2}, {'M', 0, 0}, {'P', 0, 0, 1}, {'M', 0, 100}, {'P', 0, 100, 0}}, 3, 3,
      {{100, 0}, {0, 0}, {0, 100}}, u"∠：90.000°", {-10, -10, 110, 110}},
-    // line to line: (0,0)-(100,0) against (20,40)-(60,80). k1 = -0, b1 = 0; k2 = 1, b2 = 20;
-    // d = -1: X = (-20, 0) (|k2| < 3: y from line 2). Angle at X between (20,0) and (40,40):
-    // cos 0.70710678 -> single -> 45.000001. Midpoint M = (50,0); foot on y = x + 20:
-    // c = 50, x = trunc(30 / 2) = 15, y = 35; |M F| = 35 sqrt 2 = 49.497
+    // line to line: (0,0)-(100,0) against (20,40)-(60,80), 45 degrees apart; the midpoint (50,0)
+    // lies 70 / sqrt 2 = 49.497 from y = x + 20
     {MK_LINE2LINE,
      {{'P', 0, 0, 2}, {'M', 100, 0}, {'P', 100, 0, 3}, {'M', 20, 40}, {'P', 20, 40, 3}, {'M', 60, 80},
       {'P', 60, 80, 0}},
@@ -53,20 +50,20 @@ const Replay kReplays[] = {
     // rectangle 100 x 50
     {MK_RECT, {{'P', 10, 10, 2}, {'M', 110, 60}, {'P', 110, 60, 0}}, 2, 2, {{10, 10}, {110, 60}},
      u"(cx:100.000, cy:50.000) S: 5000.000 px²", {0, 0, 120, 70}},
-    // round rectangle: 5000 + 7853.981633974483 - 10000 = 2853.982
+    // round rectangle: corners of radius 25, 5000 - (4 - pi) x 625 = 4463.495
     {MK_ROUNDRECT, {{'P', 10, 10, 2}, {'M', 110, 60}, {'P', 110, 60, 0}}, 2, 2, {{10, 10}, {110, 60}},
-     u"(cx:100.000, cy:50.000) S: 2853.982 px²", {0, 0, 120, 70}},
+     u"(cx:100.000, cy:50.000) S: 4463.495 px²", {0, 0, 120, 70}},
     // ellipse: radii 50 and 25, pi x 1250 = 3926.991
     {MK_ELLIPSE, {{'P', 10, 10, 2}, {'M', 110, 60}, {'P', 110, 60, 0}}, 2, 2, {{10, 10}, {110, 60}},
      u"(rx:50.000, ry:25.000) S: 3926.991 px²", {0, 0, 120, 70}},
     // arc: ends (300,200) and (200,100), on it (280,140); centre of the three:
     // a = 100*500 + 100*300 = 80000, b = 80*480 + 40*240 = 48000, d = 40*100 - (-100)(-80) = -4000,
     // cx = (-100*48000 + 40*80000) / -8000 = 200, cy = (-80*80000 + 100*48000) / -8000 = 200.
-    // Angles from the right: E1 0, M 36.87, E2 90.0000025 (above): sweep 90.0000025, radius 100:
-    // 360 - S = 270.000, 1.571 rad, 100 x 1.5707964 = 157.080
+    // Angles from the right: E1 0, M 36.87, E2 90 (above): a quarter of radius 100:
+    // 90.000 degrees, 1.571 rad, 157.080 long
     {MK_ARC3,
      {{'P', 300, 200, 2}, {'M', 200, 100}, {'P', 200, 100, 1}, {'M', 280, 140}, {'P', 280, 140, 0}}, 4, 4,
-     {{300, 200}, {200, 100}, {280, 140}, {200, 200}}, u"∠：270.000°ａ：1.571rad L：157.080 px", {190, 90, 310, 210}},
+     {{300, 200}, {200, 100}, {280, 140}, {200, 200}}, u"∠：90.000°ａ：1.571rad L：157.080 px", {190, 90, 310, 210}},
     // two-point circle: diameter (100,100)-(160,180) = 100, midpoint (130,140); pi x 2500
     {MK_CIRCLE2, {{'P', 100, 100, 2}, {'M', 160, 180}, {'P', 160, 180, 0}}, 3, 3, {{100, 100}, {160, 180}, {130, 140}},
      u"(r:50.000) S: 7853.982 px²", {90, 90, 170, 190}},
@@ -78,11 +75,11 @@ const Replay kReplays[] = {
     {MK_POLYGON,
      {{'P', 0, 0, 2}, {'M', 10, 0}, {'P', 10, 0, 3}, {'M', 10, 10}, {'P', 10, 10, 3}, {'M', 50, 50}, {'R', 0, 0, 0}},
      1000, 2, {{0, 0}, {10, 0}, {10, 10}}, u"S: 50.000 px²", {-10, -10, 20, 20}},
-    // point to line: the last press lands in p2 at (100,30), but the text is the last move's,
-    // with p2 = (100,10): foot of (40,70) on y = 10 is (40,10), 60 away
+    // point to line: the last press lands in p2 at (100,30), away from the last move; the text is
+    // that of the line as stored, (0,10)-(100,30): |100 x 60 - 20 x 40| / sqrt 10400 = 50.990
     {MK_POINT2LINE,
      {{'P', 40, 70, 2}, {'M', 0, 10}, {'P', 0, 10, 3}, {'M', 100, 10}, {'P', 100, 30, 0}}, 3, 1,
-     {{40, 70}, {0, 10}, {100, 30}}, u"L: 60.000 px", {-10, 0, 110, 80}},
+     {{40, 70}, {0, 10}, {100, 30}}, u"L: 50.990 px", {-10, 0, 110, 80}},
     // the rule-centre kind is no tool: no slot, no capture; a move ends the armed state
     {MK_RULECENTRE, {{'P', 10, 10, 3}, {'M', 5000, 5000}}, 0, 0, {}, nullptr, {}},
     // circle centre to line: circle as above (centre p5 = (200,200) from the move at n = 2),
@@ -126,16 +123,16 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
       first = false;
       EXPECT_EQ(code, s.code) << s.op << " " << s.x << "," << s.y;
     }
-    EXPECT_TRUE(mm.m_nMouseState == MS_IDLE && !mm.m_bInProgress && !cap.captured && mm.m_nCreating == -1);
+    EXPECT_TRUE(mm.MouseState() == MS_IDLE && !mm.InProgress() && !cap.captured && mm.CreatingIndex() == -1);
 
     if (r.kind == MK_ARROW || r.kind == MK_CROSS) {
       ASSERT_EQ(mm.GetRemarkCount(), remark + 1);
-      const stRemark& a = mm.m_arrRemark[std::size_t(remark)];
+      const stRemark& a = *mm.GetRemark(remark);
       EXPECT_EQ(a.m_nKind, r.kind);
       EXPECT_EQ(a.m_pt1, r.points[0]);
       EXPECT_EQ(a.m_pt2, r.points[1]);
       EXPECT_EQ(a.m_rcHit, r.box);
-      EXPECT_EQ(mm.m_nCurRemark, remark);
+      EXPECT_EQ(mm.CurrentRemark(), remark);
       EXPECT_TRUE(g_notifyLog.empty());
       continue;
     }
@@ -146,7 +143,7 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
       continue;
     }
     ASSERT_EQ(mm.GetMeasureCount(), measure + 1);
-    const MEASUREBASE& m = mm.m_arrMeasure[std::size_t(measure)];
+    const MEASUREBASE& m = *mm.GetMeasure(measure);
     const int n = int(r.points.size());
     EXPECT_EQ(int(m.m_arrPoint.size()), r.slotCount);
     ASSERT_EQ(m.m_nPointCount, n);
@@ -154,7 +151,7 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
     EXPECT_EQ(WString(m.m_szResult), WString(r.text));
     EXPECT_EQ(m.m_rcBound, r.box);
     EXPECT_EQ(g_notifyLog, (std::vector<NotifyEntry>{{measure, 1, r.kind, r.n0}, {measure, 2, r.kind, n}}));
-    EXPECT_EQ(mm.m_nSelMeasure * 100 + mm.m_nHoverMeasure, measure * 101);
+    EXPECT_EQ(mm.SelectedMeasure() * 100 + mm.HoverMeasure(), measure * 101);
   }
   EXPECT_EQ(mm.GetMeasureCount() * 100 + mm.GetRemarkCount(), 1602);
   EXPECT_EQ(cap.sets * 100 + cap.releases, 1818);
