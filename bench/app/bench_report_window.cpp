@@ -3,7 +3,9 @@
 // ticks), how many pauses passed 50 and 200 ms, and the event whose handling took longest (its
 // receiver's class and the event's type), so that what holds the window is named. Live (the
 // camera delivering at full speed, the view painting) and on a still image. Run it alone; give
-// the machine's load (`uptime`) with the figures. BENCH_LINES=n another number of measurements.
+// the machine's load (`uptime`) with the figures. BENCH_LINES=n another number of measurements;
+// BENCH_VERBOSE=1 prints every pause over 40 ms and each report's longest, with the time (steady
+// clock, ms) it ended, to set beside timings of the report's own steps.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -104,7 +106,9 @@ void ReportPauses(benchmark::State& state, Run run, bool live) {
       if (gap > longest) longest = gap, longestAt = lastTick;
       n50 += gap > 50;
       n200 += gap > 200;
-      if (gap > 40 && std::getenv("BENCH_VERBOSE")) std::fprintf(stderr, "   gap %.1f ms ending at %.1f\n", gap, std::chrono::duration<double,std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count());
+      if (gap > 40 && std::getenv("BENCH_VERBOSE"))
+        std::fprintf(stderr, "   gap %.1f ms ending at %.1f\n", gap,
+                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count());
       lastTick = now;
     });
     ticker.start();
