@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
@@ -21,6 +22,7 @@
 #include "app/QuitSignals.h"
 #include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
+#include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -40,10 +42,32 @@ QString ChineseUiFamily() {
   return {};
 }
 
+// Chinese text drawn in the widgets' face falls back to the sans-serif CJK face in either
+// language, not to whichever CJK face fontconfig lists first (often the brush-style Kai one).
+// Done once, before any text is drawn in the face: drawn text keeps the face it was drawn in.
+void SubstituteCjkFace(const QFont& uiFont) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const QString cjk = ChineseUiFamily();
+  if (cjk.isEmpty()) return;
+  const QString family = uiFont.family();
+  const QString resolved = QFontInfo(uiFont).family();
+  // A generic name ("Sans Serif") is replaced by its substitutes: the face it stands for
+  // comes first, so that Latin text keeps it.
+  if (!resolved.isEmpty() && resolved != family) {
+    QFont::insertSubstitutions(family, {resolved, cjk});
+    QFont::insertSubstitution(resolved, cjk);
+  } else {
+    QFont::insertSubstitution(family, cjk);
+  }
+}
+
 void ApplyQtUiLanguage(UiLanguage lang) {
   static QTranslator* translator = nullptr;
   static std::optional<QFont> englishFont;
   if (!englishFont) englishFont = QApplication::font();
+  SubstituteCjkFace(*englishFont);
   if (translator) {
     QCoreApplication::removeTranslator(translator);
     delete translator;
@@ -118,6 +142,8 @@ bool CApplicationApp::InitInstance() {
   // (once the window is there) and ends the program in order; the lock below then tells that
   // the signals are taken care of.
   quitSignals_ = std::make_unique<QuitSignalWatcher>([this](int) { QuitQuietly(); });
+  // Files this run writes are stamped from now on: older temporaries are an earlier run's.
+  const std::int64_t startNs = FileClockNowNs();
   // Taking the lock is one atomic step: of two programs started together exactly one wins. A
   // lock left by a program that died is taken over.
   lock_ = std::make_unique<QLockFile>(InstanceLockPath());
@@ -132,6 +158,8 @@ bool CApplicationApp::InitInstance() {
   SelectUiLanguage();
   ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
+  // Only now are the folders known (the settings are read); this is the one instance running.
+  frame_->CameraObject().SweepLeftovers(startNs);
   frame_->restartLauncher = [] {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
                             QDir::currentPath());

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "camera/CameraSinks.h"
@@ -51,6 +52,8 @@ class CStaticEx : public QWidget {
     overlayDirty_ = true;
     frameDirty_ = frameDirty_ || frameToo;
   }
+  // Called after each paint: what follows the picture shown (the magnifier) is drawn anew.
+  std::function<void()> painted;
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -139,6 +142,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   // No tool armed, no check marks, the cross rule's mark cleared (the layer editor's clearing).
   void ResetTools();
   void UpdateMagnifier(int x, int y);
+  // The magnifier empty: the pointer left the image, or the picture went.
+  void ClearMagnifier();
 
   // ---- commands (ViewCommands.cpp)
   void RegisterCommands(CCommandRouter& router);
@@ -164,6 +169,10 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void ReportDefaultLayersNotSaved();
   // The camera handle and resolution index LayerSection last read.
   mutable std::pair<int, int> lastSizeSel_{-1, 0};
+  // Where the file dialog for layer files (or images) opens: the folder last used for them,
+  // else the user's Documents (Pictures) folder, else the home folder; never the program's own
+  // data folder a start from the menu works in.
+  QString DialogFolder(bool layerFiles) const;
   // File dialogs; tests replace them. Each returns the chosen paths (empty when cancelled).
   std::function<QStringList(bool open, bool multi, const QString& filter, const QString& defExt)> fileDialog;
   // Error and notice boxes; tests replace them.
@@ -179,6 +188,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void wheelEvent(QWheelEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  void leaveEvent(QEvent* e) override;
 
  private:
   friend class ViewTestAccess;
@@ -233,4 +243,10 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   QRect m_rcSavedFrame;
   std::vector<QPointer<QWidget>> m_shownBeforeFullScreen;  // panes and bars to show again
   QRect cursorClip_;  // confinement of the pointer while a drag runs (empty: free)
+  // Where the magnifier looks (view client coordinates) while the pointer is over the image;
+  // each new picture is magnified there again.
+  std::optional<QPoint> magnifierAt_;
+  // The folders the operator last chose a layer file and an image in.
+  QString lastLayerFolder_, lastImageFolder_;
+  void RememberFolder(bool layerFiles, const QString& path);
 };

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +24,7 @@
 #include "app/CommandRouter.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "platform/strings.h"
 #include "ui/AppHost.h"
 #include "ui/CommandIds.h"
 
@@ -36,6 +38,7 @@ class CImagePrsDlg;
 class CTipDlg;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QToolBar;
 
 // The image sets of the toolbar buttons: the main toolbar's three differ in colour and show the
@@ -120,6 +123,13 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   bool SaveLoadedLayers();
   // Yes/No questions; tests answer them.
   std::function<bool(const QString& caption, const QString& text)> askYesNo;
+  // The restart question after a language change, asked in the language chosen (its text and
+  // its buttons); tests answer it. By default AskRestartBox.
+  std::function<bool(UiLanguage language, const QString& text)> askRestart;
+  static bool AskRestartBox(QWidget* parent, UiLanguage language, const QString& text);
+  // The restart question of a change to `language`, and its box (for AskRestartBox and pictures).
+  static QString RestartQuestion(UiLanguage language);
+  static std::unique_ptr<QMessageBox> MakeRestartBox(QWidget* parent, UiLanguage language, const QString& text);
   // Message boxes with an OK button; tests record them.
   std::function<void(const QString& text)> messageBox;
   // Starts the program again (tests record the call instead).
@@ -222,6 +232,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void EndContinuousCapture(const WString& hint);
   // Cameras lost while open, by device name: they play again when they come back.
   std::set<std::string> lostDevices_;
+  // The capture count could not be saved and the operator was told (not again until it saves).
+  bool captureCountUnsaved_ = false;
+  // Exit has just said that the settings could not be saved.
+  bool settingsUnsavedSaid_ = false;
 
   CCommandRouter router_;
   CFrameStatistics stats_;

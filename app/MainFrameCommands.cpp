@@ -11,6 +11,7 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
@@ -55,7 +56,13 @@ void CMainFrame::OnCameraLive() {
   int cur = camera_.GetCurCameraItem(&item);
   if (item.state != CAMERA_PLAYING && item.state != CAMERA_PAUSED) camera_.StopAllCameras();
   if (cur < 0) {
-    DetectCameras();
+    // No current camera (the last one was closed): the camera the list shows is the one to
+    // open. Only an empty list is detected anew, which starts from its first camera.
+    const int shown = ShownCameraIndex();
+    if (shown >= 0 && shown < camera_.GetCameraCount())
+      camera_.SetCurCamera(shown);
+    else
+      DetectCameras();
     cur = camera_.GetCurCameraItem(&item);
   }
   if (cur < 0) return;  // no camera: opening fails silently
@@ -72,7 +79,7 @@ void CMainFrame::OnCameraLive() {
     }
     camera_.SetCurCamera(cur);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
     if (opened != 1) {
@@ -106,6 +113,7 @@ void CMainFrame::OnCameraLive() {
     camera_.SetCameraOpened(cur, CAMERA_PAUSED);
     UpdateMainToolbarImages(false);
     timer1_.stop();
+    UpdateCaptureStatus();  // a paused camera delivers nothing: no rate stands in the status bar
   }
   view_->LoadSelectedScale(DeviceName(item));
 }
@@ -147,7 +155,9 @@ void CMainFrame::UpdateMainToolbarImages(bool playing) {
 }
 
 void CMainFrame::OnRecord() {
+  const bool starting = !camera_.IsRecording();
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
+  if (starting && !recordingFlag && !camera_.RecordStartFailure().empty()) ShowHint(camera_.RecordStartFailure());
   // The bar shows "playing" only while a camera plays (a still image has none).
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
@@ -278,7 +288,14 @@ int CMainFrame::CaptureImageToFile() {
       camera_.IncCaptureCount();
       if (!CaptureNameTaken(name) || tries >= 1000000) break;
     }
-    camera_.SaveCaptureCount();
+    // Said once, not at every capture of a continuous run, until the count saves again.
+    if (camera_.SaveCaptureCount()) {
+      captureCountUnsaved_ = false;
+    } else if (!captureCountUnsaved_) {
+      captureCountUnsaved_ = true;
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64307), RegistryFile().u16string(),
+                                                   RegistryNotSavedReason())));
+    }
   }
   int result;
   bool wroteBmp;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cstring>
 
@@ -31,9 +32,14 @@ void WriteLanguage(WStringView value) {
 
 }  // namespace
 
+QString CMainFrame::RestartQuestion(UiLanguage language) {
+  return language == UiLanguage::Chinese ? QString::fromUtf16(u"语言设置重启后生效！是否重启程序？")
+                                         : QStringLiteral("The setup will be used when application restart! Restart now?");
+}
+
 void CMainFrame::OnLanguageChinese() {
   WriteLanguage(u"CHS");
-  if (RunningEnglish() && askYesNo(QString(), QString::fromUtf16(u"语言设置重启后生效！是否重启程序？"))) {
+  if (RunningEnglish() && askRestart(UiLanguage::Chinese, RestartQuestion(UiLanguage::Chinese))) {
     restartFlag = true;
     close();
   }
@@ -41,10 +47,29 @@ void CMainFrame::OnLanguageChinese() {
 
 void CMainFrame::OnLanguageEnglish() {
   WriteLanguage(u"EN");
-  if (!RunningEnglish() && askYesNo(QString(), "The setup will be used when application restart! Restart now?")) {
+  if (!RunningEnglish() && askRestart(UiLanguage::English, RestartQuestion(UiLanguage::English))) {
     restartFlag = true;
     close();
   }
+}
+
+std::unique_ptr<QMessageBox> CMainFrame::MakeRestartBox(QWidget* parent, UiLanguage language, const QString& text) {
+  // The buttons speak the question's language, not the running one (whose Qt texts the
+  // translator gives the standard buttons).
+  const bool chinese = language == UiLanguage::Chinese;
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Question, QString::fromStdU16String(LoadStringW(57344)), text,
+                                           QMessageBox::NoButton, parent);
+  QPushButton* yes =
+      box->addButton(chinese ? QString::fromUtf16(u"是(&Y)") : QStringLiteral("&Yes"), QMessageBox::YesRole);
+  box->addButton(chinese ? QString::fromUtf16(u"否(&N)") : QStringLiteral("&No"), QMessageBox::NoRole);
+  box->setDefaultButton(yes);
+  return box;
+}
+
+bool CMainFrame::AskRestartBox(QWidget* parent, UiLanguage language, const QString& text) {
+  const std::unique_ptr<QMessageBox> box = MakeRestartBox(parent, language, text);
+  box->exec();
+  return box->clickedButton() == box->defaultButton();
 }
 
 void CMainFrame::RestartApplication() {
@@ -54,8 +79,10 @@ void CMainFrame::RestartApplication() {
 
 void CMainFrame::OnAppExit() {
   // Said before the window goes, so that the operator knows the settings were not kept.
-  if (!camera_.SaveSetting())
-    messageBox(QString::fromStdU16String(FormatW(LoadStringW(64223), RegistryFile().u16string())));
+  if (!camera_.SaveSetting()) {
+    settingsUnsavedSaid_ = true;
+    messageBox(QString::fromStdU16String(RegistryNotSavedText()));
+  }
   close();
 }
 

@@ -141,6 +141,7 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   ++paints;
   paintSeconds += timer.nsecsElapsed() * 1e-9;
   lagFrames += camera_.FrameSequence() - sequence;
+  if (painted) painted();
 }
 
 CStaticEx::OverKey CStaticEx::CurrentOverKey() const {
@@ -170,6 +171,9 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_wndImage = new CStaticEx(camera_, m_MeasureMgr, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
+  m_wndImage->painted = [this] {
+    if (magnifierAt_) UpdateMagnifier(magnifierAt_->x(), magnifierAt_->y());
+  };
   // Whatever changes the engine (the mouse, the layer editor, a dialog, a load) announces it; the
   // image window's next paint redraws the layers the revisions say are stale.
   m_MeasureMgr.AddChangeListener([this](std::uint32_t) { m_wndImage->update(); });
@@ -192,7 +196,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_MeasureMgr.SetNotifyTarget(this, &CLayerDlg::OnMeasureNotify);
   fileDialog = [this](bool open, bool multi, const QString& filter, const QString& defExt) {
-    return RunFileDialogEx(this, open, multi, filter, defExt);
+    return RunFileDialogEx(this, open, multi, filter, defExt, DialogFolder(filter.contains(QStringLiteral("kvmi"))));
   };
   messageBox = [this](const QString& text) { frame_.messageBox(text); };
 }
@@ -389,6 +393,17 @@ void CApplicationView::SetImageState(int live, int image) {
   } else {
     for (int id : kImageMenu) router.Action(id)->setEnabled(g);
   }
+  // The picture goes with the image: nothing of a camera that is no longer the one chosen stays
+  // on screen, and an open camera chosen again shows its own frames.
+  if (!image) {
+    MoveImageWindow(RECT{0, 0, 0, 0});
+    m_wndImage->hide();
+    magnifierAt_.reset();
+    if (ILayerPanel* panel = frame_.LayerPanel()) panel->ShowPicture(QImage());
+  } else if (camera_.GetOpenedCount() > 0) {
+    m_wndImage->show();
+  }
+  frame_.UpdateCaptureStatus();
   m_bHandMode = false;
   m_nCursorId = kCursorArrow;
   UpdateCursor();

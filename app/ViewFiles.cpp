@@ -1,7 +1,10 @@
 // The view's files: still images opened into and saved from the frame buffer, and the
 // measurement layers of the current camera saved to and loaded from files the operator picks.
+#include <QDir>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QPainter>
+#include <QStandardPaths>
 
 
 #include "app/ApplicationView.h"
@@ -44,6 +47,19 @@ void CApplicationView::LayerSection(WString* name, int* index) const {
   }
 }
 
+QString CApplicationView::DialogFolder(bool layerFiles) const {
+  const QString& last = layerFiles ? lastLayerFolder_ : lastImageFolder_;
+  if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+  const QString home =
+      QStandardPaths::writableLocation(layerFiles ? QStandardPaths::DocumentsLocation : QStandardPaths::PicturesLocation);
+  if (!home.isEmpty() && QFileInfo(home).isDir()) return home;
+  return QDir::homePath();
+}
+
+void CApplicationView::RememberFolder(bool layerFiles, const QString& path) {
+  (layerFiles ? lastLayerFolder_ : lastImageFolder_) = QFileInfo(path).absolutePath();
+}
+
 int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER format{};
   BitmapStatus st;
@@ -71,6 +87,7 @@ int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
 void CApplicationView::OnFileOpen() {
   const QStringList paths = fileDialog(true, true, Filter("bmp"), QString());
   if (paths.isEmpty()) return;
+  RememberFolder(false, paths.front());
   // Files the reader refuses are named with the reason; when none can be read, live and the
   // image shown stay as they were.
   QStringList refused, readable;
@@ -129,6 +146,7 @@ void CApplicationView::OnFileSaveAs() {
   }
   const QStringList paths = fileDialog(false, false, Filter("bmp"), ".bmp");
   if (paths.isEmpty()) return;
+  RememberFolder(false, paths.front());
   QString error;
   if (!SaveBitmapFile(paths.front(), &error)) messageBox(error);
 }
@@ -136,6 +154,7 @@ void CApplicationView::OnFileSaveAs() {
 void CApplicationView::OnSaveLayers() {
   const QStringList paths = fileDialog(false, false, Filter("kvmi"), ".kvmi");
   if (paths.isEmpty()) return;
+  RememberFolder(true, paths.front());
   WString name;
   int index = 0;
   LayerSection(&name, &index);
@@ -170,6 +189,7 @@ bool CApplicationView::LayerFileLoads(const std::filesystem::path& file, const W
 void CApplicationView::OnLoadLayers() {
   const QStringList paths = fileDialog(true, false, Filter("kvmi"), ".kvmi");
   if (paths.isEmpty()) return;
+  RememberFolder(true, paths.front());
   WString name;
   int index = 0;
   LayerSection(&name, &index);

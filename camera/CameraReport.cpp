@@ -32,14 +32,14 @@ namespace {
 Q_LOGGING_CATEGORY(lcReport, "q7v.report")
 
 // The report's texts by the failure they tell.
-constexpr std::uint32_t kFolderNotCreated = 64300;  // "%s": the folder
-constexpr std::uint32_t kFileNotWritten = 64301;    // "%s": the file
-constexpr std::uint32_t kNoMemory = 64302;          // %d x %d: the picture's size
-constexpr std::uint32_t kNotEncoded = 64303;
-constexpr std::uint32_t kTemplateUnreadable = 64304;   // "%s": the template
-constexpr std::uint32_t kTemplateNotOffice = 64305;    // "%s"
-constexpr std::uint32_t kTemplateDamaged = 64306;      // "%s"
-constexpr std::uint32_t kTemplateTooLarge = 64307;     // "%s"
+constexpr std::uint32_t kFolderNotCreated = 64460;  // "%s": the folder
+constexpr std::uint32_t kFileNotWritten = 64461;    // "%s": the file
+constexpr std::uint32_t kNoMemory = 64462;          // %d x %d: the picture's size
+constexpr std::uint32_t kNotEncoded = 64463;
+constexpr std::uint32_t kTemplateUnreadable = 64464;   // "%s": the template
+constexpr std::uint32_t kTemplateNotOffice = 64465;    // "%s"
+constexpr std::uint32_t kTemplateDamaged = 64466;      // "%s"
+constexpr std::uint32_t kTemplateTooLarge = 64467;     // "%s"
 
 ReportOpener& Opener() {
   static ReportOpener opener;

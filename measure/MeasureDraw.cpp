@@ -193,7 +193,9 @@ void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
   // Handles of the hovered measurement (or the rule centre), then the selection rectangle: marks
   // of the screen only, never burnt into a picture (showSelection 0).
   if (showSelection && m_nMouseState != MS_RULECENTRE) {
-    if (m_nHoverMeasure >= 0 && m_nHoverMeasure < int(m_arrMeasure.size())) {
+    // A hidden measurement is not drawn at all: neither its handles nor its selection.
+    if (m_nHoverMeasure >= 0 && m_nHoverMeasure < int(m_arrMeasure.size()) &&
+        m_arrMeasure[std::size_t(m_nHoverMeasure)].m_bVisible) {
       const MEASUREBASE& m = m_arrMeasure[std::size_t(m_nHoverMeasure)];
       const int n = std::clamp<int>(m.m_nPointCount, 0, int(m.m_arrPoint.size()));
       for (int k = 0; k < n; ++k) DrawHandle(dc, m.m_arrPoint[std::size_t(k)].x, m.m_arrPoint[std::size_t(k)].y);
@@ -202,7 +204,7 @@ void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
     DrawHandle(dc, m_CrossRule.cx, m_CrossRule.cy);
   }
   if (m_nSelMeasure >= 0 && m_nSelMeasure < int(m_arrMeasure.size()) && showSelection &&
-      m_nMouseState != MS_RULECENTRE) {
+      m_nMouseState != MS_RULECENTRE && m_arrMeasure[std::size_t(m_nSelMeasure)].m_bVisible) {
     const RECT& rc = m_arrMeasure[std::size_t(m_nSelMeasure)].m_rcBound;
     DrawSelectionRect(dc, rc.left, rc.top, rc.right, rc.bottom);
   }

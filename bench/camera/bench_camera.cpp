@@ -161,7 +161,7 @@ void RunLive(benchmark::State& state, const char* model, const char* device, int
     int count = 0;
     camera.EnumCameras(items.data(), &count);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1600;
+    params[kOpenDisplayWidth] = 1600;
     params[14] = 1000;
     if (count < 1 || std::string(items[0].device.deviceName) != device || camera.OpenCamera(0, params, nullptr) != 1) {
       state.SkipWithError("no camera");

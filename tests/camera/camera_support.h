@@ -166,7 +166,7 @@ class CameraTest : public ::testing::Test {
   }
   int Open(int index) {
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     return camera->OpenCamera(index, params, nullptr);
   }

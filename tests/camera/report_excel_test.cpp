@@ -196,7 +196,7 @@ TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
   Apply();
   r = camera->ExportExcelReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64306), settings.excelTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466), settings.excelTemplate));
   EXPECT_EQ(FilesUnder(Captures()), before);
   EXPECT_EQ(FilesUnder(Temp()), 0);
 }

@@ -180,26 +180,26 @@ TEST_F(WordReportTest, FailuresAreToldInTheInterfaceLanguageOnly) {
   Apply();
   auto r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64306, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
 
   settings.wordTemplate = Template("letter.dotx", {{"word/document.xml", "<w:document/>"}});  // a zip, no Word parts
   Apply();
   r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64306, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
 
   { std::ofstream(Path() / "plain.dotx") << "not a zip at all"; }
   settings.wordTemplate = FromUtf8((Path() / "plain.dotx").string());
   Apply();
   r = camera->ExportWordReport();
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64305, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64465, UiLanguage::Chinese), settings.wordTemplate));
 
   settings.useTemplate = false;
   Apply();
   std::ofstream(Captures()) << "a file where the folder should be";
   r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64300, UiLanguage::Chinese), FromUtf8(Captures().string())));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64460, UiLanguage::Chinese), FromUtf8(Captures().string())));
   std::filesystem::remove(Captures());
 
   // A folder that is there but takes no file of the report's name (the name makes the path
@@ -214,7 +214,7 @@ TEST_F(WordReportTest, FailuresAreToldInTheInterfaceLanguageOnly) {
   r = camera->ExportWordReport();
   EXPECT_TRUE(std::filesystem::is_directory(deep));
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
-  const WString sentence = LoadStringW(64301, UiLanguage::Chinese);
+  const WString sentence = LoadStringW(64461, UiLanguage::Chinese);
   EXPECT_EQ(r.message.substr(0, sentence.find(u"%s")), sentence.substr(0, sentence.find(u"%s"))) << ToUtf8(r.message);
   EXPECT_NE(r.message.find(capture.imageFolder + u"/Report_"), WString::npos);
   SetUiLanguage(UiLanguage::English);

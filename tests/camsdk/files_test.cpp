@@ -1,5 +1,6 @@
 // Files, video, parameter teams, dead-pixel correction, sizes, and the library's refusals of bad
 // handles and arguments; the test hooks themselves.
+#include <cerrno>
 #include <clocale>
 #include <fstream>
 #include <iterator>
@@ -8,7 +9,9 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/durable_file.h"
 #include "tests/camsdk/support.h"
+#include "tests/fs_faults.h"
 
 namespace camtest {
 namespace {
@@ -434,6 +437,43 @@ TEST_F(Files, ParameterTeamsKeepTheirDecimalsUnderADecimalCommaLocale) {
   }
   std::ofstream(dir_ / "camsdk-params.ini", std::ios::trunc) << comma;
   expectSaved();
+}
+
+// The teams' file is replaced whole or not at all: a save on a full disk (the writer's seam, or a
+// real read-only folder) fails with the reason kept for the caller, and leaves the file as it was
+// and nothing beside it.
+TEST_F(Files, ATeamSaveThatCannotBeWrittenFailsAndKeepsTheFile) {
+  const int h = Open("color", 1);
+  ASSERT_EQ(CameraSaveParameter(h, 1), CAMSDK_STATUS_OK);
+  const auto read = [&] {
+    std::ifstream in(dir_ / "camsdk-params.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = read();
+  const auto listing = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    return names;
+  };
+  const std::vector<std::string> files = listing();
+  CameraSetGamma(h, 170);
+  DurableFaults full;
+  full.freeBytes = 10;
+  SetDurableFaults(full);
+  ClearLastFileError();
+  EXPECT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_FILE_ERROR);
+  ClearDurableFaults();
+  EXPECT_EQ(LastFileError(), ENOSPC);
+  EXPECT_EQ(read(), before);
+  EXPECT_EQ(listing(), files);
+
+  fs_faults::ReadOnlyFolder readOnly(dir_);
+  if (!readOnly.mounted) GTEST_SKIP() << "may not mount a read-only folder here";
+  ClearLastFileError();
+  EXPECT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_FILE_ERROR);
+  EXPECT_EQ(LastFileError(), EROFS);
+  EXPECT_EQ(read(), before);
+  CameraUnInit(h);
 }
 
 TEST_F(Files, RecordingThatCannotCreateItsFileDoesNotStart) {

@@ -2,6 +2,7 @@
 // they change in the engine, the camera object and the view.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -197,19 +198,27 @@ TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
     pane.resize(300, 700);  // the pane's width beside the camera panel, less its scroll bar
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    QTest::qWait(50);  // the layout after the captions were fitted
     const std::vector<std::pair<QTabBar*, QStringList>> bars = {
         {pane.Dialog()->ViewTab(), {editors::Str(104), editors::Str(5002), editors::Str(5001)}},
         {pane.Dialog()->LayerTab(), {editors::Str(60020), editors::Str(60021), editors::Str(1368)}}};
+    int broken = 0;
     for (const auto& [bar, captions] : bars) {
       // No scroll arrows: the tabs lie within the bar, each caption whole (perhaps on two lines).
       EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << int(lang);
       for (int i = 0; i < bar->count(); ++i) {
         QString shown = bar->tabText(i);
+        // A caption on two lines has room for both, descenders included, in its tab and its bar.
+        const int textHeight = QFontMetrics(bar->font()).size(Qt::TextShowMnemonic, shown).height();
+        EXPECT_GE(bar->tabRect(i).height(), textHeight + 4) << int(lang) << " " << shown.toStdString();
+        EXPECT_GE(bar->height(), bar->tabRect(i).bottom() + 1) << int(lang);
+        broken += shown.contains(u'\n');
         shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
         EXPECT_EQ(shown.remove(u'\n').remove(u' '), QString(captions[i]).remove(u' ')) << int(lang);
         EXPECT_GE(bar->font().pointSizeF(), 7.0);
       }
     }
+    if (lang == UiLanguage::English) EXPECT_GT(broken, 0);  // the pane is narrow enough to break some
   }
   SetUiLanguage(UiLanguage::English);
 }

@@ -63,11 +63,16 @@ TEST(EngineDraw, MeasurementsHandlesSelectionAndLayerOrder) {
   EXPECT_TRUE(Has(lines, "MoveTo 200 0") && Has(lines, "AngleArc 100 0 100 0 360"));  // circles: arcs, unfilled
   EXPECT_EQ(Count(lines, "Rectangle"), 1);
 
-  // hidden: not drawn, but its handles (centre included) and selection are when hovered
+  // hidden: not drawn at all, neither its handles nor its selection, hovered and selected
   mm.SetMeasureVisible(3, 0);
   A::HoverMeasure(mm) = A::SelectedMeasure(mm) = 3;
   lines = Draw(mm);
   EXPECT_EQ(Count(lines, "AngleArc"), 0);
+  EXPECT_EQ(Count(lines, "Rectangle"), 1);
+  EXPECT_EQ(Find(lines, "Pen 2 1 00FF00"), -1);
+  // shown: its handles (centre included), then its selection
+  mm.SetMeasureVisible(3, 1);
+  lines = Draw(mm);
   EXPECT_EQ(Count(lines, "Rectangle"), 1 + 4 + 1);
   EXPECT_TRUE(Has(lines, "Rectangle 95 -5 105 5"));
   const int sel = Find(lines, "Pen 2 1 00FF00");
