@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
@@ -9,13 +10,17 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <QUrl>
 
 #include <optional>
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "app/QuitSignals.h"
+#include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
 #include "platform/durable_file.h"
 #include "platform/registry.h"
@@ -121,6 +126,7 @@ CApplicationApp::CApplicationApp() {
 }
 
 CApplicationApp::~CApplicationApp() {
+  quitSignals_.reset();
   frame_.reset();
   if (g_app == this) g_app = nullptr;
 }
@@ -132,6 +138,10 @@ QString CApplicationApp::InstanceLockPath() {
 }
 
 bool CApplicationApp::InitInstance() {
+  // First of all: a logout, a shutdown or a signal from here on saves what the close box saves
+  // (once the window is there) and ends the program in order; the lock below then tells that
+  // the signals are taken care of.
+  quitSignals_ = std::make_unique<QuitSignalWatcher>([this](int) { QuitQuietly(); });
   // Files this run writes are stamped from now on: older temporaries are an earlier run's.
   const std::int64_t startNs = FileClockNowNs();
   // Taking the lock is one atomic step: of two programs started together exactly one wins. A
@@ -143,6 +153,8 @@ bool CApplicationApp::InitInstance() {
     return false;
   }
   SettleWorkingFolder();
+  // A written report opens in the application the desktop has for its type.
+  SetReportOpener([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
   SelectUiLanguage();
   ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
@@ -153,8 +165,18 @@ bool CApplicationApp::InitInstance() {
                             QDir::currentPath());
   };
   frame_->RestoreWindowState();
+#ifndef QT_NO_SESSIONMANAGER
+  QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, frame_.get(), [this](QSessionManager&) { QuitQuietly(); },
+                   Qt::DirectConnection);
+#endif
   frame_->show();
   return true;
+}
+
+void CApplicationApp::QuitQuietly() {
+  if (frame_) frame_->CloseQuietly();
+  // Every event loop ends, a modal dialog's among them.
+  QCoreApplication::exit(0);
 }
 
 int CApplicationApp::ExitInstance() {

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -112,6 +113,15 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void OnLanguageEnglish();
   void RestartApplication();
   void OnAppExit();
+  // Closes as the close box does, without a box of any kind (no one may be there to answer: a
+  // logout, a shutdown, a signal); what would have been said is logged.
+  void CloseQuietly();
+  // The engine now holds the layers of this camera's section, loaded in this session: only
+  // these are saved back over the section (when the camera stops, or the window closes).
+  void LayersLoaded(const WString& device, int index);
+  // Saves the loaded layers into the default layer file under their camera's section, while
+  // that camera is open; true when there was nothing to save or it was saved.
+  bool SaveLoadedLayers();
   // Yes/No questions; tests answer them.
   std::function<bool(const QString& caption, const QString& text)> askYesNo;
   // The restart question after a language change, asked in the language chosen (its text and
@@ -251,4 +261,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QTimer timer2_;
   QTimer updateTimer_;
   bool closing_ = false;
+  bool quiet_ = false;  // closing without boxes
+  struct LoadedLayers {
+    WString device;
+    int index = 0;  // the resolution index at load; the camera's own when it still answers
+  };
+  std::optional<LoadedLayers> loaded_;
 };

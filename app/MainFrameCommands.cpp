@@ -101,6 +101,7 @@ void CMainFrame::OnCameraLive() {
     int sel = 0;
     if (CameraGetImageSizeSel(item.handle, &sel, 0) != 1) sel = 0;
     view_->MeasureManager()->LoadLayers(DefaultLayerFile(), DeviceName(item), sel);
+    LayersLoaded(DeviceName(item), sel);
     RebuildLayers();
     timer1_.start();
     UpdateMainToolbarImages(true);
@@ -141,6 +142,10 @@ bool CMainFrame::OnCameraStop() {
   stCameraItem item;
   const int cur = camera_.GetCurCameraItem(&item);
   if (cur >= 0 && (item.state == CAMERA_PLAYING || item.state == CAMERA_PAUSED)) {
+    // The measurements go with the camera: kept in the default layer file before they are
+    // cleared, so that the next Live brings them back.
+    SaveLoadedLayers();
+    loaded_.reset();
     camera_.CloseCamera(cur);
     view_->MeasureManager()->ResetMeasurements();
     ClearLayers();
@@ -366,13 +371,7 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
       // Ends the recording through the recorder's own stop, which closes the file.
       recordingFlag = camera_.RecordVideo(index);
     }
-    // The measurements are kept in the default layer file, so that they come back with it.
-    if (current) {
-      WString section;
-      int sel = 0;
-      view_->LayerSection(&section, &sel);
-      if (!view_->MeasureManager()->SaveLayers(DefaultLayerFile(), section, sel)) view_->ReportDefaultLayersNotSaved();
-    }
+    // Stopping it keeps the measurements in the default layer file, so that they come back with it.
     camera_.SetCurCamera(index);
     OnCameraStop();
     if (!current && previous >= 0 && camera_.GetOpenedCount() > 0) camera_.SetCurCamera(previous);

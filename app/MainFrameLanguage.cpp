@@ -2,12 +2,16 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <cstring>
 
 #include "app/Application.h"
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -16,6 +20,8 @@ std::filesystem::path DefaultLayerFile();
 namespace {
 
 constexpr char16_t kSettingsKey[] = u"Software\\Q7V-MS\\Settings";
+
+Q_LOGGING_CATEGORY(lcFrame, "q7v.frame")
 
 bool RunningEnglish() { return LoadStringW(25) == u"English"; }
 
@@ -85,6 +91,35 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
+void CMainFrame::CloseQuietly() {
+  quiet_ = true;
+  close();
+}
+
+void CMainFrame::LayersLoaded(const WString& device, int index) { loaded_ = LoadedLayers{device, index}; }
+
+bool CMainFrame::SaveLoadedLayers() {
+  if (!loaded_) return true;
+  // Only while their camera is open does the engine hold them (stopping clears it).
+  int handle = -1;
+  for (int i = 0; i < camera_.GetCameraCount() && handle < 0; ++i) {
+    stCameraItem item;
+    if (!camera_.GetCameraItem(i, &item) || item.state == CAMERA_CLOSED) continue;
+    const char* n = item.device.deviceName;
+    if (FromUtf8(std::string_view(n, strnlen(n, sizeof item.device.deviceName))) == loaded_->device) handle = item.handle;
+  }
+  if (handle < 0) return true;
+  // A camera that has just gone answers nothing: its section is the one it was loaded with.
+  int sel = 0;
+  if (CameraGetImageSizeSel(handle, &sel, 0) == 1) loaded_->index = sel;
+  if (view_->MeasureManager()->SaveLayers(DefaultLayerFile(), loaded_->device, loaded_->index)) return true;
+  if (quiet_)
+    qCWarning(lcFrame) << "the measurements could not be saved to" << DefaultLayerFile().c_str();
+  else
+    view_->ReportDefaultLayersNotSaved();
+  return false;
+}
+
 void CMainFrame::OnClose() {
   if (closing_) return;
   closing_ = true;
@@ -92,10 +127,10 @@ void CMainFrame::OnClose() {
   timer1_.stop();
   timer2_.stop();
   continuousCapture = false;
-  WString name;
-  int index = 0;
-  view_->LayerSection(&name, &index);
-  if (!view_->MeasureManager()->SaveLayers(DefaultLayerFile(), name, index)) view_->ReportDefaultLayersNotSaved();
+  // The layers of a camera opened in this session; a camera never opened has nothing here to
+  // save, and an empty engine must not replace its saved measurements.
+  SaveLoadedLayers();
+  loaded_.reset();  // saved once: the cameras stopped below have nothing more to keep
   SaveWindowState();
   hide();
   camera_.StopAllCameras();

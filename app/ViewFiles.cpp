@@ -10,6 +10,8 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "camera/BitmapFile.h"
+#include "platform/gdi/painter_dc.h"
+#include "platform/large_buffer.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
@@ -114,21 +116,22 @@ void CApplicationView::OnFileOpen() {
 }
 
 bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
+  // The frame at its size with the measurements drawn in as they are, without what only the
+  // screen shows (handles, the selection, the region of interest): the picture a capture writes.
   BITMAPINFOHEADER f;
-  QImage full;
-  {
-    const FrameView frame = camera_.ViewFrame();
-    if (!frame) return false;
-    f = frame.Format();
-    full = QImage(f.biWidth, std::abs(f.biHeight), QImage::Format_RGB32);
-    if (full.isNull()) {
-      if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
-      return false;
-    }
-    QPainter p(&full);
-    camera_.DrawImage(p, frame.Data(), f, full.width(), full.height());
+  if (!camera_.CopyFrame(nullptr, &f)) return false;
+  QImage full = LargeImage(f.biWidth, f.biHeight, QImage::Format_RGB32);
+  if (full.isNull()) {
+    if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
+    return false;
   }
-  const BitmapStatus st = WriteBitmapFile(path, full);
+  if (!camera_.CopyFrameRgb32(&full, &f)) return false;
+  {
+    CImageDC dc(full);
+    m_MeasureMgr.DrawAll(dc, 0);
+    dc.End();
+  }
+  const BitmapStatus st = WriteBitmapFile(path, full, f);
   if (st != BitmapStatus::Ok) {
     if (error) *error = QString::fromStdU16String(BitmapStatusText(st, path));
     return false;
@@ -204,6 +207,7 @@ void CApplicationView::OnLoadLayers() {
   m_MeasureMgr.RemoveAllRemarks();
   frame_.ClearLayers();
   m_MeasureMgr.LoadLayers(file, name, index);
+  frame_.LayersLoaded(name, index);
   m_MeasureMgr.SetScale(factor, unit, bar);  // the texts recomputed in it
   frame_.RebuildLayers();
   if (!m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index)) ReportDefaultLayersNotSaved();

@@ -282,6 +282,8 @@ class CCameraProcess {
     TemplateBroken,    // the template set in the options cannot be read
     FolderUnwritable,  // the report could not be written (nothing is left behind)
     Cancelled,         // the operator cancelled it before it was written
+    NoMemory,          // not enough memory for the picture
+    PictureFailed,     // the picture could not be encoded
   };
   struct ReportResult {
     ReportStatus status = ReportStatus::Ok;

@@ -190,8 +190,9 @@ void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
     }
   }
 
-  // Handles of the hovered measurement (or the rule centre), then the selection rectangle.
-  if (m_nMouseState != MS_RULECENTRE) {
+  // Handles of the hovered measurement (or the rule centre), then the selection rectangle: marks
+  // of the screen only, never burnt into a picture (showSelection 0).
+  if (showSelection && m_nMouseState != MS_RULECENTRE) {
     // A hidden measurement is not drawn at all: neither its handles nor its selection.
     if (m_nHoverMeasure >= 0 && m_nHoverMeasure < int(m_arrMeasure.size()) &&
         m_arrMeasure[std::size_t(m_nHoverMeasure)].m_bVisible) {
@@ -199,7 +200,7 @@ void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
       const int n = std::clamp<int>(m.m_nPointCount, 0, int(m.m_arrPoint.size()));
       for (int k = 0; k < n; ++k) DrawHandle(dc, m.m_arrPoint[std::size_t(k)].x, m.m_arrPoint[std::size_t(k)].y);
     }
-  } else if (m_nHoverMeasure == 0) {
+  } else if (showSelection && m_nHoverMeasure == 0) {
     DrawHandle(dc, m_CrossRule.cx, m_CrossRule.cy);
   }
   if (m_nSelMeasure >= 0 && m_nSelMeasure < int(m_arrMeasure.size()) && showSelection &&

@@ -198,7 +198,7 @@ TEST_F(FaultTest, SettingsStoreOnAFullDiskKeepsTheOldFileAndExitSaysSo) {
 }
 
 TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersAndTheWindowLayoutWereNotSaved) {
-  ShowStill(200, 100);
+  GoLive();
   engine().AddRemark(30, 40, u"text", 20, 0);
   ScopedDiskFull full(0);
   frame().close();

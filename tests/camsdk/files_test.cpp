@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "platform/camsdk/camsdk_testing.h"
@@ -49,6 +50,40 @@ TEST_F(Files, CaptureWritesEachRequestedType) {
   EXPECT_EQ(CameraCaptureFile(h, (dir_ / "missing" / "x").c_str(), CAMSDK_FILE_BMP, 90), CAMSDK_STATUS_FILE_ERROR);
   EXPECT_EQ(CameraCaptureFile(h, base.c_str(), 16, 90), CAMSDK_STATUS_INVALID_PARAMETER);
   EXPECT_EQ(CameraCaptureFile(h, nullptr, CAMSDK_FILE_BMP, 90), CAMSDK_STATUS_INVALID_PARAMETER);
+}
+
+// The raw file of a capture lies as its bitmap does: row 0 the top of the picture, columns in the
+// picture's order, with the camera's flips or without. Compared in grey, halved (the colour
+// mosaic averaged away): the raw file matches the bitmap and not its mirror images.
+TEST_F(Files, TheRawFileLiesAsTheBitmapOfTheSameCapture) {
+  const int h = Open("color", 2);
+  ASSERT_EQ(CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_CAPTURE), CAMSDK_STATUS_OK);
+  auto correlation = [](const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat r;
+    cv::matchTemplate(a, b, r, cv::TM_CCOEFF_NORMED);
+    return double(r.at<float>(0, 0));
+  };
+  for (const auto& [horizontal, vertical] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+    ASSERT_EQ(CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, horizontal), CAMSDK_STATUS_OK);
+    ASSERT_EQ(CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, vertical), CAMSDK_STATUS_OK);
+    Frame(h);
+    const std::string base = (dir_ / ("Mirror" + std::to_string(horizontal) + std::to_string(vertical))).string();
+    ASSERT_EQ(CameraCaptureFile(h, base.c_str(), CAMSDK_FILE_BMP | CAMSDK_FILE_RAW, 255), CAMSDK_STATUS_OK);
+    const cv::Mat bmp = cv::imread(base + ".bmp", cv::IMREAD_GRAYSCALE);
+    std::ifstream in(base + ".raw", std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), std::size_t(bmp.total()));
+    const cv::Mat raw(bmp.rows, bmp.cols, CV_8U, bytes.data());
+    cv::Mat rawHalf, bmpHalf, upside, sideways;
+    cv::resize(raw, rawHalf, {}, 0.5, 0.5, cv::INTER_AREA);
+    cv::resize(bmp, bmpHalf, rawHalf.size(), 0, 0, cv::INTER_AREA);
+    cv::flip(rawHalf, upside, 0);
+    cv::flip(rawHalf, sideways, 1);
+    const double same = correlation(rawHalf, bmpHalf);
+    EXPECT_GT(same, 0.8) << horizontal << vertical;
+    EXPECT_LT(correlation(upside, bmpHalf), same - 0.2) << horizontal << vertical;
+    EXPECT_LT(correlation(sideways, bmpHalf), same - 0.2) << horizontal << vertical;
+  }
 }
 
 int RecordingCallback(int handle, unsigned char* raw, CamSdkFrameInfo* info) {
