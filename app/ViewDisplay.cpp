@@ -19,6 +19,7 @@
 #include "editors/LayerDlg.h"
 #include "imaging/CamSetupIds.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t(id))); }
@@ -188,7 +189,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   hintTimer_.setSingleShot(true);
   connect(&hintTimer_, &QTimer::timeout, m_tipHint, &QWidget::hide);
 
-  m_btnRestore = new QPushButton(Str(59144), this);
+  m_btnRestore = new QPushButton(Str(sid::kWindow), this);
   m_btnRestore->setProperty("ctrlId", ids::kFullScreenWindow);
   m_btnRestore->hide();
   connect(m_btnRestore, &QPushButton::clicked, this, [this] { ToggleFullScreen(); });

@@ -16,6 +16,7 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 #include "ui/CameraAnswer.h"
 
 namespace {
@@ -409,12 +410,12 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
     if (CameraGetImageData(h, buffer.data(), type, &info, buffer.size()) != 1) buffer.clear();
   }
   if (buffer.empty()) {
-    ShowHint(LoadStringW(64190));  // no frame to measure
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredCamera));  // no frame to measure
     return;
   }
   const KvImgRegion region{a.x - ox, a.y - oy, b.x - a.x, b.y - a.y};
   if (region.width <= 0 || region.height <= 0 || region.x >= info.width || region.y >= info.height) {
-    ShowHint(LoadStringW(64191));  // nothing of the frame inside the drawn region
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredDrawn));  // nothing of the frame inside the drawn region
     return;
   }
   const int bits = std::max(8, (info.format >> 8) & 0xFF);  // the frame's significant bits
@@ -422,7 +423,7 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
   if (KvImgOnceBlackLevel(KvImgRaw{buffer.data(), info.width, info.height, bits, info.format}, region, &l1, &l2,
                           &l3) != KVIMG_OK ||
       CameraSetBlackLevel(h, l1, l2, l3, 1024) != 1) {
-    ShowHint(LoadStringW(64192));
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredRegion));
     return;
   }
 }

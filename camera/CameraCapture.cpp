@@ -15,6 +15,7 @@
 #include "platform/gdi/painter_dc.h"
 #include "platform/large_buffer.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 using namespace camera_internal;
 
@@ -72,9 +73,9 @@ bool CCameraProcess::RecordVideo(int index) {
       int error = LastFileError();
       std::error_code ec;
       if (error == 0 && !std::filesystem::is_directory(ToPath(video_.folder), ec)) error = ENOENT;
-      recordStartFailure_ = FormatW(LoadStringW(64304), video_.folder, FileErrorText(error));
+      recordStartFailure_ = FormatW(LoadStringW(sid::kRecordingCouldNotStartVideo), video_.folder, FileErrorText(error));
     } else {
-      recordStartFailure_ = FormatW(LoadStringW(64308), started);
+      recordStartFailure_ = FormatW(LoadStringW(sid::kRecordingRefusedByCamera), started);
     }
   } else {
     StopRecording();

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/TipDlg.h"
 #include "camera/CameraProcess.h"
@@ -52,7 +53,7 @@ void CCamSetupDlg::DeadPixelInfoDone(int handle, int result) {
   AppHost().ResetFrameStatistics();
   if (tipDlg_) tipDlg_->close();
   // Success is told only when the library succeeded.
-  auto* box = new QMessageBox(QMessageBox::Information, Str(57344),
+  auto* box = new QMessageBox(QMessageBox::Information, Str(sid::kAppTitle),
                               Str(result == CAMSDK_STATUS_OK ? 60063 : kDeadPixelFailed), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();

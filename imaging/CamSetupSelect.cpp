@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
@@ -328,7 +329,7 @@ void CCamSetupDlg::OnPreviewSizeSelChange() {
     for (int id : roiControls) Enable(id, true);
     camera->SetRoi(true, -1, -1, -1, -1);
     m_nRoiArmed = 1;
-    AppHost().ShowHint(LoadStringW(20));
+    AppHost().ShowHint(LoadStringW(sid::kPleaseAssignROISizeImage));
   }
   for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
   ReloadLayers(handle);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
@@ -111,9 +112,9 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   // The parameters stay in force; the operator learns that the team does not hold them.
   const WString team(1, char16_t(u'A' + m_nParamTeam));
   const WString text = saved == CAMSDK_STATUS_FILE_ERROR
-                           ? FormatW(LoadStringW(64305), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
-                           : FormatW(LoadStringW(64309), team, saved);
-  auto* box = new QMessageBox(QMessageBox::Warning, Str(57344), QString::fromStdU16String(text), QMessageBox::Ok, this);
+                           ? FormatW(LoadStringW(sid::kParametersCouldNotSavedTeam), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
+                           : FormatW(LoadStringW(sid::kTeamSaveRefusedByCamera), team, saved);
+  auto* box = new QMessageBox(QMessageBox::Warning, Str(sid::kAppTitle), QString::fromStdU16String(text), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

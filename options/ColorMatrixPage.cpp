@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/CameraAnswer.h"
 #include "camera/CameraProcess.h"
@@ -231,7 +232,7 @@ void CAdOptDlg::OnMatrixSave() {
 void CAdOptDlg::OnMatrixLoad() {
   if (const auto file = Prompts().PickOpenFile(this, QtFilter(kIniFilter))) {
     const int read = LoadColorMatrixFile(std::filesystem::path(file->toStdU16String()), users_);
-    Prompts().Message(this, QStr(FormatW(LoadStringW(16), read, 3 - read)));
+    Prompts().Message(this, QStr(FormatW(LoadStringW(sid::kLoadColorMatrixSuccessFail), read, 3 - read)));
   }
   OnMatrixSelChange();  // a loaded user matrix that is selected is shown and applied at once
 }

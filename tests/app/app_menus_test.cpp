@@ -3,6 +3,7 @@
 // window answering, and the small faults of the frame (Record on a still image, full screen
 // and back, the wait box's buttons, message box titles).
 #include "platform/camsdk/camsdk_testing.h"
+#include "res/StringIds.h"
 #include "tests/app/app_support.h"
 
 #include <QDialogButtonBox>
@@ -101,15 +102,15 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
     // The context menu's camera item as its own resource reads.
     for (QAction* a : view().PopupMenu()->actions())
       if (a->data().toInt() == ids::kCameraControl) {
-        EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
+        EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(sid::kCameraControler)));
       }
   }
-  EXPECT_EQ(LoadStringW(63928, UiLanguage::English), u"Threshold...");
-  EXPECT_EQ(LoadStringW(63931, UiLanguage::English), u"Dilate...");
-  EXPECT_EQ(LoadStringW(63932, UiLanguage::English), u"Corrode...");
-  EXPECT_EQ(LoadStringW(63774, UiLanguage::English), u"Camera Controler");
+  EXPECT_EQ(LoadStringW(sid::kThresholdMenu, UiLanguage::English), u"Threshold...");
+  EXPECT_EQ(LoadStringW(sid::kDilate, UiLanguage::English), u"Dilate...");
+  EXPECT_EQ(LoadStringW(sid::kCorrode, UiLanguage::English), u"Corrode...");
+  EXPECT_EQ(LoadStringW(sid::kCameraControler, UiLanguage::English), u"Camera Controler");
   // The dialogs keep their titles.
-  EXPECT_EQ(LoadStringW(32931, UiLanguage::English), u"Gray Stretch");
+  EXPECT_EQ(LoadStringW(sid::kGrayStretch, UiLanguage::English), u"Gray Stretch");
 }
 
 TEST_F(MenuTest, GreyStretchClosedByItsCommandKeepsTheStretch) {
@@ -302,5 +303,5 @@ TEST_F(MenuTest, MessageBoxesCarryTheApplicationTitle) {
       }
   });
   frame().messageBox("hello");
-  EXPECT_EQ(title, QString::fromStdU16String(LoadStringW(57344)));
+  EXPECT_EQ(title, QString::fromStdU16String(LoadStringW(sid::kAppTitle)));
 }

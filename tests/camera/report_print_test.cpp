@@ -1,6 +1,7 @@
 // How the reports print: the picture at the frame's own shape, one page wide, column B wide
 // enough for its labels, read back by an independent reader (openpyxl); both reports printed by
 // LibreOffice and the pages looked at. Also what the template scan counts as content.
+#include "res/StringIds.h"
 #include "tests/camera/report_fixture.h"
 
 #include <QFileInfo>
@@ -144,7 +145,7 @@ TEST_F(PrintReportTest, AnOldFormatTemplateIsNamedAsSuch) {
   Apply();
   const auto r = camera->ExportExcelReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_NE(r.message.find(LoadStringW(63051)), WString::npos) << ToUtf8(r.message);
+  EXPECT_NE(r.message.find(LoadStringW(sid::kOldFormatTemplatesDocDot)), WString::npos) << ToUtf8(r.message);
   EXPECT_EQ(FilesUnder(Captures()), 0);
 }
 
