@@ -149,17 +149,5 @@ BENCHMARK_CAPTURE(ReportPauses, WordLiveSpawn, Run::WordSpawn, true)->Iterations
 BENCHMARK_CAPTURE(ReportPauses, LiveWithoutReport, Run::Nothing, true)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  TimedApplication app(argc, argv);
-  g_app = &app;
-  std::setlocale(LC_NUMERIC, "C");
-  QTemporaryDir dir;
-  QDir::setCurrent(dir.path());
-  SetRegistryFile(std::filesystem::path(dir.filePath("registry.dat").toStdString()));
-  CamSdkSetConfigDir(dir.path().toUtf8().constData());
-  SetUiLanguage(UiLanguage::English);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunWindowBenchmarks<TimedApplication>(argc, argv, nullptr, [](TimedApplication& app) { g_app = &app; });
 }

@@ -69,9 +69,12 @@ inline int GoLiveAtFullSpeed(CMainFrame& frame, int lines, int* w, int* h) {
 }
 
 // Runs the registered benchmarks in the working folder `dir` (made here), English interface.
-inline int RunWindowBenchmarks(int argc, char** argv, QTemporaryDir** dirOut = nullptr) {
+// `App` is the application class (a QApplication); `started` sees it made, before the runs.
+template <class App = QApplication>
+int RunWindowBenchmarks(int argc, char** argv, QTemporaryDir** dirOut = nullptr, void (*started)(App&) = nullptr) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
+  App app(argc, argv);
+  if (started) started(app);
   std::setlocale(LC_NUMERIC, "C");
   QTemporaryDir dir;
   if (dirOut) *dirOut = &dir;
