@@ -209,6 +209,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void EndContinuousCapture(const WString& hint);
   // Cameras lost while open, by device name: they play again when they come back.
   std::set<std::string> lostDevices_;
+  // Live found no camera listed: it opens the first one that discovery brings.
+  bool liveWhenListed_ = false;
 
   CCommandRouter router_;
   CFrameStatistics stats_;

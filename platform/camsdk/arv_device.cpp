@@ -153,7 +153,8 @@ void ArvSetFakeInterface(bool) {}
 bool ArvTestControlLost(const std::string&) { return false; }
 std::string ArvDeviceId(const std::string&) { return {}; }
 void* ArvTestCamera(const std::string&) { return nullptr; }
-void ArvWaitDiscovery() {}
+void* ArvTestConnect(const std::string&) { return nullptr; }
+void ArvWaitDiscovery(bool) {}
 
 #else
 
@@ -972,10 +973,21 @@ void ArvSetFakeInterface(bool on) {
   gFakeOn = on ? 1 : 0;
 }
 
-void ArvWaitDiscovery() {
-  const std::uint64_t target = StartDiscovery();
+void ArvWaitDiscovery(bool start) {
+  std::uint64_t target = 0;
+  if (start) {
+    target = StartDiscovery();
+  } else {
+    std::lock_guard<std::mutex> lock(gDiscovery.mu);
+    target = gDiscovery.passes;
+  }
   std::unique_lock<std::mutex> lock(gDiscovery.mu);
-  gDiscovery.cv.wait(lock, [&] { return gDiscovery.passes >= target || gDiscovery.stop; });
+  gDiscovery.cv.wait(lock, [&] {
+    if (gDiscovery.stop) return true;
+    if (gDiscovery.passes < target) return false;
+    std::lock_guard<std::mutex> models(gMu);
+    return !gDiscovery.running || !gAwaited.empty();  // idle, or looking for a lost camera
+  });
 }
 
 bool ArvTestControlLost(const std::string& deviceId) {
@@ -997,6 +1009,8 @@ void* ArvTestCamera(const std::string& deviceId) {
   auto it = gOpen.find(deviceId);
   return it == gOpen.end() ? nullptr : it->second->Cam();
 }
+
+void* ArvTestConnect(const std::string& idOrAddress) { return Connect(kGigeIface, idOrAddress); }
 
 std::string ArvDeviceId(const std::string& deviceName) {
   std::lock_guard<std::mutex> lock(gMu);

@@ -45,14 +45,19 @@ double GenicamGain(float analogGain, double minimum, double maximum, bool intege
 // (Q7V_ARAVIS_USB=0 or Q7V_ARAVIS_GIGE=0 leaves a transport out); arrivals are told as
 // CAMSDK_EVENT_DEVICE_ARRIVED.
 void ArvSetFakeInterface(bool on);
-// Starts a discovery and waits until it has answered.
-void ArvWaitDiscovery();
+// Starts a discovery (unless `start` is false) and waits until it has answered and no other pass
+// runs (unless one looks for a lost camera).
+void ArvWaitDiscovery(bool start = true);
 // Emits "control-lost" on the open device of that id, as Aravis does when a camera's cable is
 // pulled. False when no such device is open.
 bool ArvTestControlLost(const std::string& deviceId);
 // The ArvCamera* of the open device of that id (null when none or not connected yet), for tests
 // that read its features back; only inside WithDevice.
 void* ArvTestCamera(const std::string& deviceId);
+// A connection of a test's own to a GigE camera by id or address (as another program would
+// have), made through the same interface lock as the backend's; an ArvCamera* to g_object_unref,
+// null when it cannot be reached.
+void* ArvTestConnect(const std::string& idOrAddress);
 // The Aravis device id behind a listed device name ("" when none).
 std::string ArvDeviceId(const std::string& deviceName);
 
