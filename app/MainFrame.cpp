@@ -105,7 +105,7 @@ CMainFrame::CMainFrame() {
                  ids::kVideoSettings, ids::kMeasuringSettings, ids::kReportSettings, ids::kAdvancedSettings,
                  ids::kHelpManual, ids::kAbout}) {
     QAction* a = router_.Action(id);
-    if (a->icon().isNull()) a->setIcon(CommandIcon(id, 0, 16));
+    if (a->icon().isNull()) a->setIcon(CommandIcon(id, ToolbarImages::kPlain, 16));
   }
   for (QAction* a : view_->PopupMenu()->actions())
     if (!a->isSeparator()) a->setIcon(router_.Action(a->data().toInt())->icon());
@@ -161,18 +161,20 @@ void CMainFrame::CreateMenus() {
   }
 }
 
-QIcon CMainFrame::CommandIcon(int id, int set, int size) const {
+QIcon CMainFrame::CommandIcon(int id, ToolbarImages set, int size) const {
   // One drawing per command; the main toolbar's three sets differ in colour, and the playing
   // and recording sets show the state of the Live and Record buttons.
   QString name = QString::number(id);
-  if (set == 349 || set == 377) {
+  if (set == ToolbarImages::kPlaying || set == ToolbarImages::kRecording) {
     if (id == ids::kLive && QFile::exists(":/icons/32775-pause.svg")) name = "32775-pause";
   }
-  if (set == 377 && id == ids::kRecord && QFile::exists(":/icons/27-on.svg")) name = "27-on";
+  if (set == ToolbarImages::kRecording && id == ids::kRecord && QFile::exists(":/icons/27-on.svg")) name = "27-on";
   QFile f(":/icons/" + name + ".svg");
   if (!f.open(QIODevice::ReadOnly)) return {};
   QByteArray svg = f.readAll();
-  const char* colour = set == 349 ? "#1B5E20" : set == 377 ? "#B71C1C" : "#37474F";
+  const char* colour = set == ToolbarImages::kPlaying     ? "#1B5E20"
+                       : set == ToolbarImages::kRecording ? "#B71C1C"
+                                                          : "#37474F";
   svg.replace("#0000FE", colour);
   svg.replace("#0000fe", colour);
   QSvgRenderer renderer(svg);
@@ -189,7 +191,7 @@ QIcon CMainFrame::CommandIcon(int id, int set, int size) const {
 }
 
 void CMainFrame::CreateToolBars() {
-  auto addButtons = [this](QToolBar* bar, std::initializer_list<int> buttons, int set, int size) {
+  auto addButtons = [this](QToolBar* bar, std::initializer_list<int> buttons, ToolbarImages set, int size) {
     for (int id : buttons) {
       if (id == 0) {
         bar->addSeparator();
@@ -210,12 +212,12 @@ void CMainFrame::CreateToolBars() {
              {ids::kPoint, ids::kLine, ids::kParallel, ids::kFoldLine, ids::kPointToLine, ids::kLineToLine, ids::kAngle,
               ids::kRectangle, ids::kRoundRect, ids::kPolygon, ids::kEllipse, ids::kCircle2, ids::kCircle3,
               ids::kCircleToLine, ids::kCircleToCircle, ids::kArc3, 0, ids::kDeleteMeasure, ids::kDeleteAllMeasures},
-             0, 20);
+             ToolbarImages::kPlain, 20);
 
   zoomBar_ = new QToolBar(Str(352), this);
   zoomBar_->setObjectName("ZoomBar");
   zoomBar_->setIconSize(QSize(20, 20));
-  addButtons(zoomBar_, {ids::kZoomIn, ids::kZoomOut}, 0, 20);
+  addButtons(zoomBar_, {ids::kZoomIn, ids::kZoomOut}, ToolbarImages::kPlain, 20);
   zoomCombo_ = new QComboBox(zoomBar_);
   zoomCombo_->setProperty("ctrlId", ids::kZoomCombo);
   zoomCombo_->setEditable(true);
@@ -225,7 +227,7 @@ void CMainFrame::CreateToolBars() {
   zoomCombo_->setCurrentIndex(3);
   connect(zoomCombo_, qOverload<int>(&QComboBox::activated), this, [this](int) { OnZoomRatioChange(); });
   zoomBar_->addWidget(zoomCombo_);
-  addButtons(zoomBar_, {ids::kZoomFit, ids::kZoomOriginal}, 0, 20);
+  addButtons(zoomBar_, {ids::kZoomFit, ids::kZoomOriginal}, ToolbarImages::kPlain, 20);
 
   mainBar_ = new QToolBar(this);
   mainBar_->setObjectName("MainBar");
@@ -234,7 +236,7 @@ void CMainFrame::CreateToolBars() {
   addButtons(mainBar_,
              {ids::kLive, ids::kStop, 0, ids::kCapture, ids::kRecord, 0, ids::kSelectMouse, ids::kHandMouse, 0,
               ids::kMeasuringScale, 0, ids::kFullScreenFrame, 0, ids::kExit},
-             339, 32);
+             ToolbarImages::kIdle, 32);
 
   addToolBar(Qt::TopToolBarArea, mainBar_);
   addToolBar(Qt::TopToolBarArea, zoomBar_);

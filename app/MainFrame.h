@@ -37,6 +37,10 @@ class QComboBox;
 class QLabel;
 class QToolBar;
 
+// The image sets of the toolbar buttons: the main toolbar's three differ in colour and show the
+// Live and Record buttons' state; the other bars use the plain set.
+enum class ToolbarImages : int { kPlain = 0, kIdle = 339, kPlaying = 349, kRecording = 377 };
+
 class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   Q_OBJECT
  public:
@@ -48,7 +52,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   CCommandRouter& Router() { return router_; }
 
   // ---- shared state
-  int layerPanelMode = 1;
+  LayerPanelView layerPanelMode = LayerPanelView::kMagnifier;
   double zoomFactor = 1.0;
   bool restartFlag = false;
   bool measureBarFlag = false;
@@ -126,8 +130,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QDockWidget* ImageListPane() const;
   QLabel* StatusPane(int i) const { return statusPanes_[i]; }
   void SetStatusPane(int i, const QString& text);
-  // The image set of the main toolbar in use: 339 idle, 349 playing, 377 recording.
-  int MainToolbarImages() const { return mainImages_; }
+  // The image set of the main toolbar in use.
+  ToolbarImages MainToolbarImages() const { return mainImages_; }
   QTimer& Timer1() { return timer1_; }
   QTimer& Timer2() { return timer2_; }
 
@@ -136,9 +140,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   CCameraProcess* Camera() override { return &camera_; }
   void ResetFrameStatistics() override { ResetFrameStatisticsNow(); }
   void ZoomFitWindow() override { OnZoomFitWindow(); }
-  double ZoomFactor() const override { return zoomFactor; }
-  int LayerPanelMode() const override { return layerPanelMode; }
-  void SetLayerPanelMode(int mode) override { layerPanelMode = mode; }
+  LayerPanelView LayerPanelMode() const override { return layerPanelMode; }
+  void SetLayerPanelMode(LayerPanelView mode) override { layerPanelMode = mode; }
   bool IsLayerPaneVisible() const override;
   bool ImageAvailable() const override { return imageAvailable != 0; }
   bool IsLive() const override { return liveFlag != 0; }
@@ -203,7 +206,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void CreateStatusBar();
   void CreatePanes();
   void RegisterCommands();
-  QIcon CommandIcon(int id, int set, int size) const;
+  QIcon CommandIcon(int id, ToolbarImages set, int size) const;
   void OnClose();
   // Continuous capture ends with `hint` shown.
   void EndContinuousCapture(const WString& hint);
@@ -230,7 +233,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QPointer<CTipDlg> reportWait_;  // stands while a report is being written
   QFuture<CCameraProcess::ReportResult> report_;  // the report's worker, which reads camera_
   QLabel* statusPanes_[4] = {};
-  int mainImages_ = 339;
+  ToolbarImages mainImages_ = ToolbarImages::kIdle;
   QTimer timer1_;
   QTimer timer2_;
   QTimer updateTimer_;

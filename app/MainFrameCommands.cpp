@@ -77,7 +77,14 @@ void CMainFrame::OnCameraLive() {
     std::int32_t params[kOpenParamCount] = {};
     params[13] = 1280;
     params[14] = 1024;
-    if (camera_.OpenCamera(cur, params, view_->ImageWindow()) != 1) return;
+    const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
+    if (opened != 1) {
+      // A camera that another program holds, or that cannot be set up, is said at once: nothing plays.
+      if (opened == CAMSDK_STATUS_BUSY || opened == CAMSDK_STATUS_FAILED)
+        messageBox(QString::fromStdU16String(
+            FormatW(LoadStringW(opened == CAMSDK_STATUS_BUSY ? 64240 : 64241), DeviceName(item))));
+      return;
+    }
     camera_.GetCurCameraItem(&item);
     SetImageState(1, 1);
     InitCameraControls(item.handle);
@@ -127,7 +134,9 @@ bool CMainFrame::OnCameraStop() {
 }
 
 void CMainFrame::UpdateMainToolbarImages(bool playing) {
-  mainImages_ = !playing ? 339 : recordingFlag ? 377 : 349;
+  mainImages_ = !playing        ? ToolbarImages::kIdle
+                : recordingFlag ? ToolbarImages::kRecording
+                                : ToolbarImages::kPlaying;
   for (QAction* a : mainBar_->actions()) {
     bool ok = false;
     const int id = a->data().toInt(&ok);

@@ -235,7 +235,7 @@ void CApplicationView::MoveImageWindow(const RECT& rc) {
 
 void CApplicationView::RefreshOverview() {
   // The overview marks the part of the image the view shows: every zoom, pan and resize moves it.
-  if (frame_.layerPanelMode == 2 && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
+  if (frame_.layerPanelMode == LayerPanelView::kOverview && frame_.IsLayerPaneVisible()) frame_.RefreshLayerPanel();
 }
 
 void CApplicationView::RedrawImage() {

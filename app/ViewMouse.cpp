@@ -427,7 +427,7 @@ void CApplicationView::UpdateMagnifier(int x, int y) {
   }
   if (item.state != CAMERA_PLAYING && !valid) return;
   ILayerPanel* panel = frame_.LayerPanel();
-  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != 1) return;
+  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   const QSize t = panel->PictureSize();
   if (t.width() <= 2 || t.height() <= 2) return;
 

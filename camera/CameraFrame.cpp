@@ -186,10 +186,10 @@ void CCameraProcess::ProcessFrameReady() {
   }
   if (drawMode_.load() != 0 && view_) view_->FrameReady(*this);
   if (panel_ && panel_->IsPanelVisible()) {
-    const int mode = panel_->PanelMode();
-    if (mode == 2)
+    const LayerPanelView mode = panel_->PanelMode();
+    if (mode == LayerPanelView::kOverview)
       DrawOverview();
-    else if (mode == 3)
+    else if (mode == LayerPanelView::kHistogram)
       DrawHistogram();
   }
 }

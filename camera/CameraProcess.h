@@ -103,8 +103,6 @@ class CCameraProcess {
   int GetDrawMode() const { return drawMode_.load(); }
   void SetBrightnessTarget(int target) { brightnessTarget_.store(target); }
   int GetBrightnessTarget() const { return brightnessTarget_.load(); }
-  void SetRegionSelecting(bool on) { regionSelecting_ = on; }
-  bool IsRegionSelecting() const { return regionSelecting_; }
   stFocusStore& FocusStore() { return focusStore_; }
 
   // ---- frame buffer (CameraFrame.cpp)
@@ -275,7 +273,6 @@ class CCameraProcess {
   stFocusStore focusStore_;
   std::atomic<int> brightnessTarget_{180};
   std::atomic<int> frameMode_{0};
-  bool regionSelecting_ = false;
   std::atomic<int> drawMode_{1};
 
   // frame buffer: front holds the frame; back is where the camera thread converts the next one

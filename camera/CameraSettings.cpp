@@ -1,5 +1,6 @@
 // The settings blocks, their defaults, and their persistence in the settings store.
 #include <system_error>
+#include <type_traits>
 
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
@@ -52,6 +53,39 @@ namespace {
 constexpr char16_t kSettingsKey[] = u"Software\\Q7V-MS\\Settings";
 
 WString HeaderValueName(int i) { return FormatW(u"%s%d", u"Report Header", i); }
+
+// Every stored value of the settings blocks, by its name in the store, in the order they are
+// written: one table for saving and loading, so the two cannot drift apart.
+template <class Visit>
+void ForEachSettingValue(stVideoSetting& video, stCaptureSetting& capture, stGridSetting& grid,
+                         stReportSetting& report, Visit&& visit) {
+  visit(u"Video Path", video.folder);
+  visit(u"Video Prefix", video.prefix);
+  visit(u"Video Codec", video.codec);
+  visit(u"Video Quality", video.quality);
+  visit(u"Image Path", capture.imageFolder);
+  visit(u"Time Interval", capture.timeInterval);
+  visit(u"FrameTotal", capture.frameTotal);
+  visit(u"JPEG Quality", capture.jpegQuality);
+  visit(u"If Measure", capture.ifMeasure);
+  visit(u"Image Type", capture.imageType);
+  visit(u"If Continuous", capture.ifContinuous);
+  visit(u"If Frame", capture.ifFrame);
+  visit(u"Image Name", capture.imageName);
+  visit(u"Use Def Name", capture.useDefaultName);
+  visit(u"Capture Count", capture.captureCount);
+  visit(u"Grid Interval", grid.gridInterval);
+  visit(u"Grid Width", grid.gridWidth);
+  visit(u"Grid Color", grid.gridColor);
+  visit(u"Select Line Type", grid.selectLineType);
+  visit(u"Select Line Width", grid.selectLineWidth);
+  visit(u"Select Line Color", grid.selectLineColor);
+  visit(u"if Templet", report.useTemplate);
+  visit(u"Word Templet", report.wordTemplate);
+  visit(u"Excel Templet", report.excelTemplate);
+  visit(u"If Header", report.printHeader);
+  for (int i = 0; i < kReportHeaderCount; ++i) visit(HeaderValueName(i), report.headers[std::size_t(i)]);
+}
 
 void ReadInt(const CRegistryKey& key, WStringView name, std::int32_t& field) {
   if (auto v = key.QueryDword(name)) field = std::int32_t(*v);
@@ -147,38 +181,15 @@ bool CCameraProcess::SaveSetting() {
   CRegistryKey key;
   if (key.Create(HKEY_CURRENT_USER, kSettingsKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
   LONG rc = ERROR_SUCCESS;
-  auto text = [&](WStringView name, const WString& value) {
-    if (const LONG r = key.SetString(name, value)) rc = r;
-  };
-  auto dword = [&](WStringView name, std::int64_t value) {
-    if (const LONG r = key.SetDword(name, DWORD(value))) rc = r;
-  };
-  text(u"Video Path", video_.folder);
-  text(u"Video Prefix", video_.prefix);
-  dword(u"Video Codec", video_.codec);
-  dword(u"Video Quality", video_.quality);
-  text(u"Image Path", capture_.imageFolder);
-  dword(u"Time Interval", capture_.timeInterval);
-  dword(u"FrameTotal", capture_.frameTotal);
-  dword(u"JPEG Quality", capture_.jpegQuality);
-  dword(u"If Measure", capture_.ifMeasure ? 1 : 0);
-  dword(u"Image Type", capture_.imageType);
-  dword(u"If Continuous", capture_.ifContinuous ? 1 : 0);
-  dword(u"If Frame", capture_.ifFrame ? 1 : 0);
-  text(u"Image Name", capture_.imageName);
-  dword(u"Use Def Name", capture_.useDefaultName ? 1 : 0);
-  dword(u"Capture Count", capture_.captureCount);
-  dword(u"Grid Interval", grid_.gridInterval);
-  dword(u"Grid Width", grid_.gridWidth);
-  dword(u"Grid Color", grid_.gridColor);
-  dword(u"Select Line Type", grid_.selectLineType);
-  dword(u"Select Line Width", grid_.selectLineWidth);
-  dword(u"Select Line Color", grid_.selectLineColor);
-  dword(u"if Templet", report_.useTemplate ? 1 : 0);
-  text(u"Word Templet", report_.wordTemplate);
-  text(u"Excel Templet", report_.excelTemplate);
-  dword(u"If Header", report_.printHeader ? 1 : 0);
-  for (int i = 0; i < kReportHeaderCount; ++i) text(HeaderValueName(i), report_.headers[std::size_t(i)]);
+  ForEachSettingValue(video_, capture_, grid_, report_, [&](WStringView name, auto& field) {
+    using Field = std::remove_cvref_t<decltype(field)>;
+    LONG r = ERROR_SUCCESS;
+    if constexpr (std::is_same_v<Field, WString>)
+      r = key.SetString(name, field);
+    else
+      r = key.SetDword(name, DWORD(field));  // flags as 1 and 0
+    if (r != ERROR_SUCCESS) rc = r;
+  });
   if (const LONG r = key.Close()) rc = r;  // the store is written when the key closes
   return rc == ERROR_SUCCESS;
 }
@@ -194,32 +205,17 @@ bool CCameraProcess::SaveCaptureCount() {
 void CCameraProcess::LoadSetting() {
   CRegistryKey key;
   if (key.Open(HKEY_CURRENT_USER, kSettingsKey, KEY_READ) != ERROR_SUCCESS) return;
-  ReadText(key, u"Video Path", video_.folder);
+  ForEachSettingValue(video_, capture_, grid_, report_, [&](WStringView name, auto& field) {
+    using Field = std::remove_cvref_t<decltype(field)>;
+    if constexpr (std::is_same_v<Field, WString>)
+      ReadText(key, name, field);
+    else if constexpr (std::is_same_v<Field, bool>)
+      ReadBool(key, name, field);
+    else if constexpr (std::is_same_v<Field, COLORREF>)
+      ReadColor(key, name, field);
+    else
+      ReadInt(key, name, field);
+  });
   CheckFolder(video_.folder, u"Video", false);
-  ReadText(key, u"Video Prefix", video_.prefix);
-  ReadInt(key, u"Video Quality", video_.quality);
-  ReadInt(key, u"Video Codec", video_.codec);
-  ReadText(key, u"Image Path", capture_.imageFolder);
   CheckFolder(capture_.imageFolder, u"Image", false);
-  ReadInt(key, u"JPEG Quality", capture_.jpegQuality);
-  ReadBool(key, u"If Measure", capture_.ifMeasure);
-  ReadInt(key, u"Image Type", capture_.imageType);
-  ReadBool(key, u"If Continuous", capture_.ifContinuous);
-  ReadInt(key, u"Time Interval", capture_.timeInterval);
-  ReadBool(key, u"If Frame", capture_.ifFrame);
-  ReadInt(key, u"FrameTotal", capture_.frameTotal);
-  ReadText(key, u"Image Name", capture_.imageName);
-  ReadBool(key, u"Use Def Name", capture_.useDefaultName);
-  ReadInt(key, u"Capture Count", capture_.captureCount);
-  ReadInt(key, u"Grid Interval", grid_.gridInterval);
-  ReadInt(key, u"Grid Width", grid_.gridWidth);
-  ReadColor(key, u"Grid Color", grid_.gridColor);
-  ReadInt(key, u"Select Line Type", grid_.selectLineType);
-  ReadInt(key, u"Select Line Width", grid_.selectLineWidth);
-  ReadColor(key, u"Select Line Color", grid_.selectLineColor);
-  ReadBool(key, u"if Templet", report_.useTemplate);
-  ReadText(key, u"Word Templet", report_.wordTemplate);
-  ReadText(key, u"Excel Templet", report_.excelTemplate);
-  ReadBool(key, u"If Header", report_.printHeader);
-  for (int i = 0; i < kReportHeaderCount; ++i) ReadText(key, HeaderValueName(i), report_.headers[std::size_t(i)]);
 }

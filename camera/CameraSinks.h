@@ -25,12 +25,16 @@ class ICameraView {
   virtual void FrameReady(CCameraProcess& /*camera*/) {}
 };
 
-// The layer panel's display area: overview thumbnail (mode 2) or histogram (mode 3).
+// What the layer panel's display area shows (the numbers are the upper tabs' order, from 1).
+enum class LayerPanelView : int { kMagnifier = 1, kOverview = 2, kHistogram = 3 };
+
+// The layer panel's display area: the camera object draws the overview thumbnail and the
+// histogram into it.
 class ILayerPanel {
  public:
   virtual ~ILayerPanel() = default;
   virtual bool IsPanelVisible() const { return false; }
-  virtual int PanelMode() const { return 1; }   // 1 magnifier, 2 overview, 3 histogram
+  virtual LayerPanelView PanelMode() const { return LayerPanelView::kMagnifier; }
   virtual QSize PictureSize() const { return {}; }  // client size of the picture control
   virtual void ShowPicture(const QImage& /*picture*/) {}
 };

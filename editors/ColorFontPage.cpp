@@ -6,7 +6,7 @@
 #include <QSlider>
 
 #include "ui/AppHost.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorButton.h"
 #include "measure/MeasureManager.h"
 

@@ -11,7 +11,7 @@
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/EditorText.h"
 
 using editors::Q;

@@ -37,7 +37,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   ui::SetCtrlId(viewTab_, kViewTab);
   viewCaptions_ = {Str(104), Str(5002), Str(5001)};
   for (const QString& c : viewCaptions_) viewTab_->addTab(c);
-  viewTab_->setCurrentIndex(qBound(0, AppHost().LayerPanelMode() - 1, 2));
+  viewTab_->setCurrentIndex(qBound(0, int(AppHost().LayerPanelMode()) - 1, 2));
   box->addWidget(viewTab_);
 
   picture_ = new CLayerPicture(this);
@@ -48,7 +48,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   ui::SetCtrlId(channel_, kChannel);
   channel_->addItems({"RGB", "R", "G", "B"});
   channel_->setCurrentIndex(0);
-  channel_->setVisible(AppHost().LayerPanelMode() == 3);
+  channel_->setVisible(AppHost().LayerPanelMode() == LayerPanelView::kHistogram);
   box->addWidget(channel_);
 
   layerTab_ = new QTabBar(this);
@@ -144,7 +144,7 @@ std::int32_t CLayerDlg::OnMeasureNotify(std::int32_t index, MEASUREBASE record, 
 QWidget* CLayerDlg::PictureArea() const { return picture_; }
 const QImage& CLayerDlg::Picture() const { return picture_->Image(); }
 
-int CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
+LayerPanelView CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
 QSize CLayerDlg::PictureSize() const { return picture_->size(); }
 
 void CLayerDlg::ShowPicture(const QImage& picture) { picture_->SetImage(picture); }
@@ -163,9 +163,9 @@ void CLayerDlg::SetCursorId(int id) {
 void CLayerDlg::OnTcnSelchangeViewTab() {
   SetCursorId(kCursorArrow);
   hover_ = 0;
-  const int mode = viewTab_->currentIndex() + 1;
+  const auto mode = LayerPanelView(viewTab_->currentIndex() + 1);  // the tabs in the views' order
   AppHost().SetLayerPanelMode(mode);
-  channel_->setVisible(mode == 3);
+  channel_->setVisible(mode == LayerPanelView::kHistogram);
   picture_->SetImage(QImage());
   RefreshPicture();
 }
@@ -195,13 +195,13 @@ void CLayerDlg::OnTcnSelchangeLayerTab() {
 void CLayerDlg::RefreshPicture() {
   CCameraProcess* cam = AppHost().Camera();
   if (!cam || !picture_->isVisible()) return;
-  const int mode = AppHost().LayerPanelMode();
-  if (mode == 3) cam->DrawHistogram();
-  else if (mode == 2) cam->DrawOverview();
+  const LayerPanelView mode = AppHost().LayerPanelMode();
+  if (mode == LayerPanelView::kHistogram) cam->DrawHistogram();
+  else if (mode == LayerPanelView::kOverview) cam->DrawOverview();
 }
 
 void CLayerDlg::OnMouseMove(QPoint p) {
-  if (AppHost().LayerPanelMode() != 2 || !isVisible()) return;
+  if (AppHost().LayerPanelMode() != LayerPanelView::kOverview || !isVisible()) return;
   CCameraProcess* cam = AppHost().Camera();
   const QSize area = picture_->size();
   if (!dragging_) {

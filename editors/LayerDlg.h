@@ -66,7 +66,7 @@ class CLayerDlg : public QWidget, public ILayerPanel, public ILayerEditor {
 
   // ILayerPanel: the camera object's overview and histogram, and the view's magnifier.
   bool IsPanelVisible() const override { return isVisible(); }
-  int PanelMode() const override;
+  LayerPanelView PanelMode() const override;
   QSize PictureSize() const override;
   void ShowPicture(const QImage& picture) override;
   // ILayerEditor

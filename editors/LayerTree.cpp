@@ -8,7 +8,7 @@
 
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorFontPage.h"
 #include "editors/EditorText.h"
 #include "measure/MeasureManager.h"
@@ -249,6 +249,16 @@ void CLayerCtrlDlg::OnMeasureNotify(int index, const MEASUREBASE& rec, int actio
       break;
     case 4:
       Select(root_);
+      break;
+    case kNotifyTextChanged:
+      // Only the text: the selection, the expansion and the style pages stay as they are.
+      if (QTreeWidgetItem* item = index >= 0 ? root_->child(index) : nullptr) {
+        if (QTreeWidgetItem* text = item->child(0)) {
+          text->setText(0, ResultText(rec.m_szResult));
+        } else if (rec.m_szResult[0]) {
+          SetResultChild(item, rec.m_szResult);
+        }
+      }
       break;
     default:
       break;

@@ -37,7 +37,7 @@ class CLayerCtrlDlg : public QWidget {
   // The tree made again from the engine's records (after the records changed wholesale).
   void RebuildLayers();
   // The engine's notification: 1 created or loaded, 2 finished or changed, 3 abandoned,
-  // 4 selection cleared.
+  // 4 selection cleared, 5 result text made again (the row's text follows, nothing else).
   void OnMeasureNotify(int index, const MEASUREBASE& record, int action);
 
   QTreeWidget* Tree() const { return tree_; }

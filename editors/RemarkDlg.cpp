@@ -7,7 +7,7 @@
 #include <QSlider>
 
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorButton.h"
 #include "editors/EditorText.h"
 #include "measure/MeasureBase.h"

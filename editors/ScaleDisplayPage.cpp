@@ -7,7 +7,7 @@
 
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorButton.h"
 
 ScaleDisplaySetDlg::ScaleDisplaySetDlg(QWidget* parent) : QWidget(parent) {

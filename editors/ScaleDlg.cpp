@@ -22,7 +22,7 @@
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "editors/ColorButton.h"
 #include "editors/EditorText.h"
 #include "editors/Prompt.h"

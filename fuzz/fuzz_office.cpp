@@ -2,7 +2,7 @@
 // of template and edited as a report would be, without a crash or a sanitizer report.
 #include <cstdint>
 
-#include "platform/office/TemplateFuzz.h"
+#include "fuzz/office_template.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return office::FuzzOfficeTemplate(data, size);

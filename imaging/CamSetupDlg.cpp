@@ -22,7 +22,7 @@
 
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "imaging/CamSetupInternal.h"
 #include "platform/strings.h"
 

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/AppHost.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "imaging/CamSetupCapability.h"
 
 using ui::Ctl;

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "platform/strings.h"
 
 namespace {

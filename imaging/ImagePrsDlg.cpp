@@ -14,9 +14,10 @@
 
 #include <new>
 
+#include "imaging/ImagePreview.h"
 #include "ui/DialogBuilder.h"
 #include "ui/TipDlg.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
 
@@ -107,6 +108,7 @@ FusionResult FusionJob(const std::vector<CImagePrsDlg::ImagePtr>& images, const 
 }  // namespace
 
 CImagePrsDlg::CImagePrsDlg(QWidget* parent) : QDialog(parent) {
+  InstallImagePreviewWindows();
   setAttribute(Qt::WA_DeleteOnClose);
   const ui::CtrlMap map = ui::BuildControls(this, {
                                                       {kList, ui::Ctl::Tree, 0, 0, 4},

@@ -7,7 +7,7 @@
 
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "platform/strings.h"
 
 namespace {

@@ -1,8 +1,10 @@
-// Geometry on integer image points. The single-precision steps, the 1e-5 guards and the
-// truncations are deliberate: they decide the printed numbers, so keep them as they are.
+// Geometry on integer image points. The members keep their single-precision steps, 1e-5 guards
+// and truncations: they decide the points that records store and layer files carry, and where
+// shapes are drawn. The values come from the exact geometry at the end of this file.
 #include <algorithm>
 #include <cmath>
 
+#include "measure/MeasureExact.h"
 #include "measure/MeasureManager.h"
 
 namespace {
@@ -133,3 +135,92 @@ bool CMeasureManager::GetMeasureBounds(int i, POINT* topLeft, POINT* bottomRight
   if (bottomRight) *bottomRight = POINT{SatAdd(br.x, 10), SatAdd(br.y, 10)};
   return true;
 }
+
+namespace exactgeo {
+
+namespace {
+
+using Wide = __int128;
+
+// Degrees from radians.
+double Deg(double rad) { return rad * 180.0 / kPi; }
+
+// The angle between the vectors (ux, uy) and (wx, wy), from the exact integer cross and dot
+// products: atan2 keeps full precision near 0 and 180 degrees, where an arccosine does not.
+double VectorAngle(Wide ux, Wide uy, Wide wx, Wide wy) {
+  if ((ux == 0 && uy == 0) || (wx == 0 && wy == 0)) return 0.0;
+  const Wide cross = ux * wy - uy * wx;
+  const Wide dot = ux * wx + uy * wy;
+  return Deg(std::atan2(std::fabs(double(cross)), double(dot)));
+}
+
+// The direction of p seen from o, in degrees 0 <= a < 360, growing counter-clockwise on screen
+// (y downward), 0 pointing right.
+double Direction(POINT p, Point o) {
+  double a = Deg(std::atan2(o.y - double(p.y), double(p.x) - o.x));
+  if (a < 0) a += 360.0;
+  if (a >= 360.0) a -= 360.0;
+  return a;
+}
+
+}  // namespace
+
+double Distance(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+double AngleAt(POINT a, POINT v, POINT b) {
+  return VectorAngle(Wide(a.x) - v.x, Wide(a.y) - v.y, Wide(b.x) - v.x, Wide(b.y) - v.y);
+}
+
+double AngleBetween(POINT a0, POINT a1, POINT b0, POINT b1) {
+  return VectorAngle(Wide(a1.x) - a0.x, Wide(a1.y) - a0.y, Wide(b1.x) - b0.x, Wide(b1.y) - b0.y);
+}
+
+double DistanceToLine(POINT p, POINT a, POINT b) {
+  if (a == b) return Distance(ToPoint(p), ToPoint(a));
+  const Wide dx = Wide(b.x) - a.x, dy = Wide(b.y) - a.y;
+  const Wide cross = dx * (Wide(p.y) - a.y) - dy * (Wide(p.x) - a.x);  // exact: 66 bits at most
+  return std::fabs(double(cross)) / std::hypot(double(dx), double(dy));
+}
+
+double DistanceToLine(Point p, POINT a, POINT b) {
+  if (a == b) return Distance(p, ToPoint(a));
+  const double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
+  const double cross = dx * (p.y - a.y) - dy * (p.x - a.x);
+  return std::fabs(cross) / std::hypot(dx, dy);
+}
+
+std::optional<Point> Circumcentre(POINT p1, POINT p2, POINT p3) {
+  // Relative to p1, the centre u solves 2 u.b = |b|^2 and 2 u.c = |c|^2; numerators and the
+  // determinant are exact integers (at most 100 bits), so only the final division rounds.
+  const Wide bx = Wide(p2.x) - p1.x, by = Wide(p2.y) - p1.y;
+  const Wide cx = Wide(p3.x) - p1.x, cy = Wide(p3.y) - p1.y;
+  const Wide d = 2 * (bx * cy - by * cx);
+  if (d == 0) return std::nullopt;
+  const Wide b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+  const Wide ux = cy * b2 - by * c2;
+  const Wide uy = bx * c2 - cx * b2;
+  const long double dd = static_cast<long double>(d);
+  return Point{double(static_cast<long double>(p1.x) + static_cast<long double>(ux) / dd),
+               double(static_cast<long double>(p1.y) + static_cast<long double>(uy) / dd)};
+}
+
+double ArcSweep(POINT e1, POINT e2, POINT m, Point o) {
+  const double a1 = Direction(e1, o), a2 = Direction(e2, o), a3 = Direction(m, o);
+  if (a1 == a2 || a1 == a3 || a2 == a3) return 0.0;
+  if (a1 < a3 && a3 < a2) return a2 - a1;
+  if (a2 < a1 && a1 < a3) return 360.0 - (a1 - a2);
+  if (a3 < a2 && a2 < a1) return 360.0 - (a1 - a2);
+  if (a2 < a3 && a3 < a1) return a2 - a1;
+  return a2 - a1 - 360.0;  // a1 < a2 < a3 or a3 < a1 < a2
+}
+
+double EllipsePerimeter(double a, double b) {
+  a = std::fabs(a), b = std::fabs(b);
+  if (a < b) std::swap(a, b);
+  if (a == 0) return 0.0;
+  // k^2 = 1 - (b/a)^2 formed as (a-b)(a+b)/a^2: no cancellation for a nearly round ellipse
+  const double k = std::sqrt((a - b) * (a + b)) / a;
+  return 4.0 * a * std::comp_ellint_2(std::min(k, 1.0));
+}
+
+}  // namespace exactgeo

@@ -382,6 +382,9 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
     // is drawn with: the file supplied them (that is why the record was taken), and a save
     // writes only the points in use, so a lower count would not load again.
     rec.m_nPointCount = std::min(std::max(rec.m_nPointCount, BuiltPointCount(rec.m_nKind)), count);
+    // The text is made again from the points at the scale in force: a file saved by an older
+    // computation, or under another scale, shows what the reports compute.
+    if (MeasureValues v; CalcMeasureValues(slot, &v)) FormatResultText(slot, v.L, v.A, v.B, v.P, v.S);
     if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(slot, 1);
     ++m_nMeasureCount;
   }

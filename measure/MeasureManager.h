@@ -74,7 +74,9 @@ struct MeasureValues {
 };
 
 // Notification of the layer editor: (index, record by value, action); the result is ignored.
-// Actions: 1 created or loaded, 2 finished or changed, 3 creation abandoned, 4 selection cleared.
+// Actions: 1 created or loaded, 2 finished or changed, 3 creation abandoned, 4 selection cleared,
+// 5 result text made again (the scale changed, or layers were loaded): place and selection stay.
+constexpr std::int32_t kNotifyTextChanged = 5;
 using MeasureNotifyFn = std::int32_t (*)(std::int32_t index, MEASUREBASE record, std::int32_t action);
 
 constexpr std::size_t kReportLineLen = 65536;  // units of the report-line buffers
@@ -104,6 +106,8 @@ class CMeasureManager {
   bool CalcMeasureValues(int i, MeasureValues* out) const;
   void FormatResultText(int i, double L, double A, double B, double P, double S);
   void SetScale(float factor, WStringView unit, const ScaleDisplayBlock& display);
+  // Every measurement's values and text again at the current scale, each announced (action 5).
+  void RefreshResultTexts();
   void GetScale(float* factor, WString* unit, ScaleDisplayBlock* display) const;
   // Write the report line of measurement i into a buffer of `capacity` units (65536 by the
   // callers); nothing for an index outside 0 .. count - 1.

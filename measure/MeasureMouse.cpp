@@ -246,7 +246,8 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
     m.m_nPointCount = count;
   }
   const int index = m_nCreating;
-  StoreBounds(*this, index);
+  // The text from the points as stored, as every later recomputation and the reports see them.
+  RefreshMeasure(*this, index);
   Notify(index, 2);
   m_nHoverMeasure = m_nSelMeasure = index;
   m_nCreating = -1;
@@ -331,6 +332,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
           at(2) = t;
           at(5) = CircleCentreFrom3Points(at(0), P, t);
         } else if (n == 2) {
+          at(2) = P;  // the circle's third point follows the pointer, as its centre does
           at(5) = CircleCentreFrom3Points(at(0), at(1), P);
         } else if (n == 3 || n == 4) {
           at(n) = P;
@@ -344,6 +346,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
           at(2) = t;
           at(6) = CircleCentreFrom3Points(at(0), P, t);
         } else if (n == 2) {
+          at(2) = P;
           at(6) = CircleCentreFrom3Points(at(0), at(1), P);
         } else if (n == 3) {
           at(3) = P;
@@ -354,6 +357,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
           at(5) = t;
           at(7) = CircleCentreFrom3Points(at(3), P, t);
         } else if (n == 5) {
+          at(5) = P;
           at(7) = CircleCentreFrom3Points(at(3), at(4), P);
         }
         break;

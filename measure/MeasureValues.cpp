@@ -1,10 +1,13 @@
-// Values of a measurement in the calibrated unit and the texts the operator reads. The order of
-// the double operations is kept as it is: it decides the last printed digit.
+// Values of a measurement in the calibrated unit and the texts the operator reads. Every value
+// comes from the clicked points in double precision (MeasureExact.h); the centres, feet and
+// intersections that records store in whole pixels are for drawing only. The one exception is a
+// circle whose three points lie on one line: it has no centre, and the stored one stands in.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
 
+#include "measure/MeasureExact.h"
 #include "measure/MeasureManager.h"
 #include "platform/strings.h"
 
@@ -52,7 +55,18 @@ double PolygonPerimeter(const MEASUREBASE& rec, double s) {
 
 }  // namespace
 
+namespace {
+
+// The centre of the circle through three clicked points; the stored centre when they lie on one
+// line.
+exactgeo::Point CentreOr(POINT a, POINT b, POINT c, POINT stored) {
+  return exactgeo::Circumcentre(a, b, c).value_or(exactgeo::ToPoint(stored));
+}
+
+}  // namespace
+
 bool CMeasureManager::CalcMeasureValues(int i, MeasureValues* out) const {
+  using namespace exactgeo;
   if (i < 0 || std::size_t(i) >= m_arrMeasure.size() || !out) return false;
   const MEASUREBASE& rec = m_arrMeasure[std::size_t(i)];
   const std::vector<POINT>& p = rec.m_arrPoint;
@@ -68,52 +82,50 @@ bool CMeasureManager::CalcMeasureValues(int i, MeasureValues* out) const {
       break;
     }
     case MK_ANGLE:
-      v.L = AngleAtVertex(p[0], p[1], p[2]);
+      v.L = AngleAt(p[0], p[1], p[2]);
       break;
     case MK_LINE2LINE: {
-      POINT q0 = p[0], q2 = p[2];
-      const POINT q1 = p[1], q3 = p[3];
-      const POINT x = LineIntersection(q0, q1, q2, q3);
-      if (q0 == x) q0 = q1;
-      if (q2 == x) q2 = q3;
-      double a = AngleAtVertex(q0, x, q2);
-      if (a > 90.0) a = 180.0 - a;
-      v.S = a;
-      const POINT m = Midpoint(q0, q1);
-      v.L = s * Dist(m, PerpendicularFoot(m, q2, q3));
+      const double a = AngleBetween(p[0], p[1], p[2], p[3]);
+      v.S = a > 90.0 ? 180.0 - a : a;
+      v.L = s * DistanceToLine(exactgeo::Midpoint(p[0], p[1]), p[2], p[3]);
       break;
     }
-    case MK_RECT: case MK_ROUNDRECT:
-      v.A = s * std::fabs(double(p[0].x) - double(p[1].x));
-      v.B = s * std::fabs(double(p[0].y) - double(p[1].y));
+    case MK_RECT: case MK_ROUNDRECT: {
+      const double w = std::fabs(double(p[0].x) - double(p[1].x));
+      const double h = std::fabs(double(p[0].y) - double(p[1].y));
+      v.A = s * w;
+      v.B = s * h;
       if (rec.m_nKind == MK_RECT) {
         v.P = 2 * v.A + 2 * v.B;
         v.S = v.A * v.B;
-      } else if (s == 1.0) {
-        v.P = 2 * v.A + 2 * v.B + 314.1592653589793 - 400;
-        v.S = v.A * v.B + 7853.981633974483 - 10000;
-      } else {
-        v.P = 2 * v.A + 2 * v.B - s * 85.84073464102067;
-        v.S = v.A * v.B - s * s * 2146.018366025517;
+        break;
       }
+      // The corners are quarters of the 50 x 50 ellipse the shape is drawn with, shrunk to the
+      // shape where a side is shorter than 50 px.
+      const double rx = std::min(25.0, w / 2), ry = std::min(25.0, h / 2);
+      v.P = s * (2 * (w - 2 * rx) + 2 * (h - 2 * ry) + EllipsePerimeter(rx, ry));
+      v.S = v.A * v.B - s * s * (4 - kPi) * rx * ry;
       break;
+    }
     case MK_ELLIPSE:
       v.A = s * std::fabs(double(p[0].x) - double(p[1].x)) / 2;
       v.B = s * std::fabs(double(p[0].y) - double(p[1].y)) / 2;
-      v.P = k2Pi * std::min(v.A, v.B) + 4 * std::fabs(v.A - v.B);
+      v.P = EllipsePerimeter(v.A, v.B);
       v.S = kPi * v.A * v.B;
       break;
-    case MK_ARC3:
-      v.S = std::fabs(ArcSweepAngle(p[0], p[1], p[2], p[3]));
-      v.L = s * Dist(p[0], p[3]);
+    case MK_ARC3: {
+      const exactgeo::Point c = CentreOr(p[0], p[1], p[2], p[3]);
+      v.S = std::fabs(ArcSweep(p[0], p[1], p[2], c));
+      v.L = s * Distance(ToPoint(p[0]), c);
       break;
+    }
     case MK_CIRCLE2:
       v.A = s * Dist(p[0], p[1]) / 2;
       v.P = k2Pi * v.A;
       v.S = kPi * v.A * v.A;
       break;
     case MK_CIRCLE3:
-      v.A = s * Dist(p[0], p[3]);
+      v.A = s * Distance(ToPoint(p[0]), CentreOr(p[0], p[1], p[2], p[3]));
       v.P = k2Pi * v.A;
       v.S = kPi * v.A * v.A;
       break;
@@ -133,13 +145,13 @@ bool CMeasureManager::CalcMeasureValues(int i, MeasureValues* out) const {
       break;
     }
     case MK_POINT2LINE:
-      v.L = s * Dist(p[0], PerpendicularFoot(p[0], p[1], p[2]));
+      v.L = s * DistanceToLine(p[0], p[1], p[2]);
       break;
     case MK_CIRCLE2LINE:
-      v.L = s * Dist(p[5], PerpendicularFoot(p[5], p[3], p[4]));
+      v.L = s * DistanceToLine(CentreOr(p[0], p[1], p[2], p[5]), p[3], p[4]);
       break;
     case MK_CIRCLE2CIRCLE:
-      v.L = s * Dist(p[6], p[7]);
+      v.L = s * Distance(CentreOr(p[0], p[1], p[2], p[6]), CentreOr(p[3], p[4], p[5], p[7]));
       break;
     default:
       break;
@@ -174,8 +186,8 @@ void CMeasureManager::FormatResultText(int i, double L, double A, double B, doub
       text = FormatW(u"(rx:%.3f, ry:%.3f) S: %.3f %s\u00B2", A, B, S, u);
       break;
     case MK_ARC3:
-      text = FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", 360 - S, S * kPi / 180,
-                     L * S * kPi / 180, u);
+      text = FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", S, S * kPi / 180, L * S * kPi / 180,
+                     u);
       break;
     case MK_CIRCLE2: case MK_CIRCLE3:
       text = FormatW(u"(r:%.3f) S: %.3f %s\u00B2", A, S, u);
@@ -193,10 +205,20 @@ void CMeasureManager::SetScale(float factor, WStringView unit, const ScaleDispla
   m_dScale = double(factor);
   m_strUnit = WString(unit);
   m_ScaleDisplay = display;
+  RefreshResultTexts();
+}
+
+void CMeasureManager::RefreshResultTexts() {
   const int n = std::min<int>(m_nMeasureCount, int(m_arrMeasure.size()));
   for (int i = 0; i < n; ++i) {
     MeasureValues v;
-    if (CalcMeasureValues(i, &v)) FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
+    if (!CalcMeasureValues(i, &v)) continue;
+    const std::int32_t kind = m_arrMeasure[std::size_t(i)].m_nKind;
+    FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
+    // The shape being built gets its text in the tree when it is finished.
+    const bool building = m_bInProgress && m_nMouseState == MS_CREATING && i == m_nCreating;
+    const bool texted = kind >= MK_POINT && kind <= MK_CIRCLE2CIRCLE && kind != MK_RULECENTRE;
+    if (texted && !building) Notify(i, kNotifyTextChanged);
   }
 }
 
@@ -229,7 +251,7 @@ WString ReportBody(const MEASUREBASE& rec, const MeasureValues& v, double s, con
       return FormatW(u"pA(%d,%d)\u3001pB(%d,%d)\u3001pC(%d,%d)\u3001pD(%d,%d)\uFF0CC: %.3f%s\uFF0CS: %.3f%s\u00B2",
                      p[0].x, p[0].y, p[1].x, p[0].y, p[0].x, p[1].y, p[1].x, p[1].y, v.P, u, v.S, u);
     case MK_ARC3:
-      return FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", 360 - v.S, v.S * kPi / 180,
+      return FormatW(u"\u2220\uFF1A%.3f\u00B0\uFF41\uFF1A%.3frad L\uFF1A%.3f %s", v.S, v.S * kPi / 180,
                      v.L * v.S * kPi / 180, u);
     case MK_CIRCLE2: {
       const POINT o = Midpoint(p[0], p[1]);

@@ -12,7 +12,7 @@
 
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"

@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 
 using namespace options;

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 #include "platform/strings.h"
 

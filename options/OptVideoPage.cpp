@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 
 using namespace options;

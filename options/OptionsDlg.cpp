@@ -9,7 +9,7 @@
 
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "options/ColorMatrixPage.h"
 #include "options/OptCapturePage.h"
 #include "options/OptMeasurePage.h"

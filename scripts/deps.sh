@@ -7,7 +7,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
       libopencv-stitching-dev libopencv-features2d-dev libopencv-calib3d-dev libopencv-flann-dev
       libavformat-dev libavcodec-dev libavutil-dev libjpeg62-turbo-dev
-      libgtest-dev libgmock-dev libbenchmark-dev libxlsxwriter-dev libzip-dev libpugixml-dev
+      libgtest-dev libgmock-dev libbenchmark-dev libzip-dev libpugixml-dev
       clang libclang-rt-14-dev
       libaravis-dev libusb-1.0-0-dev aravis-tools ffmpeg
       fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils

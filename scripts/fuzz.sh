@@ -11,7 +11,7 @@ seconds="${1:-60}"
 build="${BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DQ7V_FUZZ=ON -DQ7V_BUILD_BENCH=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_ARGS:-} >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQ7V_HARDENING=OFF ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" --target fuzzers --parallel "${FUZZ_BUILD_JOBS:-$(nproc)}"
 
 targets="${FUZZ_TARGETS:-$(cat "$build/fuzz/fuzzers.txt")}"

@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 
+#include "camera/CameraSinks.h"
 #include "platform/text.h"
 #include "platform/types.h"
 
@@ -28,10 +29,9 @@ class IAppHost {
   virtual void OnCameraLive() {}
   virtual bool OnCameraStop() { return false; }
   virtual void ZoomFitWindow() {}
-  virtual double ZoomFactor() const { return 1.0; }
-  // Which display the layer editor's upper area shows: 1 magnifier, 2 overview, 3 histogram.
-  virtual int LayerPanelMode() const { return 1; }
-  virtual void SetLayerPanelMode(int /*mode*/) {}
+  // Which display the layer editor's upper area shows.
+  virtual LayerPanelView LayerPanelMode() const { return LayerPanelView::kMagnifier; }
+  virtual void SetLayerPanelMode(LayerPanelView /*mode*/) {}
   virtual bool IsLayerPaneVisible() const { return false; }
   virtual bool ImageAvailable() const { return false; }
   virtual bool IsLive() const { return false; }
@@ -51,8 +51,6 @@ class IAppHost {
   virtual RECT ImageWindowRect() const { return {}; }
 
   // ---- the camera panel (imaging/)
-  // Region picking on the image ended: the panel disarms its region mode.
-  virtual void CameraRegionPicked() {}
   // The frame's "Original Size" command (zoom factor 1.0), after a region of interest is set.
   virtual void ZoomOriginal() {}
   // The camera-list entry the panel's camera list shows (it stays shown when the camera is

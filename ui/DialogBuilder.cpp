@@ -14,7 +14,7 @@
 #include <QTabBar>
 #include <QTreeWidget>
 
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 
 namespace ui {
 

@@ -7,7 +7,7 @@
 
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 #include "platform/strings.h"
 
 CTipDlg::CTipDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {

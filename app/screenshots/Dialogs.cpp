@@ -10,9 +10,9 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "app/screenshots/Shots.h"
-#include "editors/EditorShots.h"
+#include "app/screenshots/EditorShots.h"
 #include "editors/LayerDlg.h"
-#include "imaging/CamSetupShots.h"
+#include "app/screenshots/CamSetupShots.h"
 #include "imaging/GrayStretchDlg.h"
 #include "imaging/ImageListDlg.h"
 #include "imaging/ImageListPane.h"
@@ -96,7 +96,7 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
   frame.ClearLayers();
   DrawEveryKind(frame);
   frame.ShowLayerPane();
-  frame.SetLayerPanelMode(1);
+  frame.SetLayerPanelMode(LayerPanelView::kMagnifier);
   if (auto* tab = frame.LayerPaneWidget()->Dialog()->findChild<QTabBar*>()) tab->setCurrentIndex(0);
   frame.CameraObject().SetRoi(true, 1800, 1300, 2400, 1800);
   frame.View()->RedrawImage();

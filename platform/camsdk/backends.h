@@ -64,10 +64,13 @@ std::string ArvDeviceId(const std::string& deviceName);
 // ---- V4L2 (v4l2_device.cpp)
 
 // A UVC camera's frame into the core's bottom-up raw layout: V4L2_PIX_FMT_GREY to 8-bit mono,
-// YUYV and MJPEG to processed BGR (CAMSDK_RAW_BGR8). False when the data does not decode to
-// width x height.
+// YUYV and MJPEG to processed BGR (CAMSDK_RAW_BGR8). False when the data is not a whole frame of
+// width x height: rows short of `stride`, or an MJPEG frame that is not a sequential JPEG of that
+// size (it is not decoded then), damaged or cut short.
 bool V4l2ToRaw(std::uint32_t fourcc, const std::uint8_t* data, std::size_t bytes, int width, int height,
                std::size_t stride, std::vector<std::uint8_t>& raw);
+// True when the data starts as a JPEG does; nothing else is handed to a decoder as MJPEG.
+bool V4l2IsJpeg(const std::uint8_t* data, std::size_t bytes);
 
 // One control as the driver lists it (VIDIOC_QUERYCTRL).
 struct V4l2Control {

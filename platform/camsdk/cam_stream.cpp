@@ -347,8 +347,9 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
     for (const auto& [h, c] : reg.cams)
       if (&c->model == model) CAMSDK_RETURN(CAMSDK_STATUS_BUSY);
   }
-  std::unique_ptr<Device> device = owner->Open(*model);
-  if (!device) CAMSDK_RETURN(CAMSDK_STATUS_NO_DEVICE);
+  int opened = CAMSDK_STATUS_NO_DEVICE;
+  std::unique_ptr<Device> device = owner->OpenWithStatus(*model, &opened);
+  if (!device) CAMSDK_RETURN(opened == CAMSDK_STATUS_OK ? CAMSDK_STATUS_NO_DEVICE : opened);
   DeviceSettings settings = LoadDeviceSettings(*model);
 
   std::shared_ptr<Camera> cam;

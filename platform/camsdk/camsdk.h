@@ -315,6 +315,9 @@ using CamSdkDisplaySink = void (*)(void* context, int handle, const unsigned cha
 int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity = CAMSDK_MAX_DEVICES);
 // Opens the listed camera of that name and writes its handle. The camera starts stopped; the
 // parameters are those of its current parameter team (factory defaults when none was saved).
+// A camera that cannot be opened: CAMSDK_STATUS_NO_DEVICE when it is gone, CAMSDK_STATUS_BUSY
+// when it is open here already or another program holds it, CAMSDK_STATUS_FAILED when it
+// refuses to be set up for streaming.
 int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle);
 int CameraUnInit(int handle);
 int CameraPlay(int handle);

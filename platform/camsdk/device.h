@@ -120,6 +120,13 @@ class Backend {
   virtual ~Backend() = default;
   virtual std::vector<const ModelInfo*> List() = 0;
   virtual std::unique_ptr<Device> Open(const ModelInfo& model) = 0;
+  // Open, saying why it failed (CAMSDK_STATUS_*): NO_DEVICE when the camera is gone, BUSY when
+  // another program holds it, FAILED when it refuses to be set up.
+  virtual std::unique_ptr<Device> OpenWithStatus(const ModelInfo& model, int* status) {
+    std::unique_ptr<Device> device = Open(model);
+    *status = device ? CAMSDK_STATUS_OK : CAMSDK_STATUS_NO_DEVICE;
+    return device;
+  }
   virtual bool Present(const ModelInfo& model) = 0;
   virtual DeviceText Text(const ModelInfo&) const { return {}; }
 };

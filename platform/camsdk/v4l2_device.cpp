@@ -4,57 +4,38 @@
 // takes without demosaicing. Exposure and gain go to the camera's controls (automatic exposure
 // off: the core's own automatic exposure drives them); the image controls (gamma, contrast,
 // saturation, sharpness, white balance) are the core's ISP, the same for every camera.
+//
+// Each size the camera offers in any of those formats is listed once, streamed in the format
+// that gives it the highest frame rate, at that size's own fastest frame interval. A camera is
+// named by its card and its USB serial number (its bus path when it has none), never by its
+// /dev/video node, so that a camera plugged in again keeps its name, and with it its settings
+// and layers. A camera that another program holds, or that refuses the format it listed, is
+// not opened; one whose stream stops for kV4l2StallMs is lost.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
-#include <sys/select.h>
 #include <unistd.h>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include "platform/camsdk/backends.h"
+#include "platform/camsdk/v4l2_sys.h"
 
 namespace camsdk {
-
-bool V4l2ToRaw(std::uint32_t fourcc, const std::uint8_t* data, std::size_t bytes, int width, int height,
-               std::size_t stride, std::vector<std::uint8_t>& raw) {
-  if (!data || width <= 0 || height <= 0) return false;
-  cv::Mat top;  // top-down, as the camera sends it
-  if (fourcc == V4L2_PIX_FMT_GREY) {
-    if (stride < std::size_t(width) || bytes < stride * (height - 1) + width) return false;
-    top = cv::Mat(height, width, CV_8UC1, const_cast<std::uint8_t*>(data), stride);
-  } else if (fourcc == V4L2_PIX_FMT_YUYV) {
-    if (width % 2 || stride < std::size_t(width) * 2 || bytes < stride * (height - 1) + width * 2) return false;
-    cv::cvtColor(cv::Mat(height, width, CV_8UC2, const_cast<std::uint8_t*>(data), stride), top,
-                 cv::COLOR_YUV2BGR_YUYV);
-  } else if (fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG) {
-    try {
-      top = cv::imdecode(cv::Mat(1, int(bytes), CV_8UC1, const_cast<std::uint8_t*>(data)), cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-      return false;
-    }
-    if (top.cols != width || top.rows != height) return false;
-  } else {
-    return false;
-  }
-  const int channels = top.channels();
-  raw.resize(std::size_t(width) * height * channels);
-  cv::Mat bottomUp(height, width, channels == 1 ? CV_8UC1 : CV_8UC3, raw.data());
-  cv::flip(top, bottomUp, 0);
-  return true;
-}
 
 V4l2Panel V4l2MapControls(const std::vector<V4l2Control>& controls) {
   V4l2Panel p;
@@ -99,100 +80,192 @@ std::int32_t V4l2ControlValue(const V4l2Control& c, double value, double panelMi
   return std::clamp(std::int32_t(c.minimum + k * step), c.minimum, c.maximum);
 }
 
+
+// ---- The system calls
+
 namespace {
 
-#define TIMES "\xC3\x97"  // "×" in UTF-8
+int RealOpen(const char* path, int flags) { return ::open(path, flags); }
+int RealIoctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+std::int64_t RealNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
-int Xioctl(int fd, unsigned long request, void* arg) {
+// The USB device above the node's interface holds the serial number (sysfs: .../1-2/serial beside
+// .../1-2/idVendor, the node's device being .../1-2/1-2:1.0).
+std::string RealSerial(const char* path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const std::string node = fs::path(path).filename().string();
+  fs::path dir = fs::canonical(fs::path("/sys/class/video4linux") / node / "device", ec);
+  if (ec) return {};
+  for (int up = 0; up < 4 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
+    if (!fs::exists(dir / "idVendor", ec)) continue;
+    std::ifstream in(dir / "serial");
+    std::string serial;
+    std::getline(in, serial);
+    while (!serial.empty() && std::isspace(static_cast<unsigned char>(serial.back()))) serial.pop_back();
+    return serial;
+  }
+  return {};
+}
+
+const V4l2Sys kRealSys{RealOpen, ::close, RealIoctl, ::mmap, ::munmap, ::poll, RealNowMs, RealSerial};
+std::atomic<const V4l2Sys*> gSys{&kRealSys};
+
+const V4l2Sys& Sys() { return *gSys.load(); }
+
+int Xioctl(const V4l2Sys& sys, int fd, unsigned long request, void* arg) {
   int r;
-  do r = ioctl(fd, request, arg);
+  do r = sys.ioctl(fd, request, arg);
   while (r < 0 && errno == EINTR);
   return r;
 }
 
-// A capture device as first seen, kept for the life of the process.
-struct V4l2Model {
-  std::string path, card, bus, name, serial;
+}  // namespace
+
+const V4l2Sys& V4l2RealSys() { return kRealSys; }
+
+// ---- Cameras
+
+namespace {
+
+#define TIMES "\xC3\x97"  // "×" in UTF-8
+
+// Enumerations stop here, whatever a driver answers.
+constexpr std::uint32_t kMaxEnum = 256;
+
+// One listed size: the format it streams in and that format's fastest interval at that size.
+struct V4l2Size {
+  int width = 0, height = 0;
   std::uint32_t fourcc = 0;
+  v4l2_fract interval{0, 0};  // 0/0: the driver names none
+};
+
+// A capture device as first seen, kept for the life of the process. `path` follows the camera
+// from node to node; everything else stays as first described.
+struct V4l2Model {
+  std::string identity, path, card, bus, serial, name;
   ModelInfo info{};
+  std::vector<V4l2Size> sizes;  // in the order of `resolutions`, largest first
   std::vector<CamSdkResolution> resolutions;
   CamSdkMediaType media{};
   std::vector<V4l2Control> controls;
-  std::vector<v4l2_fract> intervals;  // per frame speed, longest first
 };
 
 std::mutex gMu;
 std::deque<V4l2Model> gModels;
 
+// Among formats that give a size the same speed: the lossless one, then the one decoded in full.
 int Rank(std::uint32_t fourcc) {
   switch (fourcc) {
-    case V4L2_PIX_FMT_YUYV: return 0;   // no decoding loss
-    case V4L2_PIX_FMT_MJPEG: return 1;  // larger sizes at full speed
-    case V4L2_PIX_FMT_GREY: return 2;
-    default: return 99;
+    case V4L2_PIX_FMT_YUYV: return 0;
+    case V4L2_PIX_FMT_MJPEG: return 1;
+    case V4L2_PIX_FMT_JPEG: return 2;
+    case V4L2_PIX_FMT_GREY: return 3;
+    default: return -1;
   }
 }
 
-bool Describe(int fd, V4l2Model& m) {
-  // The first format of the device we can take (a GREY-only camera is mono).
-  v4l2_fmtdesc fd_{};
-  fd_.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  int best = 99;
-  for (fd_.index = 0; Xioctl(fd, VIDIOC_ENUM_FMT, &fd_) == 0; ++fd_.index)
-    if (Rank(fd_.pixelformat) < best) best = Rank(fd_.pixelformat), m.fourcc = fd_.pixelformat;
-  if (best == 99) return false;
+bool Colour(std::uint32_t fourcc) { return fourcc != V4L2_PIX_FMT_GREY; }
 
-  // Sizes, largest first.
-  v4l2_frmsizeenum fs{};
-  fs.pixel_format = m.fourcc;
-  std::vector<std::pair<int, int>> sizes;
-  for (fs.index = 0; Xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &fs) == 0; ++fs.index) {
-    if (fs.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-      sizes.emplace_back(fs.discrete.width, fs.discrete.height);
-    } else {
-      sizes.emplace_back(fs.stepwise.max_width, fs.stepwise.max_height);
-      break;
+// Seconds per frame; unknown intervals count as the slowest.
+double Seconds(v4l2_fract f) { return f.numerator && f.denominator ? double(f.numerator) / f.denominator : 1e9; }
+
+// The fastest interval the driver names for one format at one size.
+v4l2_fract FastestInterval(const V4l2Sys& sys, int fd, std::uint32_t fourcc, int width, int height) {
+  v4l2_frmivalenum fi{};
+  fi.pixel_format = fourcc;
+  fi.width = std::uint32_t(width);
+  fi.height = std::uint32_t(height);
+  v4l2_fract best{0, 0};
+  for (fi.index = 0; fi.index < kMaxEnum && Xioctl(sys, fd, VIDIOC_ENUM_FRAMEINTERVALS, &fi) == 0; ++fi.index) {
+    const v4l2_fract f = fi.type == V4L2_FRMIVAL_TYPE_DISCRETE ? fi.discrete : fi.stepwise.min;
+    if (f.numerator && f.denominator && Seconds(f) < Seconds(best)) best = f;
+    if (fi.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
+  }
+  return best;
+}
+
+// Every size of every format the core can take, each once, in the format that is fastest there.
+std::vector<V4l2Size> Sizes(const V4l2Sys& sys, int fd) {
+  std::vector<std::uint32_t> formats;
+  v4l2_fmtdesc fdesc{};
+  fdesc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  for (fdesc.index = 0; fdesc.index < kMaxEnum && Xioctl(sys, fd, VIDIOC_ENUM_FMT, &fdesc) == 0; ++fdesc.index)
+    if (Rank(fdesc.pixelformat) >= 0 && std::find(formats.begin(), formats.end(), fdesc.pixelformat) == formats.end())
+      formats.push_back(fdesc.pixelformat);
+  // A camera that can deliver colour is opened in colour, whatever another program left it in.
+  if (std::any_of(formats.begin(), formats.end(), Colour))
+    formats.erase(std::remove(formats.begin(), formats.end(), V4L2_PIX_FMT_GREY), formats.end());
+
+  std::vector<V4l2Size> all;
+  for (std::uint32_t fourcc : formats) {
+    v4l2_frmsizeenum fs{};
+    fs.pixel_format = fourcc;
+    for (fs.index = 0; fs.index < kMaxEnum && Xioctl(sys, fd, VIDIOC_ENUM_FRAMESIZES, &fs) == 0; ++fs.index) {
+      V4l2Size s;
+      s.fourcc = fourcc;
+      if (fs.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+        s.width = int(fs.discrete.width);
+        s.height = int(fs.discrete.height);
+      } else {
+        s.width = int(fs.stepwise.max_width);
+        s.height = int(fs.stepwise.max_height);
+      }
+      if (s.width > 0 && s.height > 0 && s.width <= 65535 && s.height <= 65535 &&
+          !(fourcc == V4L2_PIX_FMT_YUYV && s.width % 2)) {
+        s.interval = FastestInterval(sys, fd, fourcc, s.width, s.height);
+        all.push_back(s);
+      }
+      if (fs.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
     }
   }
-  if (sizes.empty()) {
+  if (all.empty()) {  // no sizes enumerated: the format in force, when the core can take it
     v4l2_format f{};
     f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd, VIDIOC_G_FMT, &f) < 0) return false;
-    sizes.emplace_back(f.fmt.pix.width, f.fmt.pix.height);
+    if (Xioctl(sys, fd, VIDIOC_G_FMT, &f) == 0 &&
+        std::find(formats.begin(), formats.end(), f.fmt.pix.pixelformat) != formats.end() && f.fmt.pix.width > 0 &&
+        f.fmt.pix.height > 0 && f.fmt.pix.width <= 65535 && f.fmt.pix.height <= 65535)
+      all.push_back({int(f.fmt.pix.width), int(f.fmt.pix.height), f.fmt.pix.pixelformat,
+                     FastestInterval(sys, fd, f.fmt.pix.pixelformat, int(f.fmt.pix.width), int(f.fmt.pix.height))});
   }
-  std::sort(sizes.begin(), sizes.end(), [](auto a, auto b) { return a.first * a.second > b.first * b.second; });
-  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
-  for (const auto& [w, h] : sizes) {
-    if (m.resolutions.size() >= 16) break;
+  // Largest first; of one size, the fastest, then the better format.
+  std::sort(all.begin(), all.end(), [](const V4l2Size& a, const V4l2Size& b) {
+    const long long areaA = 1LL * a.width * a.height, areaB = 1LL * b.width * b.height;
+    if (areaA != areaB) return areaA > areaB;
+    if (a.width != b.width) return a.width > b.width;
+    if (Seconds(a.interval) != Seconds(b.interval)) return Seconds(a.interval) < Seconds(b.interval);
+    return Rank(a.fourcc) < Rank(b.fourcc);
+  });
+  all.erase(std::unique(all.begin(), all.end(),
+                        [](const V4l2Size& a, const V4l2Size& b) { return a.width == b.width && a.height == b.height; }),
+            all.end());
+  if (all.size() > 16) all.resize(16);
+  return all;
+}
+
+bool Describe(const V4l2Sys& sys, int fd, V4l2Model& m) {
+  m.sizes = Sizes(sys, fd);
+  if (m.sizes.empty()) return false;
+  const V4l2Size& largest = m.sizes.front();
+  for (const V4l2Size& s : m.sizes) {
     CamSdkResolution r{};
     r.index = int(m.resolutions.size());
-    std::snprintf(r.name, sizeof r.name, "%d" TIMES "%d", w, h);
-    r.width = w;
-    r.height = h;
-    r.binning = std::max(1, int(std::lround(double(sizes[0].first) / w)));
+    std::snprintf(r.name, sizeof r.name, "%d" TIMES "%d", s.width, s.height);
+    r.width = s.width;
+    r.height = s.height;
+    r.binning = std::max(1, int(std::lround(double(largest.width) / s.width)));
     m.resolutions.push_back(r);
   }
 
-  // Frame intervals of the largest size, slowest first.
-  v4l2_frmivalenum fi{};
-  fi.pixel_format = m.fourcc;
-  fi.width = sizes[0].first;
-  fi.height = sizes[0].second;
-  std::vector<v4l2_fract> ivals;
-  for (fi.index = 0; Xioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &fi) == 0; ++fi.index)
-    if (fi.type == V4L2_FRMIVAL_TYPE_DISCRETE) ivals.push_back(fi.discrete);
-  std::sort(ivals.begin(), ivals.end(), [](v4l2_fract a, v4l2_fract b) {
-    return double(a.numerator) / a.denominator > double(b.numerator) / b.denominator;
-  });
-  m.intervals = ivals;
-
-  // Controls.
   for (std::uint32_t id : {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO, V4L2_CID_GAIN,
                            V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CID_BRIGHTNESS,
                            V4L2_CID_CONTRAST, V4L2_CID_SATURATION, V4L2_CID_SHARPNESS, V4L2_CID_GAMMA}) {
     v4l2_queryctrl q{};
     q.id = id;
-    if (Xioctl(fd, VIDIOC_QUERYCTRL, &q) < 0) continue;
+    if (Xioctl(sys, fd, VIDIOC_QUERYCTRL, &q) < 0) continue;
     V4l2Control c;
     c.id = id;
     c.minimum = q.minimum;
@@ -204,25 +277,25 @@ bool Describe(int fd, V4l2Model& m) {
   }
 
   m.media.index = 0;
-  const bool mono = m.fourcc == V4L2_PIX_FMT_GREY;
+  const bool mono = !Colour(largest.fourcc);
   std::snprintf(m.media.name, sizeof m.media.name, "%s", mono ? "GREY" : "RGB24");
   m.media.format = mono ? CAMSDK_RAW_MONO8 : CAMSDK_RAW_BGR8;
 
   ModelInfo& i = m.info;
-  i.key = m.path.c_str();
+  i.key = m.identity.c_str();
   i.productName = m.card.c_str();
   i.deviceName = m.name.c_str();
-  i.serial = m.serial.c_str();
+  i.serial = m.serial.empty() ? m.bus.c_str() : m.serial.c_str();
   i.modelId = 200;
   i.color = !mono;
   i.pattern = mono ? CAMSDK_PATTERN_MONO : CAMSDK_PATTERN_BGR;
-  i.sensorWidth = sizes[0].first;
-  i.sensorHeight = sizes[0].second;
+  i.sensorWidth = largest.width;
+  i.sensorHeight = largest.height;
   i.resolutions = m.resolutions.data();
   i.resolutionCount = int(m.resolutions.size());
   i.mediaTypes = &m.media;
   i.mediaTypeCount = 1;
-  i.frameSpeedCount = 1;  // streamed at the fastest interval the camera enumerates
+  i.frameSpeedCount = 1;  // each size streams at its own fastest interval
   // Exposure in the control's 100 us steps: lines of 10 us, up to the control's maximum.
   for (std::uint32_t& t : i.lineTime) t = 100;
   i.maxExposureLines = 100000;  // 1 s
@@ -236,94 +309,130 @@ bool Describe(int fd, V4l2Model& m) {
   return true;
 }
 
+std::size_t BytesPerPixel(std::uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_YUYV ? 2 : 1; }
+bool Compressed(std::uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG; }
+
+// Sets one listed size. The driver may answer with another format than asked for; only exactly
+// the one asked for is taken. CAMSDK_STATUS_BUSY when another program streams from the camera,
+// CAMSDK_STATUS_FAILED when it refuses or changes the format; the row length in *stride.
+int SetFormat(const V4l2Sys& sys, int fd, const V4l2Size& s, std::size_t* stride) {
+  v4l2_format f{};
+  f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  f.fmt.pix.width = std::uint32_t(s.width);
+  f.fmt.pix.height = std::uint32_t(s.height);
+  f.fmt.pix.pixelformat = s.fourcc;
+  f.fmt.pix.field = V4L2_FIELD_NONE;
+  if (Xioctl(sys, fd, VIDIOC_S_FMT, &f) < 0) return errno == EBUSY ? CAMSDK_STATUS_BUSY : CAMSDK_STATUS_FAILED;
+  const v4l2_pix_format& p = f.fmt.pix;
+  if (p.pixelformat != s.fourcc || int(p.width) != s.width || int(p.height) != s.height ||
+      (p.field != V4L2_FIELD_NONE && p.field != V4L2_FIELD_ANY))
+    return CAMSDK_STATUS_FAILED;
+  if (Compressed(s.fourcc)) {
+    *stride = 0;
+  } else {
+    const std::size_t row = std::size_t(s.width) * BytesPerPixel(s.fourcc);
+    *stride = p.bytesperline ? p.bytesperline : row;
+    if (*stride < row || *stride > row * 16) return CAMSDK_STATUS_FAILED;
+  }
+  return CAMSDK_STATUS_OK;
+}
+
+const V4l2Size* FindSize(const V4l2Model& m, int width, int height) {
+  for (const V4l2Size& s : m.sizes)
+    if (s.width == width && s.height == height) return &s;
+  return nullptr;
+}
+
 class V4l2Device final : public Device {
  public:
-  V4l2Device(const V4l2Model& m, int fd) : model_(m), fd_(fd) {}
+  V4l2Device(const V4l2Sys& sys, const V4l2Model& m, int fd) : sys_(sys), model_(m), fd_(fd) {}
   ~V4l2Device() override {
     Stop();
-    ::close(fd_);
+    sys_.close(fd_);
   }
   const ModelInfo& Model() const override { return model_.info; }
   bool PacesItself() const override { return true; }
 
+  // A whole frame, or false (lost): the camera gone, a size it will not stream, or no whole
+  // frame for kV4l2StallMs beyond the exposure time. Never a made-up frame.
   bool Read(const Exposure& e, std::vector<std::uint8_t>& raw) override {
     if (lost_) return false;
-    if (!streaming_ || e.mode.width != width_ || e.mode.height != height_) {
+    if (!streaming_ || e.mode.width != size_.width || e.mode.height != size_.height) {
       Stop();
-      if (!Start(e)) return Gone(e, raw);
+      if (!Start(e)) return Lose();
     }
     ApplyControls(e);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(fd_, &set);
-      timeval tv{2 + long(e.exposure / 10000000), 0};
-      const int r = select(fd_ + 1, &set, nullptr, nullptr, &tv);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) continue;
+    const std::int64_t deadline = sys_.nowMs() + kV4l2StallMs + std::int64_t(e.exposure / 10000);
+    for (;;) {
+      const std::int64_t left = deadline - sys_.nowMs();
+      if (left <= 0) return Lose();
+      pollfd p{fd_, POLLIN, 0};
+      const int r = sys_.poll(&p, 1, int(std::min<std::int64_t>(left, INT_MAX)));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return Lose();
+      }
+      if (r == 0) continue;
+      if (!(p.revents & POLLIN) && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return Lose();
       v4l2_buffer b{};
       b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       b.memory = V4L2_MEMORY_MMAP;
-      if (Xioctl(fd_, VIDIOC_DQBUF, &b) < 0) {
+      if (Xioctl(sys_, fd_, VIDIOC_DQBUF, &b) < 0) {
         if (errno == EAGAIN) continue;
-        return Gone(e, raw);
+        return Lose();
       }
-      const bool ok = b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) &&
-                      V4l2ToRaw(model_.fourcc, static_cast<const std::uint8_t*>(buffers_[b.index].first),
-                                b.bytesused, width_, height_, stride_, raw);
-      Xioctl(fd_, VIDIOC_QBUF, &b);
+      bool ok = false;
+      if (b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR)) {
+        const auto& [data, length] = buffers_[b.index];
+        ok = V4l2ToRaw(size_.fourcc, static_cast<const std::uint8_t*>(data), std::min<std::size_t>(b.bytesused, length),
+                       size_.width, size_.height, stride_, raw);
+      }
+      if (Xioctl(sys_, fd_, VIDIOC_QBUF, &b) < 0) lost_ = true;  // this frame still counts
       if (ok) return true;
+      if (lost_) return false;
     }
-    return Gone(e, raw);
   }
 
  private:
-  // No frame: gone when the device node went away, else an unchanged frame of the right size.
-  bool Gone(const Exposure& e, std::vector<std::uint8_t>& raw) {
-    v4l2_capability cap{};
-    if (Xioctl(fd_, VIDIOC_QUERYCAP, &cap) < 0 && (errno == ENODEV || errno == EIO)) lost_ = true;
-    if (lost_) return false;
-    raw.resize(std::size_t(e.mode.width) * e.mode.height * CamSdkRawBytesPerSample(model_.media.format));
-    return true;
+  bool Lose() {
+    lost_ = true;
+    Stop();
+    return false;
   }
 
   bool Start(const Exposure& e) {
-    v4l2_format f{};
-    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    f.fmt.pix.width = e.mode.width;
-    f.fmt.pix.height = e.mode.height;
-    f.fmt.pix.pixelformat = model_.fourcc;
-    f.fmt.pix.field = V4L2_FIELD_NONE;
-    if (Xioctl(fd_, VIDIOC_S_FMT, &f) < 0) return false;
-    if (int(f.fmt.pix.width) != e.mode.width || int(f.fmt.pix.height) != e.mode.height) return false;
-    width_ = e.mode.width;
-    height_ = e.mode.height;
-    stride_ = f.fmt.pix.bytesperline ? f.fmt.pix.bytesperline
-                                     : std::size_t(width_) * (model_.fourcc == V4L2_PIX_FMT_YUYV ? 2 : 1);
-    if (!model_.intervals.empty()) {
+    const V4l2Size* s = FindSize(model_, e.mode.width, e.mode.height);
+    if (!s || SetFormat(sys_, fd_, *s, &stride_) != CAMSDK_STATUS_OK) return false;
+    size_ = *s;
+    if (s->interval.numerator && s->interval.denominator) {
       v4l2_streamparm parm{};
       parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-      parm.parm.capture.timeperframe = model_.intervals.back();  // the fastest the camera offers
-      Xioctl(fd_, VIDIOC_S_PARM, &parm);
+      parm.parm.capture.timeperframe = s->interval;
+      Xioctl(sys_, fd_, VIDIOC_S_PARM, &parm);  // a camera without frame rates streams at its own
     }
+    // A buffer must hold a whole frame of the format set.
+    const std::size_t least =
+        Compressed(s->fourcc) ? 4 : stride_ * (s->height - 1) + std::size_t(s->width) * BytesPerPixel(s->fourcc);
     v4l2_requestbuffers req{};
     req.count = 4;
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     req.memory = V4L2_MEMORY_MMAP;
-    if (Xioctl(fd_, VIDIOC_REQBUFS, &req) < 0 || req.count < 2) return false;
+    if (Xioctl(sys_, fd_, VIDIOC_REQBUFS, &req) < 0) return false;
+    requested_ = true;
+    if (req.count < 2 || req.count > 32) return false;
     for (std::uint32_t k = 0; k < req.count; ++k) {
       v4l2_buffer b{};
       b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       b.memory = V4L2_MEMORY_MMAP;
       b.index = k;
-      if (Xioctl(fd_, VIDIOC_QUERYBUF, &b) < 0) return false;
-      void* p = mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, b.m.offset);
+      if (Xioctl(sys_, fd_, VIDIOC_QUERYBUF, &b) < 0 || b.length < least) return false;
+      void* p = sys_.mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, b.m.offset);
       if (p == MAP_FAILED) return false;
       buffers_.emplace_back(p, b.length);
-      if (Xioctl(fd_, VIDIOC_QBUF, &b) < 0) return false;
+      if (Xioctl(sys_, fd_, VIDIOC_QBUF, &b) < 0) return false;
     }
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd_, VIDIOC_STREAMON, &type) < 0) return false;
+    if (Xioctl(sys_, fd_, VIDIOC_STREAMON, &type) < 0) return false;
     streaming_ = true;
     applied_ = false;
     return true;
@@ -332,17 +441,19 @@ class V4l2Device final : public Device {
   void Stop() {
     if (streaming_) {
       v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-      Xioctl(fd_, VIDIOC_STREAMOFF, &type);
+      Xioctl(sys_, fd_, VIDIOC_STREAMOFF, &type);
       streaming_ = false;
     }
-    for (auto& [p, len] : buffers_) munmap(p, len);
-    if (!buffers_.empty()) {
-      buffers_.clear();
+    for (auto& [p, len] : buffers_) sys_.munmap(p, len);
+    buffers_.clear();
+    if (requested_) {
+      requested_ = false;
       v4l2_requestbuffers req{};
       req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       req.memory = V4L2_MEMORY_MMAP;
-      Xioctl(fd_, VIDIOC_REQBUFS, &req);
+      Xioctl(sys_, fd_, VIDIOC_REQBUFS, &req);
     }
+    size_ = {};
   }
 
   const V4l2Control* Control(std::uint32_t id) const {
@@ -353,7 +464,7 @@ class V4l2Device final : public Device {
 
   void Set(std::uint32_t id, std::int32_t value) {
     v4l2_control c{id, value};
-    Xioctl(fd_, VIDIOC_S_CTRL, &c);
+    Xioctl(sys_, fd_, VIDIOC_S_CTRL, &c);
   }
 
   void ApplyControls(const Exposure& e) {
@@ -376,82 +487,135 @@ class V4l2Device final : public Device {
     applied_ = true;
   }
 
+  const V4l2Sys& sys_;
   const V4l2Model& model_;
   const int fd_;
-  bool lost_ = false, streaming_ = false, applied_ = false;
-  int width_ = 0, height_ = 0;
+  bool lost_ = false, streaming_ = false, requested_ = false, applied_ = false;
+  V4l2Size size_;
   std::size_t stride_ = 0;
   std::vector<std::pair<void*, std::size_t>> buffers_;
   std::uint64_t exposure_ = 0;
   float gain_ = 0;
 };
 
-// Capture devices present now: path, card, bus.
+// A capture device present now.
 struct Node {
-  std::string path, card, bus;
+  std::string path, card, bus, serial;
 };
 
-std::vector<Node> Scan() {
+std::string Text(const std::uint8_t* field, std::size_t size) {
+  const char* s = reinterpret_cast<const char*>(field);
+  return std::string(s, strnlen(s, size));
+}
+
+bool QueryCapture(const V4l2Sys& sys, int fd, std::string* card, std::string* bus) {
+  v4l2_capability cap{};
+  if (Xioctl(sys, fd, VIDIOC_QUERYCAP, &cap) < 0) return false;
+  const std::uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+  if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) return false;
+  *card = Text(cap.card, sizeof cap.card);
+  *bus = Text(cap.bus_info, sizeof cap.bus_info);
+  return true;
+}
+
+std::vector<Node> Scan(const V4l2Sys& sys) {
   std::vector<Node> out;
   for (int k = 0; k < 64; ++k) {
     const std::string path = "/dev/video" + std::to_string(k);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = sys.open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
-    v4l2_capability cap{};
-    if (Xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0) {
-      const std::uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
-      if ((caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING))
-        out.push_back({path, reinterpret_cast<const char*>(cap.card), reinterpret_cast<const char*>(cap.bus_info)});
-    }
-    ::close(fd);
+    Node n{path, {}, {}, {}};
+    const bool capture = QueryCapture(sys, fd, &n.card, &n.bus);
+    sys.close(fd);
+    if (!capture) continue;
+    n.serial = sys.serial(path.c_str());
+    out.push_back(std::move(n));
   }
   return out;
+}
+
+// What tells one camera from another wherever it is plugged in: its card with its serial number,
+// or with its bus path when it has none.
+std::string Identity(const std::string& card, const std::string& bus, const std::string& serial) {
+  return card + (serial.empty() ? "\nbus " + bus : "\nserial " + serial);
 }
 
 class V4l2BackendImpl final : public Backend {
  public:
   std::vector<const ModelInfo*> List() override {
+    const V4l2Sys& sys = Sys();
     const char* off = std::getenv("Q7V_V4L2");
-    if (off && std::strcmp(off, "0") == 0) return {};
+    if (&sys == &kRealSys && off && std::strcmp(off, "0") == 0) return {};
     std::lock_guard<std::mutex> lock(gMu);
     std::vector<const ModelInfo*> out;
-    for (const Node& n : Scan()) {
+    std::vector<const V4l2Model*> claimed;
+    for (const Node& n : Scan(sys)) {
+      const std::string identity = Identity(n.card, n.bus, n.serial);
+      // Two cameras of one identity (a model without serial numbers on one hub) stay apart by
+      // their nodes; a camera on a new node is the one of its identity not present now.
       V4l2Model* found = nullptr;
-      for (V4l2Model& m : gModels)
-        if (m.bus == n.bus && m.card == n.card && m.path == n.path) found = &m;
+      for (V4l2Model& m : gModels) {
+        if (m.identity != identity || std::find(claimed.begin(), claimed.end(), &m) != claimed.end()) continue;
+        if (!found || m.path == n.path) found = &m;
+      }
       if (!found) {
         V4l2Model m;
+        m.identity = identity;
         m.path = n.path;
         m.card = n.card;
         m.bus = n.bus;
-        m.serial = n.bus;
-        m.name = UniqueDeviceName(n.card + " (" + n.bus + ")", [&](const std::string& name) {
+        m.serial = n.serial;
+        m.name = UniqueDeviceName(n.card + " (" + (n.serial.empty() ? n.bus : n.serial) + ")", [&](const std::string& name) {
           return std::any_of(gModels.begin(), gModels.end(), [&](const V4l2Model& o) { return o.name == name; });
         });
-        const int fd = ::open(n.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const int fd = sys.open(n.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        gModels.push_back(std::move(m));
-        const bool ok = Describe(fd, gModels.back());
-        ::close(fd);
+        gModels.push_back(std::move(m));  // described in place: the record points into itself
+        const bool ok = Describe(sys, fd, gModels.back());
+        sys.close(fd);
         if (!ok) {
           gModels.pop_back();
           continue;
         }
         found = &gModels.back();
       }
+      found->path = n.path;
+      claimed.push_back(found);
       out.push_back(&found->info);
     }
     return out;
   }
 
   std::unique_ptr<Device> Open(const ModelInfo& info) override {
+    int status = CAMSDK_STATUS_OK;
+    return OpenWithStatus(info, &status);
+  }
+
+  // Opens the camera's node and sets its largest size, so that a camera another program streams
+  // from, or one that will not take the format it listed, is refused here rather than found out
+  // frame by frame.
+  std::unique_ptr<Device> OpenWithStatus(const ModelInfo& info, int* status) override {
+    const V4l2Sys& sys = Sys();
     std::lock_guard<std::mutex> lock(gMu);
-    for (const V4l2Model& m : gModels)
-      if (&m.info == &info) {
-        const int fd = ::open(m.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return nullptr;
-        return std::make_unique<V4l2Device>(m, fd);
+    *status = CAMSDK_STATUS_NO_DEVICE;
+    for (const V4l2Model& m : gModels) {
+      if (&m.info != &info) continue;
+      const int fd = sys.open(m.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) {
+        *status = errno == EBUSY ? CAMSDK_STATUS_BUSY : errno == EACCES ? CAMSDK_STATUS_FAILED : CAMSDK_STATUS_NO_DEVICE;
+        return nullptr;
       }
+      std::string card, bus;
+      std::size_t stride = 0;
+      if (!QueryCapture(sys, fd, &card, &bus) || card != m.card) {
+        *status = CAMSDK_STATUS_NO_DEVICE;  // another device took the node
+      } else {
+        *status = SetFormat(sys, fd, m.sizes.front(), &stride);
+        if (*status == CAMSDK_STATUS_OK) return std::make_unique<V4l2Device>(sys, m, fd);
+      }
+      sys.close(fd);
+      return nullptr;
+    }
     return nullptr;
   }
 
@@ -471,6 +635,12 @@ class V4l2BackendImpl final : public Backend {
 };
 
 }  // namespace
+
+void V4l2SetSysForTest(const V4l2Sys* sys) {
+  std::lock_guard<std::mutex> lock(gMu);
+  gSys = sys ? sys : &kRealSys;
+  gModels.clear();
+}
 
 Backend& V4l2Backend() {
   static V4l2BackendImpl backend;

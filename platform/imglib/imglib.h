@@ -125,8 +125,15 @@ int KvImgFusion(KvImgImage accumulated, KvImgImage next, KvImgImage result, int 
 // distance in pixels between its outermost found ticks to *length; draws the ruler found
 // into the image. KVIMG_E_NOT_FOUND (and *length 0) when there is no ruler.
 int KvImgFindScaleline(unsigned char* data, int width, int height, int channels, float* length);
-// Shows the image in the library's preview window of that title (UTF-8), one window per
-// title, without waiting. mode 1 fits large images to the screen, 0 shows them 1:1.
-// Needs a QApplication and its thread; KVIMG_E_NO_GUI otherwise. The pixels are copied.
+// Shows the image in the preview window of that title (UTF-8), one window per title, without
+// waiting. mode 1 fits large images to the screen, 0 shows them 1:1. The window comes from the
+// handler the window layer registers (KvImgSetPreviewHandler); without one, or where the handler
+// cannot open a window (no application object, another thread), KVIMG_E_NO_GUI. The image is
+// checked before the handler sees it; the handler copies the pixels.
 int KvImgShowImage(const unsigned char* data, int width, int height, int channels, const char* title,
                    int mode);
+// What opens preview windows: called with a checked image and a non-null title; returns a
+// KVIMG_* result. nullptr removes the handler.
+using KvImgPreviewHandler = int (*)(const unsigned char* data, int width, int height, int channels,
+                                    const char* title, int mode);
+void KvImgSetPreviewHandler(KvImgPreviewHandler handler);

@@ -225,7 +225,7 @@ TEST_F(FaultTest, UnpluggedWhileLiveRecordingAndCapturingStopsAndPlaysAgainWhenB
   EXPECT_FALSE(frame().continuousCapture);
   EXPECT_FALSE(frame().recordingFlag);
   EXPECT_FALSE(camera().IsRecording());
-  EXPECT_EQ(frame().MainToolbarImages(), 339);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kIdle);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(messages[0].contains("Q7V-UC500C 0001")) << messages[0].toStdString();
   const std::vector<std::string> log = CamSdkTestTakeCallLog();

@@ -54,7 +54,7 @@ TEST_F(FrameTest, StillAndLiveCommandStates) {
     EXPECT_TRUE(Enabled(id)) << id;
   for (int id : {ids::kThreshold, ids::kAdaptiveThreshold, ids::kGrayBalance})
     EXPECT_FALSE(Enabled(id)) << id;  // still image only
-  EXPECT_EQ(frame().MainToolbarImages(), 349);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kPlaying);
 }
 
 TEST_F(FrameTest, ToolCommandsCheckOnlyTheLastTool) {
@@ -88,7 +88,7 @@ TEST_F(FrameTest, LivePauseStopWithCountersAndRate) {
   camera().GetCurCameraItem(&item);
   EXPECT_EQ(item.state, CAMERA_PAUSED);
   EXPECT_FALSE(frame().Timer1().isActive());
-  EXPECT_EQ(frame().MainToolbarImages(), 339);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kIdle);
   frame().OnCameraLive();  // play again
   camera().GetCurCameraItem(&item);
   EXPECT_EQ(item.state, CAMERA_PLAYING);
@@ -186,13 +186,13 @@ TEST_F(FrameTest, RecordTogglesImagesAndStopClearsIt) {
   RecordInto(dir_.path());
   frame().OnRecord();
   EXPECT_TRUE(frame().recordingFlag);
-  EXPECT_EQ(frame().MainToolbarImages(), 377);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kRecording);
   EXPECT_TRUE(Checked(ids::kRecord));
   EXPECT_EQ(frame().StatusPane(0)->text(), "Recording 00:00:00");  // the elapsed time
   Deliver(3);
   frame().OnRecord();
   EXPECT_FALSE(frame().recordingFlag);
-  EXPECT_EQ(frame().MainToolbarImages(), 349);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kPlaying);
   // When the file is closed the operator is told where it went.
   camera().WaitRecordingsFinished();
   const QString file = QString::fromStdString(camera().LastRecording().file);
@@ -217,7 +217,7 @@ TEST_F(FrameTest, RecordingOnAFullDiskEndsAndSaysWhy) {
   }
   EXPECT_FALSE(camera().IsRecording());
   EXPECT_FALSE(frame().recordingFlag);
-  EXPECT_EQ(frame().MainToolbarImages(), 349);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kPlaying);
   camera().WaitRecordingsFinished();
   EXPECT_EQ(camera().LastRecording().status, CAMSDK_STATUS_FILE_ERROR);
   // The hint says why, and where what was written went (a file without a whole frame is removed).

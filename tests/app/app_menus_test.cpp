@@ -269,7 +269,7 @@ TEST_F(MenuTest, RecordOnAStillImageLeavesTheBarStopped) {
   ShowStill(32, 32);
   frame().OnRecord();
   EXPECT_FALSE(frame().recordingFlag);
-  EXPECT_EQ(frame().MainToolbarImages(), 339);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kIdle);
 }
 
 TEST_F(MenuTest, FullScreenAndBackWithoutACameraShowsTheBarsAgain) {

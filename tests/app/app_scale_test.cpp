@@ -163,7 +163,7 @@ TEST_F(ScaleFrameTest, ACameraWhoseStoredScaleIsUnusableMeasuresInPixelsAndSaysS
 
 TEST_F(ScaleFrameTest, TheOverviewFollowsZoomAndResize) {
   ShowStill(800, 600);
-  frame().SetLayerPanelMode(2);
+  frame().SetLayerPanelMode(LayerPanelView::kOverview);
   CLayerDlg* layers = CLayerDlg::Instance();
   ASSERT_TRUE(layers);
   layers->ViewTab()->setCurrentIndex(1);

@@ -4,7 +4,7 @@
 // simulated cameras in synchronous mode, and fakes of the windows around the camera object.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -33,7 +33,7 @@ class QtEnvironment : public ::testing::Environment {
     static int argc = 1;
     static char name[] = "camera_tests";
     static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
+    if (!QGuiApplication::instance()) app_ = std::make_unique<QGuiApplication>(argc, argv);
 #if defined(__SANITIZE_THREAD__)
     // OpenCV's worker pool is not instrumented: its hand-overs would read as races.
     cv::setNumThreads(0);
@@ -46,7 +46,7 @@ class QtEnvironment : public ::testing::Environment {
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<QApplication> app_;
+  std::unique_ptr<QGuiApplication> app_;
 };
 
 inline ::testing::Environment* const g_qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
@@ -93,7 +93,7 @@ class FakeView : public ICameraView {
 class FakePanel : public ILayerPanel {
  public:
   bool IsPanelVisible() const override { return visible; }
-  int PanelMode() const override { return mode; }
+  LayerPanelView PanelMode() const override { return LayerPanelView(mode); }
   QSize PictureSize() const override { return size; }
   void ShowPicture(const QImage& p) override {
     picture = p;

@@ -4,6 +4,11 @@
 #include <dirent.h>
 #include <linux/videodev2.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -108,6 +113,119 @@ TEST(V4l2Frames, YuyvAndMjpegBecomeProcessedColourRowsBottomUp) {
   // A JPEG of another size than the format's, or a torn one, gives no frame.
   EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, jpeg.data(), jpeg.size(), w * 2, h, 0, raw));
   EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, jpeg.data(), 100, w, h, 0, raw));
+}
+
+// What a camera's MJPEG stream may carry that is not a JPEG frame of the size set: none of it is
+// decoded into a frame, and none of it costs more than its header.
+TEST(V4l2Frames, OnlyWholeJpegsOfTheNegotiatedSizeAreDecoded) {
+  const int w = 64, h = 48;
+  const cv::Mat card = Card(w, h);
+  std::vector<std::uint8_t> raw;
+  const auto refused = [&](const std::vector<std::uint8_t>& data) {
+    raw.clear();
+    raw.shrink_to_fit();
+    const bool ok = camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, data.data(), data.size(), w, h, 0, raw);
+    return !ok && raw.capacity() == 0;  // nothing allocated for it either
+  };
+  // Other image formats a general image reader would take.
+  for (const char* ext : {".png", ".bmp", ".tif", ".ppm", ".hdr"}) {
+    SCOPED_TRACE(ext);
+    std::vector<std::uint8_t> other;
+    ASSERT_TRUE(cv::imencode(ext, ext == std::string(".hdr") ? [&] {
+      cv::Mat f;
+      card.convertTo(f, CV_32FC3, 1.0 / 255);
+      return f;
+    }() : card, other));
+    EXPECT_TRUE(refused(other));
+    EXPECT_FALSE(camsdk::V4l2IsJpeg(other.data(), other.size()));
+  }
+  // A 146-byte DICOM-like preamble with its magic, and random bytes.
+  std::vector<std::uint8_t> dicom(146, 0);
+  std::memcpy(dicom.data() + 128, "DICM", 4);
+  EXPECT_TRUE(refused(dicom));
+  EXPECT_TRUE(refused({0xFF, 0xD8}));
+
+  std::vector<std::uint8_t> jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", card, jpeg));
+  ASSERT_TRUE(camsdk::V4l2IsJpeg(jpeg.data(), jpeg.size()));
+  // A header that declares a huge picture (its size fields patched): refused before decoding.
+  std::vector<std::uint8_t> huge = jpeg;
+  for (std::size_t i = 2; i + 8 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+      huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xEA;  // 60138 x 60138
+      break;
+    }
+  EXPECT_TRUE(refused(huge));
+  // A progressive JPEG of the right size: its cost grows with its scans, so it is not taken.
+  std::vector<std::uint8_t> progressive;
+  ASSERT_TRUE(cv::imencode(".jpg", card, progressive, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}));
+  EXPECT_TRUE(refused(progressive));
+  // Damaged entropy data in the middle of a frame of the right size.
+  std::vector<std::uint8_t> damaged = jpeg;
+  for (std::size_t i = damaged.size() / 2; i < damaged.size() / 2 + 40; ++i) damaged[i] = 0xFF;
+  EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, damaged.data(), damaged.size(), w, h, 0, raw));
+  // Padding after the end of the picture, as some cameras send it, is a whole frame.
+  std::vector<std::uint8_t> padded = jpeg;
+  padded.resize(jpeg.size() + 300, 0);
+  EXPECT_TRUE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, padded.data(), padded.size(), w, h, 0, raw));
+}
+
+// A frame as a camera's firmware encodes it: FFmpeg's MJPEG encoder, 4:2:2 full-range YCbCr.
+std::vector<std::uint8_t> FfmpegMjpeg(const cv::Mat& bgr) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  if (!codec) return {};
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  ctx->width = bgr.cols;
+  ctx->height = bgr.rows;
+  ctx->pix_fmt = AV_PIX_FMT_YUVJ422P;
+  ctx->time_base = {1, 30};
+  ctx->flags |= AV_CODEC_FLAG_QSCALE;
+  ctx->global_quality = FF_QP2LAMBDA * 2;
+  std::vector<std::uint8_t> out;
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  if (avcodec_open2(ctx, codec, nullptr) == 0) {
+    frame->format = ctx->pix_fmt;
+    frame->width = bgr.cols;
+    frame->height = bgr.rows;
+    av_frame_get_buffer(frame, 0);
+    cv::Mat ycrcb;
+    cv::cvtColor(bgr, ycrcb, cv::COLOR_BGR2YCrCb);  // full range, as JPEG has it
+    for (int y = 0; y < bgr.rows; ++y)
+      for (int x = 0; x < bgr.cols; ++x) {
+        const cv::Vec3b p = ycrcb.at<cv::Vec3b>(y, x), q = ycrcb.at<cv::Vec3b>(y, x | 1);
+        frame->data[0][y * frame->linesize[0] + x] = p[0];
+        if (x % 2 == 0) {
+          frame->data[1][y * frame->linesize[1] + x / 2] = std::uint8_t((p[2] + q[2] + 1) / 2);  // Cb
+          frame->data[2][y * frame->linesize[2] + x / 2] = std::uint8_t((p[1] + q[1] + 1) / 2);  // Cr
+        }
+      }
+    frame->pts = 0;
+    if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
+        avcodec_receive_packet(ctx, packet) == 0)
+      out.assign(packet->data, packet->data + packet->size);
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  return out;
+}
+
+TEST(V4l2Frames, MjpegFromAnotherEncoderDecodes) {
+  const int w = 96, h = 64;
+  const cv::Mat card = Card(w, h);
+  const std::vector<std::uint8_t> mjpeg = FfmpegMjpeg(card);
+  ASSERT_FALSE(mjpeg.empty());
+  std::vector<std::uint8_t> raw;
+  ASSERT_TRUE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, mjpeg.data(), mjpeg.size(), w, h, 0, raw));
+  const cv::Mat shown = Shown(raw, w, h);
+  EXPECT_LE(cv::norm(shown, card, cv::NORM_L1) / card.total() / 3, 4.0);
+  const cv::Vec3b red = shown.at<cv::Vec3b>(h / 2, w / 6), blue = shown.at<cv::Vec3b>(h / 2, w - w / 6);
+  EXPECT_GT(red[2], 180);
+  EXPECT_LT(red[0], 70);
+  EXPECT_GT(blue[0], 170);
+  EXPECT_LT(blue[2], 70);
+  EXPECT_FALSE(camsdk::V4l2ToRaw(V4L2_PIX_FMT_MJPEG, mjpeg.data(), mjpeg.size(), w, h + 16, 0, raw));
 }
 
 TEST(V4l2Frames, GreyIsMonoAndUnknownFormatsAreRefused) {

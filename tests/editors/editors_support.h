@@ -46,8 +46,8 @@ class FakeHost : public IAppHost {
   FakeHost() : view(&mm) {}
   CCameraProcess* Camera() override { return camera; }
   CMeasureManager* Measure() override { return &mm; }
-  int LayerPanelMode() const override { return mode; }
-  void SetLayerPanelMode(int m) override { mode = m; }
+  LayerPanelView LayerPanelMode() const override { return mode; }
+  void SetLayerPanelMode(LayerPanelView m) override { mode = m; }
   bool ImageAvailable() const override { return image; }
   bool IsLive() const override { return live; }
   void RedrawView() override { ++redraws; }
@@ -60,7 +60,7 @@ class FakeHost : public IAppHost {
   CMeasureManager mm;
   HostView view;
   CCameraProcess* camera = nullptr;
-  int mode = 1;
+  LayerPanelView mode = LayerPanelView::kMagnifier;
   bool image = false;
   bool live = false;
   int redraws = 0;

@@ -18,7 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "editors/EditorCommands.h"
-#include "editors/EditorShots.h"
+#include "app/screenshots/EditorShots.h"
 #include "editors/LayerDlg.h"
 #include "editors/ScaleDisplayPage.h"
 #include "editors/ScaleDlg.h"

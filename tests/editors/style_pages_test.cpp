@@ -217,13 +217,13 @@ TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
 TEST_F(PagesTest, UpperTabChoosesTheDisplayAndTheHistogramChannel) {
   MakeCamera();
   dlg->ViewTab()->setCurrentIndex(2);
-  EXPECT_EQ(host->mode, 3);
+  EXPECT_EQ(host->mode, LayerPanelView::kHistogram);
   EXPECT_FALSE(dlg->ChannelCombo()->isHidden());
   dlg->ChannelCombo()->setCurrentIndex(2);
   emit dlg->ChannelCombo()->activated(2);
   EXPECT_EQ(cameraObject->GetHistogramChannel(), 2);
   dlg->ViewTab()->setCurrentIndex(0);
-  EXPECT_EQ(host->mode, 1);
+  EXPECT_EQ(host->mode, LayerPanelView::kMagnifier);
   EXPECT_TRUE(dlg->ChannelCombo()->isHidden());
 }
 

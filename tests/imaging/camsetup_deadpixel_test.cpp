@@ -17,7 +17,7 @@
 
 #include "ui/TipDlg.h"
 #include "imaging/CamSetupPane.h"
-#include "imaging/CamSetupShots.h"
+#include "app/screenshots/CamSetupShots.h"
 #include "imaging/DeadPixelDlg.h"
 
 namespace {

@@ -51,16 +51,17 @@ TEST(MeasureGeometry, FootOnEitherSideOfTheSteepLineThreshold) {
   EXPECT_EQ(m.PerpendicularFoot({0, 30}, {0, 0}, {1, 20}), (POINT{1, 29}));
   EXPECT_EQ(m.PerpendicularFoot({0, -30}, {0, 0}, {1, -20}), (POINT{1, -29}));
 
-  // The printed distances follow: point to line (0,7)-(2,4) is sqrt(13); circle to line
-  // (0,30)-(1,29) is sqrt(2); line to line from the midpoint (0,7) of (-1,7)-(1,7), sqrt(13).
+  // The values do not go through these feet: (0,7) lies 7 / sqrt 5 from y = 2x, not the
+  // sqrt 13 to the stored foot (2,4); the stand-in centre (0,30) of a circle without one lies
+  // 30 / sqrt 401 from y = 20x, not sqrt 2.
   AddShape(m, MK_POINT2LINE, {{0, 7}, {0, 0}, {1, 2}});
   AddShape(m, MK_CIRCLE2LINE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 20}, {0, 30}});
   AddShape(m, MK_LINE2LINE, {{-1, 7}, {1, 7}, {0, 0}, {1, 2}});
-  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"L: 3.606 px");
-  EXPECT_EQ(Text(m.m_arrMeasure[1].m_szResult), u"L: 1.414 px");
+  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"L: 3.130 px");
+  EXPECT_EQ(Text(m.m_arrMeasure[1].m_szResult), u"L: 1.498 px");
   MeasureValues v;
   ASSERT_TRUE(m.CalcMeasureValues(2, &v));
-  EXPECT_EQ(v.L, std::sqrt(13.0));
+  EXPECT_DOUBLE_EQ(v.L, 7 / std::sqrt(5.0));
 }
 
 // A square with corners at the int32 limits: the first term, (2^32 - 1) x -2^32, is beyond 64 bits.
@@ -93,7 +94,7 @@ struct AllKinds {
     AddShape(m, MK_RECT, {{10, 10}, {110, 60}});
     AddShape(m, MK_ROUNDRECT, {{10, 10}, {110, 60}});
     AddShape(m, MK_ELLIPSE, {{10, 10}, {110, 60}});
-    AddShape(m, MK_ARC3, {{100, 0}, {0, -100}, {71, -71}, {0, 0}});
+    AddShape(m, MK_ARC3, {{100, 0}, {0, -100}, {60, -80}, {0, 0}});
     AddShape(m, MK_CIRCLE2, {{0, 0}, {20, 0}, {10, 0}});
     AddShape(m, MK_CIRCLE3, {{10, 0}, {0, 10}, {-10, 0}, {0, 0}});
     AddShape(m, MK_POLYGON, {{0, 0}, {10, 0}, {10, 10}});
@@ -106,10 +107,10 @@ struct AllKinds {
     const char16_t* want[] = {
         u"Total: 3", u"L: 5.000 px", u"L: 5.000 px", u"L: 15.000 px", u"\u2220\uFF1A90.000\u00B0",
         u"\u2220\uFF1A0.000\u00B0 L: 50.000 px", u"(cx:100.000, cy:50.000) S: 5000.000 px\u00B2",
-        u"(cx:100.000, cy:50.000) S: 2853.982 px\u00B2", u"(rx:50.000, ry:25.000) S: 3926.991 px\u00B2",
-        u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px", u"(r:10.000) S: 314.159 px\u00B2",
+        u"(cx:100.000, cy:50.000) S: 4463.495 px\u00B2", u"(rx:50.000, ry:25.000) S: 3926.991 px\u00B2",
+        u"\u2220\uFF1A90.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px", u"(r:10.000) S: 314.159 px\u00B2",
         u"(r:10.000) S: 314.159 px\u00B2", u"S: 50.000 px\u00B2", u"L: 60.000 px",
-        u"L: 59.000 px",  // the foot on the vertical line truncates to x = 99
+        u"L: 60.000 px",  // the stored foot on the vertical line is (99,70); the value is exact
         u"L: 50.000 px"};
     for (int i = 0; i < 16; ++i) EXPECT_EQ(T(i), want[i]) << "slot " << i;
   }
@@ -122,27 +123,26 @@ TEST(MeasureValues, ResultTextsOfEveryKindAndScaleChanges) {
   k.ExpectTexts();
   MeasureValues v;
   ASSERT_TRUE(k.m.CalcMeasureValues(8, &v));
-  EXPECT_NEAR(v.P, 257.0796, 1e-4);
+  EXPECT_NEAR(v.P, 242.2112055, 1e-6);
   ASSERT_TRUE(k.m.CalcMeasureValues(12, &v));
   EXPECT_EQ(v.P, 0.0);
   EXPECT_EQ(k.T(AddShape(k.m, MK_POLYGON, {{10, 10}, {10, 0}, {0, 0}})), u"S: 50.000 px\u00B2");  // other way
   // The closing product -100000 x 100000 does not fit 32 bits.
   EXPECT_EQ(k.T(AddShape(k.m, MK_POLYGON, {{0, 0}, {100000, 0}, {100000, 100000}})),
             u"S: 5000000000.000 px\u00B2");
-  // The cosine is rounded to a single before acos: 0.056, not the exact 0.057.
-  EXPECT_EQ(k.T(AddShape(k.m, MK_ANGLE, {{1000, 1}, {0, 0}, {1000, 0}})), u"\u2220\uFF1A0.056\u00B0");
-  // Line to line whose first end lies on the crossing (50,0): p0 becomes p1, so the midpoint is
-  // (100,0) and its foot on the second line is (75,25).
+  // A small angle keeps its third decimal: atan(1/1000) is 0.0573 degrees.
+  EXPECT_EQ(k.T(AddShape(k.m, MK_ANGLE, {{1000, 1}, {0, 0}, {1000, 0}})), u"\u2220\uFF1A0.057\u00B0");
+  // Line to line whose first end lies on the crossing (50,0): the midpoint (75,0) of the first
+  // line as clicked lies 25 / sqrt 2 from y = x - 50, whichever ends lie on the crossing.
   EXPECT_EQ(k.T(AddShape(k.m, MK_LINE2LINE, {{50, 0}, {100, 0}, {0, -50}, {100, 50}})),
-            u"\u2220\uFF1A45.000\u00B0 L: 35.355 px");
-  // Both first ends on the crossing: the second line shrinks to (100,50), whose foot is (100,50).
+            u"\u2220\uFF1A45.000\u00B0 L: 17.678 px");
   EXPECT_EQ(k.T(AddShape(k.m, MK_LINE2LINE, {{50, 0}, {100, 0}, {50, 0}, {100, 50}})),
-            u"\u2220\uFF1A45.000\u00B0 L: 50.000 px");
+            u"\u2220\uFF1A45.000\u00B0 L: 17.678 px");
 
   k.m.SetScale(0.5f, u"mm", ScaleDisplayBlock{});
   EXPECT_EQ(k.T(1), u"L: 2.500 mm");
   EXPECT_EQ(k.T(4), u"\u2220\uFF1A90.000\u00B0");
-  EXPECT_EQ(k.T(7), u"(cx:50.000, cy:25.000) S: 713.495 mm\u00B2");  // 1250 - 0.25 x 2146.018...
+  EXPECT_EQ(k.T(7), u"(cx:50.000, cy:25.000) S: 1115.874 mm\u00B2");  // 1250 - 0.25 x (4 - pi) x 625
   float f = 0;
   k.m.SetScale(0.1f, u"um", ScaleDisplayBlock{});
   k.m.GetScale(&f, nullptr, nullptr);
@@ -180,7 +180,7 @@ TEST(MeasureValues, ReportLines) {
   EXPECT_EQ(line(false, 5, u"x"), u"L: 50.000px\uFF0C \u2220\uFF1A0.000\u00B0");
   EXPECT_EQ(line(true, 6, u"Rectangle"), u"[6]Rectangle\uFF0CpA(10,10)\u3001pB(110,10)\u3001pC(10,60)\u3001"
                                          u"pD(110,60)\uFF0CC: 300.000px\uFF0CS: 5000.000px\u00B2");
-  EXPECT_EQ(line(false, 9, u"x"), u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px");
+  EXPECT_EQ(line(false, 9, u"x"), u"\u2220\uFF1A90.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px");
   EXPECT_EQ(line(false, 11, u"x"),
             u"pO(0,0)\u3001pA(10,0)\u3001pB(0,10)\u3001pC(-10,0)\uFF0CC: 62.832px\uFF0CS: 314.159px\u00B2");
   EXPECT_EQ(line(false, 12, u"x"), u"C: 34.142px\uFF0CS: 50.000px\u00B2");  // closed perimeter printed

@@ -6,7 +6,7 @@
 
 #include "platform/office/DocxDocument.h"
 #include "platform/office/OpcParts.h"
-#include "platform/office/TemplateFuzz.h"
+#include "fuzz/office_template.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/office/ZipPackage.h"
 #include "tests/office/office_reader.h"

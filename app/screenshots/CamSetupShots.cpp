@@ -1,4 +1,4 @@
-#include "imaging/CamSetupShots.h"
+#include "app/screenshots/CamSetupShots.h"
 
 #include <QApplication>
 #include <QDir>

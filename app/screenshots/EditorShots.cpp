@@ -1,4 +1,4 @@
-#include "editors/EditorShots.h"
+#include "app/screenshots/EditorShots.h"
 
 #include <QCoreApplication>
 #include <QImage>

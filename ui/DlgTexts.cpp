@@ -1,4 +1,4 @@
-#include "camera/DlgTexts.h"
+#include "ui/DlgTexts.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>

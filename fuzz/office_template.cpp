@@ -1,5 +1,5 @@
 // The fuzzing entry point of the template readers.
-#include "platform/office/TemplateFuzz.h"
+#include "fuzz/office_template.h"
 
 #include <string_view>
 
