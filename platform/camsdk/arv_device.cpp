@@ -26,6 +26,14 @@
 
 #include "platform/camsdk/backends.h"
 
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer's own annotations (its runtime provides them).
+extern "C" void AnnotateIgnoreReadsBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreReadsEnd(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#endif
+
 #if defined(Q7V_HAVE_ARAVIS)
 #include <arv.h>
 #include <poll.h>
@@ -33,9 +41,6 @@
 #include <unistd.h>
 #endif
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 namespace camsdk {
 
@@ -190,6 +195,23 @@ void Clear(GError** e) {
   if (*e) g_clear_error(e);
 }
 
+// Runs f inside Aravis' part of the program, which ThreadSanitizer does not look into (ArvScope).
+template <typename F>
+auto InArv(F&& f) {
+  ArvScope scope;
+  return f();
+}
+
+// A frame copied out of Aravis' hand-over is written once more where ThreadSanitizer sees it,
+// so that the core's threads are checked on it from then on.
+inline void TouchFrame(std::vector<std::uint8_t>& raw) {
+#if defined(__SANITIZE_THREAD__)
+  if (!raw.empty()) std::memmove(raw.data(), raw.data(), raw.size());
+#else
+  (void)raw;
+#endif
+}
+
 // A camera model as first seen, kept for the life of the process.
 struct ArvModel {
   int iface = kGigeIface;
@@ -224,6 +246,7 @@ int gFakeOn = -1;                             // -1: not decided yet (Q7V_ARAVIS
 std::vector<Seen> Scan(int iface) {
   std::vector<Seen> out;
   std::lock_guard<std::mutex> lock(gIfaceMu[iface]);
+  ArvScope scope;
   ArvInterface* i = Instance(iface);
   arv_interface_update_device_list(i);
   const unsigned n = arv_interface_get_n_devices(i);
@@ -237,14 +260,24 @@ std::vector<Seen> Scan(int iface) {
   return out;
 }
 
+// Where Aravis starts threads of its own: a connected GigE camera's heartbeat and a stream's
+// receiver.
+[[gnu::noinline]] ArvDevice* AravisOpenDevice(ArvInterface* iface, const std::string& id, GError** e) {
+  return arv_interface_open_device(iface, id.c_str(), e);
+}
+[[gnu::noinline]] ArvStream* AravisCreateStream(ArvCamera* cam, GError** e) {
+  return arv_camera_create_stream(cam, nullptr, nullptr, e);
+}
+
 // Opens a listed camera through its own interface (never through Aravis' global device list,
 // whose lock a discovery holds for a second). Null when it cannot be reached.
-ArvCamera* Connect(int iface, const std::string& id) {
+[[gnu::noinline]] ArvCamera* ConnectAravisCamera(int iface, const std::string& id) {
+  ArvScope scope;
   GError* e = nullptr;
   ArvDevice* device = nullptr;
   {
     std::lock_guard<std::mutex> lock(gIfaceMu[iface]);
-    device = arv_interface_open_device(Instance(iface), id.c_str(), &e);
+    device = AravisOpenDevice(Instance(iface), id, &e);
   }
   Clear(&e);
   if (!device) return nullptr;
@@ -261,8 +294,9 @@ bool HasFeature(ArvCamera* cam, const char* name) {
 // Reads a camera's features into a model record, changing none of them; false when it cannot
 // be opened or offers nothing the core can take.
 bool Describe(ArvModel& m) {
-  ArvCamera* cam = Connect(m.iface, m.id);
+  ArvCamera* cam = ConnectAravisCamera(m.iface, m.id);
   if (!cam) return false;
+  ArvScope scope;  // the record is this thread's own until it is listed
   GError* e = nullptr;
   // Sensor size: its own features, else the width and height the current binning allows.
   int sw = 0, sh = 0;
@@ -498,13 +532,13 @@ void Release(const std::string& id, ArvCamera* cam, ArvStream* stream, bool lost
   }
   ++gClosers.pending[id];
   gClosers.workers.push_back({std::thread([id, cam, stream, lost, done] {
-                                if (stream) {
-                                  GError* e = nullptr;
-                                  if (!lost) arv_camera_stop_acquisition(cam, &e);
-                                  Clear(&e);
-                                  g_object_unref(stream);
-                                }
-                                g_object_unref(cam);
+                                InArv([&] {
+                                  if (stream) {
+                                    if (!lost) arv_camera_stop_acquisition(cam, nullptr);
+                                    g_object_unref(stream);
+                                  }
+                                  g_object_unref(cam);
+                                });
                                 {
                                   std::lock_guard<std::mutex> l(gClosers.mu);
                                   if (--gClosers.pending[id] == 0) gClosers.pending.erase(id);
@@ -625,15 +659,21 @@ std::uint64_t StartDiscovery() {
 // requests wait seconds for a camera that is gone.
 
 bool GigeAnswers(ArvCamera* cam) {
-  ArvDevice* device = arv_camera_get_device(cam);
-  if (!ARV_IS_GV_DEVICE(device)) return true;  // other transports report their loss themselves
-  GSocketAddress* address = arv_gv_device_get_device_address(ARV_GV_DEVICE(device));
   sockaddr_storage to{};
-  if (!address || !g_socket_address_to_native(address, &to, sizeof to, nullptr)) return true;
+  socklen_t toSize = 0;
+  const bool gige = InArv([&] {
+    ArvDevice* device = arv_camera_get_device(cam);
+    if (!ARV_IS_GV_DEVICE(device)) return false;  // other transports report their loss themselves
+    GSocketAddress* address = arv_gv_device_get_device_address(ARV_GV_DEVICE(device));
+    if (!address || !g_socket_address_to_native(address, &to, sizeof to, nullptr)) return false;
+    toSize = socklen_t(g_socket_address_get_native_size(address));
+    return true;
+  });
+  if (!gige) return true;
   const int fd = ::socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return true;
   bool answered = false;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), g_socket_address_get_native_size(address)) == 0) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), toSize) == 0) {
     // A register read of the control channel privilege (0x0A00), acknowledgement asked.
     for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
       const std::uint8_t packet[12] = {0x42, 0x01, 0x00, 0x80, 0x00, 0x04, 0x7f, std::uint8_t(0x10 + attempt),
@@ -676,9 +716,11 @@ class GenicamDevice final : public Device {
       auto it = gOpen.find(model_.id);
       if (it != gOpen.end() && it->second == this) gOpen.erase(it);
     }
-    if (!cam_) return;
-    g_signal_handler_disconnect(arv_camera_get_device(cam_), lostHandler_);
-    Release(model_.id, cam_, stream_, Lost());
+    ArvCamera* const cam = cam_;
+    if (!cam) return;
+    const gulong handler = lostHandler_;
+    InArv([&] { g_signal_handler_disconnect(arv_camera_get_device(cam), handler); });
+    Release(model_.id, cam, stream_, Lost());
   }
 
   const ModelInfo& Model() const override { return model_.info; }
@@ -700,22 +742,28 @@ class GenicamDevice final : public Device {
     if (Lost()) return GiveUp();
     if (!cam_) {
       if (!WaitReleased(model_.id, e.cancel)) return ReadResult::NoFrame;
-      ArvCamera* cam = Connect(model_.iface, model_.id);
+      ArvCamera* cam = ConnectAravisCamera(model_.iface, model_.id);
       if (!cam) return GiveUp();
-      lostHandler_ = g_signal_connect_data(arv_camera_get_device(cam), "control-lost", G_CALLBACK(OnControlLost),
-                                           new std::shared_ptr<LostFlag>(flag_), DropLostFlag, GConnectFlags(0));
+      auto* flag = new std::shared_ptr<LostFlag>(flag_);
+      const gulong handler = InArv([&] {
+        return g_signal_connect_data(arv_camera_get_device(cam), "control-lost", G_CALLBACK(OnControlLost), flag,
+                                     DropLostFlag, GConnectFlags(0));
+      });
       std::lock_guard<std::mutex> lock(gMu);
+      lostHandler_ = handler;
       cam_ = cam;
       lastSign_ = Steady::now();
     }
     if (!Apply(e) && !GigeAnswers(cam_)) return GiveUp();
-    if (!stream_ && !StartStream()) return GigeAnswers(cam_) ? ReadResult::NoFrame : GiveUp();
+    if (!stream_ && !StartAravisStream()) return GigeAnswers(cam_) ? ReadResult::NoFrame : GiveUp();
+    ArvStream* const stream = stream_;
+    const std::uint64_t applied = appliedNs_;
     // Silence longer than this makes the camera be asked whether it is still there.
     const auto silence = std::chrono::microseconds(e.exposure / 10) + std::chrono::seconds(1);
     for (;;) {
       if (e.cancel && e.cancel->load()) return ReadResult::NoFrame;
       if (Lost()) return GiveUp();
-      ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream_, 50000);
+      ArvBuffer* buffer = InArv([&] { return arv_stream_timeout_pop_buffer(stream, 50000); });
       const auto now = Steady::now();
       if (!buffer) {
         if (now - lastSign_ < silence) continue;
@@ -728,15 +776,17 @@ class GenicamDevice final : public Device {
       // ones counted.
       ArvBuffer* best = nullptr;
       int damaged = 0;
-      for (ArvBuffer* b = buffer; b; b = arv_stream_try_pop_buffer(stream_)) {
-        if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS) {
-          if (best) arv_stream_push_buffer(stream_, best);
-          best = b;
-        } else {
-          if (arv_buffer_get_system_timestamp(b) >= appliedNs_) ++damaged;
-          arv_stream_push_buffer(stream_, b);
+      InArv([&] {
+        for (ArvBuffer* b = buffer; b; b = arv_stream_try_pop_buffer(stream)) {
+          if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS) {
+            if (best) arv_stream_push_buffer(stream, best);
+            best = b;
+          } else {
+            if (arv_buffer_get_system_timestamp(b) >= applied) ++damaged;
+            arv_stream_push_buffer(stream, b);
+          }
         }
-      }
+      });
       if (!best) {
         if (damaged == 0) continue;
         damaged_ = damaged - 1;
@@ -768,39 +818,46 @@ class GenicamDevice final : public Device {
   }
 
   // Copies a whole frame of the size and format asked for and gives the buffer back; false for
-  // one that does not match (a frame exposed before the last change).
+  // one that does not match (a frame exposed before the last change). The stream's thread filled
+  // the buffer and handed it over through Aravis' queue: the copy is the reading side of that
+  // hand-over, made where ThreadSanitizer does not look (see ArvScope).
   bool Take(ArvBuffer* buffer, const Exposure& e, std::vector<std::uint8_t>& raw) {
-    const int w = arv_buffer_get_image_width(buffer), h = arv_buffer_get_image_height(buffer);
-    const std::uint32_t pf = arv_buffer_get_image_pixel_format(buffer);
-    size_t size = 0;
-    const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_image_data(buffer, &size));
-    const int bits = GenicamBits(pf);
-    const std::size_t stride = std::size_t(w) * (pf == kRgb8 || pf == kBgr8 ? 3 : bits > 8 ? 2 : 1);
-    const bool ok = arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_IMAGE &&
-                    arv_buffer_get_system_timestamp(buffer) >= appliedNs_ && pf == model_.pixelFormats[media_] &&
-                    w == e.mode.width && h == e.mode.height && data && size >= stride * h;
-    if (ok) {
-#if defined(__SANITIZE_THREAD__)
-      // The stream thread filled this buffer before handing it over through Aravis' queue, whose
-      // lock ThreadSanitizer cannot see: the copy is the reading side of that hand-over.
-      __tsan_ignore_thread_begin();
-#endif
-      GenicamToRaw(data, w, h, stride, pf, raw);
-#if defined(__SANITIZE_THREAD__)
-      __tsan_ignore_thread_end();
-#endif
-    }
-    arv_stream_push_buffer(stream_, buffer);
+    ArvStream* const stream = stream_;
+    const std::uint64_t applied = appliedNs_;
+    const std::uint32_t wanted = model_.pixelFormats[std::size_t(media_)];
+    std::vector<std::uint8_t> copy;
+    copy.swap(raw);
+    const bool ok = InArv([&] {
+      const int w = arv_buffer_get_image_width(buffer), h = arv_buffer_get_image_height(buffer);
+      const std::uint32_t pf = arv_buffer_get_image_pixel_format(buffer);
+      size_t size = 0;
+      const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_image_data(buffer, &size));
+      const int bits = GenicamBits(pf);
+      const std::size_t stride = std::size_t(w) * (pf == kRgb8 || pf == kBgr8 ? 3 : bits > 8 ? 2 : 1);
+      const bool whole = arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_IMAGE &&
+                         arv_buffer_get_system_timestamp(buffer) >= applied && pf == wanted && w == e.mode.width &&
+                         h == e.mode.height && data && size >= stride * h;
+      if (whole) GenicamToRaw(data, w, h, stride, pf, copy);
+      arv_stream_push_buffer(stream, buffer);
+      return whole;
+    });
+    copy.swap(raw);
+    // The frame leaves the hand-over here: written once more where ThreadSanitizer sees it, so
+    // that the core's own threads are checked on it.
+    if (ok) TouchFrame(raw);
     return ok;
   }
 
   // Brings the camera to the frame's settings; false when the camera refused or did not answer.
   bool Apply(const Exposure& e) {
-    GError* err = nullptr;
+    ArvCamera* const cam = cam_;
     bool ok = true;
-    auto check = [&] {
-      if (err) ok = false;
-      Clear(&err);
+    auto call = [&](auto&& f) {
+      GError* err = nullptr;
+      InArv([&] {
+        f(&err);
+        if (err) g_clear_error(&err), ok = false;
+      });
     };
     const int media = [&] {
       for (std::size_t k = 0; k < model_.media.size(); ++k)
@@ -813,73 +870,81 @@ class GenicamDevice final : public Device {
                           e.mode.offsetX != mode_.offsetX || e.mode.offsetY != mode_.offsetY;
     if (geometry) {
       StopStream();
-      if (model_.hasBinning) {
-        arv_camera_set_binning(cam_, bin, bin, &err);
-        check();
-      }
-      arv_camera_set_pixel_format(cam_, model_.pixelFormats[media], &err);
-      check();
+      if (model_.hasBinning) call([&](GError** err) { arv_camera_set_binning(cam, bin, bin, err); });
+      const std::uint32_t pf = model_.pixelFormats[std::size_t(media)];
+      call([&](GError** err) { arv_camera_set_pixel_format(cam, pf, err); });
       // The core's region origin counts rows from the bottom of the sensor.
+      const int x = e.mode.roi ? e.mode.offsetX : 0;
       const int y = e.mode.roi ? model_.info.sensorHeight - e.mode.offsetY - e.mode.height : 0;
-      arv_camera_set_region(cam_, e.mode.roi ? e.mode.offsetX : 0, y, e.mode.width, e.mode.height, &err);
-      check();
+      const int w = e.mode.width, h = e.mode.height;
+      call([&](GError** err) { arv_camera_set_region(cam, x, y, w, h, err); });
       media_ = media;
       bin_ = bin;
       mode_ = e.mode;
-      appliedNs_ = std::uint64_t(g_get_real_time()) * 1000;
+      appliedNs_ = Now();
     }
     if (model_.hasExposure && (!applied_ || e.exposure != exposure_)) {
       const double us = std::clamp(double(e.exposure) / 10.0, model_.exposureMinUs, model_.exposureMaxUs);
-      arv_camera_set_exposure_time(cam_, us, &err);
-      check();
+      call([&](GError** err) { arv_camera_set_exposure_time(cam, us, err); });
       exposure_ = e.exposure;
-      appliedNs_ = std::uint64_t(g_get_real_time()) * 1000;
+      appliedNs_ = Now();
     }
     if (model_.hasGain && (!applied_ || e.analogGain != gain_)) {
-      arv_camera_set_gain(cam_, GenicamGain(e.analogGain, model_.gainMin, model_.gainMax, model_.gainInteger), &err);
-      check();
+      const double value = GenicamGain(e.analogGain, model_.gainMin, model_.gainMax, model_.gainInteger);
+      call([&](GError** err) { arv_camera_set_gain(cam, value, err); });
       gain_ = e.analogGain;
-      appliedNs_ = std::uint64_t(g_get_real_time()) * 1000;
+      appliedNs_ = Now();
     }
     applied_ = true;
     return ok;
   }
 
-  bool StartStream() {
-    GError* err = nullptr;
-    const guint payload = arv_camera_get_payload(cam_, &err);
-    Clear(&err);
-    if (payload == 0) return false;
-    // The buffers exist before the stream's thread that fills them.
-    std::vector<ArvBuffer*> buffers;
-    for (int k = 0; k < kBuffers; ++k) buffers.push_back(arv_buffer_new(payload, nullptr));
-    stream_ = arv_camera_create_stream(cam_, nullptr, nullptr, &err);
-    Clear(&err);
-    if (!stream_) {
-      for (ArvBuffer* b : buffers) g_object_unref(b);
-      return false;
-    }
-    for (ArvBuffer* b : buffers) arv_stream_push_buffer(stream_, b);
-    arv_camera_set_acquisition_mode(cam_, ARV_ACQUISITION_MODE_CONTINUOUS, &err);
-    Clear(&err);
-    arv_camera_start_acquisition(cam_, &err);
-    if (err) {
+  static std::uint64_t Now() { return std::uint64_t(g_get_real_time()) * 1000; }
+
+  [[gnu::noinline]] bool StartAravisStream() {
+    ArvCamera* const cam = cam_;
+    ArvStream* stream = nullptr;
+    const bool started = InArv([&] {
+      GError* err = nullptr;
+      const guint payload = arv_camera_get_payload(cam, &err);
       Clear(&err);
-      StopStream();
+      if (payload == 0) return false;
+      // The buffers exist before the stream's thread that fills them.
+      std::vector<ArvBuffer*> buffers;
+      for (int k = 0; k < kBuffers; ++k) buffers.push_back(arv_buffer_new(payload, nullptr));
+      stream = AravisCreateStream(cam, &err);
+      Clear(&err);
+      if (!stream) {
+        for (ArvBuffer* b : buffers) g_object_unref(b);
+        return false;
+      }
+      for (ArvBuffer* b : buffers) arv_stream_push_buffer(stream, b);
+      arv_camera_set_acquisition_mode(cam, ARV_ACQUISITION_MODE_CONTINUOUS, &err);
+      Clear(&err);
+      arv_camera_start_acquisition(cam, &err);
+      if (!err) return true;
+      Clear(&err);
+      arv_camera_stop_acquisition(cam, nullptr);
+      g_object_unref(stream);
+      stream = nullptr;
       return false;
-    }
-    appliedNs_ = std::uint64_t(g_get_real_time()) * 1000;
+    });
+    stream_ = stream;
+    appliedNs_ = Now();
     lastSign_ = Steady::now();
-    return true;
+    return started;
   }
 
   void StopStream() {
-    if (!stream_) return;
-    GError* err = nullptr;
-    if (!Lost()) arv_camera_stop_acquisition(cam_, &err);
-    Clear(&err);
-    g_object_unref(stream_);
+    ArvStream* const stream = stream_;
+    if (!stream) return;
     stream_ = nullptr;
+    ArvCamera* const cam = cam_;
+    const bool lost = Lost();
+    InArv([&] {
+      if (!lost) arv_camera_stop_acquisition(cam, nullptr);
+      g_object_unref(stream);
+    });
   }
 
   static constexpr int kBuffers = 8;
@@ -997,10 +1062,12 @@ bool ArvTestControlLost(const std::string& deviceId) {
     auto it = gOpen.find(deviceId);
     if (it == gOpen.end() || !it->second->Cam()) return false;
     cam = it->second->Cam();
-    g_object_ref(cam);
+    InArv([&] { g_object_ref(cam); });
   }
-  g_signal_emit_by_name(arv_camera_get_device(cam), "control-lost");
-  g_object_unref(cam);
+  InArv([&] {
+    g_signal_emit_by_name(arv_camera_get_device(cam), "control-lost");
+    g_object_unref(cam);
+  });
   return true;
 }
 
@@ -1010,7 +1077,18 @@ void* ArvTestCamera(const std::string& deviceId) {
   return it == gOpen.end() ? nullptr : it->second->Cam();
 }
 
-void* ArvTestConnect(const std::string& idOrAddress) { return Connect(kGigeIface, idOrAddress); }
+void* ArvTestConnect(const std::string& idOrAddress) { return ConnectAravisCamera(kGigeIface, idOrAddress); }
+
+#if defined(__SANITIZE_THREAD__)
+ArvScope::ArvScope() {
+  AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+  AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+}
+ArvScope::~ArvScope() {
+  AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+  AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+}
+#endif
 
 std::string ArvDeviceId(const std::string& deviceName) {
   std::lock_guard<std::mutex> lock(gMu);

@@ -65,6 +65,7 @@ class ArvFakeTest : public CameraTest {
                                  [&] {
                                    auto* cam = static_cast<ArvCamera*>(camsdk::ArvTestCamera(kFakeId));
                                    ASSERT_NE(cam, nullptr);
+                                   camsdk::ArvScope scope;
                                    value = read(cam);
                                  }),
               1);
