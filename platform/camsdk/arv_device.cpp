@@ -758,8 +758,11 @@ class GenicamDevice final : public Device {
     if (!stream_ && !StartAravisStream()) return GigeAnswers(cam_) ? ReadResult::NoFrame : GiveUp();
     ArvStream* const stream = stream_;
     const std::uint64_t applied = appliedNs_;
-    // Silence longer than this makes the camera be asked whether it is still there.
-    const auto silence = std::chrono::microseconds(e.exposure / 10) + std::chrono::seconds(1);
+    // Silence longer than the exposure and three of the camera's own frame intervals (at least
+    // 0.4 s) makes the camera be asked whether it is still there: a lost camera is noticed
+    // within a second of its last frame.
+    const auto silence = std::chrono::microseconds(e.exposure / 10) +
+                         std::max<Steady::duration>(std::chrono::milliseconds(400), 3 * interval_);
     for (;;) {
       if (e.cancel && e.cancel->load()) return ReadResult::NoFrame;
       if (Lost()) return GiveUp();
@@ -771,6 +774,9 @@ class GenicamDevice final : public Device {
         lastSign_ = now;  // there, only slow
         return ReadResult::NoFrame;
       }
+      // The camera's frame interval, smoothed: what silence is long for it.
+      const auto gap = now - lastSign_;
+      interval_ = interval_.count() == 0 ? gap : (interval_ * 7 + gap) / 8;
       lastSign_ = now;
       // The newest whole frame of those waiting; the others go back to the pool, the damaged
       // ones counted.
@@ -955,7 +961,8 @@ class GenicamDevice final : public Device {
   gulong lostHandler_ = 0;
   bool reported_ = false;
   int damaged_ = 0;  // damaged frames found and not yet reported
-  Steady::time_point lastSign_{};
+  Steady::time_point lastSign_{};  // the camera's last frame, or the last answer it gave
+  Steady::duration interval_{};     // between its frames, smoothed
   bool applied_ = false;
   int media_ = 0, bin_ = 1;
   Mode mode_;
