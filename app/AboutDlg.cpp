@@ -42,10 +42,11 @@ void CAboutDlg::showEvent(QShowEvent* e) {
   raise();
 }
 
-QStringList RunFileDialogEx(QWidget* parent, bool open, bool multi, const QString& filter, const QString& defExt) {
+QStringList RunFileDialogEx(QWidget* parent, bool open, bool multi, const QString& filter, const QString& defExt,
+                            const QString& folder) {
   // "Name(*.ext)|*.ext||" becomes Qt's "Name(*.ext)".
   QString qtFilter = filter.section('|', 0, 0);
-  QFileDialog dlg(parent);
+  QFileDialog dlg(parent, QString(), folder);
   dlg.setNameFilter(qtFilter);
   dlg.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   dlg.setFileMode(open ? (multi ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile) : QFileDialog::AnyFile);

@@ -22,5 +22,7 @@ class CApplicationDoc {
 };
 
 // Open (optionally many files) or save with a filter such as "Support File(*.bmp)|*.bmp||" and
-// a default extension; returns the chosen paths, empty when cancelled.
-QStringList RunFileDialogEx(QWidget* parent, bool open, bool multi, const QString& filter, const QString& defExt);
+// a default extension, starting in `folder` (the working folder when empty); returns the chosen
+// paths, empty when cancelled.
+QStringList RunFileDialogEx(QWidget* parent, bool open, bool multi, const QString& filter, const QString& defExt,
+                            const QString& folder = QString());

@@ -1,21 +1,28 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <QUrl>
 
 #include <optional>
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "app/QuitSignals.h"
+#include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
+#include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -35,10 +42,32 @@ QString ChineseUiFamily() {
   return {};
 }
 
+// Chinese text drawn in the widgets' face falls back to the sans-serif CJK face in either
+// language, not to whichever CJK face fontconfig lists first (often the brush-style Kai one).
+// Done once, before any text is drawn in the face: drawn text keeps the face it was drawn in.
+void SubstituteCjkFace(const QFont& uiFont) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const QString cjk = ChineseUiFamily();
+  if (cjk.isEmpty()) return;
+  const QString family = uiFont.family();
+  const QString resolved = QFontInfo(uiFont).family();
+  // A generic name ("Sans Serif") is replaced by its substitutes: the face it stands for
+  // comes first, so that Latin text keeps it.
+  if (!resolved.isEmpty() && resolved != family) {
+    QFont::insertSubstitutions(family, {resolved, cjk});
+    QFont::insertSubstitution(resolved, cjk);
+  } else {
+    QFont::insertSubstitution(family, cjk);
+  }
+}
+
 void ApplyQtUiLanguage(UiLanguage lang) {
   static QTranslator* translator = nullptr;
   static std::optional<QFont> englishFont;
   if (!englishFont) englishFont = QApplication::font();
+  SubstituteCjkFace(*englishFont);
   if (translator) {
     QCoreApplication::removeTranslator(translator);
     delete translator;
@@ -97,6 +126,7 @@ CApplicationApp::CApplicationApp() {
 }
 
 CApplicationApp::~CApplicationApp() {
+  quitSignals_.reset();
   frame_.reset();
   if (g_app == this) g_app = nullptr;
 }
@@ -108,6 +138,12 @@ QString CApplicationApp::InstanceLockPath() {
 }
 
 bool CApplicationApp::InitInstance() {
+  // First of all: a logout, a shutdown or a signal from here on saves what the close box saves
+  // (once the window is there) and ends the program in order; the lock below then tells that
+  // the signals are taken care of.
+  quitSignals_ = std::make_unique<QuitSignalWatcher>([this](int) { QuitQuietly(); });
+  // Files this run writes are stamped from now on: older temporaries are an earlier run's.
+  const std::int64_t startNs = FileClockNowNs();
   // Taking the lock is one atomic step: of two programs started together exactly one wins. A
   // lock left by a program that died is taken over.
   lock_ = std::make_unique<QLockFile>(InstanceLockPath());
@@ -117,16 +153,30 @@ bool CApplicationApp::InitInstance() {
     return false;
   }
   SettleWorkingFolder();
+  // A written report opens in the application the desktop has for its type.
+  SetReportOpener([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
   SelectUiLanguage();
   ApplyQtUiLanguage(GetUiLanguage());
   frame_ = std::make_unique<CMainFrame>();
+  // Only now are the folders known (the settings are read); this is the one instance running.
+  frame_->CameraObject().SweepLeftovers(startNs);
   frame_->restartLauncher = [] {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
                             QDir::currentPath());
   };
   frame_->RestoreWindowState();
+#ifndef QT_NO_SESSIONMANAGER
+  QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, frame_.get(), [this](QSessionManager&) { QuitQuietly(); },
+                   Qt::DirectConnection);
+#endif
   frame_->show();
   return true;
+}
+
+void CApplicationApp::QuitQuietly() {
+  if (frame_) frame_->CloseQuietly();
+  // Every event loop ends, a modal dialog's among them.
+  QCoreApplication::exit(0);
 }
 
 int CApplicationApp::ExitInstance() {

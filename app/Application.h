@@ -10,6 +10,7 @@
 #include "platform/strings.h"
 
 class CMainFrame;
+class QuitSignalWatcher;
 
 class CApplicationApp {
  public:
@@ -24,6 +25,9 @@ class CApplicationApp {
   // Lets a new instance start (before a restart).
   void CloseInstanceMutex();
   void OnAppAbout();
+  // The end of the session from outside (a signal, the session manager): the window closes as
+  // its close box closes it, asking nothing, and the program ends.
+  void QuitQuietly();
   CMainFrame* MainFrame() const { return frame_.get(); }
   // The lock file that keeps a second instance out.
   static QString InstanceLockPath();
@@ -34,6 +38,7 @@ class CApplicationApp {
  private:
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<QuitSignalWatcher> quitSignals_;
 };
 
 // The sans-serif face the Chinese interface's widgets use; empty when none is installed.

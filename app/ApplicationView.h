@@ -7,7 +7,7 @@
 // Split by concern: ViewDisplay.cpp (image window, fit, client-to-image, paint, image state,
 // hints, full screen), ViewMouse.cpp (mouse, keys, camera rectangles, magnifier, readout),
 // ViewCommands.cpp (commands and their update handlers, scale loading), ViewFiles.cpp (bitmaps
-// and layer files).
+// and layer files). The image window repaints when the engine announces a change.
 #include <QImage>
 #include <QPointer>
 #include <QTimer>
@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "camera/CameraSinks.h"
@@ -30,12 +31,12 @@ class QMenu;
 class QPushButton;
 class QLabel;
 
-// The image window: every pixel comes from the camera object's drawing of the frame buffer.
-// Mouse events go through it to the view.
+// The image window: every pixel comes from the camera object's drawing of the frame buffer and
+// the engine's overlay. Mouse events go through it to the view.
 class CStaticEx : public QWidget {
   Q_OBJECT
  public:
-  CStaticEx(CCameraProcess& camera, QWidget* parent);
+  CStaticEx(CCameraProcess& camera, const CMeasureManager& engine, QWidget* parent);
   // The picture as last painted (the pixel readout and the magnifier read it).
   const QImage& LastPicture() const { return last_; }
   // The colour shown at a point of the window; white where nothing was painted.
@@ -51,21 +52,25 @@ class CStaticEx : public QWidget {
     overlayDirty_ = true;
     frameDirty_ = frameDirty_ || frameToo;
   }
-  // What the overlay shows, as numbers that change whenever it does: the measurements
-  // [begin, end), and everything drawn over them (given the first for all of them).
-  std::function<std::uint64_t(int begin, int end)> fingerprint;
-  std::function<std::uint64_t(std::uint64_t measurements)> fingerprintOver;
-  // The measurement the mouse is changing, or -1: while there is one, the others are kept.
-  std::function<int()> moving;
-  // The overlay changed since it was last painted.
-  bool OverlayStale() const;
-  bool HasPicture() const { return !last_.isNull(); }
+  // Called after each paint: what follows the picture shown (the magnifier) is drawn anew.
+  std::function<void()> painted;
 
  protected:
   void paintEvent(QPaintEvent* e) override;
 
  private:
+  // What the interaction layer was drawn with: the engine's revisions of what it shows, and the
+  // camera's rectangle drawn over it.
+  struct OverKey {
+    std::uint64_t measurements = 0, interaction = 0, overlays = 0;
+    bool roi = false;
+    POINT roiOrigin{0, 0}, roiCorner{0, 0};
+    friend bool operator==(const OverKey&, const OverKey&) = default;
+  };
+  OverKey CurrentOverKey() const;
+
   CCameraProcess& camera_;
+  const CMeasureManager& engine_;
   QImage last_;
   QPoint lastOrigin_;
   // The measurement overlay as last drawn, kept while neither it nor the window changes: live
@@ -75,21 +80,15 @@ class CStaticEx : public QWidget {
   bool frameDirty_ = true;
   QImage overlay_;      // the grid and the measurements
   QImage interaction_;  // handles, selection, remarks and overlays on top of them
-  std::uint64_t interactionFingerprint_ = 0;
+  OverKey interactionKey_;
   QRect layerVisible_;  // what the two layers were drawn for
   QSize layerWindow_;
   QSize layerImage_;
   bool overlayDirty_ = true;
-  std::uint64_t overlayFingerprint_ = 0;
+  std::uint64_t restingRevision_ = 0;  // the engine's `resting` revision overlay_ was drawn at
   // While a measurement is moved: overlay_ holds those before it, above_ those after it, and
   // base_ the frame with overlay_ on it; each move draws only the moving one and what is over it.
-  struct Prints {
-    int moving = -1;
-    std::uint64_t below = 0, above = 0, all = 0, over = 0;
-  };
-  Prints Fingerprints() const;
   int movingIndex_ = -1;
-  std::uint64_t aboveFingerprint_ = 0, allFingerprint_ = 0;
   QImage above_;
   QImage base_;
   bool baseStale_ = true;
@@ -128,8 +127,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void RefreshOverview();
   // The image window painted again with its overlay drawn anew, and the frame scaled anew.
   void RedrawImage();
-  // The same, keeping the scaled frame and whatever of the overlay did not change (only the
-  // measurements or their state changed).
+  // The same, keeping the scaled frame and whatever of the overlay did not change (the engine's
+  // changes repaint by themselves; this is for what the view draws beside them).
   void RedrawOverlay();
   QString HintText() const { return hintText_; }
   // The context menu ("Right Mouse").
@@ -143,6 +142,8 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   // No tool armed, no check marks, the cross rule's mark cleared (the layer editor's clearing).
   void ResetTools();
   void UpdateMagnifier(int x, int y);
+  // The magnifier empty: the pointer left the image, or the picture went.
+  void ClearMagnifier();
 
   // ---- commands (ViewCommands.cpp)
   void RegisterCommands(CCommandRouter& router);
@@ -168,6 +169,10 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void ReportDefaultLayersNotSaved();
   // The camera handle and resolution index LayerSection last read.
   mutable std::pair<int, int> lastSizeSel_{-1, 0};
+  // Where the file dialog for layer files (or images) opens: the folder last used for them,
+  // else the user's Documents (Pictures) folder, else the home folder; never the program's own
+  // data folder a start from the menu works in.
+  QString DialogFolder(bool layerFiles) const;
   // File dialogs; tests replace them. Each returns the chosen paths (empty when cancelled).
   std::function<QStringList(bool open, bool multi, const QString& filter, const QString& defExt)> fileDialog;
   // Error and notice boxes; tests replace them.
@@ -183,6 +188,7 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void wheelEvent(QWheelEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  void leaveEvent(QEvent* e) override;
 
  private:
   friend class ViewTestAccess;
@@ -200,10 +206,6 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   void ConfineCursor(const QRect& viewRect);
   void FreeCursor();
   void UpdateCursor();
-  // What of the engine's state the overlay shows beyond the records themselves.
-  std::array<int, 8> OverlayState() const;
-  std::uint64_t OverlayFingerprint(int begin = 0, int end = INT32_MAX) const;
-  std::uint64_t InteractionFingerprint(std::uint64_t measurements) const;
   void ToolCommand(int kind, int checkIndex);
   void DividingRule(int which);
   void ShowContextMenu(const QPoint& globalPos);
@@ -230,7 +232,6 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   QMenu* m_menuPopup = nullptr;
   QLabel* m_tipHint = nullptr;
   QTimer hintTimer_;
-  QTimer overlayWatch_;  // a still image is repainted when its overlay changed
   QString hintText_;
   int m_nRButtonResult = 3;
   bool m_bToolCheck[18] = {};
@@ -242,4 +243,10 @@ class CApplicationView : public QWidget, public ICameraView, public IMouseCaptur
   QRect m_rcSavedFrame;
   std::vector<QPointer<QWidget>> m_shownBeforeFullScreen;  // panes and bars to show again
   QRect cursorClip_;  // confinement of the pointer while a drag runs (empty: free)
+  // Where the magnifier looks (view client coordinates) while the pointer is over the image;
+  // each new picture is magnified there again.
+  std::optional<QPoint> magnifierAt_;
+  // The folders the operator last chose a layer file and an image in.
+  QString lastLayerFolder_, lastImageFolder_;
+  void RememberFolder(bool layerFiles, const QString& path);
 };

@@ -79,6 +79,7 @@ CMainFrame::CMainFrame() {
     return QMessageBox::question(this, caption.isEmpty() ? Str(57344) : caption, text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
+  askRestart = [this](UiLanguage language, const QString& text) { return AskRestartBox(this, language, text); };
   messageBox = [this](const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, Str(57344), text, QMessageBox::Ok, this);
     box.exec();
@@ -124,12 +125,10 @@ CMainFrame::CMainFrame() {
   setMaximumSize(work.width() + 110, work.height() + 100);
   resize(std::min(1440, work.width()), std::min(900, work.height()));
 
-  // A settings file too large to be one was left unread (and is never written over): said once
-  // the window is up.
-  if (RegistryFileRefused())
-    QTimer::singleShot(0, this, [this] {
-      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64227), RegistryFile().u16string())));
-    });
+  // A settings file that was not read (too large, damaged, unreadable) is kept, and where it
+  // went is said once the window is up.
+  if (const WString notice = RegistryLoadNotice(); !notice.empty())
+    QTimer::singleShot(0, this, [this, notice] { messageBox(QString::fromStdU16String(notice)); });
 }
 
 CMainFrame::~CMainFrame() {

@@ -16,12 +16,15 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "app/CommandRouter.h"
 #include "camera/CameraProcess.h"
 #include "camera/CameraSinks.h"
+#include "platform/strings.h"
 #include "ui/AppHost.h"
 #include "ui/CommandIds.h"
 
@@ -35,6 +38,7 @@ class CImagePrsDlg;
 class CTipDlg;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QToolBar;
 
 // The image sets of the toolbar buttons: the main toolbar's three differ in colour and show the
@@ -108,8 +112,24 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void OnLanguageEnglish();
   void RestartApplication();
   void OnAppExit();
+  // Closes as the close box does, without a box of any kind (no one may be there to answer: a
+  // logout, a shutdown, a signal); what would have been said is logged.
+  void CloseQuietly();
+  // The engine now holds the layers of this camera's section, loaded in this session: only
+  // these are saved back over the section (when the camera stops, or the window closes).
+  void LayersLoaded(const WString& device, int index);
+  // Saves the loaded layers into the default layer file under their camera's section, while
+  // that camera is open; true when there was nothing to save or it was saved.
+  bool SaveLoadedLayers();
   // Yes/No questions; tests answer them.
   std::function<bool(const QString& caption, const QString& text)> askYesNo;
+  // The restart question after a language change, asked in the language chosen (its text and
+  // its buttons); tests answer it. By default AskRestartBox.
+  std::function<bool(UiLanguage language, const QString& text)> askRestart;
+  static bool AskRestartBox(QWidget* parent, UiLanguage language, const QString& text);
+  // The restart question of a change to `language`, and its box (for AskRestartBox and pictures).
+  static QString RestartQuestion(UiLanguage language);
+  static std::unique_ptr<QMessageBox> MakeRestartBox(QWidget* parent, UiLanguage language, const QString& text);
   // Message boxes with an OK button; tests record them.
   std::function<void(const QString& text)> messageBox;
   // Starts the program again (tests record the call instead).
@@ -214,6 +234,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   std::set<std::string> lostDevices_;
   // Live found no camera listed: it opens the first one that discovery brings.
   bool liveWhenListed_ = false;
+  // The capture count could not be saved and the operator was told (not again until it saves).
+  bool captureCountUnsaved_ = false;
+  // Exit has just said that the settings could not be saved.
+  bool settingsUnsavedSaid_ = false;
 
   CCommandRouter router_;
   CFrameStatistics stats_;
@@ -238,4 +262,10 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   QTimer timer2_;
   QTimer updateTimer_;
   bool closing_ = false;
+  bool quiet_ = false;  // closing without boxes
+  struct LoadedLayers {
+    WString device;
+    int index = 0;  // the resolution index at load; the camera's own when it still answers
+  };
+  std::optional<LoadedLayers> loaded_;
 };

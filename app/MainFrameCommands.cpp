@@ -12,6 +12,7 @@
 #include "app/MainFrame.h"
 #include "imaging/CamSetupDlg.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
@@ -56,7 +57,13 @@ void CMainFrame::OnCameraLive() {
   int cur = camera_.GetCurCameraItem(&item);
   if (item.state != CAMERA_PLAYING && item.state != CAMERA_PAUSED) camera_.StopAllCameras();
   if (cur < 0) {
-    DetectCameras();
+    // No current camera (the last one was closed): the camera the list shows is the one to
+    // open. Only an empty list is detected anew, which starts from its first camera.
+    const int shown = ShownCameraIndex();
+    if (shown >= 0 && shown < camera_.GetCameraCount())
+      camera_.SetCurCamera(shown);
+    else
+      DetectCameras();
     cur = camera_.GetCurCameraItem(&item);
   }
   // No camera yet: discovery answers later, and the first camera it brings is opened then.
@@ -75,7 +82,7 @@ void CMainFrame::OnCameraLive() {
     }
     camera_.SetCurCamera(cur);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
     if (opened != 1) {
@@ -93,6 +100,7 @@ void CMainFrame::OnCameraLive() {
     int sel = 0;
     if (CameraGetImageSizeSel(item.handle, &sel, 0) != 1) sel = 0;
     view_->MeasureManager()->LoadLayers(DefaultLayerFile(), DeviceName(item), sel);
+    LayersLoaded(DeviceName(item), sel);
     RebuildLayers();
     timer1_.start();
     UpdateMainToolbarImages(true);
@@ -108,6 +116,7 @@ void CMainFrame::OnCameraLive() {
     camera_.SetCameraOpened(cur, CAMERA_PAUSED);
     UpdateMainToolbarImages(false);
     timer1_.stop();
+    UpdateCaptureStatus();  // a paused camera delivers nothing: no rate stands in the status bar
   }
   view_->LoadSelectedScale(DeviceName(item));
 }
@@ -116,6 +125,10 @@ bool CMainFrame::OnCameraStop() {
   stCameraItem item;
   const int cur = camera_.GetCurCameraItem(&item);
   if (cur >= 0 && (item.state == CAMERA_PLAYING || item.state == CAMERA_PAUSED)) {
+    // The measurements go with the camera: kept in the default layer file before they are
+    // cleared, so that the next Live brings them back.
+    SaveLoadedLayers();
+    loaded_.reset();
     camera_.CloseCamera(cur);
     view_->MeasureManager()->ResetMeasurements();
     ClearLayers();
@@ -145,7 +158,9 @@ void CMainFrame::UpdateMainToolbarImages(bool playing) {
 }
 
 void CMainFrame::OnRecord() {
+  const bool starting = !camera_.IsRecording();
   recordingFlag = camera_.RecordVideo(camera_.GetCurCameraItem());
+  if (starting && !recordingFlag && !camera_.RecordStartFailure().empty()) ShowHint(camera_.RecordStartFailure());
   // The bar shows "playing" only while a camera plays (a still image has none).
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
@@ -277,7 +292,14 @@ int CMainFrame::CaptureImageToFile() {
       camera_.IncCaptureCount();
       if (!CaptureNameTaken(name) || tries >= 1000000) break;
     }
-    camera_.SaveCaptureCount();
+    // Said once, not at every capture of a continuous run, until the count saves again.
+    if (camera_.SaveCaptureCount()) {
+      captureCountUnsaved_ = false;
+    } else if (!captureCountUnsaved_) {
+      captureCountUnsaved_ = true;
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64307), RegistryFile().u16string(),
+                                                   RegistryNotSavedReason())));
+    }
   }
   int result;
   bool wroteBmp;
@@ -333,13 +355,7 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
       // Ends the recording through the recorder's own stop, which closes the file.
       recordingFlag = camera_.RecordVideo(index);
     }
-    // The measurements are kept in the default layer file, so that they come back with it.
-    if (current) {
-      WString section;
-      int sel = 0;
-      view_->LayerSection(&section, &sel);
-      if (!view_->MeasureManager()->SaveLayers(DefaultLayerFile(), section, sel)) view_->ReportDefaultLayersNotSaved();
-    }
+    // Stopping it keeps the measurements in the default layer file, so that they come back with it.
     camera_.SetCurCamera(index);
     OnCameraStop();
     if (!current && previous >= 0 && camera_.GetOpenedCount() > 0) camera_.SetCurCamera(previous);

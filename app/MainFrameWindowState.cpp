@@ -5,6 +5,7 @@
 
 #include "app/MainFrame.h"
 #include "platform/registry.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -18,17 +19,27 @@ QByteArray Read(const CRegistryKey& key, WStringView name) {
   return QByteArray(reinterpret_cast<const char*>(v->data()), qsizetype(v->size()));
 }
 
-void Write(CRegistryKey& key, WStringView name, const QByteArray& data) {
-  key.SetBinary(name, std::span<const BYTE>(reinterpret_cast<const BYTE*>(data.constData()), std::size_t(data.size())));
+LONG Write(CRegistryKey& key, WStringView name, const QByteArray& data) {
+  return key.SetBinary(name,
+                       std::span<const BYTE>(reinterpret_cast<const BYTE*>(data.constData()), std::size_t(data.size())));
 }
 
 }  // namespace
 
 void CMainFrame::SaveWindowState() {
   CRegistryKey key;
-  if (key.Create(HKEY_CURRENT_USER, kWindowKey) != ERROR_SUCCESS) return;
-  Write(key, u"Geometry", saveGeometry());
-  Write(key, u"Layout", saveState(kLayoutVersion));
+  LONG rc = key.Create(HKEY_CURRENT_USER, kWindowKey);
+  if (rc == ERROR_SUCCESS) rc = Write(key, u"Geometry", saveGeometry());
+  if (rc == ERROR_SUCCESS) rc = Write(key, u"Layout", saveState(kLayoutVersion));
+  if (const LONG closed = key.Close(); rc == ERROR_SUCCESS) rc = closed;  // the store is written here
+  // Runs once, as the window closes: the next start would open with another layout. Not said
+  // again when the operator has just been told the settings were not saved (Exit), nor when the
+  // store was left unread at start and that was said then.
+  const RegistryLoadState loaded = RegistryLoadResult().state;
+  const bool toldAtStart = loaded != RegistryLoadState::Ok && loaded != RegistryLoadState::MovedAside;
+  if (rc != ERROR_SUCCESS && !settingsUnsavedSaid_ && !toldAtStart)
+    messageBox(QString::fromStdU16String(
+        FormatW(LoadStringW(64306), RegistryFile().u16string(), RegistryNotSavedReason())));
 }
 
 bool CMainFrame::RestoreWindowState() {

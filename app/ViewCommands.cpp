@@ -102,6 +102,10 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
     ui.SetCheck(!m_bHandMode);
   });
   router.On(V, ids::kText, [this] {
+    // The text tool replaces whatever tool was armed: its click must not start a shape too.
+    m_nPendingKind = 256;
+    m_nToolMode = 0;
+    EndRegionSelect();
     ClearToolChecks();
     m_bTextTool = true;
   });

@@ -26,7 +26,8 @@ QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t
 
 // ---- the image window
 
-CStaticEx::CStaticEx(CCameraProcess& camera, QWidget* parent) : QWidget(parent), camera_(camera) {
+CStaticEx::CStaticEx(CCameraProcess& camera, const CMeasureManager& engine, QWidget* parent)
+    : QWidget(parent), camera_(camera), engine_(engine) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
@@ -64,31 +65,33 @@ void CStaticEx::paintEvent(QPaintEvent*) {
     frameDirty_ = false;
     baseStale_ = true;
   }
-  // The overlay is kept in two layers while nothing they show changes (their fingerprints) and
-  // the window stays: the measurements, and what is drawn over them. A pointer that only changes
-  // the hover or the selection redraws the second alone. While one measurement is moved, the
-  // others are kept (those before it and those after it, as it lies between them) and each move
-  // draws only it and what is over it.
-  const Prints f = valid ? Fingerprints() : Prints{};
-  const bool redrawAll = overlayDirty_ || geometryChanged || overlay_.isNull() || f.moving != movingIndex_;
-  if (valid && (redrawAll || f.below != overlayFingerprint_)) {
+  // The overlay is kept in two layers while nothing they show changes (the engine's revisions)
+  // and the window stays: the measurements, and what is drawn over them. A pointer that only
+  // changes the hover or the selection redraws the second alone. While one measurement is moved,
+  // the others are kept (those before it and those after it, as it lies between them) and each
+  // move draws only it and what is over it.
+  const int moving = valid ? engine_.MovingMeasure() : -1;
+  const std::uint64_t resting = engine_.Revisions().resting;
+  const OverKey over = CurrentOverKey();
+  const bool redrawAll = overlayDirty_ || geometryChanged || overlay_.isNull() || moving != movingIndex_;
+  const bool restingStale = valid && (redrawAll || resting != restingRevision_);
+  if (restingStale) {
     overlay_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
     overlay_.fill(Qt::transparent);
     QPainter p(&overlay_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height(), 1, 0, f.moving >= 0 ? f.moving : INT32_MAX);
-    overlayFingerprint_ = f.below;
+    camera_.DrawOverlay(p, width(), height(), 1, 0, moving >= 0 ? moving : INT32_MAX);
+    restingRevision_ = resting;
     baseStale_ = true;
   }
-  if (valid && f.moving >= 0 && (redrawAll || f.above != aboveFingerprint_ || above_.isNull())) {
+  if (valid && moving >= 0 && (restingStale || above_.isNull())) {
     above_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
     above_.fill(Qt::transparent);
     QPainter p(&above_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height(), 1, f.moving + 1, INT32_MAX);
-    aboveFingerprint_ = f.above;
+    camera_.DrawOverlay(p, width(), height(), 1, moving + 1, INT32_MAX);
   }
-  if (f.moving < 0) {
+  if (moving < 0) {
     above_ = QImage();
     base_ = QImage();
   }
@@ -96,10 +99,9 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   layerVisible_ = visible;
   layerWindow_ = size();
   layerImage_ = image;
-  movingIndex_ = f.moving;
-  allFingerprint_ = f.all;
+  movingIndex_ = moving;
   const bool layered = valid && overlay_.size() == frameLayer_.size();
-  if (layered && f.moving >= 0) {
+  if (layered && moving >= 0) {
     if (baseStale_ || base_.size() != frameLayer_.size()) {
       base_ = frameLayer_.copy();
       QPainter p(&base_);
@@ -109,22 +111,22 @@ void CStaticEx::paintEvent(QPaintEvent*) {
     last_ = base_.copy();
     QPainter p(&last_);
     p.translate(-visible.topLeft());
-    camera_.DrawOverlay(p, width(), height(), 1, f.moving, f.moving + 1);
+    camera_.DrawOverlay(p, width(), height(), 1, moving, moving + 1);
     p.resetTransform();
     if (above_.size() == last_.size()) p.drawImage(0, 0, above_);
     p.translate(-visible.topLeft());
     // What is over the measurements follows the moving one at every move: drawn straight on.
     camera_.DrawOverlay(p, width(), height(), 2);
     interaction_ = QImage();
-    interactionFingerprint_ = f.over;
+    interactionKey_ = over;
   } else {
-    if (valid && (redrawAll || f.over != interactionFingerprint_ || interaction_.isNull())) {
+    if (valid && (redrawAll || over != interactionKey_ || interaction_.isNull())) {
       interaction_ = QImage(visible.size(), QImage::Format_ARGB32_Premultiplied);
       interaction_.fill(Qt::transparent);
       QPainter p(&interaction_);
       p.translate(-visible.topLeft());
       camera_.DrawOverlay(p, width(), height(), 2);
-      interactionFingerprint_ = f.over;
+      interactionKey_ = over;
     }
     last_ = frameLayer_.copy();
     if (layered && interaction_.size() == last_.size()) {
@@ -139,28 +141,14 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   ++paints;
   paintSeconds += timer.nsecsElapsed() * 1e-9;
   lagFrames += camera_.FrameSequence() - sequence;
+  if (painted) painted();
 }
 
-CStaticEx::Prints CStaticEx::Fingerprints() const {
-  Prints f;
-  if (!fingerprint) return f;
-  f.moving = moving ? moving() : -1;
-  if (f.moving >= 0) {
-    f.below = fingerprint(0, f.moving);
-    f.above = fingerprint(f.moving + 1, INT32_MAX);
-    // All of them, for what is drawn over them: the three parts mixed.
-    const std::uint64_t mid = fingerprint(f.moving, f.moving + 1);
-    f.all = f.below ^ (f.above * 0x9E3779B97F4A7C15ull) ^ ((mid + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full);
-  } else {
-    f.below = f.all = fingerprint(0, INT32_MAX);
-  }
-  f.over = fingerprintOver ? fingerprintOver(f.all) : 0;
-  return f;
-}
-
-bool CStaticEx::OverlayStale() const {
-  const Prints f = Fingerprints();
-  return f.moving != movingIndex_ || f.all != allFingerprint_ || f.over != interactionFingerprint_;
+CStaticEx::OverKey CStaticEx::CurrentOverKey() const {
+  const MeasureRevisions& r = engine_.Revisions();
+  OverKey k{r.measurements, r.interaction, r.overlays};
+  k.roi = camera_.GetRoi(&k.roiOrigin, &k.roiCorner);
+  return k;
 }
 
 QRgb CStaticEx::PixelAt(QPoint p) const {
@@ -181,19 +169,14 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   setFocusPolicy(Qt::StrongFocus);
   setProperty("ctrlId", ids::kView);
 
-  m_wndImage = new CStaticEx(camera_, this);
+  m_wndImage = new CStaticEx(camera_, m_MeasureMgr, this);
   m_wndImage->setGeometry(0, 0, 0, 0);
-  m_wndImage->fingerprint = [this](int begin, int end) { return OverlayFingerprint(begin, end); };
-  m_wndImage->moving = [this] { return m_MeasureMgr.MovingMeasure(); };
-  m_wndImage->fingerprintOver = [this](std::uint64_t measurements) { return InteractionFingerprint(measurements); };
-  // Whatever changes the measurements of a still image (the layer editor, a dialog) shows at
-  // once; while a camera plays, every frame repaints anyway.
-  overlayWatch_.setInterval(100);
-  connect(&overlayWatch_, &QTimer::timeout, this, [this] {
-    if (camera_.GetOpenedCount() != 0 || !m_wndImage->isVisible() || !m_wndImage->HasPicture()) return;
-    if (m_wndImage->OverlayStale()) m_wndImage->update();
-  });
-  overlayWatch_.start();
+  m_wndImage->painted = [this] {
+    if (magnifierAt_) UpdateMagnifier(magnifierAt_->x(), magnifierAt_->y());
+  };
+  // Whatever changes the engine (the mouse, the layer editor, a dialog, a load) announces it; the
+  // image window's next paint redraws the layers the revisions say are stale.
+  m_MeasureMgr.AddChangeListener([this](std::uint32_t) { m_wndImage->update(); });
 
   // The context menu ("Right Mouse"); it gets no update pass, only the image state.
   m_menuPopup = new QMenu(this);
@@ -213,7 +196,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
 
   m_MeasureMgr.SetNotifyTarget(this, &CLayerDlg::OnMeasureNotify);
   fileDialog = [this](bool open, bool multi, const QString& filter, const QString& defExt) {
-    return RunFileDialogEx(this, open, multi, filter, defExt);
+    return RunFileDialogEx(this, open, multi, filter, defExt, DialogFolder(filter.contains(QStringLiteral("kvmi"))));
   };
   messageBox = [this](const QString& text) { frame_.messageBox(text); };
 }
@@ -244,7 +227,7 @@ void CApplicationView::RedrawImage() {
 }
 
 void CApplicationView::RedrawOverlay() {
-  // The layers' fingerprints decide what is drawn again.
+  // The engine's revisions decide what is drawn again.
   m_wndImage->update();
 }
 
@@ -410,6 +393,17 @@ void CApplicationView::SetImageState(int live, int image) {
   } else {
     for (int id : kImageMenu) router.Action(id)->setEnabled(g);
   }
+  // The picture goes with the image: nothing of a camera that is no longer the one chosen stays
+  // on screen, and an open camera chosen again shows its own frames.
+  if (!image) {
+    MoveImageWindow(RECT{0, 0, 0, 0});
+    m_wndImage->hide();
+    magnifierAt_.reset();
+    if (ILayerPanel* panel = frame_.LayerPanel()) panel->ShowPicture(QImage());
+  } else if (camera_.GetOpenedCount() > 0) {
+    m_wndImage->show();
+  }
+  frame_.UpdateCaptureStatus();
   m_bHandMode = false;
   m_nCursorId = kCursorArrow;
   UpdateCursor();

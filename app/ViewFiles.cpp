@@ -1,12 +1,17 @@
 // The view's files: still images opened into and saved from the frame buffer, and the
 // measurement layers of the current camera saved to and loaded from files the operator picks.
+#include <QDir>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QPainter>
+#include <QStandardPaths>
 
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "camera/BitmapFile.h"
+#include "platform/gdi/painter_dc.h"
+#include "platform/large_buffer.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
@@ -42,6 +47,19 @@ void CApplicationView::LayerSection(WString* name, int* index) const {
   }
 }
 
+QString CApplicationView::DialogFolder(bool layerFiles) const {
+  const QString& last = layerFiles ? lastLayerFolder_ : lastImageFolder_;
+  if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+  const QString home =
+      QStandardPaths::writableLocation(layerFiles ? QStandardPaths::DocumentsLocation : QStandardPaths::PicturesLocation);
+  if (!home.isEmpty() && QFileInfo(home).isDir()) return home;
+  return QDir::homePath();
+}
+
+void CApplicationView::RememberFolder(bool layerFiles, const QString& path) {
+  (layerFiles ? lastLayerFolder_ : lastImageFolder_) = QFileInfo(path).absolutePath();
+}
+
 int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER format{};
   BitmapStatus st;
@@ -69,6 +87,7 @@ int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
 void CApplicationView::OnFileOpen() {
   const QStringList paths = fileDialog(true, true, Filter("bmp"), QString());
   if (paths.isEmpty()) return;
+  RememberFolder(false, paths.front());
   // Files the reader refuses are named with the reason; when none can be read, live and the
   // image shown stay as they were.
   QStringList refused, readable;
@@ -96,22 +115,22 @@ void CApplicationView::OnFileOpen() {
 }
 
 bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
+  // The frame at its size with the measurements drawn in as they are, without what only the
+  // screen shows (handles, the selection, the region of interest): the picture a capture writes.
   BITMAPINFOHEADER f;
-  QImage full;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return false;
-    camera_.GetFrameFormat(&f);
-    full = QImage(f.biWidth, std::abs(f.biHeight), QImage::Format_RGB32);
-    if (full.isNull()) {
-      if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
-      return false;
-    }
-    QPainter p(&full);
-    camera_.DrawImage(p, pixels, f, full.width(), full.height());
+  if (!camera_.CopyFrame(nullptr, &f)) return false;
+  QImage full = LargeImage(f.biWidth, f.biHeight, QImage::Format_RGB32);
+  if (full.isNull()) {
+    if (error) *error = QString::fromStdU16String(BitmapStatusText(BitmapStatus::OutOfMemory, path));
+    return false;
   }
-  const BitmapStatus st = WriteBitmapFile(path, full);
+  if (!camera_.CopyFrameRgb32(&full, &f)) return false;
+  {
+    CImageDC dc(full);
+    m_MeasureMgr.DrawAll(dc, 0);
+    dc.End();
+  }
+  const BitmapStatus st = WriteBitmapFile(path, full, f);
   if (st != BitmapStatus::Ok) {
     if (error) *error = QString::fromStdU16String(BitmapStatusText(st, path));
     return false;
@@ -127,6 +146,7 @@ void CApplicationView::OnFileSaveAs() {
   }
   const QStringList paths = fileDialog(false, false, Filter("bmp"), ".bmp");
   if (paths.isEmpty()) return;
+  RememberFolder(false, paths.front());
   QString error;
   if (!SaveBitmapFile(paths.front(), &error)) messageBox(error);
 }
@@ -134,6 +154,7 @@ void CApplicationView::OnFileSaveAs() {
 void CApplicationView::OnSaveLayers() {
   const QStringList paths = fileDialog(false, false, Filter("kvmi"), ".kvmi");
   if (paths.isEmpty()) return;
+  RememberFolder(true, paths.front());
   WString name;
   int index = 0;
   LayerSection(&name, &index);
@@ -168,6 +189,7 @@ bool CApplicationView::LayerFileLoads(const std::filesystem::path& file, const W
 void CApplicationView::OnLoadLayers() {
   const QStringList paths = fileDialog(true, false, Filter("kvmi"), ".kvmi");
   if (paths.isEmpty()) return;
+  RememberFolder(true, paths.front());
   WString name;
   int index = 0;
   LayerSection(&name, &index);
@@ -188,6 +210,7 @@ void CApplicationView::OnLoadLayers() {
   m_MeasureMgr.RemoveAllRemarks();
   frame_.ClearLayers();
   m_MeasureMgr.LoadLayers(file, name, index);
+  frame_.LayersLoaded(name, index);
   m_MeasureMgr.SetScale(factor, unit, bar);  // the texts recomputed in it
   frame_.RebuildLayers();
   if (!m_MeasureMgr.SaveLayers(DefaultLayerFile(), name, index)) ReportDefaultLayersNotSaved();

@@ -27,12 +27,6 @@ QPoint Confine(QPoint p, const QRect& clip) {
 
 }  // namespace
 
-std::array<int, 8> CApplicationView::OverlayState() const {
-  const CMeasureManager& m = m_MeasureMgr;
-  return {m.m_nHoverMeasure, m.m_nSelMeasure, m.m_nCurRemark, m.m_nHoverRemark,
-          m.m_nCreating,     m.m_nMouseState, m.m_bInProgress ? 1 : 0, m.m_nCurKind};
-}
-
 void CApplicationView::SetCapture() {
   if (isVisible()) grabMouse();
 }
@@ -109,6 +103,12 @@ void CApplicationView::keyPressEvent(QKeyEvent* e) {
   RedrawOverlay();
 }
 
+void CApplicationView::leaveEvent(QEvent* e) {
+  // A magnifier left standing would show a place the pointer no longer is.
+  if (magnifierAt_) ClearMagnifier();
+  QWidget::leaveEvent(e);
+}
+
 void CApplicationView::contextMenuEvent(QContextMenuEvent* e) {
   // The mouse's menu comes from the right release; only the keyboard's comes here.
   if (e->reason() == QContextMenuEvent::Keyboard) ShowContextMenu(e->globalPos());
@@ -130,13 +130,16 @@ void CApplicationView::OnLButtonDown(QPoint p) {
     UpdateCursor();
     done = true;
   } else if (!m_bHandMode && m_bTextTool && m_bInImage) {
+    // A text click only places a text: the engine never sees it, so nothing under the pointer
+    // is selected, moved or made to hold the mouse, and the dialog gets the mouse whole.
     const POINT q = ClientToImage(p.x(), p.y());
-    m_MeasureMgr.OnMeasureLButtonDown(q.x, q.y, m_nPendingKind, m_nToolMode);
+    m_bTextTool = false;
+    ReleaseCapture();
+    FreeCursor();
     WString text;
     int size = 20;
     COLORREF color = 0;
     if (frame_.RunRemarkDialog(256, &text, &size, &color)) m_MeasureMgr.AddRemark(q.x, q.y, text, size, color);
-    m_bTextTool = false;
     done = true;
   }
   if (!done) {
@@ -192,9 +195,14 @@ void CApplicationView::OnLButtonUp(QPoint p) {
 }
 
 void CApplicationView::OnMouseMove(QPoint p) {
-  UpdateMagnifier(p.x(), p.y());
   const QRect img = m_wndImage->geometry();
   m_bInImage = img.contains(p);
+  if (m_bInImage) {
+    magnifierAt_ = p;
+    UpdateMagnifier(p.x(), p.y());
+  } else if (magnifierAt_) {
+    ClearMagnifier();
+  }
   if (!m_bPanning) m_nCursorId = (m_bHandMode && m_bInImage) ? kCursorHand : kCursorArrow;
   if (m_bPanning) {
     PanStep(p);
@@ -204,11 +212,9 @@ void CApplicationView::OnMouseMove(QPoint p) {
     m_MeasureMgr.SetCalibrationLine(1, m_ptRegionStart.x, m_ptRegionStart.y, q.x, q.y);
     RedrawOverlay();
   } else {
+    // A move that changes nothing the overlay shows is announced by nobody and repaints nothing.
     const POINT q = ClientToImage(p.x(), p.y());
-    const std::array<int, 8> before = OverlayState();
     m_MeasureMgr.OnMeasureMouseMove(q.x, q.y);
-    // A move that changes nothing the overlay shows needs no repaint.
-    if (m_MeasureMgr.m_bInProgress || OverlayState() != before) RedrawOverlay();
   }
   UpdateCursor();
 
@@ -416,7 +422,16 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
   }
 }
 
+void CApplicationView::ClearMagnifier() {
+  magnifierAt_.reset();
+  ILayerPanel* panel = frame_.LayerPanel();
+  if (panel && frame_.layerPanelMode == LayerPanelView::kMagnifier) panel->ShowPicture(QImage());
+}
+
 void CApplicationView::UpdateMagnifier(int x, int y) {
+  // The cheap tests first: this runs after every paint of a live frame.
+  ILayerPanel* panel = frame_.LayerPanel();
+  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   bool valid;
@@ -426,8 +441,6 @@ void CApplicationView::UpdateMagnifier(int x, int y) {
     valid = camera_.GetFrameBuffer(&pixels);
   }
   if (item.state != CAMERA_PLAYING && !valid) return;
-  ILayerPanel* panel = frame_.LayerPanel();
-  if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   const QSize t = panel->PictureSize();
   if (t.width() <= 2 || t.height() <= 2) return;
 

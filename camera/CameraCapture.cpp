@@ -3,12 +3,18 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "camera/BitmapFile.h"
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/durable_file.h"
+#include "platform/file_errors.h"
 #include "platform/gdi/painter_dc.h"
 #include "platform/large_buffer.h"
+#include "platform/strings.h"
 
 using namespace camera_internal;
 
@@ -51,12 +57,22 @@ bool CCameraProcess::RecordVideo(int index) {
     const WString path = video_.folder + u"/" + video_.prefix;
     CameraSetRecordEncoder(handle, video_.codec);
     CameraSetRecordAVIQuality(handle, video_.quality);
-    // A recording that did not start leaves the flag and the count as they were.
-    if (CameraStartRecordVideo(handle, ToUtf8(path).c_str()) == CAMSDK_STATUS_OK) {
+    // A recording that did not start leaves the flag and the count as they were, and says why.
+    ClearLastFileError();
+    const int started = CameraStartRecordVideo(handle, ToUtf8(path).c_str());
+    recordStartFailure_.clear();
+    if (started == CAMSDK_STATUS_OK) {
       recordHandle_.store(handle);
       recordStartNs_ = clock_.load()();
       ++recordCount_;
       recording_.store(true);
+    } else if (started == CAMSDK_STATUS_FILE_ERROR) {
+      int error = LastFileError();
+      std::error_code ec;
+      if (error == 0 && !std::filesystem::is_directory(ToPath(video_.folder), ec)) error = ENOENT;
+      recordStartFailure_ = FormatW(LoadStringW(64304), video_.folder, FileErrorText(error));
+    } else {
+      recordStartFailure_ = FormatW(LoadStringW(64308), started);
     }
   } else {
     StopRecording();

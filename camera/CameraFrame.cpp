@@ -2,7 +2,9 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <shared_mutex>
 
 #include "camera/CameraInternal.h"
@@ -33,16 +35,10 @@ using namespace camera_internal;
 
 namespace {
 
-// The image library names colour-filter layouts in another order than the camera library.
-int RawLayoutOf(int format) {
-  switch (CamSdkRawPattern(format)) {
-    case CAMSDK_PATTERN_RGGB: return KVIMG_RAW_BAYER_RGGB;
-    case CAMSDK_PATTERN_GRBG: return KVIMG_RAW_BAYER_GRBG;
-    case CAMSDK_PATTERN_GBRG: return KVIMG_RAW_BAYER_GBRG;
-    case CAMSDK_PATTERN_BGGR: return KVIMG_RAW_BAYER_BGGR;
-    default: return KVIMG_RAW_MONO;
-  }
-}
+// The image library numbers colour-filter layouts as the camera library does.
+static_assert(KVIMG_RAW_MONO == CAMSDK_PATTERN_MONO && KVIMG_RAW_BAYER_GRBG == CAMSDK_PATTERN_GRBG &&
+              KVIMG_RAW_BAYER_RGGB == CAMSDK_PATTERN_RGGB && KVIMG_RAW_BAYER_GBRG == CAMSDK_PATTERN_GBRG &&
+              KVIMG_RAW_BAYER_BGGR == CAMSDK_PATTERN_BGGR);
 
 // Largest frame the buffer takes (the image library's limit, too).
 bool FrameSizeFits(std::int64_t width, std::int64_t height) {
@@ -86,12 +82,26 @@ int CCameraProcess::OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* inf
   if (!raw || !info || info->width <= 0 || info->height <= 0) return 1;
   const int width = info->width, height = info->height;
 
-  if (frameMode_.load() == 2) {
-    // The frame's own sample width: a 12-bit frame read as 8-bit samples would be mangled.
-    const int bits = CamSdkRawIsValid(info->format) ? CamSdkRawBits(info->format) : 8;
-    const KvImgRaw desc{raw, width, height, bits, RawLayoutOf(info->format)};
+  if (frameMode_.load() != FrameMode::kPlain) {
+    // The focus assistant's picture is brightened to the target. A copy is brightened: the raw
+    // frame stays as the sensor gave it, because the library keeps it for the assistant's own
+    // grey readings (and every other reader of raw frames).
+    thread_local std::vector<unsigned char> brightened;
+    const bool rawFormat = CamSdkRawIsValid(info->format);
+    const int bytesPerSample = std::max(1, CamSdkRawBytesPerSample(info->format));
+    // The frame's own sample width (a 12-bit frame read as 8-bit samples would be mangled); a
+    // processed colour frame is taken as one plane of its bytes.
+    const int bits = rawFormat ? CamSdkRawBits(info->format) : 8;
+    const int planeWidth = rawFormat ? width : width * bytesPerSample;
+    const int layout = rawFormat ? CamSdkRawPattern(info->format) : KVIMG_RAW_MONO;
+    const std::size_t rawBytes = std::size_t(width) * std::size_t(height) * std::size_t(bytesPerSample);
     int grey = 0;
-    if (KvImgGetRawGray(desc, &grey) == KVIMG_OK && grey > 0) KvImgAdjustBrightness(desc, grey, brightnessTarget_.load());
+    if (KvImgGetRawGray(KvImgRaw{raw, planeWidth, height, bits, layout}, &grey) == KVIMG_OK && grey > 0) {
+      brightened.assign(raw, raw + rawBytes);
+      if (KvImgAdjustBrightness(KvImgRaw{brightened.data(), planeWidth, height, bits, layout}, grey,
+                                brightnessTarget_.load()) == KVIMG_OK)
+        raw = brightened.data();
+    }
   }
 
   // A frame of the buffer's size is converted straight into the spare buffer, which then

@@ -110,7 +110,7 @@ int CCameraProcess::OpenCamera(int index, const std::int32_t* openParams, void* 
     std::memcpy(entry.openParams, openParams, sizeof entry.openParams);
   else
     std::fill(std::begin(entry.openParams), std::end(entry.openParams), 0);
-  CameraSetDisplaySize(handle, entry.openParams[13], entry.openParams[14]);
+  CameraSetDisplaySize(handle, entry.openParams[kOpenDisplayWidth], entry.openParams[kOpenDisplayHeight]);
   CameraPlay(handle);
   entry.state = CAMERA_PLAYING;
   ++openedCount_;

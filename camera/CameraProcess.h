@@ -96,9 +96,15 @@ class CCameraProcess {
   void SetHistogramChannel(int mask) { histogramMask_ = mask; }
   int GetHistogramChannel() const { return histogramMask_; }
 
-  // Modes the focus assistant and the view switch; read by the frame callback.
-  void SetFrameMode(int mode) { frameMode_.store(mode); }
-  int GetFrameMode() const { return frameMode_.load(); }
+  // What the frame callback does to each frame besides showing it; the focus assistant switches it.
+  enum class FrameMode : int {
+    kPlain = 0,        // shown as it comes
+    kFocusSearch = 1,  // the assistant searches an exposure: shown brightened to the target
+    kBrightened = 2,   // the assistant is active: every frame brightened to the target
+  };
+  void SetFrameMode(FrameMode mode) { frameMode_.store(mode); }
+  FrameMode GetFrameMode() const { return frameMode_.load(); }
+  // Modes the view switches; read by the frame callback.
   void SetDrawMode(int mode) { drawMode_.store(mode); }
   int GetDrawMode() const { return drawMode_.load(); }
   void SetBrightnessTarget(int target) { brightnessTarget_.store(target); }
@@ -170,6 +176,9 @@ class CCameraProcess {
   // Starts recording on that camera when none runs, else stops the recording; returns whether
   // a recording runs afterwards.
   bool RecordVideo(int index);
+  // Why the last start of a recording failed, in the operator's words (the video folder and the
+  // reason when the file could not be made); empty when it started.
+  const WString& RecordStartFailure() const { return recordStartFailure_; }
   // A recording the library stops taking frames for (the picture size changed, or the file
   // could not be written) is ended as RecordVideo ends one, on the user-interface thread; then
   // the handler (if any) gets the library's status, so that the frame can reset its Record
@@ -217,6 +226,11 @@ class CCameraProcess {
   // True when the key could be written.
   bool SaveSetting();
   void LoadSetting();
+  // Removes what saves of an earlier run left behind when it was killed: the writer's temporary
+  // files last changed before `startNs` (FileClockNowNs at the start) in every folder this
+  // program writes: the settings store's, the camera library's, the working folder and the
+  // capture and video folders. Returns how many were removed.
+  int SweepLeftovers(std::int64_t startNs) const;
 
   // ---- reports (CameraReport.cpp, CameraReportWord.cpp, CameraReportExcel.cpp)
   // The report is written as a .docx / .xlsx file beside the captured images under a dated name
@@ -228,6 +242,8 @@ class CCameraProcess {
     TemplateBroken,    // the template set in the options cannot be read
     FolderUnwritable,  // the report could not be written (nothing is left behind)
     Cancelled,         // the operator cancelled it before it was written
+    NoMemory,          // not enough memory for the picture
+    PictureFailed,     // the picture could not be encoded
   };
   struct ReportResult {
     ReportStatus status = ReportStatus::Ok;
@@ -272,7 +288,7 @@ class CCameraProcess {
   // modes
   stFocusStore focusStore_;
   std::atomic<int> brightnessTarget_{180};
-  std::atomic<int> frameMode_{0};
+  std::atomic<FrameMode> frameMode_{FrameMode::kPlain};
   std::atomic<int> drawMode_{1};
 
   // frame buffer: front holds the frame; back is where the camera thread converts the next one
@@ -300,6 +316,7 @@ class CCameraProcess {
   std::function<void(int)> recordingEnded_;
   std::function<void(int, int, const std::string&)> deviceEvent_;
   std::int64_t recordStartNs_ = 0;
+  WString recordStartFailure_;
   RecordingResult lastRecording_;
   void StopRecording(int fault);
   static void OnRecordingFinished(void* context, const CamSdkRecordSummary* summary);  // library thread

@@ -3,12 +3,15 @@
 #include "camera/CameraReport.h"
 
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QPainter>
-#include <QUrl>
 
+#include <cstring>
+#include <new>
+
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -23,6 +26,20 @@ using camera_internal::FromPath;
 using camera_internal::ToPath;
 
 namespace {
+
+// What the libraries said about a failure goes to the log; the operator reads a sentence of the
+// running language.
+Q_LOGGING_CATEGORY(lcReport, "q7v.report")
+
+// The report's texts by the failure they tell.
+constexpr std::uint32_t kFolderNotCreated = 64460;  // "%s": the folder
+constexpr std::uint32_t kFileNotWritten = 64461;    // "%s": the file
+constexpr std::uint32_t kNoMemory = 64462;          // %d x %d: the picture's size
+constexpr std::uint32_t kNotEncoded = 64463;
+constexpr std::uint32_t kTemplateUnreadable = 64464;   // "%s": the template
+constexpr std::uint32_t kTemplateNotOffice = 64465;    // "%s"
+constexpr std::uint32_t kTemplateDamaged = 64466;      // "%s"
+constexpr std::uint32_t kTemplateTooLarge = 64467;     // "%s"
 
 ReportOpener& Opener() {
   static ReportOpener opener;
@@ -95,15 +112,59 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
   return {};
 }
 
-CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data) {
-  data->picture = LargeImage(data->width, data->height, QImage::Format_RGB32);
-  if (data->picture.isNull())
-    return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
-                   FormatW(LoadStringW(60072), data->folder, WString(u"not enough memory for the picture")));
-  // A frame of another size than the one the measurements were drawn for is not this report's.
-  if (!camera.CopyFrameRgb32(&data->picture, nullptr)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+CCameraProcess::ReportResult CopyFrame(CCameraProcess& camera, ReportData* data) {
+  const int w = data->width, h = data->height;
+  data->picture = LargeImage(w, h, QImage::Format_RGB32);
+  if (data->picture.isNull()) return Failure(CCameraProcess::ReportStatus::NoMemory, FormatW(LoadStringW(kNoMemory), w, h));
+  std::uint8_t* bits = data->picture.bits();  // detaches once, before the rows are shared out
+  const std::size_t stride = std::size_t(data->picture.bytesPerLine()), rowBytes = std::size_t(w) * 3;
+  {
+    // Under the frame lock only a plain copy of each row, the right way up, into the start of
+    // its picture row: the window's paint waits for this lock.
+    auto lock = camera.LockFrameBuffer();
+    std::uint8_t* pixels = nullptr;
+    BITMAPINFOHEADER format;
+    camera.GetFrameFormat(&format);
+    // A frame of another size than the one the measurements were drawn for is not this report's.
+    if (!camera.GetFrameBuffer(&pixels) || format.biWidth != w || format.biHeight != h)
+      return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+    for (int y = 0; y < h; ++y) std::memcpy(bits + std::size_t(y) * stride, pixels + std::size_t(h - 1 - y) * rowBytes, rowBytes);
+  }
+  // Then each row's packed pixels spread over 32 bits in place, from the row's end, so that no
+  // pixel is overwritten before it is read.
+  cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      std::uint8_t* row = bits + std::size_t(y) * stride;
+      for (int x = w - 1; x >= 0; --x) {
+        const std::uint8_t b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
+        row[4 * x] = b;
+        row[4 * x + 1] = g;
+        row[4 * x + 2] = r;
+        row[4 * x + 3] = 0xFF;
+      }
+    }
+  });
   return {};
 }
+
+namespace {
+
+// The template's failure in the operator's language; the reader's own words go to the log.
+WString TemplateFailure(const WString& path, const office::Status& status) {
+  qCWarning(lcReport) << "template" << QString::fromStdU16String(path) << "refused:" << status.detail.c_str();
+  // A file of the old binary formats is told as such: its reason is no damage.
+  const QString ext = QFileInfo(QString::fromStdU16String(path)).suffix().toLower();
+  if (ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt") return FormatW(LoadStringW(60071), path, LoadStringW(63051));
+  switch (status.error) {
+    case office::Error::NotFound: return FormatW(LoadStringW(kTemplateUnreadable), path);
+    case office::Error::TooLarge: return FormatW(LoadStringW(kTemplateTooLarge), path);
+    case office::Error::NotAPackage:
+    case office::Error::Unsupported: return FormatW(LoadStringW(kTemplateNotOffice), path);
+    default: return FormatW(LoadStringW(kTemplateDamaged), path);
+  }
+}
+
+}  // namespace
 
 CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const TemplateLoader& load, ReportData* data) {
   const stReportSetting& set = data->settings;
@@ -111,13 +172,7 @@ CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const Templ
   // The template first: a broken one must not cost the picture's encoding.
   if (set.useTemplate && QFileInfo(QString::fromStdU16String(path)).isFile()) {
     const office::Status loaded = load(ToPath(path));
-    if (!loaded.ok()) {
-      // A file of the old binary formats is told as such: its reason is no damage.
-      const QString ext = QFileInfo(QString::fromStdU16String(path)).suffix().toLower();
-      const bool old = ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt";
-      return Failure(CCameraProcess::ReportStatus::TemplateBroken,
-                     FormatW(LoadStringW(60071), path, old ? LoadStringW(63051) : FromUtf8(loaded.detail)));
-    }
+    if (!loaded.ok()) return Failure(CCameraProcess::ReportStatus::TemplateBroken, TemplateFailure(path, loaded));
   }
   // The picture: the frame the right way up with the measurements played onto it.
   QImage& picture = data->picture;
@@ -131,9 +186,10 @@ CCameraProcess::ReportResult LoadTemplateThenEncode(ReportKind kind, const Templ
                                   std::size_t(picture.bytesPerLine()), imglib::JpegPixels::Bgrx};
   const bool encoded = imglib::EncodeJpeg(source, 95, &data->encoded);
   picture = QImage();
-  if (!encoded)
-    return Failure(CCameraProcess::ReportStatus::FolderUnwritable,
-                   FormatW(LoadStringW(60072), data->folder, WString(u"the picture cannot be encoded")));
+  if (!encoded) {
+    qCWarning(lcReport) << "the picture of" << data->width << "x" << data->height << "could not be encoded";
+    return Failure(CCameraProcess::ReportStatus::PictureFailed, LoadStringW(kNotEncoded));
+  }
   return {};
 }
 
@@ -141,8 +197,7 @@ CCameraProcess::ReportResult Write(const WString& folder, ReportKind kind, const
                                    const std::atomic_bool* cancel) {
   using Status = CCameraProcess::ReportStatus;
   const QString qfolder = QString::fromStdU16String(folder);
-  if (!QDir().mkpath(qfolder))
-    return Failure(Status::FolderUnwritable, FormatW(LoadStringW(60072), folder, WString(u"cannot create the folder")));
+  if (!QDir().mkpath(qfolder)) return Failure(Status::FolderUnwritable, FormatW(LoadStringW(kFolderNotCreated), folder));
   if (cancel && cancel->load()) return Failure(Status::Cancelled, {});
 
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
@@ -153,8 +208,10 @@ CCameraProcess::ReportResult Write(const WString& folder, ReportKind kind, const
     file = qfolder + "/Report_" + stamp + (n > 1 ? "_" + QString::number(n) : QString()) + ext;
     saved = save(ToPath(file.toStdU16String()));
   }
-  if (!saved.ok())
-    return Failure(Status::FolderUnwritable, FormatW(LoadStringW(60072), folder, FromUtf8(saved.detail)));
+  if (!saved.ok()) {
+    qCWarning(lcReport) << "writing" << file << "failed:" << saved.detail.c_str();
+    return Failure(Status::FolderUnwritable, FormatW(LoadStringW(kFileNotWritten), file.toStdU16String()));
+  }
   CCameraProcess::ReportResult r;
   r.path = file.toStdU16String();
   return r;
@@ -164,7 +221,7 @@ CCameraProcess::ReportResult Open(ReportKind kind, CCameraProcess::ReportResult 
   if (!r.ok()) return r;
   const ReportOpener& opener = Opener();
   const QString file = QString::fromStdU16String(r.path);
-  const bool opened = opener ? opener(file) : QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+  const bool opened = opener && opener(file);
   if (opened) {
     r.message = FormatW(LoadStringW(60073), r.path);
   } else {
@@ -190,8 +247,14 @@ CCameraProcess::ReportJob CCameraProcess::BeginReport(bool word, ReportResult* f
   }
   // The job holds all it needs but the frame's pixels, which it copies first.
   return [this, word, data, cancel] {
-    if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
-    return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
+    try {
+      if (const ReportResult copied = camera_report::CopyFrame(*this, data.get()); !copied.ok()) return copied;
+      return word ? BuildWord(*data, cancel.get()) : BuildExcel(*data, cancel.get());
+    } catch (const std::bad_alloc&) {
+      // The picture and its encoding are what a report holds in memory.
+      data->picture = QImage();
+      return Failure(ReportStatus::NoMemory, FormatW(LoadStringW(kNoMemory), data->width, data->height));
+    }
   };
 }
 

@@ -19,8 +19,8 @@
 
 class CMeasureManager;
 
-// Opens a written report with the desktop's application; false when none took it. A null opener
-// restores the desktop's.
+// Opens a written report with the desktop's application; false when none took it. The program
+// installs the desktop's at start; without one (null) a report is written and kept, not opened.
 using ReportOpener = std::function<bool(const QString& path)>;
 void SetReportOpener(ReportOpener opener);
 
@@ -51,8 +51,9 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
                                      ReportData* out);
 
 // The frame's pixels into data->picture (first step of the second half, any thread): the memory
-// is made ready before the frame lock is taken for the conversion.
-CCameraProcess::ReportResult CopyFrame(const CCameraProcess& camera, ReportData* data);
+// is made ready before the frame lock is taken, and the lock is held only while the rows are
+// copied as they are (converted after), so that the window's paint never waits long for it.
+CCameraProcess::ReportResult CopyFrame(CCameraProcess& camera, ReportData* data);
 
 // The second half runs on any thread and touches nothing but `data` and the files. First the
 // template of its kind is loaded with `load` when templates are in use and the path names a file

@@ -58,12 +58,36 @@ CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const s
   const int blockFirst = s + 2 + shift, blockLast = s + 30 + shift;
   const int dataRow = s + 31 + shift;
 
-  for (int r = titleRow; r <= blockLast; ++r) book.SetRowHeight(r, 18);
+  // The title, the header block and the picture print on one page: the picture is as large as
+  // 580 x 500 points and the page's height below the rows above it allow, at the frame's own shape
+  // (a stretched picture turns circles into ellipses). A wide picture prints across the page.
+  const bool landscape = data.width > data.height;
+  book.SetPageSetup(landscape, 1, 0);  // one page wide, as many down as the measurements need
+  const office::XlsxWorkbook::PageArea page = book.PrintableArea(landscape);
+  constexpr double kTitle = 80, kHeaderRow = 18, kGap = 10, kLeft = 35;
+  constexpr double kSlack = 8;  // what readers round row heights and margins by
+  const double fixed = kTitle + (set.printHeader ? 4 * kHeaderRow : 0) + 2 * kGap + kSlack;
+  double above = 0;  // the template's rows over the report
+  for (int r = 1; r <= s; ++r) above += book.RowHeightPt(r);
+  // A template that fills most of the page: the report starts on a page of its own.
+  if (s > 0 && page.height - above - fixed < page.height / 3) {
+    book.AddPageBreakBefore(titleRow);
+    above = 0;
+  }
+  const double maxW = std::clamp(page.width - kLeft - kGap, 1.0, 580.0);
+  const double maxH = std::clamp(page.height - above - fixed, 1.0, 500.0);
+  const double scale = std::min(maxW / std::max(1, data.width), maxH / std::max(1, data.height));
+  const double picW = std::max(1.0, data.width * scale), picH = std::max(1.0, data.height * scale);
+
+  for (int r = titleRow; r < blockFirst; ++r) book.SetRowHeight(r, kHeaderRow);
+  // The merged block under the picture is as tall as the picture and its gaps.
+  const double blockRow = (picH + 2 * kGap) / (blockLast - blockFirst + 1);
+  for (int r = blockFirst; r <= blockLast; ++r) book.SetRowHeight(r, blockRow);
   book.SetBold({titleRow, 1, titleRow, 1}, true);
   book.SetBold({dataRow, 1, dataRow, 1}, true);
   book.Merge({blockFirst, 1, blockLast, 12});
   book.Merge({titleRow, 1, titleRow, 12});
-  book.SetRowHeight(titleRow, 80);
+  book.SetRowHeight(titleRow, kTitle);
   book.SetFontSize({titleRow, 1, titleRow, 12}, 40);
   // From row 1: the template's own rows above the report are centred and framed with it.
   book.SetAlignment({1, 1, blockLast, 12}, HAlign::Center, VAlign::Center);
@@ -73,12 +97,9 @@ CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const s
   book.SetText(dataRow, 1, ToUtf8(LoadStringW(60007)));
   book.SetText(dataRow, 3, ToUtf8(data.scaleText));
 
-  // Inside 580 x 500 points at the frame's own shape (a stretched picture turns circles into
-  // ellipses), 35 points from the left and 10 points into the merged block.
-  const double scale = std::min(580.0 / std::max(1, data.width), 500.0 / std::max(1, data.height));
-  const double picW = std::max(1.0, data.width * scale), picH = std::max(1.0, data.height * scale);
-  book.PlacePng(std::move(data.encoded), blockFirst, 1, 10 * kEmuPerPoint, 35 * kEmuPerPoint,
-                std::llround(picW * kEmuPerPoint), std::llround(picH * kEmuPerPoint));
+  // 35 points from the left and 10 points into the merged block.
+  book.PlacePng(std::move(data.encoded), blockFirst, 1, std::llround(kGap * kEmuPerPoint),
+                std::llround(kLeft * kEmuPerPoint), std::llround(picW * kEmuPerPoint), std::llround(picH * kEmuPerPoint));
 
   double labelWidth = 0;
   for (std::size_t i = 0; i < data.lines.size(); ++i) {
@@ -107,11 +128,9 @@ CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const s
   // picture and its left margin, so the frame around the block holds it.
   constexpr double kDefaultWidth = 8.43, kPointsPerChar = 5.25;  // 7 px a character at 96 dpi
   const double widthB = std::max(kDefaultWidth, labelWidth + 2);
-  const double needed = (35 + picW + 10) / kPointsPerChar;  // characters across A to L
+  const double needed = (kLeft + picW + kGap) / kPointsPerChar;  // characters across A to L
   const double others = std::max(kDefaultWidth, (needed - widthB) / 11.0);
   for (int c = 1; c <= 12; ++c) book.SetColumnWidth(c, c == 2 ? widthB : others);
-  // One page wide, as many down as the measurements need; a wide picture prints across the page.
-  book.SetPageSetup(picW > picH, 1, 0);
 
   return Write(data.folder, ReportKind::Excel,
                [&](const std::filesystem::path& file) { return book.Save(file, true); }, cancel);

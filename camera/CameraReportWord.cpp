@@ -1,5 +1,8 @@
 // The Word report: title, header table, picture, scale line and one paragraph per measurement,
 // in a .docx made on the template when one is set.
+#include <algorithm>
+#include <cmath>
+
 #include "camera/CameraReport.h"
 #include "platform/office/DocxDocument.h"
 #include "platform/strings.h"
@@ -21,7 +24,13 @@ CCameraProcess::ReportResult camera_report::BuildWord(ReportData& data, const st
   }
 
   const DocxRun title{ToUtf8(s.headers[0]), true, 25.0};
-  const office::DocxPicture picture = doc.AddPng(std::move(data.encoded), data.width, data.height);
+  // The picture on the first page with the title and the header table: no taller than the text
+  // area less what stands above it (lines a little higher than their fonts, for any face).
+  const bool typed = s.useTemplate && !s.wordTemplate.empty();
+  const double abovePt = 25 * 1.5 + (s.printHeader ? 4 * 10.5 * 1.7 : 0) + (typed ? 2 * 10.5 * 1.5 : 0) + 6 + 12;
+  const office::DocxPicture picture = doc.AddPng(std::move(data.encoded), data.width, data.height,
+                                                 std::max<std::int64_t>(doc.TextHeightEmu() / 4,
+                                                                        doc.TextHeightEmu() - std::llround(abovePt * 12700)));
   if (s.printHeader) {
     doc.AddParagraph(HAlign::Center, {title});
     std::vector<std::vector<std::string>> cells(4);

@@ -1,10 +1,14 @@
 // The settings blocks, their defaults, and their persistence in the settings store.
+#include <algorithm>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
 #include "camera/CameraInternal.h"
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/camsdk/camsdk.h"
+#include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -218,4 +222,37 @@ void CCameraProcess::LoadSetting() {
   });
   CheckFolder(video_.folder, u"Video", false);
   CheckFolder(capture_.imageFolder, u"Image", false);
+}
+
+int CCameraProcess::SweepLeftovers(std::int64_t startNs) const {
+  // Folders that are the program's own also lose the temporaries of earlier versions, which
+  // were named after the file they were to replace.
+  struct Folder {
+    fs::path path;
+    std::vector<std::string> legacy;
+  };
+  std::error_code ec;
+  const std::vector<Folder> folders = {
+      {RegistryFile().parent_path(), {RegistryFile().filename().string()}},
+      {fs::path(CamSdkConfigDir()), {"camsdk-params.ini"}},
+      {fs::current_path(ec), {"Default.kvmi"}},
+      {ToPath(capture_.imageFolder), {}},
+      {ToPath(video_.folder), {}},
+  };
+  int removed = 0;
+  std::vector<fs::path> done;
+  for (const Folder& f : folders) {
+    if (f.path.empty()) continue;
+    const fs::path canonical = fs::weakly_canonical(f.path, ec);
+    const fs::path key = ec ? f.path : canonical;
+    // One folder named twice (the captures in the working folder) is swept with every name.
+    std::vector<std::string> legacy = f.legacy;
+    for (const Folder& other : folders)
+      if (&other != &f && fs::weakly_canonical(other.path, ec) == key)
+        legacy.insert(legacy.end(), other.legacy.begin(), other.legacy.end());
+    if (std::find(done.begin(), done.end(), key) != done.end()) continue;
+    done.push_back(key);
+    removed += SweepStaleTemporaries(f.path, startNs, legacy).removed;
+  }
+  return removed;
 }

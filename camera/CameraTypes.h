@@ -40,13 +40,18 @@ enum : int { CAMERA_CLOSED = 0, CAMERA_PLAYING = 1, CAMERA_PAUSED = 2 };
 constexpr int kMaxCameraList = 50;  // entries of the camera list
 constexpr int kMaxOpenCameras = 4;  // open slots
 constexpr int kOpenParamCount = 17;
+// The open parameters the camera object reads (the others are kept as given).
+enum OpenParam : int {
+  kOpenDisplayWidth = 13,   // the display size handed to the library at open
+  kOpenDisplayHeight = 14,
+};
 
 // One camera-list entry.
 struct stCameraItem {
   std::int32_t handle = -1;  // library handle; -1 until first opened (kept after closing)
   std::int32_t state = CAMERA_CLOSED;
   CamSdkDeviceInfo device{};  // as the library lists it
-  std::int32_t openParams[kOpenParamCount]{};  // [13], [14]: display width and height
+  std::int32_t openParams[kOpenParamCount]{};  // by OpenParam
 };
 static_assert(sizeof(stCameraItem) == 656);
 

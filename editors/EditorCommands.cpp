@@ -12,7 +12,7 @@ namespace {
 bool RunScale(QWidget* parent, CMeasureManager& engine, double pixelLength) {
   CScale2Dlg dlg(parent);
   dlg.SetPixelLength(pixelLength);
-  dlg.SetDisplayBlock(engine.m_ScaleDisplay);
+  dlg.SetDisplayBlock(engine.ScaleDisplay());
   if (dlg.exec() != QDialog::Accepted) return false;
   float factor = 0.0f;
   WString unit;

@@ -6,10 +6,13 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionTab>
 #include <QTabBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "ui/AppHost.h"
@@ -26,6 +29,26 @@ using editors::Str;
 
 namespace {
 CLayerDlg* g_live = nullptr;
+
+// A tab bar as tall as its captions: the captions broken into two lines to fit the pane keep
+// their second line whole (the plain bar is one line of text tall).
+class CaptionTabBar : public QTabBar {
+ public:
+  using QTabBar::QTabBar;
+
+ protected:
+  QSize tabSizeHint(int index) const override {
+    QSize hint = QTabBar::tabSizeHint(index);
+    const QString text = tabText(index);
+    if (!text.contains(u'\n')) return hint;
+    QStyleOptionTab opt;
+    initStyleOption(&opt, index);
+    const QSize textSize = fontMetrics().size(Qt::TextShowMnemonic, text);
+    const int vframe = style()->pixelMetric(QStyle::PM_TabBarTabVSpace, &opt, this);
+    hint.setHeight(std::max(hint.height(), textSize.height() + vframe));
+    return hint;
+  }
+};
 }  // namespace
 
 CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
@@ -33,7 +56,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   box->setContentsMargins(4, 4, 4, 4);
   box->setSpacing(2);
 
-  viewTab_ = new QTabBar(this);
+  viewTab_ = new CaptionTabBar(this);
   ui::SetCtrlId(viewTab_, kViewTab);
   viewCaptions_ = {Str(104), Str(5002), Str(5001)};
   for (const QString& c : viewCaptions_) viewTab_->addTab(c);
@@ -51,7 +74,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
   channel_->setVisible(AppHost().LayerPanelMode() == LayerPanelView::kHistogram);
   box->addWidget(channel_);
 
-  layerTab_ = new QTabBar(this);
+  layerTab_ = new CaptionTabBar(this);
   ui::SetCtrlId(layerTab_, kLayerTab);
   layerCaptions_ = {Str(60020), Str(60021).replace(u'&', QStringLiteral("&&")),  // "Color&Font" as written
                     Str(1368)};
@@ -121,8 +144,21 @@ void FitCaptions(QTabBar* bar, const QStringList& captions, const QFont& font, i
 
 void CLayerDlg::FitTabCaptions() {
   const int width = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+  const int before = viewTab_->sizeHint().height() + layerTab_->sizeHint().height();
   FitCaptions(viewTab_, viewCaptions_, font(), width);
   FitCaptions(layerTab_, layerCaptions_, font(), width);
+  // A bar that grew a line is laid out anew once this resize is over: the layout keeps the
+  // height it knew for a bar whose captions changed while it was hidden or being placed, and
+  // would clip the second line.
+  if (viewTab_->sizeHint().height() + layerTab_->sizeHint().height() != before)
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          viewTab_->updateGeometry();
+          layerTab_->updateGeometry();
+          layout()->activate();
+        },
+        Qt::QueuedConnection);
 }
 
 void CLayerDlg::resizeEvent(QResizeEvent* e) {
@@ -143,6 +179,8 @@ std::int32_t CLayerDlg::OnMeasureNotify(std::int32_t index, MEASUREBASE record, 
 
 QWidget* CLayerDlg::PictureArea() const { return picture_; }
 const QImage& CLayerDlg::Picture() const { return picture_->Image(); }
+
+bool CLayerDlg::IsPanelVisible() const { return isVisible() && AppHost().ImageAvailable(); }
 
 LayerPanelView CLayerDlg::PanelMode() const { return AppHost().LayerPanelMode(); }
 QSize CLayerDlg::PictureSize() const { return picture_->size(); }
@@ -195,6 +233,10 @@ void CLayerDlg::OnTcnSelchangeLayerTab() {
 void CLayerDlg::RefreshPicture() {
   CCameraProcess* cam = AppHost().Camera();
   if (!cam || !picture_->isVisible()) return;
+  if (!AppHost().ImageAvailable()) {
+    picture_->SetImage(QImage());
+    return;
+  }
   const LayerPanelView mode = AppHost().LayerPanelMode();
   if (mode == LayerPanelView::kHistogram) cam->DrawHistogram();
   else if (mode == LayerPanelView::kOverview) cam->DrawOverview();

@@ -65,7 +65,9 @@ class CLayerDlg : public QWidget, public ILayerPanel, public ILayerEditor {
   const QImage& Picture() const;
 
   // ILayerPanel: the camera object's overview and histogram, and the view's magnifier.
-  bool IsPanelVisible() const override { return isVisible(); }
+  // Nothing is drawn while no image is shown (the camera chosen is closed), though a camera
+  // that is no longer chosen may still deliver frames.
+  bool IsPanelVisible() const override;
   LayerPanelView PanelMode() const override;
   QSize PictureSize() const override;
   void ShowPicture(const QImage& picture) override;

@@ -59,6 +59,7 @@ CLayerCtrlDlg::CLayerCtrlDlg(QWidget* parent) : QWidget(parent) {
   connect(m.Find<QPushButton>(kUp), &QPushButton::clicked, this, &CLayerCtrlDlg::OnBnClickedUp);
   connect(m.Find<QPushButton>(kCopy), &QPushButton::clicked, this, &CLayerCtrlDlg::OnBnClickedCopy);
   connect(m.Find<QPushButton>(kDelete), &QPushButton::clicked, this, &CLayerCtrlDlg::DeleteSelectedLayer);
+  UpdateRowBoxes();
 }
 
 int CLayerCtrlDlg::SelectedIndex() const {
@@ -87,10 +88,23 @@ void CLayerCtrlDlg::ShowRecord(const MEASUREBASE& rec, bool fillAllowed) {
   if (colorFont_) colorFont_->LoadStyle(rec, fillAllowed);
 }
 
+// The boxes belong to a measurement's row and show its flags: without one (the root, a result
+// text, nothing) they show nothing and take nothing. True when a row is selected.
+bool CLayerCtrlDlg::UpdateRowBoxes() {
+  const int index = SelectedIndex();
+  CMeasureManager* mm = AppHost().Measure();
+  const MEASUREBASE* rec = mm && index >= 0 && index < mm->GetMeasureCount() ? mm->GetMeasure(index) : nullptr;
+  visible_->setEnabled(rec != nullptr);
+  lock_->setEnabled(rec != nullptr);
+  visible_->setChecked(rec && rec->m_bVisible);
+  lock_->setChecked(rec && rec->m_bLocked);
+  return rec != nullptr;
+}
+
 void CLayerCtrlDlg::OnTvnSelchangedLayerTree() {
   const int index = SelectedIndex();
   CMeasureManager* mm = AppHost().Measure();
-  if (index < 0 || !mm) return;
+  if (!UpdateRowBoxes()) return;
   MEASUREBASE rec;
   mm->SelectMeasure(index, &rec);
   ShowRecord(rec, FillableOnSelect(rec.m_nKind));
@@ -189,6 +203,7 @@ void CLayerCtrlDlg::ClearLayers() {
     qDeleteAll(root_->takeChildren());
     tree_->setCurrentItem(root_);
   }
+  UpdateRowBoxes();
   AppHost().ResetViewTools();
   if (CMeasureManager* mm = AppHost().Measure()) mm->SetDividingRule(0, 0, 100, RECT{}, 255, 255);
 }
@@ -222,6 +237,7 @@ void CLayerCtrlDlg::RebuildLayers() {
     if (rec->m_szResult[0]) SetResultChild(item, rec->m_szResult);
   }
   root_->setExpanded(true);
+  UpdateRowBoxes();
 }
 
 void CLayerCtrlDlg::OnMeasureNotify(int index, const MEASUREBASE& rec, int action) {
@@ -246,6 +262,7 @@ void CLayerCtrlDlg::OnMeasureNotify(int index, const MEASUREBASE& rec, int actio
         delete root_->child(index);
         if (wasCurrent) tree_->setCurrentItem(root_);
       }
+      UpdateRowBoxes();
       break;
     case 4:
       Select(root_);

@@ -52,6 +52,7 @@ class CLayerCtrlDlg : public QWidget {
   void MoveSelected(int step);
   void SetResultChild(QTreeWidgetItem* item, const char16_t* text);
   void ShowRecord(const MEASUREBASE& record, bool fillAllowed);
+  bool UpdateRowBoxes();
 
   QTreeWidget* tree_ = nullptr;
   QTreeWidgetItem* root_ = nullptr;

@@ -27,12 +27,12 @@ struct Snapshot {
 Snapshot Take(const CMeasureManager& m) {
   Snapshot s;
   for (int i = 0; i < m.GetMeasureCount(); ++i) {
-    const MEASUREBASE& rec = m.m_arrMeasure[std::size_t(i)];
+    const MEASUREBASE& rec = *m.GetMeasure(i);
     FUZZ_CHECK(rec.m_nPointCount >= 0 && std::size_t(rec.m_nPointCount) <= rec.m_arrPoint.size());
     s.records.push_back(rec.Serialize());
     s.points.emplace_back(rec.m_arrPoint.begin(), rec.m_arrPoint.begin() + rec.m_nPointCount);
   }
-  for (int i = 0; i < m.GetRemarkCount(); ++i) s.remarks.push_back(m.m_arrRemark[std::size_t(i)].Serialize());
+  for (int i = 0; i < m.GetRemarkCount(); ++i) s.remarks.push_back(m.GetRemark(i)->Serialize());
   return s;
 }
 
@@ -43,7 +43,7 @@ std::vector<std::u16string> Exercise(CMeasureManager& m) {
   for (int i = 0; i < m.GetMeasureCount(); ++i) {
     MeasureValues v;
     if (m.CalcMeasureValues(i, &v)) m.FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
-    texts.emplace_back(m.m_arrMeasure[std::size_t(i)].m_szResult);
+    texts.emplace_back(m.GetMeasure(i)->m_szResult);
     line[0] = 0;
     m.GetWordReportLine(i, u"label", line.data(), line.size());
     texts.emplace_back(line.data());
@@ -57,12 +57,13 @@ std::vector<std::u16string> Exercise(CMeasureManager& m) {
 }
 
 // Engines are built once: a new one clears 10000 slots of each store, which would take most of
-// the time. Emptied, one loads as a new one does, since a load fills every field of each slot it
-// puts in use and nothing reads the slots beyond the counts.
+// the time. Emptied (which clears only the slots in use), one loads as a new one does, since a
+// load fills every field of each slot it puts in use and nothing reads the slots beyond the counts.
 CMeasureManager& Load(int which, const std::filesystem::path& file) {
   static CMeasureManager* engines[3] = {new CMeasureManager, new CMeasureManager, new CMeasureManager};
   CMeasureManager& m = *engines[which];
-  m.m_nMeasureCount = m.m_nRemarkCount = 0;
+  m.ResetMeasurements();
+  m.RemoveAllRemarks();
   FUZZ_CHECK(m.LoadLayers(file, kPrefix, kNumber));
   return m;
 }

@@ -1,6 +1,6 @@
 // The settings-store file. Whatever a load makes of it, every key it lists must open, one bad
 // name must not hide its siblings, every value must read through each query, and the store must
-// read back the same after it is written and loaded again.
+// read back the same after it is written and loaded again; a file that is no store is kept whole.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -93,6 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile(path, data, size);
   SetRegistryFile(path);
   const std::u16string loaded = Dump();
+  // What does not read as a store is kept whole beside it, and the store starts empty.
+  if (const RegistryLoadReport r = RegistryLoadResult(); r.state == RegistryLoadState::MovedAside) {
+    FUZZ_CHECK(fuzz::ReadFile(r.movedTo) == std::string(reinterpret_cast<const char*>(data), size));
+    FUZZ_CHECK(loaded.empty());
+    std::filesystem::remove(r.movedTo);
+  } else {
+    FUZZ_CHECK(r.state == RegistryLoadState::Ok);
+  }
 
   // A change through the root key writes the whole store at once; the probe is then removed.
   const DWORD one = 1;

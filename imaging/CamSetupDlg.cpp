@@ -278,7 +278,7 @@ void CCamSetupDlg::BuildPanel() {
     ctrls_.Add(kExposureSpins[i], spin);
     spin->SetBuddy(Edit(kExposureEdits[i]));
   }
-  for (int id : kReadouts) Edit(id)->setReadOnly(true);
+  for (int id : kReadouts) ui::SetReadout(Edit(id));
   // The gain read-out also takes a typed gain (Enter applies it) while the gain slider is usable.
   QLineEdit* gain = Edit(kAnalogGainReadout);
   gain->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*[.]?[0-9]*x?")), gain));
@@ -522,7 +522,7 @@ void CCamSetupDlg::Enable(int id, bool on) {
   if (on && IsLackingControl(id)) on = false;
   w->setEnabled(on);
   if (id == kAnalogGainSlider)
-    Edit(kAnalogGainReadout)->setReadOnly(!on);  // a gain is typed only where the slider could set it
+    ui::SetReadout(Edit(kAnalogGainReadout), !on);  // a gain is typed only where the slider could set it
 }
 
 // Whether the camera's abilities and the panel's modes let the operator use a control now: the
@@ -534,6 +534,7 @@ bool CCamSetupDlg::StateAllows(int handle, int id) const {
     if (id == kFrameSpeedIds[i]) return frameSpeedCount_ < 1 || frameSpeedCount_ > 3 || i < frameSpeedCount_;
   const bool exposureUnit = inArr(std::begin(kExposureEdits), std::end(kExposureEdits)) ||
                             inArr(std::begin(kExposureSpins), std::end(kExposureSpins));
+  if (FocusLocks(id)) return false;
   const bool ae = m_bAutoExposure != 0;
   const bool focus = m_bFocusAssist != 0;
   if (focus && (exposureUnit || in({kAutoExposureCheck, kAnalogGainSlider, kAeAdjustGainCheck, kAeAdjustExposureCheck,

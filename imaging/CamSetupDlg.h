@@ -24,6 +24,7 @@
 #include "camera/CameraTypes.h"
 #include "imaging/CamSetupClock.h"
 #include "imaging/CamSetupIds.h"
+#include "imaging/CamSetupInternal.h"
 #include "platform/camsdk/camsdk.h"
 
 class QCheckBox;
@@ -100,7 +101,7 @@ class CCamSetupDlg : public QWidget {
   CamSetupClock& Clock() { return *clock_; }
   QWidget* Ctrl(int id) const { return ctrls_.Get(id); }
   // A step machine (white balance wait, focus assistant, dead-pixel info) is running.
-  bool IsBusy() const { return busy_ != 0; }
+  bool IsBusy() const { return busy_ != 0 || focus_.searching || focus_.ending; }
   int ParamTeam() const { return m_nParamTeam; }
   std::uint64_t ExposureMax() const { return m_nExposureMax; }
   std::uint64_t ExposureMin() const { return m_nExposureMin; }
@@ -177,16 +178,19 @@ class CCamSetupDlg : public QWidget {
   void OnBnClickedSaveParam();
   void OnBnClickedFluorescenceFocus();
   void FocusStart(int handle);
-  void FocusSearchRound(int handle, int round);
+  void FocusNextRound(int round);
+  void FocusSearchRound(int generation, int round);
   void FocusSearchDone(int handle);
-  void FocusGiveUp(int handle, bool searching);
-  void FocusAbort();
+  void FocusGiveUp(std::uint32_t hint, int hintValue = 0);
+  void FocusRestoreCamera(bool current);
   void FocusEnd(int handle);
-  void FocusTestShot(int handle);
-  void FocusEndSettled(int handle);
+  void FocusTestShot(int generation);
+  void FocusEndSettled(int generation);
   void FocusReadBack(int handle);
   bool FocusFetchGrey(int handle, int* grey);
   bool FocusStillCurrent(int handle) const;
+  void FocusSetStepping(bool searching, bool ending);
+  bool FocusLocks(int id) const;
   void FocusReset();
   void RestoreAutoExposure(int handle);
   void ShowPreviewSel(int handle);
@@ -199,6 +203,7 @@ class CCamSetupDlg : public QWidget {
   void OnPreviewSizeSelChange();
   void RemoveCaptureRoiEntry();
   void InsertCaptureRoiEntry();
+  void SyncCaptureSize(int handle);
   void ReloadLayers(int handle);
 
   // dead pixels (CamSetupDeadPixel.cpp)
@@ -232,11 +237,17 @@ class CCamSetupDlg : public QWidget {
   int lacking_ = 0;    // CAMSDK_CONTROL_* the current camera lacks
   int frameSpeedCount_ = 0;  // frame speeds the current camera offers (0: not known)
   int busy_ = 0;       // running step machines
-  // The focus assistant's scratch: what to restore when it gives up, and the search state.
+  // The focus assistant's scratch: the camera it runs on, what to give back to it, and the
+  // search. Its steps carry the run's generation: a step of an ended run does nothing.
   struct FocusRun {
+    int handle = -1;
+    int generation = 0;
     int previewSel = 0;               // resolution and exposure before the assistant started
     std::uint64_t exposureBefore = 0;
-    std::uint64_t exposure = 0;       // the search's current exposure
     int aeBefore = 0;                 // automatic exposure was on
+    camsetup::FocusSearch search;
+    bool searching = false;           // the search runs
+    bool ending = false;              // switched off: the test shot and the return run
   } focus_;
+  int focusGeneration_ = 0;
 };

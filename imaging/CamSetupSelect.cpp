@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QSlider>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -196,9 +197,7 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
     int sel = 0;
     CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
     Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
-    sel = 0;
-    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
-    Combo(kCaptureSizeCombo)->setCurrentIndex(sel);
+    SyncCaptureSize(handle);
     for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
     for (int id : {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton}) Enable(id, false);
   } else {
@@ -288,6 +287,20 @@ void CCamSetupDlg::OnBnClickedFactoryDefault() {
   RefreshFromCamera(handle);
 }
 
+// The capture list shows the size a capture writes. A region of interest the preview has left
+// is no capture size the list can show: the list's resolution is given to the camera instead.
+void CCamSetupDlg::SyncCaptureSize(int handle) {
+  QComboBox* list = Combo(kCaptureSizeCombo);
+  int sel = -1;
+  if (CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE) != CAMSDK_STATUS_OK) return;
+  if (sel < 0 || sel >= list->count() || list->itemText(sel) == kRoi) {
+    sel = std::max(list->currentIndex(), 0);
+    if (sel >= list->count() || list->itemText(sel) == kRoi) return;
+    Camera()->SetImageSizeSel(handle, sel, CAMSDK_SIZE_CAPTURE);
+  }
+  list->setCurrentIndex(sel);
+}
+
 void CCamSetupDlg::RemoveCaptureRoiEntry() {
   if (Combo(kCaptureSizeCombo)->count() > 0 && Combo(kCaptureSizeCombo)->itemText(0) == kRoi)
     Combo(kCaptureSizeCombo)->removeItem(0);
@@ -318,6 +331,7 @@ void CCamSetupDlg::OnPreviewSizeSelChange() {
       Combo(kCaptureSizeCombo)->removeItem(0);
       Combo(kCaptureSizeCombo)->setCurrentIndex(0);
     }
+    SyncCaptureSize(handle);
     for (int id : roiControls) Enable(id, false);
     camera->SetRoi(false, -1, -1, -1, -1);
     m_nRoiArmed = 0;

@@ -1,8 +1,11 @@
 // The parameter teams A to D and the fluorescence focus assistant. The assistant switches to a
-// summing resolution, searches an exposure with a low but usable raw grey level (waiting half a
-// second per round on the panel's clock), lets the frame path brighten the live frames, and on
-// its end works out the exposure for the brightness target at the first resolution.
+// summing resolution, searches an exposure with a low but usable raw grey level (waiting on the
+// panel's clock between rounds) while the live picture is brightened, lets the frame path
+// brighten the live frames, and on its end works out the exposure for the brightness target at
+// the first resolution. The rest of the panel stays usable meanwhile: only the controls the
+// assistant drives are locked, and choosing another camera ends it.
 #include <QComboBox>
+#include <QMessageBox>
 #include <QSlider>
 
 #include <algorithm>
@@ -13,7 +16,10 @@
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"
+#include "platform/durable_file.h"
+#include "platform/file_errors.h"
 #include "platform/imglib/imglib.h"
+#include "platform/strings.h"
 
 using namespace camsetup;
 
@@ -26,6 +32,9 @@ constexpr int kRoundMs = 500;
 constexpr std::uint64_t kStartExposure = 1000000;  // 100 ms
 constexpr std::uint64_t kHalfStep = 500000;        // 50 ms
 constexpr std::uint64_t kFullStep = 1000000;
+// The longest exposure the search tries: each round waits for a frame of it, and a sample too
+// dim for it is too dim to focus on live.
+constexpr std::uint64_t kLongestSearch = 10000000;  // 1 s
 
 // A summing resolution: "SUM" after the first character, and no "MONO" from there on.
 int SumPosition(const CamSdkResolution& r) {
@@ -41,17 +50,43 @@ bool IsSumResolution(const CamSdkResolution& r) {
   return name.indexOf(QStringLiteral("MONO"), at) < 0;
 }
 
+// What the assistant drives while it steps (searches, or ends): locked meanwhile.
+constexpr int kFocusLocked[] = {kPreviewSizeCombo,     kMediaTypeCombo,      kReadParamButton,     kFactoryDefaultButton,
+                                kSaveParamButton,      kCalcDeadPixelsButton, kRoiXEdit,           kRoiYEdit,
+                                kRoiWidthEdit,         kRoiHeightEdit,       kRoiSettingButton,    kAutoExposureCheck,
+                                kAnalogGainSlider,     kAeAdjustGainCheck,   kAeAdjustExposureCheck, kAeSchemeCombo,
+                                kExposureFieldEdit,    kSetExposureButton,   kExposureMinutesEdit, kExposureSecondsEdit,
+                                kExposureMsEdit,       kExposureUsEdit,      kExposureMinutesSpin, kExposureSecondsSpin,
+                                kExposureMsSpin,       kExposureUsSpin};
+
+void Hint(std::uint32_t id) { AppHost().ShowHint(LoadStringW(id)); }
+
 }  // namespace
 
 namespace camsetup {
 
-FocusStep NextFocusExposure(int grey, std::uint64_t e) {
+FocusStep NextFocusExposure(FocusSearch& s, int grey) {
+  const std::uint64_t e = s.exposure;
   if (std::abs(grey - kGreyAim) <= kGreyTolerance) return {FocusStep::Accept, e};
+  std::uint64_t next;
   if (grey > kGreyAim + kGreyTolerance) {
-    if (e < kHalfStep) return {FocusStep::GiveUp, e};
-    return {FocusStep::Continue, e - kHalfStep};
+    if (e <= s.minimum) return {FocusStep::TooBright, e};
+    s.bright = s.bright ? std::min(s.bright, e) : e;
+    next = e >= kHalfStep ? e - kHalfStep : e / 2;
+  } else {
+    if (e >= s.maximum) return {FocusStep::TooDark, e};
+    s.dark = std::max(s.dark, e);
+    next = std::max(e + (grey < 5 ? kFullStep : kHalfStep), 2 * e);
   }
-  return {FocusStep::Continue, e + (grey < 5 ? kFullStep : kHalfStep)};
+  if (next <= s.dark || (s.bright && next >= s.bright)) {
+    const std::uint64_t lo = std::max(s.dark, s.minimum), hi = s.bright ? s.bright : s.maximum;
+    next = lo + (hi > lo ? (hi - lo) / 2 : 0);
+  }
+  next = std::clamp(next, s.minimum, std::max(s.minimum, s.maximum));
+  // Nothing left between a too dark and a too bright exposure.
+  if (next == e || (s.dark && next <= s.dark) || (s.bright && next >= s.bright)) return {FocusStep::NoLevel, e};
+  s.exposure = next;
+  return {FocusStep::Continue, next};
 }
 
 std::int64_t FocusTargetExposure(std::uint64_t et, int gt, std::uint64_t ef, int gf, int target) {
@@ -70,7 +105,17 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   int handle = -1;
   // "None" (before the camera reported its team) is no team to save into.
   if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
-  CameraSaveParameter(handle, m_nParamTeam);
+  ClearLastFileError();
+  const int saved = CameraSaveParameter(handle, m_nParamTeam);
+  if (saved == CAMSDK_STATUS_OK) return;
+  // The parameters stay in force; the operator learns that the team does not hold them.
+  const WString team(1, char16_t(u'A' + m_nParamTeam));
+  const WString text = saved == CAMSDK_STATUS_FILE_ERROR
+                           ? FormatW(LoadStringW(64305), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
+                           : FormatW(LoadStringW(64309), team, saved);
+  auto* box = new QMessageBox(QMessageBox::Warning, Str(57344), QString::fromStdU16String(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 // ---- focus assistant
@@ -82,6 +127,11 @@ void CCamSetupDlg::OnBnClickedFluorescenceFocus() {
     return;
   }
   UpdateData(true);
+  if (focus_.searching) {
+    // Cleared while searching: the search stops, and the camera is given back what it had.
+    if (!m_bFocusAssist) FocusGiveUp(0);
+    return;
+  }
   if (m_bFocusAssist)
     FocusStart(handle);
   else
@@ -106,24 +156,50 @@ bool CCamSetupDlg::FocusFetchGrey(int handle, int* grey) {
   return KvImgGetRawGray(raw, grey) == KVIMG_OK;
 }
 
+bool CCamSetupDlg::FocusLocks(int id) const {
+  if (focus_.ending && id == kFocusAssistCheck) return true;
+  return (focus_.searching || focus_.ending) && std::find(std::begin(kFocusLocked), std::end(kFocusLocked), id) !=
+                                                    std::end(kFocusLocked);
+}
+
+// While the assistant steps, the controls it drives are locked (and the box too while it ends);
+// the rest of the panel, the camera list included, stays usable.
+void CCamSetupDlg::FocusSetStepping(bool searching, bool ending) {
+  focus_.searching = searching;
+  focus_.ending = ending;
+  std::vector<int> ids(std::begin(kFocusLocked), std::end(kFocusLocked));
+  ids.push_back(kFocusAssistCheck);
+  EnableControls(ids, true);  // each as the camera and the panel's modes allow it now
+}
+
 void CCamSetupDlg::FocusStart(int handle) {
   CCameraProcess* camera = Camera();
   focus_ = {};
+  focus_.handle = handle;
+  focus_.generation = ++focusGeneration_;
   CameraGetImageSizeSel(handle, &focus_.previewSel, CAMSDK_SIZE_PREVIEW);
   std::uint64_t maximum = 0, minimum = 0;
   CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum);
+
+  CamSdkCapability cap{};
+  CameraGetCapability(handle, &cap);
+  // The last resolution decides whether the camera has a summing mode worth using: without
+  // one the camera is not touched at all.
+  if (cap.resolutions && cap.resolutionCount > 0 && SumPosition(cap.resolutions[cap.resolutionCount - 1]) < 0) {
+    m_bFocusAssist = 0;
+    UpdateData(false);
+    Hint(kFocusNoSumHint);
+    return;
+  }
 
   // Automatic exposure would fight the search: off while the assistant runs.
   CameraGetAeState(handle, &focus_.aeBefore);
   CameraSetAeState(handle, 0);
   clock_->KillTimer(kTimerAeMirror);
 
-  CamSdkCapability cap{};
-  CameraGetCapability(handle, &cap);
   CameraStop(handle);
   AppHost().RedrawView();
-  // The program keeps drawing the live frames itself while the assistant runs: nothing else
-  // would show them.
+  // The program keeps drawing the live frames itself while the assistant runs, brightened.
   camera->SetDrawMode(1);
   bool selected = false;
   for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
@@ -134,80 +210,100 @@ void CCamSetupDlg::FocusStart(int handle) {
     CameraPlay(handle);
     selected = true;
   }
-  // The last resolution decides whether the camera has a summing mode worth using.
-  if (cap.resolutions && cap.resolutionCount > 0 && SumPosition(cap.resolutions[cap.resolutionCount - 1]) < 0) {
-    if (selected) {
-      CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
-      int x = 0, y = 0, w = 0, h = 0;
-      CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-      camera->AllocFrameBuffer(w, h);
-    }
-    CameraPlay(handle);  // the stream goes on as before
-    camera->SetDrawMode(1);
-    m_bFocusAssist = 0;
-    RestoreAutoExposure(handle);
-    UpdateData(false);
-    ShowPreviewSel(handle);
-    return;
-  }
   if (!selected) CameraPlay(handle);  // searches at the resolution in force
   ShowPreviewSel(handle);
+  AppHost().ZoomFitWindow();
 
-  camera->SetFrameMode(1);
-  focus_.exposure = kStartExposure;
-  CameraSetExposureTime(handle, focus_.exposure);
-  BeginStep();
-  clock_->After(kRoundMs, [this, handle] { FocusSearchRound(handle, 0); });
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
+  focus_.search.minimum = minimum;
+  focus_.search.maximum = std::max(minimum, std::min(maximum ? maximum : kLongestSearch, kLongestSearch));
+  focus_.search.exposure = std::clamp(kStartExposure, focus_.search.minimum, focus_.search.maximum);
+  CameraSetExposureTime(handle, focus_.search.exposure);
+  FocusSetStepping(true, false);
+  Hint(kFocusSearchingHint);
+  FocusNextRound(0);
 }
 
-void CCamSetupDlg::FocusSearchRound(int handle, int round) {
-  if (!FocusStillCurrent(handle)) return FocusAbort();
+// The next round waits long enough for a frame taken wholly at the new exposure.
+void CCamSetupDlg::FocusNextRound(int round) {
+  const int wait = kRoundMs + int(std::min<std::uint64_t>(focus_.search.exposure / kUnitsPerMs, 60000));
+  clock_->After(wait, [this, generation = focus_.generation, round] { FocusSearchRound(generation, round); });
+}
+
+void CCamSetupDlg::FocusSearchRound(int generation, int round) {
+  if (generation != focus_.generation || !focus_.searching) return;  // ended meanwhile
+  const int handle = focus_.handle;
+  if (!FocusStillCurrent(handle)) return FocusReset();
   int grey = 0;
-  if (!FocusFetchGrey(handle, &grey)) return FocusGiveUp(handle, true);  // no frame is no result
-  const FocusStep step = NextFocusExposure(grey, focus_.exposure);
-  if (step.kind == FocusStep::Accept) {
-    stFocusStore& store = Camera()->FocusStore();
-    store.foundExposure = focus_.exposure;
-    store.foundGrey = grey;
-    return FocusSearchDone(handle);
+  if (!FocusFetchGrey(handle, &grey)) return FocusGiveUp(kFocusNoFrameHint);  // no frame is no result
+  const FocusStep step = NextFocusExposure(focus_.search, grey);
+  switch (step.kind) {
+    case FocusStep::Accept: {
+      stFocusStore& store = Camera()->FocusStore();
+      store.foundExposure = step.exposure;
+      store.foundGrey = grey;
+      return FocusSearchDone(handle);
+    }
+    case FocusStep::TooBright: return FocusGiveUp(kFocusTooBrightHint);
+    case FocusStep::TooDark:
+      return FocusGiveUp(kFocusTooDarkHint, int(std::min<std::uint64_t>(step.exposure / kUnitsPerMs, INT32_MAX)));
+    case FocusStep::NoLevel: return FocusGiveUp(kFocusNoLevelHint);
+    case FocusStep::Continue: break;
   }
-  if (step.kind == FocusStep::GiveUp) return FocusGiveUp(handle, true);
-  focus_.exposure = step.exposure;
-  CameraSetExposureTime(handle, focus_.exposure);
-  if (round + 1 >= kSearchRounds) return FocusGiveUp(handle, true);
-  clock_->After(kRoundMs, [this, handle, round] { FocusSearchRound(handle, round + 1); });
+  CameraSetExposureTime(handle, step.exposure);
+  if (round + 1 >= kSearchRounds) return FocusGiveUp(kFocusNoLevelHint);
+  FocusNextRound(round + 1);
 }
 
 void CCamSetupDlg::FocusSearchDone(int handle) {
-  Camera()->SetFrameMode(2);  // the frame path brightens every live frame to the target
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kBrightened);  // the frame path brightens every live frame to the target
   m_bAutoExposure = 0;
   SetChecked(kAutoExposureCheck, false);
-  Enable(kAutoExposureCheck, false);
-  Enable(kAeTargetSlider, true);
-  for (int id : {kAeAdjustGainCheck, kAeAdjustExposureCheck, kAeSchemeCombo, kAnalogGainSlider}) Enable(id, false);
-  for (int id : kExposureEdits) Enable(id, false);
-  for (int id : kExposureSpins) Enable(id, false);
   CameraSetMediaTypeSel(handle, 0);
   FocusReadBack(handle);
-  EndStep();
+  FocusSetStepping(false, false);  // active: the exposure controls stay locked by the box
+  Enable(kAeTargetSlider, true);
+  Hint(kFocusActiveHint);
 }
 
-// The camera streams again at the resolution and exposure it had before the assistant.
-void CCamSetupDlg::FocusGiveUp(int handle, bool searching) {
-  CCameraProcess* camera = Camera();
-  CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
-  int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  camera->AllocFrameBuffer(w, h);
-  CameraSetExposureTime(handle, focus_.exposureBefore);
-  CameraPlay(handle);
-  camera->SetDrawMode(1);
+// The assistant gives up (or is switched off while searching): the camera streams again at the
+// resolution and exposure it had before, and the hint says why (none for 0).
+void CCamSetupDlg::FocusGiveUp(std::uint32_t hint, int hintValue) {
+  ++focusGeneration_;  // no pending step of this run goes on
+  FocusRestoreCamera(true);
   m_bFocusAssist = 0;
-  camera->SetFrameMode(0);
-  RestoreAutoExposure(handle);
   UpdateData(false);
-  ShowPreviewSel(handle);
-  if (searching) EndStep();
+  ShowPreviewSel(focus_.handle);
+  RestoreAutoExposure(focus_.handle);
+  FocusSetStepping(false, false);
+  if (hint) AppHost().ShowHint(FormatW(LoadStringW(hint), hintValue));
+}
+
+// The camera the assistant ran on gets back its resolution, exposure and automatic exposure,
+// and the frame path plain live frames. `current`: it is still the camera shown, whose picture
+// the frame buffer holds.
+void CCamSetupDlg::FocusRestoreCamera(bool current) {
+  CCameraProcess* camera = Camera();
+  if (!camera) return;
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
+  camera->SetDrawMode(1);
+  const int handle = focus_.handle;
+  bool open = false;
+  for (int i = 0; i < camera->GetCameraCount() && !open; ++i) {
+    stCameraItem item;
+    open = camera->GetCameraItem(i, &item) && item.state != CAMERA_CLOSED && item.handle == handle;
+  }
+  if (!open) return;
+  CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
+  if (focus_.exposureBefore) CameraSetExposureTime(handle, focus_.exposureBefore);
+  if (!current && focus_.aeBefore) CameraSetAeState(handle, 1);
+  if (current) {
+    int x = 0, y = 0, w = 0, h = 0;
+    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+    camera->AllocFrameBuffer(w, h);
+    AppHost().ZoomFitWindow();
+  }
+  CameraPlay(handle);
 }
 
 // Automatic exposure back as it was before the assistant switched it off.
@@ -228,41 +324,33 @@ void CCamSetupDlg::ShowPreviewSel(int handle) {
   if (sel >= 0 && sel < Combo(kPreviewSizeCombo)->count()) Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
 }
 
-// The camera closed or another one was chosen: the assistant ends where it stands, and the
-// frame path is back to plain live frames for the next camera.
+// Another camera was chosen, or the camera closed: the assistant ends where it stands, and
+// the camera it ran on (when still open) gets back what it had.
 void CCamSetupDlg::FocusReset() {
-  if (!m_bFocusAssist) return;
-  if (CCameraProcess* camera = Camera()) {
-    camera->SetFrameMode(0);
-    camera->SetDrawMode(1);
-  }
+  if (!m_bFocusAssist && !focus_.searching && !focus_.ending) return;
+  ++focusGeneration_;
+  FocusRestoreCamera(false);
   m_bFocusAssist = 0;
   focus_.aeBefore = 0;
+  focus_.searching = focus_.ending = false;
   UpdateData(false);
-}
-
-// The camera went away during a step: only the panel and the camera object are put back.
-void CCamSetupDlg::FocusAbort() {
-  if (CCameraProcess* camera = Camera()) {
-    camera->SetFrameMode(0);
-    camera->SetDrawMode(1);
-  }
-  m_bFocusAssist = 0;
-  UpdateData(false);
-  EndStep();
 }
 
 void CCamSetupDlg::FocusEnd(int handle) {
   const stFocusStore& store = Camera()->FocusStore();
-  Camera()->SetFrameMode(1);
+  focus_.handle = handle;
+  focus_.generation = ++focusGeneration_;
+  Camera()->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
   CameraSetExposureTime(handle, store.foundExposure + 1500000);  // 150 ms more than found
   const std::uint64_t waitMs = std::min<std::uint64_t>(store.foundExposure / kUnitsPerMs + 500, 0x7FFFFFFF);
-  BeginStep();
-  clock_->After(int(waitMs), [this, handle] { FocusTestShot(handle); });
+  FocusSetStepping(false, true);
+  clock_->After(int(waitMs), [this, generation = focus_.generation] { FocusTestShot(generation); });
 }
 
-void CCamSetupDlg::FocusTestShot(int handle) {
-  if (!FocusStillCurrent(handle)) return FocusAbort();
+void CCamSetupDlg::FocusTestShot(int generation) {
+  if (generation != focus_.generation) return;
+  const int handle = focus_.handle;
+  if (!FocusStillCurrent(handle)) return FocusReset();
   CCameraProcess* camera = Camera();
   stFocusStore& store = camera->FocusStore();
   int grey = 0;
@@ -283,27 +371,26 @@ void CCamSetupDlg::FocusTestShot(int handle) {
   int x = 0, y = 0, w = 0, h = 0;
   CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
   camera->AllocFrameBuffer(w, h);
+  AppHost().ZoomFitWindow();
   CameraPlay(handle);
-  clock_->After(kRoundMs, [this, handle] { FocusEndSettled(handle); });
+  clock_->After(kRoundMs, [this, generation] { FocusEndSettled(generation); });
 }
 
-void CCamSetupDlg::FocusEndSettled(int handle) {
-  if (!FocusStillCurrent(handle)) return FocusAbort();
+void CCamSetupDlg::FocusEndSettled(int generation) {
+  if (generation != focus_.generation) return;
+  const int handle = focus_.handle;
+  if (!FocusStillCurrent(handle)) return FocusReset();
   int dropped = 0;
   FocusFetchGrey(handle, &dropped);  // one frame at the new settings, dropped
-  Enable(kAutoExposureCheck, true);
-  Enable(kAnalogGainSlider, true);
-  for (int id : kExposureEdits) Enable(id, true);
-  for (int id : kExposureSpins) Enable(id, true);
-  Enable(kAeTargetSlider, false);
-  ExposureUnitCascade(handle, false);
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
   CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0));
-  camera->SetFrameMode(0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
-  EndStep();
+  FocusSetStepping(false, false);
+  Enable(kAeTargetSlider, false);
+  ExposureUnitCascade(handle, false);
 }
 
 void CCamSetupDlg::FocusReadBack(int handle) {

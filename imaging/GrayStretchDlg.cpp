@@ -44,7 +44,7 @@ CGrayStretchDlg::CGrayStretchDlg(QWidget* parent) : QDialog(parent) {
   const int ids[4] = {kEditX1, kEditY1, kEditX2, kEditY2};
   for (int i = 0; i < 4; ++i) {
     edits_[i] = map.Find<QLineEdit>(ids[i]);
-    edits_[i]->setReadOnly(true);
+    ui::SetReadout(edits_[i]);
   }
   connect(map.Find<QPushButton>(ui::kIdOk), &QPushButton::clicked, this, &QDialog::accept);
   connect(map.Find<QPushButton>(ui::kIdCancel), &QPushButton::clicked, this, &QDialog::reject);

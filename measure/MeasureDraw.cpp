@@ -190,18 +190,21 @@ void CMeasureManager::DrawInteraction(CDC& dc, int showSelection) {
     }
   }
 
-  // Handles of the hovered measurement (or the rule centre), then the selection rectangle.
-  if (m_nMouseState != MS_RULECENTRE) {
-    if (m_nHoverMeasure >= 0 && m_nHoverMeasure < int(m_arrMeasure.size())) {
+  // Handles of the hovered measurement (or the rule centre), then the selection rectangle: marks
+  // of the screen only, never burnt into a picture (showSelection 0).
+  if (showSelection && m_nMouseState != MS_RULECENTRE) {
+    // A hidden measurement is not drawn at all: neither its handles nor its selection.
+    if (m_nHoverMeasure >= 0 && m_nHoverMeasure < int(m_arrMeasure.size()) &&
+        m_arrMeasure[std::size_t(m_nHoverMeasure)].m_bVisible) {
       const MEASUREBASE& m = m_arrMeasure[std::size_t(m_nHoverMeasure)];
       const int n = std::clamp<int>(m.m_nPointCount, 0, int(m.m_arrPoint.size()));
       for (int k = 0; k < n; ++k) DrawHandle(dc, m.m_arrPoint[std::size_t(k)].x, m.m_arrPoint[std::size_t(k)].y);
     }
-  } else if (m_nHoverMeasure == 0) {
+  } else if (showSelection && m_nHoverMeasure == 0) {
     DrawHandle(dc, m_CrossRule.cx, m_CrossRule.cy);
   }
   if (m_nSelMeasure >= 0 && m_nSelMeasure < int(m_arrMeasure.size()) && showSelection &&
-      m_nMouseState != MS_RULECENTRE) {
+      m_nMouseState != MS_RULECENTRE && m_arrMeasure[std::size_t(m_nSelMeasure)].m_bVisible) {
     const RECT& rc = m_arrMeasure[std::size_t(m_nSelMeasure)].m_rcBound;
     DrawSelectionRect(dc, rc.left, rc.top, rc.right, rc.bottom);
   }
@@ -237,7 +240,8 @@ void CMeasureManager::DrawRemarks(CDC& dc, int showSelection) {
   stRemark& r = m_arrRemark[std::size_t(m_nCurRemark)];
   RECT box{0, 0, 0, 0};
   if (r.m_nKind == MK_TEXT) {
-    // The current text remark is drawn again and its hit box follows its measured extent.
+    // The current text remark is drawn again and its hit box follows its measured extent (not
+    // announced: it follows from what is drawn and changes nothing drawn).
     const WStringView text(r.m_szText, BufferLength(r.m_szText, kResultTextLen));
     DrawTextRemark(dc, r.m_ptText.x, r.m_ptText.y, text, r.m_clrColor, r.m_nSize);
     const CFont oldFont = dc.SelectObject(CFont(r.m_nSize, kRemarkFace));

@@ -347,6 +347,8 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
 
   // Damaged records (bad length, hex or checksum, unknown kind) are skipped; the valid ones are
   // stored from the current counts on, until the stores are full.
+  ChangeScope scope(*this);
+  const int remarksBefore = m_nRemarkCount, measuresBefore = m_nMeasureCount;
   const int remarks = std::clamp(crossTotal.value_or(0), 0, maxRecords);
   for (int i = 0; i < remarks; ++i) {
     if (m_nRemarkCount < 0 || std::size_t(m_nRemarkCount) >= m_arrRemark.size()) break;
@@ -388,5 +390,7 @@ bool CMeasureManager::LoadLayers(const std::filesystem::path& file, WStringView 
     if (rec.m_nKind != MK_ARROW && rec.m_nKind != MK_CROSS) Notify(slot, 1);
     ++m_nMeasureCount;
   }
+  if (m_nRemarkCount != remarksBefore) Changed(kChangedInteraction);
+  if (m_nMeasureCount != measuresBefore) Changed(kChangedMeasurements);
   return true;
 }

@@ -4,10 +4,13 @@
 // texts, draws everything into a device context and keeps layer files.
 // The implementation is split by concern: MeasureGeometry.cpp, MeasureValues.cpp,
 // MeasureStore.cpp, MeasureLayerFile.cpp, MeasureMouse.cpp, MeasureDraw.cpp, MeasureOverlays.cpp.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "measure/MeasureBase.h"
@@ -39,17 +42,17 @@ WString FactorDisplayText(float factor);
 // included); nullopt unless it is a finite number greater than 0.
 std::optional<float> ReadFactor(WStringView text);
 
-// A dividing rule: enable, centre, value a (cross rule step), b (pen colour), c (text colour),
-// the angle rule's radius, and one value read by neither rule.
+// A dividing rule: the cross rule (centre, step, colours) or the angle rule (centre, radius,
+// colours).
 struct RuleBlock {
   std::int32_t enable = 0;
   std::int32_t cx = 75;
   std::int32_t cy = 90;
-  std::int32_t a = 100;
-  std::int32_t b = 255;
-  std::int32_t c = 255;
-  std::int32_t radius = 200;
-  std::int32_t eighth = 2;
+  std::int32_t step = 100;  // the cross rule's labelled division, in image pixels
+  std::int32_t lineColor = 255;
+  std::int32_t textColor = 255;
+  std::int32_t radius = 200;  // the angle rule's
+  std::int32_t reserved = 2;  // carried, read by neither rule
   friend bool operator==(const RuleBlock&, const RuleBlock&) = default;
 };
 
@@ -84,6 +87,37 @@ constexpr std::size_t kReportLineLen = 65536;  // units of the report-line buffe
 // Mouse states.
 enum : std::int32_t { MS_IDLE = 0, MS_CREATING = 1, MS_POINT = 2, MS_MOVE = 5, MS_RULECENTRE = 6 };
 
+// What a change of the engine concerns. An announcement carries one or more of these bits, so a
+// listener that keeps pictures of parts of the drawing redraws only the parts concerned.
+enum MeasureChange : std::uint32_t {
+  // What DrawMeasurements draws: the records, their count, the grid.
+  kChangedMeasurements = 1u << 0,
+  // The hover, the selection, the mouse machine's state, the remarks (DrawInteraction).
+  kChangedInteraction = 1u << 1,
+  // The dividing rules, the scale bar, the calibration line, the contrast figures, the
+  // selection style (DrawInteraction).
+  kChangedOverlays = 1u << 2,
+  // The scale factor, the unit or the scale bar: the result texts follow them.
+  kChangedScale = 1u << 3,
+};
+
+// A counter per concern, raised by every change of it. A caller that drew a part compares the
+// counters it drew with to the current ones, rather than the state itself.
+struct MeasureRevisions {
+  std::uint64_t measurements = 0;
+  // As `measurements`, less the changes to the measurement the mouse is changing
+  // (MovingMeasure): a caller keeping a picture of the others redraws it when this moves.
+  std::uint64_t resting = 0;
+  std::uint64_t interaction = 0;
+  std::uint64_t overlays = 0;
+  std::uint64_t scale = 0;
+  friend bool operator==(const MeasureRevisions&, const MeasureRevisions&) = default;
+};
+
+// Called once per operation that changed something, after the change, with its MeasureChange
+// bits; on the thread that called the operation. It may read the engine; it should not change it.
+using MeasureChangeListener = std::function<void(std::uint32_t changes)>;
+
 class CMeasureManager {
  public:
   CMeasureManager();
@@ -116,11 +150,28 @@ class CMeasureManager {
 
   // ---- store and editing (MeasureStore.cpp)
   void SetNotifyTarget(HWND owner, MeasureNotifyFn notify);
+  // Listeners to every change (see MeasureChangeListener); the id (0 for an empty listener)
+  // removes one again.
+  int AddChangeListener(MeasureChangeListener listener);
+  void RemoveChangeListener(int id);
+  const MeasureRevisions& Revisions() const { return m_revisions; }
   int GetMeasureCount() const { return m_nMeasureCount; }
   int GetRemarkCount() const { return m_nRemarkCount; }
   int GetMeasureKind(int i) const;  // -1 outside the array
   const MEASUREBASE* GetMeasure(int i) const;  // nullptr outside the array
   const stRemark* GetRemark(int i) const;
+  // Slots of the two stores (kMeasureSlots each; they keep their size).
+  int MeasureSlots() const { return int(m_arrMeasure.size()); }
+  int RemarkSlots() const { return int(m_arrRemark.size()); }
+  // Appends a finished record as it is given (bounds and result text included) and tells the
+  // layer editor, as a loaded one; its index, or -1 when the store is full.
+  int AddMeasure(const MEASUREBASE& record);
+  // Replaces record i (0 .. count - 1) whole; false outside. Like the style operations, it does
+  // not tell the layer editor.
+  bool SetMeasure(int i, const MEASUREBASE& record);
+  // Appends a remark of any kind as it is given, leaving the current remark; its index, or -1
+  // when the store is full.
+  int AddRemark(const stRemark& remark);
   void SetCalibrationLine(int show, int x1, int y1, int x2, int y2);
   void ShowGrid(int on);
   void SetGridStyle(int width, int spacing, COLORREF color);
@@ -129,7 +180,9 @@ class CMeasureManager {
   void GetContrastRound(ContrastRoundBlock* out) const;
   void SetContrastAngle(int on, int x, int y, double length, double angle);
   void GetContrastAngle(ContrastAngleBlock* out) const;
-  void SetDividingRule(int enable, int which, int a, const RECT& rc, int b, int c);
+  // Rule 0 (cross) or 1 (angle); a non-empty rc centres it on rc's size (not its middle) and
+  // gives the angle rule its radius.
+  void SetDividingRule(int enable, int which, int step, const RECT& rc, int lineColor, int textColor);
   void SetMeasureLocked(int i, int on);
   void SetMeasureVisible(int i, int on);
   void SelectMeasure(int i, MEASUREBASE* out);
@@ -195,7 +248,66 @@ class CMeasureManager {
   void DrawContrastAngle(CDC& dc, int x, int y, double length, double angle);
   double GetCalibrationLineLength() const;
 
-  // ---- state (public, as the editors and tests read it)
+  // ---- state, read; every change goes through the operations above and is announced
+  double Scale() const { return m_dScale; }  // units per pixel
+  const WString& Unit() const { return m_strUnit; }
+  const ScaleDisplayBlock& ScaleDisplay() const { return m_ScaleDisplay; }
+  const RuleBlock& CrossRule() const { return m_CrossRule; }
+  const RuleBlock& AngleRule() const { return m_AngleRule; }
+  bool CalibrationLineShown() const { return m_bShowCalibLine; }
+  const RECT& CalibrationLine() const { return m_rcCalibLine; }  // x1, y1, x2, y2
+  bool GridShown() const { return m_bShowGrid; }
+  int GridWidth() const { return m_nGridWidth; }
+  int GridSpacing() const { return m_nGridSpacing; }
+  COLORREF GridColor() const { return m_clrGrid; }
+  int SelectionPenStyle() const { return m_nSelPenStyle; }
+  int SelectionPenWidth() const { return m_nSelPenWidth; }
+  COLORREF SelectionColor() const { return m_clrSel; }
+  // The style a new measurement takes (SetSelectedMeasureStyle sets it).
+  COLORREF DefaultPenColor() const { return m_clrDefaultPen; }
+  int DefaultPenWidth() const { return m_nDefaultPenWidth; }
+  COLORREF DefaultTextColor() const { return m_clrDefaultText; }
+  int DefaultFontHeight() const { return m_nDefaultFontHeight; }
+  // The mouse machine.
+  int MouseState() const { return m_nMouseState; }  // MS_*
+  bool InProgress() const { return m_bInProgress; }  // a build, a move or a drag under way
+  int CurrentKind() const { return m_nCurKind; }     // the kind being built or under the pointer
+  int CreatingIndex() const { return m_nCreating; }  // the record being built, or -1
+  int HoverMeasure() const { return m_nHoverMeasure; }
+  int SelectedMeasure() const { return m_nSelMeasure; }
+  int HoverRemark() const { return m_nHoverRemark; }
+  int CurrentRemark() const { return m_nCurRemark; }
+  int DragPoint() const { return m_nDragPoint; }  // the point under the pointer of the hovered one
+  POINT DragAnchor() const { return m_ptDragAnchor; }
+  bool FirstLeg() const { return m_bFirstLeg; }  // a two-leg shape still on its first leg
+
+ private:
+  friend struct MeasureTestAccess;  // the engine tests set states the mouse reaches only slowly
+
+  // Every operation that changes the state runs inside one: its changes are announced once,
+  // when the outermost scope ends and the state is whole again. Changes of the hover, the
+  // selection and the mouse state are found by comparing them with those at the start.
+  class ChangeScope {
+   public:
+    explicit ChangeScope(CMeasureManager& m);
+    ~ChangeScope();
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+   private:
+    CMeasureManager& m_;
+    std::array<std::int32_t, 10> before_{};
+  };
+  std::array<std::int32_t, 10> InteractionState() const;
+  // Raises the revisions of `changes`; `index` names the one measurement changed, -1 when more
+  // (or their order, count or style) changed. Announced at once outside a ChangeScope.
+  void Changed(std::uint32_t changes, int index = -1);
+  void Announce();
+  // Bounds (and with Refresh values and result text) of measurement i after its points changed.
+  void StoreBounds(int i);
+  void RefreshMeasure(int i);
+
+  // ---- state
   bool m_bShowCalibLine = false;
   ScaleDisplayBlock m_ScaleDisplay;
   RECT m_rcCalibLine{0, 0, 0, 0};  // x1, y1, x2, y2
@@ -241,9 +353,13 @@ class CMeasureManager {
   std::int32_t m_nDefaultPenWidth = 4;
   std::int32_t m_nDefaultFontHeight = 25;
 
- private:
   void Notify(int index, int action) const;  // calls m_pfnNotify when registered
   void CaptureMouse();                       // SetCapture on the owner, counted
   void ReleaseMouse();                       // ReleaseCapture when captured
   bool m_bCaptured = false;
+  MeasureRevisions m_revisions;
+  std::vector<std::pair<int, MeasureChangeListener>> m_listeners;
+  int m_nextListener = 1;
+  int m_scopeDepth = 0;
+  std::uint32_t m_pending = 0;  // changes not yet announced
 };

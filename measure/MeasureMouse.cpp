@@ -71,19 +71,19 @@ int HandleCount(const MEASUREBASE& m) {
   return std::max(n, 0);
 }
 
-void StoreBounds(CMeasureManager& mm, int i) {
-  POINT tl, br;
-  if (mm.GetMeasureBounds(i, &tl, &br)) mm.m_arrMeasure[std::size_t(i)].m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
-}
-
-// Bounds, values and result text after the points of measurement i changed.
-void RefreshMeasure(CMeasureManager& mm, int i) {
-  StoreBounds(mm, i);
-  MeasureValues v;
-  if (mm.CalcMeasureValues(i, &v)) mm.FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
-}
-
 }  // namespace
+
+void CMeasureManager::StoreBounds(int i) {
+  POINT tl, br;
+  if (GetMeasureBounds(i, &tl, &br)) m_arrMeasure[std::size_t(i)].m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
+  Changed(kChangedMeasurements, i);
+}
+
+void CMeasureManager::RefreshMeasure(int i) {
+  StoreBounds(i);
+  MeasureValues v;
+  if (CalcMeasureValues(i, &v)) FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
+}
 
 int CMeasureManager::HitTestRemark(int x, int y) const {
   const int n = std::min<int>(m_nRemarkCount, int(m_arrRemark.size()));
@@ -100,6 +100,7 @@ int CMeasureManager::HitTestRuleCentre(int x, int y) const {
 
 int CMeasureManager::GetSelectedRemark(stRemark* out) {
   if (m_nHoverRemark < 0 || m_nHoverRemark >= int(m_arrRemark.size())) return -1;
+  ChangeScope scope(*this);
   if (out) *out = m_arrRemark[std::size_t(m_nHoverRemark)];
   m_nCurRemark = m_nHoverRemark;
   return m_nCurRemark;
@@ -107,6 +108,7 @@ int CMeasureManager::GetSelectedRemark(stRemark* out) {
 
 int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
   const POINT press{x, y};
+  ChangeScope scope(*this);
 
   // Selection bookkeeping; a press on the rule centre leaves the measurement selection alone.
   if (m_nMouseState != MS_RULECENTRE) {
@@ -166,6 +168,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
       r = stRemark();
       r.m_nKind = kind;
       r.m_pt1 = r.m_pt2 = press;
+      Changed(kChangedInteraction);
     } else {
       m_nCreating = m_nMeasureCount++;
       MEASUREBASE& m = m_arrMeasure[std::size_t(m_nCreating)];
@@ -177,6 +180,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
       m.m_clrPen = m_clrDefaultPen;
       m.m_nFontHeight = m_nDefaultFontHeight;
       m.m_nPenWidth = m_nDefaultPenWidth;
+      Changed(kChangedMeasurements);
     }
     if (IsTwoLegKind(kind)) m_bFirstLeg = true;
     if (!remarkShape) Notify(m_nCreating, 1);
@@ -193,6 +197,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
       r.m_rcHit = RECT{TruncToInt(std::min(p1.x, x) - 10.0), TruncToInt(std::min(p1.y, y) - 10.0),
                        TruncToInt(std::max(p1.x, x) + 10.0), TruncToInt(std::max(p1.y, y) + 10.0)};
       r.m_pt2 = press;
+      Changed(kChangedInteraction);
     }
     ReleaseMouse();
     m_nMouseState = MS_IDLE;
@@ -223,6 +228,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
     if (n >= 0 && n < slotCount) {
       m.m_arrPoint[std::size_t(n)] = press;
       m.m_nPointCount = n + 1;
+      Changed(kChangedMeasurements, m_nCreating);
     }
     return 3;
   }
@@ -247,7 +253,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
   }
   const int index = m_nCreating;
   // The text from the points as stored, as every later recomputation and the reports see them.
-  RefreshMeasure(*this, index);
+  RefreshMeasure(index);
   Notify(index, 2);
   m_nHoverMeasure = m_nSelMeasure = index;
   m_nCreating = -1;
@@ -259,6 +265,7 @@ int CMeasureManager::OnMeasureLButtonDown(int x, int y, int kind, int arm) {
 
 void CMeasureManager::OnMeasureMouseMove(int x, int y) {
   const POINT P{x, y};
+  ChangeScope scope(*this);
 
   if (m_nMouseState == MS_CREATING && m_bInProgress) {
     if (IsRemarkShape(m_nCurKind)) {
@@ -268,6 +275,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
           r.m_pt2 = P;
         else
           r.m_pt1 = P;
+        Changed(kChangedInteraction);
       }
       return;
     }
@@ -365,7 +373,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
         if (fits(1)) at(1) = P;
         break;
     }
-    RefreshMeasure(*this, m_nCreating);
+    RefreshMeasure(m_nCreating);
     return;
   }
 
@@ -380,6 +388,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
       r.m_ptText = Offset(r.m_ptText, dx, dy);
       r.m_pt1 = Offset(r.m_pt1, dx, dy);
       r.m_pt2 = Offset(r.m_pt2, dx, dy);
+      Changed(kChangedInteraction);
     } else if (m_nSelMeasure >= 0 && m_nSelMeasure < int(m_arrMeasure.size())) {
       MEASUREBASE& m = m_arrMeasure[std::size_t(m_nSelMeasure)];
       const int n = std::min<int>(m.m_nPointCount, int(m.m_arrPoint.size()));
@@ -387,6 +396,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
       const POINT tl = Offset(POINT{m.m_rcBound.left, m.m_rcBound.top}, dx, dy);
       const POINT br = Offset(POINT{m.m_rcBound.right, m.m_rcBound.bottom}, dx, dy);
       m.m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
+      Changed(kChangedMeasurements, m_nSelMeasure);
     }
     m_ptDragAnchor = P;
     return;
@@ -418,13 +428,14 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
         break;
       default: break;
     }
-    RefreshMeasure(*this, m_nSelMeasure);
+    RefreshMeasure(m_nSelMeasure);
     return;
   }
 
   if (m_nMouseState == MS_RULECENTRE && m_bInProgress) {
     m_CrossRule.cx = P.x;
     m_CrossRule.cy = P.y;
+    Changed(kChangedOverlays);
     return;
   }
 
@@ -478,6 +489,7 @@ void CMeasureManager::OnMeasureMouseMove(int x, int y) {
 int CMeasureManager::OnMeasureLButtonUp(int /*x*/, int /*y*/) {
   if (m_nMouseState == MS_IDLE || m_nCurKind == MK_NONE) return 3;
   if (m_nMouseState == MS_CREATING || !m_bInProgress) return 2;
+  ChangeScope scope(*this);
   m_bInProgress = false;
   if (m_nMouseState != MS_RULECENTRE && m_nSelMeasure != -1) Notify(m_nSelMeasure, 2);
   m_nMouseState = MS_IDLE;
@@ -487,9 +499,11 @@ int CMeasureManager::OnMeasureLButtonUp(int /*x*/, int /*y*/) {
 
 int CMeasureManager::OnMeasureRButtonDown(int /*x*/, int /*y*/) {
   if (m_nMouseState != MS_CREATING || !m_bInProgress) return 3;
+  ChangeScope scope(*this);
 
   if (IsRemarkShape(m_nCurKind)) {
     if (m_nRemarkCount > 0) --m_nRemarkCount;
+    Changed(kChangedInteraction);
   } else if (m_nCreating >= 0 && m_nCreating < int(m_arrMeasure.size())) {
     MEASUREBASE& m = m_arrMeasure[std::size_t(m_nCreating)];
     bool finish = false;
@@ -500,12 +514,13 @@ int CMeasureManager::OnMeasureRButtonDown(int /*x*/, int /*y*/) {
                (m.m_nKind == MK_POLYGON && m.m_nPointCount >= 3);
     }
     if (finish) {
-      RefreshMeasure(*this, m_nCreating);
+      RefreshMeasure(m_nCreating);
       m_nHoverMeasure = m_nSelMeasure = m_nCreating;
       Notify(m_nCreating, 2);
     } else {
       Notify(m_nCreating, 3);
       if (m_nMeasureCount > 0) --m_nMeasureCount;
+      Changed(kChangedMeasurements);
     }
   }
   m_nCreating = -1;

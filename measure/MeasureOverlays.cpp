@@ -62,15 +62,15 @@ void CMeasureManager::DrawGrid(CDC& dc) {
 }
 
 void CMeasureManager::DrawCrossDividingRule(CDC& dc, const RuleBlock& rule) {
-  const std::int64_t a = rule.a;
+  const std::int64_t a = rule.step;
   const std::int64_t m = a / 10;
   if (a <= 0 || m <= 0) return;  // a step below 10 gives no minor step
   std::int64_t w, h;
   ClipSize(dc, &w, &h);
   const std::int64_t cx = rule.cx, cy = rule.cy;
 
-  const CPen oldPen = dc.SelectObject(CPen(PS_SOLID, 1, COLORREF(rule.b)));
-  dc.SetTextColor(COLORREF(rule.c));
+  const CPen oldPen = dc.SelectObject(CPen(PS_SOLID, 1, COLORREF(rule.lineColor)));
+  dc.SetTextColor(COLORREF(rule.textColor));
   Line(dc, 0, cy, w, cy);
   Line(dc, cx, 0, cx, h);
 
@@ -123,8 +123,8 @@ void CMeasureManager::DrawAngleDividingRule(CDC& dc, const RuleBlock& rule) {
     dc.LineTo(q);
   };
 
-  const CPen oldPen = dc.SelectObject(CPen(PS_SOLID, 1, COLORREF(rule.b)));
-  dc.SetTextColor(COLORREF(rule.c));
+  const CPen oldPen = dc.SelectObject(CPen(PS_SOLID, 1, COLORREF(rule.lineColor)));
+  dc.SetTextColor(COLORREF(rule.textColor));
   for (int i = 0; i < 24; ++i) {
     const int d = 180 + 15 * i;
     if (i % 3 == 0) {

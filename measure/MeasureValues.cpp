@@ -199,9 +199,12 @@ void CMeasureManager::FormatResultText(int i, double L, double A, double B, doub
       return;  // other kinds keep their text
   }
   CopyToBuffer(text, rec.m_szResult, kResultTextLen);
+  Changed(kChangedMeasurements, i);
 }
 
 void CMeasureManager::SetScale(float factor, WStringView unit, const ScaleDisplayBlock& display) {
+  ChangeScope scope(*this);
+  Changed(kChangedMeasurements | kChangedOverlays | kChangedScale);
   m_dScale = double(factor);
   m_strUnit = WString(unit);
   m_ScaleDisplay = display;
@@ -209,6 +212,7 @@ void CMeasureManager::SetScale(float factor, WStringView unit, const ScaleDispla
 }
 
 void CMeasureManager::RefreshResultTexts() {
+  ChangeScope scope(*this);
   const int n = std::min<int>(m_nMeasureCount, int(m_arrMeasure.size()));
   for (int i = 0; i < n; ++i) {
     MeasureValues v;

@@ -16,6 +16,7 @@
 #include "options/OptReportPage.h"
 #include "options/OptVideoPage.h"
 #include "options/OptionsCommon.h"
+#include "platform/registry.h"
 #include "ui/CommandIds.h"
 
 using namespace options;
@@ -134,8 +135,9 @@ void COptionsDlg::ApplyPages() {
   camera->SetGridSetting(g.gridInterval, g.gridWidth, g.gridColor, g.selectLineType, g.selectLineWidth,
                          g.selectLineColor);
   camera->SetReportSetting(report_->SaveSettings());
-  camera->SaveSetting();
   AppHost().RedrawView();  // the grid and the selection line may look different now
+  // The settings apply now either way; the operator learns that they will not survive a restart.
+  if (!camera->SaveSetting()) Prompts().Message(this, QStr(RegistryNotSavedText()));
 }
 
 void COptionsDlg::OnBnClickedDefault() {

@@ -1,7 +1,10 @@
 #include "platform/durable_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +28,39 @@ const mode_t g_umask = [] {
 }();
 
 constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+
+constexpr std::string_view kTempPrefix = ".q7v-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempRandom = 6;
+
+thread_local int t_lastError = 0;
+
+bool IsNameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+bool AllNameChars(std::string_view s) {
+  for (char c : s)
+    if (!IsNameChar(c)) return false;
+  return true;
+}
+
+// The names earlier versions gave their temporaries: the target's name + ".XXXXXX" or + ".tmp".
+bool IsLegacyTemporary(std::string_view name, std::string_view stem) {
+  if (name.size() <= stem.size() + 1 || name.substr(0, stem.size()) != stem || name[stem.size()] != '.') return false;
+  const std::string_view tail = name.substr(stem.size() + 1);
+  return tail == "tmp" || (tail.size() == kTempRandom && AllNameChars(tail));
+}
+
+// Moves the temporary file onto the target unless a file of that name exists.
+int RenameNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  // A file system without that rename: a hard link is just as exclusive.
+  if (::link(from, to) == 0) {
+    ::unlink(from);
+    return 0;
+  }
+  return errno;
+}
 
 // ::write with the test seam's free space in front of it.
 ssize_t WriteSome(int fd, const void* data, std::size_t size) {
@@ -73,13 +109,17 @@ DurableFile::~DurableFile() {
 bool DurableFile::Fail(int error) {
   if (!failed_) error_ = error ? error : EIO;
   failed_ = true;
+  t_lastError = error_;
   return false;
 }
 
 bool DurableFile::Open() {
   if (fd_ >= 0 || failed_) return !failed_;
-  std::string pattern = target_.native() + ".XXXXXX";
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  const std::filesystem::path folder = target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
+  std::string pattern = (folder / kTempPrefix).native();
+  pattern.append(kTempRandom, 'X');
+  pattern += kTempSuffix;
+  const int fd = ::mkostemps(pattern.data(), int(kTempSuffix.size()), O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   // mkostemp creates 0600; a finished file gets the usual permissions.
   ::fchmod(fd, 0666 & ~g_umask);
@@ -100,7 +140,17 @@ bool DurableFile::Drain() {
     if (n == 0) return Fail(ENOSPC);
     done += std::size_t(n);
   }
+  filePos_ += buffer_.size();
   buffer_.clear();
+  return true;
+}
+
+bool DurableFile::Seek(std::uint64_t offset) {
+  if (failed_) return false;
+  if (fd_ < 0) return Fail(EBADF);
+  if (!Drain()) return false;
+  if (::lseek(fd_, off_t(offset), SEEK_SET) < 0) return Fail(errno);
+  filePos_ = offset;
   return true;
 }
 
@@ -119,7 +169,7 @@ bool DurableFile::Write(const void* data, std::size_t size) {
   return true;
 }
 
-bool DurableFile::Commit() {
+bool DurableFile::Commit(bool replace) {
   if (failed_ || fd_ < 0) {
     if (fd_ < 0 && !failed_) Fail(EBADF);
     Cancel();
@@ -130,7 +180,11 @@ bool DurableFile::Commit() {
   const int closeError = CloseChecked(fd_);
   fd_ = -1;
   if (ok && closeError != 0) ok = Fail(closeError);
-  if (ok && ::rename(temp_.c_str(), target_.c_str()) != 0) ok = Fail(errno);
+  if (ok) {
+    const int moved = replace ? (::rename(temp_.c_str(), target_.c_str()) == 0 ? 0 : errno)
+                              : RenameNoReplace(temp_.c_str(), target_.c_str());
+    if (moved != 0) ok = Fail(moved);
+  }
   if (!ok) {
     Cancel();
     return false;
@@ -158,6 +212,47 @@ bool WriteFileDurably(const std::filesystem::path& target, std::span<const std::
   const bool ok = f.Open() && f.Write(data) && f.Commit();
   if (error) *error = ok ? 0 : f.Error();
   return ok;
+}
+
+int LastFileError() { return t_lastError; }
+
+void SetLastFileError(int error) { t_lastError = error; }
+
+bool IsDurableTemporaryName(std::string_view name) {
+  if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;
+  return name.substr(0, kTempPrefix.size()) == kTempPrefix &&
+         name.substr(name.size() - kTempSuffix.size()) == kTempSuffix &&
+         AllNameChars(name.substr(kTempPrefix.size(), kTempRandom));
+}
+
+std::int64_t FileClockNowNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+  return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+SweepResult SweepStaleTemporaries(const std::filesystem::path& folder, std::int64_t beforeNs,
+                                  std::span<const std::string> legacyStems) {
+  SweepResult result;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return result;
+  const int dfd = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name(e->d_name);
+    bool ours = IsDurableTemporaryName(name);
+    for (const std::string& stem : legacyStems) ours = ours || IsLegacyTemporary(name, stem);
+    if (!ours) continue;
+    struct stat st {};
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const std::int64_t changed = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (changed >= beforeNs) continue;  // written since this run started: maybe a save under way
+    if (::unlinkat(dfd, e->d_name, 0) == 0) {
+      ++result.removed;
+      result.bytes += std::uint64_t(st.st_size);
+    }
+  }
+  ::closedir(dir);
+  return result;
 }
 
 void SetDurableFaults(const DurableFaults& faults) {

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,16 @@ QImage LargeImage(int width, int height, QImage::Format format) {
   if (!bits) return {};
   AdviseHugePages(bits, rounded);
 #ifdef MADV_POPULATE_WRITE
-  if (::madvise(bits, rounded, MADV_POPULATE_WRITE) != 0) std::memset(bits, 0, bytes);  // older kernels
+  // In pieces: populating holds the process's memory-map lock, and a huge page the kernel must
+  // first compact can take long; one call over 80 MB held every other thread's mmap or munmap
+  // (the window's paint among them) for half a second on a busy machine.
+  constexpr std::size_t kPiece = 2 * kHugePage;
+  for (std::size_t at = 0; at < rounded; at += kPiece) {
+    const std::size_t n = std::min(kPiece, rounded - at);
+    if (::madvise(bits + at, n, MADV_POPULATE_WRITE) != 0) {
+      std::memset(bits + at, 0, std::min(n, bytes > at ? bytes - at : 0));  // older kernels
+    }
+  }
 #else
   std::memset(bits, 0, bytes);
 #endif

@@ -83,7 +83,7 @@ class CProfileFile {
   // WritePrivateProfileString: replaces an existing key where it stands, appends a new key at
   // the end of its section, appends a new section at the end of the file. Refused (false, no
   // change) for an empty key, a line break in any part, '=' in the key, a key starting with '['
-  // or ']' in the section name, since such a line would not read back as written.
+  // or ';' or ']' in the section name, since such a line would not read back as written.
   bool WriteString(WStringView section, WStringView key, WStringView value);
   // WritePrivateProfileStruct: upper-case hex of every byte plus the checksum byte (sum mod 256).
   bool WriteStruct(WStringView section, WStringView key, std::span<const std::uint8_t> data);

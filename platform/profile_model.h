@@ -492,12 +492,12 @@ struct CProfileFile::Impl {
   }
 
   // Names that read back as written: a ']' would end the section name, a key starting with '['
-  // would read as a section header.
+  // would read as a section header and one starting with ';' as a comment.
   static bool ValidSection(WStringView section) {
     return !HasLineBreak(section) && section.find(u']') == WStringView::npos;
   }
   static bool ValidNames(WStringView section, WStringView key) {
-    return !key.empty() && key.front() != u'[' && !HasLineBreak(key) && key.find(u'=') == WStringView::npos &&
+    return KeyLeadsWell(key) && !HasLineBreak(key) && key.find(u'=') == WStringView::npos &&
            ValidSection(section);
   }
 

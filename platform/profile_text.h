@@ -383,6 +383,10 @@ View<C> Unquote(View<C> v) {
 
 inline bool HasLineBreak(WStringView s) { return Find(s.data(), s.size(), u'\n') || Find(s.data(), s.size(), u'\r'); }
 
+// A (trimmed) key that reads back as a key: one starting with '[' would read as a section
+// header, one starting with ';' as a comment.
+inline bool KeyLeadsWell(WStringView key) { return !key.empty() && key.front() != u'[' && key.front() != u';'; }
+
 // One pass over a key (refused with a line break or '=') or a value (refused with a line break);
 // tells whether it is ASCII.
 inline bool CheckText(WStringView s, bool key, bool& ascii) {

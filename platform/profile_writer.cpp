@@ -116,7 +116,7 @@ struct CProfileFile::SectionWriter::State {
   bool AddHole(WStringView key, std::span<const std::uint8_t> data) {
     WString name;
     key = Trim(FileName(key, name));
-    if (!valid || key.empty() || key.front() == u'[') return false;
+    if (!valid || !KeyLeadsWell(key)) return false;
     const std::size_t units = key.size() + 2 * data.size() + 5, held = key.size() + 3;
     if (units > kMaxUnits) return false;
     std::uint32_t hash = 0;
@@ -152,7 +152,7 @@ struct CProfileFile::SectionWriter::State {
   bool Add(WStringView key, std::size_t valueLen, bool asciiValue, Put&& put) {
     WString held;
     key = Trim(FileName(key, held));
-    if (!valid || key.empty() || key.front() == u'[') return false;
+    if (!valid || !KeyLeadsWell(key)) return false;
     const std::size_t units = key.size() + valueLen + 3;
     if (units > kMaxUnits) return false;
     if (!wide && asciiValue) {  // the usual case: checked while copied
@@ -241,7 +241,7 @@ bool CProfileFile::SectionWriter::WriteStructs(WStringView prefix, std::int32_t 
   bool ascii = true;
   const std::size_t count = data.size() / size;
   const bool fast = s.valid && !s.wide && size < 64 && CheckText(lead, true, ascii) && ascii && lead.size() <= 64 &&
-                    (lead.empty() || lead.front() != u'[') && first >= 0 &&
+                    (lead.empty() || KeyLeadsWell(lead)) && first >= 0 &&
                     std::int64_t(first) + std::int64_t(count) <= std::int64_t(INT32_MAX) + 1;
   if (!fast) {  // one by one
     bool ok = true;

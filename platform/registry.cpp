@@ -1,5 +1,10 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -8,14 +13,18 @@
 #include <unordered_map>
 
 #include "platform/durable_file.h"
+#include "platform/file_errors.h"
+#include "platform/strings.h"
 
 #include <QChar>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QStandardPaths>
 
 namespace {
@@ -63,7 +72,9 @@ struct Store {
   std::mutex mutex;
   bool loaded = false;
   bool dirty = false;
-  bool loadRefused = false;  // the file was too large to be a store: never written over
+  bool loadRefused = false;  // the file is kept as it was found: never written over
+  RegistryLoadReport loadReport;
+  int writeError = 0;
   std::filesystem::path file;  // chosen by SetRegistryFile; empty: environment or default
   std::shared_ptr<Node> root;
   std::unordered_map<std::uintptr_t, Handle> handles;
@@ -128,28 +139,91 @@ std::shared_ptr<Node> FromJson(const QJsonObject& o) {
   return n;
 }
 
-// Reads the store on first use; a missing or unreadable file gives an empty store, and so does
-// one larger than any store of settings could be (it is not read into memory at all).
+// Moves the file to "registry.dat.damaged-20240131-154500" (or "...-2" and on when that is
+// taken), never over another file; the new path, or empty with errno set when it stays.
+std::filesystem::path MoveAside(const std::filesystem::path& file) {
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  const std::string base = file.native() + ".damaged-" + stamp.toStdString();
+  for (int n = 1; n <= 1000; ++n) {
+    const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) return name;
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL && errno != ENOSYS) return {};
+    // A file system without that rename: a hard link is just as exclusive.
+    if (::link(file.c_str(), name.c_str()) == 0) {
+      ::unlink(file.c_str());
+      return name;
+    }
+    if (errno != EEXIST) return {};
+  }
+  errno = EEXIST;
+  return {};
+}
+
+// Reads the store on first use. No file gives an empty store. A file that is not a store of
+// settings is never written over: one too large to be a store is left unread, one that cannot be
+// read is left alone, and one that does not parse is moved aside (or left alone when it cannot
+// be moved); each is reported by RegistryLoadResult.
 void EnsureLoaded(Store& s) {
   if (s.loaded) return;
   s.loaded = true;
   s.dirty = false;
   s.root = std::make_shared<Node>();
   s.loadRefused = false;
-  QFile f(QFile::decodeName(ResolveFile(s).native().c_str()));
-  if (!f.open(QIODevice::ReadOnly)) return;
-  if (f.size() > kMaxRegistryFileBytes) {
-    // Kept as it is: a later save must not replace what may still be someone's settings.
+  const std::filesystem::path file = ResolveFile(s);
+  s.loadReport = RegistryLoadReport{};
+  s.loadReport.file = file;
+  auto keep = [&](RegistryLoadState state, int error) {
     s.loadRefused = true;
+    s.loadReport.state = state;
+    s.loadReport.error = error;
+  };
+  QFile f(QFile::decodeName(file.native().c_str()));
+  if (!f.open(QIODevice::ReadOnly)) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) {
+      keep(RegistryLoadState::Unreadable, EISDIR);
+    } else if (std::filesystem::exists(file, ec)) {
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      keep(RegistryLoadState::Unreadable, fd < 0 ? errno : EACCES);
+      if (fd >= 0) ::close(fd);
+    }
     return;
   }
-  const QJsonDocument doc = QJsonDocument::fromJson(f.read(kMaxRegistryFileBytes));
-  if (doc.isObject()) s.root = FromJson(doc.object().value(QStringLiteral("root")).toObject());
-  s.root->name.clear();
+  if (f.size() > kMaxRegistryFileBytes) {
+    // Kept as it is: a later save must not replace what may still be someone's settings.
+    keep(RegistryLoadState::TooLarge, 0);
+    return;
+  }
+  const QByteArray bytes = f.read(kMaxRegistryFileBytes);
+  f.close();
+  if (bytes.isEmpty()) return;  // nothing in it to lose
+  QJsonParseError parsed{};
+  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parsed);
+  const QJsonObject top = doc.object();
+  if (parsed.error == QJsonParseError::NoError && doc.isObject() &&
+      top.value(QStringLiteral("format")).toString() == QStringLiteral("q7v-registry") &&
+      top.value(QStringLiteral("root")).isObject()) {
+    s.root = FromJson(top.value(QStringLiteral("root")).toObject());
+    s.root->name.clear();
+    return;
+  }
+  // Damaged: what can still be read in it is someone's settings. Moved aside, the store starts
+  // afresh under the real name; left in place, it is never written over.
+  if (const std::filesystem::path aside = MoveAside(file); !aside.empty()) {
+    s.loadReport.state = RegistryLoadState::MovedAside;
+    s.loadReport.movedTo = aside;
+  } else {
+    keep(RegistryLoadState::DamagedKept, errno);
+  }
 }
 
 bool SaveStore(Store& s) {
-  if (s.loadRefused) return false;
+  if (s.loadRefused) {
+    s.writeError = EPERM;
+    SetLastFileError(EPERM);
+    return false;
+  }
   const std::filesystem::path file = ResolveFile(s);
   const QString name = QFile::decodeName(file.native().c_str());
   QDir().mkpath(QFileInfo(name).absolutePath());
@@ -158,7 +232,8 @@ bool SaveStore(Store& s) {
                         {QStringLiteral("root"), ToJson(*s.root)}};
   const QByteArray text = QJsonDocument(top).toJson(QJsonDocument::Indented);
   // Every write, the sync and the close are checked before the file replaces the old one.
-  if (!WriteFileDurably(file, std::span(reinterpret_cast<const std::uint8_t*>(text.constData()), std::size_t(text.size()))))
+  if (!WriteFileDurably(file, std::span(reinterpret_cast<const std::uint8_t*>(text.constData()), std::size_t(text.size())),
+                        &s.writeError))
     return false;
   s.dirty = false;
   return true;
@@ -456,6 +531,43 @@ bool RegistryFileRefused() {
   std::lock_guard lock(s.mutex);
   EnsureLoaded(s);
   return s.loadRefused;
+}
+
+RegistryLoadReport RegistryLoadResult() {
+  Store& s = S();
+  std::lock_guard lock(s.mutex);
+  EnsureLoaded(s);
+  return s.loadReport;
+}
+
+int RegistryLastWriteError() {
+  Store& s = S();
+  std::lock_guard lock(s.mutex);
+  return s.writeError;
+}
+
+WString RegistryLoadNotice() {
+  const RegistryLoadReport r = RegistryLoadResult();
+  const WString file = r.file.u16string();
+  switch (r.state) {
+    case RegistryLoadState::Ok: return {};
+    case RegistryLoadState::TooLarge: return FormatW(LoadStringW(64227), file);
+    case RegistryLoadState::MovedAside: return FormatW(LoadStringW(64300), file, r.movedTo.u16string());
+    case RegistryLoadState::DamagedKept: return FormatW(LoadStringW(64301), file, FileErrorText(r.error));
+    case RegistryLoadState::Unreadable: return FormatW(LoadStringW(64302), file, FileErrorText(r.error));
+  }
+  return {};
+}
+
+WString RegistryNotSavedReason() {
+  const RegistryLoadReport r = RegistryLoadResult();
+  return r.state == RegistryLoadState::Ok || r.state == RegistryLoadState::MovedAside
+             ? FileErrorText(RegistryLastWriteError())
+             : LoadStringW(64320);
+}
+
+WString RegistryNotSavedText() {
+  return FormatW(LoadStringW(64303), RegistryFile().u16string(), RegistryNotSavedReason());
 }
 
 std::filesystem::path RegistryFile() {

@@ -105,6 +105,32 @@ std::filesystem::path RegistryFile();
 inline constexpr std::int64_t kMaxRegistryFileBytes = std::int64_t(4) << 20;
 bool RegistryFileRefused();
 
+// What became of the store file when it was read. A file that is there but is no store of
+// settings (cut short, overwritten by something else) is never written over: it is moved aside
+// to "<name>.damaged-<date>" and the store starts empty, or, when it cannot be moved, left where
+// it is while the store starts empty and is never saved.
+enum class RegistryLoadState {
+  Ok,           // read, or no file yet
+  TooLarge,     // left unread and untouched (RegistryFileRefused)
+  Unreadable,   // there but cannot be read (no permission): left untouched, never saved
+  MovedAside,   // not a store: moved to `movedTo`; the settings start afresh
+  DamagedKept,  // not a store and could not be moved: left untouched, never saved
+};
+struct RegistryLoadReport {
+  RegistryLoadState state = RegistryLoadState::Ok;
+  std::filesystem::path file, movedTo;
+  int error = 0;  // errno of the failed read or move
+};
+RegistryLoadReport RegistryLoadResult();
+// errno of the last failed write of the store file, 0 when the last write succeeded.
+int RegistryLastWriteError();
+// In the operator's language: what became of a store file that was not read (empty when it was
+// read or there was none), said once the window is up; why the store could not be saved just
+// now; and the whole message naming the file and that reason.
+WString RegistryLoadNotice();
+WString RegistryNotSavedReason();
+WString RegistryNotSavedText();
+
 // A key handle that closes itself, with typed reads that fail on a type mismatch.
 class CRegistryKey {
  public:

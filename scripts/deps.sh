@@ -13,7 +13,8 @@ pkgs=(build-essential cmake ninja-build pkg-config
       fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils
       fonts-noto-cjk qt6-translations-l10n
       dpkg-dev fakeroot file desktop-file-utils appstream lintian
-      python3 python3-openpyxl)
+      python3 python3-openpyxl ffmpeg
+      libreoffice-calc-nogui libreoffice-writer-nogui poppler-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -101,6 +101,21 @@ QWidget* FindCtrl(const QWidget* root, int id) {
   return nullptr;
 }
 
+void SetReadout(QLineEdit* edit, bool readOnly) {
+  if (!edit) return;
+  edit->setReadOnly(readOnly);
+  edit->setFocusPolicy(readOnly ? Qt::NoFocus : Qt::StrongFocus);
+  if (readOnly && edit->hasFocus()) edit->clearFocus();
+  if (!readOnly) {
+    edit->setPalette(QPalette());  // the inherited colours again
+    return;
+  }
+  QPalette pal = edit->palette();
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    pal.setBrush(g, QPalette::Base, pal.brush(g, QPalette::Window));
+  edit->setPalette(pal);
+}
+
 void SetCtrlId(QWidget* w, int id) {
   if (w) w->setProperty(kCtrlIdProperty, id);
 }

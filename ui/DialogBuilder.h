@@ -11,6 +11,7 @@
 #include <vector>
 
 class QGridLayout;
+class QLineEdit;
 
 namespace ui {
 
@@ -72,6 +73,10 @@ template <class T>
 T* FindCtrl(const QWidget* root, int id) {
   return qobject_cast<T*>(FindCtrl(root, id));
 }
+
+// An edit that only shows a value (a read-out) looks and behaves so: the window's colour behind
+// its text, no caret and no keyboard focus. With `readOnly` false it is an ordinary edit again.
+void SetReadout(QLineEdit* edit, bool readOnly = true);
 
 // Sets the id property on a widget made by hand.
 void SetCtrlId(QWidget* w, int id);

@@ -1,7 +1,9 @@
 // Every dialog and pane of the program, rendered for reviewers.
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTabBar>
 #include <QTest>
 #include <QWidget>
@@ -104,6 +106,9 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
   QTest::mouseMove(frame.View(), r.topLeft() + QPoint(r.width() * 3 / 10, r.height() / 2));
   Pump(300);
   frame.grab().save(QDir(out).filePath("main-measure-" + lang + ".png"));
+  // The layer editor as docked in the window: both tab bars with their captions, broken into
+  // two lines where the pane is narrow.
+  frame.LayerPane()->grab().save(QDir(out).filePath("layer-pane-" + lang + ".png"));
   frame.CameraObject().SetRoi(false, 0, 0, 0, 0);
 
   // The image list with thumbnails of saved stills.
@@ -144,6 +149,14 @@ void RenderDialogs(CMainFrame& frame, const QString& out, const QString& lang) {
     auto* wait = new CTipDlg(&frame);
     Save(*wait, out, "waitbox", lang);
     wait->close();
+  }
+  {
+    // The restart question after choosing the other language: asked in that language, its
+    // text and its buttons.
+    const UiLanguage other = lang == "zh" ? UiLanguage::English : UiLanguage::Chinese;
+    const std::unique_ptr<QMessageBox> box =
+        CMainFrame::MakeRestartBox(&frame, other, CMainFrame::RestartQuestion(other));
+    Save(*box, out, "restart-question", lang);
   }
   editors::RenderEditorShots(out, lang);
   RenderCamSetupShots(out, lang);

@@ -76,8 +76,9 @@ void ShowStill(CMainFrame& frame, int w, int h) {
 }
 
 // The time from a pointer move to the repainted view: as it happens (most moves change nothing
-// drawn), when the move changes the hovered measurement (its handles are drawn), and when all
-// 10000 measurements must be drawn again (a measurement dragged).
+// drawn), when the move comes with a change of what is drawn over the measurements (the selected
+// one, as a hovered one's handles would be), and when all 10000 measurements must be drawn again
+// (a measurement dragged).
 // Median and 95th percentile of the times (ms) as counters.
 void Percentiles(benchmark::State& state, std::vector<double> ms) {
   if (ms.empty()) return;
@@ -98,14 +99,14 @@ void MouseMoveRepaint(benchmark::State& state, MoveKind kind) {
   QPoint c = view->ImageWindow()->geometry().center();
   if (kind == MoveKind::Drag) {
     // The middle of line 5000, in client pixels.
-    const MEASUREBASE& m = mm.m_arrMeasure[5000];
+    const MEASUREBASE& m = *mm.GetMeasure(5000);
     const QRect r = view->ImageWindow()->geometry();
     const double ix = (m.m_arrPoint[0].x + m.m_arrPoint[1].x) / 2.0, iy = (m.m_arrPoint[0].y + m.m_arrPoint[1].y) / 2.0;
     c = QPoint(r.left() + int((ix + 0.5) * r.width() / 5472), r.top() + int((iy + 0.5) * r.height() / 3648));
     // Pressed on it through the engine, as the view's press would; the moves go through the view.
     mm.OnMeasureMouseMove(int(ix), int(iy));
     mm.OnMeasureMouseMove(int(ix), int(iy));
-    mm.OnMeasureLButtonDown(int(ix), int(iy), mm.m_nCurKind, 0);
+    mm.OnMeasureLButtonDown(int(ix), int(iy), mm.CurrentKind(), 0);
     QTest::mouseMove(view, c + QPoint(1, 1));
     view->ImageWindow()->repaint();  // the drag's first paint keeps the others
     if (mm.MovingMeasure() < 0) state.SkipWithError("no measurement dragged");
@@ -119,7 +120,7 @@ void MouseMoveRepaint(benchmark::State& state, MoveKind kind) {
     QElapsedTimer t;
     t.start();
     QTest::mouseMove(view, p);
-    if (kind == MoveKind::HoverChanged) mm.m_nHoverMeasure = i % 2;
+    if (kind == MoveKind::HoverChanged) mm.SelectMeasure(i % 2, nullptr);
     if (kind == MoveKind::AllRedrawn) view->ImageWindow()->InvalidateOverlay();
     view->ImageWindow()->repaint();
     ms.push_back(t.nsecsElapsed() * 1e-6);

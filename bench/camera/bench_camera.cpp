@@ -48,13 +48,13 @@ class BenchView : public ICameraView {
       const int kind = kinds[i % 5];
       const int x = px(rng), y = py(rng);
       mm.OnMeasureLButtonDown(x, y, kind, 1);
-      for (int k = 1; k < 4 && mm.m_bInProgress; ++k) {
+      for (int k = 1; k < 4 && mm.InProgress(); ++k) {
         const int qx = x + d(rng), qy = y + d(rng);
         mm.OnMeasureMouseMove(qx, qy);
         mm.OnMeasureLButtonDown(qx, qy, MK_NONE, 0);
       }
     }
-    mm.m_nHoverMeasure = mm.m_nSelMeasure = -1;
+    mm.SelectMeasure(-1, nullptr);
   }
   CMeasureManager* MeasureManager() override { return &mm; }
   RECT ViewClientRect() const override { return {0, 0, 1600, 1000}; }
@@ -161,7 +161,7 @@ void RunLive(benchmark::State& state, const char* model, const char* device, int
     int count = 0;
     camera.EnumCameras(items.data(), &count);
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1600;
+    params[kOpenDisplayWidth] = 1600;
     params[14] = 1000;
     if (count < 1 || std::string(items[0].device.deviceName) != device || camera.OpenCamera(0, params, nullptr) != 1) {
       state.SkipWithError("no camera");

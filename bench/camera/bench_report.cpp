@@ -34,11 +34,11 @@ class ReportView : public ICameraView {
   explicit ReportView(int count) {
     mm.SetNotifyTarget(&capture, nullptr);
     for (int i = 0; i < count; ++i) {
-      MEASUREBASE& rec = mm.m_arrMeasure[std::size_t(mm.m_nMeasureCount++)];
-      rec = MEASUREBASE{};
+      MEASUREBASE rec;
       rec.m_nKind = i % 3 == 0 ? 263 : 258;
       rec.m_arrPoint = {{(i * 5) % 5000 + 10, (i * 3) % 3400 + 10}, {(i * 5) % 5000 + 300, (i * 3) % 3400 + 200}};
       rec.m_nPointCount = 2;
+      mm.AddMeasure(rec);
     }
   }
   CMeasureManager* MeasureManager() override { return &mm; }

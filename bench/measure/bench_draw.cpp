@@ -40,7 +40,7 @@ void BuildShapes(CMeasureManager& mm, int count, int w, int h, unsigned seed) {
     const int x = px(rng), y = py(rng);
     auto at = [&](int k) { return POINT{x + (k % 2 ? d(rng) : d(rng) / 4), y + (k % 3 ? d(rng) : d(rng) / 3)}; };
     mm.OnMeasureLButtonDown(x, y, kind, 1);
-    for (int k = 1; k < 8 && mm.m_bInProgress; ++k) {
+    for (int k = 1; k < 8 && mm.InProgress(); ++k) {
       const POINT p = at(k);
       mm.OnMeasureMouseMove(p.x, p.y);
       const bool open = kind == MK_POINT || kind == MK_FOLDLINE || kind == MK_POLYGON;
@@ -51,8 +51,7 @@ void BuildShapes(CMeasureManager& mm, int count, int w, int h, unsigned seed) {
       mm.OnMeasureLButtonDown(p.x, p.y, MK_NONE, 0);
     }
   }
-  mm.m_nHoverMeasure = -1;
-  mm.m_nSelMeasure = -1;
+  mm.SelectMeasure(-1, nullptr);
 }
 
 // The primitives a drawing emits, kept with the objects selected at the time.
@@ -210,15 +209,16 @@ void BM_MouseMoveHover10000(benchmark::State& state) {
   static CMeasureManager* mm = [] {
     auto* m = new CMeasureManager();
     BuildShapes(*m, 10000, 1920, 1080, 11);
-    MEASUREBASE& first = m->m_arrMeasure[0];
+    MEASUREBASE first = *m->GetMeasure(0);
     first.m_rcBound = RECT{5000, 5000, 5100, 5100};
+    m->SetMeasure(0, first);
     return m;
   }();
   int k = 0;
   for (auto _ : state) {
     const int x = 5000 + (k++ & 63);
     mm->OnMeasureMouseMove(x, 5050);
-    benchmark::DoNotOptimize(mm->m_nHoverMeasure);
+    benchmark::DoNotOptimize(mm->HoverMeasure());
   }
 }
 BENCHMARK(BM_MouseMoveHover10000)->Unit(benchmark::kMicrosecond);

@@ -38,14 +38,17 @@ void Fill(CMeasureManager& m) {
   std::mt19937 rng(42);
   std::uniform_int_distribution<int> coord(0, 4000), open(2, 250);
   for (int i = 0; i < kMeasures; ++i) {
-    MEASUREBASE& rec = m.m_arrMeasure[std::size_t(i)];
+    MEASUREBASE rec;
     rec.m_nKind = kinds[i % 16];
     const int n = BuiltPointCount(rec.m_nKind) ? BuiltPointCount(rec.m_nKind) : open(rng);
     for (int k = 0; k < n; ++k) rec.m_arrPoint.push_back(POINT{coord(rng), coord(rng)});
     rec.m_nPointCount = n;
-    m.m_nMeasureCount = i + 1;
+    m.AddMeasure(rec);
     POINT tl, br;
-    if (m.GetMeasureBounds(i, &tl, &br)) rec.m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
+    if (m.GetMeasureBounds(i, &tl, &br)) {
+      rec.m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
+      m.SetMeasure(i, rec);
+    }
   }
   m.SetScale(0.25f, u"mm", ScaleDisplayBlock{});
   for (int i = 0; i < kRemarks; ++i) m.AddRemark(coord(rng), coord(rng), u"remark text", 25, 0xFF);

@@ -156,6 +156,32 @@ int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkF
   }));
 }
 
+namespace {
+
+// The raw samples laid out as the pictures of the same capture show them: the top row first
+// (the readout starts at the bottom of the scene unless the picture is flipped vertically),
+// the columns in the picture's order.
+std::vector<std::uint8_t> RawAsShown(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info,
+                                     const IspTables& t) {
+  const std::size_t w = std::size_t(std::max(info.width, 0)), h = std::size_t(std::max(info.height, 0));
+  const std::size_t sample = std::size_t(std::max(CamSdkRawBytesPerSample(info.format), 1));
+  const std::size_t row = w * sample;
+  if (row == 0 || raw.size() < row * h) return raw;
+  std::vector<std::uint8_t> out(raw.size());
+  for (std::size_t y = 0; y < h; ++y) {
+    const std::uint8_t* src = raw.data() + (t.flipV ? y : h - 1 - y) * row;
+    std::uint8_t* dst = out.data() + y * row;
+    if (!t.flipH) {
+      std::memcpy(dst, src, row);
+      continue;
+    }
+    for (std::size_t x = 0; x < w; ++x) std::memcpy(dst + x * sample, src + (w - 1 - x) * sample, sample);
+  }
+  return out;
+}
+
+}  // namespace
+
 int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quality) {
   CAMSDK_ENTER(handle, fileName, fileTypes, quality);
   if (!fileName || !*fileName || fileTypes <= 0 || fileTypes > 15) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -198,7 +224,8 @@ int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quali
   if (fileTypes & CAMSDK_FILE_JPG) write(base + ".jpg", ".jpg", {cv::IMWRITE_JPEG_QUALITY, std::clamp(quality, 1, 100)});
   if (fileTypes & CAMSDK_FILE_BMP) write(base + ".bmp", ".bmp", {});
   if (fileTypes & CAMSDK_FILE_PNG) write(base + ".png", ".png", {cv::IMWRITE_PNG_COMPRESSION, 3});
-  if ((fileTypes & CAMSDK_FILE_RAW) && !WriteFileDurably(base + ".raw", raw)) result = CAMSDK_STATUS_FILE_ERROR;
+  if ((fileTypes & CAMSDK_FILE_RAW) && !WriteFileDurably(base + ".raw", RawAsShown(raw, info, *tables)))
+    result = CAMSDK_STATUS_FILE_ERROR;
   CAMSDK_RETURN(result);
 }
 

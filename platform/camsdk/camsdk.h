@@ -118,7 +118,7 @@ constexpr int CamSdkRaw8Of(int format) { return CamSdkRawFormat(CamSdkRawPattern
 // CameraCaptureFile file types: a bit mask, one file per bit, extension appended by the library.
 constexpr int CAMSDK_FILE_JPG = 1;  // ".jpg", quality 1..100 (larger values count as 100)
 constexpr int CAMSDK_FILE_BMP = 2;  // ".bmp", 24-bit
-constexpr int CAMSDK_FILE_RAW = 4;  // ".raw", the raw samples of the frame, rows top-down, no header
+constexpr int CAMSDK_FILE_RAW = 4;  // ".raw", the raw samples, no header, laid out as the BMP shows them (top row first)
 constexpr int CAMSDK_FILE_PNG = 8;  // ".png", 24-bit
 
 // AE modes (CameraSetAeMode): what automatic exposure regulates.

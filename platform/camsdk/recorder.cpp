@@ -4,6 +4,8 @@
 // JPEG in parallel and one writer hands them, in order, to FFmpeg's AVI muxer, which writes
 // through our own I/O so that every write error (a full disk) is seen. When the file is closed
 // its header gets the rate the frames really came at, so it plays as long as it was recorded.
+// While it grows, the header's sizes, frame counts and rate are brought up to date about once a
+// second, so a file cut short by a crash or a power cut plays what was written up to then.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,6 +33,7 @@ extern "C" {
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/camsdk/core.h"
+#include "platform/durable_file.h"
 #include "platform/huge_pages.h"
 
 namespace camsdk {
@@ -39,6 +42,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<RecorderWriteFn> g_write{nullptr};
+// How often a growing file's header is brought up to date.
+constexpr std::chrono::milliseconds kRefreshInterval{1000};
+
+constexpr std::uint32_t kListTag = MKTAG('L', 'I', 'S', 'T');
 
 ssize_t WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   const RecorderWriteFn hook = g_write.load();
@@ -185,6 +192,7 @@ class MjpegRecorder final : public Recorder {
   }
 
   const std::string& FileName() const override { return file_; }
+  int WriteError() const { return writeError_.load(); }
 
   RecordSummary Summary() const override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -208,8 +216,10 @@ class MjpegRecorder final : public Recorder {
     auto* self = static_cast<MjpegRecorder*>(opaque);
     if (self->ioFailed_) return AVERROR(EIO);
     if (WriteAll(self->fd_, buf, std::size_t(size)) < 0) {
+      const int error = errno ? errno : EIO;
+      self->writeError_.store(error);
       self->ioFailed_ = true;
-      return AVERROR(errno ? errno : EIO);
+      return AVERROR(error);
     }
     return size;
   }
@@ -302,15 +312,111 @@ class MjpegRecorder final : public Recorder {
         ok = av_write_frame(fmt_, pkt) >= 0 && !ioFailed_ && !fmt_->pb->error;
         av_packet_unref(pkt);
       }
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (ok) {
-        ++writtenPackets_;
-        ++written_;
-      } else {
-        failed_ = true;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ok) {
+          ++writtenPackets_;
+          ++written_;
+        } else {
+          failed_ = true;
+        }
+      }
+      // The first frame at once, then about once a second: what is on the disk plays.
+      const Clock::time_point now = Clock::now();
+      if (ok && (writtenPackets_ == 1 || now - refreshed_ >= kRefreshInterval)) {
+        refreshed_ = now;
+        if (!Refresh()) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          failed_ = true;
+        }
       }
     }
     av_packet_free(&pkt);
+  }
+
+  // Writes what the muxer holds and makes the header describe the file as it stands: the sizes of
+  // the RIFF list and the frame list that are growing, the frame counts and the rate so far.
+  bool Refresh() {
+    avio_flush(fmt_->pb);
+    if (ioFailed_ || fmt_->pb->error) return false;
+    const std::int64_t end = avio_tell(fmt_->pb);
+    double rate = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      rate = Rate();
+    }
+    return end > 0 && PatchCounts(std::uint64_t(end), writtenPackets_) && PatchRate(rate);
+  }
+
+  bool ReadU32(std::uint64_t at, std::uint32_t* v) const {
+    return ::pread(fd_, v, 4, off_t(at)) == 4;  // little-endian host
+  }
+  bool WriteU32(std::uint64_t at, std::uint32_t v) const { return ::pwrite(fd_, &v, 4, off_t(at)) == 4; }
+
+  bool PatchCounts(std::uint64_t end, std::uint64_t frames) {
+    HeaderPlaces h;
+    if (!FindHeader(&h) || !h.movi) return false;
+    // The list still growing: the first, or the last "AVIX" list the muxer started after it.
+    std::uint64_t riff = 0, movi = h.movi;
+    for (;;) {
+      std::uint32_t size = 0, next[3] = {};
+      if (!ReadU32(riff + 4, &size)) return false;
+      const std::uint64_t after = riff + 8 + std::uint64_t(size) + (size & 1);
+      if (size == 0xFFFFFFFFu || after + 24 > end || ::pread(fd_, next, sizeof next, off_t(after)) != sizeof next ||
+          next[0] != MKTAG('R', 'I', 'F', 'F') || next[2] != MKTAG('A', 'V', 'I', 'X'))
+        break;
+      riff = after;
+      movi = after + 12;  // "LIST" size "movi" opens every later list
+    }
+    const auto count = std::uint32_t(std::min<std::uint64_t>(frames, 0xFFFFFFFFu));
+    bool ok = WriteU32(riff + 4, std::uint32_t(end - riff - 8)) && WriteU32(movi + 4, std::uint32_t(end - movi - 8)) &&
+              WriteU32(h.strh + 32, count);
+    // The main header counts the first list's frames; the muxer fills it in when it closes that list.
+    if (riff == 0) ok = ok && WriteU32(h.avih + 16, count);
+    if (h.dmlh) ok = ok && WriteU32(h.dmlh, count);
+    return ok;
+  }
+
+  // Where the header's fields are: the main header, the video stream header, the extended
+  // header's frame total (once the file has become an extended one) and the frame list.
+  struct HeaderPlaces {
+    std::size_t avih = 0, strh = 0, dmlh = 0, movi = 0;
+  };
+  bool FindHeader(HeaderPlaces* h) {
+    std::vector<std::uint8_t> head(65536);
+    const ssize_t n = ::pread(fd_, head.data(), head.size(), 0);
+    if (n < 64) return false;
+    head.resize(std::size_t(n));
+    auto u32 = [&](std::size_t at) {
+      std::uint32_t v = 0;
+      std::memcpy(&v, head.data() + at, 4);
+      return v;
+    };
+    // RIFF 'AVI ' { LIST 'hdrl' { 'avih' ..., LIST 'strl' { 'strh' ... }, LIST 'odml' { 'dmlh' } }, LIST 'movi' }
+    std::size_t pos = 12;
+    while (pos + 12 <= head.size() && !h->movi) {
+      const std::uint32_t id = u32(pos), size = u32(pos + 4);
+      if (id == kListTag) {
+        const std::uint32_t type = u32(pos + 8);
+        if (type == MKTAG('m', 'o', 'v', 'i')) {
+          h->movi = pos;
+          break;
+        }
+        if (type == MKTAG('h', 'd', 'r', 'l') || type == MKTAG('s', 't', 'r', 'l') || type == MKTAG('o', 'd', 'm', 'l')) {
+          pos += 12;  // into the list
+          continue;
+        }
+      } else if (id == MKTAG('a', 'v', 'i', 'h')) {
+        h->avih = pos + 8;
+      } else if (id == MKTAG('s', 't', 'r', 'h') && !h->strh && pos + 44 <= head.size() &&
+                 u32(pos + 8) == MKTAG('v', 'i', 'd', 's')) {
+        h->strh = pos + 8;
+      } else if (id == MKTAG('d', 'm', 'l', 'h')) {
+        h->dmlh = pos + 8;
+      }
+      pos += 8 + std::size_t(size) + (size & 1);
+    }
+    return h->avih && h->strh;
   }
 
   // Seconds from the start of the recording to the end of the last frame (a frame lasts the
@@ -351,40 +457,12 @@ class MjpegRecorder final : public Recorder {
   }
 
   // Puts the measured rate into the main header (microseconds per frame) and the video stream
-  // header (rate / scale), found by walking the header list.
+  // header (rate / scale).
   bool PatchRate(double fps) {
-    std::vector<std::uint8_t> head(16384);
-    const ssize_t n = ::pread(fd_, head.data(), head.size(), 0);
-    if (n < 64) return false;
-    head.resize(std::size_t(n));
-    auto u32 = [&](std::size_t at) {
-      std::uint32_t v = 0;
-      std::memcpy(&v, head.data() + at, 4);  // little-endian host
-      return v;
-    };
-    auto put = [&](std::size_t at, std::uint32_t v) { return ::pwrite(fd_, &v, 4, off_t(at)) == 4; };
-    std::size_t avih = 0, strh = 0;
-    // RIFF 'AVI ' { LIST 'hdrl' { 'avih' ..., LIST 'strl' { 'strh' ... } } }
-    std::size_t pos = 12;
-    while (pos + 12 <= head.size() && (!avih || !strh)) {
-      const std::uint32_t id = u32(pos), size = u32(pos + 4);
-      if (id == MKTAG('L', 'I', 'S', 'T')) {
-        const std::uint32_t type = u32(pos + 8);
-        if (type == MKTAG('h', 'd', 'r', 'l') || type == MKTAG('s', 't', 'r', 'l')) {
-          pos += 12;  // into the list
-          continue;
-        }
-      } else if (id == MKTAG('a', 'v', 'i', 'h')) {
-        avih = pos + 8;
-      } else if (id == MKTAG('s', 't', 'r', 'h') && !strh && pos + 36 <= head.size() &&
-                 u32(pos + 8) == MKTAG('v', 'i', 'd', 's')) {
-        strh = pos + 8;
-      }
-      pos += 8 + size + (size & 1);
-    }
-    if (!avih || !strh) return false;
+    HeaderPlaces h;
+    if (!FindHeader(&h)) return false;
     const auto millis = std::uint32_t(fps * 1000 + 0.5);
-    return put(avih, std::uint32_t(1e6 / fps + 0.5)) && put(strh + 20, 1000) && put(strh + 24, millis);
+    return WriteU32(h.avih, std::uint32_t(1e6 / fps + 0.5)) && WriteU32(h.strh + 20, 1000) && WriteU32(h.strh + 24, millis);
   }
 
   const std::string file_;
@@ -397,7 +475,9 @@ class MjpegRecorder final : public Recorder {
   AVRational frameTime_{1, 10};
   bool opened_ = false;
   std::atomic<bool> ioFailed_{false};
+  std::atomic<int> writeError_{0};
   std::uint64_t writtenPackets_ = 0;  // the writer's
+  Clock::time_point refreshed_{};     // the writer's: when the header was last brought up to date
 
   mutable std::mutex mutex_;
   std::condition_variable workCv_, doneCv_;
@@ -428,9 +508,14 @@ std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps,
                                         int height) {
   if (width <= 0 || height <= 0) return nullptr;
   const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    SetLastFileError(errno);
+    return nullptr;
+  }
   auto rec = std::make_unique<MjpegRecorder>(fileName, fd, fps > 0 ? fps : 10.0, jpegQuality, width, height);
   if (!rec->Open()) {
+    // The header did not fit (a full disk): said as such when nothing better is known.
+    SetLastFileError(rec->WriteError() ? rec->WriteError() : EIO);
     rec->Close();
     std::error_code ec;
     std::filesystem::remove(fileName, ec);

@@ -1,6 +1,5 @@
 // The library's settings file: one section per device name with the current team, the saved
-// teams and the dead-pixel info, as "key=value" lines. Written whole to a temporary file and
-// renamed, so a crash never leaves half a file.
+// teams and the dead-pixel info, as "key=value" lines.
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -8,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <mutex>
 #include <sstream>
 
 #include "platform/camsdk/core.h"
+#include "platform/durable_file.h"
 
 namespace camsdk {
 
@@ -126,24 +127,29 @@ FileData ReadFile() {
   return data;
 }
 
+// Written whole through a temporary file that is synced and renamed: a crash or a full disk
+// leaves the old file as it was, and the failure's errno is left for the caller (LastFileError).
 bool WriteFile(const FileData& data) {
   std::error_code ec;
   const auto path = SettingsPath();
   std::filesystem::create_directories(path.parent_path(), ec);
-  const auto tmp = path.string() + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    if (!out) return false;
-    out << "# Camera library settings: parameter teams per camera.\n";
-    for (const auto& [name, section] : data) {
-      out << '[' << name << "]\n";
-      for (const auto& [k, v] : section) out << k << '=' << v << '\n';
-    }
-    out.flush();
-    if (!out) return false;
+  if (ec) {
+    SetLastFileError(ec.value());
+    return false;
   }
-  std::filesystem::rename(tmp, path, ec);
-  return !ec;
+  std::string text = "# Camera library settings: parameter teams per camera.\n";
+  for (const auto& [name, section] : data) {
+    text += '[';
+    text += name;
+    text += "]\n";
+    for (const auto& [k, v] : section) {
+      text += k;
+      text += '=';
+      text += v;
+      text += '\n';
+    }
+  }
+  return WriteFileDurably(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 bool ParseInt(const std::string& s, int* v) {

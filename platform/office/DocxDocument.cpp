@@ -128,8 +128,18 @@ struct DocxDocument::Impl {
     flush();
   }
 
-  void AppendParagraphProps(pugi::xml_node para, HAlign align) {
+  void AppendParagraphProps(pugi::xml_node para, HAlign align, bool picture = false) {
     pugi::xml_node ppr = para.append_child(W("pPr").c_str());
+    if (picture) {
+      // A gap above the picture, so that it never covers a table's bottom border, and line
+      // spacing that follows the picture's height: a fixed spacing of the template's style would
+      // cut it.
+      pugi::xml_node sp = ppr.append_child(W("spacing").c_str());
+      sp.append_attribute(W("before").c_str()) = "120";
+      sp.append_attribute(W("after").c_str()) = "0";
+      sp.append_attribute(W("line").c_str()) = "240";
+      sp.append_attribute(W("lineRule").c_str()) = "auto";
+    }
     SetVal(ppr, "jc", AlignValue(align));
   }
 
@@ -236,7 +246,7 @@ std::int64_t DocxDocument::TextHeightEmu() const { return d_->TextExtent("h", 16
 
 void DocxDocument::AddParagraph(HAlign align, const std::vector<DocxRun>& runs, const DocxPicture* picture) {
   pugi::xml_node para = d_->AppendBlock("p");
-  d_->AppendParagraphProps(para, align);
+  d_->AppendParagraphProps(para, align, picture != nullptr);
   for (const DocxRun& run : runs)
     if (!run.text.empty()) d_->AppendRun(para, run);  // typing nothing leaves no run
   if (picture) d_->AppendPicture(para, *picture);
@@ -284,7 +294,7 @@ void DocxDocument::AddTable(const std::vector<std::vector<std::string>>& cells, 
   }
 }
 
-DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx) {
+DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx, std::int64_t maxHeightEmu) {
   Impl& d = *d_;
   const opc::PictureType type = opc::PictureTypeOf(png);
   const std::string part = opc::FreePartName(d.pkg, "word/media/q7v_image", std::string(".") + type.extension);
@@ -294,7 +304,8 @@ DocxPicture DocxDocument::AddPng(std::string png, int widthPx, int heightPx) {
   pic.relId = d.rels.Add(opc::kImageRel, part);
   // Shown like an inserted picture: natural size, shrunk to the text area keeping its shape.
   double cx = double(std::max(widthPx, 1)) * kEmuPerPixel, cy = double(std::max(heightPx, 1)) * kEmuPerPixel;
-  const double scale = std::min({1.0, double(TextWidthEmu()) / cx, double(TextHeightEmu()) / cy});
+  const std::int64_t height = maxHeightEmu > 0 ? std::min(maxHeightEmu, TextHeightEmu()) : TextHeightEmu();
+  const double scale = std::min({1.0, double(TextWidthEmu()) / cx, double(height) / cy});
   pic.cx = std::max<std::int64_t>(1, std::llround(cx * scale));
   pic.cy = std::max<std::int64_t>(1, std::llround(cy * scale));
   return pic;

@@ -54,8 +54,9 @@ class DocxDocument {
   // Appends a table of cells.size() rows of equal-width columns spanning the text width, with
   // single-line borders around and between the cells; each cell one paragraph of `format`.
   void AddTable(const std::vector<std::vector<std::string>>& cells, HAlign cellAlign, const DocxRun& format);
-  // Stores a PNG or JPEG picture (told apart by its signature); it is shown at its size at 96 dpi, scaled down to fit the text area.
-  DocxPicture AddPng(std::string png, int widthPx, int heightPx);
+  // Stores a PNG or JPEG picture (told apart by its signature); it is shown at its size at 96 dpi, scaled down to fit
+  // the text area, and to `maxHeightEmu` when that is given (> 0).
+  DocxPicture AddPng(std::string png, int widthPx, int heightPx, std::int64_t maxHeightEmu = 0);
 
   Status Save(const std::filesystem::path& file, bool exclusive);
 

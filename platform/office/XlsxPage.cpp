@@ -1,6 +1,9 @@
 // How the active worksheet prints and how wide its columns are, and what a template's cell holds
 // beyond its shown value.
 #include <algorithm>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
 
 #include "platform/office/XlsxInternal.h"
 
@@ -37,6 +40,90 @@ void XlsxWorkbook::SetColumnWidth(int col, double chars) {
   if (auto cs = d.columnStyles.find(col); cs != d.columnStyles.end()) c.append_attribute("style") = cs->second;
 }
 
+namespace {
+
+// The margins SetPageSetup writes, in inches.
+constexpr std::pair<const char*, const char*> kMargins[] = {{"left", "0.7"}, {"right", "0.7"}, {"top", "0.75"},
+                                                            {"bottom", "0.75"}, {"header", "0.3"}, {"footer", "0.3"}};
+
+double Attr(pugi::xml_node n, const char* name, double fallback) {
+  pugi::xml_attribute a = n.attribute(name);
+  if (!a) return fallback;
+  const double v = a.as_double(fallback);
+  return v >= 0 && v < 1e6 ? v : fallback;
+}
+
+}  // namespace
+
+XlsxWorkbook::PageArea XlsxWorkbook::PrintableArea(bool landscape) const {
+  const Impl& d = *d_;
+  pugi::xml_node ws = d.sheet.document_element();
+  // Portrait width and height of the papers a template is likely to name.
+  double w = 595.28, h = 841.89;  // A4
+  switch (ToInt(ws.child(d.S("pageSetup").c_str()).attribute("paperSize").as_string("9"), 9)) {
+    case 1: w = 612, h = 792; break;    // Letter
+    case 5: w = 612, h = 1008; break;   // Legal
+    case 8: w = 841.89, h = 1190.55; break;  // A3
+    case 11: w = 419.53, h = 595.28; break;  // A5
+    default: break;
+  }
+  if (landscape) std::swap(w, h);
+  pugi::xml_node m = ws.child(d.S("pageMargins").c_str());
+  auto margin = [&](const char* side) {
+    double fallback = 0;
+    for (const auto& [name, value] : kMargins)
+      if (std::string_view(name) == side) fallback = std::atof(value);
+    return Attr(m, side, fallback) * 72.0;
+  };
+  return {std::max(0.0, w - margin("left") - margin("right")), std::max(0.0, h - margin("top") - margin("bottom"))};
+}
+
+double XlsxWorkbook::RowHeightPt(int row) const {
+  Impl& d = *d_;
+  d.EnsureRows(row);
+  const double fallback =
+      Attr(d.sheet.document_element().child(d.S("sheetFormatPr").c_str()), "defaultRowHeight", 15.0);
+  auto r = d.rows.find(row);
+  if (r == d.rows.end()) return fallback;
+  if (r->second.node.attribute("hidden").as_bool()) return 0;
+  return Attr(r->second.node, "ht", fallback);
+}
+
+double XlsxWorkbook::ColumnWidthPt(int col) const {
+  const Impl& d = *d_;
+  pugi::xml_node ws = d.sheet.document_element();
+  pugi::xml_node format = ws.child(d.S("sheetFormatPr").c_str());
+  double chars = Attr(format, "defaultColWidth", Attr(format, "baseColWidth", 8.43 - 0.71) + 0.71);
+  for (pugi::xml_node c : opc::Children(ws.child(d.S("cols").c_str()), d.S("col"))) {
+    if (ToInt(c.attribute("min").as_string("0"), 0) <= col && col <= ToInt(c.attribute("max").as_string("0"), 0)) {
+      if (c.attribute("hidden").as_bool()) return 0;
+      chars = Attr(c, "width", chars);
+      break;
+    }
+  }
+  // A character of the default font is 7 pixels, with 5 pixels of padding, at 96 dpi.
+  return (chars * 7 + 5) * 0.75;
+}
+
+void XlsxWorkbook::AddPageBreakBefore(int row) {
+  Impl& d = *d_;
+  if (row <= 1) return;
+  pugi::xml_node ws = d.sheet.document_element();
+  pugi::xml_node breaks = ws.child(d.S("rowBreaks").c_str());
+  if (!breaks) breaks = d.InsertSheetChild("rowBreaks");
+  for (pugi::xml_node b : opc::Children(breaks, d.S("brk")))
+    if (ToInt(b.attribute("id").as_string("0"), 0) == row - 1) return;
+  pugi::xml_node b = breaks.append_child(d.S("brk").c_str());
+  b.append_attribute("id") = row - 1;  // the break follows this row
+  b.append_attribute("max") = kMaxColumns - 1;
+  b.append_attribute("man") = "1";
+  const std::size_t count = opc::Children(breaks, d.S("brk")).size();
+  for (const char* name : {"count", "manualBreakCount"}) {
+    breaks.remove_attribute(name);
+    breaks.append_attribute(name) = count;
+  }
+}
+
 void XlsxWorkbook::SetPageSetup(bool landscape, int fitWidth, int fitHeight) {
   Impl& d = *d_;
   pugi::xml_node ws = d.sheet.document_element();
@@ -50,9 +137,7 @@ void XlsxWorkbook::SetPageSetup(bool landscape, int fitWidth, int fitHeight) {
 
   if (!ws.child(d.S("pageMargins").c_str())) {
     pugi::xml_node m = d.InsertSheetChild("pageMargins");
-    for (auto [name, value] : {std::pair{"left", "0.7"}, {"right", "0.7"}, {"top", "0.75"}, {"bottom", "0.75"},
-                               {"header", "0.3"}, {"footer", "0.3"}})
-      m.append_attribute(name) = value;
+    for (const auto& [name, value] : kMargins) m.append_attribute(name) = value;
   }
   pugi::xml_node setup = ws.child(d.S("pageSetup").c_str());
   if (!setup) setup = d.InsertSheetChild("pageSetup");

@@ -62,6 +62,18 @@ class XlsxWorkbook {
   // Printed on fitWidth pages across and fitHeight down (0: as many as needed), on A4 unless
   // the template chose a paper.
   void SetPageSetup(bool landscape, int fitWidth, int fitHeight);
+  // What a printed page holds in that orientation (points): the paper the sheet names (A4 when
+  // none or an unknown one) less its margins (those SetPageSetup writes when it has none).
+  struct PageArea {
+    double width = 0, height = 0;
+  };
+  PageArea PrintableArea(bool landscape) const;
+  // The height a row prints at, and the width of a column (points): their own, else the sheet's
+  // defaults.
+  double RowHeightPt(int row) const;
+  double ColumnWidthPt(int col) const;
+  // A manual page break above `row`: printing starts a new page with it.
+  void AddPageBreakBefore(int row);
   void SetBold(const CellRange& range, bool bold);
   void SetFontSize(const CellRange& range, double points);
   void SetAlignment(const CellRange& range, HAlign h, VAlign v);

@@ -1,23 +1,20 @@
-// Zip packages through libzip: bounded reading from memory, atomic writing to a file.
+// Zip packages through libzip: bounded reading from memory, durable writing to a file.
 #include "platform/office/ZipPackage.h"
 
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
+
+#include "platform/durable_file.h"
 
 namespace office {
 
 namespace {
-
-std::string ZipErrorText(int code) {
-  zip_error_t e;
-  zip_error_init_with_code(&e, code);
-  std::string text = zip_error_strerror(&e);
-  zip_error_fini(&e);
-  return text;
-}
 
 struct ArchiveCloser {
   void operator()(zip_t* z) const { zip_discard(z); }
@@ -121,25 +118,114 @@ void ZipPackage::Remove(std::string_view name) {
 
 std::vector<std::string> ZipPackage::Names() const { return order_; }
 
-Status ZipPackage::SaveFile(const std::filesystem::path& file, bool exclusive) const {
-  int code = 0;
-  std::unique_ptr<zip_t, ArchiveCloser> zip(
-      zip_open(file.c_str(), ZIP_CREATE | (exclusive ? ZIP_EXCL : ZIP_TRUNCATE), &code));
-  if (!zip) {
-    if (code == ZIP_ER_EXISTS) return Status::Fail(Error::Exists, file.string() + " exists already");
-    return Status::Fail(Error::WriteFailed, "cannot create " + file.string() + " (" + ZipErrorText(code) + ")");
+namespace {
+
+// The archive as libzip writes it: into a temporary file of the durable writer beside the
+// target, synced and renamed into place only when libzip committed it whole. libzip sees a
+// target that does not exist yet (the archive is always written afresh) and never names a
+// temporary file of its own.
+class DurableTarget {
+ public:
+  DurableTarget(const std::filesystem::path& file, bool exclusive) : file_(file), exclusive_(exclusive) {
+    zip_error_init(&error_);
   }
+  ~DurableTarget() { zip_error_fini(&error_); }
+  int SysError() const { return sysError_; }
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    return static_cast<DurableTarget*>(self)->Run(data, len, cmd);
+  }
+
+ private:
+  // `sysError` is kept for the caller's message when it is the writer's.
+  zip_int64_t Fail(int zipError, int sysError, bool writing = true) {
+    if (writing && sysError_ == 0) sysError_ = sysError;
+    zip_error_set(&error_, zipError, sysError);
+    return -1;
+  }
+
+  zip_int64_t Run(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    switch (cmd) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                              ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE,
+                                              ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
+                                              ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, -1);
+      case ZIP_SOURCE_STAT:
+      case ZIP_SOURCE_OPEN:
+        // There is nothing to read: the archive is new.
+        return Fail(ZIP_ER_READ, ENOENT, false);
+      case ZIP_SOURCE_READ:
+      case ZIP_SOURCE_SEEK:
+      case ZIP_SOURCE_TELL: return Fail(ZIP_ER_OPNOTSUPP, 0, false);
+      case ZIP_SOURCE_CLOSE: return 0;
+      case ZIP_SOURCE_ERROR: return zip_error_to_data(&error_, data, len);
+      case ZIP_SOURCE_FREE: writer_.reset(); return 0;
+      case ZIP_SOURCE_BEGIN_WRITE:
+        writer_ = std::make_unique<DurableFile>(file_);
+        if (!writer_->Open()) return Fail(ZIP_ER_TMPOPEN, writer_->Error());
+        return 0;
+      case ZIP_SOURCE_WRITE:
+        if (!writer_ || !writer_->Write(data, std::size_t(len))) return Fail(ZIP_ER_WRITE, writer_ ? writer_->Error() : EBADF);
+        return zip_int64_t(len);
+      case ZIP_SOURCE_TELL_WRITE:
+        if (!writer_) return Fail(ZIP_ER_TELL, EBADF);
+        return zip_int64_t(writer_->Tell());
+      case ZIP_SOURCE_SEEK_WRITE: {
+        auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &error_);
+        if (!args || !writer_) return Fail(ZIP_ER_SEEK, EINVAL);
+        std::int64_t to = args->offset;
+        if (args->whence == SEEK_CUR) to += std::int64_t(writer_->Tell());
+        if (args->whence == SEEK_END) return Fail(ZIP_ER_SEEK, EINVAL);  // libzip never asks for it
+        if (to < 0 || !writer_->Seek(std::uint64_t(to))) return Fail(ZIP_ER_SEEK, writer_->Error() ? writer_->Error() : EINVAL);
+        return 0;
+      }
+      case ZIP_SOURCE_COMMIT_WRITE:
+        if (!writer_ || !writer_->Commit(!exclusive_)) return Fail(ZIP_ER_WRITE, writer_ ? writer_->Error() : EBADF);
+        writer_.reset();
+        return 0;
+      case ZIP_SOURCE_ROLLBACK_WRITE: writer_.reset(); return 0;
+      case ZIP_SOURCE_REMOVE: return 0;  // nothing of ours stands under the name yet
+      default: return Fail(ZIP_ER_OPNOTSUPP, 0, false);
+    }
+  }
+
+  std::filesystem::path file_;
+  bool exclusive_;
+  zip_error_t error_;
+  int sysError_ = 0;
+  std::unique_ptr<DurableFile> writer_;  // its destructor removes an uncommitted temporary
+};
+
+}  // namespace
+
+Status ZipPackage::SaveFile(const std::filesystem::path& file, bool exclusive) const {
+  std::error_code ec;
+  if (exclusive && std::filesystem::exists(file, ec)) return Status::Fail(Error::Exists, file.string() + " exists already");
+  DurableTarget target(file, exclusive);
+  zip_error_t err;
+  zip_error_init(&err);
+  zip_source_t* src = zip_source_function_create(&DurableTarget::Callback, &target, &err);
+  std::unique_ptr<zip_t, ArchiveCloser> zip(src ? zip_open_from_source(src, ZIP_CREATE | ZIP_TRUNCATE, &err) : nullptr);
+  if (!zip) {
+    if (src) zip_source_free(src);
+    const std::string text = zip_error_strerror(&err);
+    zip_error_fini(&err);
+    return Status::Fail(Error::WriteFailed, "cannot create " + file.string() + " (" + text + ")");
+  }
+  zip_error_fini(&err);
   // Readers find the content types first.
   std::vector<std::string> names = order_;
   auto ct = std::find(names.begin(), names.end(), "[Content_Types].xml");
   if (ct != names.end()) std::rotate(names.begin(), ct, ct + 1);
   for (const std::string& name : names) {
     const Entry& e = parts_.find(name)->second;
-    zip_source_t* src = zip_source_buffer(zip.get(), e.data.data(), e.data.size(), 0);
-    if (!src) return Status::Fail(Error::WriteFailed, zip_strerror(zip.get()));
-    const zip_int64_t index = zip_file_add(zip.get(), name.c_str(), src, ZIP_FL_ENC_UTF_8);
+    zip_source_t* part = zip_source_buffer(zip.get(), e.data.data(), e.data.size(), 0);
+    if (!part) return Status::Fail(Error::WriteFailed, zip_strerror(zip.get()));
+    const zip_int64_t index = zip_file_add(zip.get(), name.c_str(), part, ZIP_FL_ENC_UTF_8);
     if (index < 0) {
-      zip_source_free(src);
+      zip_source_free(part);
       return Status::Fail(Error::WriteFailed, zip_strerror(zip.get()));
     }
     // A very large part (a long sheet) is packed at the fastest level: the default one costs
@@ -147,7 +233,11 @@ Status ZipPackage::SaveFile(const std::filesystem::path& file, bool exclusive) c
     const zip_uint32_t level = e.data.size() > (std::size_t(16) << 20) ? 1 : 0;
     zip_set_file_compression(zip.get(), zip_uint64_t(index), e.compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, level);
   }
-  if (zip_close(zip.get()) != 0) return Status::Fail(Error::WriteFailed, "cannot write " + file.string() + " (" + zip_strerror(zip.get()) + ")");
+  if (zip_close(zip.get()) != 0) {
+    if (target.SysError() == EEXIST) return Status::Fail(Error::Exists, file.string() + " exists already");
+    const std::string reason = target.SysError() ? std::strerror(target.SysError()) : zip_strerror(zip.get());
+    return Status::Fail(Error::WriteFailed, "cannot write " + file.string() + " (" + reason + ")");
+  }
   zip.release();  // closed: nothing left to discard
   return Status::Ok();
 }

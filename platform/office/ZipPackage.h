@@ -1,7 +1,8 @@
 #pragma once
 // A zip package held in memory: every part by name. Loading is bounded because templates are user
 // input (a crafted archive may claim or inflate to any size); saving writes all parts at once
-// through libzip, which writes a temporary file and renames it, so a failed save leaves nothing.
+// through the durable writer (a temporary file, synced and renamed), so a failed save leaves
+// nothing and a power cut never leaves an empty file under the name.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

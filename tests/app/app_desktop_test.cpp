@@ -6,6 +6,10 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QSet>
+#include <QTextLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -59,6 +63,94 @@ TEST(ChineseUi, WidgetsUseASansCjkFaceAndQtTextsAreChinese) {
   QMessageBox english(QMessageBox::Question, QString(), "Restart?", QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(english.button(QMessageBox::Yes)->text(), "&Yes");
   EXPECT_NE(QFontInfo(QLabel().font()).family(), family);
+}
+
+namespace {
+
+// The faces the glyphs of `text` are drawn in, in `font`.
+QSet<QString> Faces(const QFont& font, const QString& text) {
+  QTextLayout layout(text, font);
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  QSet<QString> faces;
+  for (const QGlyphRun& run : layout.glyphRuns()) faces.insert(run.rawFont().familyName());
+  return faces;
+}
+
+// The restart question, as the program asks it (not answered by the test's hook). The Qt side of
+// the language is set before the window draws any text, as the program does at its start.
+class RestartQuestionTest : public FrameTest {
+ protected:
+  virtual UiLanguage Running() const { return UiLanguage::English; }
+  void SetUp() override {
+    SetUiLanguage(Running());
+    ApplyQtUiLanguage(Running());
+    FrameTest::SetUp();
+    SetUiLanguage(Running());
+    frame().askRestart = [this](UiLanguage language, const QString& text) {
+      return CMainFrame::AskRestartBox(&frame(), language, text);
+    };
+  }
+  void TearDown() override {
+    FrameTest::TearDown();
+    SetUiLanguage(UiLanguage::English);
+    ApplyQtUiLanguage(UiLanguage::English);
+  }
+  // Asks through the language menu; records the box's buttons and the faces of its question,
+  // and answers with the button whose text holds `answer`.
+  void Ask(int command, const QString& answer) {
+    buttons.clear();
+    faces.clear();
+    ASSERT_TRUE(AnswerModal([&] { frame().Router().Action(command)->trigger(); },
+                            [&](QWidget* w) {
+                              auto* box = qobject_cast<QMessageBox*>(w);
+                              ASSERT_NE(box, nullptr);
+                              QAbstractButton* chosen = nullptr;
+                              for (QAbstractButton* b : box->buttons()) {
+                                buttons << b->text();
+                                if (b->text().contains(answer)) chosen = b;
+                              }
+                              auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+                              ASSERT_NE(label, nullptr);
+                              faces = Faces(label->font(), label->text());
+                              ASSERT_NE(chosen, nullptr);
+                              QTest::mouseClick(chosen, Qt::LeftButton);
+                            }));
+  }
+  QStringList buttons;
+  QSet<QString> faces;
+};
+
+class RestartQuestionChineseTest : public RestartQuestionTest {
+ protected:
+  UiLanguage Running() const override { return UiLanguage::Chinese; }
+};
+
+}  // namespace
+
+TEST_F(RestartQuestionTest, TheChineseQuestionInTheEnglishUiIsInTheSansFaceWithChineseButtons) {
+  const QString cjk = ChineseUiFamily();
+  ASSERT_FALSE(cjk.isEmpty()) << "no sans-serif CJK face installed";
+  Ask(ids::kChinese, QString::fromUtf16(u"否"));
+  EXPECT_TRUE(buttons.contains(QString::fromUtf16(u"是(&Y)"))) << buttons.join(",").toStdString();
+  EXPECT_TRUE(buttons.contains(QString::fromUtf16(u"否(&N)")));
+  // Every Chinese character in the sans-serif CJK face, none in the brush-style Kai face.
+  EXPECT_EQ(faces, QSet<QString>{cjk}) << QStringList(faces.begin(), faces.end()).join(",").toStdString();
+  EXPECT_EQ(restarts, 0);
+  EXPECT_TRUE(frame().isVisible());
+  // Chinese in an English window: any widget's CJK text takes the same face, Latin text keeps its own.
+  QLabel mixed(QString::fromUtf16(u"Camera 相机"));
+  const QSet<QString> mixedFaces = Faces(mixed.font(), mixed.text());
+  EXPECT_TRUE(mixedFaces.contains(cjk));
+  for (const QString& f : mixedFaces) EXPECT_FALSE(f.contains("Kai")) << f.toStdString();
+}
+
+TEST_F(RestartQuestionChineseTest, TheEnglishQuestionInTheChineseUiHasEnglishButtons) {
+  Ask(ids::kEnglish, "Yes");
+  EXPECT_TRUE(buttons.contains("&Yes")) << buttons.join(",").toStdString();
+  EXPECT_TRUE(buttons.contains("&No"));
+  EXPECT_EQ(restarts, 1);  // answered Yes: the program starts again
 }
 
 TEST(ChineseUi, ProgramTextsHaveChineseEntries) {

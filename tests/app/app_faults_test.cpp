@@ -16,6 +16,7 @@
 #include "imaging/ImageListDlg.h"
 #include "imaging/ImageListPane.h"
 #include "platform/durable_file.h"
+#include "tests/fs_faults.h"
 
 // From <sys/mount.h>, whose flag names clash with the engine's.
 extern "C" int mount(const char* source, const char* target, const char* type, unsigned long flags, const void* data);
@@ -83,9 +84,10 @@ class FaultTest : public FrameTest {
   int ImageListCount() { return static_cast<CImageListPane*>(frame().ImageListPane())->Dialog()->Count(); }
   // A new main frame over the same store and working folder, as after closing with the
   // window's close box and starting again.
-  void Restart() {
+  void Restart(const std::function<void()>& whileClosed = {}) {
     frame_->close();
     frame_.reset();
+    if (whileClosed) whileClosed();
     CamSdkTestReset();
     CamSdkTestSetModels("color");
     CamSdkTestSetSynchronous(true);
@@ -187,18 +189,22 @@ TEST_F(FaultTest, SettingsStoreOnAFullDiskKeepsTheOldFileAndExitSaysSo) {
   }
   // Said before the window closes (then the layers on close, on the same full disk).
   ASSERT_GE(messages.size(), 1u);
-  EXPECT_TRUE(messages[0].startsWith("The settings could not be saved to")) << messages[0].toStdString();
+  EXPECT_EQ(messages[0], "The settings could not be saved to \"" + store + "\" (the disk is full).");
+  // The window layout is not said again after that (the layers are another file).
+  for (const QString& m : messages) EXPECT_FALSE(m.contains("window layout")) << m.toStdString();
   EXPECT_EQ(ReadAll(store), before);
-  EXPECT_EQ(FilesIn(dir_.path()).filter("registry.dat.").size(), 0);  // no temporary left
+  EXPECT_EQ(FilesIn(dir_.path()).filter(".q7v-").size(), 0);  // no temporary left
 }
 
-TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersWereNotSaved) {
-  ShowStill(200, 100);
+TEST_F(FaultTest, ClosingOnAFullDiskSaysTheLayersAndTheWindowLayoutWereNotSaved) {
+  GoLive();
   engine().AddRemark(30, 40, u"text", 20, 0);
   ScopedDiskFull full(0);
   frame().close();
-  ASSERT_EQ(messages.size(), 1u);
+  ASSERT_EQ(messages.size(), 2u);
   EXPECT_TRUE(messages[0].startsWith("The measurements could not be saved to")) << messages[0].toStdString();
+  EXPECT_EQ(messages[1], "The window layout could not be saved to \"" + dir_.filePath("registry.dat") +
+                             "\" (the disk is full).");
 }
 
 TEST_F(FaultTest, UnpluggedWhileLiveRecordingAndCapturingStopsAndPlaysAgainWhenBack) {
@@ -387,4 +393,90 @@ TEST_F(FaultTest, AnOversizedSettingsFileIsSaidAtStartAndKept) {
   EXPECT_TRUE(messages[0].contains("is too large to be a settings file")) << messages[0].toStdString();
   frame().OnAppExit();
   EXPECT_EQ(QFileInfo(store).size(), size);
+}
+
+// A recording that cannot start is said in the view with the folder and the reason: a video
+// folder mounted read-only where the test may mount one, and a disk too full for the file's
+// header. The Record button stays up and no file is left.
+TEST_F(FaultTest, ARecordingThatCannotStartSaysWhereAndWhy) {
+  GoLive();
+  const QString videos = dir_.filePath("videos");
+  QDir().mkpath(videos);
+  RecordInto(videos);
+  const QString said = "The recording could not start: the video folder \"" + videos + "\" cannot be written (";
+  {
+    fs_faults::ReadOnlyFolder readOnly(videos.toStdString());
+    if (readOnly.mounted) {
+      frame().OnRecord();
+      EXPECT_FALSE(frame().recordingFlag);
+      EXPECT_EQ(view().HintText(), said + "the folder is read-only).");
+    }
+  }
+  CamSdkTestFailRecordWritesAfter(0);
+  frame().OnRecord();
+  CamSdkTestFailRecordWritesAfter(-1);
+  EXPECT_FALSE(frame().recordingFlag);
+  EXPECT_FALSE(camera().IsRecording());
+  EXPECT_EQ(view().HintText(), said + "the disk is full).");
+  EXPECT_TRUE(FilesIn(videos).isEmpty());
+  EXPECT_TRUE(messages.empty());
+}
+
+// The capture count that cannot be stored is said once, not at every capture, and said again
+// only after it was stored in between. The captures themselves go on.
+TEST_F(FaultTest, AnUnsavedCaptureCountIsSaidOnce) {
+  GoLive();
+  const QString shots = dir_.filePath("shots"), store = dir_.filePath("store");
+  QDir().mkpath(store);
+  SetUpCapture(shots);
+  SetRegistryFile(std::filesystem::path(store.toStdString()) / "registry.dat");
+  const QString said = "The capture number could not be saved to \"" + store + "/registry.dat\" (";
+  auto unwritable = [&](auto&& body) {
+    fs_faults::ReadOnlyFolder readOnly(store.toStdString());
+    if (!readOnly.mounted) {
+      ScopedDiskFull full(0);  // the captures fail too then
+      body("the disk is full).");
+    } else {
+      body("the folder is read-only).");
+    }
+  };
+  unwritable([&](const QString& reason) {
+    frame().OnCapture();
+    frame().OnCapture();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], said + reason + " Captures are still saved.");
+  });
+  frame().OnCapture();  // stored again
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(view().HintText(), "Capture Successful");
+  unwritable([&](const QString&) { frame().OnCapture(); });
+  EXPECT_EQ(messages.size(), 2u);
+}
+
+// A settings store cut short is moved aside and said when the program starts; the operator's
+// settings in it are never written over, and the program saves a fresh store beside it.
+TEST_F(FaultTest, ADamagedSettingsStoreIsSaidAtStartAndNeverOverwritten) {
+  ChangeCapture([](stCaptureSetting& cs) { cs.imageName = u"Mine"; });
+  ASSERT_TRUE(camera().SaveSetting());
+  const QString store = dir_.filePath("registry.dat");
+  QByteArray bytes;
+  messages.clear();
+  Restart([&] {
+    bytes = ReadAll(store);
+    bytes.truncate(bytes.size() / 2);
+    QFile f(store);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  });
+  QApplication::processEvents();
+  const QStringList aside = QDir(dir_.path()).entryList({"registry.dat.damaged-*"}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1) << aside.join(",").toStdString();
+  const QString moved = dir_.filePath(aside[0]);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "The settings file \"" + store + "\" is damaged. It was moved to \"" + moved +
+                             "\" and the program runs with default settings.");
+  frame().OnAppExit();
+  EXPECT_EQ(ReadAll(moved), bytes);
+  SetRegistryFile(std::filesystem::path(store.toStdString()));
+  EXPECT_EQ(RegistryLoadResult().state, RegistryLoadState::Ok);
 }

@@ -64,10 +64,10 @@ TEST_F(FrameTest, ToolCommandsCheckOnlyTheLastTool) {
   EXPECT_FALSE(Checked(ids::kLine));
   EXPECT_TRUE(Checked(ids::kAngle));
   EXPECT_EQ(view().PendingKind(), 261);
-  // The text tool keeps the armed kind but clears the check marks.
+  // The text tool replaces the armed tool: its click places a text and starts no shape.
   frame().Router().Execute(ids::kText);
   EXPECT_FALSE(Checked(ids::kAngle));
-  EXPECT_EQ(view().PendingKind(), 261);
+  EXPECT_EQ(view().PendingKind(), 256);
 }
 
 TEST_F(FrameTest, LivePauseStopWithCountersAndRate) {

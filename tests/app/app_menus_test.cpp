@@ -192,11 +192,11 @@ TEST_F(MenuTest, ReportRunsBehindTheWaitBoxWithTheWindowAnswering) {
   ShowStill(4000, 3000);
   CMeasureManager& m = engine();
   for (int i = 0; i < 1000; ++i) {
-    MEASUREBASE& rec = m.m_arrMeasure[std::size_t(m.m_nMeasureCount++)];
-    rec = MEASUREBASE{};
+    MEASUREBASE rec;
     rec.m_nKind = 258;
     rec.m_arrPoint = {{i * 3, 10}, {i * 3 + 100, 2000}};
     rec.m_nPointCount = 2;
+    m.AddMeasure(rec);
   }
   stCaptureSetting capture;
   camera().GetCaptureSetting(&capture);

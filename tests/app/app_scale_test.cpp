@@ -97,14 +97,14 @@ TEST_F(ScaleFrameTest, OneClickSwitchesTheCrossRuleOnAfterEveryClearingOfTheLaye
   }
   auto crossOnThenClear = [&](const char* path, const std::function<void()>& clear) {
     SCOPED_TRACE(path);
-    if (engine().m_CrossRule.enable == 0) frame().Router().Execute(ids::kCrossRule);
-    ASSERT_EQ(engine().m_CrossRule.enable, 1);
+    if (engine().CrossRule().enable == 0) frame().Router().Execute(ids::kCrossRule);
+    ASSERT_EQ(engine().CrossRule().enable, 1);
     clear();
-    EXPECT_EQ(engine().m_CrossRule.enable, 0);
+    EXPECT_EQ(engine().CrossRule().enable, 0);
     EXPECT_FALSE(frame().Router().Action(ids::kCrossRule)->isChecked());
     if (!frame().imageAvailable) ShowStill(200, 100);
     frame().Router().Execute(ids::kCrossRule);  // one click
-    EXPECT_EQ(engine().m_CrossRule.enable, 1);
+    EXPECT_EQ(engine().CrossRule().enable, 1);
     EXPECT_TRUE(frame().Router().Action(ids::kCrossRule)->isChecked());
   };
   crossOnThenClear("Measure Load", [&] {
@@ -139,8 +139,8 @@ TEST_F(ScaleFrameTest, ACameraWhoseStoredScaleIsUnusableMeasuresInPixelsAndSaysS
   ASSERT_EQ(scalestore::WriteSelectedScale(u"Ref"), ERROR_SUCCESS);
   ASSERT_EQ(scalestore::WriteScale(name, u"Ref", u"100.000", u"abc", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
   view().LoadSelectedScale(name);
-  EXPECT_EQ(engine().m_dScale, 1.0);
-  EXPECT_EQ(engine().m_strUnit, u"px");
+  EXPECT_EQ(engine().Scale(), 1.0);
+  EXPECT_EQ(engine().Unit(), u"px");
   EXPECT_EQ(view().HintText(), QString::fromStdU16String(LoadStringW(62015)));
 
   // A "Display" of another length is as unusable.
@@ -152,13 +152,13 @@ TEST_F(ScaleFrameTest, ACameraWhoseStoredScaleIsUnusableMeasuresInPixelsAndSaysS
   }
   engine().SetScale(0.5f, u"um", ScaleDisplayBlock{});
   view().LoadSelectedScale(name);
-  EXPECT_EQ(engine().m_strUnit, u"px");
+  EXPECT_EQ(engine().Unit(), u"px");
 
   // A usable one applies, exactly as stored.
   ASSERT_EQ(scalestore::WriteScale(name, u"Ref", u"100.000", u"0.00625", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
   view().LoadSelectedScale(name);
-  EXPECT_EQ(engine().m_dScale, double(0.00625f));
-  EXPECT_EQ(engine().m_strUnit, u"mm");
+  EXPECT_EQ(engine().Scale(), double(0.00625f));
+  EXPECT_EQ(engine().Unit(), u"mm");
 }
 
 TEST_F(ScaleFrameTest, TheOverviewFollowsZoomAndResize) {

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -18,6 +19,24 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+
+// The modal dialog that opens from `trigger` is handed to `answer` (run from the dialog's own
+// event loop); returns whether one opened.
+inline bool AnswerModal(const std::function<void()>& trigger, const std::function<void(QWidget*)>& answer) {
+  bool seen = false;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || seen) return;
+    seen = true;
+    answer(modal);
+  });
+  poll.start();
+  trigger();
+  poll.stop();
+  return seen;
+}
 
 class FrameTest : public ::testing::Test {
  protected:
@@ -34,6 +53,10 @@ class FrameTest : public ::testing::Test {
     frame_ = std::make_unique<CMainFrame>();
     frame_->askYesNo = [this](const QString& caption, const QString& text) {
       questions.push_back(caption + "|" + text);
+      return answer;
+    };
+    frame_->askRestart = [this](UiLanguage, const QString& text) {
+      questions.push_back("|" + text);
       return answer;
     };
     frame_->messageBox = [this](const QString& text) { messages.push_back(text); };

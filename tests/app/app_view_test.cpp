@@ -13,6 +13,7 @@
 #include "camera/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
+#include "tests/measure/engine_access.h"
 
 namespace {
 
@@ -338,7 +339,7 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   frame().OnZoomOriginal();
   QApplication::processEvents();
   auto redAt = [this](int ix, int iy) {
-    QTest::qWait(250);  // the still image's watch runs every 100 ms
+    QApplication::processEvents();  // the repaint the engine's announcement asked for
     const QRgb c = view().ImageWindow()->PixelAt(ClientOf(ix, iy) - view().ImageWindow()->geometry().topLeft());
     return qRed(c) > 200 && qGreen(c) < 80;
   };
@@ -347,10 +348,36 @@ TEST_F(FrameTest, OverlayFollowsEveryChangeOfTheMeasurements) {
   engine().OnMeasureLButtonDown(50, 150, 258, 1);
   engine().OnMeasureMouseMove(350, 150);
   engine().OnMeasureLButtonDown(350, 150, 256, 0);
-  engine().m_arrMeasure[0].m_nPenWidth = 5;
+  EditMeasure(engine(), 0, [](MEASUREBASE& r) { r.m_nPenWidth = 5; });
   EXPECT_TRUE(redAt(200, 150));
   engine().SetMeasureVisible(0, 0);
   EXPECT_FALSE(redAt(200, 150));
+}
+
+// The still image is painted again only when what it shows changed: pointer moves over nothing
+// paint nothing, and each change the engine announces paints once, whoever made it.
+TEST_F(FrameTest, TheStillImageRepaintsOnTheEnginesAnnouncementsOnly) {
+  ShowStill(400, 300);
+  frame().OnZoomOriginal();
+  engine().OnMeasureLButtonDown(50, 150, 258, 1);
+  engine().OnMeasureMouseMove(350, 150);
+  engine().OnMeasureLButtonDown(350, 150, 256, 0);
+  engine().SelectMeasure(-1, nullptr);
+  QTest::mouseMove(&view(), ClientOf(300, 40));
+  QApplication::processEvents();
+  const CStaticEx& window = *view().ImageWindow();
+  const std::uint64_t paints = window.paints;
+  for (int k = 1; k <= 5; ++k) QTest::mouseMove(&view(), ClientOf(300 + k, 40));
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints);
+  engine().SetMeasureVisible(0, 0);
+  engine().ShowGrid(1);
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints + 1);  // two changes, one paint
+  QTest::mouseMove(&view(), ClientOf(200, 150));  // over the hidden line: nothing to hover
+  engine().SetMeasureVisible(0, 1);
+  QApplication::processEvents();
+  EXPECT_EQ(window.paints, paints + 2);
 }
 
 // On a live image the first shape after Live lands where the mouse was, too.
@@ -565,8 +592,8 @@ TEST_F(FrameTest, LayeredPaintingEqualsOneDrawingWhileAMeasurementMoves) {
   Click(ClientOf(200, 60));
   Click(ClientOf(250, 120));
   ASSERT_EQ(engine().GetMeasureCount(), 3);
-  engine().m_arrMeasure[0].m_clrText = 0x0000FF;
-  engine().m_arrMeasure[1].m_clrText = 0xFF8000;
+  EditMeasure(engine(), 0, [](MEASUREBASE& r) { r.m_clrText = 0x0000FF; });
+  EditMeasure(engine(), 1, [](MEASUREBASE& r) { r.m_clrText = 0xFF8000; });
   engine().AddRemark(30, 150, u"Remark", 24, 0x00FF00);
   engine().ShowGrid(1);
   auto sameAsOneDrawing = [this] {

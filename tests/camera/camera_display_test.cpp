@@ -113,7 +113,7 @@ TEST_F(DisplayTest, ScaledPictureLooksLikeTheFullSizeDrawingStretched) {
   Still(800, 600, [](int x, int r, int c) { return (x / 4 + r / 3 + c * 40) & 0xFF; });
   view.AddLine({100, 100}, {700, 500}, 8);
   view.AddLine({100, 500}, {700, 120}, 12);
-  view.mm.m_nSelMeasure = view.mm.m_nHoverMeasure = -1;  // no selection: the capture has none
+  view.mm.SelectMeasure(-1, nullptr);  // no selection: the capture has none
   camera->SetRoi(true, 40, 40, 760, 560);
   QImage shown(400, 300, QImage::Format_RGB32);
   shown.fill(Qt::black);

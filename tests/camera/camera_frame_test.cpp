@@ -8,6 +8,8 @@
 #include <opencv2/videoio.hpp>
 
 #include "tests/camera/camera_support.h"
+#include "platform/imglib/imglib.h"
+#include "tests/fs_faults.h"
 
 namespace {
 
@@ -39,10 +41,10 @@ class FramePathTest : public CameraTest {
   int mono = -1, handle = -1;
 };
 
-TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
+TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(Deliver(1), 1);
   const double plain = MeanLevel();
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   Deliver(1);
   const double bright = MeanLevel();
@@ -51,12 +53,16 @@ TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
   const double dark = MeanLevel();
   EXPECT_GT(bright, plain + 20);
   EXPECT_LT(dark, plain - 20);
-  camera->SetFrameMode(1);
+  // The assistant's search (mode 1) shows the brightened picture too; mode 0 the plain one.
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
+  Deliver(1);
+  EXPECT_NEAR(MeanLevel(), dark, 3.0);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), plain, 3.0);
 
   // A 12-bit frame is normalised as 12-bit samples, with the same outcome as an 8-bit one.
-  camera->SetFrameMode(2);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
   camera->SetBrightnessTarget(230);
   ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
   int format = 0;
@@ -64,6 +70,42 @@ TEST_F(FramePathTest, GreyNormalisationOnlyInMode2AndAtTheFramesOwnBitDepth) {
   ASSERT_EQ(CamSdkRawBits(format), 12);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), bright, 12.0);
+}
+
+// Streaming cameras keep their last raw frame for its readers (the focus assistant's grey
+// level, the black level): the brightening of the shown picture must leave it as it was.
+TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
+  CamSdkTestSetSynchronous(false);
+  ASSERT_EQ(List(), 5);
+  const int mono = IndexOf("Q7V-UM130 0002");
+  ASSERT_EQ(Open(mono), 1);
+  stCameraItem item;
+  camera->GetCameraItem(mono, &item);
+  int w = 0, h = 0;
+  ASSERT_EQ(camera->GetImageSize(mono, &w, &h), 1);
+  ASSERT_TRUE(camera->AllocFrameBuffer(w, h));
+  auto rawGrey = [&] {
+    int media = 0;
+    CameraGetMediaType(item.handle, &media);
+    std::vector<unsigned char> buffer(std::size_t(w) * h);
+    CamSdkFrameInfo info{};
+    EXPECT_EQ(CameraGetImageData(item.handle, buffer.data(), media, &info, buffer.size()), CAMSDK_STATUS_OK);
+    int grey = -1;
+    KvImgGetRawGray(KvImgRaw{buffer.data(), info.width, info.height, 8, info.format}, &grey);
+    return grey;
+  };
+  CameraSetAeState(item.handle, 0);
+  CameraSetExposureTime(item.handle, 50000);  // 5 ms: a dim raw frame
+  rawGrey();                                  // a frame that may have started before
+  const int plain = rawGrey();
+  ASSERT_GT(plain, 5);
+  ASSERT_LT(plain, 120);
+  camera->SetBrightnessTarget(250);
+  camera->SetFrameMode(CCameraProcess::FrameMode::kBrightened);
+  rawGrey();
+  EXPECT_NEAR(rawGrey(), plain, 15);  // flicker and noise, never the target
+  camera->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
+  EXPECT_NEAR(rawGrey(), plain, 15);
 }
 
 TEST_F(FramePathTest, OnlyFramesOfTheBufferSizeAreTakenAndEachNoticeShowsTheNewest) {
@@ -131,6 +173,43 @@ TEST_F(FramePathTest, DrawingModeAndLayerPanelModes) {
       EXPECT_EQ(panel.picture.size(), panel.size);
     }
   }
+}
+
+// A recording that cannot start says so, naming the video folder and the reason: a read-only
+// folder (a real read-only mount where the test may make one), a disk too full for the file's
+// header, a folder the library refused without a reason, a camera that answered otherwise.
+TEST_F(FramePathTest, ARecordingThatCannotStartSaysWhereAndWhy) {
+  const std::filesystem::path folder = Path() / "videos";
+  std::filesystem::create_directory(folder);
+  stVideoSetting vs;
+  camera->GetVideoSetting(&vs);
+  vs.folder = FromUtf8(folder.string());
+  camera->SetVideoSetting(vs);
+  const std::string start = "The recording could not start: the video folder \"" + folder.string() + "\" cannot be written (";
+  {
+    fs_faults::ReadOnlyFolder readOnly(folder);
+    if (readOnly.mounted) {
+      EXPECT_FALSE(camera->RecordVideo(mono));
+      EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the folder is read-only).");
+    }
+  }
+  CamSdkTestFailRecordWritesAfter(0);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the disk is full).");
+  CamSdkTestFailRecordWritesAfter(-1);
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_FILE_ERROR, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(ToUtf8(camera->RecordStartFailure()), start + "the reason is not known).");
+  CamSdkTestInjectFailure("CameraStartRecordVideo", CAMSDK_STATUS_BUSY, 1);
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), FormatW(u"The recording could not start (the camera answered %d).", CAMSDK_STATUS_BUSY));
+  EXPECT_FALSE(camera->IsRecording());
+  EXPECT_TRUE(std::filesystem::is_empty(folder));  // nothing written by any of them
+
+  ASSERT_TRUE(camera->RecordVideo(mono));
+  EXPECT_EQ(camera->RecordStartFailure(), u"");
+  EXPECT_FALSE(camera->RecordVideo(mono));
+  camera->WaitRecordingsFinished();
 }
 
 TEST_F(FramePathTest, RecordingTakesTheRecordingCamerasFramesAndStopsWhereItRuns) {

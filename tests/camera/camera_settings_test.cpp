@@ -1,6 +1,12 @@
 // The settings blocks: defaults, the capture-count rule, the round trip through the settings
 // store, folder checks at load.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "platform/durable_file.h"
 #include "platform/strings.h"
 #include "tests/camera/camera_support.h"
 
@@ -54,10 +60,10 @@ TEST_F(CameraTest, DefaultsAndTheCaptureCountRule) {
   FakeView view;
   camera->SetView(&view);
   camera->SetGridSetting(50, 3, 0x123456, 1, 2, 0xFF);
-  EXPECT_EQ(view.mm.m_nGridSpacing * 100 + view.mm.m_nGridWidth, 5003);
-  EXPECT_EQ(view.mm.m_clrGrid, 0x123456u);
-  EXPECT_EQ(view.mm.m_nSelPenStyle * 10 + view.mm.m_nSelPenWidth, 12);
-  EXPECT_EQ(view.mm.m_clrSel, 0xFFu);
+  EXPECT_EQ(view.mm.GridSpacing() * 100 + view.mm.GridWidth(), 5003);
+  EXPECT_EQ(view.mm.GridColor(), 0x123456u);
+  EXPECT_EQ(view.mm.SelectionPenStyle() * 10 + view.mm.SelectionPenWidth(), 12);
+  EXPECT_EQ(view.mm.SelectionColor(), 0xFFu);
 }
 
 TEST_F(CameraTest, SettingsRoundTripThroughTheStoreWholeAndTyped) {
@@ -144,3 +150,50 @@ TEST_F(CameraTest, LoadingTakesFlagsByTheirLowestByteAndChecksTheFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+void Age(const std::filesystem::path& p) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 120;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+}  // namespace
+
+// At start the program removes what saves of a killed run left in every folder it writes, and
+// nothing else: not the operator's files, not a save begun since the start, and the names of
+// earlier versions' temporaries only in the program's own folders.
+TEST_F(CameraTest, TheStartSweepsLeftoversFromEveryFolderItWrites) {
+  namespace fs = std::filesystem;
+  const fs::path images = Path() / "shots", videos = Path() / "films", camsdk = Path() / "camsdk";
+  for (const fs::path& f : {images, videos, camsdk}) fs::create_directories(f);
+  stCaptureSetting c;
+  camera->GetCaptureSetting(&c);
+  c.imageFolder = W(images);
+  camera->SetCaptureSetting(c);
+  stVideoSetting v;
+  camera->GetVideoSetting(&v);
+  v.folder = W(videos);
+  camera->SetVideoSetting(v);
+
+  const std::vector<fs::path> stale = {Path() / ".q7v-A1b2C3.tmp",         Path() / "registry.dat.Zx81Qp",
+                                       Path() / "Default.kvmi.k9Lm2N",     images / ".q7v-bmp123.tmp",
+                                       videos / ".q7v-Rep001.tmp",         camsdk / "camsdk-params.ini.tmp",
+                                       camsdk / ".q7v-params.tmp"};
+  const std::vector<fs::path> kept = {images / "Capture0001.bmp", images / "Capture0001.bmp.Backup",
+                                      images / "Default.kvmi.k9Lm2N", videos / "Video_20240101-120000.avi"};
+  for (const fs::path& f : stale) std::ofstream(f) << "left";
+  for (const fs::path& f : kept) std::ofstream(f) << "mine";
+  for (const fs::path& f : stale) Age(f);
+  for (const fs::path& f : kept) Age(f);
+  const std::int64_t start = FileClockNowNs();
+  std::ofstream(images / ".q7v-busy00.tmp") << "a capture begun since the start";
+
+  EXPECT_EQ(camera->SweepLeftovers(start), int(stale.size()));
+  for (const fs::path& f : stale) EXPECT_FALSE(fs::exists(f)) << f;
+  for (const fs::path& f : kept) EXPECT_TRUE(fs::exists(f)) << f;
+  EXPECT_TRUE(fs::exists(images / ".q7v-busy00.tmp"));
+}

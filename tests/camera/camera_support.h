@@ -77,7 +77,9 @@ class FakeView : public ICameraView {
     mm.OnMeasureLButtonDown(a.x, a.y, MK_LINE, 1);
     mm.OnMeasureMouseMove(b.x, b.y);
     mm.OnMeasureLButtonDown(b.x, b.y, MK_NONE, 0);
-    mm.m_arrMeasure[std::size_t(mm.GetMeasureCount() - 1)].m_nPenWidth = penWidth;
+    MEASUREBASE rec = *mm.GetMeasure(mm.GetMeasureCount() - 1);
+    rec.m_nPenWidth = penWidth;
+    mm.SetMeasure(mm.GetMeasureCount() - 1, rec);
     mm.OnMeasureLButtonDown(-100000, -100000, MK_NONE, 0);  // ends the selection
   }
 
@@ -164,7 +166,7 @@ class CameraTest : public ::testing::Test {
   }
   int Open(int index) {
     std::int32_t params[kOpenParamCount] = {};
-    params[13] = 1280;
+    params[kOpenDisplayWidth] = 1280;
     params[14] = 1024;
     return camera->OpenCamera(index, params, nullptr);
   }

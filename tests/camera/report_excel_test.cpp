@@ -70,7 +70,8 @@ TEST_F(ExcelReportTest, LayoutWithHeaderBlock) {
   EXPECT_TRUE(Fmt(s, "A1").bold);
   EXPECT_EQ(Fmt(s, "A1").size, 40);
   EXPECT_EQ(Fmt(s, "L1").size, 40);
-  for (int row = 2; row <= 34; ++row) EXPECT_EQ(Height(s, row), 18) << row;
+  for (int row = 2; row <= 5; ++row) EXPECT_EQ(Height(s, row), 18) << row;
+  for (int row = 7; row <= 34; ++row) EXPECT_EQ(Height(s, row), Height(s, 6)) << row;
   // Header block rows 2 to 5: six two-cell fields each, headers 1 to 24, framed.
   std::vector<std::string> merges = MergeRefs(s.sheet);
   auto merged = [&](const std::string& ref) { return std::find(merges.begin(), merges.end(), ref) != merges.end(); };
@@ -113,14 +114,23 @@ TEST_F(ExcelReportTest, LayoutWithHeaderBlock) {
   EXPECT_FALSE(Cell(s.sheet, "B41"));  // kind 271
   EXPECT_NE(Text(s, "C36").find("L\uFF1A50.000\u00B5m"), std::string::npos);
   // The picture: 35 points in from the left, 10 points into row 6, inside 580 x 500 points at
-  // the frame's 4:3 shape.
+  // the frame's 4:3 shape, the block under it as tall as the picture and its gaps, and the title,
+  // the header block and the block together within the height a landscape A4 page prints.
   pugi::xml_node a = Anchor(s);
   EXPECT_EQ(a.select_node("xdr:from/xdr:row").node().text().as_int(), 5);
   EXPECT_EQ(a.select_node("xdr:from/xdr:rowOff").node().text().as_llong(), 10 * 12700);
   EXPECT_EQ(a.select_node("xdr:from/xdr:col").node().text().as_int(), 0);
   EXPECT_EQ(a.select_node("xdr:from/xdr:colOff").node().text().as_llong(), 35 * 12700);
-  EXPECT_EQ(a.select_node("xdr:ext").node().attribute("cx").as_llong(), 580 * 12700);
-  EXPECT_EQ(a.select_node("xdr:ext").node().attribute("cy").as_llong(), 435 * 12700);
+  const double cx = a.select_node("xdr:ext").node().attribute("cx").as_double() / 12700;
+  const double cy = a.select_node("xdr:ext").node().attribute("cy").as_double() / 12700;
+  EXPECT_NEAR(cx / cy, 4.0 / 3.0, 0.001);
+  EXPECT_LE(cx, 580.0);
+  EXPECT_GT(cy, 250.0);  // as large as the page allows, not a thumbnail
+  double block = 0;
+  for (int row = 6; row <= 34; ++row) block += Height(s, row);
+  EXPECT_NEAR(block, cy + 20, 0.5);
+  const double printable = 595.28 - 2 * 0.75 * 72;  // landscape A4 less the top and bottom margins
+  EXPECT_LE(80 + 4 * 18 + block, printable);
 }
 
 TEST_F(ExcelReportTest, WithoutHeaderBlockEverythingMovesUpFourRows) {
@@ -134,7 +144,7 @@ TEST_F(ExcelReportTest, WithoutHeaderBlockEverythingMovesUpFourRows) {
   EXPECT_EQ(MergeRefs(s.sheet), (std::vector<std::string>{"A2:L30", "A1:L1"}));
   EXPECT_EQ(Text(s, "A31"), "Measuring Data:");
   EXPECT_EQ(Text(s, "C32"), ToUtf8(ExcelLine(0)));
-  EXPECT_EQ(Height(s, 30), 18);
+  EXPECT_EQ(Height(s, 30), Height(s, 2));
   EXPECT_EQ(Height(s, 31), 0);
   // The title row is framed on its own; the outer frame ends at row 30.
   EXPECT_EQ(Fmt(s, "F1").bottom, "thin");
@@ -186,9 +196,32 @@ TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
   Apply();
   r = camera->ExportExcelReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_NE(r.message.find(u"sheet1.xml"), WString::npos);
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466), settings.excelTemplate));
   EXPECT_EQ(FilesUnder(Captures()), before);
   EXPECT_EQ(FilesUnder(Temp()), 0);
+}
+
+// A template whose rows fill most of the page: the report starts a page of its own, where the
+// title, the header block and the picture fit.
+TEST_F(ExcelReportTest, ATemplateFillingThePageMovesTheReportToANewPage) {
+  Still(640, 480);
+  std::string sheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)";
+  for (int r = 1; r <= 20; ++r)
+    sheet += "<row r=\"" + std::to_string(r) + "\" ht=\"20\" customHeight=\"1\"><c r=\"A" + std::to_string(r) +
+             "\"><v>" + std::to_string(r) + "</v></c></row>";
+  sheet += "</sheetData></worksheet>";
+  settings.useTemplate = true;
+  settings.excelTemplate = Template("letterhead.xltx", TemplateParts(sheet));
+  Apply();
+  const auto r = camera->ExportExcelReport();
+  ASSERT_TRUE(r.ok()) << ToUtf8(r.message);
+  const Sheet s = Load(r);
+  EXPECT_EQ(Text(s, "A22"), "Inspection 测量 µm²");  // below the empty row the scan ends on
+  const pugi::xml_node brk = s.sheet.One("/worksheet/rowBreaks/brk");
+  EXPECT_EQ(brk.attribute("id").as_int(), 21);  // the page ends above the title
+  EXPECT_TRUE(brk.attribute("man").as_bool());
+  // The picture takes the height of the new page, not what the template left.
+  EXPECT_GT(Anchor(s).select_node("xdr:ext").node().attribute("cy").as_double() / 12700, 250.0);
 }
 
 // A template filled far past the rows the scan reads: the report starts below row 1000 and the

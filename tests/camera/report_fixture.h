@@ -52,12 +52,11 @@ class ReportTest : public CameraTest {
   }
   // A measurement of `kind` with points, as the engine holds a finished one.
   void Add(int kind, std::initializer_list<POINT> pts) {
-    CMeasureManager& m = view.mm;
-    MEASUREBASE& rec = m.m_arrMeasure[std::size_t(m.m_nMeasureCount++)];
-    rec = MEASUREBASE{};
+    MEASUREBASE rec;
     rec.m_nKind = kind;
     rec.m_arrPoint.assign(pts);
     rec.m_nPointCount = std::int32_t(pts.size());
+    view.mm.AddMeasure(rec);
   }
   void AddEveryKind() {
     Add(258, {{10, 10}, {110, 10}});

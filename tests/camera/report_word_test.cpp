@@ -169,3 +169,53 @@ TEST_F(WordReportTest, FailuresNameWhatFailedAndLeaveNothing) {
   EXPECT_TRUE(std::filesystem::is_regular_file(ToUtf8(r.path)));
   EXPECT_EQ(FilesUnder(Captures()), 1);
 }
+
+// In the Chinese interface a failure is one Chinese sentence naming the file or folder: what
+// the template reader or the zip library said goes to the log, not into the message.
+TEST_F(WordReportTest, FailuresAreToldInTheInterfaceLanguageOnly) {
+  SetUiLanguage(UiLanguage::Chinese);
+  Still(32, 32);
+  settings.useTemplate = true;
+  settings.wordTemplate = Template("broken.dotx", {{"[Content_Types].xml", "<Types"}});
+  Apply();
+  auto r = camera->ExportWordReport();
+  EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
+
+  settings.wordTemplate = Template("letter.dotx", {{"word/document.xml", "<w:document/>"}});  // a zip, no Word parts
+  Apply();
+  r = camera->ExportWordReport();
+  EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
+
+  { std::ofstream(Path() / "plain.dotx") << "not a zip at all"; }
+  settings.wordTemplate = FromUtf8((Path() / "plain.dotx").string());
+  Apply();
+  r = camera->ExportWordReport();
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64465, UiLanguage::Chinese), settings.wordTemplate));
+
+  settings.useTemplate = false;
+  Apply();
+  std::ofstream(Captures()) << "a file where the folder should be";
+  r = camera->ExportWordReport();
+  EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
+  EXPECT_EQ(r.message, FormatW(LoadStringW(64460, UiLanguage::Chinese), FromUtf8(Captures().string())));
+  std::filesystem::remove(Captures());
+
+  // A folder that is there but takes no file of the report's name (the name makes the path
+  // longer than the system allows, for any user): the file is named, in Chinese.
+  std::filesystem::path deep = Path();
+  while (deep.string().size() < 4000) deep /= std::string(200, 'd');
+  deep /= std::string(4080 - deep.string().size(), 'e');
+  stCaptureSetting capture;
+  camera->GetCaptureSetting(&capture);
+  capture.imageFolder = FromUtf8(deep.string());
+  camera->SetCaptureSetting(capture);
+  r = camera->ExportWordReport();
+  EXPECT_TRUE(std::filesystem::is_directory(deep));
+  EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
+  const WString sentence = LoadStringW(64461, UiLanguage::Chinese);
+  EXPECT_EQ(r.message.substr(0, sentence.find(u"%s")), sentence.substr(0, sentence.find(u"%s"))) << ToUtf8(r.message);
+  EXPECT_NE(r.message.find(capture.imageFolder + u"/Report_"), WString::npos);
+  SetUiLanguage(UiLanguage::English);
+}

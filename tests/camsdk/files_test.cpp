@@ -1,13 +1,17 @@
 // Files, video, parameter teams, dead-pixel correction, sizes, and the library's refusals of bad
 // handles and arguments; the test hooks themselves.
+#include <cerrno>
 #include <clocale>
 #include <fstream>
 #include <iterator>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/durable_file.h"
 #include "tests/camsdk/support.h"
+#include "tests/fs_faults.h"
 
 namespace camtest {
 namespace {
@@ -44,6 +48,40 @@ TEST_F(Files, CaptureWritesEachRequestedType) {
   EXPECT_EQ(CameraCaptureFile(h, (dir_ / "missing" / "x").c_str(), CAMSDK_FILE_BMP, 90), CAMSDK_STATUS_FILE_ERROR);
   EXPECT_EQ(CameraCaptureFile(h, base.c_str(), 16, 90), CAMSDK_STATUS_INVALID_PARAMETER);
   EXPECT_EQ(CameraCaptureFile(h, nullptr, CAMSDK_FILE_BMP, 90), CAMSDK_STATUS_INVALID_PARAMETER);
+}
+
+// The raw file of a capture lies as its bitmap does: row 0 the top of the picture, columns in the
+// picture's order, with the camera's flips or without. Compared in grey, halved (the colour
+// mosaic averaged away): the raw file matches the bitmap and not its mirror images.
+TEST_F(Files, TheRawFileLiesAsTheBitmapOfTheSameCapture) {
+  const int h = Open("color", 2);
+  ASSERT_EQ(CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_CAPTURE), CAMSDK_STATUS_OK);
+  auto correlation = [](const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat r;
+    cv::matchTemplate(a, b, r, cv::TM_CCOEFF_NORMED);
+    return double(r.at<float>(0, 0));
+  };
+  for (const auto& [horizontal, vertical] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+    ASSERT_EQ(CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, horizontal), CAMSDK_STATUS_OK);
+    ASSERT_EQ(CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, vertical), CAMSDK_STATUS_OK);
+    Frame(h);
+    const std::string base = (dir_ / ("Mirror" + std::to_string(horizontal) + std::to_string(vertical))).string();
+    ASSERT_EQ(CameraCaptureFile(h, base.c_str(), CAMSDK_FILE_BMP | CAMSDK_FILE_RAW, 255), CAMSDK_STATUS_OK);
+    const cv::Mat bmp = cv::imread(base + ".bmp", cv::IMREAD_GRAYSCALE);
+    std::ifstream in(base + ".raw", std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), std::size_t(bmp.total()));
+    const cv::Mat raw(bmp.rows, bmp.cols, CV_8U, bytes.data());
+    cv::Mat rawHalf, bmpHalf, upside, sideways;
+    cv::resize(raw, rawHalf, {}, 0.5, 0.5, cv::INTER_AREA);
+    cv::resize(bmp, bmpHalf, rawHalf.size(), 0, 0, cv::INTER_AREA);
+    cv::flip(rawHalf, upside, 0);
+    cv::flip(rawHalf, sideways, 1);
+    const double same = correlation(rawHalf, bmpHalf);
+    EXPECT_GT(same, 0.8) << horizontal << vertical;
+    EXPECT_LT(correlation(upside, bmpHalf), same - 0.2) << horizontal << vertical;
+    EXPECT_LT(correlation(sideways, bmpHalf), same - 0.2) << horizontal << vertical;
+  }
 }
 
 int RecordingCallback(int handle, unsigned char* raw, CamSdkFrameInfo* info) {
@@ -399,6 +437,43 @@ TEST_F(Files, ParameterTeamsKeepTheirDecimalsUnderADecimalCommaLocale) {
   }
   std::ofstream(dir_ / "camsdk-params.ini", std::ios::trunc) << comma;
   expectSaved();
+}
+
+// The teams' file is replaced whole or not at all: a save on a full disk (the writer's seam, or a
+// real read-only folder) fails with the reason kept for the caller, and leaves the file as it was
+// and nothing beside it.
+TEST_F(Files, ATeamSaveThatCannotBeWrittenFailsAndKeepsTheFile) {
+  const int h = Open("color", 1);
+  ASSERT_EQ(CameraSaveParameter(h, 1), CAMSDK_STATUS_OK);
+  const auto read = [&] {
+    std::ifstream in(dir_ / "camsdk-params.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = read();
+  const auto listing = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    return names;
+  };
+  const std::vector<std::string> files = listing();
+  CameraSetGamma(h, 170);
+  DurableFaults full;
+  full.freeBytes = 10;
+  SetDurableFaults(full);
+  ClearLastFileError();
+  EXPECT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_FILE_ERROR);
+  ClearDurableFaults();
+  EXPECT_EQ(LastFileError(), ENOSPC);
+  EXPECT_EQ(read(), before);
+  EXPECT_EQ(listing(), files);
+
+  fs_faults::ReadOnlyFolder readOnly(dir_);
+  if (!readOnly.mounted) GTEST_SKIP() << "may not mount a read-only folder here";
+  ClearLastFileError();
+  EXPECT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_FILE_ERROR);
+  EXPECT_EQ(LastFileError(), EROFS);
+  EXPECT_EQ(read(), before);
+  CameraUnInit(h);
 }
 
 TEST_F(Files, RecordingThatCannotCreateItsFileDoesNotStart) {

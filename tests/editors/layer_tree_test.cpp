@@ -11,6 +11,7 @@
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
 #include "tests/editors/editors_support.h"
+#include "tests/measure/engine_access.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ TEST_F(LayerTreeTest, CreateFinishAbandonLoadDeleteAndResetKeepTheTreeInStep) {
   tree->ClearLayers();
   EXPECT_EQ(Root()->childCount(), 0);
   EXPECT_EQ(host->toolResets, 1);
-  EXPECT_EQ(mm().m_CrossRule.enable, 0);
+  EXPECT_EQ(mm().CrossRule().enable, 0);
   ASSERT_TRUE(mm().LoadLayers(Path() / "layers.kvmi", u"cam", 0));
   ExpectInStep();
   EXPECT_EQ(Root()->child(0)->childCount(), 0);
@@ -130,8 +131,8 @@ TEST_F(LayerTreeTest, DownAndUpMoveTheRecordAndTheSelectionShowsTheMovedOne) {
   Line(100, 100);
   Angle(100, 300);
   Ellipse(100, 500);
-  mm().m_arrMeasure[2].m_nPenWidth = 9;  // the ellipse's own style
-  mm().m_arrMeasure[1].m_nPenWidth = 3;
+  EditMeasure(mm(), 2, [](MEASUREBASE& r) { r.m_nPenWidth = 9; });  // the ellipse's own style
+  EditMeasure(mm(), 1, [](MEASUREBASE& r) { r.m_nPenWidth = 3; });
   Deselect();
 
   tree->SelectIndex(2);
@@ -141,7 +142,7 @@ TEST_F(LayerTreeTest, DownAndUpMoveTheRecordAndTheSelectionShowsTheMovedOne) {
   EXPECT_EQ(Label(2), editors::Str(60025));
   EXPECT_EQ(tree->SelectedIndex(), 1);
   EXPECT_EQ(mm().GetMeasureKind(1), MK_ELLIPSE);
-  EXPECT_EQ(mm().m_nSelMeasure, 1);
+  EXPECT_EQ(mm().SelectedMeasure(), 1);
   // The pages show the moved ellipse, and re-applying its style left both records as they were.
   EXPECT_EQ(dlg->ColorFontPage()->LineWidthSlider()->value(), 9);
   EXPECT_EQ(mm().GetMeasure(1)->m_nPenWidth, 9);

@@ -143,7 +143,7 @@ TEST_F(ScaleDlgTest, CalibrateByHandStoreChooseAndApplyToTheMeasurements) {
   // The next run selects the stored scale again, and the view's loading applies the same.
   host->mm.SetScale(1.0f, u"px", ScaleDisplayBlock{});
   ASSERT_EQ(scalestore::ApplySelectedScale(host->mm, camera), scalestore::ScaleFound::Found);
-  EXPECT_EQ(host->mm.m_strUnit, u"mm");
+  EXPECT_EQ(host->mm.Unit(), u"mm");
   auto again = Open();
   ASSERT_EQ(again->List()->selectedItems().size(), 1);
   EXPECT_EQ(again->Factor(), factor);
@@ -323,10 +323,10 @@ TEST_F(ScaleDlgTest, TheScaleCommandAppliesTheChosenScaleAndShowsItOnTheScalePag
     Click(*dlg, editors::kIdOk);
   });
   ASSERT_TRUE(editors::RunScaleDialog(nullptr, host->mm));
-  EXPECT_EQ(host->mm.m_dScale, double(0.1f));
-  EXPECT_EQ(host->mm.m_strUnit, u"um");
-  EXPECT_EQ(host->mm.m_ScaleDisplay.enable, 1);
-  EXPECT_EQ(host->mm.m_ScaleDisplay.length, 100);  // the engine's bar length came in and went out
+  EXPECT_EQ(host->mm.Scale(), double(0.1f));
+  EXPECT_EQ(host->mm.Unit(), u"um");
+  EXPECT_EQ(host->mm.ScaleDisplay().enable, 1);
+  EXPECT_EQ(host->mm.ScaleDisplay().length, 100);  // the engine's bar length came in and went out
   EXPECT_EQ(layers.ScalePage()->Bar().length->text(), "0.100");
   EXPECT_EQ(ui::FindCtrl<QLabel>(layers.ScalePage(), editors::ScaleBarControls::kLabelUnit)->text(), "um");
   EXPECT_TRUE(layers.ScalePage()->Bar().enable->isChecked());
@@ -376,12 +376,12 @@ TEST_F(ScaleDlgTest, TypedAndFoundCalibrationsAreStoredExactlyAndAppliedAfterARe
     Draw(MK_LINE, {{10, 10}, {10 + 1563, 10}});
     ASSERT_EQ(host->mm.GetMeasureCount(), 1);
     const double exact = 1563.0 * scale.second;
-    EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f mm", 1563.0 * host->mm.m_dScale));
-    EXPECT_NEAR(1563.0 * host->mm.m_dScale, exact, exact * 1e-6);
+    EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f mm", 1563.0 * host->mm.Scale()));
+    EXPECT_NEAR(1563.0 * host->mm.Scale(), exact, exact * 1e-6);
     // The view's loading at the next live start gives the same factor.
     CMeasureManager fresh;
     ASSERT_EQ(scalestore::ApplySelectedScale(fresh, camera), scalestore::ScaleFound::Found);
-    EXPECT_EQ(fresh.m_dScale, host->mm.m_dScale);
+    EXPECT_EQ(fresh.Scale(), host->mm.Scale());
   }
 
   // A quotient that is 0 as a float is refused, as the old "0.0000" was stored.
@@ -439,9 +439,9 @@ TEST_F(ScaleDlgTest, AFileOpenedWithoutACameraIsCalibratedByOk) {
   });
   Draw(MK_LINE, {{0, 0}, {500, 0}});
   ASSERT_TRUE(editors::RunScaleDialog(nullptr, host->mm));
-  EXPECT_EQ(host->mm.m_strUnit, u"um");
-  EXPECT_NEAR(host->mm.m_dScale, 400.0 / (40 * kPitch), 400.0 / (40 * kPitch) * 0.001);
-  EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f um", 500.0 * host->mm.m_dScale));
+  EXPECT_EQ(host->mm.Unit(), u"um");
+  EXPECT_NEAR(host->mm.Scale(), 400.0 / (40 * kPitch), 400.0 / (40 * kPitch) * 0.001);
+  EXPECT_EQ(WString(host->mm.GetMeasure(0)->m_szResult), FormatW(u"L: %.3f um", 500.0 * host->mm.Scale()));
   CRegistryKey root;
   EXPECT_NE(root.Open(HKEY_CURRENT_USER, scalestore::kRootKey), ERROR_SUCCESS);
 }

@@ -101,14 +101,14 @@ TEST_F(ScaleStoreTest, NoChosenScaleAppliesNothingAndAnUnusableOneGivesPixels) {
   EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::NotChosen);  // nothing selected
   ASSERT_EQ(WriteSelectedScale(u""), ERROR_SUCCESS);
   EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::NotChosen);
-  EXPECT_EQ(mm.m_strUnit, u"um");
+  EXPECT_EQ(mm.Unit(), u"um");
   for (const char16_t* name : {u"Zero", u"Text", u"Minus", u"Missing"}) {
     mm.SetScale(0.5f, u"um", bar);
     ASSERT_EQ(WriteSelectedScale(name), ERROR_SUCCESS);
     EXPECT_EQ(ApplySelectedScale(mm, u"CamA"), ScaleFound::Unusable) << editors::Q(name).toStdString();
-    EXPECT_EQ(mm.m_dScale, 1.0);
-    EXPECT_EQ(mm.m_strUnit, u"px");
-    EXPECT_EQ(mm.m_ScaleDisplay, bar);  // the bar stays as it was
+    EXPECT_EQ(mm.Scale(), 1.0);
+    EXPECT_EQ(mm.Unit(), u"px");
+    EXPECT_EQ(mm.ScaleDisplay(), bar);  // the bar stays as it was
   }
 
   // A "Size" too long for the list's 255-byte buffer shows empty.

@@ -63,7 +63,7 @@ TEST_F(ScaleTreeTest, TheRowsReadTheNewTextsAfterTheDialogsOkAndACameraScale) {
   tree->Root()->child(1)->setExpanded(false);
 
   ChooseInTheDialog("Ten");
-  EXPECT_EQ(host->mm.m_strUnit, u"um");
+  EXPECT_EQ(host->mm.Unit(), u"um");
   EXPECT_EQ(Row(0), editors::Q(FormatW(u"L: %.3f um", 500.0 * double(0.1f))));
   EXPECT_EQ(Row(1), editors::Q(FormatW(u"(rx:%.3f, ry:%.3f) S: %.3f um\u00B2", 50 * double(0.1f), 25 * double(0.1f),
                                        3.141592653589793 * 1250 * double(0.1f) * double(0.1f))));

@@ -2,6 +2,7 @@
 // they change in the engine, the camera object and the view.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -118,12 +119,12 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   // 20 mm is 2000 px: more than the 1280 px image less 20 allows.
   TypeLength("20");
   EXPECT_EQ(scale->Bar().length->text(), "12.600");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 12600);
+  EXPECT_EQ(mm().ScaleDisplay().length, 12600);
   TypeLength("0.29");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 290);  // rounded, not 289
+  EXPECT_EQ(mm().ScaleDisplay().length, 290);  // rounded, not 289
 
   // A scale set elsewhere since the page was filled is kept by the next change.
-  mm().SetScale(0.5f, u"um", mm().m_ScaleDisplay);
+  mm().SetScale(0.5f, u"um", mm().ScaleDisplay());
   scale->Bar().sliderX->setValue(40);
   float f = 0;
   WString unit;
@@ -136,13 +137,13 @@ TEST_F(PagesTest, ScaleDisplayPageEditsTheBarWithTheEnginesCurrentScale) {
   EXPECT_NE(WString(mm().GetMeasure(0)->m_szResult).find(u"um"), WString::npos);
 
   QTest::mouseClick(scale->Bar().enable, Qt::LeftButton);
-  EXPECT_EQ(mm().m_ScaleDisplay.enable, 1);
+  EXPECT_EQ(mm().ScaleDisplay().enable, 1);
   QTest::mouseClick(scale->Bar().enable, Qt::LeftButton);
-  EXPECT_EQ(mm().m_ScaleDisplay.enable, 0);
-  EXPECT_EQ(mm().m_ScaleDisplay.xPercent, 40);
+  EXPECT_EQ(mm().ScaleDisplay().enable, 0);
+  EXPECT_EQ(mm().ScaleDisplay().xPercent, 40);
   scale->Bar().color->Choose(RGB(1, 2, 3));
-  EXPECT_EQ(mm().m_ScaleDisplay.lineColor, std::int32_t(RGB(1, 2, 3)));
-  EXPECT_EQ(mm().m_ScaleDisplay.textColor, std::int32_t(RGB(1, 2, 3)));
+  EXPECT_EQ(mm().ScaleDisplay().lineColor, std::int32_t(RGB(1, 2, 3)));
+  EXPECT_EQ(mm().ScaleDisplay().textColor, std::int32_t(RGB(1, 2, 3)));
 }
 
 TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
@@ -154,39 +155,39 @@ TEST_F(PagesTest, BarLengthIsTakenWhenFinishedAndTypingIsNeverInterrupted) {
   dlg->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
   QLineEdit* e = scale->Bar().length;
-  const ScaleDisplayBlock before = mm().m_ScaleDisplay;
+  const ScaleDisplayBlock before = mm().ScaleDisplay();
 
   // While typing nothing is checked: select-all then ".5" is ".5", not "0.1005".
   e->setFocus();
   e->selectAll();
   QTest::keyClicks(e, ".5");
   EXPECT_EQ(e->text(), ".5");
-  EXPECT_EQ(mm().m_ScaleDisplay, before);
+  EXPECT_EQ(mm().ScaleDisplay(), before);
   QTest::keyClick(e, Qt::Key_Return);
   EXPECT_EQ(e->text(), "0.500");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 500);
+  EXPECT_EQ(mm().ScaleDisplay().length, 500);
 
   TypeLength("7,5");  // a decimal comma
   EXPECT_EQ(e->text(), "7.500");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 7500);
+  EXPECT_EQ(mm().ScaleDisplay().length, 7500);
   for (const char* refused : {"-1", "", "abc", "."}) {
     TypeLength(refused);
     EXPECT_EQ(e->text(), "7.500") << refused;
-    EXPECT_EQ(mm().m_ScaleDisplay.length, 7500) << refused;
+    EXPECT_EQ(mm().ScaleDisplay().length, 7500) << refused;
   }
   // Leaving the edit finishes it too.
   e->setFocus();
   e->selectAll();
   QTest::keyClicks(e, "2");
   scale->Bar().sliderX->setFocus();
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_EQ(mm().ScaleDisplay().length, 2000);
   EXPECT_TRUE(prompts.empty());
 
   // Without a usable factor no length can be checked: the last one comes back.
-  mm().SetScale(0.0f, u"mm", mm().m_ScaleDisplay);
+  mm().SetScale(0.0f, u"mm", mm().ScaleDisplay());
   TypeLength("5");
   EXPECT_EQ(e->text(), "2.000");
-  EXPECT_EQ(mm().m_ScaleDisplay.length, 2000);
+  EXPECT_EQ(mm().ScaleDisplay().length, 2000);
   EXPECT_TRUE(prompts.empty());
 }
 
@@ -197,19 +198,27 @@ TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
     pane.resize(300, 700);  // the pane's width beside the camera panel, less its scroll bar
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    QTest::qWait(50);  // the layout after the captions were fitted
     const std::vector<std::pair<QTabBar*, QStringList>> bars = {
         {pane.Dialog()->ViewTab(), {editors::Str(104), editors::Str(5002), editors::Str(5001)}},
         {pane.Dialog()->LayerTab(), {editors::Str(60020), editors::Str(60021), editors::Str(1368)}}};
+    int broken = 0;
     for (const auto& [bar, captions] : bars) {
       // No scroll arrows: the tabs lie within the bar, each caption whole (perhaps on two lines).
       EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << int(lang);
       for (int i = 0; i < bar->count(); ++i) {
         QString shown = bar->tabText(i);
+        // A caption on two lines has room for both, descenders included, in its tab and its bar.
+        const int textHeight = QFontMetrics(bar->font()).size(Qt::TextShowMnemonic, shown).height();
+        EXPECT_GE(bar->tabRect(i).height(), textHeight + 4) << int(lang) << " " << shown.toStdString();
+        EXPECT_GE(bar->height(), bar->tabRect(i).bottom() + 1) << int(lang);
+        broken += shown.contains(u'\n');
         shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
         EXPECT_EQ(shown.remove(u'\n').remove(u' '), QString(captions[i]).remove(u' ')) << int(lang);
         EXPECT_GE(bar->font().pointSizeF(), 7.0);
       }
     }
+    if (lang == UiLanguage::English) EXPECT_GT(broken, 0);  // the pane is narrow enough to break some
   }
   SetUiLanguage(UiLanguage::English);
 }

@@ -2,6 +2,9 @@
 // region of interest goes through the edits with the masks and the camera's alignment.
 #include "camsetup_support.h"
 
+#include <QImage>
+#include <QRegularExpression>
+
 namespace {
 
 class CamSetupImageTest : public CamSetupTest {
@@ -241,6 +244,52 @@ TEST_F(CamSetupImageTest, PreviewComboSwitchesTheRoiModeAndReloadsLayers) {
   EXPECT_EQ(sel, 1);
   EXPECT_EQ(host.layerClears, 2);
   EXPECT_GE(host.statsResets, 2);
+}
+
+// What the capture list shows is the size a capture writes, also after leaving the region of
+// interest (which the capture had taken over).
+TEST_F(CamSetupImageTest, AfterLeavingTheRoiTheCaptureListShowsTheSizeACaptureWrites) {
+  QComboBox* preview = W<QComboBox>(kPreviewSizeCombo);
+  QComboBox* capture = W<QComboBox>(kCaptureSizeCombo);
+  preview->setFocus();
+  QTest::keyClick(preview, Qt::Key_End);  // "ROI", the last entry
+  ASSERT_TRUE(panel->IsRoiArmed());
+  const std::pair<int, const char*> fields[] = {{kRoiXEdit, "96"}, {kRoiYEdit, "40"}, {kRoiWidthEdit, "504"},
+                                                {kRoiHeightEdit, "304"}};
+  for (const auto& [id, text] : fields) {
+    W<QLineEdit>(id)->selectAll();
+    QTest::keyClicks(W<QLineEdit>(id), text);
+  }
+  Click(kRoiSettingButton);
+  const auto captureSize = [this] {
+    int x = 0, y = 0, w = 0, h = 0;
+    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_CAPTURE);
+    return QSize(w, h);
+  };
+  ASSERT_EQ(captureSize(), QSize(504, 304));
+
+  preview->setFocus();
+  QTest::keyClick(preview, Qt::Key_Home);  // back to the first resolution
+  ASSERT_FALSE(panel->IsRoiArmed());
+  ASSERT_NE(capture->currentText(), "ROI");
+  // The list's text names the size ("2592*1944"), and a capture writes that size.
+  const QRegularExpressionMatch shown = QRegularExpression("^(\\d+)\\D+(\\d+)").match(capture->currentText());
+  ASSERT_TRUE(shown.hasMatch()) << capture->currentText().toStdString();
+  const QSize listed(shown.captured(1).toInt(), shown.captured(2).toInt());
+  EXPECT_EQ(captureSize(), listed);
+  const QString file = dir.filePath("shot");
+  ASSERT_EQ(CameraCaptureFile(handle, file.toUtf8().constData(), CAMSDK_FILE_BMP, 255), CAMSDK_STATUS_OK);
+  EXPECT_EQ(QImage(file + ".bmp").size(), listed);
+
+  // A panel refreshed from such a camera (the capture still at a region the preview left)
+  // shows and sets a size it can name.
+  ASSERT_EQ(CameraSetImageSize(handle, 1, 96, 40, 504, 304, CAMSDK_SIZE_CAPTURE), CAMSDK_STATUS_OK);
+  panel->RefreshFromCamera(handle);
+  ASSERT_GE(capture->currentIndex(), 0);
+  EXPECT_NE(capture->currentText(), "ROI");
+  int sel = -1;
+  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
+  EXPECT_EQ(sel, capture->currentIndex());
 }
 
 class CamSetupAlignedTest : public CamSetupTest {

@@ -1,6 +1,11 @@
 // Detection, camera choice, the refresh from the camera, frame speed, teams and defaults.
 #include "camsetup_support.h"
 
+#include <QMessageBox>
+
+#include "platform/durable_file.h"
+#include "tests/fs_faults.h"
+
 #include <QSpinBox>
 
 namespace {
@@ -174,6 +179,40 @@ TEST_F(CamSetupSelectTest, TeamsSaveAndLoadAcrossARestartOfTheLibrary) {
   CameraGetGamma(handle, &gamma);
   EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), gamma);
   EXPECT_NE(gamma, 61);
+}
+
+// A team that cannot be saved is said, with the camera settings' folder and the reason; the
+// parameters stay in force. A real read-only folder where the test may mount one, else the
+// writer's seam.
+TEST_F(CamSetupSelectTest, ATeamThatCannotBeSavedIsSaid) {
+  const std::filesystem::path folder = (dir.path() + "/camsdk").toStdString();
+  std::filesystem::create_directories(folder);
+  Click(kTeamCRadio);
+  W<QSlider>(kGammaSlider)->setValue(61);
+  EXPECT_EQ(panel->findChild<QMessageBox*>(), nullptr);
+  {
+    fs_faults::ReadOnlyFolder readOnly(folder);
+    if (!readOnly.mounted) {
+      DurableFaults full;
+      full.freeBytes = 0;
+      SetDurableFaults(full);
+    }
+    Click(kSaveParamButton);
+    ClearDurableFaults();
+    auto* box = panel->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "The parameters could not be saved in team C: the camera settings in \"" +
+                               QString::fromStdString(folder.string()) + "\" could not be written (" +
+                               (readOnly.mounted ? "the folder is read-only" : "the disk is full") + ").");
+    box->close();
+    QApplication::processEvents();
+  }
+  int gamma = 0;
+  CameraGetGamma(handle, &gamma);
+  EXPECT_EQ(gamma, 61);
+  Click(kSaveParamButton);  // with room again: saved, nothing said
+  EXPECT_EQ(panel->findChild<QMessageBox*>(), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(folder / "camsdk-params.ini"));
 }
 
 TEST_F(CamSetupSelectTest, NoTeamIsNeverSentAsATeam) {

@@ -8,21 +8,21 @@
 
 namespace {
 
+using A = MeasureTestAccess;
+
 // A finished measurement in the next slot, as the mouse leaves it.
 void AddShape(CMeasureManager& mm, int kind, std::vector<POINT> pts, int penWidth = 4) {
-  const int i = mm.m_nMeasureCount++;
-  MEASUREBASE& m = mm.m_arrMeasure[std::size_t(i)];
+  MEASUREBASE m;
   m.m_nKind = kind;
   m.m_arrPoint = pts;
   m.m_nPointCount = int(pts.size());
   m.m_nPenWidth = penWidth;
   m.m_nFontHeight = 25;
-  POINT tl, br;
-  mm.GetMeasureBounds(i, &tl, &br);
-  m.m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
-  MeasureValues v;
-  if (mm.CalcMeasureValues(i, &v)) mm.FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
+  AddFinished(mm, m);
 }
+
+// The scale factor and unit set, the scale bar kept.
+void SetScale(CMeasureManager& mm, float factor, WStringView unit) { mm.SetScale(factor, unit, mm.ScaleDisplay()); }
 
 Lines Draw(CMeasureManager& mm, int showSelection = 1, RECT clip = {0, 0, 1920, 1080}) {
   CRecordingDC dc(clip);
@@ -40,9 +40,11 @@ TEST(EngineDraw, MeasurementsHandlesSelectionAndLayerOrder) {
   CMeasureManager mm;
   AddShape(mm, MK_LINE, {{0, 0}, {30, 40}});
   AddShape(mm, MK_RECT, {{10, 10}, {110, 60}});
-  mm.m_arrMeasure[1].m_bFill = true;
-  mm.m_arrMeasure[1].m_clrFill = 0x123456;
-  mm.m_arrMeasure[1].m_nTextOffsetX = 7;
+  EditMeasure(mm, 1, [](MEASUREBASE& r) {
+    r.m_bFill = true;
+    r.m_clrFill = 0x123456;
+    r.m_nTextOffsetX = 7;
+  });
   AddShape(mm, MK_POINT, {{100, 200}, {300, 400}}, 2);
   AddShape(mm, MK_CIRCLE3, {{0, 0}, {200, 0}, {100, 100}, {100, 0}});
   auto lines = Draw(mm);
@@ -61,26 +63,37 @@ TEST(EngineDraw, MeasurementsHandlesSelectionAndLayerOrder) {
   EXPECT_TRUE(Has(lines, "MoveTo 200 0") && Has(lines, "AngleArc 100 0 100 0 360"));  // circles: arcs, unfilled
   EXPECT_EQ(Count(lines, "Rectangle"), 1);
 
-  // hidden: not drawn, but its handles (centre included) and selection are when hovered
+  // hidden: not drawn at all, neither its handles nor its selection, hovered and selected
   mm.SetMeasureVisible(3, 0);
-  mm.m_nHoverMeasure = mm.m_nSelMeasure = 3;
+  A::HoverMeasure(mm) = A::SelectedMeasure(mm) = 3;
   lines = Draw(mm);
   EXPECT_EQ(Count(lines, "AngleArc"), 0);
+  EXPECT_EQ(Count(lines, "Rectangle"), 1);
+  EXPECT_EQ(Find(lines, "Pen 2 1 00FF00"), -1);
+  // shown: its handles (centre included), then its selection
+  mm.SetMeasureVisible(3, 1);
+  lines = Draw(mm);
   EXPECT_EQ(Count(lines, "Rectangle"), 1 + 4 + 1);
   EXPECT_TRUE(Has(lines, "Rectangle 95 -5 105 5"));
   const int sel = Find(lines, "Pen 2 1 00FF00");
   ASSERT_GT(sel, Find(lines, "Rectangle 95 -5 105 5"));
   EXPECT_EQ(lines[std::size_t(sel) + 2], "Rectangle -10 -10 210 110");
-  EXPECT_EQ(Count(Draw(mm, 0), "Rectangle"), 1 + 4);  // burning in: handles, no selection
-  mm.m_nMouseState = MS_RULECENTRE;                   // the rule centre's handle alone
-  mm.m_nHoverMeasure = 0;
+  EXPECT_EQ(Count(Draw(mm, 0), "Rectangle"), 1);  // burning in: neither handles nor selection
+  A::MouseState(mm) = MS_RULECENTRE;              // the rule centre's handle alone
+  A::HoverMeasure(mm) = 0;
   EXPECT_EQ(Count(Draw(mm), "Rectangle"), 1 + 1);
   EXPECT_TRUE(Has(Draw(mm), "Rectangle 70 85 80 95"));
 
-  mm.m_nMouseState = MS_IDLE;
+  A::MouseState(mm) = MS_IDLE;
   mm.AddRemark(5, 5, u"t", 20, 0);
   mm.ShowGrid(1);
-  mm.m_CrossRule.enable = mm.m_AngleRule.enable = mm.m_ScaleDisplay.enable = 1;
+  for (int which : {0, 1}) {
+    const RuleBlock& r = which == 0 ? mm.CrossRule() : mm.AngleRule();
+    mm.SetDividingRule(1, which, r.step, RECT{}, r.lineColor, r.textColor);
+  }
+  ScaleDisplayBlock bar = mm.ScaleDisplay();
+  bar.enable = 1;
+  mm.SetScale(float(mm.Scale()), mm.Unit(), bar);
   mm.SetCalibrationLine(1, 0, 0, 50, 10);
   lines = Draw(mm);
   const std::vector<int> order = {Find(lines, "Pen 0 1 000000"),         Find(lines, "Pen 0 4 0000FF"),
@@ -120,30 +133,31 @@ TEST(EngineDraw, HelpersAndShapesWithoutDirection) {
 TEST(EngineDraw, RemarksAndTheCurrentRemarksHitBox) {
   CMeasureManager mm;
   mm.AddRemark(100, 50, u"abcd", 30, 0xFF0000);
-  mm.m_nRemarkCount = 3;
-  mm.m_arrRemark[1].m_nKind = MK_CROSS;
-  mm.m_arrRemark[1].m_pt1 = POINT{400, 300};
-  mm.m_arrRemark[1].m_nSize = 23;
-  mm.m_arrRemark[2].m_nKind = MK_ARROW;
-  mm.m_arrRemark[2].m_rcHit = RECT{1, 2, 3, 4};
+  stRemark crossRemark, arrowRemark;
+  crossRemark.m_nKind = MK_CROSS;
+  crossRemark.m_pt1 = POINT{400, 300};
+  crossRemark.m_nSize = 23;
+  arrowRemark.m_nKind = MK_ARROW;
+  arrowRemark.m_rcHit = RECT{1, 2, 3, 4};
+  mm.AddRemark(crossRemark);
+  mm.AddRemark(arrowRemark);
   mm.SetContrastRound(1, 500, 500, 12.5);
   const auto lines = Draw(mm, 1, RECT{0, 0, 800, 600});
   EXPECT_EQ(Count(lines, "TextOut 100 50 abcd"), 2);  // drawn again as the current remark
   EXPECT_TRUE(Has(lines, "Font 30 0 楷体"));
-  EXPECT_EQ(mm.m_arrRemark[0].m_rcHit, (RECT{90, 40, 170, 90}));  // extent 60 x 30, grown by 10
+  EXPECT_EQ(mm.GetRemark(0)->m_rcHit, (RECT{90, 40, 170, 90}));  // extent 60 x 30, grown by 10
   const int cross = Find(lines, "Pen 0 3 000000");
   ASSERT_GE(cross, 0);
   EXPECT_EQ(lines[std::size_t(cross) + 2] + "," + lines[std::size_t(cross) + 4], "LineTo 800 300,LineTo 400 600");
   EXPECT_LT(Find(lines, "TextOut 500 480 12.500 px"), Find(lines, "Rectangle 90 40 170 90"));
-  mm.m_nCurRemark = 2;  // an arrow's selection box is its hit box
+  A::CurrentRemark(mm) = 2;  // an arrow's selection box is its hit box
   EXPECT_TRUE(Has(Draw(mm, 1), "Rectangle 1 2 3 4"));
   EXPECT_FALSE(Has(Draw(mm, 0), "Rectangle 1 2 3 4"));
 }
 
 TEST(EngineOverlay, ScaleBarLabelsAndClamping) {
   CMeasureManager mm;
-  mm.m_dScale = 1.0 / 1024;  // exact: 0.1 unit is 102.4 px
-  mm.m_strUnit = u"mm";
+  SetScale(mm, 1.0f / 1024, u"mm");  // exact: 0.1 unit is 102.4 px
   auto bar = [&](int t, int xp, int yp) {
     CRecordingDC dc(RECT{0, 0, 1000, 500});
     mm.DrawScaleBar(dc, ScaleDisplayBlock{1, xp, yp, t, 255, 0xFF00, 200, 2});  // font 28
@@ -161,13 +175,13 @@ TEST(EngineOverlay, ScaleBarLabelsAndClamping) {
   EXPECT_EQ(FirstText(bar(50, 0, 50)), "TextOut 2 212 0.050mm");  // no shift after the clamp
   EXPECT_EQ(bar(10000, 50, 50)[3], "MoveTo -9250 250");          // 10240 px: pulled left
   EXPECT_EQ(bar(100, 100, 0)[3], "MoveTo 888 38");               // right end 10 px inside, top f + 10
-  mm.m_dScale = 0;
+  SetScale(mm, 0.0f, mm.Unit());
   EXPECT_TRUE(bar(100, 50, 50).empty());
 }
 
 TEST(EngineOverlay, RulesAndGridTicksLabelsAndEdges) {
   CMeasureManager mm;
-  mm.m_dScale = 0.5;
+  SetScale(mm, 0.5f, mm.Unit());
   auto rule = [&](int cx, int cy, int a) {
     CRecordingDC dc;
     mm.DrawCrossDividingRule(dc, RuleBlock{1, cx, cy, a, 0xFF, 0xFF00, 200, 2});

@@ -23,9 +23,9 @@ class MouseTest : public ::testing::Test {
     }
     return codes;
   }
-  const MEASUREBASE& M(int i) { return mm.m_arrMeasure[std::size_t(i)]; }
+  const MEASUREBASE& M(int i) { return *mm.GetMeasure(i); }
   POINT Pt(int i, int k) { return M(i).m_arrPoint[std::size_t(k)]; }
-  void ExpectIdle() { EXPECT_TRUE(mm.m_nMouseState == MS_IDLE && !mm.m_bInProgress && !cap.captured); }
+  void ExpectIdle() { EXPECT_TRUE(mm.MouseState() == MS_IDLE && !mm.InProgress() && !cap.captured); }
   FakeCapture cap;
   CMeasureManager mm;
 };
@@ -52,7 +52,7 @@ TEST_F(MouseTest, EveryFixedKindTakesItsPressesAndPointLayout) {
     ExpectIdle();
     EXPECT_EQ(mm.GetMeasureCount(), i + 1);
     EXPECT_EQ(M(i).m_nPenWidth * 100 + M(i).m_nFontHeight, 425);  // the default style
-    EXPECT_EQ(mm.m_nSelMeasure * 100 + mm.m_nHoverMeasure, i * 101);
+    EXPECT_EQ(mm.SelectedMeasure() * 100 + mm.HoverMeasure(), i * 101);
     EXPECT_EQ(Actions(), (std::vector<int>{1, 2}));
     EXPECT_EQ(g_notifyLog[1].index * 1000 + g_notifyLog[1].kind, i * 1000 + c.kind);
     for (std::size_t k = 0; k < c.clicks.size(); ++k) EXPECT_EQ(Pt(i, int(k)), c.clicks[k]) << k;
@@ -104,37 +104,38 @@ TEST_F(MouseTest, OpenShapesAndRefusedPresses) {
   g_notifyLog.clear();
   const int sets = cap.sets;
   for (int kind : {int(MK_NONE), int(MK_RULECENTRE), int(MK_TEXT), 255, 277, -1}) EXPECT_EQ(Press(0, 0, kind, 1), 3);
-  mm.m_nMeasureCount = mm.m_nRemarkCount = kMeasureSlots;
+  MeasureTestAccess::MeasureCount(mm) = MeasureTestAccess::RemarkCount(mm) = kMeasureSlots;
   EXPECT_EQ(Press(0, 0, MK_LINE, 1), 3);
   EXPECT_EQ(Press(0, 0, MK_ARROW, 1), 3);
-  EXPECT_EQ(mm.m_nMeasureCount + mm.m_nRemarkCount, 2 * kMeasureSlots);
+  EXPECT_EQ(mm.GetMeasureCount() + mm.GetRemarkCount(), 2 * kMeasureSlots);
   EXPECT_EQ(cap.sets, sets);
   EXPECT_TRUE(g_notifyLog.empty());
 
   // a new shape starts from a reset slot, whatever the slot held
-  mm.m_nMeasureCount = 3;
-  mm.m_nRemarkCount = 0;
-  mm.m_arrMeasure[3].m_bLocked = mm.m_arrMeasure[3].m_bFill = true;
-  mm.m_arrMeasure[3].m_nTextOffsetX = 33;
-  mm.m_arrRemark[0].m_szText[0] = u'y';
+  MeasureTestAccess::MeasureCount(mm) = 3;
+  MeasureTestAccess::RemarkCount(mm) = 0;
+  MEASUREBASE& slot = MeasureTestAccess::MeasureSlot(mm, 3);
+  slot.m_bLocked = slot.m_bFill = true;
+  slot.m_nTextOffsetX = 33;
+  MeasureTestAccess::RemarkSlot(mm, 0).m_szText[0] = u'y';
   Build(MK_LINE, {{1, 1}, {5, 5}});
   Build(MK_ARROW, {{1, 1}, {5, 5}});
   EXPECT_FALSE(M(3).m_bLocked || M(3).m_bFill || M(3).m_nTextOffsetX);
-  EXPECT_EQ(mm.m_arrRemark[0].m_szText[0], u'\0');
+  EXPECT_EQ(mm.GetRemark(0)->m_szText[0], u'\0');
 }
 
 TEST_F(MouseTest, ArrowsAndCrossesAreRemarksWithoutCallbacks) {
   EXPECT_EQ(Build(MK_ARROW, {{10, 20}, {70, 5}}), (std::vector<int>{2, 0}));
   ExpectIdle();
-  EXPECT_EQ(mm.m_arrRemark[0].m_rcHit, (RECT{0, -5, 80, 30}));
-  EXPECT_EQ(mm.m_arrRemark[0].m_pt2, (POINT{70, 5}));
-  EXPECT_EQ(mm.m_nCurRemark, 0);
+  EXPECT_EQ(mm.GetRemark(0)->m_rcHit, (RECT{0, -5, 80, 30}));
+  EXPECT_EQ(mm.GetRemark(0)->m_pt2, (POINT{70, 5}));
+  EXPECT_EQ(mm.CurrentRemark(), 0);
   Build(MK_ARROW, {{300, 300}, {300, 300}});
-  EXPECT_EQ(mm.m_arrRemark[1].m_rcHit, (RECT{290, 290, 310, 310}));
+  EXPECT_EQ(mm.GetRemark(1)->m_rcHit, (RECT{290, 290, 310, 310}));
   EXPECT_EQ(Press(0, 0, MK_CROSS, 1), 2);
   Move(500, 400);  // the cross point follows the pointer up to the second press
   EXPECT_EQ(Press(510, 410), 0);
-  EXPECT_EQ(mm.m_arrRemark[2].m_pt1, (POINT{500, 400}));
+  EXPECT_EQ(mm.GetRemark(2)->m_pt1, (POINT{500, 400}));
   EXPECT_EQ(Press(0, 0, MK_ARROW, 1), 2);
   EXPECT_EQ(mm.OnMeasureRButtonDown(0, 0), 0);  // abandoned
   ExpectIdle();
@@ -146,17 +147,17 @@ TEST_F(MouseTest, ArrowsAndCrossesAreRemarksWithoutCallbacks) {
 TEST_F(MouseTest, DragsPointsMovesShapesAndRespectsLocks) {
   Build(MK_CIRCLE3, {{0, 0}, {200, 0}, {100, 100}});
   Move(1000, 1000);
-  EXPECT_EQ(mm.m_nHoverMeasure * 1000 + mm.m_nCurKind, -1000 + MK_NONE);
+  EXPECT_EQ(mm.HoverMeasure() * 1000 + mm.CurrentKind(), -1000 + MK_NONE);
   g_notifyLog.clear();
   EXPECT_EQ(Press(1000, 1000), 3);  // ends the selection
   EXPECT_EQ(Actions(), (std::vector<int>{4}));
   // handle boxes: 5 px left or above inside, 5 px right or below outside; centres are no handles
   Move(205, 0);
-  EXPECT_EQ(mm.m_nMouseState, MS_MOVE);
+  EXPECT_EQ(mm.MouseState(), MS_MOVE);
   Move(195, -5);
-  EXPECT_EQ(mm.m_nMouseState * 10 + mm.m_nDragPoint, MS_POINT * 10 + 1);
+  EXPECT_EQ(mm.MouseState() * 10 + mm.DragPoint(), MS_POINT * 10 + 1);
   Move(100, 4);  // on the centre
-  EXPECT_EQ(mm.m_nMouseState, MS_MOVE);
+  EXPECT_EQ(mm.MouseState(), MS_MOVE);
 
   Move(200, 0);
   EXPECT_EQ(Press(200, 0), 1);
@@ -183,14 +184,14 @@ TEST_F(MouseTest, DragsPointsMovesShapesAndRespectsLocks) {
   EXPECT_FALSE(cap.captured);
   Move(1000, 1000);
   Move(50, 50);
-  EXPECT_EQ(mm.m_nHoverMeasure, -1);
+  EXPECT_EQ(mm.HoverMeasure(), -1);
   mm.SetMeasureLocked(0, 0);
   mm.SetMeasureVisible(0, 0);
   Move(50, 51);
-  EXPECT_EQ(mm.m_nHoverMeasure, -1);
+  EXPECT_EQ(mm.HoverMeasure(), -1);
   mm.SetMeasureVisible(0, 1);
   Move(50, 52);
-  EXPECT_EQ(mm.m_nHoverMeasure, 0);
+  EXPECT_EQ(mm.HoverMeasure(), 0);
   EXPECT_EQ(mm.OnMeasureLButtonUp(0, 0), 2);  // hovering, nothing to end
 }
 
@@ -199,14 +200,14 @@ TEST_F(MouseTest, HoverPrefersRuleCentreThenRemarksThenTheLastMeasurement) {
   Build(MK_RECT, {{50, 50}, {250, 250}});
   Build(MK_ARROW, {{90, 90}, {130, 130}});
   Build(MK_ARROW, {{95, 95}, {135, 135}});
-  mm.m_CrossRule = RuleBlock{1, 100, 100, 100, 255, 255, 200, 2};
+  mm.SetDividingRule(1, 0, 100, RECT{0, 0, 200, 200}, 255, 255);  // centred on (100, 100)
   Move(104, 104);
-  EXPECT_EQ(mm.m_nMouseState * 1000 + mm.m_nCurKind, MS_RULECENTRE * 1000 + MK_RULECENTRE);
+  EXPECT_EQ(mm.MouseState() * 1000 + mm.CurrentKind(), MS_RULECENTRE * 1000 + MK_RULECENTRE);
   Move(105, 105);
-  EXPECT_EQ(mm.m_nMouseState * 1000 + mm.m_nCurKind, MS_MOVE * 1000 + MK_TEXT);
-  EXPECT_EQ(mm.m_nHoverRemark, 0);  // the lowest index
+  EXPECT_EQ(mm.MouseState() * 1000 + mm.CurrentKind(), MS_MOVE * 1000 + MK_TEXT);
+  EXPECT_EQ(mm.HoverRemark(), 0);  // the lowest index
   Move(160, 160);
-  EXPECT_EQ(mm.m_nHoverRemark * 10 + mm.m_nHoverMeasure, -10 + 1);  // the last measurement
+  EXPECT_EQ(mm.HoverRemark() * 10 + mm.HoverMeasure(), -10 + 1);  // the last measurement
 
   // the rule centre moves without touching the selection or the callback
   Move(100, 100);
@@ -214,8 +215,8 @@ TEST_F(MouseTest, HoverPrefersRuleCentreThenRemarksThenTheLastMeasurement) {
   EXPECT_EQ(Press(100, 100), 1);
   Move(300, 40);
   EXPECT_EQ(mm.OnMeasureLButtonUp(0, 0), 0);
-  EXPECT_EQ(mm.m_CrossRule.cx * 1000 + mm.m_CrossRule.cy, 300040);
-  EXPECT_EQ(mm.m_nSelMeasure, -1);
+  EXPECT_EQ(mm.CrossRule().cx * 1000 + mm.CrossRule().cy, 300040);
+  EXPECT_EQ(mm.SelectedMeasure(), -1);
   EXPECT_TRUE(g_notifyLog.empty());
 
   // moving a remark while a measurement is selected reports that measurement on release
@@ -225,8 +226,8 @@ TEST_F(MouseTest, HoverPrefersRuleCentreThenRemarksThenTheLastMeasurement) {
   Move(100, 100);
   EXPECT_EQ(Press(100, 100), 1);
   Move(110, 90);
-  EXPECT_EQ(mm.m_arrRemark[0].m_pt1, (POINT{100, 80}));
-  EXPECT_EQ(mm.m_arrRemark[0].m_rcHit, (RECT{90, 70, 150, 130}));
+  EXPECT_EQ(mm.GetRemark(0)->m_pt1, (POINT{100, 80}));
+  EXPECT_EQ(mm.GetRemark(0)->m_rcHit, (RECT{90, 70, 150, 130}));
   g_notifyLog.clear();
   EXPECT_EQ(mm.OnMeasureLButtonUp(0, 0), 0);
   EXPECT_EQ(g_notifyLog, (std::vector<NotifyEntry>{{1, 2, MK_RECT, 2}}));
@@ -237,7 +238,7 @@ TEST_F(MouseTest, HoverPrefersRuleCentreThenRemarksThenTheLastMeasurement) {
   mm.OnMeasureLButtonUp(0, 0);
   g_notifyLog.clear();
   EXPECT_EQ(Press(160, 160, MK_LINE, 1), 2);
-  EXPECT_EQ(mm.m_nSelMeasure * 10 + mm.m_nHoverMeasure, -11);
+  EXPECT_EQ(mm.SelectedMeasure() * 10 + mm.HoverMeasure(), -11);
   EXPECT_EQ(mm.OnMeasureRButtonDown(0, 0), 0);  // a line cannot be finished by the right button
   EXPECT_EQ(Actions(), (std::vector<int>{1, 3}));
   ExpectIdle();
@@ -247,15 +248,15 @@ TEST_F(MouseTest, StaleRuleMarkerAndRemarksRemovedDuringABuild) {
   // Only a remark and the cross rule: leaving the rule centre for the remark must not leave
   // measurement 0 hovered (there is none), so a press and release report nothing.
   Build(MK_ARROW, {{90, 90}, {130, 130}});
-  mm.m_CrossRule = RuleBlock{1, 100, 100, 100, 255, 255, 200, 2};
+  mm.SetDividingRule(1, 0, 100, RECT{0, 0, 200, 200}, 255, 255);  // centred on (100, 100)
   Move(100, 100);
-  EXPECT_EQ(mm.m_nMouseState, MS_RULECENTRE);
+  EXPECT_EQ(mm.MouseState(), MS_RULECENTRE);
   Move(106, 106);
-  EXPECT_EQ(mm.m_nMouseState * 10 + mm.m_nHoverMeasure, MS_MOVE * 10 - 1);
+  EXPECT_EQ(mm.MouseState() * 10 + mm.HoverMeasure(), MS_MOVE * 10 - 1);
   g_notifyLog.clear();
   EXPECT_EQ(Press(106, 106), 1);
   EXPECT_EQ(mm.OnMeasureLButtonUp(0, 0), 0);
-  EXPECT_EQ(mm.m_nSelMeasure, -1);
+  EXPECT_EQ(mm.SelectedMeasure(), -1);
   EXPECT_TRUE(g_notifyLog.empty());
 
   // Removing the remarks while a measurement is half built abandons it (action 3, not counted).

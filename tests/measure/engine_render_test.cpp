@@ -114,8 +114,10 @@ TEST(EngineRender, OnePictureOfEveryKindOverlayAndSelection) {
   }
   mm.AddRemark(880, 560, u"Remark 标注", 28, 0xFF0000);
   ASSERT_EQ(mm.GetMeasureCount() * 100 + mm.GetRemarkCount(), 1603);
-  mm.m_arrMeasure[4].m_bFill = true;
-  mm.m_arrMeasure[4].m_clrFill = 0x00C0FF;
+  EditMeasure(mm, 4, [](MEASUREBASE& r) {
+    r.m_bFill = true;
+    r.m_clrFill = 0x00C0FF;
+  });
   mm.OnMeasureMouseMove(110, 220);  // hover the rectangle, then select it
   mm.OnMeasureLButtonDown(110, 220, MK_NONE, 0);
   mm.OnMeasureLButtonUp(110, 220);

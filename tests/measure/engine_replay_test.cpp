@@ -123,16 +123,16 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
       first = false;
       EXPECT_EQ(code, s.code) << s.op << " " << s.x << "," << s.y;
     }
-    EXPECT_TRUE(mm.m_nMouseState == MS_IDLE && !mm.m_bInProgress && !cap.captured && mm.m_nCreating == -1);
+    EXPECT_TRUE(mm.MouseState() == MS_IDLE && !mm.InProgress() && !cap.captured && mm.CreatingIndex() == -1);
 
     if (r.kind == MK_ARROW || r.kind == MK_CROSS) {
       ASSERT_EQ(mm.GetRemarkCount(), remark + 1);
-      const stRemark& a = mm.m_arrRemark[std::size_t(remark)];
+      const stRemark& a = *mm.GetRemark(remark);
       EXPECT_EQ(a.m_nKind, r.kind);
       EXPECT_EQ(a.m_pt1, r.points[0]);
       EXPECT_EQ(a.m_pt2, r.points[1]);
       EXPECT_EQ(a.m_rcHit, r.box);
-      EXPECT_EQ(mm.m_nCurRemark, remark);
+      EXPECT_EQ(mm.CurrentRemark(), remark);
       EXPECT_TRUE(g_notifyLog.empty());
       continue;
     }
@@ -143,7 +143,7 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
       continue;
     }
     ASSERT_EQ(mm.GetMeasureCount(), measure + 1);
-    const MEASUREBASE& m = mm.m_arrMeasure[std::size_t(measure)];
+    const MEASUREBASE& m = *mm.GetMeasure(measure);
     const int n = int(r.points.size());
     EXPECT_EQ(int(m.m_arrPoint.size()), r.slotCount);
     ASSERT_EQ(m.m_nPointCount, n);
@@ -151,7 +151,7 @@ TEST(EngineReplay, EveryKindFromPressesToPointsTextAndCallbacks) {
     EXPECT_EQ(WString(m.m_szResult), WString(r.text));
     EXPECT_EQ(m.m_rcBound, r.box);
     EXPECT_EQ(g_notifyLog, (std::vector<NotifyEntry>{{measure, 1, r.kind, r.n0}, {measure, 2, r.kind, n}}));
-    EXPECT_EQ(mm.m_nSelMeasure * 100 + mm.m_nHoverMeasure, measure * 101);
+    EXPECT_EQ(mm.SelectedMeasure() * 100 + mm.HoverMeasure(), measure * 101);
   }
   EXPECT_EQ(mm.GetMeasureCount() * 100 + mm.GetRemarkCount(), 1602);
   EXPECT_EQ(cap.sets * 100 + cap.releases, 1818);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "measure/MeasureManager.h"
+#include "tests/measure/engine_access.h"
 
 class FakeCapture : public IMouseCapture {
  public:

@@ -14,7 +14,7 @@ using namespace model_test;
 
 namespace {
 
-WString T(const CMeasureManager& m, int i) { return Text(m.m_arrMeasure[std::size_t(i)].m_szResult); }
+WString T(const CMeasureManager& m, int i) { return Text(m.GetMeasure(i)->m_szResult); }
 
 MeasureValues Values(const CMeasureManager& m, int i) {
   MeasureValues v;
@@ -100,7 +100,7 @@ TEST(ExactValues, AnglesKeepTheirThirdDecimalAtEveryOpening) {
 TEST(ExactValues, CirclesArcsAndCentresFromTheExactCentre) {
   CMeasureManager m;
   const int c = AddCircle3(m, {0, 0}, {3, 0}, {0, 1});
-  EXPECT_EQ(m.m_arrMeasure[std::size_t(c)].m_arrPoint[3], (POINT{1, 0}));
+  EXPECT_EQ(m.GetMeasure(c)->m_arrPoint[3], (POINT{1, 0}));
   EXPECT_EQ(T(m, c), u"(r:1.581) S: 7.854 px\u00B2");  // r = sqrt 2.5
   // The report prints the stored centre and the exact values.
   EXPECT_EQ(Excel(m, c), u"pO(1,0)\u3001pA(0,0)\u3001pB(3,0)\u3001pC(0,1)\uFF0CC: 9.935px\uFF0CS: 7.854px\u00B2");
@@ -124,7 +124,7 @@ TEST(ExactValues, CirclesArcsAndCentresFromTheExactCentre) {
   };
   for (const auto& [e1, e2, on, want] : arcs) {
     const int i = AddArc(m, e1, e2, on);
-    EXPECT_EQ(m.m_arrMeasure[std::size_t(i)].m_arrPoint[3], (POINT{0, 0}));
+    EXPECT_EQ(m.GetMeasure(i)->m_arrPoint[3], (POINT{0, 0}));
     EXPECT_EQ(T(m, i), u"\u2220\uFF1A" + WString(want) + u" px");
     EXPECT_EQ(Excel(m, i), T(m, i));
     EXPECT_NEAR(Values(m, i).L, std::sqrt(50.0) / 2, 1e-12);
@@ -349,7 +349,7 @@ TEST(ExactValues, CircleToCircleWhileBuildingAndFinished) {
   }
   EXPECT_EQ(T(m, 0), u"L: 9.552 px");  // (1.5, 0.5) to (11, 1.5)
   ASSERT_EQ(m.OnMeasureLButtonDown(10, 4, MK_NONE, 0), 0);
-  EXPECT_EQ(m.m_arrMeasure[0].m_arrPoint[5], (POINT{10, 4}));
+  EXPECT_EQ(m.GetMeasure(0)->m_arrPoint[5], (POINT{10, 4}));
   EXPECT_EQ(T(m, 0), u"L: 9.618 px");  // (1.5, 0.5) to (11, 2)
   m.RefreshResultTexts();
   EXPECT_EQ(T(m, 0), u"L: 9.618 px");
@@ -361,10 +361,12 @@ TEST(ExactValues, OldLayerFilesLoadWithExactTexts) {
   CMeasureManager old;
   const int rr = AddShape(old, MK_ROUNDRECT, {{10, 10}, {110, 60}});
   const int arc = AddShape(old, MK_ARC3, {{100, 0}, {0, -100}, {60, -80}, {0, 0}});
-  CopyToBuffer(u"(cx:100.000, cy:50.000) S: 2853.982 px\u00B2", old.m_arrMeasure[std::size_t(rr)].m_szResult,
-               kResultTextLen);
-  CopyToBuffer(u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px", old.m_arrMeasure[std::size_t(arc)].m_szResult,
-               kResultTextLen);
+  EditMeasure(old, rr, [](MEASUREBASE& r) {
+    CopyToBuffer(u"(cx:100.000, cy:50.000) S: 2853.982 px\u00B2", r.m_szResult, kResultTextLen);
+  });
+  EditMeasure(old, arc, [](MEASUREBASE& r) {
+    CopyToBuffer(u"\u2220\uFF1A270.000\u00B0\uFF41\uFF1A1.571rad L\uFF1A157.080 px", r.m_szResult, kResultTextLen);
+  });
   ASSERT_TRUE(old.SaveLayers(dir / "old.kvmi", u"Cam", 0));
 
   g_notes.clear();

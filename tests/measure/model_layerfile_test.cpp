@@ -57,9 +57,9 @@ TEST(LayerFile, GoldenFileInAnsiAndUtf16) {
     ASSERT_TRUE(m.LoadLayers(path, u"Cam", 1));
     ASSERT_EQ(m.GetMeasureCount(), 1);
     ASSERT_EQ(m.GetRemarkCount(), 1);
-    EXPECT_EQ(m.m_arrMeasure[0].Serialize(), GoldenLine().Serialize());
-    EXPECT_EQ(m.m_arrMeasure[0].m_arrPoint, GoldenLine().m_arrPoint);
-    EXPECT_EQ(m.m_arrRemark[0].m_pt2, (POINT{20, 20}));
+    EXPECT_EQ(m.GetMeasure(0)->Serialize(), GoldenLine().Serialize());
+    EXPECT_EQ(m.GetMeasure(0)->m_arrPoint, GoldenLine().m_arrPoint);
+    EXPECT_EQ(m.GetRemark(0)->m_pt2, (POINT{20, 20}));
     ASSERT_TRUE(m.SaveLayers(path, u"Cam", 1));  // same keys, same bytes, same encoding
     EXPECT_EQ(ReadFile(path), golden);
     ASSERT_TRUE(m.SaveLayers(dir / "new.kvmi", u"Cam", 1));
@@ -85,15 +85,15 @@ TEST(LayerFile, RoundTripNotificationsAndShorterResave) {
   const auto path = dir / "layers.kvmi";
   CMeasureManager src;
   src.AddRemark(5, 5, u"remark", 25, 0x00FF00);
-  const int poly = src.m_nMeasureCount++;
-  MEASUREBASE& p = src.m_arrMeasure[std::size_t(poly)];
+  MEASUREBASE p;
   p.m_nKind = MK_POLYGON;
   for (int k = 0; k < 250; ++k) p.m_arrPoint.push_back(POINT{k, (k * 37) % 101});
   p.m_nPointCount = 250;
   CopyToBuffer(WString(499, u'\u00B2'), p.m_szResult, kResultTextLen);
+  ASSERT_EQ(src.AddMeasure(p), 0);
   AddShape(src, MK_CIRCLE2CIRCLE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {30, 40}});
   const int pts = AddShape(src, MK_POINT, {{1, 1}, {2, 2}});
-  src.m_arrMeasure[std::size_t(pts)].m_arrPoint.resize(1000);  // open shape: only points in use are saved
+  EditMeasure(src, pts, [](MEASUREBASE& r) { r.m_arrPoint.resize(1000); });  // open shape: only points in use are saved
   ASSERT_TRUE(src.SaveLayers(path, u"Cam", 0));
 
   g_notes.clear();
@@ -102,15 +102,15 @@ TEST(LayerFile, RoundTripNotificationsAndShorterResave) {
   dst.LoadLayers(path, u"Cam", 0);
   ASSERT_EQ(dst.GetMeasureCount(), 3);
   // The polygon's text came back made from its points; the rest is as saved.
-  EXPECT_EQ(Text(dst.m_arrMeasure[0].m_szResult).substr(0, 3), u"S: ");
+  EXPECT_EQ(Text(dst.GetMeasure(0)->m_szResult).substr(0, 3), u"S: ");
   src.RefreshResultTexts();
   for (int i = 0; i < 3; ++i) {
-    const MEASUREBASE& a = src.m_arrMeasure[std::size_t(i)];
-    EXPECT_EQ(a.Serialize(), dst.m_arrMeasure[std::size_t(i)].Serialize()) << i;
+    const MEASUREBASE& a = *src.GetMeasure(i);
+    EXPECT_EQ(a.Serialize(), dst.GetMeasure(i)->Serialize()) << i;
     EXPECT_EQ(std::vector<POINT>(a.m_arrPoint.begin(), a.m_arrPoint.begin() + a.m_nPointCount),
-              dst.m_arrMeasure[std::size_t(i)].m_arrPoint) << i;
+              dst.GetMeasure(i)->m_arrPoint) << i;
   }
-  EXPECT_EQ(dst.m_arrRemark[0].Serialize(), src.m_arrRemark[0].Serialize());
+  EXPECT_EQ(dst.GetRemark(0)->Serialize(), src.GetRemark(0)->Serialize());
   EXPECT_EQ(g_notes, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {2, 1}}));
 
   // A later, shorter save leaves the old keys behind; the totals decide what is read. A second
@@ -123,7 +123,7 @@ TEST(LayerFile, RoundTripNotificationsAndShorterResave) {
   back.LoadLayers(path, u"Cam", 0);
   back.LoadLayers(path, u"Cam", 0);
   EXPECT_EQ(back.GetMeasureCount(), 2);
-  EXPECT_EQ(back.m_arrMeasure[1].m_arrPoint[1], (POINT{2, 2}));
+  EXPECT_EQ(back.GetMeasure(1)->m_arrPoint[1], (POINT{2, 2}));
   std::filesystem::remove_all(dir);
 }
 
@@ -155,19 +155,19 @@ TEST(LayerFile, DamagedFilesKeepTheValidRecords) {
   m.LoadLayers(path, u"Cam", 7);
   EXPECT_EQ(m.GetRemarkCount(), 1);
   ASSERT_EQ(m.GetMeasureCount(), 3);
-  EXPECT_EQ(m.m_arrMeasure[0].m_arrPoint, GoldenLine().m_arrPoint);  // missing point 0 reads (0, 0)
-  EXPECT_EQ(Text(m.m_arrMeasure[1].m_szResult), u"L: 0.000 px");  // the unterminated text is made again
-  EXPECT_EQ(m.m_arrMeasure[1].m_arrPoint, (std::vector<POINT>{{0, 0}, {0, 0}}));
-  EXPECT_EQ(m.m_arrMeasure[2].m_arrPoint.size(), std::size_t(kMaxOpenShapePoints));
+  EXPECT_EQ(m.GetMeasure(0)->m_arrPoint, GoldenLine().m_arrPoint);  // missing point 0 reads (0, 0)
+  EXPECT_EQ(Text(m.GetMeasure(1)->m_szResult), u"L: 0.000 px");  // the unterminated text is made again
+  EXPECT_EQ(m.GetMeasure(1)->m_arrPoint, (std::vector<POINT>{{0, 0}, {0, 0}}));
+  EXPECT_EQ(m.GetMeasure(2)->m_arrPoint.size(), std::size_t(kMaxOpenShapePoints));
   EXPECT_EQ(g_notes, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {2, 1}}));
 
   CMeasureManager full;  // the stores fill up: the load stops cleanly
-  full.m_nMeasureCount = kMeasureSlots - 1;
-  full.m_nRemarkCount = kMeasureSlots;
+  MeasureTestAccess::MeasureCount(full) = kMeasureSlots - 1;
+  MeasureTestAccess::RemarkCount(full) = kMeasureSlots;
   full.LoadLayers(path, u"Cam", 7);
   EXPECT_EQ(full.GetMeasureCount(), kMeasureSlots);
   EXPECT_EQ(full.GetRemarkCount(), kMeasureSlots);
-  EXPECT_EQ(full.m_arrMeasure[kMeasureSlots - 1].m_nKind, MK_LINE);
+  EXPECT_EQ(full.GetMeasure(kMeasureSlots - 1)->m_nKind, MK_LINE);
   std::filesystem::remove_all(dir);
 }
 
@@ -189,17 +189,17 @@ TEST(LayerFile, ACountFieldBelowTheKindStillSavesLoadably) {
   CMeasureManager first;
   first.LoadLayers(path, u"Cam", 1);
   ASSERT_EQ(first.GetMeasureCount(), 2);
-  EXPECT_EQ(first.m_arrMeasure[0].m_nPointCount, 2);
-  EXPECT_EQ(first.m_arrMeasure[1].m_nPointCount, 1);
+  EXPECT_EQ(first.GetMeasure(0)->m_nPointCount, 2);
+  EXPECT_EQ(first.GetMeasure(1)->m_nPointCount, 1);
   first.SetScale(1.0f, u"px", ScaleDisplayBlock{});
-  EXPECT_EQ(Text(first.m_arrMeasure[0].m_szResult), u"L: 5.000 px");
+  EXPECT_EQ(Text(first.GetMeasure(0)->m_szResult), u"L: 5.000 px");
 
   ASSERT_TRUE(first.SaveLayers(again, u"Cam", 1));
   CMeasureManager second;
   second.LoadLayers(again, u"Cam", 1);
   ASSERT_EQ(second.GetMeasureCount(), 2);
   for (int i = 0; i < 2; ++i) {
-    const MEASUREBASE &a = first.m_arrMeasure[std::size_t(i)], &b = second.m_arrMeasure[std::size_t(i)];
+    const MEASUREBASE &a = *first.GetMeasure(i), &b = *second.GetMeasure(i);
     EXPECT_EQ(a.Serialize(), b.Serialize()) << i;
     EXPECT_EQ(std::vector<POINT>(a.m_arrPoint.begin(), a.m_arrPoint.begin() + a.m_nPointCount), b.m_arrPoint) << i;
   }

@@ -3,6 +3,7 @@
 #include "model_test_util.h"
 
 using namespace model_test;
+using A = MeasureTestAccess;
 
 namespace {
 
@@ -19,7 +20,7 @@ void AddThree(CMeasureManager& m) {
 
 std::vector<int> FirstXs(const CMeasureManager& m) {
   std::vector<int> xs;
-  for (int i = 0; i < m.GetMeasureCount(); ++i) xs.push_back(m.m_arrMeasure[std::size_t(i)].m_arrPoint[0].x);
+  for (int i = 0; i < m.GetMeasureCount(); ++i) xs.push_back(m.GetMeasure(i)->m_arrPoint[0].x);
   return xs;
 }
 
@@ -28,56 +29,56 @@ std::vector<int> FirstXs(const CMeasureManager& m) {
 TEST(MeasureStore, DeleteCopyMoveAtTheirEdges) {
   CMeasureManager m;
   AddThree(m);
-  m.m_nSelMeasure = 2;
-  m.m_nHoverMeasure = 1;
+  A::SelectedMeasure(m) = 2;
+  A::HoverMeasure(m) = 1;
   ASSERT_EQ(m.DeleteMeasure(0), 1);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200}));
-  EXPECT_EQ(m.m_arrMeasure.size(), std::size_t(kMeasureSlots));
+  EXPECT_EQ(m.MeasureSlots(), kMeasureSlots);
   EXPECT_EQ(m.GetMeasureKind(kMeasureSlots - 1), -1);
-  EXPECT_EQ(m.m_nSelMeasure, 1);  // still on R2
-  EXPECT_EQ(m.m_nHoverMeasure, 0);  // still on R1
+  EXPECT_EQ(m.SelectedMeasure(), 1);  // still on R2
+  EXPECT_EQ(m.HoverMeasure(), 0);  // still on R1
   EXPECT_EQ(m.DeleteMeasure(2), 0);  // past the count
-  m.m_nMouseState = MS_CREATING;
-  m.m_bInProgress = true;
+  A::MouseState(m) = MS_CREATING;
+  A::InProgress(m) = true;
   EXPECT_EQ(m.DeleteMeasure(0), 0);
   m.CopyMeasure(0, nullptr);
   m.MoveMeasure(1, 0);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200}));  // nothing while a shape is built
   // Only idle, or state 5 with nothing in progress, lets a record go.
-  m.m_nMouseState = MS_MOVE;
+  A::MouseState(m) = MS_MOVE;
   EXPECT_EQ(m.DeleteMeasure(0), 0);  // a move under way
-  m.m_bInProgress = false;
+  A::InProgress(m) = false;
   for (int state : {MS_CREATING, MS_POINT, MS_RULECENTRE}) {
-    m.m_nMouseState = state;
+    A::MouseState(m) = state;
     EXPECT_EQ(m.DeleteMeasure(0), 0) << "state " << state;
   }
-  m.m_nMouseState = MS_MOVE;
+  A::MouseState(m) = MS_MOVE;
   ASSERT_EQ(m.DeleteMeasure(1), 1);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100}));
   AddShape(m, MK_LINE, {{200, 0}, {203, 4}});
-  m.m_nMouseState = MS_IDLE;
+  A::MouseState(m) = MS_IDLE;
 
   AddShape(m, MK_LINE, {{300, 0}, {303, 4}});
   WString text;
-  m.m_nSelMeasure = 2;
+  A::SelectedMeasure(m) = 2;
   m.CopyMeasure(1, &text);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{100, 200, 210, 300}));
   EXPECT_EQ(text, u"L: 5.000 px");
-  EXPECT_EQ(m.m_arrMeasure[2].m_rcBound, (RECT{200, 0, 223, 24}));
-  EXPECT_EQ(m.m_nSelMeasure, 2);  // the selection index is not changed
+  EXPECT_EQ(m.GetMeasure(2)->m_rcBound, (RECT{200, 0, 223, 24}));
+  EXPECT_EQ(m.SelectedMeasure(), 2);  // the selection index is not changed
   m.CopyMeasure(4, &text);
 
   m.MoveMeasure(3, 0);
   EXPECT_EQ(FirstXs(m), (std::vector<int>{300, 100, 200, 210}));
-  EXPECT_EQ(m.m_nSelMeasure, 0);
+  EXPECT_EQ(m.SelectedMeasure(), 0);
   m.MoveMeasure(0, 4);
-  EXPECT_EQ(m.m_nSelMeasure, 0);
+  EXPECT_EQ(m.SelectedMeasure(), 0);
 
   CMeasureManager full;
-  full.m_nMeasureCount = kMeasureSlots;
+  A::MeasureCount(full) = kMeasureSlots;
   full.CopyMeasure(0, &text);  // no free slot
   EXPECT_EQ(full.GetMeasureCount(), kMeasureSlots);
-  EXPECT_EQ(full.m_arrMeasure.size(), std::size_t(kMeasureSlots));
+  EXPECT_EQ(full.MeasureSlots(), kMeasureSlots);
 }
 
 TEST(MeasureStore, SelectStyleNudge) {
@@ -87,24 +88,25 @@ TEST(MeasureStore, SelectStyleNudge) {
   m.SelectMeasure(2, &out);
   EXPECT_EQ(out.m_arrPoint[0].x, 200);
   m.SelectMeasure(-1, &out);
-  EXPECT_EQ(m.m_nSelMeasure, -1);
+  EXPECT_EQ(m.SelectedMeasure(), -1);
   m.SetSelectedMeasureStyle(0x00FF00, 3, 0xFF0000, 1, 1, 0x111111, 5, 6);  // defaults only
-  EXPECT_EQ(m.m_nDefaultFontHeight, 20);
+  EXPECT_EQ(m.DefaultFontHeight(), 20);
   m.SelectMeasure(0, &out);
   m.SetSelectedMeasureStyle(0x00FF00, 3, 0xFF0000, 1, 1, 0x111111, 5, 6);
-  EXPECT_EQ(m.m_arrMeasure[0].m_nFontHeight, 20);
+  EXPECT_EQ(m.GetMeasure(0)->m_nFontHeight, 20);
 
   m.NudgeSelection(0, 3);
-  EXPECT_EQ(m.m_arrMeasure[0].m_arrPoint[1], (POINT{3, 5}));
-  EXPECT_EQ(m.m_arrMeasure[0].m_rcBound, (RECT{-10, -9, 13, 15}));
+  EXPECT_EQ(m.GetMeasure(0)->m_arrPoint[1], (POINT{3, 5}));
+  EXPECT_EQ(m.GetMeasure(0)->m_rcBound, (RECT{-10, -9, 13, 15}));
   m.NudgeSelection(kMeasureSlots, 0);  // no current remark: nothing
-  stRemark& arrow = m.m_arrRemark[0];
-  arrow.m_nKind = MK_ARROW;
-  arrow.m_pt1 = {10, 10};
-  arrow.m_pt2 = {20, 30};
-  arrow.m_rcHit = {0, 0, 30, 40};
-  m.m_nRemarkCount = 1;
-  m.m_nCurRemark = 0;
+  stRemark arrowRecord;
+  arrowRecord.m_nKind = MK_ARROW;
+  arrowRecord.m_pt1 = {10, 10};
+  arrowRecord.m_pt2 = {20, 30};
+  arrowRecord.m_rcHit = {0, 0, 30, 40};
+  ASSERT_EQ(m.AddRemark(arrowRecord), 0);
+  A::CurrentRemark(m) = 0;
+  const stRemark& arrow = *m.GetRemark(0);
   m.NudgeSelection(-1, 3);
   EXPECT_EQ(arrow.m_pt2, (POINT{20, 31}));
   EXPECT_EQ(arrow.m_ptText, (POINT{-1, 0}));
@@ -114,35 +116,36 @@ TEST(MeasureStore, SelectStyleNudge) {
 TEST(MeasureStore, DividingRules) {
   CMeasureManager m;
   m.SetDividingRule(1, 0, 40, RECT{10, 20, 111, 81}, 0xFF00, 0xFF);
-  EXPECT_EQ(m.m_CrossRule, (RuleBlock{1, 50, 30, 40, 0xFF00, 0xFF, 200, 2}));  // half the size, not the middle
+  EXPECT_EQ(m.CrossRule(), (RuleBlock{1, 50, 30, 40, 0xFF00, 0xFF, 200, 2}));  // half the size, not the middle
   m.SetDividingRule(0, 0, 100, RECT{}, 255, 255);  // the layer editor's clearing keeps the centre
-  EXPECT_EQ(m.m_CrossRule, (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
+  EXPECT_EQ(m.CrossRule(), (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
   m.SetDividingRule(1, 1, 7, RECT{0, 0, 301, 200}, 1, 2);
-  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, 150, 100, 7, 1, 2, 67, 2}));  // (200 - 66) / 2
+  EXPECT_EQ(m.AngleRule(), (RuleBlock{1, 150, 100, 7, 1, 2, 67, 2}));  // (200 - 66) / 2
   m.SetDividingRule(1, 1, 7, RECT{0, 0, -7, -5}, 1, 2);  // divisions truncate toward zero
-  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
+  EXPECT_EQ(m.AngleRule(), (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
   m.SetDividingRule(1, 2, 9, RECT{0, 0, 10, 10}, 3, 4);
-  EXPECT_EQ(m.m_AngleRule, (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
-  EXPECT_EQ(m.m_CrossRule, (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
+  EXPECT_EQ(m.AngleRule(), (RuleBlock{1, -3, -2, 7, 1, 2, -2, 2}));
+  EXPECT_EQ(m.CrossRule(), (RuleBlock{0, 50, 30, 100, 255, 255, 200, 2}));
 }
 
 TEST(MeasureStore, Remarks) {
   CMeasureManager m;
-  m.m_arrRemark[0].m_nKind = MK_ARROW;
-  m.m_nRemarkCount = 1;
+  stRemark arrow;
+  arrow.m_nKind = MK_ARROW;
+  m.AddRemark(arrow);
   m.RemoveAllRemarks();
   EXPECT_EQ(m.GetRemarkCount(), 0);
   m.AddRemark(5, 6, u"note", 30, 0xFF);  // into the slot that held the arrow
-  EXPECT_EQ(m.m_arrRemark[0].m_nKind, MK_TEXT);
-  EXPECT_EQ(m.m_nCurRemark, 0);
+  EXPECT_EQ(m.GetRemark(0)->m_nKind, MK_TEXT);
+  EXPECT_EQ(m.CurrentRemark(), 0);
   m.AddRemark(7, 8, WString(700, u'x'), 30, 0xFF);
-  EXPECT_EQ(Text(m.m_arrRemark[1].m_szText).size(), 499u);
-  m.m_nCurRemark = 0;
+  EXPECT_EQ(Text(m.GetRemark(1)->m_szText).size(), 499u);
+  A::CurrentRemark(m) = 0;
   m.DeleteSelectedRemark();
   EXPECT_EQ(m.GetRemarkCount(), 1);
-  EXPECT_EQ(m.m_arrRemark[0].m_ptText, (POINT{7, 8}));
-  EXPECT_EQ(m.m_arrRemark[kMeasureSlots - 1].m_nKind, MK_NONE);
-  m.m_nRemarkCount = kMeasureSlots;
+  EXPECT_EQ(m.GetRemark(0)->m_ptText, (POINT{7, 8}));
+  EXPECT_EQ(m.GetRemark(kMeasureSlots - 1)->m_nKind, MK_NONE);
+  A::RemarkCount(m) = kMeasureSlots;
   m.AddRemark(0, 0, u"one too many", 20, 0);
   EXPECT_EQ(m.GetRemarkCount(), kMeasureSlots);
 }
@@ -164,39 +167,41 @@ TEST(MeasureStore, ResetEndsWorkInProgressAndKeepsRemarks) {
     m.SetSelectedMeasureStyle(0xFF00, 6, 0xFF0000, 10, 0, 0, 0, 0);
     m.SetDividingRule(1, 0, 40, RECT{0, 0, 100, 100}, 1, 1);
     m.SetContrastRound(1, 5, 6, 7.5);
-    m.m_ptDragAnchor = POINT{9, 9};
-    m.m_nDragPoint = 1;
+    A::DragAnchor(m) = POINT{9, 9};
+    A::DragPoint(m) = 1;
     ASSERT_EQ(m.OnMeasureLButtonDown(10, 10, MK_LINE, 1), 2);  // a line being built
     m.ResetMeasurements();
-    EXPECT_FALSE(m.m_bShowGrid || m.m_bShowCalibLine);
-    EXPECT_EQ(m.m_nGridWidth, 1);
-    EXPECT_EQ(m.m_nGridSpacing, 100);
-    EXPECT_EQ(m.m_clrGrid, 0u);
-    EXPECT_EQ(m.m_ptDragAnchor, (POINT{0, 0}));
-    EXPECT_EQ(m.m_nMouseState, MS_IDLE);
-    EXPECT_EQ(m.m_nCurKind, MK_NONE);
-    EXPECT_EQ(m.m_nHoverMeasure, -1);
-    EXPECT_EQ(m.m_nSelMeasure, -1);
-    EXPECT_EQ(m.m_nDragPoint, -1);
+    EXPECT_FALSE(m.GridShown() || m.CalibrationLineShown());
+    EXPECT_EQ(m.GridWidth(), 1);
+    EXPECT_EQ(m.GridSpacing(), 100);
+    EXPECT_EQ(m.GridColor(), 0u);
+    EXPECT_EQ(m.DragAnchor(), (POINT{0, 0}));
+    EXPECT_EQ(m.MouseState(), MS_IDLE);
+    EXPECT_EQ(m.CurrentKind(), MK_NONE);
+    EXPECT_EQ(m.HoverMeasure(), -1);
+    EXPECT_EQ(m.SelectedMeasure(), -1);
+    EXPECT_EQ(m.DragPoint(), -1);
     // Styles, rules and overlays are the operator's settings, not measurements: they stay.
-    EXPECT_EQ(m.m_nSelPenWidth, 2);
-    EXPECT_EQ(m.m_nDefaultPenWidth, 6);
-    EXPECT_EQ(m.m_nDefaultFontHeight, 29);
-    EXPECT_EQ(m.m_CrossRule.enable, 1);
-    EXPECT_TRUE(m.m_bContrastRound);
+    EXPECT_EQ(m.SelectionPenWidth(), 2);
+    EXPECT_EQ(m.DefaultPenWidth(), 6);
+    EXPECT_EQ(m.DefaultFontHeight(), 29);
+    EXPECT_EQ(m.CrossRule().enable, 1);
+    ContrastRoundBlock round;
+    m.GetContrastRound(&round);
+    EXPECT_TRUE(round.on);
     EXPECT_EQ(m.GetMeasureCount(), 0);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(m.GetMeasureKind(k), -1);
-    EXPECT_EQ(m.m_dScale, 1.0);
-    EXPECT_EQ(m.m_strUnit, u"px");
-    EXPECT_EQ(m.m_ScaleDisplay.enable, 1);
+    EXPECT_EQ(m.Scale(), 1.0);
+    EXPECT_EQ(m.Unit(), u"px");
+    EXPECT_EQ(m.ScaleDisplay().enable, 1);
     EXPECT_EQ(m.GetRemarkCount(), 1);
-    EXPECT_FALSE(m.m_bInProgress);
-    EXPECT_EQ(m.m_nCreating, -1);
+    EXPECT_FALSE(m.InProgress());
+    EXPECT_EQ(m.CreatingIndex(), -1);
     EXPECT_EQ(cap.releases, cap.captures);
 
     ASSERT_EQ(m.OnMeasureLButtonDown(10, 10, MK_ARROW, 1), 2);  // an arrow being built
     m.RemoveAllRemarks();
-    EXPECT_FALSE(m.m_bInProgress);
+    EXPECT_FALSE(m.InProgress());
     EXPECT_EQ(cap.releases, cap.captures);
     AddShape(m, MK_LINE, {{0, 0}, {1, 1}});
   }  // destroyed with records in use

@@ -9,22 +9,17 @@
 #include <vector>
 
 #include "measure/MeasureManager.h"
+#include "tests/measure/engine_access.h"
 
 namespace model_test {
 
 // Appends a finished measurement of `kind` with the given points, with bounds and text.
 inline int AddShape(CMeasureManager& m, std::int32_t kind, std::initializer_list<POINT> pts) {
-  const int i = m.m_nMeasureCount++;
-  MEASUREBASE& rec = m.m_arrMeasure[std::size_t(i)];
-  rec = MEASUREBASE{};
+  MEASUREBASE rec;
   rec.m_nKind = kind;
   rec.m_arrPoint.assign(pts);
   rec.m_nPointCount = std::int32_t(pts.size());
-  POINT tl, br;
-  if (m.GetMeasureBounds(i, &tl, &br)) rec.m_rcBound = RECT{tl.x, tl.y, br.x, br.y};
-  MeasureValues v;
-  if (m.CalcMeasureValues(i, &v)) m.FormatResultText(i, v.L, v.A, v.B, v.P, v.S);
-  return i;
+  return AddFinished(m, rec);
 }
 
 inline WString Text(const char16_t* buf) { return WString(buf, BufferLength(buf, kResultTextLen)); }

@@ -27,9 +27,9 @@ TEST(MeasureGeometry, TruncationAndGuardsDecideThePoints) {
   EXPECT_NEAR(m.ArcSweepAngle({10, 0}, {-10, 0}, {0, 10}, {0, 0}), -180.0, 1e-4);
 
   const int i = AddShape(m, MK_LINE, {{5, 5}, {20, 8}});
-  EXPECT_EQ(m.m_arrMeasure[0].m_rcBound, (RECT{-5, -5, 30, 18}));
+  EXPECT_EQ(m.GetMeasure(0)->m_rcBound, (RECT{-5, -5, 30, 18}));
   POINT tl, br;
-  m.m_arrMeasure[std::size_t(i)].m_nPointCount = 3;  // claims more points than it holds
+  EditMeasure(m, i, [](MEASUREBASE& r) { r.m_nPointCount = 3; });  // claims more points than it holds
   EXPECT_FALSE(m.GetMeasureBounds(i, &tl, &br));
   EXPECT_FALSE(m.GetMeasureBounds(kMeasureSlots, &tl, &br));
 }
@@ -57,8 +57,8 @@ TEST(MeasureGeometry, FootOnEitherSideOfTheSteepLineThreshold) {
   AddShape(m, MK_POINT2LINE, {{0, 7}, {0, 0}, {1, 2}});
   AddShape(m, MK_CIRCLE2LINE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 20}, {0, 30}});
   AddShape(m, MK_LINE2LINE, {{-1, 7}, {1, 7}, {0, 0}, {1, 2}});
-  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"L: 3.130 px");
-  EXPECT_EQ(Text(m.m_arrMeasure[1].m_szResult), u"L: 1.498 px");
+  EXPECT_EQ(Text(m.GetMeasure(0)->m_szResult), u"L: 3.130 px");
+  EXPECT_EQ(Text(m.GetMeasure(1)->m_szResult), u"L: 1.498 px");
   MeasureValues v;
   ASSERT_TRUE(m.CalcMeasureValues(2, &v));
   EXPECT_DOUBLE_EQ(v.L, 7 / std::sqrt(5.0));
@@ -74,7 +74,7 @@ TEST(MeasureValues, PolygonAreaAtTheCoordinateLimits) {
   MeasureValues v;
   ASSERT_TRUE(m.CalcMeasureValues(i, &v));
   EXPECT_EQ(v.S, 18446744065119617024.0);
-  EXPECT_EQ(Text(m.m_arrMeasure[0].m_szResult), u"S: 18446744065119617024.000 px\u00B2");
+  EXPECT_EQ(Text(m.GetMeasure(0)->m_szResult), u"S: 18446744065119617024.000 px\u00B2");
   char16_t line[256] = {};
   m.GetExcelReportLine(i, u"", line, 256);
   EXPECT_EQ(WString(line).substr(WString(line).find(u"S: ")), u"S: 18446744065119617024.000px\u00B2");
@@ -102,7 +102,7 @@ struct AllKinds {
     AddShape(m, MK_CIRCLE2LINE, {{0, 0}, {0, 0}, {0, 0}, {100, 0}, {100, 50}, {40, 70}});
     AddShape(m, MK_CIRCLE2CIRCLE, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {30, 40}});
   }
-  WString T(int i) const { return Text(m.m_arrMeasure[std::size_t(i)].m_szResult); }
+  WString T(int i) const { return Text(m.GetMeasure(i)->m_szResult); }
   void ExpectTexts() const {
     const char16_t* want[] = {
         u"Total: 3", u"L: 5.000 px", u"L: 5.000 px", u"L: 15.000 px", u"\u2220\uFF1A90.000\u00B0",
@@ -147,11 +147,11 @@ TEST(MeasureValues, ResultTextsOfEveryKindAndScaleChanges) {
   k.m.SetScale(0.1f, u"um", ScaleDisplayBlock{});
   k.m.GetScale(&f, nullptr, nullptr);
   EXPECT_EQ(f, 0.1f);
-  EXPECT_EQ(k.m.m_dScale, double(0.1f));
+  EXPECT_EQ(k.m.Scale(), double(0.1f));
 
   // Too few points for the kind: refused. A long unit is cut to the buffer.
-  k.m.m_arrMeasure[2].m_arrPoint.resize(0);
-  k.m.m_arrMeasure[5].m_arrPoint.resize(3);
+  EditMeasure(k.m, 2, [](MEASUREBASE& r) { r.m_arrPoint.resize(0); });
+  EditMeasure(k.m, 5, [](MEASUREBASE& r) { r.m_arrPoint.resize(3); });
   EXPECT_FALSE(k.m.CalcMeasureValues(5, &v));
   k.m.SetScale(1.0f, WString(600, u'u'), ScaleDisplayBlock{});
   EXPECT_EQ(k.T(1).size(), 499u);

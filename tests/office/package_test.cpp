@@ -8,7 +8,9 @@
 #include "platform/office/OpcParts.h"
 #include "fuzz/office_template.h"
 #include "platform/office/XlsxWorkbook.h"
+#include "platform/durable_file.h"
 #include "platform/office/ZipPackage.h"
+#include "tests/fs_faults.h"
 #include "tests/office/office_reader.h"
 
 using namespace office;
@@ -73,6 +75,42 @@ TEST_F(PackageTest, SavingNeverOverwritesAndLeavesNothingOnFailure) {
   int files = 0;
   for (const auto& e : std::filesystem::directory_iterator(Path(""))) files += e.is_regular_file();
   EXPECT_EQ(files, 2);
+}
+
+// Written through the durable writer: a full disk, at a write or only at the close, fails the
+// save with the disk's reason and leaves neither a file nor a temporary; a name as long as the
+// file system allows saves; a save that may replace does.
+TEST_F(PackageTest, AFullDiskFailsTheSaveAndLeavesNothing) {
+  ZipPackage pkg;
+  pkg.Put("[Content_Types].xml", "<Types/>");
+  pkg.Put("word/media/image1.jpeg", std::string(3 << 20, 'j'), false);  // beyond the writer's buffer
+  for (bool atClose : {false, true}) {
+    SCOPED_TRACE(atClose ? "close" : "write");
+    DurableFaults faults;
+    faults.freeBytes = atClose ? -1 : 100000;
+    faults.failClose = atClose;
+    SetDurableFaults(faults);
+    const Status saved = pkg.SaveFile(Path("Report.docx"), true);
+    ClearDurableFaults();
+    EXPECT_EQ(saved.error, Error::WriteFailed);
+    EXPECT_NE(saved.detail.find("No space left on device"), std::string::npos) << saved.detail;
+    EXPECT_TRUE(std::filesystem::is_empty(Path(""))) << std::filesystem::directory_iterator(Path(""))->path();
+  }
+  fs_faults::SmallFileSystem small(Path("small"), 512);
+  if (small.mounted) {
+    EXPECT_EQ(pkg.SaveFile(small.path / "Report.docx", true).error, Error::WriteFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(small.path));
+  }
+
+  const auto longest = Path("") / (std::string(250, 'r') + ".docx");
+  ASSERT_TRUE(pkg.SaveFile(longest, true).ok());
+  ZipPackage back;
+  ASSERT_TRUE(back.LoadFile(longest).ok());
+  EXPECT_EQ(back.Find("word/media/image1.jpeg")->size(), std::size_t(3) << 20);
+  pkg.Put("extra.xml", "<x/>");
+  ASSERT_TRUE(pkg.SaveFile(longest, false).ok());
+  ASSERT_TRUE(back.LoadFile(longest).ok());
+  EXPECT_TRUE(back.Has("extra.xml"));
 }
 
 TEST(OfficeText, TextIsMadeSafeForXml) {

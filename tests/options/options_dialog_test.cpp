@@ -15,6 +15,8 @@
 #include "options/OptReportPage.h"
 #include "options/OptVideoPage.h"
 #include "options/OptionsDlg.h"
+#include "platform/durable_file.h"
+#include "tests/fs_faults.h"
 #include "tests/options/options_support.h"
 #include "ui/CommandIds.h"
 
@@ -205,6 +207,31 @@ TEST_F(OptionsDlgTest, CancelChangesNothingAndDefaultTakesEffectOnlyWithOk) {
   EXPECT_EQ(StoredDword(u"Image Type"), DWORD(2));
   EXPECT_EQ(StoredDword(u"Time Interval"), DWORD(1000));
   EXPECT_EQ(StoredString(u"Video Path"), (Path() / "Video").u16string());
+}
+
+// OK on a disk that cannot take the store: the settings apply all the same, and the operator is
+// told the file and the reason, with nothing claimed saved. A real read-only folder where the
+// test may mount one, else the writer's seam.
+TEST_F(OptionsDlgTest, OkSaysWhenTheSettingsCouldNotBeSaved) {
+  const std::filesystem::path folder = Path() / "store";
+  std::filesystem::create_directory(folder);
+  SetRegistryFile(folder / "registry.dat");
+  fs_faults::ReadOnlyFolder readOnly(folder);
+  if (!readOnly.mounted) {
+    DurableFaults full;
+    full.freeBytes = 0;
+    SetDurableFaults(full);
+  }
+  auto dlg = Open(COptionsDlg::kMeasurePage);
+  Ctl<QSlider>(dlg->MeasurePage(), COptMeasureDlg::IDC_GRID_INTERVAL)->setValue(900);
+  Click(Button(*dlg, COptionsDlg::IDC_OK));
+  ClearDurableFaults();
+  EXPECT_EQ(dlg->result(), QDialog::Accepted);
+  EXPECT_EQ(Grid(*camera).gridInterval, 900);
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages[0], "The settings could not be saved to \"" + QString::fromStdString((folder / "registry.dat").string()) +
+                                     "\" (" + (readOnly.mounted ? "the folder is read-only" : "the disk is full") + ").");
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 TEST_F(OptionsDlgTest, CapturePageRulesAndLimits) {

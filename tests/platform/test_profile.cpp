@@ -113,6 +113,33 @@ TEST_F(ProfileTest, EditsKeepForeignTextInPlace) {
   EXPECT_FALSE(f.WriteString(u"Cam0", u" ", u"1"));
 }
 
+// A key starting with ';' would read back as a comment: every way of writing refuses it, as keys
+// starting with '[' are, and the file stays as it was.
+TEST_F(ProfileTest, KeysStartingWithASemicolonAreRefusedEverywhere) {
+  CProfileFile f(Path("keys.ini"));
+  ASSERT_TRUE(f.WriteString(u"S", u"k", u"1"));
+  const std::string before = f.Serialize();
+  const std::vector<std::uint8_t> small(4, 7), large(80, 7), run(12, 7);
+  for (const char16_t* key : {u";k", u"  ;k"}) {
+    SCOPED_TRACE(ToUtf8(key));
+    EXPECT_FALSE(f.WriteString(u"S", key, u"1"));
+    EXPECT_FALSE(f.WriteStruct(u"S", key, small));
+    auto w = f.WriteSection(u"S");
+    EXPECT_FALSE(w.WriteString(key, u"1"));
+    EXPECT_FALSE(w.WriteInt(key, 1));
+    EXPECT_FALSE(w.WriteStruct(key, small));
+    EXPECT_FALSE(w.WriteStruct(key, large));  // long structs take another path
+    EXPECT_FALSE(w.WriteStructs(key, 0, 4, run));
+    EXPECT_TRUE(w.Commit());
+    EXPECT_EQ(f.Serialize(), before);
+  }
+  // A ';' or '[' further in is an ordinary character of a key.
+  EXPECT_TRUE(f.WriteString(u"S", u"a;b[c", u"2"));
+  ASSERT_TRUE(f.Save());
+  CProfileFile again(Path("keys.ini"));
+  EXPECT_EQ(again.GetString(u"S", u"a;b[c"), u"2");
+}
+
 TEST_F(ProfileTest, IntegersAndManyKeys) {
   CProfileFile f(Path("n.ini"));
   const std::pair<const char16_t*, std::int32_t> cases[] = {

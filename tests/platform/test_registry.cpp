@@ -1,9 +1,13 @@
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
+#include "platform/strings.h"
+#include "tests/fs_faults.h"
 
 namespace {
 
@@ -168,4 +172,103 @@ TEST_F(RegistryTest, OversizedStoreIsRefusedAndKept) {
   EXPECT_EQ(key.SetDword(u"Capture Count", 3), ERROR_SUCCESS);
   EXPECT_NE(key.Close(), ERROR_SUCCESS);  // the write is refused, and says so
   EXPECT_EQ(fs::file_size(file), size);
+}
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A store cut short (half written by something else, a disk that lost its tail).
+std::string CutStore(const fs::path& file) {
+  {
+    CRegistryKey key;
+    EXPECT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
+    for (int i = 0; i < 40; ++i) key.SetString(FormatW(u"Report Header%d", i), u"what someone typed");
+  }
+  std::string whole = ReadAll(file);
+  EXPECT_GT(whole.size(), 2000u);
+  whole.resize(whole.size() / 2);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << whole;
+  return whole;
+}
+
+}  // namespace
+
+// A store that does not read is moved aside, said, and never written over: the next save starts
+// a fresh store under the real name.
+TEST_F(RegistryTest, ADamagedStoreIsMovedAsideAndSaid) {
+  const std::string cut = CutStore(file);
+  SetRegistryFile(file);  // read afresh, as at the next start
+  const RegistryLoadReport r = RegistryLoadResult();
+  ASSERT_EQ(r.state, RegistryLoadState::MovedAside);
+  const std::string aside = r.movedTo.filename().string();
+  EXPECT_TRUE(aside.starts_with("registry.dat.damaged-")) << aside;
+  EXPECT_EQ(aside.size(), std::string("registry.dat.damaged-20240131-154500").size()) << aside;
+  EXPECT_EQ(r.movedTo.parent_path(), file.parent_path());
+  EXPECT_EQ(ReadAll(r.movedTo), cut);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(ToUtf8(RegistryLoadNotice()), "The settings file \"" + file.string() + "\" is damaged. It was moved to \"" +
+                                              r.movedTo.string() + "\" and the program runs with default settings.");
+  {
+    CRegistryKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
+    EXPECT_FALSE(key.QueryString(u"Report Header0").has_value());  // defaults
+    EXPECT_EQ(key.SetDword(u"Capture Count", 3), ERROR_SUCCESS);
+    EXPECT_EQ(key.Close(), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(ReadAll(r.movedTo), cut);
+  SetRegistryFile(file);
+  EXPECT_EQ(RegistryLoadResult().state, RegistryLoadState::Ok);
+  EXPECT_EQ(RegistryLoadNotice(), u"");
+
+  // Damaged again within the same second: another name, the first one kept.
+  std::ofstream(file, std::ios::trunc) << "{\"format\":";
+  SetRegistryFile(file);
+  const RegistryLoadReport again = RegistryLoadResult();
+  ASSERT_EQ(again.state, RegistryLoadState::MovedAside);
+  EXPECT_NE(again.movedTo, r.movedTo);
+  EXPECT_EQ(ReadAll(again.movedTo), "{\"format\":");
+  EXPECT_EQ(ReadAll(r.movedTo), cut);
+}
+
+// A damaged store in a folder that cannot be changed, and a store that cannot be read at all:
+// left as they are, said, and every save refused with a reason.
+TEST_F(RegistryTest, AStoreThatCanNeitherBeReadNorMovedIsLeftAlone) {
+  fs::create_directory(file);  // there, but no file a store can be read from
+  SetRegistryFile(file);
+  EXPECT_EQ(RegistryLoadResult().state, RegistryLoadState::Unreadable);
+  EXPECT_EQ(ToUtf8(RegistryLoadNotice()), "The settings file \"" + file.string() +
+                                              "\" cannot be read (it is a folder, not a file). It is left as it is; the "
+                                              "program runs with default settings and does not save them.");
+  {
+    CRegistryKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
+    key.SetDword(u"Capture Count", 3);
+    EXPECT_EQ(key.Close(), ERROR_WRITE_FAULT);
+  }
+  EXPECT_TRUE(fs::is_directory(file));
+  EXPECT_EQ(ToUtf8(RegistryNotSavedText()), "The settings could not be saved to \"" + file.string() +
+                                                "\" (the settings file found at start is kept as it was).");
+  fs::remove(file);
+
+  const fs::path folder = file.parent_path() / "locked";
+  fs::create_directory(folder);
+  const fs::path store = folder / "registry.dat";
+  SetRegistryFile(store);
+  const std::string cut = CutStore(store);
+  fs_faults::ReadOnlyFolder readOnly(folder);
+  if (!readOnly.mounted) GTEST_SKIP() << "may not mount a read-only folder here";
+  SetRegistryFile(store);
+  EXPECT_EQ(RegistryLoadResult().state, RegistryLoadState::DamagedKept);
+  EXPECT_EQ(ToUtf8(RegistryLoadNotice()), "The settings file \"" + store.string() +
+                                              "\" is damaged and could not be moved aside (the folder is read-only). It is "
+                                              "left as it is; the program runs with default settings and does not save them.");
+  CRegistryKey key;
+  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Q7V-MS\\Settings"), ERROR_SUCCESS);
+  key.SetDword(u"Capture Count", 3);
+  EXPECT_EQ(key.Close(), ERROR_WRITE_FAULT);
+  EXPECT_EQ(ReadAll(store), cut);
 }
