@@ -48,12 +48,12 @@ struct ArvScope {
 #if defined(__SANITIZE_THREAD__)
   ArvScope();
   ~ArvScope();
+#else
+  ArvScope() {}
+  ~ArvScope() {}
 #endif
   ArvScope(const ArvScope&) = delete;
   ArvScope& operator=(const ArvScope&) = delete;
-#if !defined(__SANITIZE_THREAD__)
-  ArvScope() = default;
-#endif
 };
 
 // Aravis' in-process fake camera: Q7V_ARAVIS_FAKE=1 lists it; tests switch it here. USB3 and GigE

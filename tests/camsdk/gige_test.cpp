@@ -128,9 +128,13 @@ class GigeTest : public ::testing::Test {
     CamSdkCapability cap{};
     EXPECT_EQ(CameraGetCapability(h, &cap), CAMSDK_STATUS_OK);
     for (int i = 0; i < cap.resolutionCount; ++i)
-      if (cap.resolutions[i].width == 512) EXPECT_EQ(CameraSetImageSizeSel(h, i, CAMSDK_SIZE_PREVIEW), 1);
+      if (cap.resolutions[i].width == 512) {
+        EXPECT_EQ(CameraSetImageSizeSel(h, i, CAMSDK_SIZE_PREVIEW), 1);
+      }
     EXPECT_EQ(CameraSetExposureTime(h, 100000), 1);
-    if (cap.colorSensor) EXPECT_EQ(CameraSetGain(h, 1.0f, 1.0f, 1.0f), 1);
+    if (cap.colorSensor) {
+      EXPECT_EQ(CameraSetGain(h, 1.0f, 1.0f, 1.0f), 1);
+    }
     return h;
   }
 
