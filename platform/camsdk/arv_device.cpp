@@ -234,14 +234,39 @@ struct Seen {
 
 class GenicamDevice;
 
-std::mutex gMu;                               // guards everything below
-std::deque<ArvModel> gModels;                 // stable addresses
-std::vector<const ArvModel*> gFakeListed;     // the in-process fake camera, listed at once
-std::vector<const ArvModel*> gFoundListed;    // USB3 and GigE cameras, as discovery found them
-std::vector<const ModelInfo*> gListed;        // the last listing handed out
-std::map<std::string, GenicamDevice*> gOpen;  // open devices by id
-std::set<std::string> gAwaited;               // ids lost while open, looked for until back
-int gFakeOn = -1;                             // -1: not decided yet (Q7V_ARAVIS_FAKE)
+// What the discovery thread shares with the rest. Made once and never destroyed: a discovery
+// still waiting for answers when the program exits must not find it gone.
+struct Discovery {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::thread thread;
+  bool running = false, again = false, stop = false;
+  std::uint64_t passes = 0;  // completed
+};
+struct Shared {
+  std::mutex mu;                                    // guards the rest but `discovery`
+  std::deque<ArvModel> models;                      // stable addresses
+  std::vector<const ArvModel*> fakeListed;          // the in-process fake camera, listed at once
+  std::vector<const ArvModel*> foundListed;         // USB3 and GigE cameras, as discovery found them
+  std::vector<const ModelInfo*> listed;             // the last listing handed out
+  std::map<std::string, GenicamDevice*> open;       // open devices by id
+  std::set<std::string> awaited;                    // ids lost while open, looked for until back
+  int fakeOn = -1;                                  // -1: not decided yet (Q7V_ARAVIS_FAKE)
+  Discovery discovery;
+};
+Shared& TheShared() {
+  static Shared* shared = new Shared;
+  return *shared;
+}
+std::mutex& gMu = TheShared().mu;
+std::deque<ArvModel>& gModels = TheShared().models;
+std::vector<const ArvModel*>& gFakeListed = TheShared().fakeListed;
+std::vector<const ArvModel*>& gFoundListed = TheShared().foundListed;
+std::vector<const ModelInfo*>& gListed = TheShared().listed;
+std::map<std::string, GenicamDevice*>& gOpen = TheShared().open;
+std::set<std::string>& gAwaited = TheShared().awaited;
+int& gFakeOn = TheShared().fakeOn;
+Discovery& gDiscovery = TheShared().discovery;
 
 std::vector<Seen> Scan(int iface) {
   std::vector<Seen> out;
@@ -561,32 +586,24 @@ bool WaitReleased(const std::string& id, const std::atomic<bool>* cancel) {
 
 // ---- Discovery of USB3 and GigE cameras, on its own thread.
 
-struct Discovery {
-  std::mutex mu;
-  std::condition_variable cv;
-  std::thread thread;
-  bool running = false, again = false, stop = false;
-  std::uint64_t passes = 0;  // completed
-  ~Discovery() {
+std::atomic<bool> gExiting{false};
+// At exit a pass that still waits a second for answers is left to end alone: it touches nothing
+// but the shared state once it sees `gExiting`.
+struct ExitMark {
+  ~ExitMark() {
+    gExiting.store(true);
     bool busy = false;
     {
-      std::lock_guard<std::mutex> lock(mu);
-      stop = true;
-      busy = running;
+      std::lock_guard<std::mutex> lock(gDiscovery.mu);
+      gDiscovery.stop = true;
+      busy = gDiscovery.running;
     }
-    cv.notify_all();
-    if (!thread.joinable()) return;
-    // A pass waits a second for answers that no longer matter at exit: it is left to end alone
-    // and touches nothing once it sees `gExiting`.
-    if (busy) thread.detach();
-    else thread.join();
+    gDiscovery.cv.notify_all();
+    if (!gDiscovery.thread.joinable()) return;
+    if (busy) gDiscovery.thread.detach();
+    else gDiscovery.thread.join();
   }
-};
-Discovery gDiscovery;
-std::atomic<bool> gExiting{false};
-struct ExitMark {
-  ~ExitMark() { gExiting.store(true); }
-} gExitMark;  // destroyed before everything above
+} gExitMark;
 
 void DiscoveryPass() {
   std::vector<Seen> seen;
