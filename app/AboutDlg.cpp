@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "platform/strings.h"
 
@@ -28,7 +29,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   lay->addWidget(new QLabel(english ? "Copyright (C) 2026" : QString::fromUtf16(u"版权所有 (C) 2026"), this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   ui::SetCtrlId(buttons->button(QDialogButtonBox::Ok), 1);
-  buttons->button(QDialogButtonBox::Ok)->setText(QString::fromStdU16String(LoadStringW(1)));
+  buttons->button(QDialogButtonBox::Ok)->setText(QString::fromStdU16String(LoadStringW(sid::kOk)));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   lay->addWidget(buttons);
 }

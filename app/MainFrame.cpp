@@ -23,6 +23,7 @@
 #include "imaging/ImageListPane.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 
@@ -69,19 +70,19 @@ constexpr std::pair<int, int> kMenuTexts[] = {
 }  // namespace
 
 CMainFrame::CMainFrame() {
-  setWindowTitle(Str(57344));  // the application title alone, never a document name
+  setWindowTitle(Str(sid::kAppTitle));  // the application title alone, never a document name
   setMinimumSize(800, 600);
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
   camera_.SetMainFrame(this);
   SetAppHost(this);  // the panes reach the frame through it from their construction on
   clock = [] { return QDateTime::currentDateTime(); };
   askYesNo = [this](const QString& caption, const QString& text) {
-    return QMessageBox::question(this, caption.isEmpty() ? Str(57344) : caption, text,
+    return QMessageBox::question(this, caption.isEmpty() ? Str(sid::kAppTitle) : caption, text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
   askRestart = [this](UiLanguage language, const QString& text) { return AskRestartBox(this, language, text); };
   messageBox = [this](const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, Str(57344), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, Str(sid::kAppTitle), text, QMessageBox::Ok, this);
     box.exec();
   };
 
@@ -204,7 +205,7 @@ void CMainFrame::CreateToolBars() {
     }
   };
 
-  measureBar_ = new QToolBar(Str(350), this);
+  measureBar_ = new QToolBar(Str(sid::kMeasure), this);
   measureBar_->setObjectName("MeasureBar");
   measureBar_->setIconSize(QSize(20, 20));
   addButtons(measureBar_,
@@ -213,7 +214,7 @@ void CMainFrame::CreateToolBars() {
               ids::kCircleToLine, ids::kCircleToCircle, ids::kArc3, 0, ids::kDeleteMeasure, ids::kDeleteAllMeasures},
              ToolbarImages::kPlain, 20);
 
-  zoomBar_ = new QToolBar(Str(352), this);
+  zoomBar_ = new QToolBar(Str(sid::kPreviewSizeControl), this);
   zoomBar_->setObjectName("ZoomBar");
   zoomBar_->setIconSize(QSize(20, 20));
   addButtons(zoomBar_, {ids::kZoomIn, ids::kZoomOut}, ToolbarImages::kPlain, 20);
@@ -257,7 +258,7 @@ void CMainFrame::CreateStatusBar() {
     statusPanes_[i]->setText(texts[i] ? Str(texts[i]) : QString());
     bar->addPermanentWidget(statusPanes_[i]);
   }
-  SetStatusPane(3, QString::fromStdU16String(FormatW(LoadStringW(59143), 0u, 0.0)));
+  SetStatusPane(3, QString::fromStdU16String(FormatW(LoadStringW(sid::kCaptureFrameRateFPS), 0u, 0.0)));
 }
 
 void CMainFrame::SetStatusPane(int i, const QString& text) {
@@ -343,8 +344,8 @@ void CMainFrame::RegisterCommands() {
   router_.On(F, ids::kAbout, [] { theApp().OnAppAbout(); });
   router_.On(F, ids::kChinese, [this] { OnLanguageChinese(); });
   router_.On(F, ids::kEnglish, [this] { OnLanguageEnglish(); });
-  router_.OnUpdate(F, ids::kChinese, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(25) != u"English"); });
-  router_.OnUpdate(F, ids::kEnglish, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(25) == u"English"); });
+  router_.OnUpdate(F, ids::kChinese, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(sid::kLanguageName) != u"English"); });
+  router_.OnUpdate(F, ids::kEnglish, [](CCmdUI& ui) { ui.SetCheck(LoadStringW(sid::kLanguageName) == u"English"); });
   router_.On(F, ids::kZoomIn, [this] { OnZoomIn(); });
   router_.On(F, ids::kZoomOut, [this] { OnZoomOut(); });
   router_.On(F, ids::kZoomFit, [this] { OnZoomFitWindow(); });

@@ -71,6 +71,7 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   // ---- live, stop, capture, record (MainFrameCommands.cpp)
   void OnCameraLive() override;
   bool OnCameraStop() override;
+  void OnStreamChanged(int index, int status) override;
   void OnCapture();
   void ContinuousCaptureTick();
   int CaptureImageToFile();

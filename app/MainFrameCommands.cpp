@@ -14,6 +14,8 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
+#include "ui/CameraAnswer.h"
 
 namespace {
 
@@ -86,10 +88,13 @@ void CMainFrame::OnCameraLive() {
     params[14] = 1024;
     const int opened = camera_.OpenCamera(cur, params, view_->ImageWindow());
     if (opened != 1) {
-      // A camera that another program holds, or that cannot be set up, is said at once: nothing plays.
+      // A camera that another program holds, or that cannot be set up, is said at once: nothing
+      // plays. Any other reason is told in the hint line, and the window stays idle.
       if (opened == CAMSDK_STATUS_BUSY || opened == CAMSDK_STATUS_FAILED)
         messageBox(QString::fromStdU16String(
             FormatW(LoadStringW(opened == CAMSDK_STATUS_BUSY ? 64240 : 64241), DeviceName(item))));
+      else
+        OnStreamChanged(cur, opened);
       return;
     }
     camera_.GetCurCameraItem(&item);
@@ -107,18 +112,34 @@ void CMainFrame::OnCameraLive() {
     OnZoomFitWindow();
     view_->RedrawImage();
   } else if (item.state == CAMERA_PAUSED) {
-    CameraPlay(item.handle);
-    camera_.SetCameraOpened(cur, CAMERA_PLAYING);
-    UpdateMainToolbarImages(true);
-    timer1_.start();
+    // The entry, the bar and the rate follow what the camera did (OnStreamChanged).
+    (void)camera_.PlayCamera(cur);  // shown
   } else {
-    CameraPause(item.handle);
-    camera_.SetCameraOpened(cur, CAMERA_PAUSED);
-    UpdateMainToolbarImages(false);
-    timer1_.stop();
-    UpdateCaptureStatus();  // a paused camera delivers nothing: no rate stands in the status bar
+    (void)camera_.PauseCamera(cur);  // shown
   }
   view_->LoadSelectedScale(DeviceName(item));
+}
+
+void CMainFrame::OnStreamChanged(int index, int status) {
+  stCameraItem item;
+  if (!camera_.GetCameraItem(index, &item)) return;
+  // What the camera did not do is told, but for a lost camera: its loss has a notice of its own.
+  if (status != CAMSDK_STATUS_OK && status != CAMSDK_STATUS_DEVICE_LOST && status != CAMSDK_STATUS_INVALID_HANDLE) {
+    if (item.state != CAMERA_PLAYING)
+      ShowHint(FormatW(LoadStringW(ui::kStrCameraNotPlaying), DeviceName(item), status));
+    else
+      ShowHint(FormatW(LoadStringW(ui::kStrCameraRefused), status));
+  }
+  if (index != camera_.GetCurCameraItem()) return;
+  // The bar and the rate show the current camera as it is.
+  const bool playing = item.state == CAMERA_PLAYING;
+  UpdateMainToolbarImages(playing);
+  if (playing) {
+    timer1_.start();
+  } else {
+    timer1_.stop();
+    UpdateCaptureStatus();  // a camera that does not play delivers nothing: no rate stands
+  }
 }
 
 bool CMainFrame::OnCameraStop() {
@@ -172,11 +193,11 @@ namespace {
 // Why a recording ended by itself, in the operator's words.
 WString RecordingFaultText(int status) {
   switch (status) {
-    case CAMSDK_STATUS_INVALID_PARAMETER: return LoadStringW(64101);
-    case CAMSDK_STATUS_FILE_ERROR: return LoadStringW(64102);
+    case CAMSDK_STATUS_INVALID_PARAMETER: return LoadStringW(sid::kRecordingStoppedPictureSizeChanged);
+    case CAMSDK_STATUS_FILE_ERROR: return LoadStringW(sid::kRecordingStoppedVideoFileCould);
     case CAMSDK_STATUS_DEVICE_LOST:
-    case CAMSDK_STATUS_INVALID_HANDLE: return LoadStringW(64131);
-    default: return FormatW(LoadStringW(64132), status);
+    case CAMSDK_STATUS_INVALID_HANDLE: return LoadStringW(sid::kRecordingStoppedCameraLost);
+    default: return FormatW(LoadStringW(sid::kRecordingStoppedCameraRefusedFrame), status);
   }
 }
 }  // namespace
@@ -195,12 +216,12 @@ void CMainFrame::OnRecordingEnded(int status) {
   std::vector<WString> parts;
   if (r.fault != 0) parts.push_back(RecordingFaultText(r.fault));
   if (r.status == CAMSDK_STATUS_OK) {
-    parts.push_back(FormatW(LoadStringW(64133), file, r.framesWritten, r.framesPerSecond, r.seconds));
-    if (r.framesDropped > 0) parts.push_back(FormatW(LoadStringW(64134), r.framesDropped));
-    if (r.framesIncomplete > 0) parts.push_back(FormatW(LoadStringW(64137), r.framesIncomplete));
+    parts.push_back(FormatW(LoadStringW(sid::kVideoSavedFramesFps), file, r.framesWritten, r.framesPerSecond, r.seconds));
+    if (r.framesDropped > 0) parts.push_back(FormatW(LoadStringW(sid::kFramesDroppedBecauseEncoderFell), r.framesDropped));
+    if (r.framesIncomplete > 0) parts.push_back(FormatW(LoadStringW(sid::kIncompleteFramesLeftOut), r.framesIncomplete));
   } else {
-    if (r.fault != CAMSDK_STATUS_FILE_ERROR) parts.push_back(LoadStringW(64102));
-    if (r.fileKept) parts.push_back(FormatW(LoadStringW(64135), file));
+    if (r.fault != CAMSDK_STATUS_FILE_ERROR) parts.push_back(LoadStringW(sid::kRecordingStoppedVideoFileCould));
+    if (r.fileKept) parts.push_back(FormatW(LoadStringW(sid::kWhatWritten), file));
   }
   WString text;
   for (const WString& p : parts) text += (text.empty() ? u"" : u" ") + p;
@@ -208,19 +229,19 @@ void CMainFrame::OnRecordingEnded(int status) {
 }
 
 void CMainFrame::UpdateRecordingStatus() {
-  const QString mark = QString::fromStdU16String(LoadStringW(64136)).section(u'%', 0, 0);
+  const QString mark = QString::fromStdU16String(LoadStringW(sid::kRecording)).section(u'%', 0, 0);
   if (!camera_.IsRecording()) {
     if (statusPanes_[0] && !mark.isEmpty() && statusPanes_[0]->text().startsWith(mark)) SetStatusPane(0, QString());
     return;
   }
   const int s = int(camera_.RecordingSeconds());
-  SetStatusPane(0, QString::fromStdU16String(FormatW(LoadStringW(64136), s / 3600, s / 60 % 60, s % 60)));
+  SetStatusPane(0, QString::fromStdU16String(FormatW(LoadStringW(sid::kRecording), s / 3600, s / 60 % 60, s % 60)));
 }
 
 void CMainFrame::UpdateCaptureStatus() {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
-  const WString fmt = LoadStringW(59143);
+  const WString fmt = LoadStringW(sid::kCaptureFrameRateFPS);
   const WString text = item.state == CAMERA_PLAYING
                            ? FormatW(fmt, stats_.ReceivedFrames(), double(stats_.FrameRate()))
                            : FormatW(fmt, 0u, 0.0);
@@ -238,8 +259,8 @@ void CMainFrame::OnCapture() {
       return;
     }
   } else if (!continuousCapture) {
-    WString hint = FormatW(u"%s:%dms", LoadStringW(60054), cs.timeInterval);
-    if (cs.ifFrame) hint = FormatW(u"%s, %s%d", hint, LoadStringW(60055), cs.frameTotal);
+    WString hint = FormatW(u"%s:%dms", LoadStringW(sid::kOpenContinuousCaptureIntervalTime), cs.timeInterval);
+    if (cs.ifFrame) hint = FormatW(u"%s, %s%d", hint, LoadStringW(sid::kCaptureFrame), cs.frameTotal);
     ShowHint(hint);
     continuousCapture = true;
     timer2_.start(std::max(1, cs.timeInterval));
@@ -247,7 +268,7 @@ void CMainFrame::OnCapture() {
   }
   timer2_.stop();
   continuousCapture = false;
-  ShowHint(LoadStringW(60056));
+  ShowHint(LoadStringW(sid::kContinuousCaptureStop));
 }
 
 void CMainFrame::ContinuousCaptureTick() {
@@ -263,8 +284,8 @@ int CMainFrame::CaptureImageToFile() {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   if (item.state == CAMERA_CLOSED) {
-    if (continuousCapture) EndContinuousCapture(LoadStringW(60056));
-    messageBox(Str(60057));
+    if (continuousCapture) EndContinuousCapture(LoadStringW(sid::kContinuousCaptureStop));
+    messageBox(Str(sid::kPleaseOpenCamera));
     return 0;
   }
   stCaptureSetting cs;
@@ -297,7 +318,7 @@ int CMainFrame::CaptureImageToFile() {
       captureCountUnsaved_ = false;
     } else if (!captureCountUnsaved_) {
       captureCountUnsaved_ = true;
-      messageBox(QString::fromStdU16String(FormatW(LoadStringW(64307), RegistryFile().u16string(),
+      messageBox(QString::fromStdU16String(FormatW(LoadStringW(sid::kCaptureNumberCouldNotSaved), RegistryFile().u16string(),
                                                    RegistryNotSavedReason())));
     }
   }
@@ -313,7 +334,7 @@ int CMainFrame::CaptureImageToFile() {
   // Only a file that was really written goes to the image list.
   if ((cs.imageType & 2) && wroteBmp) AddImageFile(QString::fromStdU16String(name) + ".bmp");
   if (result == 1) {
-    if (!continuousCapture) ShowHint(LoadStringW(60058));
+    if (!continuousCapture) ShowHint(LoadStringW(sid::kCaptureSuccessful));
     return 1;
   }
   if (result == CAMSDK_STATUS_DEVICE_LOST) {
@@ -325,9 +346,9 @@ int CMainFrame::CaptureImageToFile() {
   if (continuousCapture) {
     // Nothing is counted for a capture that was not written, and the run stops at once: an
     // unattended run must not go on producing nothing.
-    EndContinuousCapture(FormatW(LoadStringW(64220), FirstCaptureFile(name, cs).toStdU16String()));
+    EndContinuousCapture(FormatW(LoadStringW(sid::kContinuousCaptureStoppedCouldNot), FirstCaptureFile(name, cs).toStdU16String()));
   } else {
-    ShowHint(LoadStringW(60059));
+    ShowHint(LoadStringW(sid::kCaptureFail));
   }
   return 0;
 }
@@ -350,7 +371,7 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
     lostDevices_.insert(deviceName);
     const int previous = camera_.GetCurCameraItem();
     const bool current = previous == index;
-    if (continuousCapture && current) EndContinuousCapture(LoadStringW(60056));
+    if (continuousCapture && current) EndContinuousCapture(LoadStringW(sid::kContinuousCaptureStop));
     if (recordingFlag && current) {
       // Ends the recording through the recorder's own stop, which closes the file.
       recordingFlag = camera_.RecordVideo(index);
@@ -360,7 +381,7 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
     OnCameraStop();
     if (!current && previous >= 0 && camera_.GetOpenedCount() > 0) camera_.SetCurCamera(previous);
     UpdateCaptureStatus();
-    const WString text = FormatW(LoadStringW(64224), name);
+    const WString text = FormatW(LoadStringW(sid::kCameraDisconnectedCaptureRecordingEnded), name);
     ShowHint(text);
     messageBox(QString::fromStdU16String(text));
     return;
@@ -379,7 +400,7 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
       if (!camera_.GetCameraItem(i, &it) || DeviceName(it) != name) continue;
       camera_.SetCurCamera(i);
       OnCameraLive();
-      ShowHint(FormatW(LoadStringW(64225), name));
+      ShowHint(FormatW(LoadStringW(sid::kCameraConnectedAgain), name));
       return;
     }
   }

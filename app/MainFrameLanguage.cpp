@@ -14,6 +14,7 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 std::filesystem::path DefaultLayerFile();
 
@@ -23,7 +24,7 @@ constexpr char16_t kSettingsKey[] = u"Software\\Q7V-MS\\Settings";
 
 Q_LOGGING_CATEGORY(lcFrame, "q7v.frame")
 
-bool RunningEnglish() { return LoadStringW(25) == u"English"; }
+bool RunningEnglish() { return LoadStringW(sid::kLanguageName) == u"English"; }
 
 void WriteLanguage(WStringView value) {
   CRegistryKey key;
@@ -57,7 +58,7 @@ std::unique_ptr<QMessageBox> CMainFrame::MakeRestartBox(QWidget* parent, UiLangu
   // The buttons speak the question's language, not the running one (whose Qt texts the
   // translator gives the standard buttons).
   const bool chinese = language == UiLanguage::Chinese;
-  auto box = std::make_unique<QMessageBox>(QMessageBox::Question, QString::fromStdU16String(LoadStringW(57344)), text,
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Question, QString::fromStdU16String(LoadStringW(sid::kAppTitle)), text,
                                            QMessageBox::NoButton, parent);
   QPushButton* yes =
       box->addButton(chinese ? QString::fromUtf16(u"是(&Y)") : QStringLiteral("&Yes"), QMessageBox::YesRole);

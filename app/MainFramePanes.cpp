@@ -9,6 +9,7 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "editors/EditorCommands.h"
 #include "editors/LayerDlg.h"
@@ -58,7 +59,7 @@ void CMainFrame::ResetViewTools() { view_->ResetTools(); }
 void CMainFrame::AddImageFile(const QString& path) {
   // A full list is said once, as a hint: it must never stop a capture that runs unattended.
   CImageListDlg* list = imageListPane_->Dialog();
-  if (list->AddImageFile(0, path) == 0 && list->TakeFullNotice()) ShowHint(LoadStringW(64226));
+  if (list->AddImageFile(0, path) == 0 && list->TakeFullNotice()) ShowHint(LoadStringW(sid::kImageListFull256Images));
 }
 bool CMainFrame::OpenImageFile(const QString& path) { return view_->LoadBitmapFile(path) == 1; }
 
@@ -83,13 +84,7 @@ void CMainFrame::OnImageDialog(int id) {
         grayStretch_->accept();
         break;
       }
-      std::uint8_t* pixels = nullptr;
-      bool still;
-      {
-        auto lock = camera_.LockFrameBuffer();
-        still = camera_.GetFrameBuffer(&pixels) && camera_.GetOpenedCount() == 0;
-      }
-      if (!still) break;
+      if (!camera_.HasFrame() || camera_.GetOpenedCount() != 0) break;
       grayStretch_ = new CGrayStretchDlg(this);
       grayStretch_->show();
       break;

@@ -6,6 +6,7 @@
 #include "app/MainFrame.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ void CMainFrame::SaveWindowState() {
   const bool toldAtStart = loaded != RegistryLoadState::Ok && loaded != RegistryLoadState::MovedAside;
   if (rc != ERROR_SUCCESS && !settingsUnsavedSaid_ && !toldAtStart)
     messageBox(QString::fromStdU16String(
-        FormatW(LoadStringW(64306), RegistryFile().u16string(), RegistryNotSavedReason())));
+        FormatW(LoadStringW(sid::kWindowLayoutCouldNotSaved), RegistryFile().u16string(), RegistryNotSavedReason())));
 }
 
 bool CMainFrame::RestoreWindowState() {

@@ -23,7 +23,7 @@ QString PercentText(double factor) { return QString::fromStdU16String(FormatW(u"
 static QSize ZoomImageSize(CCameraProcess& camera) {
   if (camera.GetOpenedCount() > 0) {
     int w = 0, h = 0;
-    camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);
+    (void)camera.GetImageSize(camera.GetCurCameraItem(), &w, &h);  // zeroed: an empty size zooms nothing
     return QSize(w, h);
   }
   BITMAPINFOHEADER f;
@@ -32,13 +32,7 @@ static QSize ZoomImageSize(CCameraProcess& camera) {
 }
 
 void CMainFrame::ApplyZoom(double factor) {
-  std::uint8_t* pixels = nullptr;
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (camera_.GetOpenedCount() == 0 && !valid) return;
+  if (camera_.GetOpenedCount() == 0 && !camera_.HasFrame()) return;
   const QSize img = ZoomImageSize(camera_);
   if (img.width() <= 0 || img.height() <= 0) return;
   const std::int64_t width64 = std::int64_t(img.width() * factor);
@@ -82,7 +76,7 @@ void CMainFrame::ApplyZoom(double factor) {
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
   // Without an open camera there is no handle to tell the display size to.
-  if (camera_.GetOpenedCount() > 0) CameraSetDisplaySize(item.handle, int(width), int(height));
+  if (camera_.GetOpenedCount() > 0) (void)CameraSetDisplaySize(item.handle, int(width), int(height));  // advisory
   view_->MoveImageWindow(RECT{int(left), int(top), int(right), int(bottom)});
   view_->update();
   zoomFactor = factor;
@@ -110,7 +104,7 @@ void CMainFrame::OnZoomFitWindow() {
   if (camera_.GetOpenedCount() > 0) {
     stCameraItem item;
     camera_.GetCurCameraItem(&item);
-    CameraSetDisplaySize(item.handle, r.right - r.left, r.bottom - r.top);
+    (void)CameraSetDisplaySize(item.handle, r.right - r.left, r.bottom - r.top);  // advisory
   }
   zoomFactor = double(r.right - r.left) / img.width();
   zoomCombo_->setEditText(PercentText(zoomFactor));
@@ -124,11 +118,7 @@ void CMainFrame::OnZoomOriginal() {
 }
 
 void CMainFrame::OnZoomRatioChange() {
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return;
-  }
+  if (!camera_.HasFrame()) return;
   QString text = zoomCombo_->itemText(zoomCombo_->currentIndex());
   text.chop(1);
   ApplyZoom(text.toDouble() / 100.0);
@@ -166,12 +156,10 @@ void CMainFrame::RunImageCommand(int id) {
   // Only on a still image: a valid frame and no camera open.
   if (camera_.GetOpenedCount() > 0) return;
   {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* frame = nullptr;
-    if (!camera_.GetFrameBuffer(&frame)) return;
-    BITMAPINFOHEADER f;
-    camera_.GetFrameFormat(&f);
-    const int w = f.biWidth, h = std::abs(f.biHeight);
+    const FrameView view = camera_.ViewFrame();
+    if (!view) return;
+    std::uint8_t* frame = view.Data();
+    const int w = view.Width(), h = std::abs(view.Height());
     const KvImgImage img{frame, w, h, 3};
     std::vector<std::uint8_t> copy;
     auto copyOf = [&] {

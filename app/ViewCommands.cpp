@@ -18,6 +18,7 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 
@@ -179,8 +180,8 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
     RedrawImage();
   });
   router.On(V, ids::kDeleteAllMeasures, [this] {
-    const QString caption = QString::fromStdU16String(LoadStringW(23));
-    if (!frame_.askYesNo(caption, QString::fromStdU16String(LoadStringW(24)))) return;
+    const QString caption = QString::fromStdU16String(LoadStringW(sid::kDelete));
+    if (!frame_.askYesNo(caption, QString::fromStdU16String(LoadStringW(sid::kDeleteAll)))) return;
     frame_.DeleteAllLayers();
     m_MeasureMgr.RemoveAllRemarks();
     RedrawImage();
@@ -190,7 +191,7 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
     RedrawImage();
   });
   router.On(V, ids::kHelpManual, [] {
-    const QString file = LoadStringW(25) == u"English" ? "Help/Q7V-MSENG.chm" : "Help/Q7V-MS.chm";
+    const QString file = LoadStringW(sid::kLanguageName) == u"English" ? "Help/Q7V-MSENG.chm" : "Help/Q7V-MS.chm";
     QString path = QDir::current().filePath(file);
     // Else the help folder a package installs beside the program's data.
     if (!QFileInfo::exists(path)) path = QStandardPaths::locate(QStandardPaths::AppDataLocation, file);
@@ -212,7 +213,7 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
     }
     // The camera pane's item reads as the context menu's own resource has it.
     const QString text =
-        id == ids::kCameraControl ? QString::fromStdU16String(LoadStringW(63774)) : router.Action(id)->text();
+        id == ids::kCameraControl ? QString::fromStdU16String(LoadStringW(sid::kCameraControler)) : router.Action(id)->text();
     QAction* a = m_menuPopup->addAction(text);
     a->setData(id);
     connect(a, &QAction::triggered, this, [&router, id] {
@@ -224,5 +225,5 @@ void CApplicationView::RegisterCommands(CCommandRouter& router) {
 
 void CApplicationView::LoadSelectedScale(const WString& cameraName) {
   if (scalestore::ApplySelectedScale(m_MeasureMgr, cameraName) == scalestore::ScaleFound::Unusable)
-    ShowHint(LoadStringW(62015));
+    ShowHint(LoadStringW(sid::kChosenScaleCannotUsedWith));
 }

@@ -19,6 +19,7 @@
 #include "editors/LayerDlg.h"
 #include "imaging/CamSetupIds.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 QString Str(int id) { return QString::fromStdU16String(LoadStringW(std::uint32_t(id))); }
@@ -46,10 +47,9 @@ void CStaticEx::paintEvent(QPaintEvent*) {
   BITMAPINFOHEADER format{};
   bool valid;
   {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    valid = camera_.GetFrameBuffer(&pixels);
-    camera_.GetFrameFormat(&format);
+    const FrameView frame = camera_.ViewFrame();
+    valid = bool(frame);
+    format = frame.Format();
   }
   const QSize image(format.biWidth, format.biHeight);
   const bool geometryChanged = visible != layerVisible_ || size() != layerWindow_ || image != layerImage_;
@@ -189,7 +189,7 @@ CApplicationView::CApplicationView(CMainFrame& frame, CCameraProcess& camera, QW
   hintTimer_.setSingleShot(true);
   connect(&hintTimer_, &QTimer::timeout, m_tipHint, &QWidget::hide);
 
-  m_btnRestore = new QPushButton(Str(59144), this);
+  m_btnRestore = new QPushButton(Str(sid::kWindow), this);
   m_btnRestore->setProperty("ctrlId", ids::kFullScreenWindow);
   m_btnRestore->hide();
   connect(m_btnRestore, &QPushButton::clicked, this, [this] { ToggleFullScreen(); });
@@ -262,13 +262,7 @@ void CApplicationView::resizeEvent(QResizeEvent* e) {
 }
 
 int CApplicationView::DrawStillImage() {
-  std::uint8_t* pixels = nullptr;
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (!valid || camera_.GetOpenedCount() > 0) return 0;
+  if (!camera_.HasFrame() || camera_.GetOpenedCount() > 0) return 0;
   RedrawImage();
   return 1;
 }
@@ -305,15 +299,12 @@ QSize CApplicationView::ImageSize() const {
   if (camera_.GetOpenedCount() > 0) {
     int w = 0, h = 0;
     if (camera_.GetCurCameraItem() < 0) return {};
-    camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);
+    (void)camera_.GetImageSize(camera_.GetCurCameraItem(), &w, &h);  // zeroed: an empty size maps nothing
     return QSize(w, h);
   }
-  std::uint8_t* pixels = nullptr;
-  auto lock = camera_.LockFrameBuffer();
-  if (!camera_.GetFrameBuffer(&pixels)) return {};
-  BITMAPINFOHEADER f;
-  camera_.GetFrameFormat(&f);
-  return QSize(f.biWidth, std::abs(f.biHeight));
+  const FrameView frame = camera_.ViewFrame();
+  if (!frame) return {};
+  return QSize(frame.Width(), std::abs(frame.Height()));
 }
 
 POINT CApplicationView::ClientToImage(int x, int y) const {

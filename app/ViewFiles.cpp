@@ -15,13 +15,14 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 std::filesystem::path DefaultLayerFile();
 
 namespace {
 
 QString Filter(const char* ext) {
-  return QString::fromStdU16String(LoadStringW(60005)) + QString("(*.%1)|*.%1||").arg(ext);
+  return QString::fromStdU16String(LoadStringW(sid::kSupportFile)) + QString("(*.%1)|*.%1||").arg(ext);
 }
 
 std::filesystem::path ToPath(const QString& s) { return std::filesystem::path(s.toStdU16String()); }
@@ -64,13 +65,14 @@ int CApplicationView::LoadBitmapFile(const QString& path, QString* error) {
   BITMAPINFOHEADER format{};
   BitmapStatus st;
   {
-    // The file is checked whole before the frame buffer is touched; then it is read straight in.
-    auto lock = camera_.LockFrameBuffer();
-    st = ReadBitmapFileInto(path, [this, &format](const BITMAPINFOHEADER& f) -> std::uint8_t* {
-      std::uint8_t* pixels = nullptr;
-      if (!camera_.SetFrameFormat(f) || !camera_.GetFrameBuffer(&pixels)) return nullptr;
+    // The file is checked whole before the frame buffer is touched; then it is read straight in,
+    // the new frame held until it is whole.
+    FrameView frame;
+    st = ReadBitmapFileInto(path, [this, &format, &frame](const BITMAPINFOHEADER& f) -> std::uint8_t* {
+      frame = camera_.NewFrame(f);
+      if (!frame) return nullptr;
       format = f;
-      return pixels;
+      return frame.Data();
     });
   }
   if (st != BitmapStatus::Ok) {
@@ -139,11 +141,7 @@ bool CApplicationView::SaveBitmapFile(const QString& path, QString* error) {
 }
 
 void CApplicationView::OnFileSaveAs() {
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    if (!camera_.GetFrameBuffer(&pixels)) return;
-  }
+  if (!camera_.HasFrame()) return;
   const QStringList paths = fileDialog(false, false, Filter("bmp"), ".bmp");
   if (paths.isEmpty()) return;
   RememberFolder(false, paths.front());
@@ -164,7 +162,7 @@ void CApplicationView::OnSaveLayers() {
 }
 
 void CApplicationView::ReportDefaultLayersNotSaved() {
-  messageBox(QString::fromStdU16String(FormatW(LoadStringW(64222), DefaultLayerFile().u16string())));
+  messageBox(QString::fromStdU16String(FormatW(LoadStringW(sid::kMeasurementsCouldNotSaved), DefaultLayerFile().u16string())));
 }
 
 // Whether the file holds layers this camera can load: the section is there with its totals, and
@@ -197,7 +195,7 @@ void CApplicationView::OnLoadLayers() {
   // A file that does not load is refused: the layers shown, and those kept in the default file,
   // stay as they are.
   if (!LayerFileLoads(file, name, index)) {
-    messageBox(QString::fromStdU16String(FormatW(LoadStringW(64221), paths.front().toStdU16String())));
+    messageBox(QString::fromStdU16String(FormatW(LoadStringW(sid::kLayerFileHoldsNoMeasurements), paths.front().toStdU16String())));
     return;
   }
   // The scale in force stays: the reset would leave the loaded texts in the old unit while

@@ -16,6 +16,8 @@
 #include "platform/camsdk/camsdk.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
+#include "ui/CameraAnswer.h"
 
 namespace {
 
@@ -326,11 +328,13 @@ void CApplicationView::ApplyCameraRect() {
   const int h = item.handle;
   POINT a, b;
   camera_.GetRoi(&a, &b);
+  // Without the camera's picture size there is nothing to map the rectangle into; a mirror
+  // state the camera does not give counts as unmirrored.
   int mh = 0, mv = 0;
-  CameraGetMirror(h, 0, &mh);
-  CameraGetMirror(h, 1, &mv);
+  if (CameraGetMirror(h, 0, &mh) != CAMSDK_STATUS_OK) mh = 0;
+  if (CameraGetMirror(h, 1, &mv) != CAMSDK_STATUS_OK) mv = 0;
   int ox = 0, oy = 0, W = 0, H = 0;
-  CameraGetImageSize(h, nullptr, &ox, &oy, &W, &H, 0);
+  if (CameraGetImageSize(h, nullptr, &ox, &oy, &W, &H, 0) != CAMSDK_STATUS_OK) return;
   a.x = std::clamp(a.x, 0, W), b.x = std::clamp(b.x, 0, W);
   a.y = std::clamp(a.y, 0, H), b.y = std::clamp(b.y, 0, H);
   if (mv == 0) {
@@ -358,17 +362,19 @@ void CApplicationView::ApplyCameraRect() {
   if (a.y % 4) a.y += 4 - a.y % 4;
 
   const CMainFrame::CameraArm arm = frame_.CameraRegionArm();
+  // A window the camera refuses is told; the panel finishes (and disarms) its mode either way.
   if (arm.regionWB) {
-    CameraSetWBWindow(h, a.x, a.y, w, hgt);
+    ui::CameraTook(CameraSetWBWindow(h, a.x, a.y, w, hgt));
     frame_.CameraRegionDone(1);
   }
   if (arm.regionAE) {
-    CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y);
+    ui::CameraTook(CameraSetAEWindow(h, a.x, a.y, b.x - a.x, b.y - a.y));
     frame_.CameraRegionDone(2);
   }
   if (arm.adaptiveBlackLevel) {
     MeasureBlackLevel(h, a, b, ox, oy);
-    CameraPlay(h);
+    // The frame shows whether the camera plays again (IMainFrame::OnStreamChanged).
+    (void)camera_.PlayCamera(camera_.IndexOfHandle(h));  // shown
     frame_.CameraRegionDone(3);
   }
   if (arm.roiArmed) {
@@ -376,7 +382,7 @@ void CApplicationView::ApplyCameraRect() {
     if (rw % 4) rw += 4 - rw % 4;
     if (rh % 2) rh += 1;
     int x = a.x, y = a.y;
-    CameraStop(h);
+    (void)CameraStop(h);  // replayed (the panel sets the region and plays the camera)
     if (CameraSetImageSize(h, 1, x, y, rw, rh, 0) != 1) {
       for (int step : {8, 16}) {
         x = x / step * step, y = y / step * step, rw = std::max(step, rw / step * step),
@@ -404,12 +410,12 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
     if (CameraGetImageData(h, buffer.data(), type, &info, buffer.size()) != 1) buffer.clear();
   }
   if (buffer.empty()) {
-    ShowHint(LoadStringW(64190));  // no frame to measure
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredCamera));  // no frame to measure
     return;
   }
   const KvImgRegion region{a.x - ox, a.y - oy, b.x - a.x, b.y - a.y};
   if (region.width <= 0 || region.height <= 0 || region.x >= info.width || region.y >= info.height) {
-    ShowHint(LoadStringW(64191));  // nothing of the frame inside the drawn region
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredDrawn));  // nothing of the frame inside the drawn region
     return;
   }
   const int bits = std::max(8, (info.format >> 8) & 0xFF);  // the frame's significant bits
@@ -417,7 +423,7 @@ void CApplicationView::MeasureBlackLevel(int h, POINT a, POINT b, int ox, int oy
   if (KvImgOnceBlackLevel(KvImgRaw{buffer.data(), info.width, info.height, bits, info.format}, region, &l1, &l2,
                           &l3) != KVIMG_OK ||
       CameraSetBlackLevel(h, l1, l2, l3, 1024) != 1) {
-    ShowHint(LoadStringW(64192));
+    ShowHint(LoadStringW(sid::kBlackLevelNotMeasuredRegion));
     return;
   }
 }
@@ -434,13 +440,7 @@ void CApplicationView::UpdateMagnifier(int x, int y) {
   if (!panel || !frame_.IsLayerPaneVisible() || frame_.layerPanelMode != LayerPanelView::kMagnifier) return;
   stCameraItem item;
   camera_.GetCurCameraItem(&item);
-  bool valid;
-  {
-    auto lock = camera_.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    valid = camera_.GetFrameBuffer(&pixels);
-  }
-  if (item.state != CAMERA_PLAYING && !valid) return;
+  if (item.state != CAMERA_PLAYING && !camera_.HasFrame()) return;
   const QSize t = panel->PictureSize();
   if (t.width() <= 2 || t.height() <= 2) return;
 

@@ -15,6 +15,7 @@
 #include "platform/gdi/painter_dc.h"
 #include "platform/large_buffer.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 using namespace camera_internal;
 
@@ -55,8 +56,10 @@ bool CCameraProcess::RecordVideo(int index) {
   if (!recording_.load()) {
     CheckFolder(video_.folder, u"Video", true);
     const WString path = video_.folder + u"/" + video_.prefix;
-    CameraSetRecordEncoder(handle, video_.codec);
-    CameraSetRecordAVIQuality(handle, video_.quality);
+    // A codec or quality the library does not take leaves its default; a camera that cannot
+    // record answers the start.
+    (void)CameraSetRecordEncoder(handle, video_.codec);        // defaulted
+    (void)CameraSetRecordAVIQuality(handle, video_.quality);  // defaulted
     // A recording that did not start leaves the flag and the count as they were, and says why.
     ClearLastFileError();
     const int started = CameraStartRecordVideo(handle, ToUtf8(path).c_str());
@@ -70,9 +73,9 @@ bool CCameraProcess::RecordVideo(int index) {
       int error = LastFileError();
       std::error_code ec;
       if (error == 0 && !std::filesystem::is_directory(ToPath(video_.folder), ec)) error = ENOENT;
-      recordStartFailure_ = FormatW(LoadStringW(64304), video_.folder, FileErrorText(error));
+      recordStartFailure_ = FormatW(LoadStringW(sid::kRecordingCouldNotStartVideo), video_.folder, FileErrorText(error));
     } else {
-      recordStartFailure_ = FormatW(LoadStringW(64308), started);
+      recordStartFailure_ = FormatW(LoadStringW(sid::kRecordingRefusedByCamera), started);
     }
   } else {
     StopRecording();

@@ -74,6 +74,18 @@ void CCameraProcess::DrawImage(QPainter& painter, const std::uint8_t* pixels, co
 }
 
 void CCameraProcess::GetVisibleRect(POINT* start, POINT* end) const {
+  int imgW = 0, imgH = 0;
+  if (openedCount_ < 1) {
+    std::lock_guard lock(frameLock_);
+    imgW = format_.biWidth;
+    imgH = format_.biHeight;
+  } else {
+    (void)GetImageSize(curCamera_, &imgW, &imgH);  // zeroed: a size not known maps nothing
+  }
+  VisibleRectOf(imgW, imgH, start, end);
+}
+
+void CCameraProcess::VisibleRectOf(int imgW, int imgH, POINT* start, POINT* end) const {
   const RECT v = view_ ? view_->ViewClientRect() : RECT{};
   const RECT win = view_ ? view_->ImageWindowRect() : RECT{};
   const std::int64_t ww = win.Width(), wh = win.Height();
@@ -99,14 +111,6 @@ void CCameraProcess::GetVisibleRect(POINT* start, POINT* end) const {
   axis(win.left, win.right, v.right, ww, &sx, &ex);
   axis(win.top, win.bottom, v.bottom, wh, &sy, &ey);
 
-  int imgW = 0, imgH = 0;
-  if (openedCount_ < 1) {
-    std::lock_guard lock(frameLock_);
-    imgW = format_.biWidth;
-    imgH = format_.biHeight;
-  } else {
-    GetImageSize(curCamera_, &imgW, &imgH);
-  }
   // An empty window maps nothing.
   auto scale = [](std::int64_t value, std::int64_t image, std::int64_t window) {
     return window > 0 ? TruncToInt(double(value * image / window)) : 0;
@@ -142,8 +146,11 @@ bool CCameraProcess::RenderOverview(QImage& target, const std::uint8_t* pixels, 
   cv::resize(src, scaled_->overview, cv::Size(tw, th), 0, 0, cv::INTER_NEAREST);
   BgrBottomUpToRgb32(scaled_->overview.data, tw, th, target);
 
+  // The frame lock is held: the image size of a still frame is the one given.
+  int imgW = int(fw), imgH = int(fh);
+  if (openedCount_ >= 1) (void)GetImageSize(curCamera_, &imgW, &imgH);  // zeroed: a size not known maps nothing
   POINT s, e;
-  GetVisibleRect(&s, &e);
+  VisibleRectOf(imgW, imgH, &s, &e);
   overviewRect_.left = TruncToInt(double(tw * s.x / fw + 1));
   overviewRect_.top = TruncToInt(double(th * s.y / fh + 1));
   overviewRect_.right = TruncToInt(double(tw * e.x / fw - 1));

@@ -191,7 +191,8 @@ void CCameraProcess::ProcessFrameReady() {
     std::lock_guard lock(frameLock_);
     if (!frameValid_) return;
     if (drawMode_.load() == 0) {
-      if (lastFrameHandle_ >= 0) CameraDisplayRGB24(lastFrameHandle_, front_.get(), &lastFrameInfo_);
+      // A frame the library could not show is followed by the next one.
+      if (lastFrameHandle_ >= 0) (void)CameraDisplayRGB24(lastFrameHandle_, front_.get(), &lastFrameInfo_);  // superseded
     }
   }
   if (drawMode_.load() != 0 && view_) view_->FrameReady(*this);
@@ -241,10 +242,23 @@ bool CCameraProcess::SetFrameFormat(BITMAPINFOHEADER format) {
   return AllocFrameLocked(format, false);
 }
 
-bool CCameraProcess::GetFrameBuffer(std::uint8_t** pixels) {
+bool CCameraProcess::HasFrame() const {
   std::lock_guard lock(frameLock_);
-  if (frameValid_ && pixels) *pixels = front_.get();
   return frameValid_;
+}
+
+FrameView CCameraProcess::ViewFrame() {
+  std::unique_lock lock(frameLock_);
+  if (!frameValid_ || !front_) return {};
+  const std::size_t bytes = std::size_t(format_.biWidth) * std::size_t(format_.biHeight) * 3;
+  return FrameView(std::move(lock), std::span(front_.get(), bytes), format_, bufferGeneration_);
+}
+
+FrameView CCameraProcess::NewFrame(const BITMAPINFOHEADER& format) {
+  std::unique_lock lock(frameLock_);
+  if (!AllocFrameLocked(format, false)) return {};
+  const std::size_t bytes = std::size_t(format_.biWidth) * std::size_t(format_.biHeight) * 3;
+  return FrameView(std::move(lock), std::span(front_.get(), bytes), format_, bufferGeneration_);
 }
 
 void CCameraProcess::GetFrameFormat(BITMAPINFOHEADER* format) const {

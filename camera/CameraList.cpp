@@ -110,14 +110,24 @@ int CCameraProcess::OpenCamera(int index, const std::int32_t* openParams, void* 
     std::memcpy(entry.openParams, openParams, sizeof entry.openParams);
   else
     std::fill(std::begin(entry.openParams), std::end(entry.openParams), 0);
-  CameraSetDisplaySize(handle, entry.openParams[kOpenDisplayWidth], entry.openParams[kOpenDisplayHeight]);
-  CameraPlay(handle);
+  (void)CameraSetDisplaySize(handle, entry.openParams[kOpenDisplayWidth], entry.openParams[kOpenDisplayHeight]);  // advisory
+  // A camera that does not play, or whose picture has no buffer, is not left open: the window
+  // would show it live with nothing coming.
+  if (const int played = CameraPlay(handle); played != CAMSDK_STATUS_OK) {
+    (void)CameraUnInit(handle);  // undoing
+    return played;
+  }
   entry.state = CAMERA_PLAYING;
   ++openedCount_;
-  int width = 0, height = 0;
-  GetImageSize(index, &width, &height);
   openSlots_[slot] = index;
-  AllocFrameBuffer(width, height);
+  int width = 0, height = 0;
+  const int sized = GetImageSize(index, &width, &height);
+  if (sized != CAMSDK_STATUS_OK || !AllocFrameBuffer(width, height)) {
+    const int current = curCamera_;  // a camera that never opened leaves the choice as it was
+    CloseCamera(index);
+    curCamera_ = current;
+    return sized != CAMSDK_STATUS_OK ? sized : CAMERA_NO_BUFFER;
+  }
   return CAMERA_OK;
 }
 
@@ -127,8 +137,9 @@ int CCameraProcess::CloseCamera(int index) {
   if (entry.state == CAMERA_CLOSED) return CAMERA_OK;
   // Closing any camera ends a running recording (on the camera that records).
   if (recording_.load()) StopRecording();
-  // Returns only when no callback of this camera runs or will follow.
-  CameraStop(entry.handle);
+  // Returns only when no callback of this camera runs or will follow. Closing goes on whatever
+  // the stop answers (a lost camera answers so); the release's status is the result.
+  (void)CameraStop(entry.handle);  // closing
   const int rc = CameraUnInit(entry.handle);
   entry.state = CAMERA_CLOSED;
   for (int& slot : openSlots_)
@@ -178,10 +189,41 @@ int CCameraProcess::SetImageSizeSel(int handle, int selection, int which) {
 
 int CCameraProcess::SetImageSize(int handle, int roi, int x, int y, int width, int height, int which) {
   const int rc = CameraSetImageSize(handle, roi, x, y, width, height, which);
-  CameraSetDisplaySize(handle, width, height);
-  CameraPlay(handle);
+  (void)CameraSetDisplaySize(handle, width, height);  // advisory
+  const int index = IndexOfHandle(handle);
+  const int played = index >= 0 ? PlayCamera(index) : CameraPlay(handle);
   ResetFrameStatistics();
+  return rc != CAMSDK_STATUS_OK ? rc : played;
+}
+
+int CCameraProcess::PlayCamera(int index) {
+  if (!ValidIndex(index) || cameras_[index].state == CAMERA_CLOSED) return CAMERA_NOT_OPENED;
+  const int rc = CameraPlay(cameras_[index].handle);
+  SetStreamState(index, rc == CAMSDK_STATUS_OK ? CAMERA_PLAYING : CAMERA_PAUSED, rc);
   return rc;
+}
+
+int CCameraProcess::PauseCamera(int index) {
+  if (!ValidIndex(index) || cameras_[index].state == CAMERA_CLOSED) return CAMERA_NOT_OPENED;
+  const int rc = CameraPause(cameras_[index].handle);
+  // A lost camera plays no more either; any other refusal leaves it as it was.
+  if (rc == CAMSDK_STATUS_OK || rc == CAMSDK_STATUS_DEVICE_LOST)
+    SetStreamState(index, CAMERA_PAUSED, rc);
+  else
+    SetStreamState(index, cameras_[index].state, rc);
+  return rc;
+}
+
+void CCameraProcess::SetStreamState(int index, int state, int status) {
+  const bool changed = cameras_[index].state != state;
+  cameras_[index].state = state;
+  if (changed || status != CAMSDK_STATUS_OK) mainFrame_.load()->OnStreamChanged(index, status);
+}
+
+int CCameraProcess::IndexOfHandle(int handle) const {
+  for (int i = 0; i < listedCount_; ++i)
+    if (cameras_[i].state != CAMERA_CLOSED && cameras_[i].handle == handle) return i;
+  return -1;
 }
 
 int CCameraProcess::FindOpenSlot(int index) const {

@@ -17,9 +17,9 @@
 // "frame ready" notice to the user-interface thread; it never waits for that thread and never
 // draws. Drawing, capture and every access to the measurement engine happen on the
 // user-interface thread, which reads the buffer under the same lock. While a camera streams,
-// the pixels move between two buffers: hold LockFrameBuffer() across GetFrameBuffer and every
-// use of the pointer, and never close a camera while holding it (closing waits for the camera
-// thread, which may be waiting for the lock).
+// the pixels move between two buffers: read or write them only through a FrameView, which
+// holds the lock while it lives, and never close a camera while holding one (closing waits for
+// the camera thread, which may be waiting for the lock).
 #include <QImage>
 #include <QPainter>
 
@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "camera/AreaScale.h"
@@ -51,6 +52,35 @@ void DeviceEventCallback(void* context, int event, int handle, const char* devic
 // A high-resolution counter reading; the frame rate is measured with it.
 using PerfCounterFn = std::int64_t (*)();
 
+// The frame buffer as seen for the time the view lives: the frame lock is held, so the pixels
+// stay where they are and no frame replaces them. Empty (false) when there is no frame. Keep it
+// only while the pixels are read or written, and call nothing else of the camera object that
+// takes the frame lock meanwhile (the lock is not recursive): the view carries the format and
+// the buffer's generation itself.
+class FrameView {
+ public:
+  FrameView() = default;
+  explicit operator bool() const { return !pixels_.empty(); }
+  // width x height x 3 bytes of 24-bit BGR, rows bottom-up and unpadded; empty without a frame.
+  std::span<std::uint8_t> Pixels() const { return pixels_; }
+  std::uint8_t* Data() const { return pixels_.data(); }
+  const BITMAPINFOHEADER& Format() const { return format_; }
+  int Width() const { return format_.biWidth; }
+  int Height() const { return format_.biHeight; }
+  // The buffer's allocation (CCameraProcess::BufferGeneration).
+  std::uint64_t Generation() const { return generation_; }
+
+ private:
+  friend class CCameraProcess;
+  FrameView(std::unique_lock<std::mutex> lock, std::span<std::uint8_t> pixels, const BITMAPINFOHEADER& format,
+            std::uint64_t generation)
+      : lock_(std::move(lock)), pixels_(pixels), format_(format), generation_(generation) {}
+  std::unique_lock<std::mutex> lock_;
+  std::span<std::uint8_t> pixels_;
+  BITMAPINFOHEADER format_{};
+  std::uint64_t generation_ = 0;
+};
+
 class CCameraProcess {
  public:
   // Defaults, registration as the frame callback's target, then the settings from the store.
@@ -72,13 +102,20 @@ class CCameraProcess {
 
   // ---- camera list and open cameras (CameraList.cpp)
   int EnumCameras(stCameraItem out[kMaxCameraList], int* count);
-  int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
+  [[nodiscard]] int OpenCamera(int index, const std::int32_t* openParams, void* displayWindow);
   int CloseCamera(int index);
   void StopAllCameras();
-  int GetImageSize(int index, int* width, int* height) const;
-  int SetImageSizeSel(int handle, int selection, int which);
-  int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
+  [[nodiscard]] int GetImageSize(int index, int* width, int* height) const;
+  [[nodiscard]] int SetImageSizeSel(int handle, int selection, int which);
+  [[nodiscard]] int SetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
   int FindOpenSlot(int index) const;
+  // The stream of an open camera-list entry. The entry's state follows what the camera did
+  // (playing only when it plays; paused when it paused, stopped or was lost) and the main
+  // frame is told (IMainFrame::OnStreamChanged). The library's status, or CAMERA_NOT_OPENED.
+  [[nodiscard]] int PlayCamera(int index);
+  [[nodiscard]] int PauseCamera(int index);
+  // The open entry holding `handle`, or -1.
+  int IndexOfHandle(int handle) const;
 
   bool GetCameraItem(int index, stCameraItem* out) const;
   void SetCurCamera(int index);
@@ -113,14 +150,18 @@ class CCameraProcess {
 
   // ---- frame buffer (CameraFrame.cpp)
   // width x height pixels of 24-bit BGR; false (and no valid frame) for sizes that do not fit.
-  bool AllocFrameBuffer(int width, int height);
-  bool SetFrameFormat(BITMAPINFOHEADER format);
-  // The valid flag; the pointer is written only when valid. Hold LockFrameBuffer() meanwhile.
-  bool GetFrameBuffer(std::uint8_t** pixels);
+  [[nodiscard]] bool AllocFrameBuffer(int width, int height);
+  [[nodiscard]] bool SetFrameFormat(BITMAPINFOHEADER format);
+  // Whether the buffer holds a frame (the valid flag).
+  bool HasFrame() const;
+  // The frame, to read or to change in place (see FrameView); empty without one.
+  [[nodiscard]] FrameView ViewFrame();
+  // A new still frame of `format` (as SetFrameFormat), to be written through the view before
+  // anything else sees it; empty when the format does not fit.
+  [[nodiscard]] FrameView NewFrame(const BITMAPINFOHEADER& format);
   void GetFrameFormat(BITMAPINFOHEADER* format) const;
   // Only when pixels exist and no camera is open.
   void FreeFrameBuffer();
-  std::unique_lock<std::recursive_mutex> LockFrameBuffer() const { return std::unique_lock(frameLock_); }
   // A copy of the current frame (false when there is none).
   bool CopyFrame(std::vector<std::uint8_t>* pixels, BITMAPINFOHEADER* format) const;
   // The current frame the right way up into `picture` (RGB32, prepared at the frame's size, so
@@ -146,7 +187,7 @@ class CCameraProcess {
   // The frame scaled to destWidth x destHeight at the painter's origin, the measurement overlay
   // (selections shown) and the region of interest on top, drawn at image scale.
   void DrawImage(QPainter& painter, int destWidth, int destHeight);
-  // The same for given pixels; when they are the frame buffer's, hold LockFrameBuffer().
+  // The same for given pixels (the frame buffer's through a FrameView: this takes no lock).
   void DrawImage(QPainter& painter, const std::uint8_t* pixels, const BITMAPINFOHEADER& format, int destWidth,
                  int destHeight);
   // The same for a window of destWidth x destHeight of which only `visible` (window
@@ -269,9 +310,12 @@ class CCameraProcess {
   int OnFrame(int handle, unsigned char* raw, CamSdkFrameInfo* frameInfo);  // camera thread
   void PostFrameReady();
   bool ValidIndex(int index) const { return index >= 0 && index < kMaxCameraList; }
+  void SetStreamState(int index, int state, int status);
   bool AllocFrameLocked(const BITMAPINFOHEADER& format, bool withBackBuffer);
   void ResetFrameStatistics() { FrameStatistics().ResetFrameStatistics(); }
   bool RenderOverview(QImage& target, const std::uint8_t* pixels, const BITMAPINFOHEADER& format);
+  // GetVisibleRect for an image of imgW x imgH.
+  void VisibleRectOf(int imgW, int imgH, POINT* start, POINT* end) const;
   void StopRecording();
   ReportResult RunReport(bool word);
   void DrawOverlayLocked(QPainter& painter, int destWidth, int destHeight, int imageWidth, int imageHeight,
@@ -292,7 +336,7 @@ class CCameraProcess {
   std::atomic<int> drawMode_{1};
 
   // frame buffer: front holds the frame; back is where the camera thread converts the next one
-  mutable std::recursive_mutex frameLock_;
+  mutable std::mutex frameLock_;  // never held across a call that takes it again
   bool frameValid_ = false;
   std::unique_ptr<std::uint8_t[]> front_;
   std::unique_ptr<std::uint8_t[]> back_;

@@ -21,6 +21,7 @@
 #include "platform/imglib/jpeg_writer.h"
 #include "platform/large_buffer.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 using camera_internal::FromPath;
 using camera_internal::ToPath;
@@ -80,7 +81,7 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
   // The frame's format now; its pixels are copied by the worker (into memory it has prepared,
   // so the frame lock is held only for the copy itself). The measurements are drawn at image
   // scale (selections not shown) as recorded drawing commands, played onto the frame there.
-  if (!camera.CopyFrame(nullptr, &out->format)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+  if (!camera.CopyFrame(nullptr, &out->format)) return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(sid::kThereNoImageReport));
   out->width = out->format.biWidth;
   out->height = out->format.biHeight;
   if (engine) {
@@ -108,7 +109,7 @@ CCameraProcess::ReportResult Collect(CCameraProcess& camera, CMeasureManager* en
     }
   }
   // As many decimals as the factor needs: "%.3f" showed a microscope's 0.00007 mm/px as 0.000.
-  out->scaleText = FormatW(u"%s%s %s/px", LoadStringW(60008), FactorDisplayText(factor), unit);
+  out->scaleText = FormatW(u"%s%s %s/px", LoadStringW(sid::kScaleLabel), FactorDisplayText(factor), unit);
   return {};
 }
 
@@ -121,13 +122,11 @@ CCameraProcess::ReportResult CopyFrame(CCameraProcess& camera, ReportData* data)
   {
     // Under the frame lock only a plain copy of each row, the right way up, into the start of
     // its picture row: the window's paint waits for this lock.
-    auto lock = camera.LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    BITMAPINFOHEADER format;
-    camera.GetFrameFormat(&format);
+    const FrameView frame = camera.ViewFrame();
     // A frame of another size than the one the measurements were drawn for is not this report's.
-    if (!camera.GetFrameBuffer(&pixels) || format.biWidth != w || format.biHeight != h)
-      return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(60070));
+    if (!frame || frame.Width() != w || frame.Height() != h)
+      return Failure(CCameraProcess::ReportStatus::NoImage, LoadStringW(sid::kThereNoImageReport));
+    const std::uint8_t* pixels = frame.Data();
     for (int y = 0; y < h; ++y) std::memcpy(bits + std::size_t(y) * stride, pixels + std::size_t(h - 1 - y) * rowBytes, rowBytes);
   }
   // Then each row's packed pixels spread over 32 bits in place, from the row's end, so that no
@@ -154,7 +153,7 @@ WString TemplateFailure(const WString& path, const office::Status& status) {
   qCWarning(lcReport) << "template" << QString::fromStdU16String(path) << "refused:" << status.detail.c_str();
   // A file of the old binary formats is told as such: its reason is no damage.
   const QString ext = QFileInfo(QString::fromStdU16String(path)).suffix().toLower();
-  if (ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt") return FormatW(LoadStringW(60071), path, LoadStringW(63051));
+  if (ext == "doc" || ext == "dot" || ext == "xls" || ext == "xlt") return FormatW(LoadStringW(sid::kReportTemplateCannotUsed), path, LoadStringW(sid::kOldFormatTemplatesDocDot));
   switch (status.error) {
     case office::Error::NotFound: return FormatW(LoadStringW(kTemplateUnreadable), path);
     case office::Error::TooLarge: return FormatW(LoadStringW(kTemplateTooLarge), path);
@@ -223,10 +222,10 @@ CCameraProcess::ReportResult Open(ReportKind kind, CCameraProcess::ReportResult 
   const QString file = QString::fromStdU16String(r.path);
   const bool opened = opener && opener(file);
   if (opened) {
-    r.message = FormatW(LoadStringW(60073), r.path);
+    r.message = FormatW(LoadStringW(sid::kReportSaved), r.path);
   } else {
     r.status = CCameraProcess::ReportStatus::NotOpened;
-    r.message = LoadStringW(kind == ReportKind::Word ? 60006 : 60009) + u"\n" + FormatW(LoadStringW(60073), r.path);
+    r.message = LoadStringW(kind == ReportKind::Word ? 60006 : 60009) + u"\n" + FormatW(LoadStringW(sid::kReportSaved), r.path);
   }
   return r;
 }

@@ -6,6 +6,7 @@
 #include "camera/CameraReport.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 using namespace camera_report;
 using ReportResult = CCameraProcess::ReportResult;
@@ -49,7 +50,7 @@ CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const s
       ReportKind::Excel, [&](const auto& file) { return book.LoadTemplate(file); }, &data);
   if (!loaded.ok()) return loaded;
   const stReportSetting& set = data.settings;
-  book.SetSheetName(ToUtf8(LoadStringW(60010)));
+  book.SetSheetName(ToUtf8(LoadStringW(sid::kMeasuringRecord)));
   const int s = set.useTemplate && !set.excelTemplate.empty() ? TemplateStartRow(book) : 0;
 
   // Without the header block its four rows are gone and everything below sits four rows higher.
@@ -94,7 +95,7 @@ CCameraProcess::ReportResult camera_report::BuildExcel(ReportData& data, const s
   book.BorderAround({1, 1, blockLast, 12});
 
   book.SetText(titleRow, 1, ToUtf8(set.headers[0]));
-  book.SetText(dataRow, 1, ToUtf8(LoadStringW(60007)));
+  book.SetText(dataRow, 1, ToUtf8(LoadStringW(sid::kMeasuringData)));
   book.SetText(dataRow, 3, ToUtf8(data.scaleText));
 
   // 35 points from the left and 10 points into the merged block.

@@ -6,6 +6,7 @@
 #include "camera/CameraReport.h"
 #include "platform/office/DocxDocument.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 using namespace camera_report;
 using office::DocxRun;
@@ -45,7 +46,7 @@ CCameraProcess::ReportResult camera_report::BuildWord(ReportData& data, const st
   }
 
   // The title's bold is still in force here unless the table's cells reset it.
-  const std::string data0 = ToUtf8(LoadStringW(60007) + u"          " + data.scaleText);
+  const std::string data0 = ToUtf8(LoadStringW(sid::kMeasuringData) + u"          " + data.scaleText);
   doc.AddParagraph(HAlign::Left, {{data0, !s.printHeader, 10.5}});
   for (const WString& line : data.lines) doc.AddParagraph(HAlign::Left, {{ToUtf8(line), false, 10.5}});
   doc.AddParagraph(HAlign::Left, {});  // the break typed after the last line

@@ -11,6 +11,7 @@
 #include "platform/durable_file.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace fs = std::filesystem;
 
@@ -120,14 +121,14 @@ stVideoSetting DefaultVideoSetting() {
 stCaptureSetting DefaultCaptureSetting() {
   stCaptureSetting s;
   s.imageFolder = WorkingSubfolder(u"Image");
-  s.imageName = LoadStringW(64116);  // "Capture"
+  s.imageName = LoadStringW(sid::kCapture);  // "Capture"
   return s;
 }
 
 stReportSetting DefaultReportSetting() {
   stReportSetting s;
-  s.headers[0] = LoadStringW(60060);
-  for (int i = 1; i < kReportHeaderCount; ++i) s.headers[std::size_t(i)] = LoadStringW(60061);
+  s.headers[0] = LoadStringW(sid::kMeasuringResult);
+  for (int i = 1; i < kReportHeaderCount; ++i) s.headers[std::size_t(i)] = LoadStringW(sid::kUserDefined);
   return s;
 }
 

@@ -39,7 +39,7 @@ class ILayerPanel {
   virtual void ShowPicture(const QImage& /*picture*/) {}
 };
 
-// The main frame: its frame statistics and its Stop command.
+// The main frame: its frame statistics, its Stop command and the state it shows.
 class IMainFrame {
  public:
   virtual ~IMainFrame() = default;
@@ -48,6 +48,10 @@ class IMainFrame {
   // The Stop command for the current camera; returns false when not handled, and the camera
   // object then closes the current camera itself.
   virtual bool OnCameraStop() { return false; }
+  // A camera-list entry's stream was played, paused or stopped through the camera object: its
+  // state now says what the camera did. `status` is the library's answer (CAMSDK_STATUS_OK, or
+  // why the camera did not do it); the frame shows the state and tells the operator of a failure.
+  virtual void OnStreamChanged(int /*index*/, int /*status*/) {}
 
  private:
   CFrameStatistics stats_;

@@ -74,5 +74,6 @@ struct stFocusStore {
 constexpr int CAMERA_OK = 1;
 constexpr int CAMERA_NOT_OPENED = -1100;
 constexpr int CAMERA_NO_SLOT = -1101;  // no free open slot, bad index, or already open
+constexpr int CAMERA_NO_BUFFER = -1102;  // no frame buffer for the camera's picture size
 constexpr int CAMERA_NO_FRAME = -1;    // nothing to save
 constexpr int CAMERA_WRITE_FAILED = -2;  // the file could not be written

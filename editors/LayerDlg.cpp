@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
@@ -58,7 +59,7 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
 
   viewTab_ = new CaptionTabBar(this);
   ui::SetCtrlId(viewTab_, kViewTab);
-  viewCaptions_ = {Str(104), Str(5002), Str(5001)};
+  viewCaptions_ = {Str(sid::kAmplification), Str(sid::kPositionImage), Str(sid::kHistogram)};
   for (const QString& c : viewCaptions_) viewTab_->addTab(c);
   viewTab_->setCurrentIndex(qBound(0, int(AppHost().LayerPanelMode()) - 1, 2));
   box->addWidget(viewTab_);
@@ -76,8 +77,8 @@ CLayerDlg::CLayerDlg(QWidget* parent) : QWidget(parent) {
 
   layerTab_ = new CaptionTabBar(this);
   ui::SetCtrlId(layerTab_, kLayerTab);
-  layerCaptions_ = {Str(60020), Str(60021).replace(u'&', QStringLiteral("&&")),  // "Color&Font" as written
-                    Str(1368)};
+  layerCaptions_ = {Str(sid::kMeasuringLayerEditor), Str(sid::kColorFont).replace(u'&', QStringLiteral("&&")),  // "Color&Font" as written
+                    Str(sid::kScaleDisplaySettings)};
   for (const QString& c : layerCaptions_) layerTab_->addTab(c);
   box->addWidget(layerTab_);
   for (QTabBar* tabs : {viewTab_, layerTab_}) tabs->setElideMode(Qt::ElideNone);  // whole captions, scrolled

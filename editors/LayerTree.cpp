@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DlgTexts.h"
@@ -50,7 +51,7 @@ CLayerCtrlDlg::CLayerCtrlDlg(QWidget* parent) : QWidget(parent) {
   tree_->setHeaderHidden(true);
   tree_->setColumnCount(1);
   LoadDlgItemTexts(this);
-  root_ = new QTreeWidgetItem(tree_, QStringList{editors::Str(60019)});
+  root_ = new QTreeWidgetItem(tree_, QStringList{editors::Str(sid::kMeasureTitle)});
 
   connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { OnTvnSelchangedLayerTree(); });
   connect(visible_, &QCheckBox::clicked, this, &CLayerCtrlDlg::OnBnClickedVisible);

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace editors {
 
@@ -16,7 +17,7 @@ PromptHook& Hook() {
 
 void SetPromptHook(PromptHook hook) { Hook() = std::move(hook); }
 
-bool EnglishBoxes() { return LoadStringW(25) == u"English"; }
+bool EnglishBoxes() { return LoadStringW(sid::kLanguageName) == u"English"; }
 
 int Prompt(QWidget* parent, const QString& text, const QString& englishCaption, const QString& otherCaption,
            bool yesNo) {
@@ -26,7 +27,7 @@ int Prompt(QWidget* parent, const QString& text, const QString& englishCaption, 
   info.english = EnglishBoxes();
   info.caption = info.english ? englishCaption : otherCaption;
   // A box without a caption of its own is titled with the application's title.
-  if (info.caption.isEmpty()) info.caption = QString::fromStdU16String(LoadStringW(57344));
+  if (info.caption.isEmpty()) info.caption = QString::fromStdU16String(LoadStringW(sid::kAppTitle));
   if (Hook()) return Hook()(info);
   QMessageBox box(yesNo ? QMessageBox::Question : QMessageBox::Warning, info.caption, text,
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
@@ -101,7 +102,7 @@ CScale2Dlg::CScale2Dlg(QWidget* parent) : QDialog(parent) {
     Found f = finder_->result();
     autoAnalyse_->setEnabled(manual_ == 0);
     if (f.stamp != captureStamp_) return;  // a capture since: the result belongs to an old picture
-    EditCtrl(kPixel)->setText(f.result == 0 ? Q(FormatW(u"%.3f", double(f.length))) : Str(5003));
+    EditCtrl(kPixel)->setText(f.result == 0 ? Q(FormatW(u"%.3f", double(f.length))) : Str(sid::kCanFind));
     analysis_ = std::move(f.image);
     ShowImage(analysis_);
   });
@@ -152,11 +153,11 @@ int CScale2Dlg::exec() {
 }
 
 void CScale2Dlg::OnInitDialog() {
-  list_->setHeaderLabels({Str(9), Str(10), Str(11)});
+  list_->setHeaderLabels({Str(sid::kName), Str(sid::kScaleColumn), Str(sid::kRemark)});
   list_->headerItem()->setTextAlignment(0, Qt::AlignCenter);
   list_->headerItem()->setTextAlignment(1, Qt::AlignCenter);
   list_->headerItem()->setTextAlignment(2, Qt::AlignRight);
-  setWindowTitle(Str(101));
+  setWindowTitle(Str(sid::kScaleSetup));
   LoadScaleList(scalestore::CurrentCameraName(AppHost().Camera()));
   {
     const QSignalBlocker block(unitCombo_);
@@ -166,7 +167,7 @@ void CScale2Dlg::OnInitDialog() {
   LoadDlgItemTexts(this);
   OnBnClickedCapImage();
   EditCtrl(kPixel)->setText(Q(FormatW(u"%.3f", pixelLength_)));
-  EditCtrl(kName)->setText(Q(LoadStringW(64115)));  // "Scale"
+  EditCtrl(kName)->setText(Q(LoadStringW(sid::kScaleDefaultName)));  // "Scale"
   unitCombo_->setCurrentIndex(6);
   LoadSelectedScale();
   bar_.Show(block_, unit_);
@@ -289,6 +290,6 @@ bool CScale2Dlg::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void CScale2Dlg::OnCancel() {
-  const int answer = editors::Prompt(this, Str(60064), Str(60004), Str(60004), true);
+  const int answer = editors::Prompt(this, Str(sid::kNoExistScaleSpecifiedAre), Str(sid::kWarning), Str(sid::kWarning), true);
   if (answer == editors::kAnswerYes) done(QDialog::Rejected);
 }

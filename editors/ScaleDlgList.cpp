@@ -10,6 +10,7 @@
 #include <cmath>
 #include <optional>
 
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "editors/EditorText.h"
 #include "editors/Prompt.h"
@@ -56,7 +57,7 @@ bool CScale2Dlg::RequireCamera() {
 void CScale2Dlg::LoadScaleList(WStringView cameraName) {
   list_->clear();
   for (const scalestore::ScaleEntry& e : scalestore::ReadScaleList(cameraName))
-    list_->addTopLevelItem(MakeRow(Q(e.name), Q(e.size), Q(e.unit) + u'/' + Str(60000)));
+    list_->addTopLevelItem(MakeRow(Q(e.name), Q(e.size), Q(e.unit) + u'/' + Str(sid::kPixelUnit)));
   cameraName_ = WString(cameraName);
   OnLvnItemchangedScaleList();
 }
@@ -112,13 +113,13 @@ void CScale2Dlg::OnBnClickedSave() {
   }
   // Stored so that it reads back to the very factor ("%.4f" cut 0.00625 to 0.0062).
   const QString size = Q(FactorText(factor));
-  const QString remark = Q(FormatW(u"%s/%s", W(unit), LoadStringW(12)));
+  const QString remark = Q(FormatW(u"%s/%s", W(unit), LoadStringW(sid::kPixel)));
 
   // One key per name whatever its case: an existing row of that name is overwritten.
   QTreeWidgetItem* existing = nullptr;
   for (int i = 0; i < list_->topLevelItemCount() && !existing; ++i)
     if (list_->topLevelItem(i)->text(0).compare(name, Qt::CaseInsensitive) == 0) existing = list_->topLevelItem(i);
-  if (existing && editors::Prompt(this, Str(60002), QString(), QString(), true) != editors::kAnswerYes) return;
+  if (existing && editors::Prompt(this, Str(sid::kNameScaleExistedIfCoverage), QString(), QString(), true) != editors::kAnswerYes) return;
 
   RefreshBlockFromControls();
   const QString keyName = existing ? existing->text(0) : name;
@@ -188,7 +189,7 @@ void CScale2Dlg::OnOK() {
   } else if (list_->topLevelItemCount() > 0) {
     factor_ = 1.0f;
     unit_ = u"px";
-    if (editors::Prompt(this, Str(60003), Str(60004), Str(60004), true) != editors::kAnswerYes) return;
+    if (editors::Prompt(this, Str(sid::kNoExistScaleSpecifiedWill), Str(sid::kWarning), Str(sid::kWarning), true) != editors::kAnswerYes) return;
   } else {
     factor_ = 1.0f;
     unit_ = u"px";

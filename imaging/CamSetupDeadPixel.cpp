@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/TipDlg.h"
 #include "camera/CameraProcess.h"
@@ -22,9 +23,9 @@ constexpr std::uint32_t kDeadPixelFailed = 60090;
 void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
   int handle = -1;
   if (!CurrentHandle(&handle) || IsBusy()) return;
-  // Automatic exposure and the old correction would hide the defects.
-  CameraSetAeState(handle, 0);
-  CameraSetDeadPixelCorrectionState(handle, 0);
+  // Automatic exposure and the old correction would hide the defects: without them switched
+  // off there is nothing to measure.
+  if (!Took(CameraSetAeState(handle, 0)) || !Took(CameraSetDeadPixelCorrectionState(handle, 0))) return;
   CDeadSpotTipDlg prepare;
   stCameraCapability capability;
   Camera()->GetCameraCapability(&capability);
@@ -32,7 +33,8 @@ void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
   if (prepare.exec() != QDialog::Accepted) return;
   if (!FocusStillCurrent(handle)) return;
 
-  CameraStop(handle);
+  // Measured with no frame flowing; the refresh afterwards plays the camera again.
+  (void)CameraStop(handle);  // replayed
   tipDlg_ = new CTipDlg(this);
   tipDlg_->setAttribute(Qt::WA_DeleteOnClose);
   tipDlg_->show();
@@ -42,7 +44,7 @@ void CCamSetupDlg::OnBnClickedCalcDeadPixels() {
     DeadPixelInfoDone(handle, watcher->result());
     watcher->deleteLater();
   });
-  watcher->setFuture(QtConcurrent::run([handle] { return CameraCreateDefectCorrectionInfo(handle); }));
+  watcher->setFuture(QtConcurrent::run([handle]() -> int { return CameraCreateDefectCorrectionInfo(handle); }));
 }
 
 void CCamSetupDlg::DeadPixelInfoDone(int handle, int result) {
@@ -51,7 +53,7 @@ void CCamSetupDlg::DeadPixelInfoDone(int handle, int result) {
   AppHost().ResetFrameStatistics();
   if (tipDlg_) tipDlg_->close();
   // Success is told only when the library succeeded.
-  auto* box = new QMessageBox(QMessageBox::Information, Str(57344),
+  auto* box = new QMessageBox(QMessageBox::Information, Str(sid::kAppTitle),
                               Str(result == CAMSDK_STATUS_OK ? 60063 : kDeadPixelFailed), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();

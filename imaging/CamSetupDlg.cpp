@@ -21,6 +21,7 @@
 #include <charconv>
 
 #include "ui/AppHost.h"
+#include "ui/CameraAnswer.h"
 #include "camera/CameraProcess.h"
 #include "ui/DlgTexts.h"
 #include "imaging/CamSetupInternal.h"
@@ -553,7 +554,7 @@ bool CCamSetupDlg::StateAllows(int handle, int id) const {
   if (exposureUnit) {
     // The units the camera's longest exposure does not reach.
     std::uint64_t current = 0, maximum = 0, minimum = 0;
-    CameraGetExposureTime(handle, &current, &maximum, &minimum);
+    if (CameraGetExposureTime(handle, &current, &maximum, &minimum) != CAMSDK_STATUS_OK) maximum = 0;  // none
     const std::uint64_t units[4] = {kUnitsPerMinute, kUnitsPerSecond, kUnitsPerMs, kUnitsPerUs};
     for (int i = 0; i < 4; ++i) {
       if (maximum / units[i] != 0) break;
@@ -591,6 +592,24 @@ QLineEdit* CCamSetupDlg::Edit(int id) const { return ctrls_.Find<QLineEdit>(id);
 QComboBox* CCamSetupDlg::Combo(int id) const { return ctrls_.Find<QComboBox>(id); }
 QCheckBox* CCamSetupDlg::Check(int id) const { return ctrls_.Find<QCheckBox>(id); }
 CamSpinButton* CCamSetupDlg::Spin(int id) const { return qobject_cast<CamSpinButton*>(ctrls_.Get(id)); }
+
+bool CCamSetupDlg::Took(int status) { return ui::CameraTook(status); }
+
+bool CCamSetupDlg::FrameBufferFits(bool allocated, int width, int height) {
+  return ui::FrameBufferFits(allocated, width, height);
+}
+
+bool CCamSetupDlg::FitFrameBuffer(int handle) {
+  int x = 0, y = 0, w = 0, h = 0;
+  if (!Took(CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW))) return false;
+  return FrameBufferFits(Camera()->AllocFrameBuffer(w, h), w, h);
+}
+
+bool CCamSetupDlg::PlayAgain(int handle) {
+  // The frame shows the state and tells a refusal (IMainFrame::OnStreamChanged).
+  CCameraProcess* camera = Camera();
+  return camera && camera->PlayCamera(camera->IndexOfHandle(handle)) == CAMSDK_STATUS_OK;
+}
 
 void CCamSetupDlg::SetChecked(int id, bool on) {
   if (auto* b = ctrls_.Find<QAbstractButton>(id)) {

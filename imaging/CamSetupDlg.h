@@ -139,12 +139,22 @@ class CCamSetupDlg : public QWidget {
   bool IsColourControl(int id) const;
   bool IsLackingControl(int id) const;
   bool StateAllows(int handle, int id) const;
+  // What the camera answered a change: true when it took it (ui::CameraTook tells a refusal).
+  bool Took(int status);
+  // The frame buffer for the camera's new picture size (ui::FrameBufferFits).
+  bool FrameBufferFits(bool allocated, int width, int height);
+  // The camera's preview size into the frame buffer (as FrameBufferFits); false when the
+  // camera gives no size or the buffer could not be had.
+  bool FitFrameBuffer(int handle);
+  // The camera plays again after a change that stopped it; the window shows whether it does.
+  bool PlayAgain(int handle);
 
   // exposure (CamSetupExposure.cpp)
   void OnBnClickedAeAdjustGain();
   void OnBnClickedAeAdjustExposure();
   void OnAeSchemeSelChange();
   void OnAeTargetChanged();
+  void ShowAeMode(int handle);
   void ApplyExposureFields();
   void OnEnChangeExposureField(int editId);
   void OnDeltaPosMinutesOrSeconds(int spinId, int delta);
@@ -169,7 +179,8 @@ class CCamSetupDlg : public QWidget {
   void OnMediaTypeSelChange();
   void OnBnClickedAutoWhiteBalance();
   void ReadBackColourGains(int handle);
-  void ApplyRoi(int handle, int* x, int* y, int* width, int* height);
+  // The camera's last answer (CAMSDK_STATUS_OK when a region was set).
+  int ApplyRoi(int handle, int* x, int* y, int* width, int* height);
   void OnBnClickedRoiSetting();
   void ArmRegion(int* member, std::uint32_t hint);
 

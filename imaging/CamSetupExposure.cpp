@@ -92,7 +92,8 @@ stCameraCapability CCamSetupDlg::InitCameraControls(int handle) {
   } else if (awb == CAMSDK_STATUS_NOT_SUPPORTED) {
     Enable(kAutoWhiteBalanceCheck, false);
   }
-  CameraGetCurrentParameterTeam(handle, &m_nParamTeam);
+  // "None" until the camera says which team is in force.
+  if (CameraGetCurrentParameterTeam(handle, &m_nParamTeam) != CAMSDK_STATUS_OK) m_nParamTeam = 255;
   return PackCapability(cap);
 }
 
@@ -106,13 +107,18 @@ void CCamSetupDlg::OnBnClickedAutoExposure() {
   }
   m_bAutoExposure = !m_bAutoExposure;  // the box has flipped already; the member follows the clicks
   if (!m_bRegionAE) {
+    // The whole picture (a window of width 0 is the whole image, too).
     int x = 0, y = 0, w = 0, h = 0;
-    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-    CameraSetAEWindow(handle, 0, 0, w, h);
+    if (CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK) w = h = 0;
+    Took(CameraSetAEWindow(handle, 0, 0, w, h));
   } else {
     m_bAutoExposure = 1;  // the view has just set a drawn window
   }
-  CameraSetAeState(handle, m_bAutoExposure);
+  // The controls follow the state the camera is in, whatever it answered.
+  if (!Took(CameraSetAeState(handle, m_bAutoExposure))) {
+    int on = 0;
+    if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK) m_bAutoExposure = on;
+  }
   const bool ae = m_bAutoExposure != 0;
 
   Enable(kAeTargetSlider, ae);
@@ -122,7 +128,7 @@ void CCamSetupDlg::OnBnClickedAutoExposure() {
   Enable(kSetExposureButton, !ae);
 
   int mode = 0;
-  CameraGetAeMode(handle, &mode);
+  if (CameraGetAeMode(handle, &mode) != CAMSDK_STATUS_OK) mode = -1;  // the boxes' defaults stand
   if (ae) {
     if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE) {
       for (int id : {kAnalogGainSlider, kExposureFieldEdit, kSetExposureButton}) Enable(id, false);
@@ -160,7 +166,7 @@ void CCamSetupDlg::OnBnClickedAeAdjustGain() {
                    : m_bAeAdjustExposure                 ? CAMSDK_AE_EXPOSURE_ONLY
                                                          : CAMSDK_AE_GAIN_ONLY;
   Enable(kAnalogGainSlider, m_bAeAdjustGain == 0);
-  CameraSetAeMode(handle, mode);
+  if (!Took(CameraSetAeMode(handle, mode))) ShowAeMode(handle);
   UpdateData(false);
 }
 
@@ -178,19 +184,33 @@ void CCamSetupDlg::OnBnClickedAeAdjustExposure() {
   Enable(kExposureFieldEdit, manual);
   Enable(kSetExposureButton, manual);
   if (manual) ExposureUnitCascade(handle, false);
-  CameraSetAeMode(handle, mode);
+  if (!Took(CameraSetAeMode(handle, mode))) ShowAeMode(handle);
   UpdateData(false);
 }
 
+// The two boxes show the mode the camera is in.
+void CCamSetupDlg::ShowAeMode(int handle) {
+  int mode = -1;
+  if (CameraGetAeMode(handle, &mode) != CAMSDK_STATUS_OK) return;
+  m_bAeAdjustGain = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY;
+  m_bAeAdjustExposure = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY;
+}
+
 void CCamSetupDlg::OnAeSchemeSelChange() {
-  int handle = -1;
-  if (CurrentHandle(&handle)) CameraSetAeScheme(handle, Combo(kAeSchemeCombo)->currentIndex());
+  int handle = -1, scheme = 0;
+  if (CurrentHandle(&handle) && !Took(CameraSetAeScheme(handle, Combo(kAeSchemeCombo)->currentIndex())) &&
+      CameraGetAeScheme(handle, &scheme) == CAMSDK_STATUS_OK)
+    Combo(kAeSchemeCombo)->setCurrentIndex(scheme);
 }
 
 void CCamSetupDlg::OnAeTargetChanged() {
-  const int pos = Slider(kAeTargetSlider)->value();
-  int handle = -1;
-  if (CurrentHandle(&handle)) CameraSetAeTarget(handle, pos);
+  int pos = Slider(kAeTargetSlider)->value();
+  int handle = -1, target = 0;
+  if (CurrentHandle(&handle) && !Took(CameraSetAeTarget(handle, pos)) &&
+      CameraGetAeTarget(handle, &target) == CAMSDK_STATUS_OK) {
+    pos = target;
+    SetSliderPos(kAeTargetSlider, pos);
+  }
   SetText(kAeTargetReadout, Fmt(u"%d", pos));
 }
 
@@ -211,11 +231,11 @@ void CCamSetupDlg::ApplyExposureFields() {
   std::uint64_t value =
       minutes * kUnitsPerMinute + seconds * kUnitsPerSecond + ms * kUnitsPerMs + (us + 3) * kUnitsPerUs;
   std::uint64_t current = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  if (CameraGetExposureTime(handle, &current, &maximum, &minimum) != CAMSDK_STATUS_OK) return;  // no limits
   if (value < minimum) value = minimum;
   if (value > maximum) value = maximum;
-  CameraSetExposureTime(handle, value);
-  clock_->StartTimer(kTimerReadBack, 1000);
+  Took(CameraSetExposureTime(handle, value));
+  clock_->StartTimer(kTimerReadBack, 1000);  // the fields then show the exposure in force
 }
 
 void CCamSetupDlg::OnEnChangeExposureField(int editId) {
@@ -241,10 +261,10 @@ void CCamSetupDlg::OnDeltaPosExposure(int delta) {
   int value = int(Truncate(ReadDecimal(Edit(kExposureMsEdit)->text())));
   int step = 1;
   int antiFlick = 0;
-  CameraGetAntiFlick(handle, &antiFlick);
+  if (CameraGetAntiFlick(handle, &antiFlick) != CAMSDK_STATUS_OK) antiFlick = 0;  // plain steps
   if (antiFlick) {
     int frequency = -1;
-    CameraGetLightFrequency(handle, &frequency);
+    if (CameraGetLightFrequency(handle, &frequency) != CAMSDK_STATUS_OK) frequency = -1;
     step = frequency == CAMSDK_LIGHT_50HZ ? 10 : frequency == CAMSDK_LIGHT_60HZ ? 9 : 0;
   }
   // The spin adds its own delta of one after this handler.
@@ -263,7 +283,7 @@ void CCamSetupDlg::OnDeltaPosExposureUs(int delta) {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
   std::uint64_t current = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  if (CameraGetExposureTime(handle, &current, &maximum, &minimum) != CAMSDK_STATUS_OK) minimum = 0;  // no step
   const int step = int(minimum / 10);  // the camera's shortest exposure in whole microseconds
   // From what the field says: the operator may have typed since the spin last moved.
   int value = int(std::clamp<std::int64_t>(Truncate(ReadDecimal(Edit(kExposureUsEdit)->text())), 0, 999));
@@ -278,12 +298,15 @@ void CCamSetupDlg::OnBnClickedSetExposure() {
   if (!CurrentHandle(&handle)) return;
   double value = ReadDecimal(Edit(kExposureFieldEdit)->text()) * double(kUnitsPerMs);
   std::uint64_t current = 0;
-  CameraGetExposureTime(handle, &current, &m_nExposureMax, &m_nExposureMin);
+  if (CameraGetExposureTime(handle, &current, &m_nExposureMax, &m_nExposureMin) != CAMSDK_STATUS_OK) return;
   if (value > double(m_nExposureMax))
     value = double(m_nExposureMax);
   else if (value < double(m_nExposureMin))
     value = double(m_nExposureMin);
-  CameraSetExposureTime(handle, std::uint64_t(Truncate(value)));
+  // The field shows the exposure in force: the one sent, or the camera's own when refused.
+  if (!Took(CameraSetExposureTime(handle, std::uint64_t(Truncate(value)))) &&
+      CameraGetExposureTime(handle, &current, &m_nExposureMax, &m_nExposureMin) == CAMSDK_STATUS_OK)
+    value = double(current);
   SetText(kExposureFieldEdit, FmtF(u"%.2f", value / double(kUnitsPerMs)));
 }
 
@@ -291,7 +314,8 @@ void CCamSetupDlg::OnBnClickedSetExposure() {
 // reached unit's spin goes up to the longest exposure in that unit and the finer ones wrap.
 void CCamSetupDlg::ExposureUnitCascade(int handle, bool withSpinRanges) {
   std::uint64_t current = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &current, &maximum, &minimum);
+  // A camera that gives no limits has no unit to set.
+  if (CameraGetExposureTime(handle, &current, &maximum, &minimum) != CAMSDK_STATUS_OK) maximum = 0;
   const std::uint64_t units[4] = {kUnitsPerMinute, kUnitsPerSecond, kUnitsPerMs, kUnitsPerUs};
   const int finerMax[4] = {0, 59, 999, 999};
   for (int i = 0; i < 4; ++i) {

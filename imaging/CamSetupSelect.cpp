@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
-#include "imaging/CamSetupCapability.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupInternal.h"
 #include "measure/MeasureManager.h"
@@ -101,36 +101,44 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
     OnBnClickedAutoWhiteBalance();
   }
 
+  // Each control shows what the camera answers; a value the camera does not give leaves its
+  // control as it was.
   on = 0;
-  CameraGetAeState(handle, &on);
-  SetChecked(kAutoExposureCheck, on != 0);
-  int target = 0;
-  CameraGetAeTarget(handle, &target);
-  SetSliderPos(kAeTargetSlider, target);
-  OnAeTargetChanged();
-  m_bAutoExposure = on ? 0 : 1;  // the handler toggles it into the camera's state
-  OnBnClickedAutoExposure();
+  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK) {
+    SetChecked(kAutoExposureCheck, on != 0);
+    int target = 0;
+    if (CameraGetAeTarget(handle, &target) == CAMSDK_STATUS_OK) {
+      SetSliderPos(kAeTargetSlider, target);
+      OnAeTargetChanged();
+    }
+    m_bAutoExposure = on ? 0 : 1;  // the handler toggles it into the camera's state
+    OnBnClickedAutoExposure();
+  }
 
   float gain = 0;
-  CameraGetAnalogGain(handle, &gain);
-  SetSliderPos(kAnalogGainSlider, int(gain * 1000.0 / 125.0));
-  OnAnalogGainChanged();
+  if (CameraGetAnalogGain(handle, &gain) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kAnalogGainSlider, int(gain * 1000.0 / 125.0));
+    OnAnalogGainChanged();
+  }
 
   int value = 0;
-  CameraGetGamma(handle, &value);
-  SetSliderPos(kGammaSlider, value);
-  OnGammaChanged();
+  if (CameraGetGamma(handle, &value) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kGammaSlider, value);
+    OnGammaChanged();
+  }
   value = 0;
-  CameraGetContrast(handle, &value);
-  SetSliderPos(kContrastSlider, value);
-  OnContrastChanged();
+  if (CameraGetContrast(handle, &value) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kContrastSlider, value);
+    OnContrastChanged();
+  }
 
-  CameraSetBlackLevelState(handle, 1);
+  (void)CameraSetBlackLevelState(handle, 1);  // readback
   int level = 0, lo = 0, hi = 0;
-  CameraGetBlackLevel(handle, &level, &lo, &hi);
-  SetSliderPos(kBlackLevelSlider, -1);
-  SetSliderPos(kBlackLevelSlider, level);
-  SetBlackLevel();
+  if (CameraGetBlackLevel(handle, &level, &lo, &hi) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kBlackLevelSlider, -1);
+    SetSliderPos(kBlackLevelSlider, level);
+    SetBlackLevel();
+  }
 
   float gains[3] = {0, 0, 0};
   if (CameraGetGain(handle, &gains[0], &gains[1], &gains[2]) == CAMSDK_STATUS_OK) {  // none on mono
@@ -140,27 +148,31 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
   }
 
   value = 0;
-  CameraGetSaturation(handle, &value);
-  SetSliderPos(kSaturationSlider, value);
-  OnSaturationChanged();
+  if (CameraGetSaturation(handle, &value) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kSaturationSlider, value);
+    OnSaturationChanged();
+  }
 
   on = 0;
-  CameraGetEdgeEnhance(handle, &on);
-  if (!on) {
+  if (CameraGetEdgeEnhance(handle, &on) != CAMSDK_STATUS_OK) {
+    // left as it is
+  } else if (!on) {
     SetSliderPos(kSharpnessSlider, 0);
     SetText(kSharpnessReadout, QStringLiteral("0"));
-  } else {
-    value = 0;
-    CameraGetEdgeGain(handle, &value);
+  } else if (value = 0; CameraGetEdgeGain(handle, &value) == CAMSDK_STATUS_OK) {
     SetSliderPos(kSharpnessSlider, value);
     OnSharpnessChanged();
   }
 
-  CameraGetDeadPixelCorrectionState(handle, &m_bDeadPixelCorrection);
-  CameraGetInverse(handle, &m_bInverse);
-  CameraGetMonochrome(handle, &m_bMonochrome);
-  CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &m_bFlipHorizontal);
-  CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &m_bFlipVertical);
+  // A box whose state the camera does not give shows it off.
+  auto box = [](CamSdkStatus status, int* member) {
+    if (status != CAMSDK_STATUS_OK) *member = 0;
+  };
+  box(CameraGetDeadPixelCorrectionState(handle, &m_bDeadPixelCorrection), &m_bDeadPixelCorrection);
+  box(CameraGetInverse(handle, &m_bInverse), &m_bInverse);
+  box(CameraGetMonochrome(handle, &m_bMonochrome), &m_bMonochrome);
+  box(CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &m_bFlipHorizontal), &m_bFlipHorizontal);
+  box(CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &m_bFlipVertical), &m_bFlipVertical);
   for (const auto& [id, member] :
        {std::pair{kDeadPixelCorrectionCheck, m_bDeadPixelCorrection}, std::pair{kInverseCheck, m_bInverse},
         std::pair{kMonochromeCheck, m_bMonochrome}, std::pair{kFlipHorizontalCheck, m_bFlipHorizontal},
@@ -168,11 +180,12 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
     SetChecked(id, member != 0);
 
   int antiFlick = 0, frequency = -1;
-  CameraGetAntiFlick(handle, &antiFlick);
-  if (!antiFlick) {
+  if (CameraGetAntiFlick(handle, &antiFlick) != CAMSDK_STATUS_OK) {
+    // left as it is
+  } else if (!antiFlick) {
     CheckRadio({kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio}, kAntiFlickDcRadio);
   } else {
-    CameraGetLightFrequency(handle, &frequency);
+    if (CameraGetLightFrequency(handle, &frequency) != CAMSDK_STATUS_OK) frequency = -1;
     CheckRadio({kAntiFlickDcRadio, kAntiFlick50HzRadio, kAntiFlick60HzRadio},
                frequency == CAMSDK_LIGHT_50HZ   ? kAntiFlick50HzRadio
                : frequency == CAMSDK_LIGHT_60HZ ? kAntiFlick60HzRadio
@@ -180,23 +193,22 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
   }
 
   int speed = -1;
-  CameraGetFrameSpeed(handle, &speed);
+  if (CameraGetFrameSpeed(handle, &speed) != CAMSDK_STATUS_OK) speed = -1;
   CheckRadio({kFrameSpeedLowRadio, kFrameSpeedNormalRadio, kFrameSpeedHighRadio},
              speed >= 0 && speed < 3 ? kFrameSpeedIds[speed] : -1);
 
   int media = 0;
-  CameraGetMediaTypeSel(handle, &media);
-  Combo(kMediaTypeCombo)->setCurrentIndex(media);
+  if (CameraGetMediaTypeSel(handle, &media) == CAMSDK_STATUS_OK) Combo(kMediaTypeCombo)->setCurrentIndex(media);
 
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+  const bool sized = CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW) == CAMSDK_STATUS_OK;
   if (area.roi == 0) {
     Enable(kCaptureSizeCombo, true);
     RemoveCaptureRoiEntry();
     int sel = 0;
-    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
-    Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
+    if (CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW) == CAMSDK_STATUS_OK)
+      Combo(kPreviewSizeCombo)->setCurrentIndex(sel);
     SyncCaptureSize(handle);
     for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
     for (int id : {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton}) Enable(id, false);
@@ -210,20 +222,20 @@ void CCamSetupDlg::RefreshFromCamera(int handle) {
     for (int id : {kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton}) Enable(id, true);
   }
 
-  CameraPlay(handle);
-  camera->AllocFrameBuffer(w, h);
+  // The stream plays again (a team read or a default load stopped it); the window shows
+  // whether it does.
+  PlayAgain(handle);
+  if (sized) FrameBufferFits(camera->AllocFrameBuffer(w, h), w, h);
   AppHost().ZoomFitWindow();
 
   std::uint64_t exposure = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
-  ShowExposure(exposure);
+  if (CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK) ShowExposure(exposure);
 
   int scheme = 0;
-  CameraGetAeScheme(handle, &scheme);
-  Combo(kAeSchemeCombo)->setCurrentIndex(scheme);
+  if (CameraGetAeScheme(handle, &scheme) == CAMSDK_STATUS_OK) Combo(kAeSchemeCombo)->setCurrentIndex(scheme);
 
   int mode = -1;
-  CameraGetAeMode(handle, &mode);
+  if (CameraGetAeMode(handle, &mode) != CAMSDK_STATUS_OK) return;
   m_bAeAdjustGain = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY;
   m_bAeAdjustExposure = mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY;
   SetChecked(kAeAdjustGainCheck, m_bAeAdjustGain != 0);
@@ -240,24 +252,23 @@ void CCamSetupDlg::OnTimer(int id) {
     clock_->KillTimer(id);  // nothing left to mirror
     return;
   }
+  // The controls mirror what the camera answers; an unanswered read leaves them as they are.
   if (id == kTimerAeMirror) {
     int mode = -1;
-    CameraGetAeMode(handle, &mode);
-    if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY) {
-      float gain = 0;
-      CameraGetAnalogGain(handle, &gain);
+    if (CameraGetAeMode(handle, &mode) != CAMSDK_STATUS_OK) return;
+    float gain = 0;
+    if ((mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_GAIN_ONLY) &&
+        CameraGetAnalogGain(handle, &gain) == CAMSDK_STATUS_OK) {
       SetSliderPos(kAnalogGainSlider, int(gain * 1000.0 / 125.0));
       OnAnalogGainChanged();
     }
-    if (mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY) {
-      std::uint64_t exposure = 0, maximum = 0, minimum = 0;
-      CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+    std::uint64_t exposure = 0, maximum = 0, minimum = 0;
+    if ((mode == CAMSDK_AE_GAIN_AND_EXPOSURE || mode == CAMSDK_AE_EXPOSURE_ONLY) &&
+        CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK)
       ShowExposure(exposure);
-    }
   } else if (id == kTimerReadBack) {
     std::uint64_t exposure = 0, maximum = 0, minimum = 0;
-    CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
-    ShowExposure(exposure);
+    if (CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK) ShowExposure(exposure);
     clock_->KillTimer(kTimerReadBack);
   }
 }
@@ -265,7 +276,7 @@ void CCamSetupDlg::OnTimer(int id) {
 void CCamSetupDlg::OnBnClickedFrameSpeed(int speed) {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  CameraSetFrameSpeed(handle, speed);
+  Took(CameraSetFrameSpeed(handle, speed));  // the refresh shows the speed in force
   AppHost().ResetFrameStatistics();
   RefreshFromCamera(handle);
 }
@@ -273,8 +284,9 @@ void CCamSetupDlg::OnBnClickedFrameSpeed(int speed) {
 void CCamSetupDlg::OnBnClickedReadParam() {
   int handle = -1;
   if (!CurrentHandle(&handle) || m_nParamTeam < 0 || m_nParamTeam >= CAMSDK_PARAMETER_TEAMS) return;
-  CameraStop(handle);
-  CameraReadParameter(handle, m_nParamTeam);
+  // Read while no frame flows; the refresh plays the camera again and shows what it holds.
+  (void)CameraStop(handle);  // replayed
+  Took(CameraReadParameter(handle, m_nParamTeam));
   RefreshFromCamera(handle);
   AppHost().ResetFrameStatistics();
 }
@@ -282,8 +294,8 @@ void CCamSetupDlg::OnBnClickedReadParam() {
 void CCamSetupDlg::OnBnClickedFactoryDefault() {
   int handle = -1;
   if (!CurrentHandle(&handle)) return;
-  CameraStop(handle);
-  CameraLoadDefaultParameter(handle);
+  (void)CameraStop(handle);  // replayed
+  Took(CameraLoadDefaultParameter(handle));
   RefreshFromCamera(handle);
 }
 
@@ -296,7 +308,7 @@ void CCamSetupDlg::SyncCaptureSize(int handle) {
   if (sel < 0 || sel >= list->count() || list->itemText(sel) == kRoi) {
     sel = std::max(list->currentIndex(), 0);
     if (sel >= list->count() || list->itemText(sel) == kRoi) return;
-    Camera()->SetImageSizeSel(handle, sel, CAMSDK_SIZE_CAPTURE);
+    if (!Took(Camera()->SetImageSizeSel(handle, sel, CAMSDK_SIZE_CAPTURE))) return;  // the list as it stands
   }
   list->setCurrentIndex(sel);
 }
@@ -318,14 +330,13 @@ void CCamSetupDlg::OnPreviewSizeSelChange() {
   const int roiControls[] = {kRoiParamLabel, kRoiXEdit, kRoiYEdit, kRoiWidthEdit, kRoiHeightEdit, kRoiSettingButton};
   if (Combo(kPreviewSizeCombo)->currentText() != kRoi) {
     const int sel = Combo(kPreviewSizeCombo)->currentIndex();
-    camera->SetImageSizeSel(handle, sel, CAMSDK_SIZE_PREVIEW);
-    stCameraCapability block;
-    camera->GetCameraCapability(&block);
-    const CamSdkCapability cap = UnpackCapability(block);
-    if (cap.resolutions && sel >= 0 && sel < cap.resolutionCount)
-      camera->AllocFrameBuffer(cap.resolutions[sel].width, cap.resolutions[sel].height);
+    if (!Took(camera->SetImageSizeSel(handle, sel, CAMSDK_SIZE_PREVIEW))) {
+      ShowPreviewSel(handle);  // the camera stays at its size, and so does everything else
+      return;
+    }
+    FitFrameBuffer(handle);
     AppHost().ZoomFitWindow();
-    CameraPlay(handle);
+    PlayAgain(handle);
     Enable(kCaptureSizeCombo, true);
     if (Combo(kCaptureSizeCombo)->count() > 0 && Combo(kCaptureSizeCombo)->itemText(0) == kRoi) {
       Combo(kCaptureSizeCombo)->removeItem(0);
@@ -342,7 +353,7 @@ void CCamSetupDlg::OnPreviewSizeSelChange() {
     for (int id : roiControls) Enable(id, true);
     camera->SetRoi(true, -1, -1, -1, -1);
     m_nRoiArmed = 1;
-    AppHost().ShowHint(LoadStringW(20));
+    AppHost().ShowHint(LoadStringW(sid::kPleaseAssignROISizeImage));
   }
   for (int i = 0; i < 4; ++i) SetText(kRoiEdits[i], Str(std::uint32_t(60011 + i)));
   ReloadLayers(handle);
@@ -357,10 +368,11 @@ void CCamSetupDlg::ReloadLayers(int handle) {
     mm->RemoveAllRemarks();
   }
   AppHost().ClearLayers();
+  // Without the camera's resolution there is no section to load from.
   int sel = 0;
-  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
   stCameraItem item;
-  if (mm && Camera()->GetCurCameraItem(&item) >= 0)
+  if (mm && CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW) == CAMSDK_STATUS_OK &&
+      Camera()->GetCurCameraItem(&item) >= 0)
     mm->LoadLayers("Default.kvmi", DeviceName(item.device).toStdU16String(), sel);
   AppHost().RebuildLayers();
 }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
@@ -111,9 +112,9 @@ void CCamSetupDlg::OnBnClickedSaveParam() {
   // The parameters stay in force; the operator learns that the team does not hold them.
   const WString team(1, char16_t(u'A' + m_nParamTeam));
   const WString text = saved == CAMSDK_STATUS_FILE_ERROR
-                           ? FormatW(LoadStringW(64305), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
-                           : FormatW(LoadStringW(64309), team, saved);
-  auto* box = new QMessageBox(QMessageBox::Warning, Str(57344), QString::fromStdU16String(text), QMessageBox::Ok, this);
+                           ? FormatW(LoadStringW(sid::kParametersCouldNotSavedTeam), team, FromUtf8(CamSdkConfigDir()), FileErrorText(LastFileError()))
+                           : FormatW(LoadStringW(sid::kTeamSaveRefusedByCamera), team, saved);
+  auto* box = new QMessageBox(QMessageBox::Warning, Str(sid::kAppTitle), QString::fromStdU16String(text), QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
@@ -146,9 +147,9 @@ bool CCamSetupDlg::FocusStillCurrent(int handle) const {
 // One raw frame's grey level; false when no frame could be fetched.
 bool CCamSetupDlg::FocusFetchGrey(int handle, int* grey) {
   int x = 0, y = 0, w = 0, h = 0, media = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  CameraGetMediaType(handle, &media);
-  if (w <= 0 || h <= 0) return false;
+  if (CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK ||
+      CameraGetMediaType(handle, &media) != CAMSDK_STATUS_OK || w <= 0 || h <= 0)
+    return false;
   std::vector<unsigned char> buffer(std::size_t(w) * std::size_t(h));
   CamSdkFrameInfo info{};
   if (CameraGetImageData(handle, buffer.data(), media, &info, buffer.size()) != CAMSDK_STATUS_OK) return false;
@@ -177,12 +178,18 @@ void CCamSetupDlg::FocusStart(int handle) {
   focus_ = {};
   focus_.handle = handle;
   focus_.generation = ++focusGeneration_;
-  CameraGetImageSizeSel(handle, &focus_.previewSel, CAMSDK_SIZE_PREVIEW);
+  // Without the camera's resolution, exposure and resolutions there is nothing to come back to
+  // or to search at: the assistant does not start.
   std::uint64_t maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum);
-
   CamSdkCapability cap{};
-  CameraGetCapability(handle, &cap);
+  if (!Took(CameraGetImageSizeSel(handle, &focus_.previewSel, CAMSDK_SIZE_PREVIEW)) ||
+      !Took(CameraGetExposureTime(handle, &focus_.exposureBefore, &maximum, &minimum)) ||
+      !Took(CameraGetCapability(handle, &cap))) {
+    focus_ = {};
+    m_bFocusAssist = 0;
+    UpdateData(false);
+    return;
+  }
   // The last resolution decides whether the camera has a summing mode worth using: without
   // one the camera is not touched at all.
   if (cap.resolutions && cap.resolutionCount > 0 && SumPosition(cap.resolutions[cap.resolutionCount - 1]) < 0) {
@@ -193,24 +200,25 @@ void CCamSetupDlg::FocusStart(int handle) {
   }
 
   // Automatic exposure would fight the search: off while the assistant runs.
-  CameraGetAeState(handle, &focus_.aeBefore);
-  CameraSetAeState(handle, 0);
+  if (CameraGetAeState(handle, &focus_.aeBefore) != CAMSDK_STATUS_OK) focus_.aeBefore = 0;
+  Took(CameraSetAeState(handle, 0));
   clock_->KillTimer(kTimerAeMirror);
 
-  CameraStop(handle);
+  (void)CameraStop(handle);  // replayed
   AppHost().RedrawView();
   // The program keeps drawing the live frames itself while the assistant runs, brightened.
   camera->SetDrawMode(1);
   bool selected = false;
   for (int i = 0; cap.resolutions && i < cap.resolutionCount; ++i) {
     if (!IsSumResolution(cap.resolutions[i])) continue;
-    CameraStop(handle);
-    camera->AllocFrameBuffer(cap.resolutions[i].width, cap.resolutions[i].height);
-    CameraSetImageSizeSel(handle, i, CAMSDK_SIZE_PREVIEW);
-    CameraPlay(handle);
+    (void)CameraStop(handle);  // replayed
+    if (!Took(CameraSetImageSizeSel(handle, i, CAMSDK_SIZE_PREVIEW))) continue;
+    FrameBufferFits(camera->AllocFrameBuffer(cap.resolutions[i].width, cap.resolutions[i].height),
+                    cap.resolutions[i].width, cap.resolutions[i].height);
+    PlayAgain(handle);
     selected = true;
   }
-  if (!selected) CameraPlay(handle);  // searches at the resolution in force
+  if (!selected) PlayAgain(handle);  // searches at the resolution in force
   ShowPreviewSel(handle);
   AppHost().ZoomFitWindow();
 
@@ -218,7 +226,7 @@ void CCamSetupDlg::FocusStart(int handle) {
   focus_.search.minimum = minimum;
   focus_.search.maximum = std::max(minimum, std::min(maximum ? maximum : kLongestSearch, kLongestSearch));
   focus_.search.exposure = std::clamp(kStartExposure, focus_.search.minimum, focus_.search.maximum);
-  CameraSetExposureTime(handle, focus_.search.exposure);
+  Took(CameraSetExposureTime(handle, focus_.search.exposure));  // the search reads what the frames give
   FocusSetStepping(true, false);
   Hint(kFocusSearchingHint);
   FocusNextRound(0);
@@ -250,7 +258,7 @@ void CCamSetupDlg::FocusSearchRound(int generation, int round) {
     case FocusStep::NoLevel: return FocusGiveUp(kFocusNoLevelHint);
     case FocusStep::Continue: break;
   }
-  CameraSetExposureTime(handle, step.exposure);
+  Took(CameraSetExposureTime(handle, step.exposure));
   if (round + 1 >= kSearchRounds) return FocusGiveUp(kFocusNoLevelHint);
   FocusNextRound(round + 1);
 }
@@ -259,7 +267,7 @@ void CCamSetupDlg::FocusSearchDone(int handle) {
   Camera()->SetFrameMode(CCameraProcess::FrameMode::kBrightened);  // the frame path brightens every live frame to the target
   m_bAutoExposure = 0;
   SetChecked(kAutoExposureCheck, false);
-  CameraSetMediaTypeSel(handle, 0);
+  Took(CameraSetMediaTypeSel(handle, 0));
   FocusReadBack(handle);
   FocusSetStepping(false, false);  // active: the exposure controls stay locked by the box
   Enable(kAeTargetSlider, true);
@@ -294,16 +302,14 @@ void CCamSetupDlg::FocusRestoreCamera(bool current) {
     open = camera->GetCameraItem(i, &item) && item.state != CAMERA_CLOSED && item.handle == handle;
   }
   if (!open) return;
-  CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW);
-  if (focus_.exposureBefore) CameraSetExposureTime(handle, focus_.exposureBefore);
-  if (!current && focus_.aeBefore) CameraSetAeState(handle, 1);
+  Took(CameraSetImageSizeSel(handle, focus_.previewSel, CAMSDK_SIZE_PREVIEW));
+  if (focus_.exposureBefore) Took(CameraSetExposureTime(handle, focus_.exposureBefore));
+  if (!current && focus_.aeBefore) Took(CameraSetAeState(handle, 1));
   if (current) {
-    int x = 0, y = 0, w = 0, h = 0;
-    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-    camera->AllocFrameBuffer(w, h);
+    FitFrameBuffer(handle);
     AppHost().ZoomFitWindow();
   }
-  CameraPlay(handle);
+  PlayAgain(handle);
 }
 
 // Automatic exposure back as it was before the assistant switched it off.
@@ -314,7 +320,7 @@ void CCamSetupDlg::RestoreAutoExposure(int handle) {
   m_bAutoExposure = 0;  // the handler toggles it on, with the camera
   OnBnClickedAutoExposure();
   int on = 0;
-  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK && !on) CameraSetAeState(handle, 1);
+  if (CameraGetAeState(handle, &on) == CAMSDK_STATUS_OK && !on) Took(CameraSetAeState(handle, 1));
 }
 
 // The preview list shows the resolution the camera is at.
@@ -341,7 +347,7 @@ void CCamSetupDlg::FocusEnd(int handle) {
   focus_.handle = handle;
   focus_.generation = ++focusGeneration_;
   Camera()->SetFrameMode(CCameraProcess::FrameMode::kFocusSearch);
-  CameraSetExposureTime(handle, store.foundExposure + 1500000);  // 150 ms more than found
+  Took(CameraSetExposureTime(handle, store.foundExposure + 1500000));  // 150 ms more than found
   const std::uint64_t waitMs = std::min<std::uint64_t>(store.foundExposure / kUnitsPerMs + 500, 0x7FFFFFFF);
   FocusSetStepping(false, true);
   clock_->After(int(waitMs), [this, generation = focus_.generation] { FocusTestShot(generation); });
@@ -356,23 +362,21 @@ void CCamSetupDlg::FocusTestShot(int generation) {
   int grey = 0;
   const bool shot = FocusFetchGrey(handle, &grey);
   std::uint64_t maximum = 0, minimum = 0, exposure = 0;
-  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
+  const bool known = CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK;
   std::uint64_t newExposure = focus_.exposureBefore ? focus_.exposureBefore : exposure;
-  if (shot) {
+  if (shot && known) {
     store.testGrey = grey;
     store.testExposure = exposure;
     store.targetExposure = FocusTargetExposure(store.testExposure, store.testGrey, store.foundExposure,
                                                store.foundGrey, camera->GetBrightnessTarget());
     newExposure = std::uint64_t(store.targetExposure) * 4;  // at most 8e18: no wrap
   }
-  CameraStop(handle);
-  CameraSetExposureTime(handle, newExposure);
-  CameraSetImageSizeSel(handle, 0, CAMSDK_SIZE_PREVIEW);
-  int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  camera->AllocFrameBuffer(w, h);
+  (void)CameraStop(handle);  // replayed
+  Took(CameraSetExposureTime(handle, newExposure));
+  Took(CameraSetImageSizeSel(handle, 0, CAMSDK_SIZE_PREVIEW));
+  FitFrameBuffer(handle);
   AppHost().ZoomFitWindow();
-  CameraPlay(handle);
+  PlayAgain(handle);
   clock_->After(kRoundMs, [this, generation] { FocusEndSettled(generation); });
 }
 
@@ -384,7 +388,7 @@ void CCamSetupDlg::FocusEndSettled(int generation) {
   FocusFetchGrey(handle, &dropped);  // one frame at the new settings, dropped
   CCameraProcess* camera = Camera();
   camera->SetDrawMode(1);
-  CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0));
+  Took(CameraSetMediaTypeSel(handle, std::max(Combo(kMediaTypeCombo)->currentIndex(), 0)));
   camera->SetFrameMode(CCameraProcess::FrameMode::kPlain);
   FocusReadBack(handle);
   ShowPreviewSel(handle);
@@ -395,11 +399,11 @@ void CCamSetupDlg::FocusEndSettled(int generation) {
 
 void CCamSetupDlg::FocusReadBack(int handle) {
   float gain = 0;
-  CameraGetAnalogGain(handle, &gain);
-  SetSliderPos(kAnalogGainSlider, int(gain * 1000 / 125));
-  OnAnalogGainChanged();
+  if (CameraGetAnalogGain(handle, &gain) == CAMSDK_STATUS_OK) {
+    SetSliderPos(kAnalogGainSlider, int(gain * 1000 / 125));
+    OnAnalogGainChanged();
+  }
   std::uint64_t exposure = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle, &exposure, &maximum, &minimum);
-  ShowExposure(exposure);
+  if (CameraGetExposureTime(handle, &exposure, &maximum, &minimum) == CAMSDK_STATUS_OK) ShowExposure(exposure);
   UpdateData(true);
 }

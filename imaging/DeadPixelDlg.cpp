@@ -55,12 +55,8 @@ void CDeadSpotTipDlg::Setup(int handle, const stCameraCapability& capability) {
   if (cap_.range) GainSlider()->setRange(int(8.0 * cap_.range->analogGainMin), int(8.0 * cap_.range->analogGainMax));
   RangeExposure();
   FrameSpeedSlider()->setRange(0, std::max(cap_.frameSpeedCount - 1, 0));
-  float gain = 0;
-  CameraGetAnalogGain(handle_, &gain);
-  GainSlider()->setValue(int(gain * 8.0));
-  int speed = 0;
-  CameraGetFrameSpeed(handle_, &speed);
-  FrameSpeedSlider()->setValue(speed);
+  ShowGain();
+  ShowFrameSpeed();
   // What the camera lacks cannot be turned up to bring the dead pixels out.
   GainSlider()->setEnabled((cap_.lackingControls & CAMSDK_CONTROL_ANALOG_GAIN) == 0);
   ExposureSlider()->setEnabled((cap_.lackingControls & CAMSDK_CONTROL_EXPOSURE) == 0);
@@ -69,20 +65,38 @@ void CDeadSpotTipDlg::Setup(int handle, const stCameraCapability& capability) {
 // Exposure slider in steps of 100 us, within the limits of the frame speed in force.
 void CDeadSpotTipDlg::RangeExposure() {
   std::uint64_t current = 0, maximum = 0, minimum = 0;
-  CameraGetExposureTime(handle_, &current, &maximum, &minimum);
+  if (CameraGetExposureTime(handle_, &current, &maximum, &minimum) != CAMSDK_STATUS_OK) return;  // as it is
   const QSignalBlocker block(ExposureSlider());
   ExposureSlider()->setRange(int(minimum / 1000), int(maximum / 1000));
   ExposureSlider()->setValue(int(current / 1000));
 }
 
-void CDeadSpotTipDlg::ApplyGain() { CameraSetAnalogGain(handle_, float(GainSlider()->value() * 0.125)); }
+// The sliders show what the camera holds: a value it refuses puts the slider back.
+void CDeadSpotTipDlg::ShowGain() {
+  float gain = 0;
+  if (CameraGetAnalogGain(handle_, &gain) != CAMSDK_STATUS_OK) return;
+  const QSignalBlocker block(GainSlider());
+  GainSlider()->setValue(int(gain * 8.0));
+}
+
+void CDeadSpotTipDlg::ShowFrameSpeed() {
+  int speed = 0;
+  if (CameraGetFrameSpeed(handle_, &speed) != CAMSDK_STATUS_OK) return;
+  const QSignalBlocker block(FrameSpeedSlider());
+  FrameSpeedSlider()->setValue(speed);
+}
+
+void CDeadSpotTipDlg::ApplyGain() {
+  if (CameraSetAnalogGain(handle_, float(GainSlider()->value() * 0.125)) != CAMSDK_STATUS_OK) ShowGain();
+}
 
 void CDeadSpotTipDlg::ApplyExposure() {
-  CameraSetExposureTime(handle_, std::uint64_t(float(ExposureSlider()->value() * 1000.0)));
+  if (CameraSetExposureTime(handle_, std::uint64_t(float(ExposureSlider()->value() * 1000.0))) != CAMSDK_STATUS_OK)
+    RangeExposure();
 }
 
 void CDeadSpotTipDlg::ApplyFrameSpeed() {
-  CameraSetFrameSpeed(handle_, FrameSpeedSlider()->value());
+  if (CameraSetFrameSpeed(handle_, FrameSpeedSlider()->value()) != CAMSDK_STATUS_OK) ShowFrameSpeed();
   AppHost().ResetFrameStatistics();
   RangeExposure();  // the exposure limits follow the frame speed
 }

@@ -38,6 +38,8 @@ class CDeadSpotTipDlg : public QDialog {
   void ApplyExposure();
   void ApplyFrameSpeed();
   void RangeExposure();
+  void ShowGain();
+  void ShowFrameSpeed();
 
   ui::CtrlMap ctrls_;
   int handle_ = -1;

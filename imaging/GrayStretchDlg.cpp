@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DlgTexts.h"
 #include "platform/strings.h"
@@ -52,7 +53,7 @@ CGrayStretchDlg::CGrayStretchDlg(QWidget* parent) : QDialog(parent) {
   backup_.Take();
   ShowPoints();
   LoadDlgItemTexts(this);
-  setWindowTitle(QString::fromStdU16String(LoadStringW(32931)));
+  setWindowTitle(QString::fromStdU16String(LoadStringW(sid::kGrayStretch)));
   DrawCurve();
   ApplyToImage();
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraProcess.h"
@@ -173,7 +174,7 @@ void CImageListDlg::OnNMDblclkImageList(QListWidgetItem* item) {
   const QString path = paths_[index];
   if (CCameraProcess* cam = AppHost().Camera()) cam->StopAllCameras();
   if (!AppHost().OpenImageFile(path)) {
-    QMessageBox::information(this, QString::fromStdU16String(LoadStringW(57344)), QString::fromStdU16String(LoadStringW(60018)));
+    QMessageBox::information(this, QString::fromStdU16String(LoadStringW(sid::kAppTitle)), QString::fromStdU16String(LoadStringW(sid::kOpenImageFileFail)));
     return;
   }
   AppHost().ZoomFitWindow();

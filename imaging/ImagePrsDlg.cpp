@@ -15,6 +15,7 @@
 #include <new>
 
 #include "imaging/ImagePreview.h"
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "ui/TipDlg.h"
 #include "ui/DlgTexts.h"
@@ -135,7 +136,7 @@ CImagePrsDlg::CImagePrsDlg(QWidget* parent) : QDialog(parent) {
   list_->setColumnCount(1);
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  list_->setHeaderLabels({Q(LoadStringW(1304))});
+  list_->setHeaderLabels({Q(LoadStringW(sid::kImagePath))});
   list_->header()->resizeSection(0, 500);
   list_->setMinimumSize(520, 240);
 
@@ -150,7 +151,7 @@ CImagePrsDlg::CImagePrsDlg(QWidget* parent) : QDialog(parent) {
 
   folder_->setText(QDir::toNativeSeparators(QDir::currentPath()));
   LoadDlgItemTexts(this);
-  setWindowTitle(Q(LoadStringW(32932)));
+  setWindowTitle(Q(LoadStringW(sid::kImageFusionMosaic)));
   UpdateButtons();
 }
 
@@ -216,7 +217,7 @@ void CImagePrsDlg::LoadImages(const QStringList& paths) {
                           list_->addTopLevelItem(new QTreeWidgetItem(QStringList{r.paths[i]}));
                         }
                         UpdateButtons();
-                        if (!r.failures.empty()) Tell(FormatW(LoadStringW(61409), FailureList(r.failures)));
+                        if (!r.failures.empty()) Tell(FormatW(LoadStringW(sid::kTheseImagesNotLoaded), FailureList(r.failures)));
                       });
 }
 
@@ -237,7 +238,7 @@ void CImagePrsDlg::OnBnClickedMosaic() {
                           result_ = r.image;
                           UpdateButtons();
                           if (r.rc != KVIMG_OK || !result_) {
-                            Tell(LoadStringW(1294));
+                            Tell(LoadStringW(sid::kFailMosaicking));
                             return;
                           }
                           OnBnClickedPreview();
@@ -246,7 +247,7 @@ void CImagePrsDlg::OnBnClickedMosaic() {
 
 void CImagePrsDlg::OnBnClickedFusion() {
   if (busy_ || Count() < 2) return;
-  const WString ask = FormatW(LoadStringW(1295), images_[0]->Width(), images_[0]->Height());
+  const WString ask = FormatW(LoadStringW(sid::kWillUseResolutionFirstImage), images_[0]->Width(), images_[0]->Height());
   if (QMessageBox::question(this, windowTitle(), Q(ask), QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   result_.reset();
@@ -254,12 +255,12 @@ void CImagePrsDlg::OnBnClickedFusion() {
                         [this](FusionResult& r) {
                           result_ = r.image;
                           UpdateButtons();
-                          if (!r.skipped.empty()) Tell(FormatW(LoadStringW(61410), FailureList(r.skipped)));
+                          if (!r.skipped.empty()) Tell(FormatW(LoadStringW(sid::kTheseImagesDifferSizeFrom), FailureList(r.skipped)));
                           if (!result_) {
-                            Tell(LoadStringW(61408));
+                            Tell(LoadStringW(sid::kFusionFailed));
                             return;
                           }
-                          Tell(FormatW(LoadStringW(1303), r.successes + 1));
+                          Tell(FormatW(LoadStringW(sid::kSuccessStitchImages), r.successes + 1));
                           OnBnClickedPreview();
                         });
 }
@@ -278,7 +279,7 @@ void CImagePrsDlg::OnBnClickedPreview() {
 }
 
 void CImagePrsDlg::OnBnClickedBrowseFolder() {
-  const QString dir = QFileDialog::getExistingDirectory(this, Q(LoadStringW(1305)), folder_->text());
+  const QString dir = QFileDialog::getExistingDirectory(this, Q(LoadStringW(sid::kPleaseSelectPathSavingImage)), folder_->text());
   if (!dir.isEmpty()) folder_->setText(QDir::toNativeSeparators(dir));
 }
 

@@ -7,24 +7,23 @@
 
 bool CStillImageBackup::StillImageShown() {
   CCameraProcess* cam = AppHost().Camera();
-  if (!cam || cam->GetOpenedCount() >= 1) return false;
-  auto lock = cam->LockFrameBuffer();
-  return cam->GetFrameBuffer(nullptr);
+  return cam && cam->GetOpenedCount() < 1 && cam->HasFrame();
 }
 
 bool CStillImageBackup::Take() {
   Free();
   if (!StillImageShown()) return false;
-  BITMAPINFOHEADER format;
   CCameraProcess* cam = AppHost().Camera();
   {
-    auto lock = cam->LockFrameBuffer();
-    if (!cam->CopyFrame(&pixels_, &format)) return false;
-    generation_ = cam->BufferGeneration();
+    // The copy, its generation and its frame count from one look at the buffer.
+    const FrameView frame = cam->ViewFrame();
+    if (!frame) return false;
+    pixels_.assign(frame.Pixels().begin(), frame.Pixels().end());
+    generation_ = frame.Generation();
     sequence_ = cam->FrameSequence();
+    width_ = frame.Width();
+    height_ = frame.Height();
   }
-  width_ = format.biWidth;
-  height_ = format.biHeight;
   return true;
 }
 
@@ -32,16 +31,13 @@ bool CStillImageBackup::Apply(const std::function<void(KvImgImage, KvImgImage)>&
   if (!Valid() || !StillImageShown()) return false;
   CCameraProcess* cam = AppHost().Camera();
   {
-    auto lock = cam->LockFrameBuffer();
-    std::uint8_t* frame = nullptr;
-    BITMAPINFOHEADER format;
-    cam->GetFrameFormat(&format);
-    if (cam->BufferGeneration() != generation_ || cam->FrameSequence() != sequence_) {
+    const FrameView frame = cam->ViewFrame();
+    if (frame.Generation() != generation_ || cam->FrameSequence() != sequence_) {
       Free();  // another image took the buffer's place
       return false;
     }
-    if (!cam->GetFrameBuffer(&frame) || format.biWidth != width_ || format.biHeight != height_) return false;
-    fn(KvImgImage{pixels_.data(), width_, height_, 3}, KvImgImage{frame, width_, height_, 3});
+    if (!frame || frame.Width() != width_ || frame.Height() != height_) return false;
+    fn(KvImgImage{pixels_.data(), width_, height_, 3}, KvImgImage{frame.Data(), width_, height_, 3});
   }
   AppHost().RedrawView();
   return true;

@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DlgTexts.h"
@@ -39,7 +40,7 @@ bool CImageOptDlg::OnInitDialog() {
   WString title;
   const QSignalBlocker block(slider_);
   if (mode_ == kThreshold) {
-    title = LoadStringW(32928);
+    title = LoadStringW(sid::kThreshold);
     slider_->setRange(0, 255);
     slider_->setValue(126);
     value_->setText(Num(126));
@@ -48,7 +49,7 @@ bool CImageOptDlg::OnInitDialog() {
       KvImgThreshold(frame, frame, 126);
     });
   } else if (mode_ == kBrightness) {
-    title = LoadStringW(32930);
+    title = LoadStringW(sid::kBrightness);
     slider_->setRange(-255, 255);
     slider_->setValue(0);
     value_->setText(Num(0));

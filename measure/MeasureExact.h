@@ -33,6 +33,8 @@ std::optional<Point> Circumcentre(POINT p1, POINT p2, POINT p3);
 // counter-clockwise on screen (y downward), negative clockwise; 0 when two of the three
 // directions are the same.
 double ArcSweep(POINT e1, POINT e2, POINT m, Point o);
+// The same from the three directions in degrees (0..360) of e1, e2 and m around the centre.
+double SweepOfDirections(double a1, double a2, double a3);
 // The perimeter of the ellipse with semi-axes a and b (>= 0): 4 x the longer axis x the
 // complete elliptic integral of the second kind at the eccentricity.
 double EllipsePerimeter(double a, double b);

@@ -111,12 +111,7 @@ double CMeasureManager::ArcSweepAngle(POINT e1, POINT e2, POINT m, POINT o) cons
   if (e1.y > o.y) a1 = 360.0 - a1;
   if (e2.y > o.y) a2 = 360.0 - a2;
   if (m.y > o.y) a3 = 360.0 - a3;
-  if (a1 == a2 || a1 == a3 || a2 == a3) return 0.0;
-  if (a1 < a3 && a3 < a2) return a2 - a1;
-  if (a2 < a1 && a1 < a3) return 360.0 - (a1 - a2);
-  if (a3 < a2 && a2 < a1) return 360.0 - (a1 - a2);
-  if (a2 < a3 && a3 < a1) return a2 - a1;
-  return a2 - a1 - 360.0;  // a1 < a2 < a3 or a3 < a1 < a2
+  return exactgeo::SweepOfDirections(a1, a2, a3);
 }
 
 bool CMeasureManager::GetMeasureBounds(int i, POINT* topLeft, POINT* bottomRight) const {
@@ -205,7 +200,10 @@ std::optional<Point> Circumcentre(POINT p1, POINT p2, POINT p3) {
 }
 
 double ArcSweep(POINT e1, POINT e2, POINT m, Point o) {
-  const double a1 = Direction(e1, o), a2 = Direction(e2, o), a3 = Direction(m, o);
+  return SweepOfDirections(Direction(e1, o), Direction(e2, o), Direction(m, o));
+}
+
+double SweepOfDirections(double a1, double a2, double a3) {
   if (a1 == a2 || a1 == a3 || a2 == a3) return 0.0;
   if (a1 < a3 && a3 < a2) return a2 - a1;
   if (a2 < a1 && a1 < a3) return 360.0 - (a1 - a2);

@@ -10,6 +10,7 @@
 #include "measure/MeasureExact.h"
 #include "measure/MeasureManager.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ void CMeasureManager::FormatResultText(int i, double L, double A, double B, doub
   WString text;
   switch (rec.m_nKind) {
     case MK_POINT:
-      text = FormatW(LoadStringW(64114), rec.m_nPointCount);  // "Total: %d"
+      text = FormatW(LoadStringW(sid::kTotal), rec.m_nPointCount);  // "Total: %d"
       break;
     case MK_LINE: case MK_PARALLEL: case MK_FOLDLINE: case MK_POINT2LINE: case MK_CIRCLE2LINE: case MK_CIRCLE2CIRCLE:
       text = FormatW(u"L: %.3f %s", L, u);

@@ -10,7 +10,9 @@
 #include <bit>
 #include <cstring>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
+#include "ui/CameraAnswer.h"
 #include "camera/CameraProcess.h"
 #include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
@@ -152,7 +154,7 @@ void CAdOptDlg::FillMatrixList() {
     list->addItem(QString::fromUtf8(name, qsizetype(strnlen(name, sizeof cap.colorPresets[p].name))));
   }
   int sel = -1;
-  CameraGetRgbMatrixSel(handle, &sel);
+  if (CameraGetRgbMatrixSel(handle, &sel) != CAMSDK_STATUS_OK) sel = -1;  // none shown as in force
   for (const char16_t* name : kUserNames) list->addItem(QStr(name));
   // Only a preset can be in force by number; after a matrix of our own the library reports -1.
   list->setCurrentIndex(sel >= 0 && sel < presets ? sel : -1);
@@ -191,9 +193,13 @@ void CAdOptDlg::OnMatrixSelChange() {
   if (user >= 0) {
     EnableEditing(true);
     ShowMatrix(users_[std::size_t(user)]);
-    CameraApplyColorMatrix(handle, users_[std::size_t(user)].data());
+    ui::CameraTook(CameraApplyColorMatrix(handle, users_[std::size_t(user)].data()));
   } else {
-    CameraSetRgbMatrixSel(handle, pos);
+    // A preset the camera refuses: the list shows the one in force.
+    int sel = -1;
+    if (!ui::CameraTook(CameraSetRgbMatrixSel(handle, pos)) && CameraGetRgbMatrixSel(handle, &sel) == CAMSDK_STATUS_OK &&
+        sel >= 0 && sel < list->count())
+      list->setCurrentIndex(sel);
     for (int i = 0; i < 9; ++i) ctrls_.Find<QLineEdit>(IDC_MATRIX_EDIT0 + i)->setText(QStringLiteral("*"));
     EnableEditing(false);
   }
@@ -206,7 +212,7 @@ void CAdOptDlg::OnMatrixApply() {
     rollback_ = users_[std::size_t(user)];
     users_[std::size_t(user)] = values;
   }
-  CameraApplyColorMatrix(CurrentHandle(), values.data());
+  ui::CameraTook(CameraApplyColorMatrix(CurrentHandle(), values.data()));
 }
 
 void CAdOptDlg::OnMatrixRollback() {
@@ -226,7 +232,7 @@ void CAdOptDlg::OnMatrixSave() {
 void CAdOptDlg::OnMatrixLoad() {
   if (const auto file = Prompts().PickOpenFile(this, QtFilter(kIniFilter))) {
     const int read = LoadColorMatrixFile(std::filesystem::path(file->toStdU16String()), users_);
-    Prompts().Message(this, QStr(FormatW(LoadStringW(16), read, 3 - read)));
+    Prompts().Message(this, QStr(FormatW(LoadStringW(sid::kLoadColorMatrixSuccessFail), read, 3 - read)));
   }
   OnMatrixSelChange();  // a loaded user matrix that is selected is shown and applied at once
 }

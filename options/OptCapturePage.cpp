@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "res/StringIds.h"
 #include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 #include "platform/strings.h"
@@ -97,7 +98,7 @@ void COptCaptureDlg::OnSaveMeasuring() {
 
 void COptCaptureDlg::OnBrowse() {
   auto* edit = ctrls_.Find<QLineEdit>(IDC_IMAGE_PATH);
-  if (const auto folder = Prompts().PickFolder(this, Str(60041), edit->text())) edit->setText(*folder);
+  if (const auto folder = Prompts().PickFolder(this, Str(sid::kPleaseSelectPath), edit->text())) edit->setText(*folder);
 }
 
 void COptCaptureDlg::LoadSettings(stCaptureSetting s) {
@@ -147,12 +148,12 @@ stCaptureSetting COptCaptureDlg::SaveSettings() {
   WString message;
   if (s.timeInterval < kMinInterval) {
     s.timeInterval = kMinInterval;
-    message += LoadStringW(60065);
+    message += LoadStringW(sid::kIntervalTimeContinuousCapture1s);
   }
   if (s.frameTotal > kMaxFrames) {
     s.frameTotal = kMaxFrames;
     message += u"\n";
-    message += LoadStringW(60066);
+    message += LoadStringW(sid::kMaxFrameContinuousCapture256);
   }
   if (!message.empty()) Prompts().Message(this, QStr(message));
   return s;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "res/StringIds.h"
 #include "ui/DlgTexts.h"
 #include "options/OptionsCommon.h"
 
@@ -44,7 +45,7 @@ COptVideoDlg::COptVideoDlg(QWidget* parent) : QWidget(parent) {
 
   connect(ctrls_.Find<QPushButton>(IDC_BROWSE), &QPushButton::clicked, this, [this] {
     auto* edit = ctrls_.Find<QLineEdit>(IDC_FOLDER);
-    if (const auto folder = Prompts().PickFolder(this, Str(60041), edit->text())) edit->setText(*folder);
+    if (const auto folder = Prompts().PickFolder(this, Str(sid::kPleaseSelectPath), edit->text())) edit->setText(*folder);
   });
   LoadDlgItemTexts(this);
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 namespace options {
 
@@ -53,7 +54,7 @@ std::optional<COLORREF> IPrompts::PickColor(QWidget* owner, COLORREF initial) {
 }
 
 void IPrompts::Message(QWidget* owner, const QString& text) {
-  QMessageBox::information(owner, QString::fromStdU16String(LoadStringW(57344)), text, QMessageBox::Ok);
+  QMessageBox::information(owner, QString::fromStdU16String(LoadStringW(sid::kAppTitle)), text, QMessageBox::Ok);
 }
 
 IPrompts& Prompts() { return *g_prompts; }

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "ui/DlgTexts.h"
@@ -61,7 +62,7 @@ void COptionsDlg::setVisible(bool visible) {
 void COptionsDlg::InitDialog() {
   if (initialised_) return;
   initialised_ = true;
-  setWindowTitle(Str(105));
+  setWindowTitle(Str(sid::kOption));
 
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
@@ -84,11 +85,11 @@ void COptionsDlg::InitDialog() {
   // (the slider values) are not captions.
   LoadDlgItemTexts(this);
 
-  tabs_->addTab(capture_ = new COptCaptureDlg, Str(60042));
-  tabs_->addTab(video_ = new COptVideoDlg, Str(60043));
-  tabs_->addTab(measure_ = new COptMeasureDlg, Str(60044));
-  tabs_->addTab(report_ = new COptReportDlg, Str(60045));
-  tabs_->addTab(advanced_ = new CAdOptDlg, Str(17));
+  tabs_->addTab(capture_ = new COptCaptureDlg, Str(sid::kCaptureSettings));
+  tabs_->addTab(video_ = new COptVideoDlg, Str(sid::kVideoSettings));
+  tabs_->addTab(measure_ = new COptMeasureDlg, Str(sid::kMeasuringSettings));
+  tabs_->addTab(report_ = new COptReportDlg, Str(sid::kReportSettings));
+  tabs_->addTab(advanced_ = new CAdOptDlg, Str(sid::kAdvancedSettings));
   NoAutoDefault(this);
 
   connect(map.Find<QPushButton>(IDC_OK), &QPushButton::clicked, this, &COptionsDlg::accept);

@@ -3,21 +3,22 @@
 #include <cerrno>
 
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 WString FileErrorText(int error) {
   switch (error) {
-    case 0: return LoadStringW(64319);
-    case ENOSPC: return LoadStringW(64310);
-    case EDQUOT: return LoadStringW(64311);
-    case EROFS: return LoadStringW(64312);
+    case 0: return LoadStringW(sid::kReasonNotKnown);
+    case ENOSPC: return LoadStringW(sid::kDiskFull);
+    case EDQUOT: return LoadStringW(sid::kDiskQuotaUsedUp);
+    case EROFS: return LoadStringW(sid::kFolderReadOnly);
     case EACCES:
-    case EPERM: return LoadStringW(64313);
+    case EPERM: return LoadStringW(sid::kAccessDenied);
     case ENOENT:
-    case ENOTDIR: return LoadStringW(64314);
-    case ENAMETOOLONG: return LoadStringW(64315);
-    case EIO: return LoadStringW(64316);
-    case EEXIST: return LoadStringW(64318);
-    case EISDIR: return LoadStringW(64321);
-    default: return FormatW(LoadStringW(64317), error);
+    case ENOTDIR: return LoadStringW(sid::kFolderDoesNotExist);
+    case ENAMETOOLONG: return LoadStringW(sid::kNameTooLong);
+    case EIO: return LoadStringW(sid::kDiskReportedReadOrWrite);
+    case EEXIST: return LoadStringW(sid::kFileThatNameExists);
+    case EISDIR: return LoadStringW(sid::kFolderNotFile);
+    default: return FormatW(LoadStringW(sid::kSystemError), error);
   }
 }

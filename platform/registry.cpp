@@ -15,6 +15,7 @@
 #include "platform/durable_file.h"
 #include "platform/file_errors.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 
 #include <QChar>
 #include <QDateTime>
@@ -551,10 +552,10 @@ WString RegistryLoadNotice() {
   const WString file = r.file.u16string();
   switch (r.state) {
     case RegistryLoadState::Ok: return {};
-    case RegistryLoadState::TooLarge: return FormatW(LoadStringW(64227), file);
-    case RegistryLoadState::MovedAside: return FormatW(LoadStringW(64300), file, r.movedTo.u16string());
-    case RegistryLoadState::DamagedKept: return FormatW(LoadStringW(64301), file, FileErrorText(r.error));
-    case RegistryLoadState::Unreadable: return FormatW(LoadStringW(64302), file, FileErrorText(r.error));
+    case RegistryLoadState::TooLarge: return FormatW(LoadStringW(sid::kSettingsFileTooLargeSettings), file);
+    case RegistryLoadState::MovedAside: return FormatW(LoadStringW(sid::kSettingsFileDamagedMovedProgram), file, r.movedTo.u16string());
+    case RegistryLoadState::DamagedKept: return FormatW(LoadStringW(sid::kSettingsFileDamagedCouldNot), file, FileErrorText(r.error));
+    case RegistryLoadState::Unreadable: return FormatW(LoadStringW(sid::kSettingsFileCannotReadLeft), file, FileErrorText(r.error));
   }
   return {};
 }
@@ -563,11 +564,11 @@ WString RegistryNotSavedReason() {
   const RegistryLoadReport r = RegistryLoadResult();
   return r.state == RegistryLoadState::Ok || r.state == RegistryLoadState::MovedAside
              ? FileErrorText(RegistryLastWriteError())
-             : LoadStringW(64320);
+             : LoadStringW(sid::kSettingsFileFoundAtStart);
 }
 
 WString RegistryNotSavedText() {
-  return FormatW(LoadStringW(64303), RegistryFile().u16string(), RegistryNotSavedReason());
+  return FormatW(LoadStringW(sid::kSettingsCouldNotSaved), RegistryFile().u16string(), RegistryNotSavedReason());
 }
 
 std::filesystem::path RegistryFile() {

@@ -11,7 +11,7 @@
 using WString = std::u16string;
 using WStringView = std::u16string_view;
 
-// One argument of FormatW: integers, doubles and UTF-16 strings.
+// One argument of FormatW: integers (and enumerations), doubles and UTF-16 strings.
 class FmtArg {
  public:
   enum class Type { Int, UInt, Double, Str };
@@ -19,6 +19,9 @@ class FmtArg {
   FmtArg(T v) : type_(Type::Int), i_(v) {}
   template <typename T, std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T>, int> = 0>
   FmtArg(T v) : type_(Type::UInt), u_(v) {}
+  // An enumeration prints as its number (a camera status, say).
+  template <typename T, std::enable_if_t<std::is_enum_v<T>, int> = 0>
+  FmtArg(T v) : FmtArg(static_cast<std::underlying_type_t<T>>(v)) {}
   FmtArg(double v) : type_(Type::Double), d_(v) {}
   FmtArg(float v) : type_(Type::Double), d_(v) {}
   FmtArg(const char16_t* s) : type_(Type::Str), s_(s ? WStringView(s) : WStringView()) {}

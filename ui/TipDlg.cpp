@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "res/StringIds.h"
 #include "ui/AppHost.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DlgTexts.h"
@@ -25,7 +26,7 @@ CTipDlg::CTipDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStays
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   LoadDlgItemTexts(this);
-  setWindowTitle(QString::fromStdU16String(LoadStringW(60062)));
+  setWindowTitle(QString::fromStdU16String(LoadStringW(sid::kPrompt)));
   setModal(false);
 }
 

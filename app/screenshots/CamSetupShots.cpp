@@ -10,6 +10,7 @@
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/DeadPixelDlg.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 using namespace camsetup;
 

@@ -40,9 +40,9 @@ void PutMicrometer(CCameraProcess& cam) {
     p.drawRect(QRectF(148.5, 297, 503, 3));
   }
   if (!cam.AllocFrameBuffer(w, h)) return;
-  auto lock = cam.LockFrameBuffer();
-  std::uint8_t* dst = nullptr;
-  if (!cam.GetFrameBuffer(&dst)) return;
+  const FrameView frame = cam.ViewFrame();
+  if (!frame) return;
+  std::uint8_t* dst = frame.Data();
   for (int y = 0; y < h; ++y) {  // bottom-up BGR
     const std::uint8_t* src = img.constScanLine(h - 1 - y);
     for (int x = 0; x < w; ++x, dst += 3) {
@@ -85,13 +85,7 @@ void RenderEditorShots(const QString& out, const QString& lang) {
     Save(dlg, out, "ContrastRound", lang);
   }
   if (CCameraProcess* cam = AppHost().Camera()) {
-    std::uint8_t* pixels = nullptr;
-    bool hasFrame = false;
-    {
-      auto lock = cam->LockFrameBuffer();
-      hasFrame = cam->GetFrameBuffer(&pixels);
-    }
-    if (!hasFrame) PutMicrometer(*cam);
+    if (!cam->HasFrame()) PutMicrometer(*cam);
     CScale2Dlg dlg;
     dlg.OnInitDialog();
     Save(dlg, out, "ScaleSetup", lang);

@@ -21,6 +21,7 @@
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/strings.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "app/MainFrame.h"
 #include "bench/app/bench_window.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -65,12 +66,12 @@ void LiveDisplay(benchmark::State& state, const char* model) {
 
 // A still w x h frame with a ramp, shown fitted.
 void ShowStill(CMainFrame& frame, int w, int h) {
-  auto lock = frame.CameraObject().LockFrameBuffer();
-  frame.CameraObject().SetFrameFormat(MakeFrameFormat(w, h));
-  std::uint8_t* px = nullptr;
-  frame.CameraObject().GetFrameBuffer(&px);
-  for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) px[i] = std::uint8_t(i * 7);
-  lock.unlock();
+  {
+    const FrameView still = frame.CameraObject().NewFrame(MakeFrameFormat(w, h));
+    CAMSDK_REQUIRE(bool(still));
+    std::uint8_t* px = still.Data();
+    for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) px[i] = std::uint8_t(i * 7);
+  }
   frame.View()->SetImageState(0, 1);
   frame.OnZoomFitWindow();
 }

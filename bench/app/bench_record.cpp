@@ -20,6 +20,7 @@
 #include "app/MainFrame.h"
 #include "bench/app/bench_window.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 

@@ -25,6 +25,7 @@
 #include "bench/app/bench_window.h"
 #include "camera/CameraReport.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 namespace {
 
@@ -58,10 +59,9 @@ TimedApplication* g_app = nullptr;
 
 void ShowStill(CMainFrame& frame, int w, int h) {
   {
-    auto lock = frame.CameraObject().LockFrameBuffer();
-    frame.CameraObject().SetFrameFormat(MakeFrameFormat(w, h));
-    std::uint8_t* px = nullptr;
-    frame.CameraObject().GetFrameBuffer(&px);
+    const FrameView still = frame.CameraObject().NewFrame(MakeFrameFormat(w, h));
+    CAMSDK_REQUIRE(bool(still));
+    std::uint8_t* px = still.Data();
     for (std::size_t i = 0, n = std::size_t(w) * h * 3; i < n; ++i) px[i] = std::uint8_t((i * 2654435761u) >> 13);
   }
   frame.View()->SetImageState(0, 1);
@@ -149,17 +149,5 @@ BENCHMARK_CAPTURE(ReportPauses, WordLiveSpawn, Run::WordSpawn, true)->Iterations
 BENCHMARK_CAPTURE(ReportPauses, LiveWithoutReport, Run::Nothing, true)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  TimedApplication app(argc, argv);
-  g_app = &app;
-  std::setlocale(LC_NUMERIC, "C");
-  QTemporaryDir dir;
-  QDir::setCurrent(dir.path());
-  SetRegistryFile(std::filesystem::path(dir.filePath("registry.dat").toStdString()));
-  CamSdkSetConfigDir(dir.path().toUtf8().constData());
-  SetUiLanguage(UiLanguage::English);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunWindowBenchmarks<TimedApplication>(argc, argv, nullptr, [](TimedApplication& app) { g_app = &app; });
 }

@@ -18,6 +18,7 @@
 #include "app/MainFrame.h"
 #include "measure/MeasureManager.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
@@ -59,18 +60,21 @@ inline int GoLiveAtFullSpeed(CMainFrame& frame, int lines, int* w, int* h) {
   CCameraProcess& camera = frame.CameraObject();
   stCameraItem item;
   camera.GetCurCameraItem(&item);
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 10000);
-  CameraSetFrameSpeed(item.handle, 2);
-  camera.GetImageSize(camera.GetCurCameraItem(), w, h);
+  CAMSDK_REQUIRE(CameraSetAeState(item.handle, 0));
+  CAMSDK_REQUIRE(CameraSetExposureTime(item.handle, 10000));
+  (void)CameraSetFrameSpeed(item.handle, 2);  // optional: where the camera offers it
+  CAMSDK_REQUIRE(camera.GetImageSize(camera.GetCurCameraItem(), w, h));
   AddLines(*frame.View()->MeasureManager(), lines, *w, *h);
   return item.handle;
 }
 
 // Runs the registered benchmarks in the working folder `dir` (made here), English interface.
-inline int RunWindowBenchmarks(int argc, char** argv, QTemporaryDir** dirOut = nullptr) {
+// `App` is the application class (a QApplication); `started` sees it made, before the runs.
+template <class App = QApplication>
+int RunWindowBenchmarks(int argc, char** argv, QTemporaryDir** dirOut = nullptr, void (*started)(App&) = nullptr) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
+  App app(argc, argv);
+  if (started) started(app);
   std::setlocale(LC_NUMERIC, "C");
   QTemporaryDir dir;
   if (dirOut) *dirOut = &dir;

@@ -25,6 +25,7 @@
 
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "bench/camera/bench_main.h"
 
@@ -73,9 +74,9 @@ class BenchView : public ICameraView {
 };
 
 void FillPattern(CCameraProcess& camera, int w, int h) {
-  auto lock = camera.LockFrameBuffer();
-  std::uint8_t* px = nullptr;
-  camera.GetFrameBuffer(&px);
+  const FrameView frame = camera.ViewFrame();
+  CAMSDK_REQUIRE(bool(frame));
+  std::uint8_t* px = frame.Data();
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       std::uint8_t* p = px + (std::size_t(y) * w + x) * 3;
@@ -91,7 +92,7 @@ void BM_DrawImage20MP(benchmark::State& state) {
   CCameraProcess camera;
   BenchView view(kW20, kH20);
   camera.SetView(&view);
-  camera.SetFrameFormat(MakeFrameFormat(kW20, kH20));
+  CAMSDK_REQUIRE(camera.SetFrameFormat(MakeFrameFormat(kW20, kH20)));
   FillPattern(camera, kW20, kH20);
   for (auto _ : state) {
     QPainter p(&view.surface);
@@ -105,7 +106,7 @@ void BM_DrawImage5MP(benchmark::State& state) {
   CCameraProcess camera;
   BenchView view(2592, 1944);
   camera.SetView(&view);
-  camera.SetFrameFormat(MakeFrameFormat(2592, 1944));
+  CAMSDK_REQUIRE(camera.SetFrameFormat(MakeFrameFormat(2592, 1944)));
   FillPattern(camera, 2592, 1944);
   for (auto _ : state) {
     QPainter p(&view.surface);
@@ -122,16 +123,16 @@ void BM_Isp(benchmark::State& state) {
   CamSdkTestSetSynchronous(true);
   CamSdkDeviceInfo list[CAMSDK_MAX_DEVICES];
   int count = 0, handle = -1, format = 0, w = 0, h = 0, x = 0, y = 0;
-  CameraGetDevList(list, &count);
-  CameraInit(nullptr, list[0].deviceName, nullptr, &handle);
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  CameraGetMediaType(handle, &format);
+  CAMSDK_REQUIRE(CameraGetDevList(list, &count));
+  CAMSDK_REQUIRE(CameraInit(nullptr, list[0].deviceName, nullptr, &handle));
+  CAMSDK_REQUIRE(CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
+  CAMSDK_REQUIRE(CameraGetMediaType(handle, &format));
   std::vector<unsigned char> raw(std::size_t(w) * h * 2), out(std::size_t(w) * h * 3);
   CamSdkFrameInfo info{};
   if (CameraGetImageData(handle, raw.data(), format, &info, raw.size()) != 1) state.SkipWithError("no raw frame");
   for (auto _ : state)
     if (CamSdkISPInto(handle, raw.data(), &info, out.data(), out.size()) != 1) state.SkipWithError("no conversion");
-  CameraUnInit(handle);
+  CAMSDK_REQUIRE(CameraUnInit(handle));
   CamSdkTestReset();
 }
 BENCHMARK(BM_Isp)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -170,12 +171,12 @@ void RunLive(benchmark::State& state, const char* model, const char* device, int
     stCameraItem item;
     camera.GetCameraItem(0, &item);
     const int handle = item.handle;
-    CameraSetFrameSpeed(handle, CAMSDK_FRAME_SPEED_HIGH);
-    CameraSetExposureTime(handle, 20000);  // 2 ms
-    camera.SetImageSizeSel(handle, preset, CAMSDK_SIZE_PREVIEW);
+    (void)CameraSetFrameSpeed(handle, CAMSDK_FRAME_SPEED_HIGH);  // optional: where the camera offers it
+    CAMSDK_REQUIRE(CameraSetExposureTime(handle, 20000));  // 2 ms
+    CAMSDK_REQUIRE(camera.SetImageSizeSel(handle, preset, CAMSDK_SIZE_PREVIEW));
     int w = 0, h = 0;
-    camera.GetImageSize(0, &w, &h);
-    camera.AllocFrameBuffer(w, h);
+    CAMSDK_REQUIRE(camera.GetImageSize(0, &w, &h));
+    CAMSDK_REQUIRE(camera.AllocFrameBuffer(w, h));
     BenchView view(w, h);
     camera.SetView(&view);
     double nominal = 0;
@@ -185,8 +186,8 @@ void RunLive(benchmark::State& state, const char* model, const char* device, int
     CamSdkFrameInfo rawInfo{};
     if (mode == 2) {
       int format = 0;
-      CameraGetMediaType(handle, &format);
-      CameraPause(handle);
+      CAMSDK_REQUIRE(CameraGetMediaType(handle, &format));
+      CAMSDK_REQUIRE(CameraPause(handle));
       if (CameraGetImageData(handle, rawFrame.data(), format, &rawInfo, rawFrame.size()) != 1) {
         state.SkipWithError("no raw frame");
         return;
@@ -214,7 +215,7 @@ void RunLive(benchmark::State& state, const char* model, const char* device, int
     const std::uint64_t drawn = view.drawn;
     stop = true;
     if (feeder.joinable()) feeder.join();
-    CameraPause(handle);
+    CAMSDK_REQUIRE(CameraPause(handle));
     QCoreApplication::processEvents();
     state.counters["camera_fps"] = received / elapsed;
     state.counters["taken_fps"] = double(taken) / elapsed;

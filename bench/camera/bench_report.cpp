@@ -17,6 +17,7 @@
 #include "camera/CameraReport.h"
 #include "camera/CameraSettings.h"
 #include "measure/MeasureManager.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/office/XlsxWorkbook.h"
 #include "platform/office/ZipPackage.h"
 #include "bench/camera/bench_main.h"
@@ -57,11 +58,10 @@ void BM_Report20MP(benchmark::State& state) {
   ReportView view(1000);
   camera.SetView(&view);
   const int w = 5472, h = 3648;
-  camera.SetFrameFormat(MakeFrameFormat(w, h));
   {
-    auto lock = camera.LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    camera.GetFrameBuffer(&px);
+    const FrameView frame = camera.NewFrame(MakeFrameFormat(w, h));
+    CAMSDK_REQUIRE(bool(frame));
+    std::uint8_t* px = frame.Data();
     // A picture with texture (a flat one would flatter the encoder).
     for (std::size_t i = 0, n = std::size_t(w) * h * 3; i < n; ++i) px[i] = std::uint8_t((i * 2654435761u) >> 13);
   }

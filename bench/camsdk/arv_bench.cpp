@@ -14,6 +14,7 @@
 
 #include "platform/camsdk/backends.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ void BM_ArvFakeThroughCore(benchmark::State& state) {
   CamSdkTestSetModels("");
   std::vector<CamSdkDeviceInfo> list(CAMSDK_MAX_DEVICES);
   int count = 0, handle = 0;
-  CameraGetDevList(list.data(), &count);
+  CAMSDK_REQUIRE(CameraGetDevList(list.data(), &count));
   const char* name = nullptr;
   for (int i = 0; i < count; ++i)
     if (camsdk::ArvDeviceId(list[i].deviceName) == "Fake_1") name = list[i].deviceName;
@@ -45,16 +46,16 @@ void BM_ArvFakeThroughCore(benchmark::State& state) {
   }
   int presets = 0;
   CamSdkCapability cap{};
-  CameraGetCapability(handle, &cap);
+  CAMSDK_REQUIRE(CameraGetCapability(handle, &cap));
   for (int i = 0; i < cap.resolutionCount; ++i)
     if (cap.resolutions[i].width == kSize) presets = i;
-  CameraSetImageSizeSel(handle, presets, CAMSDK_SIZE_PREVIEW);
-  CameraSetExposureTime(handle, 1000);  // 100 us
-  CameraPlay(handle);
+  CAMSDK_REQUIRE(CameraSetImageSizeSel(handle, presets, CAMSDK_SIZE_PREVIEW));
+  CAMSDK_REQUIRE(CameraSetExposureTime(handle, 1000));  // 100 us
+  CAMSDK_REQUIRE(CameraPlay(handle));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the stream runs with the settings
-  CameraPause(handle);
+  CAMSDK_REQUIRE(CameraPause(handle));
   arv_camera_set_frame_rate(static_cast<ArvCamera*>(camsdk::ArvTestCamera("Fake_1")), kRate, nullptr);
-  CameraPlay(handle);
+  CAMSDK_REQUIRE(CameraPlay(handle));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (auto _ : state) {
     const long start = gFrames.load();
@@ -63,7 +64,7 @@ void BM_ArvFakeThroughCore(benchmark::State& state) {
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     state.counters["fps"] = double(gFrames.load() - start) / s;
   }
-  CameraUnInit(handle);
+  CAMSDK_REQUIRE(CameraUnInit(handle));
 }
 
 void BM_ArvFakeAcquisitionLoop(benchmark::State& state) {

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 namespace {
 
@@ -28,11 +29,11 @@ Frame TakeFrame(const char* deviceName) {
   Frame f;
   if (CameraInit(nullptr, deviceName, nullptr, &f.handle) != CAMSDK_STATUS_OK) return f;
   int x, y, w, h;
-  CameraGetImageSize(f.handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_REQUIRE(CameraGetImageSize(f.handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
   f.raw.resize(std::size_t(w) * h);
   int format = 0;
-  CameraGetMediaType(f.handle, &format);
-  CameraGetImageData(f.handle, f.raw.data(), format, &f.info, f.raw.size());
+  CAMSDK_REQUIRE(CameraGetMediaType(f.handle, &format));
+  CAMSDK_REQUIRE(CameraGetImageData(f.handle, f.raw.data(), format, &f.info, f.raw.size()));
   return f;
 }
 
@@ -52,20 +53,20 @@ int DemosaicCode(int format) {
 // matrix) and sharpening.
 void SetControls(int handle, int level) {
   if (level >= 1) {
-    CameraSetBlackLevelState(handle, 1);
-    CameraSetBlackLevel(handle, 4, 4, 4, 255);
-    CameraSetGain(handle, 1.3f, 1.0f, 1.5f);
-    CameraSetGamma(handle, 60);
-    CameraSetContrast(handle, 120);
-    CameraSetInverse(handle, 1);
-    CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, 1);
-    CameraSetMirror(handle, CAMSDK_MIRROR_VERTICAL, 1);
+    CAMSDK_REQUIRE(CameraSetBlackLevelState(handle, 1));
+    CAMSDK_REQUIRE(CameraSetBlackLevel(handle, 4, 4, 4, 255));
+    CAMSDK_REQUIRE(CameraSetGain(handle, 1.3f, 1.0f, 1.5f));
+    CAMSDK_REQUIRE(CameraSetGamma(handle, 60));
+    CAMSDK_REQUIRE(CameraSetContrast(handle, 120));
+    CAMSDK_REQUIRE(CameraSetInverse(handle, 1));
+    CAMSDK_REQUIRE(CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, 1));
+    CAMSDK_REQUIRE(CameraSetMirror(handle, CAMSDK_MIRROR_VERTICAL, 1));
   }
   if (level >= 2) {
-    CameraSetColorEnhancement(handle, 1);
-    CameraSetSaturation(handle, 140);
-    CameraSetEdgeEnhance(handle, 1);
-    CameraSetEdgeGain(handle, 50);
+    CAMSDK_REQUIRE(CameraSetColorEnhancement(handle, 1));
+    CAMSDK_REQUIRE(CameraSetSaturation(handle, 140));
+    CAMSDK_REQUIRE(CameraSetEdgeEnhance(handle, 1));
+    CAMSDK_REQUIRE(CameraSetEdgeGain(handle, 50));
   }
 }
 
@@ -93,7 +94,7 @@ void BM_CameraIspVsDemosaic(benchmark::State& state) {
   state.counters["demosaic_ms"] = cvt / n;
   state.counters["isp_ms"] = isp / n;
   state.counters["ratio"] = isp / cvt;
-  CameraUnInit(f.handle);
+  CAMSDK_REQUIRE(CameraUnInit(f.handle));
 }
 
 // Frames per second delivered while playing for 3 s, against the nominal rate.
@@ -105,31 +106,31 @@ void BM_DeliveredFrameRate(benchmark::State& state) {
   static std::atomic<int> frames{0};
   frames = 0;
   int h = 0;
-  CameraInit([](int handle, unsigned char* raw, CamSdkFrameInfo* info) {
+  CAMSDK_REQUIRE(CameraInit([](int handle, unsigned char* raw, CamSdkFrameInfo* info) {
     benchmark::DoNotOptimize(CameraISP(handle, raw, info));
     ++frames;
     return 1;
-  }, kDevices[state.range(0)], nullptr, &h);
-  CameraSetFrameSpeed(h, int(state.range(1)));
-  CameraSetExposureTime(h, 20000);  // 2 ms: the readout sets the rate
+  }, kDevices[state.range(0)], nullptr, &h));
+  CAMSDK_REQUIRE(CameraSetFrameSpeed(h, int(state.range(1))));
+  CAMSDK_REQUIRE(CameraSetExposureTime(h, 20000));  // 2 ms: the readout sets the rate
   double nominal = 0;
   CamSdkTestGetNominalFrameRate(h, &nominal);
   double measured = 0;
   for (auto _ : state) {
-    CameraPlay(h);
+    CAMSDK_REQUIRE(CameraPlay(h));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settle
     const int start = frames.load();
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const int end = frames.load();
     const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    CameraStop(h);
+    CAMSDK_REQUIRE(CameraStop(h));
     measured = (end - start) / secs;
   }
   state.counters["nominal_fps"] = nominal;
   state.counters["delivered_fps"] = measured;
   state.counters["ratio"] = measured / nominal;
-  CameraUnInit(h);
+  CAMSDK_REQUIRE(CameraUnInit(h));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "imaging/CamSetupDlg.h"
 #include "platform/camsdk/backends.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "tests/camsdk/gige_sim.h"
@@ -108,7 +109,7 @@ std::string Listed() {
     camsdk::ArvWaitDiscovery();
     std::vector<CamSdkDeviceInfo> list(CAMSDK_MAX_DEVICES);
     int n = 0;
-    CameraGetDevList(list.data(), &n, CAMSDK_MAX_DEVICES);
+    if (CameraGetDevList(list.data(), &n, CAMSDK_MAX_DEVICES) != CAMSDK_STATUS_OK) n = 0;
     camsdk::ArvWaitDiscovery(false);
     for (int k = 0; k < n; ++k)
       if (want == list[std::size_t(k)].deviceName) return want;
@@ -118,7 +119,7 @@ std::string Listed() {
 
 int PresetOf(int handle, int size) {
   CamSdkCapability cap{};
-  CameraGetCapability(handle, &cap);
+  if (CameraGetCapability(handle, &cap) != CAMSDK_STATUS_OK) return 0;
   for (int i = 0; i < cap.resolutionCount; ++i)
     if (cap.resolutions[i].width == size) return i;
   return 0;
@@ -139,9 +140,13 @@ void BM_Core(benchmark::State& state) {
     return;
   }
   gBuffer.assign(std::size_t(size) * size * 3, 0);
-  CameraSetImageSizeSel(handle, PresetOf(handle, size), CAMSDK_SIZE_PREVIEW);
-  CameraSetExposureTime(handle, 10000);  // 1 ms: the camera's rate decides
-  CameraPlay(handle);
+  if (CameraSetImageSizeSel(handle, PresetOf(handle, size), CAMSDK_SIZE_PREVIEW) != CAMSDK_STATUS_OK ||
+      CameraSetExposureTime(handle, 10000) != CAMSDK_STATUS_OK ||  // 1 ms: the camera's rate decides
+      CameraPlay(handle) != CAMSDK_STATUS_OK) {
+    state.SkipWithError("the camera refused its settings");
+    (void)CameraUnInit(handle);
+    return;
+  }
   std::this_thread::sleep_for(std::chrono::seconds(2));
   for (auto _ : state) {
     const long start = gFrames.load();
@@ -151,9 +156,8 @@ void BM_Core(benchmark::State& state) {
     Share(state, size, rate, double(gFrames.load() - start) / (double(t.nsecsElapsed()) * 1e-9));
   }
   unsigned long long damaged = 0;
-  CamSdkGetIncompleteFrames(handle, &damaged);
-  state.counters["incomplete"] = double(damaged);
-  CameraUnInit(handle);
+  if (CamSdkGetIncompleteFrames(handle, &damaged) == CAMSDK_STATUS_OK) state.counters["incomplete"] = double(damaged);
+  if (CameraUnInit(handle) != CAMSDK_STATUS_OK) state.SkipWithError("the camera did not close");
 }
 
 void BM_Window(benchmark::State& state) {
@@ -186,8 +190,10 @@ void BM_Window(benchmark::State& state) {
   const int preset = PresetOf(item.handle, size);
   preview->setCurrentIndex(preset);
   emit preview->activated(preset);
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 10000);
+  if (CameraSetAeState(item.handle, 0) != CAMSDK_STATUS_OK || CameraSetExposureTime(item.handle, 10000) != CAMSDK_STATUS_OK) {
+    state.SkipWithError("the camera refused its exposure");
+    return;
+  }
   frame->OnZoomFitWindow();
   Pump(2000);
   for (auto _ : state) {

@@ -130,7 +130,7 @@ void StepAe(Camera& c, const Stats& s) {
 
 using namespace camsdk;
 
-int CameraSetExposureTime(int handle, std::uint64_t exposure) {
+CamSdkStatus CameraSetExposureTime(int handle, std::uint64_t exposure) {
   CAMSDK_ENTER(handle, exposure);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     c.p.exposureLines = LinesFor(c, exposure);
@@ -139,7 +139,7 @@ int CameraSetExposureTime(int handle, std::uint64_t exposure) {
   }));
 }
 
-int CameraGetExposureTime(int handle, std::uint64_t* exposure, std::uint64_t* maximum, std::uint64_t* minimum) {
+CamSdkStatus CameraGetExposureTime(int handle, std::uint64_t* exposure, std::uint64_t* maximum, std::uint64_t* minimum) {
   CAMSDK_ENTER(handle, exposure, maximum, minimum);
   if (!exposure || !maximum || !minimum) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -150,7 +150,7 @@ int CameraGetExposureTime(int handle, std::uint64_t* exposure, std::uint64_t* ma
   }));
 }
 
-int CameraSetAnalogGain(int handle, float gain) {
+CamSdkStatus CameraSetAnalogGain(int handle, float gain) {
   CAMSDK_ENTER(handle, gain);
   if (!Finite(gain)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -160,7 +160,7 @@ int CameraSetAnalogGain(int handle, float gain) {
   }));
 }
 
-int CameraGetAnalogGain(int handle, float* gain) {
+CamSdkStatus CameraGetAnalogGain(int handle, float* gain) {
   CAMSDK_ENTER(handle, gain);
   if (!gain) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -169,60 +169,60 @@ int CameraGetAnalogGain(int handle, float* gain) {
   }));
 }
 
-int CameraSetAeState(int handle, int on) {
+CamSdkStatus CameraSetAeState(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::aeOn));
 }
-int CameraGetAeState(int handle, int* on) {
+CamSdkStatus CameraGetAeState(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::aeOn));
 }
-int CameraSetAeMode(int handle, int mode) {
+CamSdkStatus CameraSetAeMode(int handle, int mode) {
   CAMSDK_ENTER(handle, mode);
   CAMSDK_RETURN(SetInt(handle, mode, 0, 2, &Params::aeMode));
 }
-int CameraGetAeMode(int handle, int* mode) {
+CamSdkStatus CameraGetAeMode(int handle, int* mode) {
   CAMSDK_ENTER(handle, mode);
   CAMSDK_RETURN(GetInt(handle, mode, &Params::aeMode));
 }
-int CameraSetAeScheme(int handle, int scheme) {
+CamSdkStatus CameraSetAeScheme(int handle, int scheme) {
   CAMSDK_ENTER(handle, scheme);
   CAMSDK_RETURN(SetInt(handle, scheme, 0, 3, &Params::aeScheme));
 }
-int CameraGetAeScheme(int handle, int* scheme) {
+CamSdkStatus CameraGetAeScheme(int handle, int* scheme) {
   CAMSDK_ENTER(handle, scheme);
   CAMSDK_RETURN(GetInt(handle, scheme, &Params::aeScheme));
 }
-int CameraSetAeTarget(int handle, int target) {
+CamSdkStatus CameraSetAeTarget(int handle, int target) {
   CAMSDK_ENTER(handle, target);
   CAMSDK_RETURN(SetInt(handle, target, kAeTargetMin, kAeTargetMax, &Params::aeTarget));
 }
-int CameraGetAeTarget(int handle, int* target) {
+CamSdkStatus CameraGetAeTarget(int handle, int* target) {
   CAMSDK_ENTER(handle, target);
   CAMSDK_RETURN(GetInt(handle, target, &Params::aeTarget));
 }
-int CameraSetAEWindow(int handle, int x, int y, int width, int height) {
+CamSdkStatus CameraSetAEWindow(int handle, int x, int y, int width, int height) {
   CAMSDK_ENTER(handle, x, y, width, height);
   CAMSDK_RETURN(SetWindow(handle, x, y, width, height, &Params::aeWindow));
 }
-int CameraSetAntiFlick(int handle, int on) {
+CamSdkStatus CameraSetAntiFlick(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::antiFlick));
 }
-int CameraGetAntiFlick(int handle, int* on) {
+CamSdkStatus CameraGetAntiFlick(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::antiFlick));
 }
-int CameraSetLightFrequency(int handle, int frequency) {
+CamSdkStatus CameraSetLightFrequency(int handle, int frequency) {
   CAMSDK_ENTER(handle, frequency);
   CAMSDK_RETURN(SetInt(handle, frequency, 0, 1, &Params::lightFrequency));
 }
-int CameraGetLightFrequency(int handle, int* frequency) {
+CamSdkStatus CameraGetLightFrequency(int handle, int* frequency) {
   CAMSDK_ENTER(handle, frequency);
   CAMSDK_RETURN(GetInt(handle, frequency, &Params::lightFrequency));
 }
 
-int CameraSetFrameSpeed(int handle, int speed) {
+CamSdkStatus CameraSetFrameSpeed(int handle, int speed) {
   CAMSDK_ENTER(handle, speed);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     if (speed < 0 || speed >= c.model.frameSpeedCount) return CAMSDK_STATUS_INVALID_PARAMETER;
@@ -234,7 +234,7 @@ int CameraSetFrameSpeed(int handle, int speed) {
     return CAMSDK_STATUS_OK;
   }));
 }
-int CameraGetFrameSpeed(int handle, int* speed) {
+CamSdkStatus CameraGetFrameSpeed(int handle, int* speed) {
   CAMSDK_ENTER(handle, speed);
   CAMSDK_RETURN(GetInt(handle, speed, &Params::frameSpeed));
 }

@@ -38,11 +38,11 @@ using namespace camsdk;
 unsigned char* CameraISP(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo) {
   Call call_("CameraISP", handle, raw, frameInfo);
   if (call_.Injected()) {
-    call_.Done(call_.InjectedResult());
+    call_.Leave(call_.InjectedResult());
     return nullptr;
   }
   if (!raw || !ValidRaw(frameInfo)) {
-    call_.Done(CAMSDK_STATUS_INVALID_PARAMETER);
+    call_.Leave(CAMSDK_STATUS_INVALID_PARAMETER);
     return nullptr;
   }
   std::shared_ptr<const IspTables> tables;
@@ -51,20 +51,20 @@ unsigned char* CameraISP(int handle, const unsigned char* raw, const CamSdkFrame
     return CAMSDK_STATUS_OK;
   });
   if (r != CAMSDK_STATUS_OK) {
-    call_.Done(r);
+    call_.Leave(r);
     return nullptr;
   }
   thread_local std::vector<unsigned char> out;
   out.resize(std::size_t(frameInfo->width) * frameInfo->height * 3);
   if (!RunIsp(*tables, raw, *frameInfo, out.data())) {
-    call_.Done(CAMSDK_STATUS_INVALID_PARAMETER);
+    call_.Leave(CAMSDK_STATUS_INVALID_PARAMETER);
     return nullptr;
   }
-  call_.Done(CAMSDK_STATUS_OK);
+  call_.Leave(CAMSDK_STATUS_OK);
   return out.data();
 }
 
-int CamSdkISPInto(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo, unsigned char* bgrBottomUp,
+CamSdkStatus CamSdkISPInto(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo, unsigned char* bgrBottomUp,
                   std::size_t capacity) {
   CAMSDK_ENTER(handle, raw, frameInfo, bgrBottomUp, capacity);
   if (!raw || !bgrBottomUp || !ValidRaw(frameInfo)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -78,7 +78,7 @@ int CamSdkISPInto(int handle, const unsigned char* raw, const CamSdkFrameInfo* f
   CAMSDK_RETURN(RunIsp(*tables, raw, *frameInfo, bgrBottomUp) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_INVALID_PARAMETER);
 }
 
-int CameraDisplayRGB24(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo) {
+CamSdkStatus CameraDisplayRGB24(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo) {
   CAMSDK_ENTER(handle, image, frameInfo);
   if (!image || !ValidImage(frameInfo)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CamSdkDisplaySink sink = nullptr;
@@ -96,7 +96,7 @@ int CameraDisplayRGB24(int handle, const unsigned char* image, const CamSdkFrame
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CamSdkSetDisplaySink(int handle, CamSdkDisplaySink sink, void* context) {
+CamSdkStatus CamSdkSetDisplaySink(int handle, CamSdkDisplaySink sink, void* context) {
   CAMSDK_ENTER(handle, sink, context);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     c.sink = sink;
@@ -105,7 +105,7 @@ int CamSdkSetDisplaySink(int handle, CamSdkDisplaySink sink, void* context) {
   }));
 }
 
-int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkFrameInfo* frameInfo,
+CamSdkStatus CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkFrameInfo* frameInfo,
                        std::size_t capacity) {
   CAMSDK_ENTER(handle, buffer, mediaType, frameInfo, capacity);
   if (!buffer || !frameInfo || !CamSdkRawIsValid(mediaType)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -133,7 +133,7 @@ int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkF
       raw = c.latestRaw;
       info = c.latestInfo;
     } else {
-      if (const int r = Snapshot(c, lock, c.p.preview, FormatOf(c), raw, &info); r != CAMSDK_STATUS_OK) return r;
+      if (const CamSdkStatus r = Snapshot(c, lock, c.p.preview, FormatOf(c), raw, &info); r != CAMSDK_STATUS_OK) return r;
     }
     const std::size_t pixels = std::size_t(info.width) * info.height;
     const bool wide = CamSdkRawBits(info.format) > 8;
@@ -182,7 +182,7 @@ std::vector<std::uint8_t> RawAsShown(const std::vector<std::uint8_t>& raw, const
 
 }  // namespace
 
-int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quality) {
+CamSdkStatus CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quality) {
   CAMSDK_ENTER(handle, fileName, fileTypes, quality);
   if (!fileName || !*fileName || fileTypes <= 0 || fileTypes > 15) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   std::vector<std::uint8_t> raw;
@@ -229,7 +229,7 @@ int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quali
   CAMSDK_RETURN(result);
 }
 
-int CameraSetRecordEncoder(int handle, int codec) {
+CamSdkStatus CameraSetRecordEncoder(int handle, int codec) {
   CAMSDK_ENTER(handle, codec);
   if (codec != CAMSDK_CODEC_DEFAULT && codec != CAMSDK_CODEC_MJPEG) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -238,7 +238,7 @@ int CameraSetRecordEncoder(int handle, int codec) {
   }));
 }
 
-int CameraSetRecordAVIQuality(int handle, int quality) {
+CamSdkStatus CameraSetRecordAVIQuality(int handle, int quality) {
   CAMSDK_ENTER(handle, quality);
   if (quality < 0 || quality > 2) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -247,7 +247,7 @@ int CameraSetRecordAVIQuality(int handle, int quality) {
   }));
 }
 
-int CameraStartRecordVideo(int handle, const char* pathWithoutExtension) {
+CamSdkStatus CameraStartRecordVideo(int handle, const char* pathWithoutExtension) {
   CAMSDK_ENTER(handle, pathWithoutExtension);
   if (!pathWithoutExtension || !*pathWithoutExtension) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   double fps = 0;
@@ -291,7 +291,7 @@ int CameraStartRecordVideo(int handle, const char* pathWithoutExtension) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo) {
+CamSdkStatus CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo) {
   CAMSDK_ENTER(handle, image, frameInfo);
   if (!image || !ValidImage(frameInfo)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   const int r = With(handle, [](Camera&, std::unique_lock<std::mutex>&) { return CAMSDK_STATUS_OK; });
@@ -327,7 +327,7 @@ int TakeRecorder(int handle, std::shared_ptr<Recorder>* rec, std::uint64_t* inco
 }  // namespace
 }  // namespace camsdk
 
-int CameraStopRecordVideo(int handle) {
+CamSdkStatus CameraStopRecordVideo(int handle) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Recorder> rec;
   if (const int status = TakeRecorder(handle, &rec); status != CAMSDK_STATUS_OK) CAMSDK_RETURN(status);
@@ -348,25 +348,10 @@ Closers& TheClosers() {
   return c;
 }
 
-std::atomic<long long> gWriteBudget{-1};
-
-long FailingWrite(int fd, const void* data, unsigned long size) {
-  long long left = gWriteBudget.load();
-  for (;;) {
-    if (left < 0) return long(::write(fd, data, size));
-    if (left == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    const long long n = std::min<long long>(left, (long long)size);
-    if (gWriteBudget.compare_exchange_weak(left, left - n)) return long(::write(fd, data, std::size_t(n)));
-  }
-}
-
 }  // namespace
 }  // namespace camsdk
 
-int CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context) {
+CamSdkStatus CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Recorder> rec;
   std::uint64_t incomplete = 0;
@@ -399,12 +384,7 @@ void CamSdkWaitRecordVideo() {
   c.cv.wait(lock, [&] { return c.running == 0; });
 }
 
-void CamSdkTestFailRecordWritesAfter(long long bytes) {
-  gWriteBudget.store(bytes < 0 ? -1 : bytes);
-  SetRecorderWriteForTest(bytes < 0 ? nullptr : &FailingWrite);
-}
-
-int CamSdkGetRecordFileName(int handle, char* buffer, int capacity) {
+CamSdkStatus CamSdkGetRecordFileName(int handle, char* buffer, int capacity) {
   CAMSDK_ENTER(handle, buffer, capacity);
   if (!buffer || capacity <= 0) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   std::shared_ptr<Camera> cam = Find(handle);
@@ -415,7 +395,7 @@ int CamSdkGetRecordFileName(int handle, char* buffer, int capacity) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CamSdkGetIncompleteFrames(int handle, unsigned long long* count) {
+CamSdkStatus CamSdkGetIncompleteFrames(int handle, unsigned long long* count) {
   CAMSDK_ENTER(handle, count);
   if (!count) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   std::shared_ptr<Camera> cam = Find(handle);

@@ -1,36 +1,117 @@
-// Test hooks of the library: the call log, failure injection, synchronous delivery and the
-// simulation's presence and scene controls.
+// The camera library's test harness (the camsdk_testing library): the call log, failure
+// injection, synchronous delivery, full-disk recording and the simulation's presence and scene
+// controls. It reaches the library only through the harness seam (handles.h) and the
+// recorder's write seam; it is installed on first use.
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <unistd.h>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/camsdk/handles.h"
 
-namespace camsdk {
+namespace camsdk::testing {
+namespace {
 
 std::atomic<bool> gLogOn{false};
 std::atomic<bool> gAnyFailure{false};
 std::atomic<bool> gSynchronous{false};
 std::mutex gHookMutex;
 std::vector<std::string> gLog;
+struct Failure {
+  int result;
+  int times;
+};
 std::map<std::string, Failure> gFailures;
+constexpr std::size_t kLogLimit = 200000;
 
-namespace {
 std::mutex gLackingMutex;
 std::map<std::string, std::uint32_t> gLacking;  // simulated model key -> controls marked lacking
-}  // namespace
 
-std::uint32_t LackingControls(const ModelInfo& model) {
-  std::uint32_t lacking = model.lackingControls;
-  if (model.key && FindSimModel(model.key) == &model) {
-    std::lock_guard<std::mutex> lock(gLackingMutex);
-    if (auto it = gLacking.find(model.key); it != gLacking.end()) lacking |= it->second;
+std::string Format(const CallArg& a) {
+  switch (a.kind) {
+    case CallArg::kText:
+      return a.text ? "\"" + std::string(a.text) + "\"" : std::string("null");
+    case CallArg::kPointer: return a.set ? "&" : "null";
+    case CallArg::kFloat: {
+      char buf[32];  // "%g" with "." whatever the locale
+      const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, a.f, std::chars_format::general, 6);
+      return ec == std::errc() ? std::string(buf, end) : std::string("?");
+    }
+    case CallArg::kSigned: return std::to_string(a.i);
+    case CallArg::kUnsigned: return std::to_string(a.u);
+    case CallArg::kOther: break;
   }
-  return lacking;
+  return "?";
 }
 
-}  // namespace camsdk
+bool Enter(const char* function, const CallArg* args, int count, int* result, void** state) {
+  if (gLogOn.load(std::memory_order_relaxed)) {
+    auto* text = new std::string(function);
+    *text += '(';
+    for (int i = 0; i < count; ++i) {
+      if (i) *text += ", ";
+      *text += Format(args[i]);
+    }
+    *text += ')';
+    *state = text;
+  }
+  if (!gAnyFailure.load(std::memory_order_relaxed)) return false;
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  auto it = gFailures.find(function);
+  if (it == gFailures.end()) return false;
+  *result = it->second.result;
+  if (it->second.times > 0 && --it->second.times == 0) gFailures.erase(it);
+  return true;
+}
+
+void Leave(void* state, int result) {
+  if (!state) return;
+  std::unique_ptr<std::string> text(static_cast<std::string*>(state));
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  if (gLog.size() < kLogLimit) gLog.push_back(*text + " = " + std::to_string(result));
+}
+
+bool Synchronous() { return gSynchronous.load(); }
+
+std::uint32_t Lacking(const ModelInfo& model) {
+  if (!model.key || FindSimModel(model.key) != &model) return 0;
+  std::lock_guard<std::mutex> lock(gLackingMutex);
+  auto it = gLacking.find(model.key);
+  return it == gLacking.end() ? 0 : it->second;
+}
+
+constexpr Harness kHarness{&Enter, &Leave, &Synchronous, &Lacking};
+
+// By each hook that needs the harness; the library runs without it until then.
+void Install() { InstallHarness(&kHarness); }
+
+std::atomic<long long> gWriteBudget{-1};
+
+long FailingWrite(int fd, const void* data, unsigned long size) {
+  long long left = gWriteBudget.load();
+  for (;;) {
+    if (left < 0) return long(::write(fd, data, size));
+    if (left == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    const long long n = std::min<long long>(left, (long long)size);
+    if (gWriteBudget.compare_exchange_weak(left, left - n)) return long(::write(fd, data, std::size_t(n)));
+  }
+}
+
+}  // namespace
+}  // namespace camsdk::testing
 
 using namespace camsdk;
+using namespace camsdk::testing;
+
+void CamSdkTestFailRecordWritesAfter(long long bytes) {
+  gWriteBudget.store(bytes < 0 ? -1 : bytes);
+  SetRecorderWrite(bytes < 0 ? nullptr : &FailingWrite);
+}
 
 int CamSdkTestSetModels(const char* keys) { return SimSetModels(keys ? keys : ""); }
 
@@ -72,6 +153,7 @@ int CamSdkTestDetach(const char* key) {
 
 int CamSdkTestSetLackingControls(const char* key, int mask) {
   if (!key || !FindSimModel(key) || (mask & ~CAMSDK_CONTROL_ALL) != 0) return CAMSDK_STATUS_INVALID_PARAMETER;
+  Install();
   std::lock_guard<std::mutex> lock(gLackingMutex);
   if (mask)
     gLacking[key] = std::uint32_t(mask);
@@ -89,7 +171,7 @@ void CamSdkTestReset() {
   }
   CamSdkTestClearFailures();
   CamSdkTestFailRecordWritesAfter(-1);
-  for (int h : handles) CameraUnInit(h);
+  for (int h : handles) (void)CameraUnInit(h);  // best-effort
   Reg().JoinClosers();
   CamSdkWaitRecordVideo();
   SimResetPresence();
@@ -101,7 +183,10 @@ void CamSdkTestReset() {
   gLacking.clear();
 }
 
-void CamSdkTestSetCallLog(bool on) { gLogOn = on; }
+void CamSdkTestSetCallLog(bool on) {
+  Install();
+  gLogOn = on;
+}
 
 std::vector<std::string> CamSdkTestTakeCallLog() {
   std::lock_guard<std::mutex> lock(gHookMutex);
@@ -112,6 +197,7 @@ std::vector<std::string> CamSdkTestTakeCallLog() {
 
 void CamSdkTestInjectFailure(const char* function, int result, int times) {
   if (!function || times == 0) return;
+  Install();
   std::lock_guard<std::mutex> lock(gHookMutex);
   gFailures[function] = Failure{result, times};
   gAnyFailure = true;
@@ -123,7 +209,10 @@ void CamSdkTestClearFailures() {
   gAnyFailure = false;
 }
 
-void CamSdkTestSetSynchronous(bool on) { gSynchronous = on; }
+void CamSdkTestSetSynchronous(bool on) {
+  Install();
+  gSynchronous = on;
+}
 
 int CamSdkTestDeliverFrames(int handle, int count) {
   if (count < 0) return CAMSDK_STATUS_INVALID_PARAMETER;

@@ -55,7 +55,7 @@ int GetInt(int handle, int* out, int Params::*field, bool colorOnly) {
 
 using namespace camsdk;
 
-int CameraSetGain(int handle, float red, float green, float blue) {
+CamSdkStatus CameraSetGain(int handle, float red, float green, float blue) {
   CAMSDK_ENTER(handle, red, green, blue);
   for (float g : {red, green, blue})
     if (!Finite(g) || g < kGainMin || g > kGainMax) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -69,7 +69,7 @@ int CameraSetGain(int handle, float red, float green, float blue) {
   }));
 }
 
-int CameraGetGain(int handle, float* red, float* green, float* blue) {
+CamSdkStatus CameraGetGain(int handle, float* red, float* green, float* blue) {
   CAMSDK_ENTER(handle, red, green, blue);
   if (!red || !green || !blue) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -80,7 +80,7 @@ int CameraGetGain(int handle, float* red, float* green, float* blue) {
   }));
 }
 
-int CameraSetOnceWB(int handle) {
+CamSdkStatus CameraSetOnceWB(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     if (!c.model.color) return CAMSDK_STATUS_NOT_SUPPORTED;
@@ -89,26 +89,26 @@ int CameraSetOnceWB(int handle) {
   }));
 }
 
-int CameraSetWBWindow(int handle, int x, int y, int width, int height) {
+CamSdkStatus CameraSetWBWindow(int handle, int x, int y, int width, int height) {
   CAMSDK_ENTER(handle, x, y, width, height);
   CAMSDK_RETURN(SetWindow(handle, x, y, width, height, &Params::wbWindow));
 }
 
-int CameraSetAWBState(int handle, int on) {
+CamSdkStatus CameraSetAWBState(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetInt(handle, on != 0, 0, 1, &Params::awbOn, true));
 }
-int CameraGetAWBState(int handle, int* on) {
+CamSdkStatus CameraGetAWBState(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::awbOn, true));
 }
 
-int CameraSetBlackLevelState(int handle, int on) {
+CamSdkStatus CameraSetBlackLevelState(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::blackState));
 }
 
-int CameraSetBlackLevel(int handle, int red, int green, int blue, int bound) {
+CamSdkStatus CameraSetBlackLevel(int handle, int red, int green, int blue, int bound) {
   CAMSDK_ENTER(handle, red, green, blue, bound);
   const int limit = std::min(bound, kBlackMax);
   for (int v : {red, green, blue})
@@ -122,7 +122,7 @@ int CameraSetBlackLevel(int handle, int red, int green, int blue, int bound) {
   }));
 }
 
-int CameraGetBlackLevel(int handle, int* level, int* minimum, int* maximum) {
+CamSdkStatus CameraGetBlackLevel(int handle, int* level, int* minimum, int* maximum) {
   CAMSDK_ENTER(handle, level, minimum, maximum);
   if (!level || !minimum || !maximum) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -133,89 +133,89 @@ int CameraGetBlackLevel(int handle, int* level, int* minimum, int* maximum) {
   }));
 }
 
-int CameraSetGamma(int handle, int gamma) {
+CamSdkStatus CameraSetGamma(int handle, int gamma) {
   CAMSDK_ENTER(handle, gamma);
   CAMSDK_RETURN(SetInt(handle, gamma, kGammaMin, kGammaMax, &Params::gamma));
 }
-int CameraGetGamma(int handle, int* gamma) {
+CamSdkStatus CameraGetGamma(int handle, int* gamma) {
   CAMSDK_ENTER(handle, gamma);
   CAMSDK_RETURN(GetInt(handle, gamma, &Params::gamma));
 }
-int CameraSetContrast(int handle, int contrast) {
+CamSdkStatus CameraSetContrast(int handle, int contrast) {
   CAMSDK_ENTER(handle, contrast);
   CAMSDK_RETURN(SetInt(handle, contrast, kContrastMin, kContrastMax, &Params::contrast));
 }
-int CameraGetContrast(int handle, int* contrast) {
+CamSdkStatus CameraGetContrast(int handle, int* contrast) {
   CAMSDK_ENTER(handle, contrast);
   CAMSDK_RETURN(GetInt(handle, contrast, &Params::contrast));
 }
-int CameraSetColorEnhancement(int handle, int on) {
+CamSdkStatus CameraSetColorEnhancement(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::colorEnhance));
 }
-int CameraSetSaturation(int handle, int saturation) {
+CamSdkStatus CameraSetSaturation(int handle, int saturation) {
   CAMSDK_ENTER(handle, saturation);
   CAMSDK_RETURN(SetInt(handle, saturation, kSaturationMin, kSaturationMax, &Params::saturation));
 }
-int CameraGetSaturation(int handle, int* saturation) {
+CamSdkStatus CameraGetSaturation(int handle, int* saturation) {
   CAMSDK_ENTER(handle, saturation);
   CAMSDK_RETURN(GetInt(handle, saturation, &Params::saturation));
 }
-int CameraSetEdgeEnhance(int handle, int on) {
+CamSdkStatus CameraSetEdgeEnhance(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::edgeOn));
 }
-int CameraGetEdgeEnhance(int handle, int* on) {
+CamSdkStatus CameraGetEdgeEnhance(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::edgeOn));
 }
-int CameraSetEdgeGain(int handle, int gain) {
+CamSdkStatus CameraSetEdgeGain(int handle, int gain) {
   CAMSDK_ENTER(handle, gain);
   CAMSDK_RETURN(SetInt(handle, gain, kSharpnessMin, kSharpnessMax, &Params::edgeGain));
 }
-int CameraGetEdgeGain(int handle, int* gain) {
+CamSdkStatus CameraGetEdgeGain(int handle, int* gain) {
   CAMSDK_ENTER(handle, gain);
   CAMSDK_RETURN(GetInt(handle, gain, &Params::edgeGain));
 }
 
-int CameraSetMirror(int handle, int direction, int on) {
+CamSdkStatus CameraSetMirror(int handle, int direction, int on) {
   CAMSDK_ENTER(handle, direction, on);
   if (direction == CAMSDK_MIRROR_HORIZONTAL) CAMSDK_RETURN(SetFlag(handle, on, &Params::mirrorH));
   if (direction == CAMSDK_MIRROR_VERTICAL) CAMSDK_RETURN(SetFlag(handle, on, &Params::mirrorV));
   CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
 }
-int CameraGetMirror(int handle, int direction, int* on) {
+CamSdkStatus CameraGetMirror(int handle, int direction, int* on) {
   CAMSDK_ENTER(handle, direction, on);
   if (direction == CAMSDK_MIRROR_HORIZONTAL) CAMSDK_RETURN(GetInt(handle, on, &Params::mirrorH));
   if (direction == CAMSDK_MIRROR_VERTICAL) CAMSDK_RETURN(GetInt(handle, on, &Params::mirrorV));
   CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
 }
-int CameraSetInverse(int handle, int on) {
+CamSdkStatus CameraSetInverse(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::inverse));
 }
-int CameraGetInverse(int handle, int* on) {
+CamSdkStatus CameraGetInverse(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::inverse));
 }
-int CameraSetMonochrome(int handle, int on) {
+CamSdkStatus CameraSetMonochrome(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::monochrome));
 }
-int CameraGetMonochrome(int handle, int* on) {
+CamSdkStatus CameraGetMonochrome(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::monochrome));
 }
 
-int CameraSetRgbMatrixSel(int handle, int index) {
+CamSdkStatus CameraSetRgbMatrixSel(int handle, int index) {
   CAMSDK_ENTER(handle, index);
   CAMSDK_RETURN(SetInt(handle, index, 0, int(ColorPresets().size()) - 1, &Params::matrixSel, true));
 }
-int CameraGetRgbMatrixSel(int handle, int* index) {
+CamSdkStatus CameraGetRgbMatrixSel(int handle, int* index) {
   CAMSDK_ENTER(handle, index);
   CAMSDK_RETURN(GetInt(handle, index, &Params::matrixSel));
 }
-int CameraApplyColorMatrix(int handle, const float matrix[9]) {
+CamSdkStatus CameraApplyColorMatrix(int handle, const float matrix[9]) {
   CAMSDK_ENTER(handle, matrix);
   if (!matrix) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   for (int i = 0; i < 9; ++i)

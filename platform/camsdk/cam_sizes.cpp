@@ -22,7 +22,7 @@ bool SameSize(const SizeSel& a, const SizeSel& b) {
 
 using namespace camsdk;
 
-int CameraGetImageSize(int handle, CamSdkImageSizeArea* area, int* x, int* y, int* width, int* height, int which) {
+CamSdkStatus CameraGetImageSize(int handle, CamSdkImageSizeArea* area, int* x, int* y, int* width, int* height, int which) {
   CAMSDK_ENTER(handle, area, x, y, width, height, which);
   if (!x || !y || !width || !height || (which != CAMSDK_SIZE_PREVIEW && which != CAMSDK_SIZE_CAPTURE))
     CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -51,7 +51,7 @@ int CameraGetImageSize(int handle, CamSdkImageSizeArea* area, int* x, int* y, in
   }));
 }
 
-int CameraSetImageSize(int handle, int roi, int x, int y, int width, int height, int which) {
+CamSdkStatus CameraSetImageSize(int handle, int roi, int x, int y, int width, int height, int which) {
   CAMSDK_ENTER(handle, roi, x, y, width, height, which);
   if (which != CAMSDK_SIZE_PREVIEW && which != CAMSDK_SIZE_CAPTURE) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -70,7 +70,7 @@ int CameraSetImageSize(int handle, int roi, int x, int y, int width, int height,
   }));
 }
 
-int CameraGetImageSizeSel(int handle, int* index, int which) {
+CamSdkStatus CameraGetImageSizeSel(int handle, int* index, int which) {
   CAMSDK_ENTER(handle, index, which);
   if (!index || (which != CAMSDK_SIZE_PREVIEW && which != CAMSDK_SIZE_CAPTURE))
     CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
@@ -81,7 +81,7 @@ int CameraGetImageSizeSel(int handle, int* index, int which) {
   }));
 }
 
-int CameraSetImageSizeSel(int handle, int index, int which) {
+CamSdkStatus CameraSetImageSizeSel(int handle, int index, int which) {
   CAMSDK_ENTER(handle, index, which);
   if (which != CAMSDK_SIZE_PREVIEW && which != CAMSDK_SIZE_CAPTURE) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -94,7 +94,7 @@ int CameraSetImageSizeSel(int handle, int index, int which) {
   }));
 }
 
-int CameraSetDisplaySize(int handle, int width, int height) {
+CamSdkStatus CameraSetDisplaySize(int handle, int width, int height) {
   CAMSDK_ENTER(handle, width, height);
   if (width < 0 || height < 0) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -104,7 +104,7 @@ int CameraSetDisplaySize(int handle, int width, int height) {
   }));
 }
 
-int CameraSetMediaTypeSel(int handle, int index) {
+CamSdkStatus CameraSetMediaTypeSel(int handle, int index) {
   CAMSDK_ENTER(handle, index);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     if (index < 0 || index >= c.model.mediaTypeCount) return CAMSDK_STATUS_INVALID_PARAMETER;
@@ -112,11 +112,11 @@ int CameraSetMediaTypeSel(int handle, int index) {
     return CAMSDK_STATUS_OK;
   }));
 }
-int CameraGetMediaTypeSel(int handle, int* index) {
+CamSdkStatus CameraGetMediaTypeSel(int handle, int* index) {
   CAMSDK_ENTER(handle, index);
   CAMSDK_RETURN(GetInt(handle, index, &Params::mediaSel));
 }
-int CameraGetMediaType(int handle, int* format) {
+CamSdkStatus CameraGetMediaType(int handle, int* format) {
   CAMSDK_ENTER(handle, format);
   if (!format) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
@@ -125,7 +125,7 @@ int CameraGetMediaType(int handle, int* format) {
   }));
 }
 
-int CameraGetCapability(int handle, CamSdkCapability* cap) {
+CamSdkStatus CameraGetCapability(int handle, CamSdkCapability* cap) {
   CAMSDK_ENTER(handle, cap);
   if (!cap) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {

@@ -251,8 +251,8 @@ void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock) {
   c.cv.notify_all();
 }
 
-int Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
-             std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct) {
+CamSdkStatus Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
+                      std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct) {
   // A whole frame, or the reason there is none within the frame time and two seconds.
   const auto deadline = Clock::now() + std::chrono::nanoseconds(Period(c) * 100) + std::chrono::seconds(2);
   for (;;) {
@@ -279,15 +279,15 @@ int Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, 
   }
 }
 
-int WithDevice(int handle, const std::function<void()>& f) {
-  return With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
+CamSdkStatus WithDevice(int handle, const std::function<void()>& f) {
+  return CamSdkStatus(With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
     if (!AcquireDevice(c, lock)) return c.closed ? CAMSDK_STATUS_INVALID_HANDLE : CAMSDK_STATUS_DEVICE_LOST;
     lock.unlock();
     f();
     lock.lock();
     ReleaseDevice(c);
     return CAMSDK_STATUS_OK;
-  });
+  }));
 }
 
 }  // namespace camsdk
@@ -300,7 +300,7 @@ void CamSdkSetDeviceEventCallback(CamSdkDeviceEventCallback callback, void* cont
   gEventContext = callback ? context : nullptr;
 }
 
-int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
+CamSdkStatus CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_ENTER(list, count, capacity);
   if (!count || capacity < 0 || (capacity > 0 && !list)) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   int n = 0;
@@ -327,7 +327,7 @@ int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle) {
+CamSdkStatus CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle) {
   CAMSDK_ENTER(callback, deviceName, displayWindow, handle);
   if (!deviceName || !handle) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   const ModelInfo* model = nullptr;
@@ -360,7 +360,7 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
     cam = std::make_shared<Camera>(reg.nextHandle++, *model, std::move(device));
     cam->callback = callback;
     cam->displayWindow = displayWindow;
-    cam->synchronous = gSynchronous.load();
+    cam->synchronous = HarnessSynchronous();
     cam->p = settings.teams[settings.currentTeam];
     cam->defects = std::make_shared<std::vector<CamSdkPoint>>(settings.defects);
     cam->settings = std::move(settings);
@@ -371,7 +371,7 @@ int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displ
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraUnInit(int handle) {
+CamSdkStatus CameraUnInit(int handle) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Camera> c = Find(handle);
   if (!c) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
@@ -400,7 +400,7 @@ int CameraUnInit(int handle) {
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 
-int CameraPlay(int handle) {
+CamSdkStatus CameraPlay(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(With(handle, [](Camera& c, std::unique_lock<std::mutex>&) {
     c.run = Run::Playing;
@@ -409,12 +409,12 @@ int CameraPlay(int handle) {
   }));
 }
 
-int CameraPause(int handle) {
+CamSdkStatus CameraPause(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(PauseOrStop(handle, Run::Paused));
 }
 
-int CameraStop(int handle) {
+CamSdkStatus CameraStop(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(PauseOrStop(handle, Run::Stopped));
 }

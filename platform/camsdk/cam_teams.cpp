@@ -93,16 +93,16 @@ void CorrectDefects(std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info,
 
 using namespace camsdk;
 
-int CameraSetDeadPixelCorrectionState(int handle, int on) {
+CamSdkStatus CameraSetDeadPixelCorrectionState(int handle, int on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(SetFlag(handle, on, &Params::deadPixelCorrection));
 }
-int CameraGetDeadPixelCorrectionState(int handle, int* on) {
+CamSdkStatus CameraGetDeadPixelCorrectionState(int handle, int* on) {
   CAMSDK_ENTER(handle, on);
   CAMSDK_RETURN(GetInt(handle, on, &Params::deadPixelCorrection));
 }
 
-int CameraCreateDefectCorrectionInfo(int handle) {
+CamSdkStatus CameraCreateDefectCorrectionInfo(int handle) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Camera> cam = Find(handle);
   if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
@@ -119,7 +119,7 @@ int CameraCreateDefectCorrectionInfo(int handle) {
       std::vector<std::uint8_t> raw;
       CamSdkFrameInfo info{};
       c.frameNumber += 7;  // other noise
-      if (const int r = Snapshot(c, lock, full, format, raw, &info, false); r != CAMSDK_STATUS_OK) return r;
+      if (const CamSdkStatus r = Snapshot(c, lock, full, format, raw, &info, false); r != CAMSDK_STATUS_OK) return r;
       cv::Mat frame(info.height, info.width, format == CAMSDK_RAW_BGR8 ? CV_8UC3 : CV_8U, raw.data()), grey;
       if (format == CAMSDK_RAW_BGR8) cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
       else grey = frame;
@@ -142,7 +142,7 @@ int CameraCreateDefectCorrectionInfo(int handle) {
   CAMSDK_RETURN(SaveDeviceSettings(cam->model, settings) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_FILE_ERROR);
 }
 
-int CameraSaveParameter(int handle, int team) {
+CamSdkStatus CameraSaveParameter(int handle, int team) {
   CAMSDK_ENTER(handle, team);
   if (team < 0 || team >= CAMSDK_PARAMETER_TEAMS) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   std::shared_ptr<Camera> cam = Find(handle);
@@ -158,7 +158,7 @@ int CameraSaveParameter(int handle, int team) {
   CAMSDK_RETURN(SaveDeviceSettings(cam->model, settings) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_FILE_ERROR);
 }
 
-int CameraReadParameter(int handle, int team) {
+CamSdkStatus CameraReadParameter(int handle, int team) {
   CAMSDK_ENTER(handle, team);
   if (team < 0 || team >= CAMSDK_PARAMETER_TEAMS) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   std::shared_ptr<Camera> cam = Find(handle);
@@ -175,7 +175,7 @@ int CameraReadParameter(int handle, int team) {
   CAMSDK_RETURN(SaveDeviceSettings(cam->model, settings) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_FILE_ERROR);
 }
 
-int CameraLoadDefaultParameter(int handle) {
+CamSdkStatus CameraLoadDefaultParameter(int handle) {
   CAMSDK_ENTER(handle);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     c.p = FactoryParams(c.model);
@@ -185,7 +185,7 @@ int CameraLoadDefaultParameter(int handle) {
   }));
 }
 
-int CameraGetCurrentParameterTeam(int handle, int* team) {
+CamSdkStatus CameraGetCurrentParameterTeam(int handle, int* team) {
   CAMSDK_ENTER(handle, team);
   if (!team) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
   CAMSDK_RETURN(With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {

@@ -4,8 +4,9 @@
 // per camera, persisted in the library's own settings file).
 //
 // Conventions of every call:
-// - Each function returns an int status: CAMSDK_STATUS_OK (1) on success, a negative
-//   CAMSDK_STATUS_* code otherwise. CameraISP returns the image pointer (null on failure).
+// - Each function returns a CamSdkStatus (an int underneath): CAMSDK_STATUS_OK (1) on success,
+//   a negative CAMSDK_STATUS_* code otherwise. CameraISP returns the image pointer (null on
+//   failure).
 // - The first argument is the camera handle written by CameraInit. An unknown or closed
 //   handle yields CAMSDK_STATUS_INVALID_HANDLE; a camera that was unplugged while open yields
 //   CAMSDK_STATUS_DEVICE_LOST. Null output pointers yield CAMSDK_STATUS_INVALID_PARAMETER.
@@ -51,28 +52,32 @@
 //                                   1368x912             9
 //
 // A region of interest keeps the full-resolution pitch. In general: pitch = full-resolution
-// pitch x image width / sensor width. CamSdkTestGetSceneGeometry gives the exact figures of
-// every feature for the image in force.
+// pitch x image width / sensor width. The testing library's CamSdkTestGetSceneGeometry
+// (camsdk_testing.h) gives the exact figures of every feature for the image in force.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------
-// Status codes
-constexpr int CAMSDK_STATUS_OK = 1;
-constexpr int CAMSDK_STATUS_FAILED = -1;
-constexpr int CAMSDK_STATUS_NOT_SUPPORTED = -2;  // e.g. white balance of a monochrome camera
-constexpr int CAMSDK_STATUS_INVALID_HANDLE = -3;
-constexpr int CAMSDK_STATUS_INVALID_PARAMETER = -4;
-constexpr int CAMSDK_STATUS_NO_DEVICE = -5;       // no listed camera of that name
-constexpr int CAMSDK_STATUS_BUSY = -6;            // already open, or called from its callback
-constexpr int CAMSDK_STATUS_TIMEOUT = -7;
-constexpr int CAMSDK_STATUS_DEVICE_LOST = -8;     // unplugged while open
-constexpr int CAMSDK_STATUS_BUFFER_TOO_SMALL = -9;
-constexpr int CAMSDK_STATUS_FILE_ERROR = -10;
-constexpr int CAMSDK_STATUS_NO_FRAME = -11;
-constexpr int CAMSDK_STATUS_NOT_RECORDING = -12;
+// Status codes. What a call answers is what the camera did: a caller acts on it (shows what
+// the camera is doing, not what it asked for) or says why it need not, e.g.
+// `(void)CameraSetDisplaySize(h, w, ht);  // advisory`. The build refuses a status dropped silently.
+enum [[nodiscard]] CamSdkStatus : int {
+  CAMSDK_STATUS_OK = 1,
+  CAMSDK_STATUS_FAILED = -1,
+  CAMSDK_STATUS_NOT_SUPPORTED = -2,  // e.g. white balance of a monochrome camera
+  CAMSDK_STATUS_INVALID_HANDLE = -3,
+  CAMSDK_STATUS_INVALID_PARAMETER = -4,
+  CAMSDK_STATUS_NO_DEVICE = -5,       // no listed camera of that name
+  CAMSDK_STATUS_BUSY = -6,            // already open, or called from its callback
+  CAMSDK_STATUS_TIMEOUT = -7,
+  CAMSDK_STATUS_DEVICE_LOST = -8,     // unplugged while open
+  CAMSDK_STATUS_BUFFER_TOO_SMALL = -9,
+  CAMSDK_STATUS_FILE_ERROR = -10,
+  CAMSDK_STATUS_NO_FRAME = -11,
+  CAMSDK_STATUS_NOT_RECORDING = -12,
+};
 
 // ---------------------------------------------------------------------------------------------
 // Limits and enumerations
@@ -156,7 +161,7 @@ constexpr int CAMSDK_CODEC_MJPEG = 1;
 
 // Panel controls a camera can lack (CamSdkCapability::lackingControls): neither the camera nor
 // the library serves them for it, so a control panel keeps them disabled. The simulated cameras
-// lack none (but see CamSdkTestSetLackingControls).
+// lack none (tests can mark some lacking).
 constexpr int CAMSDK_CONTROL_EXPOSURE = 1;       // manual exposure time (and the focus assistant)
 constexpr int CAMSDK_CONTROL_AUTO_EXPOSURE = 2;  // automatic exposure, its window and anti-flicker
 constexpr int CAMSDK_CONTROL_ANALOG_GAIN = 4;
@@ -293,6 +298,11 @@ struct CamSdkCapability {
   std::int32_t lackingControls;                // CAMSDK_CONTROL_* bits; 0: the camera has them all
 };
 
+// A pixel of the raw frame (dead-pixel lists).
+struct CamSdkPoint {
+  int x, y;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Callbacks
 
@@ -312,33 +322,33 @@ using CamSdkDisplaySink = void (*)(void* context, int handle, const unsigned cha
 
 // Fills up to `capacity` records (the callers pass a list of CAMSDK_MAX_DEVICES) and writes
 // how many were filled to *count.
-int CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity = CAMSDK_MAX_DEVICES);
+CamSdkStatus CameraGetDevList(CamSdkDeviceInfo* list, int* count, int capacity = CAMSDK_MAX_DEVICES);
 // Opens the listed camera of that name and writes its handle. The camera starts stopped; the
 // parameters are those of its current parameter team (factory defaults when none was saved).
 // A camera that cannot be opened: CAMSDK_STATUS_NO_DEVICE when it is gone, CAMSDK_STATUS_BUSY
 // when it is open here already or another program holds it, CAMSDK_STATUS_FAILED when it
 // refuses to be set up for streaming.
-int CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle);
-int CameraUnInit(int handle);
-int CameraPlay(int handle);
-int CameraPause(int handle);
-int CameraStop(int handle);
+CamSdkStatus CameraInit(CamSdkFrameCallback callback, const char* deviceName, void* displayWindow, int* handle);
+CamSdkStatus CameraUnInit(int handle);
+CamSdkStatus CameraPlay(int handle);
+CamSdkStatus CameraPause(int handle);
+CamSdkStatus CameraStop(int handle);
 
 // ---------------------------------------------------------------------------------------------
 // Sizes
 
 // Image size in force for the preview stream (which = CAMSDK_SIZE_PREVIEW) or the capture
 // (CAMSDK_SIZE_CAPTURE): origin x, y (sensor coordinates), width, height. `area` may be null.
-int CameraGetImageSize(int handle, CamSdkImageSizeArea* area, int* x, int* y, int* width, int* height, int which);
+CamSdkStatus CameraGetImageSize(int handle, CamSdkImageSizeArea* area, int* x, int* y, int* width, int* height, int which);
 // roi 1: a region of interest at (x, y) of width x height full-resolution pixels; it must lie on
 // the sensor and follow the camera's alignment (capability roiAlign*, roiMin*), otherwise
 // CAMSDK_STATUS_INVALID_PARAMETER and nothing changes. roi 0: the first preset resolution.
-int CameraSetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
+CamSdkStatus CameraSetImageSize(int handle, int roi, int x, int y, int width, int height, int which);
 // Preset index in force; the preset count while a region of interest is in force.
-int CameraGetImageSizeSel(int handle, int* index, int which);
-int CameraSetImageSizeSel(int handle, int index, int which);
+CamSdkStatus CameraGetImageSizeSel(int handle, int* index, int which);
+CamSdkStatus CameraSetImageSizeSel(int handle, int index, int which);
 // Size of the window the application shows the frames in (kept, handed to the display sink).
-int CameraSetDisplaySize(int handle, int width, int height);
+CamSdkStatus CameraSetDisplaySize(int handle, int width, int height);
 
 // ---------------------------------------------------------------------------------------------
 // Frame path
@@ -349,19 +359,19 @@ int CameraSetDisplaySize(int handle, int width, int height);
 // until the callback returns). Null on failure (bad handle, format or size).
 unsigned char* CameraISP(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo);
 // Converts raw into a caller's buffer of `capacity` bytes (at least width x height x 3).
-int CamSdkISPInto(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo,
+CamSdkStatus CamSdkISPInto(int handle, const unsigned char* raw, const CamSdkFrameInfo* frameInfo,
                   unsigned char* bgrBottomUp, std::size_t capacity);
 // Shows a converted image (bottom-up BGR of the frame information's size) through the display
 // sink, if any.
-int CameraDisplayRGB24(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
-int CamSdkSetDisplaySink(int handle, CamSdkDisplaySink sink, void* context);
+CamSdkStatus CameraDisplayRGB24(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
+CamSdkStatus CamSdkSetDisplaySink(int handle, CamSdkDisplaySink sink, void* context);
 // Takes one raw frame: the next frame of the stream while playing (waits up to the frame time
 // plus one second), else one exposed on the spot. `mediaType` is the format wanted
 // (CAMSDK_RAW_*, normally CameraGetMediaType's answer); a wider format than fits is delivered as
 // 8-bit and frameInfo says so. `capacity` is the buffer size in bytes; 0 means "width x height
 // bytes of the size last reported by CameraGetImageSize", which is what callers allocate. A
 // frame larger than the buffer is never copied (CAMSDK_STATUS_BUFFER_TOO_SMALL).
-int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkFrameInfo* frameInfo,
+CamSdkStatus CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkFrameInfo* frameInfo,
                        std::size_t capacity = 0);
 
 // ---------------------------------------------------------------------------------------------
@@ -369,17 +379,17 @@ int CameraGetImageData(int handle, unsigned char* buffer, int mediaType, CamSdkF
 
 // Writes the latest image at the capture size as "<fileName>.<ext>" for each bit of fileTypes
 // (CAMSDK_FILE_*). A capture size other than the stream's is exposed on the spot.
-int CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quality);
-int CameraSetRecordEncoder(int handle, int codec);
-int CameraSetRecordAVIQuality(int handle, int quality);
+CamSdkStatus CameraCaptureFile(int handle, const char* fileName, int fileTypes, int quality);
+CamSdkStatus CameraSetRecordEncoder(int handle, int codec);
+CamSdkStatus CameraSetRecordAVIQuality(int handle, int quality);
 // Starts a Motion-JPEG AVI named "<path>_<yyyyMMdd-hhmmss>[_n].avi" (the folder must exist); the
 // frames are those handed to CameraRecordFrame. The file is created here, for frames of the
 // preview size in force: CAMSDK_STATUS_FILE_ERROR, and no recording, when it cannot be.
-int CameraStartRecordVideo(int handle, const char* pathWithoutExtension);
+CamSdkStatus CameraStartRecordVideo(int handle, const char* pathWithoutExtension);
 // Hands one converted image (as CameraISP returns it) to the recorder. Frames of another size
 // than the recording's are refused (CAMSDK_STATUS_INVALID_PARAMETER); the file keeps what it has.
-int CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
-int CameraStopRecordVideo(int handle);
+CamSdkStatus CameraRecordFrame(int handle, const unsigned char* image, const CamSdkFrameInfo* frameInfo);
+CamSdkStatus CameraStopRecordVideo(int handle);
 // How a recording ended. fileName stays valid during the callback only.
 struct CamSdkRecordSummary {
   int status;                        // CAMSDK_STATUS_OK, or CAMSDK_STATUS_FILE_ERROR
@@ -395,13 +405,13 @@ typedef void (*CamSdkRecordDone)(void* context, const CamSdkRecordSummary* summa
 // As CameraStopRecordVideo, but returns at once: no frame is taken after it returns, and the
 // file is finished on a thread of the library's, which then calls `done` (may be null).
 // CamSdkWaitRecordVideo waits until every file being finished is closed.
-int CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context);
+CamSdkStatus CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context);
 void CamSdkWaitRecordVideo();
 // Frames the camera sent damaged (lost packets, a failed transfer) since it was opened. They are
 // never delivered, shown, counted as frames or recorded.
-int CamSdkGetIncompleteFrames(int handle, unsigned long long* count);
+CamSdkStatus CamSdkGetIncompleteFrames(int handle, unsigned long long* count);
 // Full name of the video file being written, or of the last one written ("" before any).
-int CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
+CamSdkStatus CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
 
 // ---------------------------------------------------------------------------------------------
 // Controls (getters write through the pointers; ranges in the capability block). Exposure and
@@ -409,93 +419,93 @@ int CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
 // is refused with CAMSDK_STATUS_INVALID_PARAMETER and changes nothing. Changes apply from the
 // next frame.
 
-int CameraGetCapability(int handle, CamSdkCapability* capability);
+CamSdkStatus CameraGetCapability(int handle, CamSdkCapability* capability);
 
 // Exposure: quantised to the sensor's line time (read-back is what is in force), limited to
 // [minimum, maximum] of the frame speed in force; longer exposures lower the frame rate.
-int CameraSetExposureTime(int handle, std::uint64_t exposure);
-int CameraGetExposureTime(int handle, std::uint64_t* exposure, std::uint64_t* maximum, std::uint64_t* minimum);
-int CameraSetAnalogGain(int handle, float gain);     // 1.0 .. 16.0 in steps of 0.125
-int CameraGetAnalogGain(int handle, float* gain);
+CamSdkStatus CameraSetExposureTime(int handle, std::uint64_t exposure);
+CamSdkStatus CameraGetExposureTime(int handle, std::uint64_t* exposure, std::uint64_t* maximum, std::uint64_t* minimum);
+CamSdkStatus CameraSetAnalogGain(int handle, float gain);     // 1.0 .. 16.0 in steps of 0.125
+CamSdkStatus CameraGetAnalogGain(int handle, float* gain);
 
-int CameraSetAeState(int handle, int on);
-int CameraGetAeState(int handle, int* on);
-int CameraSetAeMode(int handle, int mode);           // CAMSDK_AE_*
-int CameraGetAeMode(int handle, int* mode);
-int CameraSetAeScheme(int handle, int scheme);       // CAMSDK_AE_SCHEME_*
-int CameraGetAeScheme(int handle, int* scheme);
-int CameraSetAeTarget(int handle, int target);       // mean raw level (8-bit) AE aims at
-int CameraGetAeTarget(int handle, int* target);
-int CameraSetAEWindow(int handle, int x, int y, int width, int height);  // clipped to the image
-int CameraSetAntiFlick(int handle, int on);
-int CameraGetAntiFlick(int handle, int* on);
-int CameraSetLightFrequency(int handle, int frequency);  // CAMSDK_LIGHT_*
-int CameraGetLightFrequency(int handle, int* frequency);
-int CameraSetFrameSpeed(int handle, int speed);      // 0 .. frameSpeedCount - 1
-int CameraGetFrameSpeed(int handle, int* speed);
+CamSdkStatus CameraSetAeState(int handle, int on);
+CamSdkStatus CameraGetAeState(int handle, int* on);
+CamSdkStatus CameraSetAeMode(int handle, int mode);           // CAMSDK_AE_*
+CamSdkStatus CameraGetAeMode(int handle, int* mode);
+CamSdkStatus CameraSetAeScheme(int handle, int scheme);       // CAMSDK_AE_SCHEME_*
+CamSdkStatus CameraGetAeScheme(int handle, int* scheme);
+CamSdkStatus CameraSetAeTarget(int handle, int target);       // mean raw level (8-bit) AE aims at
+CamSdkStatus CameraGetAeTarget(int handle, int* target);
+CamSdkStatus CameraSetAEWindow(int handle, int x, int y, int width, int height);  // clipped to the image
+CamSdkStatus CameraSetAntiFlick(int handle, int on);
+CamSdkStatus CameraGetAntiFlick(int handle, int* on);
+CamSdkStatus CameraSetLightFrequency(int handle, int frequency);  // CAMSDK_LIGHT_*
+CamSdkStatus CameraGetLightFrequency(int handle, int* frequency);
+CamSdkStatus CameraSetFrameSpeed(int handle, int speed);      // 0 .. frameSpeedCount - 1
+CamSdkStatus CameraGetFrameSpeed(int handle, int* speed);
 
 // Colour gains (white balance), 0.0 .. 4.0; monochrome cameras: CAMSDK_STATUS_NOT_SUPPORTED.
-int CameraSetGain(int handle, float red, float green, float blue);
-int CameraGetGain(int handle, float* red, float* green, float* blue);
+CamSdkStatus CameraSetGain(int handle, float red, float green, float blue);
+CamSdkStatus CameraGetGain(int handle, float* red, float* green, float* blue);
 // One white balance over the white-balance window, done with the next frame.
-int CameraSetOnceWB(int handle);
-int CameraSetWBWindow(int handle, int x, int y, int width, int height);
-int CameraSetAWBState(int handle, int on);
-int CameraGetAWBState(int handle, int* on);          // CAMSDK_STATUS_NOT_SUPPORTED on mono
+CamSdkStatus CameraSetOnceWB(int handle);
+CamSdkStatus CameraSetWBWindow(int handle, int x, int y, int width, int height);
+CamSdkStatus CameraSetAWBState(int handle, int on);
+CamSdkStatus CameraGetAWBState(int handle, int* on);          // CAMSDK_STATUS_NOT_SUPPORTED on mono
 
 // Black level: the three levels (red, green, blue sites; 8-bit raw units) are subtracted from
 // the raw data by the ISP while the black-level state is on. `bound` limits their magnitude
 // (|level| <= bound, and always -255..255).
-int CameraSetBlackLevelState(int handle, int on);
-int CameraSetBlackLevel(int handle, int red, int green, int blue, int bound);
+CamSdkStatus CameraSetBlackLevelState(int handle, int on);
+CamSdkStatus CameraSetBlackLevel(int handle, int red, int green, int blue, int bound);
 // Writes the green level and the library's range.
-int CameraGetBlackLevel(int handle, int* level, int* minimum, int* maximum);
+CamSdkStatus CameraGetBlackLevel(int handle, int* level, int* minimum, int* maximum);
 
-int CameraSetGamma(int handle, int gamma);           // gamma x 100: larger darkens mid-tones
-int CameraGetGamma(int handle, int* gamma);
-int CameraSetContrast(int handle, int contrast);     // 100 neutral; larger spreads the tones
-int CameraGetContrast(int handle, int* contrast);
-int CameraSetColorEnhancement(int handle, int on);   // saturation applies only while on
-int CameraSetSaturation(int handle, int saturation); // 100 neutral, 0 grey
-int CameraGetSaturation(int handle, int* saturation);
-int CameraSetEdgeEnhance(int handle, int on);
-int CameraGetEdgeEnhance(int handle, int* on);
-int CameraSetEdgeGain(int handle, int gain);         // sharpness, applies while edge enhance is on
-int CameraGetEdgeGain(int handle, int* gain);
-int CameraSetMirror(int handle, int direction, int on);
-int CameraGetMirror(int handle, int direction, int* on);
-int CameraSetInverse(int handle, int on);
-int CameraGetInverse(int handle, int* on);
-int CameraSetMonochrome(int handle, int on);
-int CameraGetMonochrome(int handle, int* on);
+CamSdkStatus CameraSetGamma(int handle, int gamma);           // gamma x 100: larger darkens mid-tones
+CamSdkStatus CameraGetGamma(int handle, int* gamma);
+CamSdkStatus CameraSetContrast(int handle, int contrast);     // 100 neutral; larger spreads the tones
+CamSdkStatus CameraGetContrast(int handle, int* contrast);
+CamSdkStatus CameraSetColorEnhancement(int handle, int on);   // saturation applies only while on
+CamSdkStatus CameraSetSaturation(int handle, int saturation); // 100 neutral, 0 grey
+CamSdkStatus CameraGetSaturation(int handle, int* saturation);
+CamSdkStatus CameraSetEdgeEnhance(int handle, int on);
+CamSdkStatus CameraGetEdgeEnhance(int handle, int* on);
+CamSdkStatus CameraSetEdgeGain(int handle, int gain);         // sharpness, applies while edge enhance is on
+CamSdkStatus CameraGetEdgeGain(int handle, int* gain);
+CamSdkStatus CameraSetMirror(int handle, int direction, int on);
+CamSdkStatus CameraGetMirror(int handle, int direction, int* on);
+CamSdkStatus CameraSetInverse(int handle, int on);
+CamSdkStatus CameraGetInverse(int handle, int* on);
+CamSdkStatus CameraSetMonochrome(int handle, int on);
+CamSdkStatus CameraGetMonochrome(int handle, int* on);
 
 // Colour matrix: a preset by index, or nine coefficients (row order: R' = m0 R + m1 G + m2 B
 // ...); after CameraApplyColorMatrix the preset index reads -1.
-int CameraSetRgbMatrixSel(int handle, int index);
-int CameraGetRgbMatrixSel(int handle, int* index);
-int CameraApplyColorMatrix(int handle, const float matrix[9]);
+CamSdkStatus CameraSetRgbMatrixSel(int handle, int index);
+CamSdkStatus CameraGetRgbMatrixSel(int handle, int* index);
+CamSdkStatus CameraApplyColorMatrix(int handle, const float matrix[9]);
 
 // Media type: index into the capability's media list; CameraGetMediaType gives its format.
-int CameraSetMediaTypeSel(int handle, int index);
-int CameraGetMediaTypeSel(int handle, int* index);
-int CameraGetMediaType(int handle, int* format);
+CamSdkStatus CameraSetMediaTypeSel(int handle, int index);
+CamSdkStatus CameraGetMediaTypeSel(int handle, int* index);
+CamSdkStatus CameraGetMediaType(int handle, int* format);
 
 // Dead pixels: the correction replaces the pixels listed in the camera's correction info by the
 // mean of their same-colour neighbours, in the raw data. CameraCreateDefectCorrectionInfo
 // exposes a few frames with the settings in force (the lens covered: a dark frame), finds the
 // pixels that stand out and keeps them (persisted with the camera's settings).
-int CameraSetDeadPixelCorrectionState(int handle, int on);
-int CameraGetDeadPixelCorrectionState(int handle, int* on);
-int CameraCreateDefectCorrectionInfo(int handle);
+CamSdkStatus CameraSetDeadPixelCorrectionState(int handle, int on);
+CamSdkStatus CameraGetDeadPixelCorrectionState(int handle, int* on);
+CamSdkStatus CameraCreateDefectCorrectionInfo(int handle);
 
 // Parameter teams 0..3: Save stores the parameters in force into the team and makes it the
 // current team; Read loads a team (factory defaults when never saved); LoadDefault loads the
 // factory defaults (saved only by a later Save). Teams, the current team and the dead-pixel info
 // persist in the library's settings file.
-int CameraSaveParameter(int handle, int team);
-int CameraReadParameter(int handle, int team);
-int CameraLoadDefaultParameter(int handle);
-int CameraGetCurrentParameterTeam(int handle, int* team);
+CamSdkStatus CameraSaveParameter(int handle, int team);
+CamSdkStatus CameraReadParameter(int handle, int team);
+CamSdkStatus CameraLoadDefaultParameter(int handle);
+CamSdkStatus CameraGetCurrentParameterTeam(int handle, int* team);
 
 // Device events. A camera that was open and has gone (unplugged, or its link failed) is
 // reported once with CAMSDK_EVENT_DEVICE_LOST and its handle; every later call on that handle but
@@ -514,87 +524,3 @@ void CamSdkSetDeviceEventCallback(CamSdkDeviceEventCallback callback, void* cont
 // Applies to cameras opened afterwards. Null or "" restores the default.
 void CamSdkSetConfigDir(const char* folder);
 std::string CamSdkConfigDir();
-
-// ---------------------------------------------------------------------------------------------
-// Test hooks of the simulated cameras (not part of a real backend)
-
-// The models present: keys "color", "mono", "single", "sum", "aligned" (see the table above),
-// comma-separated; "" for none. Default: the environment variable Q7V_CAMSDK_MODELS, or all five.
-// Returns the number of models present, or CAMSDK_STATUS_INVALID_PARAMETER for an unknown key
-// (nothing changes then).
-int CamSdkTestSetModels(const char* keys);
-// Plugs a model in or pulls it out while running. Pulling an open camera stops its frames
-// (no callback after the call returns) and every later call on its handle but CameraUnInit
-// answers CAMSDK_STATUS_DEVICE_LOST.
-int CamSdkTestAttach(const char* key);
-int CamSdkTestDetach(const char* key);
-// Makes a model report the panel controls of `mask` (CAMSDK_CONTROL_*) as lacking in its
-// capability block, as a real camera without them does; 0 restores it. Unknown key:
-// CAMSDK_STATUS_INVALID_PARAMETER.
-int CamSdkTestSetLackingControls(const char* key, int mask);
-// Closes every camera and restores the defaults of all hooks (models, log, failures, timing).
-void CamSdkTestReset();
-
-// Call log: every library call with its arguments and result, e.g. "CameraSetGamma(1, 45) = 1".
-void CamSdkTestSetCallLog(bool on);
-std::vector<std::string> CamSdkTestTakeCallLog();  // returns and clears
-
-// Failure injection: the named function returns `result` without doing anything, the next
-// `times` calls (-1: until cleared). CameraISP then returns null.
-void CamSdkTestInjectFailure(const char* function, int result, int times = -1);
-// Full disk: writes to recording files fail with ENOSPC once `bytes` more bytes were written
-// (-1: never, the default; CamSdkTestReset restores it).
-void CamSdkTestFailRecordWritesAfter(long long bytes);
-void CamSdkTestClearFailures();
-
-// Synchronous delivery: cameras opened while it is on start no frame thread; their frames are
-// delivered only by CamSdkTestDeliverFrames, on the caller's thread, while playing. Returns the
-// number of callbacks made (0 when not playing) or an error.
-void CamSdkTestSetSynchronous(bool on);
-int CamSdkTestDeliverFrames(int handle, int count);
-
-// Covers the lens (dark frames, for the dead-pixel info) or uncovers it.
-int CamSdkTestSetLensCovered(int handle, int covered);
-// The share of the scene's light that reaches the sensor (1 by default): a faint fluorescent
-// sample is a small share. Values below 0 count as 0.
-int CamSdkTestSetSceneLight(int handle, double share);
-// Frame rate the settings in force allow, frames per second.
-int CamSdkTestGetNominalFrameRate(int handle, double* framesPerSecond);
-// Number of images shown through CameraDisplayRGB24.
-int CamSdkTestGetDisplayCount(int handle, std::uint64_t* count);
-
-struct CamSdkRect {
-  double x, y, width, height;
-};
-struct CamSdkCircle {
-  double cx, cy, radius;
-};
-// Where the specimen's features lie in the image in force: displayed orientation (y from the
-// top of the displayed picture, no mirroring), pixels, centres of pixels at integer + 0.5.
-struct CamSdkSceneGeometry {
-  int width, height;
-  // Ruler: bottom ends of the first and the last tick (ticks rise from there, the baseline runs
-  // between them), the pitch along the ruler and the tick count.
-  double rulerX0, rulerY0, rulerX1, rulerY1;
-  double rulerPitch;
-  int rulerTicks;
-  double rulerAngleDeg;     // ruler direction, clockwise as displayed
-  CamSdkRect greyPatch;     // neutral 45 % grey
-  CamSdkRect whitePatch;    // neutral 90 %
-  CamSdkRect blackPatch;    // neutral 3 %
-  CamSdkRect colorPatches[6];  // red, green, blue, cyan, magenta, yellow
-  CamSdkRect gradient;      // neutral ramp, black at the left to white at the right
-  CamSdkCircle circles[2];  // dark rings (2-pixel-wide lines, radius to the line's middle)
-  CamSdkCircle disc;        // dark filled disc
-  double lineX0, lineY0, lineX1, lineY1;          // a dark line segment
-  double angleVertexX, angleVertexY;              // an angle of angleDeg between two dark rays
-  double angleEndX0, angleEndY0, angleEndX1, angleEndY1;
-  double angleDeg;
-  CamSdkRect movingTrack;   // the moving disc stays inside
-};
-int CamSdkTestGetSceneGeometry(int handle, CamSdkSceneGeometry* geometry);
-// Seeded hot pixels in the raw frame of the size in force (raw coordinates: row 0 = raw row 0).
-struct CamSdkPoint {
-  int x, y;
-};
-int CamSdkTestGetSeededDefects(int handle, CamSdkPoint* points, int capacity, int* count);

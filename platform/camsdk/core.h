@@ -113,7 +113,7 @@ class Recorder {
 };
 // Test seam: every write of a recording's file goes through `write` (null: the system's).
 using RecorderWriteFn = long (*)(int fd, const void* data, unsigned long size);
-void SetRecorderWriteForTest(RecorderWriteFn write);
+void SetRecorderWrite(RecorderWriteFn write);
 // Creates the file for frames of width x height; null when it cannot be created (the errno in
 // LastFileError).
 std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,

@@ -29,6 +29,8 @@
 
 #include "platform/camsdk/camsdk.h"
 
+struct CamSdkSceneGeometry;  // camsdk_testing.h
+
 namespace camsdk {
 
 // Static description of a camera model: everything the capability block and the timing need.
@@ -100,6 +102,7 @@ class Device {
   }
   // Hot pixels seeded in the sensor, sensor coordinates (simulation only; empty elsewhere).
   virtual std::vector<CamSdkPoint> SeededDefects() const { return {}; }
+  // Where the simulated scene's features lie (simulation only), for the test harness.
   virtual bool SceneGeometry(const Mode&, CamSdkSceneGeometry*) const { return false; }
   // True when Read waits for the camera's own next frame: the core then reads without pacing.
   virtual bool PacesItself() const { return false; }
@@ -141,7 +144,7 @@ void NotifyDeviceEvent(int event, int handle, const char* deviceName);
 void SetTestBackend(Backend* backend);
 // Runs f on the caller's thread while it alone holds the device of that open camera (the frame
 // thread waits meanwhile): for tests that read a real camera's own features back.
-int WithDevice(int handle, const std::function<void()>& f);
+CamSdkStatus WithDevice(int handle, const std::function<void()>& f);
 Backend& ArvBackend();   // arv_device.cpp: lists nothing when built without Aravis
 Backend& V4l2Backend();  // v4l2_device.cpp
 
@@ -154,7 +157,7 @@ const ModelInfo* FindSimModel(const std::string& key);
 int SimSetModels(const std::string& keys);
 bool SimSetPresent(const std::string& key, bool present);
 void SimResetPresence();
-// The controls a model lacks, with what a test marked lacking for a simulated model.
+// The controls a model lacks, with those a test harness marks lacking.
 std::uint32_t LackingControls(const ModelInfo& model);
 
 // Mode of a preset resolution or of a region of interest.

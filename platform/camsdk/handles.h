@@ -3,11 +3,10 @@
 // implement its calls, one family each: cam_stream.cpp (listing, opening, streaming),
 // cam_auto.cpp (exposure and automatic exposure), cam_image.cpp (colour and image controls),
 // cam_sizes.cpp (resolution, region of interest, media types), cam_teams.cpp (parameter teams,
-// defaults, dead-pixel info), cam_capture.cpp (frame path, capture, recording) and cam_hooks.cpp
-// (call log, failure injection and the other test hooks). Every call validates its handle and
+// defaults, dead-pixel info) and cam_capture.cpp (frame path, capture, recording); the test
+// harness (cam_hooks.cpp, the camsdk_testing library) reaches in through the seam below. Every call validates its handle and
 // arguments; nothing a caller passes can make the library read or write outside a buffer.
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -27,80 +26,89 @@ using Clock = std::chrono::steady_clock;
 extern const Clock::time_point kEpoch;  // the library's time origin
 
 // ---------------------------------------------------------------------------------------------
-// Call log and failure injection
+// The harness seam: a test harness (the camsdk_testing library) installs a set of functions to
+// watch and steer the library; the program installs none, and then each check below is one
+// load of a null pointer. Nothing of the harness itself is part of the library.
 
-// (cam_hooks.cpp)
-extern std::atomic<bool> gLogOn;
-extern std::atomic<bool> gAnyFailure;
-extern std::atomic<bool> gSynchronous;
-extern std::mutex gHookMutex;
-extern std::vector<std::string> gLog;
-struct Failure {
-  int result;
-  int times;
-};
-extern std::map<std::string, Failure> gFailures;
-constexpr std::size_t kLogLimit = 200000;
+// One argument of a public call as the harness sees it.
+struct CallArg {
+  enum Kind : unsigned char { kSigned, kUnsigned, kFloat, kText, kPointer, kOther } kind = kOther;
+  long long i = 0;
+  unsigned long long u = 0;
+  double f = 0;
+  const char* text = nullptr;  // kText (may be null)
+  bool set = false;            // kPointer: not null
 
-template <typename T>
-std::string FormatArg(const T& v) {
-  using D = std::decay_t<T>;
-  if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
-    if (!v) return "null";
-    std::string s = "\"";
-    s += v;
-    s += '"';
-    return s;
-  } else if constexpr (std::is_pointer_v<D>) {
-    return v ? "&" : "null";
-  } else if constexpr (std::is_floating_point_v<D>) {
-    char buf[32];  // "%g" with "." whatever the locale
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, double(v), std::chars_format::general, 6);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
-  } else if constexpr (std::is_integral_v<D>) {
-    return std::to_string(v);
-  } else {
-    return "?";
+  template <typename T>
+  static CallArg Of(const T& v) {
+    using D = std::decay_t<T>;
+    CallArg a;
+    if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
+      a.kind = kText;
+      a.text = v;
+    } else if constexpr (std::is_pointer_v<D>) {
+      a.kind = kPointer;
+      a.set = v != nullptr;
+    } else if constexpr (std::is_floating_point_v<D>) {
+      a.kind = kFloat;
+      a.f = double(v);
+    } else if constexpr (std::is_integral_v<D> && std::is_signed_v<D>) {
+      a.kind = kSigned;
+      a.i = static_cast<long long>(v);
+    } else if constexpr (std::is_integral_v<D>) {
+      a.kind = kUnsigned;
+      a.u = static_cast<unsigned long long>(v);
+    }
+    return a;
   }
-}
+};
+
+struct Harness {
+  // Before each public call: true to answer *result in the library's place. *state is handed
+  // to leave, which every call that entered reaches with its result.
+  bool (*enter)(const char* function, const CallArg* args, int count, int* result, void** state);
+  void (*leave)(void* state, int result);
+  // Whether a camera opened now runs without a frame thread (frames delivered on request).
+  bool (*synchronous)();
+  // Controls a model is to report lacking beyond those it lacks.
+  std::uint32_t (*lacking)(const ModelInfo& model);
+};
+// Null removes it. The harness must stay alive while installed.
+void InstallHarness(const Harness* harness);
+extern std::atomic<const Harness*> gHarness;
+// Whether a camera opened now is to run without a frame thread (never, without a harness).
+bool HarnessSynchronous();
 
 class Call {
  public:
   template <typename... A>
   explicit Call(const char* name, const A&... args) {
-    if (gLogOn.load(std::memory_order_relaxed)) {
-      log_ = true;
-      text_ = name;
-      text_ += '(';
-      bool first = true;
-      ((text_ += first ? "" : ", ", text_ += FormatArg(args), first = false), ...);
-      text_ += ')';
-    }
-    if (gAnyFailure.load(std::memory_order_relaxed)) {
-      std::lock_guard<std::mutex> lock(gHookMutex);
-      auto it = gFailures.find(name);
-      if (it != gFailures.end()) {
-        injected_ = true;
-        result_ = it->second.result;
-        if (it->second.times > 0 && --it->second.times == 0) gFailures.erase(it);
-      }
-    }
+    const Harness* h = gHarness.load(std::memory_order_acquire);
+    if (!h || !h->enter) return;
+    harness_ = h;
+    const CallArg list[] = {CallArg::Of(args)..., CallArg{}};
+    injected_ = h->enter(name, list, int(sizeof...(A)), &result_, &state_);
   }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
   bool Injected() const { return injected_; }
   int InjectedResult() const { return result_; }
-  int Done(int result) {
-    if (log_) {
-      std::lock_guard<std::mutex> lock(gHookMutex);
-      if (gLog.size() < kLogLimit) gLog.push_back(text_ + " = " + std::to_string(result));
-    }
-    return result;
+  // Ends the call with `result` (a status the library's code computed as an int).
+  CamSdkStatus Done(int result) {
+    Leave(result);
+    return static_cast<CamSdkStatus>(result);
+  }
+  // The same for calls that answer something else than a status.
+  void Leave(int result) {
+    if (harness_ && harness_->leave) harness_->leave(state_, result);
+    harness_ = nullptr;
   }
 
  private:
-  bool log_ = false;
+  const Harness* harness_ = nullptr;
+  void* state_ = nullptr;
   bool injected_ = false;
   int result_ = 0;
-  std::string text_;
 };
 
 #define CAMSDK_ENTER(...)                          \
@@ -296,8 +304,8 @@ void ReleaseDevice(Camera& c);
 // A whole frame exposed on the caller's thread, without callback or automatic functions, through
 // the same hand-over as the frame thread: CAMSDK_STATUS_OK, or the status why there is none
 // (closed, lost, no frame in time). `correct`: with the dead-pixel correction in force.
-int Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
-             std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct = true);
+CamSdkStatus Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
+                      std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct = true);
 
 // ---- automatic exposure (cam_auto.cpp)
 Stats ComputeStats(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, const Window& ae,

@@ -502,7 +502,7 @@ class MjpegRecorder final : public Recorder {
 
 }  // namespace
 
-void SetRecorderWriteForTest(RecorderWriteFn write) { g_write.store(write); }
+void SetRecorderWrite(RecorderWriteFn write) { g_write.store(write); }
 
 std::unique_ptr<Recorder> StartRecorder(const std::string& fileName, double fps, int jpegQuality, int width,
                                         int height) {

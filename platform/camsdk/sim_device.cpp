@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/camsdk/device.h"
 
 namespace camsdk {

@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "app/Application.h"
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "app_support.h"
 #include "camera/CameraSettings.h"
@@ -163,11 +164,11 @@ TEST(ChineseUi, ProgramTextsHaveChineseEntries) {
     EXPECT_TRUE(std::any_of(zh.begin(), zh.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; }))
         << id;
   }
-  EXPECT_EQ(LoadStringW(64111, UiLanguage::English), u"AE Fast");
-  EXPECT_EQ(LoadStringW(64114, UiLanguage::English), u"Total: %d");
-  EXPECT_EQ(LoadStringW(64116, UiLanguage::English), u"Capture");
+  EXPECT_EQ(LoadStringW(sid::kAEFast, UiLanguage::English), u"AE Fast");
+  EXPECT_EQ(LoadStringW(sid::kTotal, UiLanguage::English), u"Total: %d");
+  EXPECT_EQ(LoadStringW(sid::kCapture, UiLanguage::English), u"Capture");
   // The Chinese point count keeps its number.
-  EXPECT_EQ(FormatW(LoadStringW(64114, UiLanguage::Chinese), 3), u"总数: 3");
+  EXPECT_EQ(FormatW(LoadStringW(sid::kTotal, UiLanguage::Chinese), 3), u"总数: 3");
 }
 
 TEST(WorkingFolder, StartFromTheMenuWorksInTheDataFolderAndCapturesGoToPictures) {

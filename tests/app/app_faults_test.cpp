@@ -15,6 +15,7 @@
 #include "camera/BitmapFile.h"
 #include "imaging/ImageListDlg.h"
 #include "imaging/ImageListPane.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/durable_file.h"
 #include "tests/fs_faults.h"
 

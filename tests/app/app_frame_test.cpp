@@ -9,6 +9,7 @@
 
 #include "app/Application.h"
 #include "app_support.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 TEST_F(FrameTest, StartLayoutAndStates) {
   EXPECT_EQ(frame().windowTitle(), "Q7V-MS");
@@ -104,6 +105,39 @@ TEST_F(FrameTest, LivePauseStopWithCountersAndRate) {
   EXPECT_FALSE(frame().ImageAvailable());
   // The status bar shows the idle text at once, with no timer left to update it.
   EXPECT_EQ(frame().StatusPane(3)->text(), "Capture: 0F, Frame Rate: 0.00FPS");
+}
+
+// Live shows playing only when the camera plays: a paused camera that does not play again, or
+// one that does not start, leaves the bar and the rate idle, and the operator is told.
+TEST_F(FrameTest, LiveShowsPlayingOnlyWhenTheCameraPlays) {
+  const int handle = GoLive(0);
+  frame().OnCameraLive();  // pause
+  CamSdkTestInjectFailure("CameraPlay", CAMSDK_STATUS_FAILED, 1);
+  frame().OnCameraLive();  // the camera refuses to play
+  stCameraItem item;
+  camera().GetCurCameraItem(&item);
+  EXPECT_EQ(item.state, CAMERA_PAUSED);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kIdle);
+  EXPECT_FALSE(frame().Timer1().isActive());
+  EXPECT_EQ(CamSdkTestDeliverFrames(handle, 1), 0);  // and it does not play indeed
+  EXPECT_TRUE(view().HintText().contains("does not play")) << view().HintText().toStdString();
+
+  frame().OnCameraLive();  // now it plays
+  camera().GetCurCameraItem(&item);
+  EXPECT_EQ(item.state, CAMERA_PLAYING);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kPlaying);
+  EXPECT_TRUE(frame().Timer1().isActive());
+  EXPECT_EQ(CamSdkTestDeliverFrames(handle, 1), 1);
+
+  frame().OnCameraStop();
+  view().ShowHint(u"");
+  CamSdkTestInjectFailure("CameraPlay", CAMSDK_STATUS_TIMEOUT, 1);
+  frame().OnCameraLive();  // opening: the camera does not start
+  EXPECT_EQ(camera().GetOpenedCount(), 0);
+  EXPECT_EQ(frame().MainToolbarImages(), ToolbarImages::kIdle);
+  EXPECT_FALSE(frame().Timer1().isActive());
+  EXPECT_FALSE(frame().ImageAvailable());
+  EXPECT_TRUE(view().HintText().contains("does not play")) << view().HintText().toStdString();
 }
 
 TEST_F(FrameTest, LiveWithoutCameraFailsSilently) {

@@ -2,6 +2,8 @@
 // opened image, File Open of files the reader refuses, the report behind the wait box with the
 // window answering, and the small faults of the frame (Record on a still image, full screen
 // and back, the wait box's buttons, message box titles).
+#include "platform/camsdk/camsdk_testing.h"
+#include "res/StringIds.h"
 #include "tests/app/app_support.h"
 
 #include <QDialogButtonBox>
@@ -46,12 +48,9 @@ class MenuTest : public FrameTest {
   }
   QMenu* Menu(int index) { return frame().menuBar()->actions()[index]->menu(); }
   std::uint8_t Pixel(int x, int y) {
-    auto lock = camera().LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    BITMAPINFOHEADER f;
-    camera().GetFrameFormat(&f);
-    if (!camera().GetFrameBuffer(&px)) return 0;
-    return px[(std::size_t(y) * f.biWidth + x) * 3];
+    const FrameView frame = camera().ViewFrame();
+    if (!frame) return 0;
+    return frame.Data()[(std::size_t(y) * frame.Width() + x) * 3];
   }
   QString WriteRamp(const QString& name, int w, int h, int offset) {
     std::vector<std::uint8_t> px(std::size_t(w) * h * 3);
@@ -103,15 +102,15 @@ TEST_F(MenuTest, EveryItemHasItsOwnTextInBothLanguages) {
     // The context menu's camera item as its own resource reads.
     for (QAction* a : view().PopupMenu()->actions())
       if (a->data().toInt() == ids::kCameraControl) {
-        EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(63774)));
+        EXPECT_EQ(a->text(), QString::fromStdU16String(LoadStringW(sid::kCameraControler)));
       }
   }
-  EXPECT_EQ(LoadStringW(63928, UiLanguage::English), u"Threshold...");
-  EXPECT_EQ(LoadStringW(63931, UiLanguage::English), u"Dilate...");
-  EXPECT_EQ(LoadStringW(63932, UiLanguage::English), u"Corrode...");
-  EXPECT_EQ(LoadStringW(63774, UiLanguage::English), u"Camera Controler");
+  EXPECT_EQ(LoadStringW(sid::kThresholdMenu, UiLanguage::English), u"Threshold...");
+  EXPECT_EQ(LoadStringW(sid::kDilate, UiLanguage::English), u"Dilate...");
+  EXPECT_EQ(LoadStringW(sid::kCorrode, UiLanguage::English), u"Corrode...");
+  EXPECT_EQ(LoadStringW(sid::kCameraControler, UiLanguage::English), u"Camera Controler");
   // The dialogs keep their titles.
-  EXPECT_EQ(LoadStringW(32931, UiLanguage::English), u"Gray Stretch");
+  EXPECT_EQ(LoadStringW(sid::kGrayStretch, UiLanguage::English), u"Gray Stretch");
 }
 
 TEST_F(MenuTest, GreyStretchClosedByItsCommandKeepsTheStretch) {
@@ -304,5 +303,5 @@ TEST_F(MenuTest, MessageBoxesCarryTheApplicationTitle) {
       }
   });
   frame().messageBox("hello");
-  EXPECT_EQ(title, QString::fromStdU16String(LoadStringW(57344)));
+  EXPECT_EQ(title, QString::fromStdU16String(LoadStringW(sid::kAppTitle)));
 }

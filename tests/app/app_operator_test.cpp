@@ -180,7 +180,7 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   Choose(camsetup::kCameraCombo, sum);
   const int handle = GoLive(2);
   int selBefore = -1;
-  CameraGetImageSizeSel(handle, &selBefore, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &selBefore, CAMSDK_SIZE_PREVIEW));
   auto* box = Panel<QCheckBox>(camsetup::kFocusAssistCheck);
   ASSERT_TRUE(box->isEnabled());
   QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
@@ -209,7 +209,7 @@ TEST_F(OperatorTest, FocusAssistantInTheWindowShowsALivePictureAndEndsWithAnothe
   EXPECT_FALSE(box->isChecked());
   EXPECT_EQ(camera().GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   int sel = -1;
-  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(sel, selBefore);
 }
 
@@ -344,7 +344,7 @@ TEST_F(OperatorTest, ReadOutsLookReadOnlyAndTheGainFieldTakesTyping) {
   stCameraItem item;
   camera().GetCurCameraItem(&item);
   float g = 0;
-  CameraGetAnalogGain(item.handle, &g);
+  CAMSDK_OK(CameraGetAnalogGain(item.handle, &g));
   EXPECT_NEAR(g, 2.0, 0.13);
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "res/StringIds.h"
 #include "ui/DialogBuilder.h"
 #include "camera/CameraReport.h"
 #include "editors/LayerDlg.h"
@@ -141,7 +142,7 @@ TEST_F(ScaleFrameTest, ACameraWhoseStoredScaleIsUnusableMeasuresInPixelsAndSaysS
   view().LoadSelectedScale(name);
   EXPECT_EQ(engine().Scale(), 1.0);
   EXPECT_EQ(engine().Unit(), u"px");
-  EXPECT_EQ(view().HintText(), QString::fromStdU16String(LoadStringW(62015)));
+  EXPECT_EQ(view().HintText(), QString::fromStdU16String(LoadStringW(sid::kChosenScaleCannotUsedWith)));
 
   // A "Display" of another length is as unusable.
   ASSERT_EQ(scalestore::WriteScale(name, u"Ref", u"100.000", u"0.01", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);

@@ -17,8 +17,10 @@
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "tests/camsdk_ok.h"
 
 // The modal dialog that opens from `trigger` is handed to `answer` (run from the dialog's own
 // event loop); returns whether one opened.
@@ -132,10 +134,9 @@ class FrameTest : public ::testing::Test {
   // A still image of w x h pixels (a horizontal grey ramp) shown as if opened from a file.
   void ShowStill(int w, int h) {
     {
-      auto lock = camera().LockFrameBuffer();
-      ASSERT_TRUE(camera().SetFrameFormat(MakeFrameFormat(w, h)));
-      std::uint8_t* px = nullptr;
-      ASSERT_TRUE(camera().GetFrameBuffer(&px));
+      const FrameView frame = camera().NewFrame(MakeFrameFormat(w, h));
+      ASSERT_TRUE(frame);
+      std::uint8_t* px = frame.Data();
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
           for (int c = 0; c < 3; ++c) px[(std::size_t(y) * w + x) * 3 + c] = std::uint8_t(x * 255 / std::max(1, w - 1));
@@ -150,7 +151,9 @@ class FrameTest : public ::testing::Test {
     BITMAPINFOHEADER f;
     camera().GetFrameFormat(&f);
     int w = f.biWidth, h = f.biHeight;
-    if (camera().GetOpenedCount() > 0) camera().GetImageSize(camera().GetCurCameraItem(), &w, &h);
+    if (camera().GetOpenedCount() > 0) {
+      CAMSDK_OK(camera().GetImageSize(camera().GetCurCameraItem(), &w, &h));
+    }
     // The centre of the pixel's span, so the view's truncation gives the pixel back.
     return QPoint(r.left() + int((ix + 0.5) * r.width() / w), r.top() + int((iy + 0.5) * r.height() / h));
   }

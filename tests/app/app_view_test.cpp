@@ -13,6 +13,8 @@
 #include "camera/BitmapFile.h"
 #include "imaging/CamSetupDlg.h"
 #include "imaging/CamSetupPane.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 #include "tests/measure/engine_access.h"
 
 namespace {
@@ -406,14 +408,14 @@ TEST_F(FrameTest, CameraRectanglesReachTheCamera) {
   view().MoveImageWindow(RECT{-50, -50, -50 + 2592, -50 + 1944});
   Deliver(1);
   int W = 0, H = 0, ox = 0, oy = 0;
-  CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
+  CAMSDK_OK(CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0));
   auto wbWindow = [] {
     for (const std::string& call : CamSdkTestTakeCallLog())
       if (call.rfind("CameraSetWBWindow(", 0) == 0) return call.substr(0, call.find(')') + 1);
     return std::string();
   };
   for (int mirror : {0, 1}) {
-    CameraSetMirror(handle, 1, mirror);
+    CAMSDK_OK(CameraSetMirror(handle, 1, mirror));
     frame().CameraPanel()->OnBnClickedRegionWhiteBalance();  // armed
     ASSERT_TRUE(frame().CameraPanel()->IsRegionWBArmed());
     CamSdkTestSetCallLog(true);
@@ -475,7 +477,7 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
 
   // Under a region of interest the frame holds the region alone; a region drawn in it measures.
   ASSERT_EQ(camera().SetImageSize(handle, 1, 512, 1024, 640, 480, 0), 1);
-  CameraPlay(handle);
+  CAMSDK_OK(CameraPlay(handle));
   Deliver(2);
   frame().OnZoomOriginal();
   view().MoveImageWindow(RECT{0, 0, 640, 480});
@@ -491,7 +493,7 @@ TEST_F(FrameTest, BlackLevelAndWindowsFromADrawnRegion) {
 
   // A drag along a line: the white-balance window has no width; a click sets the AE window.
   int W = 0, H = 0, ox = 0, oy = 0;
-  CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0);
+  CAMSDK_OK(CameraGetImageSize(handle, nullptr, &ox, &oy, &W, &H, 0));
   panel->OnBnClickedRegionWhiteBalance();
   CamSdkTestSetCallLog(true);
   Drag({100, 120}, {100, 200});
@@ -548,7 +550,7 @@ TEST_F(FrameTest, ViewRefitsWhenAPaneIsResized) {
   QApplication::processEvents();
   ASSERT_LT(view().width(), viewWidth);
   int w = 0, h = 0;
-  camera().GetImageSize(camera().GetCurCameraItem(), &w, &h);
+  CAMSDK_OK(camera().GetImageSize(camera().GetCurCameraItem(), &w, &h));
   const RECT fit = view().CalcFitRect(w, h);
   const RECT shown = view().ImageWindowRect();
   EXPECT_EQ(shown.right - shown.left, fit.right - fit.left);

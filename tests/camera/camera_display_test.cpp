@@ -19,10 +19,9 @@ class DisplayTest : public CameraTest {
   // A still frame whose pixel bytes are given by fn(x, row, channel) (row 0 at the bottom).
   template <typename F>
   void Still(int w, int h, F fn) {
-    ASSERT_TRUE(camera->SetFrameFormat(MakeFrameFormat(w, h)));
-    auto lock = camera->LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    ASSERT_TRUE(camera->GetFrameBuffer(&px));
+    const FrameView frame = camera->NewFrame(MakeFrameFormat(w, h));
+    ASSERT_TRUE(frame);
+    std::uint8_t* px = frame.Data();
     for (int r = 0; r < h; ++r)
       for (int x = 0; x < w; ++x)
         for (int c = 0; c < 3; ++c) px[(std::size_t(r) * w + x) * 3 + c] = std::uint8_t(fn(x, r, c));

@@ -3,12 +3,16 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <chrono>
 #include <numeric>
+#include <thread>
 
 #include <opencv2/videoio.hpp>
 
-#include "tests/camera/camera_support.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/imglib/imglib.h"
+#include "tests/camera/camera_support.h"
+#include "tests/camsdk_ok.h"
 #include "tests/fs_faults.h"
 
 namespace {
@@ -66,7 +70,7 @@ TEST_F(FramePathTest, GreyNormalisationInTheAssistantsModesAndAtTheFramesOwnBitD
   camera->SetBrightnessTarget(230);
   ASSERT_EQ(CameraSetMediaTypeSel(handle, 1), 1);
   int format = 0;
-  CameraGetMediaType(handle, &format);
+  CAMSDK_OK(CameraGetMediaType(handle, &format));
   ASSERT_EQ(CamSdkRawBits(format), 12);
   Deliver(1);
   EXPECT_NEAR(MeanLevel(), bright, 12.0);
@@ -86,7 +90,7 @@ TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
   ASSERT_TRUE(camera->AllocFrameBuffer(w, h));
   auto rawGrey = [&] {
     int media = 0;
-    CameraGetMediaType(item.handle, &media);
+    CAMSDK_OK(CameraGetMediaType(item.handle, &media));
     std::vector<unsigned char> buffer(std::size_t(w) * h);
     CamSdkFrameInfo info{};
     EXPECT_EQ(CameraGetImageData(item.handle, buffer.data(), media, &info, buffer.size()), CAMSDK_STATUS_OK);
@@ -94,8 +98,8 @@ TEST_F(CameraTest, BrighteningLeavesTheRawFrameTheLibraryKeeps) {
     KvImgGetRawGray(KvImgRaw{buffer.data(), info.width, info.height, 8, info.format}, &grey);
     return grey;
   };
-  CameraSetAeState(item.handle, 0);
-  CameraSetExposureTime(item.handle, 50000);  // 5 ms: a dim raw frame
+  CAMSDK_OK(CameraSetAeState(item.handle, 0));
+  CAMSDK_OK(CameraSetExposureTime(item.handle, 50000));  // 5 ms: a dim raw frame
   rawGrey();                                  // a frame that may have started before
   const int plain = rawGrey();
   ASSERT_GT(plain, 5);
@@ -303,9 +307,57 @@ TEST_F(FramePathTest, FrameRateFromTheInjectedClock) {
   EXPECT_NEAR(camera->FrameStatistics().FrameRate(), 21.0 / 1.05, 1e-4);
   EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 22u);
   // Changing the image size resets the statistics.
-  camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);
+  EXPECT_EQ(camera->SetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_OK);
   EXPECT_EQ(camera->FrameStatistics().ReceivedFrames(), 0u);
   EXPECT_EQ(camera->FrameStatistics().FrameRate(), 0.0f);
+}
+
+// A frame view holds the frame where it is: while one lives, the camera thread's next frame
+// waits and the pixels read stay those of the frame seen; it comes in once the view goes. A new
+// still frame is written through its view before anyone else sees it.
+TEST_F(FramePathTest, AFrameViewHoldsTheFrameUntilItGoes) {
+  ASSERT_EQ(Deliver(1), 1);
+  const std::uint64_t seen = camera->FrameSequence();
+  const std::uint64_t generation = camera->BufferGeneration();
+  std::thread cameraThread;
+  std::atomic<int> delivered{-1};
+  {
+    const FrameView frame = camera->ViewFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame.Width() * 10000 + frame.Height(), 640 * 10000 + 512);
+    ASSERT_EQ(frame.Pixels().size(), std::size_t(640) * 512 * 3);
+    EXPECT_EQ(frame.Generation(), generation);
+    const std::vector<std::uint8_t> before(frame.Pixels().begin(), frame.Pixels().end());
+    CAMSDK_OK(CamSdkTestSetSceneLight(handle, 0.2));  // the next frame differs
+    cameraThread = std::thread([&] { delivered = Deliver(1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(delivered.load(), -1);
+    EXPECT_EQ(camera->FrameSequence(), seen);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), frame.Pixels().begin()));
+  }
+  cameraThread.join();
+  EXPECT_EQ(delivered.load(), 1);
+  EXPECT_EQ(camera->FrameSequence(), seen + 1);
+
+  // A still frame: a format that does not fit leaves no frame; one that fits is what was written.
+  ASSERT_EQ(camera->CloseCamera(mono), 1);
+  {
+    const FrameView still = camera->NewFrame(MakeFrameFormat(3, 2));
+    ASSERT_TRUE(still);
+    for (std::size_t i = 0; i < still.Pixels().size(); ++i) still.Pixels()[i] = std::uint8_t(i);
+  }
+  EXPECT_TRUE(camera->HasFrame());
+  EXPECT_NE(camera->BufferGeneration(), generation);
+  std::vector<std::uint8_t> px;
+  BITMAPINFOHEADER f;
+  ASSERT_TRUE(camera->CopyFrame(&px, &f));
+  EXPECT_EQ(f, MakeFrameFormat(3, 2));
+  std::vector<std::uint8_t> written(18);
+  std::iota(written.begin(), written.end(), std::uint8_t(0));
+  EXPECT_EQ(px, written);
+  EXPECT_FALSE(camera->NewFrame(MakeFrameFormat(1 << 20, 1 << 20)));
+  EXPECT_FALSE(camera->HasFrame());
+  EXPECT_FALSE(camera->ViewFrame());
 }
 
 }  // namespace

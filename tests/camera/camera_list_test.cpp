@@ -1,7 +1,9 @@
 // The camera list and the open slots against the simulated cameras.
 #include <algorithm>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ TEST_F(CameraTest, ListingFailureKeepsTheOldListAndLaterListingsCarryPlayingCame
   ASSERT_EQ(IndexOf("Q7V-UC500C 0001") * 100 + IndexOf("Q7V-UM130 0002") * 10 + IndexOf("Q7V-UC200S 0003"), 12);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(Open(i), 1) << i;
   const int colorHandle = Handle(0), pausedHandle = Handle(1), singleHandle = Handle(2);
-  CameraPause(Handle(1));
+  CAMSDK_OK(CameraPause(Handle(1)));
   camera->SetCameraOpened(1, CAMERA_PAUSED);
 
   // A failed listing: *count 0, the library's result, the list as it was.
@@ -121,10 +123,10 @@ TEST_F(CameraTest, OpenSlotsIndicesAndClosing) {
   camera->SetCurCamera(3);
   EXPECT_EQ(camera->CloseCamera(0), 1);
   EXPECT_EQ(camera->CloseCamera(1), 1);
-  EXPECT_TRUE(camera->GetFrameBuffer(nullptr));
+  EXPECT_TRUE(camera->HasFrame());
   EXPECT_EQ(camera->CloseCamera(3), 1);
   EXPECT_EQ(camera->GetOpenedCount(), 0);
-  EXPECT_FALSE(camera->GetFrameBuffer(nullptr));
+  EXPECT_FALSE(camera->HasFrame());
   EXPECT_EQ(camera->GetCurCameraItem(), -1);
   camera->GetFrameFormat(&f);
   EXPECT_EQ(f, BITMAPINFOHEADER{});
@@ -165,6 +167,71 @@ TEST_F(CameraTest, DestroyingTheCameraObjectClosesItsCameras) {
   camera.reset();
   EXPECT_EQ(CCameraProcess::Instance(), nullptr);
   EXPECT_EQ(CameraPlay(handle), CAMSDK_STATUS_INVALID_HANDLE);
+}
+
+// The entry says playing only while the camera plays: a camera that does not play, or whose
+// picture gets no buffer, is not left open, and playing and pausing take the camera's answer
+// (the main frame hears of each).
+TEST_F(CameraTest, TheEntryIsPlayingOnlyWhileTheCameraPlays) {
+  struct Frame : IMainFrame {
+    void OnStreamChanged(int index, int status) override { told.push_back({index, status}); }
+    std::vector<std::pair<int, int>> told;
+  } frame;
+  camera->SetMainFrame(&frame);
+  ASSERT_EQ(List(), 5);
+  auto state = [&](int index) {
+    stCameraItem item;
+    camera->GetCameraItem(index, &item);
+    return item.state;
+  };
+  auto nothingOpen = [&] {
+    EXPECT_EQ(state(0), CAMERA_CLOSED);
+    EXPECT_EQ(camera->GetOpenedCount(), 0);
+    EXPECT_EQ(camera->FindOpenSlot(0), -1);
+    EXPECT_FALSE(camera->HasFrame());
+    EXPECT_EQ(CameraPlay(Handle(0)), CAMSDK_STATUS_INVALID_HANDLE);  // released in the library too
+  };
+
+  camera->SetCurCamera(0);
+  CamSdkTestInjectFailure("CameraPlay", CAMSDK_STATUS_FAILED, 1);
+  EXPECT_EQ(Open(0), CAMSDK_STATUS_FAILED);
+  nothingOpen();
+  CamSdkTestInjectFailure("CameraGetImageSize", CAMSDK_STATUS_TIMEOUT, 1);
+  EXPECT_EQ(Open(0), CAMSDK_STATUS_TIMEOUT);
+  nothingOpen();
+  EXPECT_EQ(camera->GetCurCameraItem(), 0);  // still the camera chosen
+  // The slot is free again for the open that succeeds.
+  ASSERT_EQ(Open(0), 1);
+  const int handle = Handle(0);
+  EXPECT_EQ(state(0), CAMERA_PLAYING);
+  EXPECT_TRUE(frame.told.empty());
+
+  EXPECT_EQ(camera->PauseCamera(0), CAMSDK_STATUS_OK);
+  EXPECT_EQ(state(0), CAMERA_PAUSED);
+  EXPECT_EQ(CamSdkTestDeliverFrames(handle, 1), 0);
+  CamSdkTestInjectFailure("CameraPlay", CAMSDK_STATUS_FAILED, 1);
+  EXPECT_EQ(camera->PlayCamera(0), CAMSDK_STATUS_FAILED);
+  EXPECT_EQ(state(0), CAMERA_PAUSED);
+  EXPECT_EQ(CamSdkTestDeliverFrames(handle, 1), 0);
+  EXPECT_EQ(camera->PlayCamera(0), CAMSDK_STATUS_OK);
+  EXPECT_EQ(state(0), CAMERA_PLAYING);
+  EXPECT_EQ(CamSdkTestDeliverFrames(handle, 1), 1);
+  // A pause the camera refuses leaves it playing; one of a lost camera leaves it paused.
+  CamSdkTestInjectFailure("CameraPause", CAMSDK_STATUS_BUSY, 1);
+  EXPECT_EQ(camera->PauseCamera(0), CAMSDK_STATUS_BUSY);
+  EXPECT_EQ(state(0), CAMERA_PLAYING);
+  const std::vector<std::pair<int, int>> told{
+      {0, CAMSDK_STATUS_OK}, {0, CAMSDK_STATUS_FAILED}, {0, CAMSDK_STATUS_OK}, {0, CAMSDK_STATUS_BUSY}};
+  EXPECT_EQ(frame.told, told);
+
+  // A size change plays the camera on, and the entry says so.
+  ASSERT_EQ(camera->PauseCamera(0), CAMSDK_STATUS_OK);
+  EXPECT_EQ(camera->SetImageSize(handle, 0, 0, 0, 0, 0, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_OK);
+  EXPECT_EQ(state(0), CAMERA_PLAYING);
+  CamSdkTestDetach("color");
+  EXPECT_EQ(camera->PauseCamera(0), CAMSDK_STATUS_DEVICE_LOST);
+  EXPECT_EQ(state(0), CAMERA_PAUSED);
+  EXPECT_EQ(camera->PlayCamera(3), CAMERA_NOT_OPENED);
 }
 
 }  // namespace

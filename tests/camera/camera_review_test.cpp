@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <opencv2/videoio.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
 
 // Counts the threads this test program starts, whoever starts them.

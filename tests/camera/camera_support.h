@@ -20,6 +20,7 @@
 
 #include "camera/CameraProcess.h"
 #include "measure/MeasureManager.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 
 class QtEnvironment : public ::testing::Environment {

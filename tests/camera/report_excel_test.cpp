@@ -1,5 +1,6 @@
 // The Excel report read back from the .xlsx: sheet name, rows, merges, formats, the picture's
 // anchor and the measurement rows, with and without the header block and templates (start row).
+#include "res/StringIds.h"
 #include "tests/camera/report_fixture.h"
 
 #include <chrono>
@@ -196,7 +197,7 @@ TEST_F(ExcelReportTest, TemplateScanFindsTheStartRowAndTheTemplateStays) {
   Apply();
   r = camera->ExportExcelReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64466), settings.excelTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(sid::kReportTemplateDamaged), settings.excelTemplate));
   EXPECT_EQ(FilesUnder(Captures()), before);
   EXPECT_EQ(FilesUnder(Temp()), 0);
 }
@@ -271,7 +272,7 @@ TEST_F(ExcelReportTest, ChineseTextsRoundTrip) {
   EXPECT_STREQ(s.workbook.One("/workbook/sheets/sheet").attribute("name").value(), "测量记录");
   EXPECT_EQ(Text(s, "A35"), "测量数据：");
   EXPECT_EQ(Text(s, "A3"), "批号 ²");
-  EXPECT_EQ(Text(s, "B36"), ToUtf8(LoadStringW(60023, UiLanguage::Chinese)));
+  EXPECT_EQ(Text(s, "B36"), ToUtf8(LoadStringW(sid::kLine, UiLanguage::Chinese)));
 }
 
 // Timing of both reports for a 20-megapixel frame and 1000 measurements, next to encoding the

@@ -44,11 +44,9 @@ class ReportTest : public CameraTest {
   }
 
   void Still(int w, int h) {
-    ASSERT_TRUE(camera->SetFrameFormat(MakeFrameFormat(w, h)));
-    auto lock = camera->LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    ASSERT_TRUE(camera->GetFrameBuffer(&px));
-    std::fill(px, px + std::size_t(w) * h * 3, 128);
+    const FrameView frame = camera->NewFrame(MakeFrameFormat(w, h));
+    ASSERT_TRUE(frame);
+    std::fill(frame.Pixels().begin(), frame.Pixels().end(), 128);
   }
   // A measurement of `kind` with points, as the engine holds a finished one.
   void Add(int kind, std::initializer_list<POINT> pts) {

@@ -1,6 +1,7 @@
 // How the reports print: the picture at the frame's own shape, one page wide, column B wide
 // enough for its labels, read back by an independent reader (openpyxl); both reports printed by
 // LibreOffice and the pages looked at. Also what the template scan counts as content.
+#include "res/StringIds.h"
 #include "tests/camera/report_fixture.h"
 
 #include <QFileInfo>
@@ -144,7 +145,7 @@ TEST_F(PrintReportTest, AnOldFormatTemplateIsNamedAsSuch) {
   Apply();
   const auto r = camera->ExportExcelReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_NE(r.message.find(LoadStringW(63051)), WString::npos) << ToUtf8(r.message);
+  EXPECT_NE(r.message.find(LoadStringW(sid::kOldFormatTemplatesDocDot)), WString::npos) << ToUtf8(r.message);
   EXPECT_EQ(FilesUnder(Captures()), 0);
 }
 
@@ -236,9 +237,9 @@ class PrintedReportTest : public PrintReportTest {
  protected:
   void Bands(int w, int h) {
     Still(w, h);
-    auto lock = camera->LockFrameBuffer();
-    std::uint8_t* px = nullptr;
-    ASSERT_TRUE(camera->GetFrameBuffer(&px));
+    const FrameView frame = camera->ViewFrame();
+    ASSERT_TRUE(frame);
+    std::uint8_t* px = frame.Data();
     for (int y = 0; y < h; ++y) {  // y from the top; the buffer's rows are bottom-up
       const cv::Vec3b bgr = y < h / 4 ? cv::Vec3b(230, 40, 30) : y < h * 3 / 4 ? cv::Vec3b(30, 40, 230) : cv::Vec3b(30, 200, 40);
       for (int x = 0; x < w; ++x) std::memcpy(px + (std::size_t(h - 1 - y) * w + x) * 3, &bgr, 3);

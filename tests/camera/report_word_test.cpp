@@ -1,5 +1,6 @@
 // The Word report read back from the .docx: content, order and formats, with and without the
 // header table and templates; failures that leave nothing behind.
+#include "res/StringIds.h"
 #include "tests/camera/report_fixture.h"
 
 #include <fstream>
@@ -141,7 +142,7 @@ TEST_F(WordReportTest, FailuresNameWhatFailedAndLeaveNothing) {
   Apply();
   auto r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::NoImage);
-  EXPECT_EQ(r.message, LoadStringW(60070));
+  EXPECT_EQ(r.message, LoadStringW(sid::kThereNoImageReport));
 
   Still(32, 32);
   settings.useTemplate = true;
@@ -165,7 +166,7 @@ TEST_F(WordReportTest, FailuresNameWhatFailedAndLeaveNothing) {
   openerResult = false;
   r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::NotOpened);
-  EXPECT_EQ(r.message.substr(0, LoadStringW(60006).size()), LoadStringW(60006));
+  EXPECT_EQ(r.message.substr(0, LoadStringW(sid::kNoWordProcessor).size()), LoadStringW(sid::kNoWordProcessor));
   EXPECT_TRUE(std::filesystem::is_regular_file(ToUtf8(r.path)));
   EXPECT_EQ(FilesUnder(Captures()), 1);
 }
@@ -180,26 +181,26 @@ TEST_F(WordReportTest, FailuresAreToldInTheInterfaceLanguageOnly) {
   Apply();
   auto r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(sid::kReportTemplateDamaged, UiLanguage::Chinese), settings.wordTemplate));
 
   settings.wordTemplate = Template("letter.dotx", {{"word/document.xml", "<w:document/>"}});  // a zip, no Word parts
   Apply();
   r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::TemplateBroken);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64466, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(sid::kReportTemplateDamaged, UiLanguage::Chinese), settings.wordTemplate));
 
   { std::ofstream(Path() / "plain.dotx") << "not a zip at all"; }
   settings.wordTemplate = FromUtf8((Path() / "plain.dotx").string());
   Apply();
   r = camera->ExportWordReport();
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64465, UiLanguage::Chinese), settings.wordTemplate));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(sid::kReportTemplateNotDocxDotx, UiLanguage::Chinese), settings.wordTemplate));
 
   settings.useTemplate = false;
   Apply();
   std::ofstream(Captures()) << "a file where the folder should be";
   r = camera->ExportWordReport();
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
-  EXPECT_EQ(r.message, FormatW(LoadStringW(64460, UiLanguage::Chinese), FromUtf8(Captures().string())));
+  EXPECT_EQ(r.message, FormatW(LoadStringW(sid::kReportFolderCouldNotCreated, UiLanguage::Chinese), FromUtf8(Captures().string())));
   std::filesystem::remove(Captures());
 
   // A folder that is there but takes no file of the report's name (the name makes the path
@@ -214,7 +215,7 @@ TEST_F(WordReportTest, FailuresAreToldInTheInterfaceLanguageOnly) {
   r = camera->ExportWordReport();
   EXPECT_TRUE(std::filesystem::is_directory(deep));
   EXPECT_EQ(r.status, CCameraProcess::ReportStatus::FolderUnwritable);
-  const WString sentence = LoadStringW(64461, UiLanguage::Chinese);
+  const WString sentence = LoadStringW(sid::kReportCouldNotWrittenDisk, UiLanguage::Chinese);
   EXPECT_EQ(r.message.substr(0, sentence.find(u"%s")), sentence.substr(0, sentence.find(u"%s"))) << ToUtf8(r.message);
   EXPECT_NE(r.message.find(capture.imageFolder + u"/Report_"), WString::npos);
   SetUiLanguage(UiLanguage::English);

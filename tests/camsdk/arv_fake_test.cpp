@@ -12,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/camsdk/backends.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
 
 namespace {
@@ -120,10 +121,9 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
   ASSERT_TRUE(WaitFrames(3));
   EXPECT_EQ(BufferSize(), cv::Size(w, ht));
   {
-    auto lock = camera->LockFrameBuffer();
-    std::uint8_t* pixels = nullptr;
-    ASSERT_TRUE(camera->GetFrameBuffer(&pixels));
-    cv::Mat img(ht, w, CV_8UC3, pixels);
+    const FrameView frame = camera->ViewFrame();
+    ASSERT_TRUE(frame);
+    cv::Mat img(ht, w, CV_8UC3, frame.Data());
     double lo, hi;
     cv::minMaxLoc(img.reshape(1), &lo, &hi);
     EXPECT_LT(lo, hi);  // the fake's pattern, not a blank
@@ -144,7 +144,7 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
   ASSERT_EQ(camera->SetImageSize(h, 1, 64, 32, 256, 128, CAMSDK_SIZE_PREVIEW), 1);
   ASSERT_EQ(camera->GetImageSize(index, &w, &ht), 1);
   ASSERT_EQ(cv::Size(w, ht), cv::Size(256, 128));
-  camera->AllocFrameBuffer(w, ht);
+  ASSERT_TRUE(camera->AllocFrameBuffer(w, ht));
   ASSERT_TRUE(WaitFrames(3));
   EXPECT_EQ(BufferSize(), cv::Size(256, 128));
   const auto region = Features(h, [](ArvCamera* c) {
@@ -172,7 +172,7 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
   ASSERT_EQ(Open(index), 1);
   ASSERT_EQ(camera->SetImageSizeSel(Handle(index), 0, CAMSDK_SIZE_PREVIEW), 1);
   ASSERT_EQ(camera->GetImageSize(index, &w, &ht), 1);
-  camera->AllocFrameBuffer(w, ht);
+  ASSERT_TRUE(camera->AllocFrameBuffer(w, ht));
   ASSERT_TRUE(WaitFrames(2));
   EXPECT_EQ(BufferSize(), cv::Size(cap.sensorWidth, cap.sensorHeight));
   EXPECT_EQ(camera->CloseCamera(index), 1);

@@ -2,7 +2,9 @@
 // the specimen's patches.
 #include <opencv2/imgproc.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camsdk/support.h"
+#include "tests/camsdk_ok.h"
 
 namespace camtest {
 namespace {
@@ -17,28 +19,28 @@ TEST_F(Controls, ExposureGainBlackLevelGammaContrastInverse) {
   EXPECT_GT(grey, 30);
   EXPECT_LT(grey, 120);
 
-  CameraSetExposureTime(h, 200000);
+  CAMSDK_OK(CameraSetExposureTime(h, 200000));
   EXPECT_GT(Grey(Mean(Frame(h), g.greyPatch)), 1.7 * grey);
-  CameraSetExposureTime(h, 100000);
+  CAMSDK_OK(CameraSetExposureTime(h, 100000));
 
-  CameraSetAnalogGain(h, 2.0f);
+  CAMSDK_OK(CameraSetAnalogGain(h, 2.0f));
   EXPECT_GT(Grey(Mean(Frame(h), g.greyPatch)), 1.7 * grey);
-  CameraSetAnalogGain(h, 1.0f);
+  CAMSDK_OK(CameraSetAnalogGain(h, 1.0f));
 
-  CameraSetBlackLevelState(h, 1);
-  CameraSetBlackLevel(h, 30, 30, 30, 255);
+  CAMSDK_OK(CameraSetBlackLevelState(h, 1));
+  CAMSDK_OK(CameraSetBlackLevel(h, 30, 30, 30, 255));
   EXPECT_LT(Grey(Mean(Frame(h), g.greyPatch)), grey - 20);
-  CameraSetBlackLevelState(h, 0);
+  CAMSDK_OK(CameraSetBlackLevelState(h, 0));
   EXPECT_NEAR(Grey(Mean(Frame(h), g.greyPatch)), grey, 3);
 
-  CameraSetGamma(h, 200);  // larger gamma darkens the mid-tones
+  CAMSDK_OK(CameraSetGamma(h, 200));  // larger gamma darkens the mid-tones
   EXPECT_LT(Grey(Mean(Frame(h), g.greyPatch)), grey - 10);
-  CameraSetGamma(h, 50);
+  CAMSDK_OK(CameraSetGamma(h, 50));
   EXPECT_GT(Grey(Mean(Frame(h), g.greyPatch)), grey + 10);
-  CameraSetGamma(h, 100);
+  CAMSDK_OK(CameraSetGamma(h, 100));
 
   // Contrast spreads the tones of the gradient around mid-grey.
-  CameraSetExposureTime(h, 200000);
+  CAMSDK_OK(CameraSetExposureTime(h, 200000));
   const CamSdkRect mid{g.gradient.x + 0.3 * g.gradient.width, g.gradient.y, 0.4 * g.gradient.width, g.gradient.height};
   auto spread = [&](const cv::Mat& img) {
     cv::Scalar mean, dev;
@@ -46,14 +48,14 @@ TEST_F(Controls, ExposureGainBlackLevelGammaContrastInverse) {
     return dev[1];
   };
   const double flat = spread(Frame(h));
-  CameraSetContrast(h, 140);
+  CAMSDK_OK(CameraSetContrast(h, 140));
   EXPECT_GT(spread(Frame(h)), 1.3 * flat);
-  CameraSetContrast(h, 60);
+  CAMSDK_OK(CameraSetContrast(h, 60));
   EXPECT_LT(spread(Frame(h)), 0.7 * flat);
-  CameraSetContrast(h, 100);
-  CameraSetExposureTime(h, 100000);
+  CAMSDK_OK(CameraSetContrast(h, 100));
+  CAMSDK_OK(CameraSetExposureTime(h, 100000));
 
-  CameraSetInverse(h, 1);
+  CAMSDK_OK(CameraSetInverse(h, 1));
   EXPECT_NEAR(Grey(Mean(Frame(h), g.greyPatch)), 255 - grey, 3);
   EXPECT_LT(Grey(Mean(Frame(h), g.whitePatch)), Grey(Mean(Frame(h), g.blackPatch)));
   int on = 0;
@@ -64,32 +66,32 @@ TEST_F(Controls, ExposureGainBlackLevelGammaContrastInverse) {
 TEST_F(Controls, ColourGainsSaturationMatrixMonochrome) {
   const int h = Open("color", 1);
   const CamSdkSceneGeometry g = Scene(h);
-  CameraSetExposureTime(h, 100000);
+  CAMSDK_OK(CameraSetExposureTime(h, 100000));
   ASSERT_EQ(CameraSetGain(h, 1.25f, 1.0f, 1.6f), CAMSDK_STATUS_OK);
   const cv::Scalar base = Mean(Frame(h), g.greyPatch);  // BGR
   EXPECT_NEAR(base[2] / base[1], 1.0, 0.1);
   EXPECT_NEAR(base[0] / base[1], 1.0, 0.1);
 
-  CameraSetGain(h, 2.0f, 1.0f, 1.6f);
+  CAMSDK_OK(CameraSetGain(h, 2.0f, 1.0f, 1.6f));
   const cv::Scalar redder = Mean(Frame(h), g.greyPatch);
   EXPECT_GT(redder[2] / redder[1], 1.4 * base[2] / base[1]);
-  CameraSetGain(h, 1.25f, 1.0f, 2.4f);
+  CAMSDK_OK(CameraSetGain(h, 1.25f, 1.0f, 2.4f));
   const cv::Scalar bluer = Mean(Frame(h), g.greyPatch);
   EXPECT_GT(bluer[0] / bluer[1], 1.3 * base[0] / base[1]);
   float r = 0, gg = 0, b = 0;
   EXPECT_EQ(CameraGetGain(h, &r, &gg, &b), CAMSDK_STATUS_OK);
   EXPECT_FLOAT_EQ(b, 2.4f);
-  CameraSetGain(h, 1.25f, 1.0f, 1.6f);
+  CAMSDK_OK(CameraSetGain(h, 1.25f, 1.0f, 1.6f));
 
   const double chroma = Chroma(Mean(Frame(h), g.colorPatches[0]));
   EXPECT_GT(chroma, 60);
-  CameraSetSaturation(h, 0);  // no effect until colour enhancement is on
+  CAMSDK_OK(CameraSetSaturation(h, 0));  // no effect until colour enhancement is on
   EXPECT_NEAR(Chroma(Mean(Frame(h), g.colorPatches[0])), chroma, 5);
-  CameraSetColorEnhancement(h, 1);
+  CAMSDK_OK(CameraSetColorEnhancement(h, 1));
   EXPECT_LT(Chroma(Mean(Frame(h), g.colorPatches[0])), 6);
-  CameraSetSaturation(h, 180);
+  CAMSDK_OK(CameraSetSaturation(h, 180));
   EXPECT_GT(Chroma(Mean(Frame(h), g.colorPatches[0])), 1.3 * chroma);
-  CameraSetSaturation(h, 100);
+  CAMSDK_OK(CameraSetSaturation(h, 100));
 
   // Red and blue swapped by a user matrix: the red patch turns blue.
   const float swap[9] = {0, 0, 1, 0, 1, 0, 1, 0, 0};
@@ -97,15 +99,15 @@ TEST_F(Controls, ColourGainsSaturationMatrixMonochrome) {
   const cv::Scalar swapped = Mean(Frame(h), g.colorPatches[0]);
   EXPECT_GT(swapped[0], swapped[2] + 60);
   int sel = 0;
-  CameraGetRgbMatrixSel(h, &sel);
+  CAMSDK_OK(CameraGetRgbMatrixSel(h, &sel));
   EXPECT_EQ(sel, -1);
   ASSERT_EQ(CameraSetRgbMatrixSel(h, 1), CAMSDK_STATUS_OK);  // "Vivid"
   EXPECT_GT(Chroma(Mean(Frame(h), g.colorPatches[0])), 1.15 * chroma);
-  CameraSetRgbMatrixSel(h, 0);
+  CAMSDK_OK(CameraSetRgbMatrixSel(h, 0));
   const float bad[9] = {1, 0, 0, 0, NAN, 0, 0, 0, 1};
   EXPECT_EQ(CameraApplyColorMatrix(h, bad), CAMSDK_STATUS_INVALID_PARAMETER);
 
-  CameraSetMonochrome(h, 1);
+  CAMSDK_OK(CameraSetMonochrome(h, 1));
   const cv::Mat mono = Frame(h);
   for (const CamSdkRect& patch : g.colorPatches) EXPECT_LT(Chroma(Mean(mono, patch)), 2.5);
 }
@@ -126,19 +128,19 @@ TEST_F(Controls, MirrorsSharpnessAndOrientation) {
 
   auto diff = [](const cv::Mat& a, const cv::Mat& b) { return cv::norm(a, b, cv::NORM_L1) / double(a.total() * 3); };
   cv::Mat flipped;
-  CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, 1);
+  CAMSDK_OK(CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, 1));
   cv::flip(Frame(h), flipped, 1);
   EXPECT_LT(diff(flipped, ref), 5.0);
   EXPECT_GT(diff(Frame(h), ref), 10.0);
-  CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, 0);
-  CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, 1);
+  CAMSDK_OK(CameraSetMirror(h, CAMSDK_MIRROR_HORIZONTAL, 0));
+  CAMSDK_OK(CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, 1));
   cv::flip(Frame(h), flipped, 0);
   EXPECT_LT(diff(flipped, ref), 5.0);
   int on = 0;
   EXPECT_EQ(CameraGetMirror(h, CAMSDK_MIRROR_VERTICAL, &on), CAMSDK_STATUS_OK);
   EXPECT_EQ(on, 1);
   EXPECT_EQ(CameraSetMirror(h, 2, 1), CAMSDK_STATUS_INVALID_PARAMETER);
-  CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, 0);
+  CAMSDK_OK(CameraSetMirror(h, CAMSDK_MIRROR_VERTICAL, 0));
 
   // Sharpness raises the edge contrast around the rings.
   auto edges = [&](const cv::Mat& img) {
@@ -151,9 +153,9 @@ TEST_F(Controls, MirrorsSharpnessAndOrientation) {
     return cv::norm(lap, cv::NORM_L1);
   };
   const double soft = edges(Frame(h));
-  CameraSetEdgeGain(h, 100);
+  CAMSDK_OK(CameraSetEdgeGain(h, 100));
   EXPECT_NEAR(edges(Frame(h)), soft, 0.1 * soft);  // off until edge enhancement is on
-  CameraSetEdgeEnhance(h, 1);
+  CAMSDK_OK(CameraSetEdgeEnhance(h, 1));
   EXPECT_GT(edges(Frame(h)), 1.5 * soft);
 }
 
@@ -178,16 +180,16 @@ TEST_F(Controls, LackingControlsReachTheCapabilityBlock) {
 
 TEST_F(Controls, SumResolutionWideMediaAndMonoCamera) {
   int h = Open("sum", 1);
-  CameraSetExposureTime(h, 50000);
+  CAMSDK_OK(CameraSetExposureTime(h, 50000));
   CamSdkSceneGeometry g = Scene(h);
   const double plain = Grey(Mean(Frame(h), g.greyPatch));
-  CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_PREVIEW);  // "1024×768 SUM"
+  CAMSDK_OK(CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_PREVIEW));  // "1024×768 SUM"
   g = Scene(h);
   EXPECT_GT(Grey(Mean(Frame(h), g.greyPatch)), 2.5 * plain);
   CamSdkCapability cap{};
   ASSERT_EQ(CameraGetCapability(h, &cap), CAMSDK_STATUS_OK);
   EXPECT_NE(std::string(cap.resolutions[cap.resolutionCount - 1].name).find("SUM"), std::string::npos);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
 
   h = Open("color", 1);
   g = Scene(h);
@@ -201,9 +203,9 @@ TEST_F(Controls, SumResolutionWideMediaAndMonoCamera) {
   }
   EXPECT_NEAR(wide, narrow, 3);
   int format = 0;
-  CameraGetMediaType(h, &format);
+  CAMSDK_OK(CameraGetMediaType(h, &format));
   EXPECT_EQ(format, CAMSDK_RAW_GRBG12);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
 
   h = Open("mono", 1);
   g = Scene(h);
@@ -216,7 +218,7 @@ TEST_F(Controls, SumResolutionWideMediaAndMonoCamera) {
   ASSERT_EQ(CameraGetCapability(h, &cap), CAMSDK_STATUS_OK);
   EXPECT_EQ(cap.monoSensor, 1);
   EXPECT_EQ(cap.colorSensor, 0);
-  CameraSetAnalogGain(h, 2.0f);
+  CAMSDK_OK(CameraSetAnalogGain(h, 2.0f));
   EXPECT_GT(Grey(Mean(Frame(h), g.greyPatch)), 1.7 * Grey(Mean(m, g.greyPatch)) - 10);
 }
 

@@ -9,8 +9,10 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/durable_file.h"
 #include "tests/camsdk/support.h"
+#include "tests/camsdk_ok.h"
 #include "tests/fs_faults.h"
 
 namespace camtest {
@@ -39,8 +41,8 @@ TEST_F(Files, CaptureWritesEachRequestedType) {
   EXPECT_EQ(std::filesystem::file_size(base + ".bmp"), 54u + 1924u * 480u);
 
   // JPEG quality, a capture size other than the stream's, bad arguments.
-  CameraCaptureFile(h, (base + "q20").c_str(), CAMSDK_FILE_JPG, 20);
-  CameraCaptureFile(h, (base + "q95").c_str(), CAMSDK_FILE_JPG, 95);
+  CAMSDK_OK(CameraCaptureFile(h, (base + "q20").c_str(), CAMSDK_FILE_JPG, 20));
+  CAMSDK_OK(CameraCaptureFile(h, (base + "q95").c_str(), CAMSDK_FILE_JPG, 95));
   EXPECT_LT(std::filesystem::file_size(base + "q20.jpg"), std::filesystem::file_size(base + "q95.jpg"));
   ASSERT_EQ(CameraSetImageSizeSel(h, 0, CAMSDK_SIZE_CAPTURE), CAMSDK_STATUS_OK);
   ASSERT_EQ(CameraCaptureFile(h, (base + "full").c_str(), CAMSDK_FILE_PNG, 90), CAMSDK_STATUS_OK);
@@ -86,7 +88,7 @@ TEST_F(Files, TheRawFileLiesAsTheBitmapOfTheSameCapture) {
 
 int RecordingCallback(int handle, unsigned char* raw, CamSdkFrameInfo* info) {
   unsigned char* bgr = CameraISP(handle, raw, info);
-  if (bgr) CameraRecordFrame(handle, bgr, info);
+  if (bgr) (void)CameraRecordFrame(handle, bgr, info);  // asserted: the test counts the file's frames
   return 1;
 }
 
@@ -122,9 +124,9 @@ TEST_F(Files, VideoRecordsTheFramesHandedOver) {
   // A second recording gets its own file.
   ASSERT_EQ(CameraStartRecordVideo(h, (dir_ / "Video").c_str()), CAMSDK_STATUS_OK);
   CamSdkTestDeliverFrames(h, 2);
-  CameraStopRecordVideo(h);
+  CAMSDK_OK(CameraStopRecordVideo(h));
   char second[512];
-  CamSdkGetRecordFileName(h, second, sizeof second);
+  CAMSDK_OK(CamSdkGetRecordFileName(h, second, sizeof second));
   EXPECT_NE(std::string(second), std::string(name));
   EXPECT_EQ(CameraStartRecordVideo(h, (dir_ / "nowhere" / "Video").c_str()), CAMSDK_STATUS_FILE_ERROR);
 }
@@ -134,45 +136,45 @@ TEST_F(Files, ParameterTeamsPersistInTheLibrarysFile) {
   int team = -1;
   ASSERT_EQ(CameraGetCurrentParameterTeam(h, &team), CAMSDK_STATUS_OK);
   EXPECT_EQ(team, 0);
-  CameraSetGamma(h, 150);
-  CameraSetGain(h, 1.5f, 1.0f, 2.0f);
-  CameraSetExposureTime(h, 123456);
-  CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraSetGamma(h, 150));
+  CAMSDK_OK(CameraSetGain(h, 1.5f, 1.0f, 2.0f));
+  CAMSDK_OK(CameraSetExposureTime(h, 123456));
+  CAMSDK_OK(CameraSetImageSizeSel(h, 2, CAMSDK_SIZE_PREVIEW));
   ASSERT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_OK);
   std::uint64_t saved = 0, mx, mn;
-  CameraGetExposureTime(h, &saved, &mx, &mn);
-  CameraSetGamma(h, 80);
+  CAMSDK_OK(CameraGetExposureTime(h, &saved, &mx, &mn));
+  CAMSDK_OK(CameraSetGamma(h, 80));
   ASSERT_EQ(CameraReadParameter(h, 2), CAMSDK_STATUS_OK);
   int gamma = 0;
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 150);
   ASSERT_EQ(CameraReadParameter(h, 3), CAMSDK_STATUS_OK);  // never saved: factory values
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 100);
   ASSERT_EQ(CameraReadParameter(h, 2), CAMSDK_STATUS_OK);
   EXPECT_EQ(CameraSaveParameter(h, 4), CAMSDK_STATUS_INVALID_PARAMETER);
   EXPECT_EQ(CameraSaveParameter(h, 255), CAMSDK_STATUS_INVALID_PARAMETER);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
   EXPECT_TRUE(std::filesystem::exists(dir_ / "camsdk-params.ini"));
 
   // A new run starts with the saved team.
   ASSERT_EQ(CameraInit(StoreFrame, DeviceName("color"), nullptr, &h), CAMSDK_STATUS_OK);
-  CameraGetCurrentParameterTeam(h, &team);
+  CAMSDK_OK(CameraGetCurrentParameterTeam(h, &team));
   EXPECT_EQ(team, 2);
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 150);
   float r = 0, g = 0, b = 0;
-  CameraGetGain(h, &r, &g, &b);
+  CAMSDK_OK(CameraGetGain(h, &r, &g, &b));
   EXPECT_FLOAT_EQ(r, 1.5f);
   EXPECT_FLOAT_EQ(b, 2.0f);
   std::uint64_t e = 0;
-  CameraGetExposureTime(h, &e, &mx, &mn);
+  CAMSDK_OK(CameraGetExposureTime(h, &e, &mx, &mn));
   EXPECT_EQ(e, saved);
   int sel = -1;
-  CameraGetImageSizeSel(h, &sel, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSizeSel(h, &sel, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(sel, 2);
   ASSERT_EQ(CameraLoadDefaultParameter(h), CAMSDK_STATUS_OK);
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 100);
 
   // A damaged file is read as far as it makes sense; nothing crashes, values stay in range.
@@ -180,18 +182,18 @@ TEST_F(Files, ParameterTeamsPersistInTheLibrarysFile) {
     std::ofstream out(dir_ / "camsdk-params.ini", std::ios::trunc);
     out << "[Q7V-UC500C 0001]\ncurrent=9\nteam1.saved=1\nteam1.gamma=99999\nteam1.exposureLines=x\ndefects=1,2;junk;-5,3\n";
   }
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
   ASSERT_EQ(CameraInit(StoreFrame, DeviceName("color"), nullptr, &h), CAMSDK_STATUS_OK);
-  CameraGetCurrentParameterTeam(h, &team);
+  CAMSDK_OK(CameraGetCurrentParameterTeam(h, &team));
   EXPECT_EQ(team, 0);
-  CameraReadParameter(h, 1);
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraReadParameter(h, 1));
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 250);
 }
 
 TEST_F(Files, DeadPixelInfoFromADarkFrameRemovesTheSeededPixels) {
   const int h = Open("color", 1);
-  CameraSetExposureTime(h, 100000);
+  CAMSDK_OK(CameraSetExposureTime(h, 100000));
   CamSdkPoint seeded[16];
   int n = 0;
   ASSERT_EQ(CamSdkTestGetSeededDefects(h, seeded, 16, &n), CAMSDK_STATUS_OK);
@@ -207,24 +209,24 @@ TEST_F(Files, DeadPixelInfoFromADarkFrameRemovesTheSeededPixels) {
   for (int i = 0; i < n; ++i) EXPECT_GT(contrast(seeded[i]), 40) << i;
 
   CamSdkTestSetLensCovered(h, 1);
-  CameraStop(h);
+  CAMSDK_OK(CameraStop(h));
   ASSERT_EQ(CameraCreateDefectCorrectionInfo(h), CAMSDK_STATUS_OK);
   CamSdkTestSetLensCovered(h, 0);
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   ASSERT_EQ(CameraSetDeadPixelCorrectionState(h, 1), CAMSDK_STATUS_OK);
   Frame(h);
   for (int i = 0; i < n; ++i) EXPECT_LT(std::abs(contrast(seeded[i])), 15) << i;
 
   // Also at another resolution and after a restart (the info is kept with the settings).
-  CameraSetImageSizeSel(h, 0, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraSetImageSizeSel(h, 0, CAMSDK_SIZE_PREVIEW));
   CamSdkTestGetSeededDefects(h, seeded, 16, &n);
   Frame(h);
   for (int i = 0; i < n; ++i) EXPECT_LT(std::abs(contrast(seeded[i])), 15) << i;
-  CameraSaveParameter(h, 0);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraSaveParameter(h, 0));
+  CAMSDK_OK(CameraUnInit(h));
   int h2 = 0;
   ASSERT_EQ(CameraInit(StoreFrame, DeviceName("color"), nullptr, &h2), CAMSDK_STATUS_OK);
-  CameraPlay(h2);
+  CAMSDK_OK(CameraPlay(h2));
   Frame(h2);
   for (int i = 0; i < n; ++i) EXPECT_LT(std::abs(contrast(seeded[i])), 15) << i;
 }
@@ -248,7 +250,7 @@ TEST_F(Files, SizesRegionsOfInterestAndFrameBounds) {
   EXPECT_EQ(y, 48);
   EXPECT_EQ(w, 640);
   int sel = -1;
-  CameraGetImageSizeSel(h, &sel, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSizeSel(h, &sel, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(sel, 3);  // the preset count stands for the region of interest
   Frame(h);
   {
@@ -262,7 +264,7 @@ TEST_F(Files, SizesRegionsOfInterestAndFrameBounds) {
 
   // Raw frames are never copied past the buffer.
   int format = 0;
-  CameraGetMediaType(h, &format);
+  CAMSDK_OK(CameraGetMediaType(h, &format));
   std::vector<unsigned char> buf(640 * 464 + 16, 0xAB);
   CamSdkFrameInfo info{};
   EXPECT_EQ(CameraGetImageData(h, buf.data(), format, &info, 640 * 464 - 1), CAMSDK_STATUS_BUFFER_TOO_SMALL);
@@ -270,8 +272,8 @@ TEST_F(Files, SizesRegionsOfInterestAndFrameBounds) {
   ASSERT_EQ(CameraGetImageData(h, buf.data(), format, &info), CAMSDK_STATUS_OK);  // sized as last reported
   EXPECT_EQ(buf[640 * 464], 0xAB);
   // A wider media type into a one-byte-per-pixel buffer arrives as 8 bits.
-  CameraSetMediaTypeSel(h, 1);
-  CameraGetMediaType(h, &format);
+  CAMSDK_OK(CameraSetMediaTypeSel(h, 1));
+  CAMSDK_OK(CameraGetMediaType(h, &format));
   ASSERT_EQ(CameraGetImageData(h, buf.data(), format, &info, 640 * 464), CAMSDK_STATUS_OK);
   EXPECT_EQ(CamSdkRawBits(info.format), 8);
   EXPECT_EQ(buf[640 * 464], 0xAB);
@@ -283,7 +285,7 @@ TEST_F(Files, SizesRegionsOfInterestAndFrameBounds) {
   EXPECT_EQ(CameraSetImageSize(colorHandle, 1, 100, 50, 640, 478, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_OK);
   EXPECT_EQ(CameraSetImageSize(colorHandle, 1, 101, 50, 640, 478, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_INVALID_PARAMETER);
   EXPECT_EQ(CameraSetImageSize(colorHandle, 0, 0, 0, 0, 0, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_OK);
-  CameraGetImageSize(colorHandle, nullptr, &x, &y, &w, &hh, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSize(colorHandle, nullptr, &x, &y, &w, &hh, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(w, 2592);
   EXPECT_EQ(CameraSetImageSizeSel(colorHandle, 3, CAMSDK_SIZE_PREVIEW), CAMSDK_STATUS_INVALID_PARAMETER);
 }
@@ -333,7 +335,7 @@ TEST_F(Files, BadHandlesArgumentsAndUnpluggedCameras) {
   ASSERT_EQ(CamSdkTestDetach("color"), CAMSDK_STATUS_OK);
   EXPECT_EQ(CameraGetAnalogGain(h, &gain), CAMSDK_STATUS_DEVICE_LOST);
   EXPECT_EQ(CameraPlay(h), CAMSDK_STATUS_DEVICE_LOST);
-  CameraGetDevList(list, &count, 3);
+  CAMSDK_OK(CameraGetDevList(list, &count, 3));
   EXPECT_STRNE(list[0].deviceName, DeviceName("color"));
   EXPECT_EQ(CameraUnInit(h), CAMSDK_STATUS_OK);
   EXPECT_EQ(CameraGetAnalogGain(h, &gain), CAMSDK_STATUS_INVALID_HANDLE);
@@ -342,10 +344,10 @@ TEST_F(Files, BadHandlesArgumentsAndUnpluggedCameras) {
   ASSERT_EQ(CameraGetDevList(list, &count, 3), CAMSDK_STATUS_OK);
   EXPECT_EQ(count, 1);
   CamSdkTestAttach("color");
-  CameraGetDevList(list, &count, 3);
+  CAMSDK_OK(CameraGetDevList(list, &count, 3));
   EXPECT_EQ(count, 2);
   EXPECT_EQ(CamSdkTestSetModels(""), 0);
-  CameraGetDevList(list, &count, 3);
+  CAMSDK_OK(CameraGetDevList(list, &count, 3));
   EXPECT_EQ(count, 0);
   (void)b;
 }
@@ -353,7 +355,7 @@ TEST_F(Files, BadHandlesArgumentsAndUnpluggedCameras) {
 TEST_F(Files, CallLogFailureInjectionAndSynchronousDelivery) {
   CamSdkTestSetCallLog(true);
   const int h = Open("mono", 1);
-  CameraSetGamma(h, 45);
+  CAMSDK_OK(CameraSetGamma(h, 45));
   const std::vector<std::string> log = CamSdkTestTakeCallLog();
   const std::string expected = "CameraSetGamma(" + std::to_string(h) + ", 45) = 1";
   EXPECT_NE(std::find(log.begin(), log.end(), expected), log.end());
@@ -374,19 +376,19 @@ TEST_F(Files, CallLogFailureInjectionAndSynchronousDelivery) {
   CamSdkTestInjectFailure("CameraSetGamma", CAMSDK_STATUS_DEVICE_LOST);
   EXPECT_EQ(CameraSetGamma(h, 60), CAMSDK_STATUS_DEVICE_LOST);
   int gamma = 0;
-  CameraGetGamma(h, &gamma);
+  CAMSDK_OK(CameraGetGamma(h, &gamma));
   EXPECT_EQ(gamma, 45);  // an injected failure changes nothing
   CamSdkTestClearFailures();
 
   // Frames flow only while playing.
-  CameraPause(h);
+  CAMSDK_OK(CameraPause(h));
   EXPECT_EQ(CamSdkTestDeliverFrames(h, 3), 0);
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   EXPECT_EQ(CamSdkTestDeliverFrames(h, 3), 3);
-  CameraStop(h);
+  CAMSDK_OK(CameraStop(h));
   EXPECT_EQ(CamSdkTestDeliverFrames(h, 3), 0);
   // The moving disc moves from frame to frame.
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   const cv::Mat a = Frame(h), b = Frame(h, 5);
   const CamSdkSceneGeometry g = Scene(h);
   const cv::Rect track(int(g.movingTrack.x), int(g.movingTrack.y), int(g.movingTrack.width), int(g.movingTrack.height));
@@ -408,7 +410,7 @@ TEST_F(Files, ParameterTeamsKeepTheirDecimalsUnderADecimalCommaLocale) {
   const float matrix[9] = {1.25f, -0.125f, 0, 0, 0.875f, 0.5f, 0, 0, 1};
   ASSERT_EQ(CameraApplyColorMatrix(h, matrix), CAMSDK_STATUS_OK);
   ASSERT_EQ(CameraSaveParameter(h, 1), CAMSDK_STATUS_OK);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
   std::ifstream in(dir_ / "camsdk-params.ini");
   const std::string text((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(text.find("team1.gainB=1.60000002\n"), std::string::npos) << text;
@@ -418,12 +420,12 @@ TEST_F(Files, ParameterTeamsKeepTheirDecimalsUnderADecimalCommaLocale) {
     ASSERT_EQ(CameraInit(StoreFrame, DeviceName("color"), nullptr, &h), CAMSDK_STATUS_OK);
     ASSERT_EQ(CameraReadParameter(h, 1), CAMSDK_STATUS_OK);  // saves again: nothing may be lost
     float r = 0, g = 0, b = 0, analog = 0;
-    CameraGetGain(h, &r, &g, &b);
-    CameraGetAnalogGain(h, &analog);
+    CAMSDK_OK(CameraGetGain(h, &r, &g, &b));
+    CAMSDK_OK(CameraGetAnalogGain(h, &analog));
     EXPECT_FLOAT_EQ(r, 1.5f);
     EXPECT_FLOAT_EQ(b, 1.6f);
     EXPECT_FLOAT_EQ(analog, 2.375f);
-    CameraUnInit(h);
+    CAMSDK_OK(CameraUnInit(h));
   };
   expectSaved();
   expectSaved();
@@ -456,7 +458,7 @@ TEST_F(Files, ATeamSaveThatCannotBeWrittenFailsAndKeepsTheFile) {
     return names;
   };
   const std::vector<std::string> files = listing();
-  CameraSetGamma(h, 170);
+  CAMSDK_OK(CameraSetGamma(h, 170));
   DurableFaults full;
   full.freeBytes = 10;
   SetDurableFaults(full);
@@ -473,7 +475,7 @@ TEST_F(Files, ATeamSaveThatCannotBeWrittenFailsAndKeepsTheFile) {
   EXPECT_EQ(CameraSaveParameter(h, 2), CAMSDK_STATUS_FILE_ERROR);
   EXPECT_EQ(LastFileError(), EROFS);
   EXPECT_EQ(read(), before);
-  CameraUnInit(h);
+  CAMSDK_OK(CameraUnInit(h));
 }
 
 TEST_F(Files, RecordingThatCannotCreateItsFileDoesNotStart) {
@@ -501,15 +503,15 @@ TEST_F(Files, ExposureRequestsNearTheTopOfTheRangeGiveTheLongestExposure) {
   for (const std::uint64_t request : {top, top - 1, top - mn / 2, top - mn / 2 + 1, mx + mn, mx}) {
     SCOPED_TRACE(request);
     ASSERT_EQ(CameraSetExposureTime(h, request), CAMSDK_STATUS_OK);
-    CameraGetExposureTime(h, &e, &mx, &mn);
+    CAMSDK_OK(CameraGetExposureTime(h, &e, &mx, &mn));
     EXPECT_EQ(e, mx);
   }
   // Rounding to the nearest line is kept below the top.
   ASSERT_EQ(CameraSetExposureTime(h, 3 * mn + mn / 2 + 1), CAMSDK_STATUS_OK);
-  CameraGetExposureTime(h, &e, &mx, &mn);
+  CAMSDK_OK(CameraGetExposureTime(h, &e, &mx, &mn));
   EXPECT_EQ(e, 4 * mn);
   ASSERT_EQ(CameraSetExposureTime(h, 0), CAMSDK_STATUS_OK);
-  CameraGetExposureTime(h, &e, &mx, &mn);
+  CAMSDK_OK(CameraGetExposureTime(h, &e, &mx, &mn));
   EXPECT_EQ(e, mn);
 }
 

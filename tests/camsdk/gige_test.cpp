@@ -112,7 +112,7 @@ class GigeTest : public ::testing::Test {
       camsdk::ArvWaitDiscovery();
       std::vector<CamSdkDeviceInfo> list(CAMSDK_MAX_DEVICES);
       int n = 0;
-      CameraGetDevList(list.data(), &n, CAMSDK_MAX_DEVICES);
+      EXPECT_EQ(CameraGetDevList(list.data(), &n, CAMSDK_MAX_DEVICES), CAMSDK_STATUS_OK);
       camsdk::ArvWaitDiscovery(false);  // the pass the listing started: no discovery runs on
       for (int k = 0; k < n; ++k)        // while the test sets a simulator up
         if (want == list[std::size_t(k)].deviceName) return want;
@@ -318,7 +318,7 @@ TEST_F(GigeTest, LostPacketsNeverMakeAFrame) {
     // A whole frame, not a blank stand-in for a missing one.
     const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
     broken += BrokenDiagonals(raw, 512, 512) > 0 || *hi - *lo < 100;
-    CamSdkGetIncompleteFrames(h, &damaged);
+    ASSERT_EQ(CamSdkGetIncompleteFrames(h, &damaged), CAMSDK_STATUS_OK);
   }
   EXPECT_GE(frames, 12);
   EXPECT_GE(damaged, 6u);
@@ -473,13 +473,13 @@ TEST_F(GigeWindowTest, LostPacketsAreNeitherShownNorRecordedAndTheEndHintNamesTh
   stCameraItem item;
   camera().GetCurCameraItem(&item);
   unsigned long long damagedBefore = 0, damagedAfter = 0;
-  CamSdkGetIncompleteFrames(item.handle, &damagedBefore);
+  ASSERT_EQ(CamSdkGetIncompleteFrames(item.handle, &damagedBefore), CAMSDK_STATUS_OK);
   const std::uint64_t shownBefore = camera().FrameSequence();
   frame_->OnRecord();
   ASSERT_TRUE(FramesFlow(12, 60000));
   frame_->OnRecord();
   const std::uint64_t shown = camera().FrameSequence() - shownBefore;
-  CamSdkGetIncompleteFrames(item.handle, &damagedAfter);
+  ASSERT_EQ(CamSdkGetIncompleteFrames(item.handle, &damagedAfter), CAMSDK_STATUS_OK);
   ASSERT_TRUE(Pump([&] { return !camera().LastRecording().file.empty(); }, 20000));
   const auto& r = camera().LastRecording();
   EXPECT_GT(damagedAfter, damagedBefore);

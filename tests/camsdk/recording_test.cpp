@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camsdk/support.h"
 
 namespace camtest {

@@ -13,6 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 
 namespace camtest {
 

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -25,8 +27,9 @@ std::atomic<bool> gRecord{false};
 int SlowCallback(int handle, unsigned char* raw, CamSdkFrameInfo* info) {
   gInCallback = 1;
   unsigned char* bgr = CameraISP(handle, raw, info);
-  if (bgr) CameraDisplayRGB24(handle, bgr, info);
-  if (bgr && gRecord) CameraRecordFrame(handle, bgr, info);
+  // asserted: the tests count what was shown and recorded
+  if (bgr) (void)CameraDisplayRGB24(handle, bgr, info);
+  if (bgr && gRecord) (void)CameraRecordFrame(handle, bgr, info);
   std::this_thread::sleep_for(2ms);
   const int n = ++gCalls;
   if (n == gPauseAt) {
@@ -64,8 +67,8 @@ class Threads : public ::testing::Test {
   int Open(const char* name, int preset) {
     int h = 0;
     EXPECT_EQ(CameraInit(SlowCallback, name, nullptr, &h), CAMSDK_STATUS_OK);
-    CameraSetImageSizeSel(h, preset, CAMSDK_SIZE_PREVIEW);
-    CameraSetExposureTime(h, 20000);
+    CAMSDK_OK(CameraSetImageSizeSel(h, preset, CAMSDK_SIZE_PREVIEW));
+    CAMSDK_OK(CameraSetExposureTime(h, 20000));
     return h;
   }
   std::filesystem::path dir_;
@@ -85,7 +88,7 @@ TEST_F(Threads, PauseStopAndUnInitLeaveNoCallbackRunning) {
       EXPECT_EQ(gCalls, stopped);
     }
   }
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   ASSERT_TRUE(WaitFor([&] { return gCalls >= 25; }));
   ASSERT_EQ(CameraUnInit(h), CAMSDK_STATUS_OK);
   EXPECT_EQ(gInCallback, 0);
@@ -98,7 +101,7 @@ TEST_F(Threads, PauseStopAndUnInitLeaveNoCallbackRunning) {
 TEST_F(Threads, CallsFromInsideTheCallbackDoNotDeadlock) {
   gPauseAt = 3;
   const int h = Open("Q7V-UM130 0002", 1);
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   ASSERT_TRUE(WaitFor([&] { return gCalls >= 3; }));
   std::this_thread::sleep_for(40ms);
   EXPECT_EQ(gCalls, 3);  // paused from inside: nothing followed
@@ -109,10 +112,10 @@ TEST_F(Threads, CallsFromInsideTheCallbackDoNotDeadlock) {
 
 TEST_F(Threads, ParameterCallsWhileFramesFlow) {
   const int h = Open("Q7V-UC500C 0001", 2);
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   ASSERT_TRUE(WaitFor([&] { return gCalls >= 2; }));
-  CameraSetAeState(h, 1);
-  CameraSetAWBState(h, 1);
+  CAMSDK_OK(CameraSetAeState(h, 1));
+  CAMSDK_OK(CameraSetAWBState(h, 1));
   gRecord = true;
   ASSERT_EQ(CameraStartRecordVideo(h, (dir_ / "Video").c_str()), CAMSDK_STATUS_OK);
   // At least 400 ms and 8 frames shown (sanitized builds are slow), at most 8 s.
@@ -137,12 +140,12 @@ TEST_F(Threads, ParameterCallsWhileFramesFlow) {
     EXPECT_EQ(CameraGetExposureTime(h, &e, &mx, &mn), CAMSDK_STATUS_OK);
     if (i % 25 == 0) {
       // Stop, change size and restart, as the panel does; then a raw frame of the new size.
-      CameraStop(h);
-      CameraSetImageSizeSel(h, (i / 25) % 2 ? 1 : 2, CAMSDK_SIZE_PREVIEW);
-      CameraPlay(h);
+      CAMSDK_OK(CameraStop(h));
+      CAMSDK_OK(CameraSetImageSizeSel(h, (i / 25) % 2 ? 1 : 2, CAMSDK_SIZE_PREVIEW));
+      CAMSDK_OK(CameraPlay(h));
       int x, y, w, hh, format;
-      CameraGetImageSize(h, nullptr, &x, &y, &w, &hh, CAMSDK_SIZE_PREVIEW);
-      CameraGetMediaType(h, &format);
+      CAMSDK_OK(CameraGetImageSize(h, nullptr, &x, &y, &w, &hh, CAMSDK_SIZE_PREVIEW));
+      CAMSDK_OK(CameraGetMediaType(h, &format));
       buffer.assign(std::size_t(w) * hh, 0);
       CamSdkFrameInfo info{};
       // Under ThreadSanitizer, with the recorder's encoders busy, the first frame after a restart
@@ -167,7 +170,7 @@ TEST_F(Threads, ParameterCallsWhileFramesFlow) {
 
 TEST_F(Threads, UnpluggingWhileStreamingStopsTheFrames) {
   const int h = Open("Q7V-UM130 0002", 1);
-  CameraPlay(h);
+  CAMSDK_OK(CameraPlay(h));
   ASSERT_TRUE(WaitFor([&] { return gCalls >= 3; }));
   ASSERT_EQ(CamSdkTestDetach("mono"), CAMSDK_STATUS_OK);
   EXPECT_EQ(gInCallback, 0);

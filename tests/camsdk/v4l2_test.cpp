@@ -17,6 +17,7 @@ extern "C" {
 #include <opencv2/imgproc.hpp>
 
 #include "platform/camsdk/backends.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/camsdk/core.h"
 #include "tests/camsdk/support.h"
 

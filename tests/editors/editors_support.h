@@ -19,6 +19,7 @@
 #include "editors/Prompt.h"
 #include "measure/MeasureManager.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 
 class NoCapture : public IMouseCapture {
@@ -115,10 +116,9 @@ class EditorTest : public ::testing::Test {
   // A frame in the camera object's buffer: `pixels` is 24-bit bottom-up BGR.
   void PutFrame(int w, int h, const std::vector<std::uint8_t>& pixels) {
     ASSERT_TRUE(cameraObject->AllocFrameBuffer(w, h));
-    auto lock = cameraObject->LockFrameBuffer();
-    std::uint8_t* p = nullptr;
-    ASSERT_TRUE(cameraObject->GetFrameBuffer(&p));
-    std::copy(pixels.begin(), pixels.end(), p);
+    const FrameView frame = cameraObject->ViewFrame();
+    ASSERT_TRUE(frame);
+    std::copy(pixels.begin(), pixels.end(), frame.Data());
     host->image = true;
   }
   std::string CameraName() {

@@ -10,6 +10,7 @@
 #include "editors/ColorFontPage.h"
 #include "editors/LayerDlg.h"
 #include "editors/LayerTree.h"
+#include "res/StringIds.h"
 #include "tests/editors/editors_support.h"
 #include "tests/measure/engine_access.h"
 
@@ -58,7 +59,7 @@ TEST_F(LayerTreeTest, CreateFinishAbandonLoadDeleteAndResetKeepTheTreeInStep) {
   // Creating adds the item at the first point; finishing adds its result text.
   mm().OnMeasureLButtonDown(100, 100, MK_RECT, 1);
   ASSERT_EQ(Root()->childCount(), 1);
-  EXPECT_EQ(Label(0), editors::Str(60026));
+  EXPECT_EQ(Label(0), editors::Str(sid::kRectangle));
   EXPECT_EQ(Root()->child(0)->childCount(), 0);
   mm().OnMeasureMouseMove(200, 150);
   mm().OnMeasureLButtonDown(200, 150, MK_NONE, 0);
@@ -88,7 +89,7 @@ TEST_F(LayerTreeTest, CreateFinishAbandonLoadDeleteAndResetKeepTheTreeInStep) {
   tree->SelectIndex(1);
   Click(CLayerCtrlDlg::kDelete);
   ExpectInStep();
-  EXPECT_EQ(Label(1), editors::Str(60025));
+  EXPECT_EQ(Label(1), editors::Str(sid::kAngleKind));
 
   // Loading: one item per record, without result texts (action 1 only).
   ASSERT_TRUE(mm().SaveLayers(Path() / "layers.kvmi", u"cam", 0));
@@ -137,9 +138,9 @@ TEST_F(LayerTreeTest, DownAndUpMoveTheRecordAndTheSelectionShowsTheMovedOne) {
 
   tree->SelectIndex(2);
   Click(CLayerCtrlDlg::kDown);
-  EXPECT_EQ(Label(0), editors::Str(60023));
-  EXPECT_EQ(Label(1), editors::Str(60028));
-  EXPECT_EQ(Label(2), editors::Str(60025));
+  EXPECT_EQ(Label(0), editors::Str(sid::kLine));
+  EXPECT_EQ(Label(1), editors::Str(sid::kEllipse));
+  EXPECT_EQ(Label(2), editors::Str(sid::kAngleKind));
   EXPECT_EQ(tree->SelectedIndex(), 1);
   EXPECT_EQ(mm().GetMeasureKind(1), MK_ELLIPSE);
   EXPECT_EQ(mm().SelectedMeasure(), 1);
@@ -188,7 +189,7 @@ TEST_F(LayerTreeTest, VisibleLockCopyAndNudgeReachTheEngine) {
   Click(CLayerCtrlDlg::kCopy);
   ASSERT_EQ(mm().GetMeasureCount(), 3);
   EXPECT_EQ(mm().GetMeasure(1)->m_arrPoint[0].x, mm().GetMeasure(0)->m_arrPoint[0].x + 10);
-  EXPECT_EQ(Label(1), editors::Str(60023));
+  EXPECT_EQ(Label(1), editors::Str(sid::kLine));
   EXPECT_EQ(tree->SelectedIndex(), 0);
   ExpectInStep();
 

@@ -11,6 +11,7 @@
 #include "editors/ContrastDlg.h"
 #include "editors/EditorCommands.h"
 #include "editors/RemarkDlg.h"
+#include "res/StringIds.h"
 #include "tests/editors/editors_support.h"
 
 namespace {
@@ -72,7 +73,7 @@ TEST_F(RemarkTest, ContrastFiguresTakeCameraDefaultsAndReadTheirEdits) {
   {
     CRemarkAngleDlg dlg;
     dlg.OnInitDialog();
-    EXPECT_EQ(dlg.windowTitle(), editors::Str(21));
+    EXPECT_EQ(dlg.windowTitle(), editors::Str(sid::kAngle));
     ClickOk(dlg);
     EXPECT_EQ(dlg.m_dAngle, 30.0);
     EXPECT_EQ(dlg.m_dLength, std::min(w, h) * 0.5);

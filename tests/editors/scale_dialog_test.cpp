@@ -23,6 +23,7 @@
 #include "editors/ScaleDisplayPage.h"
 #include "editors/ScaleDlg.h"
 #include "editors/ScaleStore.h"
+#include "res/StringIds.h"
 #include "tests/editors/editors_support.h"
 
 namespace {
@@ -121,7 +122,7 @@ TEST_F(ScaleDlgTest, CalibrateByHandStoreChooseAndApplyToTheMeasurements) {
   EXPECT_EQ(Stored(u"Ref", u"Size"), size);
   EXPECT_EQ(Stored(u"Ref", u"Unit"), WString(u"mm"));
   EXPECT_EQ(Stored(u"Ref", u"Pixel"), FormatW(u"%.3f", pixels));
-  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(2), "mm/" + editors::Str(12));
+  EXPECT_EQ(dlg->List()->topLevelItem(0)->text(2), "mm/" + editors::Str(sid::kPixel));
 
   dlg->List()->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(dlg->EditCtrl(CScale2Dlg::kLength)->text().toStdString(),
@@ -175,7 +176,7 @@ TEST_F(ScaleDlgTest, AutomaticFindingMeasuresTheRulerWithinATenthOfAPercent) {
   Click(*dlg, CScale2Dlg::kCapImage);
   Click(*dlg, CScale2Dlg::kAutoAnalyse);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->AnalysisRunning() && dlg->HasAnalysisImage(); }, 20000));
-  EXPECT_EQ(dlg->EditCtrl(CScale2Dlg::kPixel)->text(), editors::Str(5003));
+  EXPECT_EQ(dlg->EditCtrl(CScale2Dlg::kPixel)->text(), editors::Str(sid::kCanFind));
 }
 
 TEST_F(ScaleDlgTest, SaveRefusesIncompleteOrUnusableEntriesAndChangesNothing) {
@@ -187,11 +188,11 @@ TEST_F(ScaleDlgTest, SaveRefusesIncompleteOrUnusableEntriesAndChangesNothing) {
   Click(*dlg, CScale2Dlg::kSave);
   Fill(*dlg, QString(256, 'n'), "1", 1);
   Click(*dlg, CScale2Dlg::kSave);
-  Set(*dlg, CScale2Dlg::kPixel, editors::Str(5003));  // the finder found nothing: no factor
+  Set(*dlg, CScale2Dlg::kPixel, editors::Str(sid::kCanFind));  // the finder found nothing: no factor
   Fill(*dlg, "Ref", "1", 1);
   Click(*dlg, CScale2Dlg::kSave);
-  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(60001), editors::Str(62012), editors::Str(62012),
-                                              editors::Str(60001)}));
+  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(sid::kPleaseSupplyPerfectInformationScale), editors::Str(sid::kScaleNameMayNotContain), editors::Str(sid::kScaleNameMayNotContain),
+                                              editors::Str(sid::kPleaseSupplyPerfectInformationScale)}));
   EXPECT_EQ(dlg->List()->topLevelItemCount(), 0);
   EXPECT_TRUE(scalestore::ReadScaleList(camera).empty());
 
@@ -204,7 +205,7 @@ TEST_F(ScaleDlgTest, SaveRefusesIncompleteOrUnusableEntriesAndChangesNothing) {
   answers = {editors::kAnswerNo};
   Fill(*dlg, "ref", "2", 1);
   Click(*dlg, CScale2Dlg::kSave);
-  ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(60002)});
+  ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kNameScaleExistedIfCoverage)});
   EXPECT_EQ(Stored(u"Ref", u"Size"), WString(u"0.004"));
   EXPECT_EQ(dlg->List()->topLevelItem(0)->text(1), "0.004");
   answers = {editors::kAnswerYes};
@@ -222,7 +223,7 @@ TEST_F(ScaleDlgTest, SaveRefusesIncompleteOrUnusableEntriesAndChangesNothing) {
   }
   prompts.clear();
   Click(*dlg, CScale2Dlg::kDelete);
-  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62014)});
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kScaleCouldNotDeleted)});
   EXPECT_EQ(dlg->List()->topLevelItemCount(), 1);
   ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER,
                           FormatW(u"%s\\%s\\Ref\\Child", scalestore::kRootKey, camera).c_str()),
@@ -251,13 +252,13 @@ TEST_F(ScaleDlgTest, OkWithoutAChosenScaleAsksAndStoresTheBarOnTheCameraKey) {
   EXPECT_EQ(dlg->Factor(), 1.0f);
   EXPECT_EQ(dlg->Unit(), u"px");
   EXPECT_EQ(prompts.size(), 2u);
-  EXPECT_EQ(prompts[0].text, editors::Str(60003));
+  EXPECT_EQ(prompts[0].text, editors::Str(sid::kNoExistScaleSpecifiedWill));
 }
 
 TEST_F(ScaleDlgTest, WithoutCameraOrFrameNothingIsStoredAndOkGivesPixels) {
   host->camera = nullptr;
   auto dlg = Open();
-  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62010)});
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kThereNoImageCapture)});
   EXPECT_FALSE(dlg->HasCapture());
   Click(*dlg, CScale2Dlg::kAutoAnalyse);  // nothing to analyse
   EXPECT_FALSE(dlg->AnalysisRunning());
@@ -265,7 +266,7 @@ TEST_F(ScaleDlgTest, WithoutCameraOrFrameNothingIsStoredAndOkGivesPixels) {
   Fill(*dlg, "Ref", "1", 1);
   Click(*dlg, CScale2Dlg::kSave);
   Click(*dlg, editors::kIdOk);
-  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(62010), editors::Str(62011)}));
+  EXPECT_EQ(Messages(), (std::vector<QString>{editors::Str(sid::kThereNoImageCapture), editors::Str(sid::kNoCameraSelectedScalesAre)}));
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
   EXPECT_EQ(dlg->Factor(), 1.0f);
   EXPECT_EQ(dlg->Unit(), u"px");
@@ -306,7 +307,7 @@ TEST_F(ScaleDlgTest, ZoomStepsInSinglePrecisionAndKeysOfTheActualLength) {
   EXPECT_TRUE(dlg->isVisible());
   Click(*dlg, editors::kIdCancel);
   EXPECT_FALSE(dlg->isVisible());
-  EXPECT_EQ(prompts.back().text, editors::Str(60064));
+  EXPECT_EQ(prompts.back().text, editors::Str(sid::kNoExistScaleSpecifiedAre));
 }
 
 TEST_F(ScaleDlgTest, TheScaleCommandAppliesTheChosenScaleAndShowsItOnTheScalePage) {
@@ -390,7 +391,7 @@ TEST_F(ScaleDlgTest, TypedAndFoundCalibrationsAreStoredExactlyAndAppliedAfterARe
   Set(*dlg, CScale2Dlg::kPixel, "1000.000");
   Fill(*dlg, "Tiny", "0.00000000000000000000000000000000000000000000001", 1);
   Click(*dlg, CScale2Dlg::kSave);
-  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(60001)});
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kPleaseSupplyPerfectInformationScale)});
   EXPECT_FALSE(Stored(u"Tiny", u"Size"));
   // An old row of "0.0000" cannot be chosen.
   ASSERT_EQ(scalestore::WriteScale(camera, u"Old", u"1.000", u"0.0000", u"mm", ScaleDisplayBlock{}), ERROR_SUCCESS);
@@ -399,7 +400,7 @@ TEST_F(ScaleDlgTest, TypedAndFoundCalibrationsAreStoredExactlyAndAppliedAfterARe
   for (int i = 0; i < dlg->List()->topLevelItemCount(); ++i)
     dlg->List()->topLevelItem(i)->setSelected(dlg->List()->topLevelItem(i)->text(0) == "Old");
   Click(*dlg, editors::kIdOk);
-  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62016)});
+  EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kScaleCannotUsedItsFactor)});
   EXPECT_NE(dlg->result(), QDialog::Accepted);
 }
 
@@ -434,7 +435,7 @@ TEST_F(ScaleDlgTest, AFileOpenedWithoutACameraIsCalibratedByOk) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->AnalysisRunning() && dlg->HasAnalysisImage(); }, 20000));
     Fill(*dlg, "Ref", "400", 0);  // um
     Click(*dlg, CScale2Dlg::kSave);  // nothing to store it under: said so
-    EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(62011)});
+    EXPECT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kNoCameraSelectedScalesAre)});
     Click(*dlg, editors::kIdOk);
   });
   Draw(MK_LINE, {{0, 0}, {500, 0}});
@@ -481,7 +482,7 @@ TEST_F(ScaleDlgTest, OverwritingAScaleKeepsTheTypedBarLength) {
   emit bar->editingFinished();
   answers = {editors::kAnswerYes};
   Click(*dlg, CScale2Dlg::kSave);  // the same name: overwritten, its row selected
-  ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(60002)});
+  ASSERT_EQ(Messages(), std::vector<QString>{editors::Str(sid::kNameScaleExistedIfCoverage)});
   EXPECT_TRUE(dlg->List()->topLevelItem(0)->isSelected());
   EXPECT_EQ(bar->text(), "0.500");
   Click(*dlg, editors::kIdOk);

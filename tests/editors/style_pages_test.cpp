@@ -17,6 +17,7 @@
 #include "editors/LayerTree.h"
 #include "editors/ScaleDisplayPage.h"
 #include "platform/gdi/painter_dc.h"
+#include "res/StringIds.h"
 #include "tests/editors/editors_support.h"
 
 namespace {
@@ -200,8 +201,8 @@ TEST_F(PagesTest, EveryTabCaptionIsWholeAtTheLeastPaneWidthInBothLanguages) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     QTest::qWait(50);  // the layout after the captions were fitted
     const std::vector<std::pair<QTabBar*, QStringList>> bars = {
-        {pane.Dialog()->ViewTab(), {editors::Str(104), editors::Str(5002), editors::Str(5001)}},
-        {pane.Dialog()->LayerTab(), {editors::Str(60020), editors::Str(60021), editors::Str(1368)}}};
+        {pane.Dialog()->ViewTab(), {editors::Str(sid::kAmplification), editors::Str(sid::kPositionImage), editors::Str(sid::kHistogram)}},
+        {pane.Dialog()->LayerTab(), {editors::Str(sid::kMeasuringLayerEditor), editors::Str(sid::kColorFont), editors::Str(sid::kScaleDisplaySettings)}}};
     int broken = 0;
     for (const auto& [bar, captions] : bars) {
       // No scroll arrows: the tabs lie within the bar, each caption whole (perhaps on two lines).

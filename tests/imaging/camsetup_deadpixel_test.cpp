@@ -15,6 +15,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 #include "ui/TipDlg.h"
 #include "imaging/CamSetupPane.h"
 #include "app/screenshots/CamSetupShots.h"
@@ -53,8 +55,8 @@ class CamSetupDeadPixelTest : public CamSetupTest {
   // The raw level at a point of a dark frame exposed on the spot.
   int RawAt(CamSdkPoint p) {
     int x = 0, y = 0, w = 0, h = 0, media = 0;
-    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-    CameraGetMediaType(handle, &media);
+    CAMSDK_OK(CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
+    CAMSDK_OK(CameraGetMediaType(handle, &media));
     std::vector<unsigned char> raw(std::size_t(w) * std::size_t(h));
     CamSdkFrameInfo info{};
     EXPECT_EQ(CameraGetImageData(handle, raw.data(), CamSdkRaw8Of(media), &info, raw.size()), 1);
@@ -69,7 +71,7 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
   int count = 0;
   ASSERT_EQ(CamSdkTestGetSeededDefects(handle, seeded, 16, &count), 1);
   ASSERT_GT(count, 0);
-  CameraSetAeState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
   host.paneRect = QRect(100, 100, 300, 600);
   bool tipShown = false;
   AnswerNextDialog(true, [&](QDialog* dlg) {
@@ -77,7 +79,7 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
     ASSERT_NE(prepare, nullptr);
     prepare->GainSlider()->setValue(prepare->GainSlider()->maximum());  // acts at once
     float gain = 0;
-    CameraGetAnalogGain(handle, &gain);
+    CAMSDK_OK(CameraGetAnalogGain(handle, &gain));
     EXPECT_FLOAT_EQ(gain, prepare->GainSlider()->maximum() * 0.125f);
     const int oldMax = prepare->ExposureSlider()->maximum();
     prepare->FrameSpeedSlider()->setValue(0);
@@ -99,10 +101,10 @@ TEST_F(CamSetupDeadPixelTest, CreatesTheInfoAndTheHotPixelsAreCorrected) {
   EXPECT_FALSE(W<QAbstractButton>(kDeadPixelCorrectionCheck)->isChecked());
 
   // With the correction on, the seeded hot pixels read like their neighbours.
-  CameraStop(handle);
+  CAMSDK_OK(CameraStop(handle));
   const int hot = RawAt(seeded[0]);
   Click(kDeadPixelCorrectionCheck);
-  CameraStop(handle);
+  CAMSDK_OK(CameraStop(handle));
   const int corrected = RawAt(seeded[0]);
   EXPECT_LT(corrected, hot);
   EXPECT_LT(corrected, 64);
@@ -119,16 +121,16 @@ TEST_F(CamSetupDeadPixelTest, LibraryFailureIsReportedAsFailure) {
 }
 
 TEST_F(CamSetupDeadPixelTest, CancelLeavesAutoExposureAndCorrectionOffInTheCamera) {
-  CameraSetAeState(handle, 1);
-  CameraSetDeadPixelCorrectionState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
+  CAMSDK_OK(CameraSetDeadPixelCorrectionState(handle, 1));
   panel->RefreshFromCamera(handle);
   AnswerNextDialog(false);
   Click(kCalcDeadPixelsButton);
   EXPECT_FALSE(panel->IsBusy());
   int on = 1;
-  CameraGetAeState(handle, &on);
+  CAMSDK_OK(CameraGetAeState(handle, &on));
   EXPECT_EQ(on, 0);
-  CameraGetDeadPixelCorrectionState(handle, &on);
+  CAMSDK_OK(CameraGetDeadPixelCorrectionState(handle, &on));
   EXPECT_EQ(on, 0);
   EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());  // the panel shows the old state
   EXPECT_TRUE(W<QAbstractButton>(kDeadPixelCorrectionCheck)->isChecked());

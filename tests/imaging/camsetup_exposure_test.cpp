@@ -4,6 +4,8 @@
 #include <QSpinBox>
 
 #include "imaging/CamSetupCapability.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -12,7 +14,7 @@ class CamSetupExposureTest : public CamSetupTest {
   void SetUp() override {
     CamSetupTest::SetUp();
     handle = OpenFirst();
-    CameraSetAeState(handle, 0);
+    CAMSDK_OK(CameraSetAeState(handle, 0));
     CamSdkTestTakeCallLog();
   }
   // Writes the four exposure fields as the operator would (each a real text change).
@@ -24,12 +26,12 @@ class CamSetupExposureTest : public CamSetupTest {
   }
   std::uint64_t Min() const {
     std::uint64_t e = 0, mx = 0, mn = 0;
-    CameraGetExposureTime(handle, &e, &mx, &mn);
+    CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
     return mn;
   }
   std::uint64_t Max() const {
     std::uint64_t e = 0, mx = 0, mn = 0;
-    CameraGetExposureTime(handle, &e, &mx, &mn);
+    CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
     return mx;
   }
   int handle = -1;
@@ -96,8 +98,8 @@ TEST_F(CamSetupExposureTest, MillisecondSpinFollowsTheMainsFrequency) {
     int antiFlick, frequency, step;
   } cases[] = {{0, 0, 1}, {1, CAMSDK_LIGHT_50HZ, 10}, {1, CAMSDK_LIGHT_60HZ, 9}};
   for (const Case& c : cases) {
-    CameraSetAntiFlick(handle, c.antiFlick);
-    CameraSetLightFrequency(handle, c.frequency);
+    CAMSDK_OK(CameraSetAntiFlick(handle, c.antiFlick));
+    CAMSDK_OK(CameraSetLightFrequency(handle, c.frequency));
     Fields("0", "0", "20", "0");
     auto* spin = W<QSpinBox>(kExposureMsSpin);
     spin->stepBy(1);
@@ -108,7 +110,7 @@ TEST_F(CamSetupExposureTest, MillisecondSpinFollowsTheMainsFrequency) {
     EXPECT_EQ(Text(kExposureMsEdit), QString::number(20 - c.step)) << c.step;
   }
   // Below zero the field stays at 0.
-  CameraSetAntiFlick(handle, 0);
+  CAMSDK_OK(CameraSetAntiFlick(handle, 0));
   Fields("0", "0", "0", "0");
   W<QSpinBox>(kExposureMsSpin)->stepBy(-1);
   EXPECT_EQ(Text(kExposureMsEdit), "0");
@@ -155,7 +157,7 @@ TEST_F(CamSetupExposureTest, SetCommandOfTheMillisecondField) {
 TEST_F(CamSetupExposureTest, AutoExposureTogglesControlsAndMirrorsTheCamera) {
   Click(kAutoExposureCheck);
   int on = 0;
-  CameraGetAeState(handle, &on);
+  CAMSDK_OK(CameraGetAeState(handle, &on));
   EXPECT_EQ(on, 1);
   EXPECT_TRUE(clock->IsTimerRunning(1));
   EXPECT_TRUE(W(kAeTargetSlider)->isEnabled());
@@ -167,7 +169,7 @@ TEST_F(CamSetupExposureTest, AutoExposureTogglesControlsAndMirrorsTheCamera) {
   const std::uint64_t e = Exposure(handle);
   EXPECT_EQ(Text(kExposureMsEdit).toULongLong(), e / 10000 % 1000);
   Click(kAutoExposureCheck);
-  CameraGetAeState(handle, &on);
+  CAMSDK_OK(CameraGetAeState(handle, &on));
   EXPECT_EQ(on, 0);
   EXPECT_FALSE(clock->IsTimerRunning(1));
   EXPECT_TRUE(W(kExposureMsEdit)->isEnabled());
@@ -181,27 +183,27 @@ TEST_F(CamSetupExposureTest, AeModeKeepsOneRegulatorChecked) {
   if (!gain->isChecked()) Click(kAeAdjustGainCheck);
   if (!exp->isChecked()) Click(kAeAdjustExposureCheck);
   int mode = -1;
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 0);
   Click(kAeAdjustGainCheck);  // gain off: exposure only
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 1);
   EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());
   Click(kAeAdjustExposureCheck);  // clearing the last one sets it again
   EXPECT_TRUE(exp->isChecked());
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 1);
   Click(kAeAdjustGainCheck);  // both again
   ASSERT_TRUE(gain->isChecked() && exp->isChecked());
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 0);
   Click(kAeAdjustExposureCheck);  // exposure off: gain only
   ASSERT_TRUE(gain->isChecked() && !exp->isChecked());
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 2);
   Click(kAeAdjustGainCheck);  // clearing gain while exposure is clear keeps gain, mode 2
   EXPECT_TRUE(gain->isChecked());
-  CameraGetAeMode(handle, &mode);
+  CAMSDK_OK(CameraGetAeMode(handle, &mode));
   EXPECT_EQ(mode, 2);
 }
 
@@ -209,11 +211,11 @@ TEST_F(CamSetupExposureTest, AeSchemeTargetAndRegion) {
   Click(kAutoExposureCheck);
   Activate(kAeSchemeCombo, 3);
   int scheme = -1;
-  CameraGetAeScheme(handle, &scheme);
+  CAMSDK_OK(CameraGetAeScheme(handle, &scheme));
   EXPECT_EQ(scheme, 3);
   W<QSlider>(kAeTargetSlider)->setValue(W<QSlider>(kAeTargetSlider)->minimum() + 5);
   int target = -1;
-  CameraGetAeTarget(handle, &target);
+  CAMSDK_OK(CameraGetAeTarget(handle, &target));
   EXPECT_EQ(target, W<QSlider>(kAeTargetSlider)->value());
   EXPECT_EQ(Text(kAeTargetReadout), QString::number(target));
   // Arming the AE window: the camera object's rectangle mode and the hint.
@@ -228,7 +230,7 @@ TEST_F(CamSetupExposureTest, AeSchemeTargetAndRegion) {
   EXPECT_FALSE(panel->IsRegionAEArmed());
   EXPECT_FALSE(camera->GetRoi(nullptr, nullptr));
   int on = 0;
-  CameraGetAeState(handle, &on);
+  CAMSDK_OK(CameraGetAeState(handle, &on));
   EXPECT_EQ(on, 1);
 }
 

@@ -7,8 +7,10 @@
 #include <cmath>
 
 #include "imaging/CamSetupInternal.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/imglib/imglib.h"
 #include "platform/strings.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -18,14 +20,14 @@ class CamSetupFocusTest : public CamSetupTest {
   void SetUp() override {
     CamSetupTest::SetUp();
     handle = OpenFirst();
-    CameraSetAeState(handle, 0);
-    CameraSetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW);  // a resolution to come back to
-    CameraSetExposureTime(handle, 200000);
+    CAMSDK_OK(CameraSetAeState(handle, 0));
+    CAMSDK_OK(CameraSetImageSizeSel(handle, 1, CAMSDK_SIZE_PREVIEW));  // a resolution to come back to
+    CAMSDK_OK(CameraSetExposureTime(handle, 200000));
     before = Exposure(handle);
   }
   int PreviewSel() const {
     int sel = -1;
-    CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+    CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
     return sel;
   }
   // Given up: the box cleared, the modes back, the camera streaming as it was.
@@ -143,21 +145,17 @@ TEST_F(CamSetupFocusTest, DefaultSceneReachesTheActiveStateWithAPictureToFocusOn
   // The picture shown is brightened towards the target, while the raw frame the library keeps
   // is the sensor's: the assistant's grey readings stay true.
   ASSERT_GT(CamSdkTestDeliverFrames(handle, 2), 0);
-  std::uint8_t* px = nullptr;
-  BITMAPINFOHEADER f{};
   double shown = 0;
   {
-    auto lock = camera->LockFrameBuffer();
-    ASSERT_TRUE(camera->GetFrameBuffer(&px));
-    camera->GetFrameFormat(&f);
-    const std::size_t n = std::size_t(f.biWidth) * f.biHeight * 3;
-    for (std::size_t i = 0; i < n; ++i) shown += px[i];
-    shown /= double(n);
+    const FrameView frame = camera->ViewFrame();
+    ASSERT_TRUE(frame);
+    for (std::uint8_t v : frame.Pixels()) shown += v;
+    shown /= double(frame.Pixels().size());
   }
   EXPECT_GT(shown, 80.0);
   int x = 0, y = 0, w = 0, h = 0, media = 0;
-  CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
-  CameraGetMediaType(handle, &media);
+  CAMSDK_OK(CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
+  CAMSDK_OK(CameraGetMediaType(handle, &media));
   std::vector<unsigned char> raw(std::size_t(w) * h);
   CamSdkFrameInfo info{};
   ASSERT_EQ(CameraGetImageData(handle, raw.data(), media, &info, raw.size()), CAMSDK_STATUS_OK);
@@ -195,7 +193,7 @@ TEST_F(CamSetupFocusTest, EndWorksOutTheExposureForTheTargetAtTheFirstResolution
   EXPECT_EQ(camera->GetFrameMode(), CCameraProcess::FrameMode::kPlain);
   EXPECT_EQ(camera->GetDrawMode(), 1);
   std::uint64_t e = 0, mx = 0, mn = 0;
-  CameraGetExposureTime(handle, &e, &mx, &mn);
+  CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
   const std::uint64_t asked = std::uint64_t(store.targetExposure) * 4;
   EXPECT_NEAR(double(e), double(std::clamp(asked, mn, mx)), 10000.0);
   EXPECT_TRUE(W(kAutoExposureCheck)->isEnabled());
@@ -228,12 +226,12 @@ TEST_F(CamSetupFocusTest, CameraGoneDuringTheSearchEndsIt) {
 // off brings the camera back to its first resolution.
 TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   CamSdkTestSetSceneLight(handle, 1.0 / 1500);
-  CameraSetAeState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
   panel->RefreshFromCamera(handle);
   ASSERT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   Click(kFocusAssistCheck);
   int ae = -1;
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 0);  // automatic exposure does not fight the search
   const std::int64_t took = clock->RunSteps();
   EXPECT_GT(took, 500);  // more than one round: the exposure had to be raised
@@ -249,7 +247,7 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
   EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 2);
   EXPECT_FALSE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   EXPECT_FALSE(W(kAutoExposureCheck)->isEnabled());
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 0);
   // The view's enabling leaves the manual exposure locked while the assistant is active.
   panel->EnableControls(AllPanelControls(), true);
@@ -269,14 +267,14 @@ TEST_F(CamSetupFocusTest, FaintSampleConvergesEndToEnd) {
 }
 
 TEST_F(CamSetupFocusTest, GivingUpRestoresAutomaticExposure) {
-  CameraSetAeState(handle, 1);
+  CAMSDK_OK(CameraSetAeState(handle, 1));
   panel->RefreshFromCamera(handle);
   before = Exposure(handle);
   CamSdkTestSetLensCovered(handle, 1);
   Click(kFocusAssistCheck);
   clock->RunSteps();
   int ae = 0;
-  CameraGetAeState(handle, &ae);
+  CAMSDK_OK(CameraGetAeState(handle, &ae));
   EXPECT_EQ(ae, 1);
   EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   EXPECT_TRUE(clock->IsTimerRunning(1));

@@ -1,6 +1,8 @@
 // The image controls reach the camera and read back; white balance waits on the clock; the
 // region of interest goes through the edits with the masks and the camera's alignment.
 #include "camsetup_support.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 #include <QImage>
 #include <QRegularExpression>
@@ -21,7 +23,7 @@ class CamSetupImageTest : public CamSetupTest {
 TEST_F(CamSetupImageTest, SlidersSendTheirValuesAndShowThem) {
   W<QSlider>(kAnalogGainSlider)->setValue(13);
   float gain = 0;
-  CameraGetAnalogGain(handle, &gain);
+  CAMSDK_OK(CameraGetAnalogGain(handle, &gain));
   EXPECT_FLOAT_EQ(gain, 1.625f);
   EXPECT_EQ(Text(kAnalogGainReadout), "1.625x");
 
@@ -30,36 +32,35 @@ TEST_F(CamSetupImageTest, SlidersSendTheirValuesAndShowThem) {
   W<QSlider>(kContrastSlider)->setValue(120);
   EXPECT_EQ(Text(kContrastReadout), "1.20");
   int v = 0;
-  CameraGetGamma(handle, &v);
+  CAMSDK_OK(CameraGetGamma(handle, &v));
   EXPECT_EQ(v, 45);
-  CameraGetContrast(handle, &v);
+  CAMSDK_OK(CameraGetContrast(handle, &v));
   EXPECT_EQ(v, 120);
 
   W<QSlider>(kBlackLevelSlider)->setValue(-7);
-  CameraGetBlackLevel(handle, &v, nullptr, nullptr);
   int lo = 0, hi = 0;
-  CameraGetBlackLevel(handle, &v, &lo, &hi);
+  CAMSDK_OK(CameraGetBlackLevel(handle, &v, &lo, &hi));
   EXPECT_EQ(v, -7);
   EXPECT_EQ(Text(kBlackLevelReadout), "-7");
 
   W<QSlider>(kGreenGainSlider)->setValue(150);
   float r = 0, g = 0, b = 0;
-  CameraGetGain(handle, &r, &g, &b);
+  CAMSDK_OK(CameraGetGain(handle, &r, &g, &b));
   EXPECT_FLOAT_EQ(g, 1.5f);
   EXPECT_EQ(Text(kGreenGainReadout), "1.50");
 
   W<QSlider>(kSaturationSlider)->setValue(60);
-  CameraGetSaturation(handle, &v);
+  CAMSDK_OK(CameraGetSaturation(handle, &v));
   EXPECT_EQ(v, 60);
   EXPECT_EQ(Text(kSaturationReadout), "60");
 
   W<QSlider>(kSharpnessSlider)->setValue(0);
-  CameraGetEdgeEnhance(handle, &v);
+  CAMSDK_OK(CameraGetEdgeEnhance(handle, &v));
   EXPECT_EQ(v, 0);
   W<QSlider>(kSharpnessSlider)->setValue(3);
-  CameraGetEdgeEnhance(handle, &v);
+  CAMSDK_OK(CameraGetEdgeEnhance(handle, &v));
   EXPECT_EQ(v, 1);
-  CameraGetEdgeGain(handle, &v);
+  CAMSDK_OK(CameraGetEdgeGain(handle, &v));
   EXPECT_EQ(v, 3);
   EXPECT_EQ(Text(kSharpnessReadout), "3");
 }
@@ -70,19 +71,19 @@ TEST_F(CamSetupImageTest, BoxesReachTheCamera) {
   Click(kFlipHorizontalCheck);
   Click(kDeadPixelCorrectionCheck);
   int v = 0;
-  CameraGetInverse(handle, &v);
+  CAMSDK_OK(CameraGetInverse(handle, &v));
   EXPECT_EQ(v, 1);
-  CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &v);
+  CAMSDK_OK(CameraGetMirror(handle, CAMSDK_MIRROR_VERTICAL, &v));
   EXPECT_EQ(v, 1);
-  CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &v);
+  CAMSDK_OK(CameraGetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, &v));
   EXPECT_EQ(v, 1);
-  CameraGetDeadPixelCorrectionState(handle, &v);
+  CAMSDK_OK(CameraGetDeadPixelCorrectionState(handle, &v));
   EXPECT_EQ(v, 1);
   Click(kMonochromeCheck);
-  CameraGetMonochrome(handle, &v);
+  CAMSDK_OK(CameraGetMonochrome(handle, &v));
   EXPECT_EQ(v, 1);
   Click(kInverseCheck);
-  CameraGetInverse(handle, &v);
+  CAMSDK_OK(CameraGetInverse(handle, &v));
   EXPECT_EQ(v, 0);
 }
 
@@ -92,19 +93,19 @@ TEST_F(CamSetupImageTest, AntiFlickerRadios) {
   EXPECT_EQ(Calls(log, "CameraSetLightFrequency(").size(), 1u);
   EXPECT_FALSE(Calls(log, "CameraSetExposureTime(").empty());  // 50 Hz re-applies the fields
   int on = 0, f = -1;
-  CameraGetAntiFlick(handle, &on);
-  CameraGetLightFrequency(handle, &f);
+  CAMSDK_OK(CameraGetAntiFlick(handle, &on));
+  CAMSDK_OK(CameraGetLightFrequency(handle, &f));
   EXPECT_EQ(on, 1);
   EXPECT_EQ(f, CAMSDK_LIGHT_50HZ);
   Click(kAntiFlick60HzRadio);
-  CameraGetLightFrequency(handle, &f);
+  CAMSDK_OK(CameraGetLightFrequency(handle, &f));
   EXPECT_EQ(f, CAMSDK_LIGHT_60HZ);
   EXPECT_FALSE(W<QAbstractButton>(kAntiFlick50HzRadio)->isChecked());
   CamSdkTestTakeCallLog();
   Click(kAntiFlickDcRadio);
   log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(Calls(log, "CameraSetExposureTime(").empty());  // DC does not
-  CameraGetAntiFlick(handle, &on);
+  CAMSDK_OK(CameraGetAntiFlick(handle, &on));
   EXPECT_EQ(on, 0);
 }
 
@@ -112,15 +113,15 @@ TEST_F(CamSetupImageTest, MediaTypeAndCaptureSize) {
   ASSERT_GE(W<QComboBox>(kMediaTypeCombo)->count(), 2);
   Activate(kMediaTypeCombo, 1);
   int sel = -1;
-  CameraGetMediaTypeSel(handle, &sel);
+  CAMSDK_OK(CameraGetMediaTypeSel(handle, &sel));
   EXPECT_EQ(sel, 1);
   Activate(kCaptureSizeCombo, 1);
-  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE));
   EXPECT_EQ(sel, 1);
 }
 
 TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsAtLeastASecondThenReadsBack) {
-  CameraSetGain(handle, 2.0f, 0.5f, 3.0f);
+  CAMSDK_OK(CameraSetGain(handle, 2.0f, 0.5f, 3.0f));
   Click(kOnceWhiteBalanceButton);
   EXPECT_TRUE(panel->IsBusy());
   EXPECT_FALSE(panel->isEnabled());  // the panel waits; the window does not
@@ -132,15 +133,15 @@ TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsAtLeastASecondThenReadsBack) {
   EXPECT_FALSE(panel->IsBusy());
   EXPECT_TRUE(W(kOnceWhiteBalanceButton)->isEnabled());
   float r = 0, g = 0, b = 0;
-  CameraGetGain(handle, &r, &g, &b);
+  CAMSDK_OK(CameraGetGain(handle, &r, &g, &b));
   EXPECT_EQ(W<QSlider>(kRedGainSlider)->value(), int(r * 100));
   EXPECT_EQ(W<QSlider>(kBlueGainSlider)->value(), int(b * 100));
   EXPECT_EQ(Text(kBlueGainReadout), QString::fromStdU16String(FormatW(u"%.2f", int(b * 100) / 100.0)));
 }
 
 TEST_F(CamSetupImageTest, OnceWhiteBalanceWaitsTheExposure) {
-  CameraSetAeState(handle, 0);
-  CameraSetExposureTime(handle, 30000000);  // 3 s, if the camera allows it
+  CAMSDK_OK(CameraSetAeState(handle, 0));
+  CAMSDK_OK(CameraSetExposureTime(handle, 30000000));  // 3 s, if the camera allows it
   const std::uint64_t e = Exposure(handle);
   Click(kOnceWhiteBalanceButton);
   clock->Advance(std::int64_t(std::max<std::uint64_t>(e / 10000, 1000)) - 1);
@@ -155,12 +156,12 @@ TEST_F(CamSetupImageTest, AutoWhiteBalanceGreysTheGainsAndAsksTheCamera) {
   EXPECT_FALSE(W(kOnceWhiteBalanceButton)->isEnabled());
   clock->Advance(100);
   int on = 0;
-  CameraGetAWBState(handle, &on);
+  CAMSDK_OK(CameraGetAWBState(handle, &on));
   EXPECT_EQ(on, 1);
   EXPECT_TRUE(W<QCheckBox>(kAutoWhiteBalanceCheck)->isChecked());
   Click(kAutoWhiteBalanceCheck);
   EXPECT_TRUE(W(kRedGainSlider)->isEnabled());
-  CameraGetAWBState(handle, &on);
+  CAMSDK_OK(CameraGetAWBState(handle, &on));
   EXPECT_EQ(on, 0);
 }
 
@@ -196,7 +197,7 @@ TEST_F(CamSetupImageTest, RoiEditsAreMaskedAndApplied) {
   EXPECT_EQ(Text(kRoiHeightEdit), "478");
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(area.roi, 1);
   EXPECT_EQ(w, 640);
   EXPECT_EQ(h, 478);
@@ -240,10 +241,52 @@ TEST_F(CamSetupImageTest, PreviewComboSwitchesTheRoiModeAndReloadsLayers) {
   EXPECT_FALSE(W(kRoiXEdit)->isEnabled());
   EXPECT_FALSE(panel->IsRoiArmed());
   int sel = -1;
-  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(sel, 1);
   EXPECT_EQ(host.layerClears, 2);
   EXPECT_GE(host.statsResets, 2);
+}
+
+// What the camera refuses is told, and the controls show what the camera holds: a slider goes
+// back to the camera's value; a refused resolution leaves the list, the picture's buffer and the
+// layers as they were.
+TEST_F(CamSetupImageTest, RefusedChangesShowTheCamerasOwnValue) {
+  W<QSlider>(kGammaSlider)->setValue(45);
+  CamSdkTestInjectFailure("CameraSetGamma", CAMSDK_STATUS_FAILED, 1);
+  W<QSlider>(kGammaSlider)->setValue(80);
+  int v = 0;
+  CAMSDK_OK(CameraGetGamma(handle, &v));
+  EXPECT_EQ(v, 45);
+  EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 45);
+  EXPECT_EQ(Text(kGammaReadout), "0.45");
+  ASSERT_FALSE(host.hints.isEmpty());
+  EXPECT_EQ(host.hints.back(), "The camera did not take the change (error -1).");
+
+  Click(kInverseCheck);
+  CamSdkTestInjectFailure("CameraSetMirror", CAMSDK_STATUS_FAILED, 1);
+  Click(kFlipVerticalCheck);
+  EXPECT_FALSE(W<QCheckBox>(kFlipVerticalCheck)->isChecked());
+  EXPECT_TRUE(W<QCheckBox>(kInverseCheck)->isChecked());
+
+  // A lost camera has its own notice: no hint for it here.
+  const int hints = int(host.hints.size());
+  CamSdkTestInjectFailure("CameraSetContrast", CAMSDK_STATUS_DEVICE_LOST, 1);
+  W<QSlider>(kContrastSlider)->setValue(130);
+  EXPECT_EQ(int(host.hints.size()), hints);
+
+  BITMAPINFOHEADER before;
+  camera->GetFrameFormat(&before);
+  const int layerClears = host.layerClears;
+  CamSdkTestInjectFailure("CameraSetImageSizeSel", CAMSDK_STATUS_FAILED, 1);
+  Activate(kPreviewSizeCombo, 1);
+  int sel = -1;
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_PREVIEW));
+  EXPECT_EQ(sel, 0);
+  EXPECT_EQ(W<QComboBox>(kPreviewSizeCombo)->currentIndex(), 0);
+  BITMAPINFOHEADER after;
+  camera->GetFrameFormat(&after);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(host.layerClears, layerClears);
 }
 
 // What the capture list shows is the size a capture writes, also after leaving the region of
@@ -263,7 +306,7 @@ TEST_F(CamSetupImageTest, AfterLeavingTheRoiTheCaptureListShowsTheSizeACaptureWr
   Click(kRoiSettingButton);
   const auto captureSize = [this] {
     int x = 0, y = 0, w = 0, h = 0;
-    CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_CAPTURE);
+    CAMSDK_OK(CameraGetImageSize(handle, nullptr, &x, &y, &w, &h, CAMSDK_SIZE_CAPTURE));
     return QSize(w, h);
   };
   ASSERT_EQ(captureSize(), QSize(504, 304));
@@ -288,7 +331,7 @@ TEST_F(CamSetupImageTest, AfterLeavingTheRoiTheCaptureListShowsTheSizeACaptureWr
   ASSERT_GE(capture->currentIndex(), 0);
   EXPECT_NE(capture->currentText(), "ROI");
   int sel = -1;
-  CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE);
+  CAMSDK_OK(CameraGetImageSizeSel(handle, &sel, CAMSDK_SIZE_CAPTURE));
   EXPECT_EQ(sel, capture->currentIndex());
 }
 
@@ -307,7 +350,7 @@ TEST_F(CamSetupAlignedTest, RoiOffTheAlignmentIsRoundedDownUntilTheCameraTakesIt
   Click(kRoiSettingButton);
   CamSdkImageSizeArea area{};
   int x = 0, y = 0, w = 0, h = 0;
-  CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW);
+  CAMSDK_OK(CameraGetImageSize(handle, &area, &x, &y, &w, &h, CAMSDK_SIZE_PREVIEW));
   EXPECT_EQ(area.roi, 1);
   // The edits show what the camera took.
   EXPECT_EQ(Text(kRoiWidthEdit).toInt(), w);

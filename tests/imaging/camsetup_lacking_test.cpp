@@ -1,6 +1,7 @@
 // Controls a camera lacks (a UVC camera without exposure or gain controls, say) stay disabled in
 // the panel whatever enables the panel's controls afterwards, as a monochrome camera's colour
 // controls do. The simulated "single" model is made to lack them through the library's hook.
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/imaging/camsetup_support.h"
 
 namespace {

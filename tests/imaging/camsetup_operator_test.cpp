@@ -10,6 +10,8 @@
 #include <QWheelEvent>
 
 #include "imaging/CamSetupPane.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ class CamSetupPaneTest : public CamSetupTest {
     pane->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
     handle = OpenFirst();
-    CameraSetAeState(handle, 0);
+    CAMSDK_OK(CameraSetAeState(handle, 0));
     panel->RefreshFromCamera(handle);
     panel->EnableControls(AllPanelControls(), true);
     CamSdkTestTakeCallLog();
@@ -53,7 +55,7 @@ class CamSetupPaneTest : public CamSetupTest {
   }
   std::uint64_t Min() const {
     std::uint64_t e = 0, mx = 0, mn = 0;
-    CameraGetExposureTime(handle, &e, &mx, &mn);
+    CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
     return mn;
   }
   // The exposure last sent to the camera (the camera itself rounds it to its line time).
@@ -155,7 +157,7 @@ TEST_F(CamSetupPaneTest, EnterAppliesTheFieldItIsPressedIn) {
   Type(kAnalogGainReadout, "2.5");
   QTest::keyClick(W<QLineEdit>(kAnalogGainReadout), Qt::Key_Return);
   float gain = 0;
-  CameraGetAnalogGain(handle, &gain);
+  CAMSDK_OK(CameraGetAnalogGain(handle, &gain));
   EXPECT_FLOAT_EQ(gain, 2.5f);
   EXPECT_EQ(W<QSlider>(kAnalogGainSlider)->value(), 20);
   EXPECT_EQ(Text(kAnalogGainReadout), "2.500x");
@@ -201,8 +203,8 @@ TEST_F(CamSetupPaneTest, MicrosecondSpinStepsFromTheTypedValue) {
 }
 
 TEST_F(CamSetupPaneTest, ArrowKeysInTheExposureFieldsStepLikeTheSpins) {
-  CameraSetAntiFlick(handle, 1);
-  CameraSetLightFrequency(handle, CAMSDK_LIGHT_50HZ);
+  CAMSDK_OK(CameraSetAntiFlick(handle, 1));
+  CAMSDK_OK(CameraSetLightFrequency(handle, CAMSDK_LIGHT_50HZ));
   Type(kExposureMsEdit, "20");
   QTest::keyClick(W<QLineEdit>(kExposureMsEdit), Qt::Key_Up);
   EXPECT_EQ(Text(kExposureMsEdit), "30");
@@ -253,7 +255,7 @@ TEST_F(CamSetupEnableTest, SelectingACameraKeepsWhatItCannotUseDisabled) {
   ASSERT_GE(mono, 0);
   ASSERT_GE(single, 0);
   const int hColour = Open(colour), hMono = Open(mono), hSingle = Open(single);
-  for (int h : {hColour, hMono, hSingle}) CameraSetAeState(h, 0);
+  for (int h : {hColour, hMono, hSingle}) CAMSDK_OK(CameraSetAeState(h, 0));
 
   Select(single);  // one frame speed
   EXPECT_TRUE(W(kFrameSpeedLowRadio)->isEnabled());
@@ -272,8 +274,8 @@ TEST_F(CamSetupEnableTest, SelectingACameraKeepsWhatItCannotUseDisabled) {
 
   // Automatic exposure on in the camera: the panel follows it and the view's enabling keeps the
   // gain slider and the exposure fields off.
-  CameraSetAeState(hColour, 1);
-  CameraSetAeMode(hColour, CAMSDK_AE_GAIN_AND_EXPOSURE);
+  CAMSDK_OK(CameraSetAeState(hColour, 1));
+  CAMSDK_OK(CameraSetAeMode(hColour, CAMSDK_AE_GAIN_AND_EXPOSURE));
   Select(colour);
   EXPECT_TRUE(W<QAbstractButton>(kAutoExposureCheck)->isChecked());
   for (int id : {kAnalogGainSlider, kExposureMinutesEdit, kExposureSecondsEdit, kExposureMsEdit, kExposureUsEdit,
@@ -283,7 +285,7 @@ TEST_F(CamSetupEnableTest, SelectingACameraKeepsWhatItCannotUseDisabled) {
   EXPECT_TRUE(W(kSaturationSlider)->isEnabled());
   EXPECT_TRUE(W(kFrameSpeedHighRadio)->isEnabled());
   // Exposure only: the gain is the operator's again.
-  CameraSetAeMode(hColour, CAMSDK_AE_EXPOSURE_ONLY);
+  CAMSDK_OK(CameraSetAeMode(hColour, CAMSDK_AE_EXPOSURE_ONLY));
   Select(colour);
   EXPECT_TRUE(W(kAnalogGainSlider)->isEnabled());
   EXPECT_FALSE(W(kExposureMsEdit)->isEnabled());

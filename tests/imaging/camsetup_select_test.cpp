@@ -1,5 +1,7 @@
 // Detection, camera choice, the refresh from the camera, frame speed, teams and defaults.
 #include "camsetup_support.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 #include <QMessageBox>
 
@@ -102,17 +104,17 @@ class CamSetupSelectTest : public CamSetupTest {
 };
 
 TEST_F(CamSetupSelectTest, RefreshReadsEveryControlAndRestartsTheStream) {
-  CameraSetGamma(handle, 70);
-  CameraSetContrast(handle, 130);
-  CameraSetAnalogGain(handle, 2.5f);
-  CameraSetEdgeEnhance(handle, 0);
-  CameraSetInverse(handle, 1);
-  CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, 1);
-  CameraSetAntiFlick(handle, 1);
-  CameraSetLightFrequency(handle, CAMSDK_LIGHT_60HZ);
-  CameraSetAeState(handle, 0);
-  CameraSetExposureTime(handle, 12345670);  // 1 s 234 ms 567 us
-  CameraStop(handle);
+  CAMSDK_OK(CameraSetGamma(handle, 70));
+  CAMSDK_OK(CameraSetContrast(handle, 130));
+  CAMSDK_OK(CameraSetAnalogGain(handle, 2.5f));
+  CAMSDK_OK(CameraSetEdgeEnhance(handle, 0));
+  CAMSDK_OK(CameraSetInverse(handle, 1));
+  CAMSDK_OK(CameraSetMirror(handle, CAMSDK_MIRROR_HORIZONTAL, 1));
+  CAMSDK_OK(CameraSetAntiFlick(handle, 1));
+  CAMSDK_OK(CameraSetLightFrequency(handle, CAMSDK_LIGHT_60HZ));
+  CAMSDK_OK(CameraSetAeState(handle, 0));
+  CAMSDK_OK(CameraSetExposureTime(handle, 12345670));  // 1 s 234 ms 567 us
+  CAMSDK_OK(CameraStop(handle));
   panel->RefreshFromCamera(handle);
   EXPECT_TRUE(Playing(handle));
   EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), 70);
@@ -141,7 +143,7 @@ TEST_F(CamSetupSelectTest, RefreshReadsEveryControlAndRestartsTheStream) {
 TEST_F(CamSetupSelectTest, FrameSpeedAppliesResetsAndRefreshes) {
   Click(kFrameSpeedLowRadio);
   int speed = -1;
-  CameraGetFrameSpeed(handle, &speed);
+  CAMSDK_OK(CameraGetFrameSpeed(handle, &speed));
   EXPECT_EQ(speed, 0);
   EXPECT_TRUE(W<QAbstractButton>(kFrameSpeedLowRadio)->isChecked());
   EXPECT_FALSE(W<QAbstractButton>(kFrameSpeedNormalRadio)->isChecked());
@@ -176,7 +178,7 @@ TEST_F(CamSetupSelectTest, TeamsSaveAndLoadAcrossARestartOfTheLibrary) {
   EXPECT_TRUE(Playing(handle));
   Click(kFactoryDefaultButton);  // factory defaults
   int gamma = 0;
-  CameraGetGamma(handle, &gamma);
+  CAMSDK_OK(CameraGetGamma(handle, &gamma));
   EXPECT_EQ(W<QSlider>(kGammaSlider)->value(), gamma);
   EXPECT_NE(gamma, 61);
 }
@@ -208,7 +210,7 @@ TEST_F(CamSetupSelectTest, ATeamThatCannotBeSavedIsSaid) {
     QApplication::processEvents();
   }
   int gamma = 0;
-  CameraGetGamma(handle, &gamma);
+  CAMSDK_OK(CameraGetGamma(handle, &gamma));
   EXPECT_EQ(gamma, 61);
   Click(kSaveParamButton);  // with room again: saved, nothing said
   EXPECT_EQ(panel->findChild<QMessageBox*>(), nullptr);

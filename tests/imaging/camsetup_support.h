@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 #include "ui/AppHost.h"
 #include "camera/CameraProcess.h"
 #include "imaging/CamSetupClock.h"
@@ -185,7 +187,7 @@ class CamSetupTest : public ::testing::Test {
   }
   static std::uint64_t Exposure(int handle) {
     std::uint64_t e = 0, mx = 0, mn = 0;
-    CameraGetExposureTime(handle, &e, &mx, &mn);
+    CAMSDK_OK(CameraGetExposureTime(handle, &e, &mx, &mn));
     return e;
   }
   static bool Playing(int handle) { return CamSdkTestDeliverFrames(handle, 1) > 0; }

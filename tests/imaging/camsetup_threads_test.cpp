@@ -2,6 +2,8 @@
 // only the camera object's frame path on the camera's (run under ThreadSanitizer too). Also the
 // timings the panel is held to: a full refresh, and the frame rate while the gain is dragged.
 #include "camsetup_support.h"
+#include "platform/camsdk/camsdk_testing.h"
+#include "tests/camsdk_ok.h"
 
 #include <chrono>
 #include <thread>
@@ -50,7 +52,7 @@ TEST_F(CamSetupLiveTest, HandlersRunWhileFramesFlow) {
   while (camera->FrameSequence() < 3 && Clock::now() - t0 < std::chrono::seconds(5)) QApplication::processEvents();
   EXPECT_GE(camera->FrameSequence(), 3u);  // the stream goes on after the refresh
   float g = 0;
-  CameraGetAnalogGain(handle, &g);
+  CAMSDK_OK(CameraGetAnalogGain(handle, &g));
   EXPECT_FLOAT_EQ(g, float(W<QSlider>(kAnalogGainSlider)->value() * 0.125));
 }
 

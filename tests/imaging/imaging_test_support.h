@@ -99,10 +99,9 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
 
 // Puts a top-down BGR picture into the camera's frame buffer as a still image (bottom-up).
 inline void SetStill(CCameraProcess& camera, const cv::Mat& picture) {
-  ASSERT_TRUE(camera.SetFrameFormat(MakeFrameFormat(picture.cols, picture.rows)));
-  auto lock = camera.LockFrameBuffer();
-  std::uint8_t* pixels = nullptr;
-  ASSERT_TRUE(camera.GetFrameBuffer(&pixels));
+  const FrameView frame = camera.NewFrame(MakeFrameFormat(picture.cols, picture.rows));
+  ASSERT_TRUE(frame);
+  std::uint8_t* pixels = frame.Data();
   cv::Mat flipped;
   cv::flip(picture, flipped, 0);
   std::memcpy(pixels, flipped.data, flipped.total() * 3);

@@ -4,6 +4,7 @@
 
 #include "platform/gdi/recording_dc.h"
 #include "platform/strings.h"
+#include "res/StringIds.h"
 #include "tests/measure/engine_support.h"
 
 namespace {
@@ -233,7 +234,7 @@ TEST(EngineOverlay, CalibrationLineAndContrastAngle) {
             (Lines{"Pen 0 2 0000FF", "MoveTo 0 0", "LineTo 100 0", "MoveTo 100 0", "LineTo 100 -100", "MoveTo 100 0",
                    "LineTo 100 100", "MoveTo 0 0", "LineTo 0 100", "MoveTo 0 0", "LineTo 0 -100"}));
   EXPECT_NEAR(mm.GetCalibrationLineLength(), 115.603, 1e-3);
-  const WString hint = LoadStringW(19);
+  const WString hint = LoadStringW(sid::kPleaseDrawLinePressESC);
   EXPECT_EQ(l.back(), "TextOut " + std::to_string(960 - 4 * int(hint.size())) + " 100 " + ToUtf8(hint));
   dc.Clear();
   mm.DrawCalibrationSegment(dc, 0, 0, 30, -60);  // steep: shown vertical

@@ -9,7 +9,9 @@
 #include <iterator>
 
 #include "options/ColorMatrixPage.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/profile.h"
+#include "tests/camsdk_ok.h"
 #include "tests/options/options_support.h"
 
 namespace {
@@ -173,7 +175,7 @@ TEST_F(ColorMatrixTest, PresetsAndUserMatricesReachTheCamera) {
   log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(LogHas(log, "CameraSetRgbMatrixSel(" + h + ", " + std::to_string(presets - 1) + ") = 1"));
   int sel = -2;
-  CameraGetRgbMatrixSel(handle, &sel);
+  CAMSDK_OK(CameraGetRgbMatrixSel(handle, &sel));
   EXPECT_EQ(sel, presets - 1);
 
   // A user matrix: shown with four decimals, editable, applied at once.
@@ -184,7 +186,7 @@ TEST_F(ColorMatrixTest, PresetsAndUserMatricesReachTheCamera) {
     EXPECT_TRUE(Ctrl(page, id)->isEnabled()) << id;
   log = CamSdkTestTakeCallLog();
   EXPECT_TRUE(LogHas(log, "CameraApplyColorMatrix(" + h + ", &) = 1"));
-  CameraGetRgbMatrixSel(handle, &sel);
+  CAMSDK_OK(CameraGetRgbMatrixSel(handle, &sel));
   EXPECT_EQ(sel, -1);
   CamSdkTestTakeCallLog();
 

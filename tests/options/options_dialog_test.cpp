@@ -16,6 +16,7 @@
 #include "options/OptVideoPage.h"
 #include "options/OptionsDlg.h"
 #include "platform/durable_file.h"
+#include "res/StringIds.h"
 #include "tests/fs_faults.h"
 #include "tests/options/options_support.h"
 #include "ui/CommandIds.h"
@@ -107,7 +108,7 @@ TEST_F(OptionsDlgTest, EveryPageRoundTripsThroughTheStore) {
   EXPECT_TRUE(Ctl(rep, COptReportDlg::IDC_OLD_FORMAT)->isHidden());
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_EXCEL_TEMPLATE), QPath(u"old.xls"));
   EXPECT_FALSE(Ctl(rep, COptReportDlg::IDC_OLD_FORMAT)->isHidden());
-  EXPECT_EQ(Ctl<QLabel>(rep, COptReportDlg::IDC_OLD_FORMAT)->text(), QString::fromStdU16String(LoadStringW(63051)));
+  EXPECT_EQ(Ctl<QLabel>(rep, COptReportDlg::IDC_OLD_FORMAT)->text(), QString::fromStdU16String(LoadStringW(sid::kOldFormatTemplatesDocDot)));
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_EXCEL_TEMPLATE), QPath(u"gone.xltx"));  // no such file
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_TITLE), "Wafer 7");
   Type(Ctl<QLineEdit>(rep, COptReportDlg::IDC_HEADER1 + 4), QString::fromUtf16(u"批次"));

@@ -17,6 +17,7 @@
 #include "camera/CameraProcess.h"
 #include "options/OptionsCommon.h"
 #include "platform/camsdk/camsdk.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "tests/camera/camera_support.h"

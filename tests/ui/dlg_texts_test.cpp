@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "platform/strings.h"
+#include "res/StringIds.h"
 #include "ui/DlgTexts.h"
 
 namespace {
@@ -40,7 +41,7 @@ TEST(DialogTexts, CaptionsFromTheStringTableExceptEditsAndTheReservedIds) {
 
   SetUiLanguage(UiLanguage::Chinese);
   LoadDlgItemTexts(&dialog);
-  EXPECT_EQ(inner->text(), QString::fromStdU16String(LoadStringW(1001, UiLanguage::Chinese)));
+  EXPECT_EQ(inner->text(), QString::fromStdU16String(LoadStringW(sid::kAutoExp, UiLanguage::Chinese)));
   EXPECT_NE(inner->text(), u"Auto Exp."_qs);
   SetUiLanguage(UiLanguage::English);
 

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "platform/camsdk/camsdk_testing.h"
 #include "tests/camera/camera_support.h"
+#include "tests/camsdk_ok.h"
 
 namespace {
 
@@ -22,12 +24,12 @@ TEST_F(CameraTest, FastCameraPlaysWhileTheMainThreadWorks) {
   auto start = [&](int index) {
     ASSERT_EQ(Open(index), 1);
     const int h = Handle(index);
-    CameraSetFrameSpeed(h, CAMSDK_FRAME_SPEED_HIGH);
-    CameraSetExposureTime(h, 20000);  // 2 ms: as fast as the sensor reads out
+    (void)CameraSetFrameSpeed(h, CAMSDK_FRAME_SPEED_HIGH);  // optional: where the camera offers it
+    CAMSDK_OK(CameraSetExposureTime(h, 20000));  // 2 ms: as fast as the sensor reads out
   };
   start(mono);
   start(color);  // frames of another size than the buffer's, on a second thread
-  camera->SetImageSizeSel(Handle(color), 2, CAMSDK_SIZE_PREVIEW);  // 641 x 480
+  CAMSDK_OK(camera->SetImageSizeSel(Handle(color), 2, CAMSDK_SIZE_PREVIEW));  // 641 x 480
   camera->SetCurCamera(mono);
 
   QElapsedTimer clock;
@@ -61,13 +63,13 @@ TEST_F(CameraTest, FastCameraPlaysWhileTheMainThreadWorks) {
       case 2: {  // the size changes under the stream: frames of the old size are dropped
         const int h = Handle(mono);
         const int sel = iteration % 16 == 2 ? 0 : 1;
-        camera->SetImageSizeSel(h, sel, CAMSDK_SIZE_PREVIEW);
+        CAMSDK_OK(camera->SetImageSizeSel(h, sel, CAMSDK_SIZE_PREVIEW));
         int w = 0, ht = 0;
-        camera->GetImageSize(mono, &w, &ht);
+        CAMSDK_OK(camera->GetImageSize(mono, &w, &ht));
         if (iteration % 24 == 2)
-          camera->SetFrameFormat(MakeFrameFormat(w, ht));  // no spare buffer: frames are copied
+          EXPECT_TRUE(camera->SetFrameFormat(MakeFrameFormat(w, ht)));  // no spare buffer: frames are copied
         else
-          camera->AllocFrameBuffer(w, ht);
+          EXPECT_TRUE(camera->AllocFrameBuffer(w, ht));
         break;
       }
       case 3:
@@ -98,13 +100,13 @@ TEST_F(CameraTest, FastCameraPlaysWhileTheMainThreadWorks) {
   EXPECT_GT(view.frameReady, 2);
 
   // Once the camera stops, the last notice shows the newest frame.
-  CameraPause(Handle(mono));
-  CameraPause(Handle(color));
+  CAMSDK_OK(CameraPause(Handle(mono)));
+  CAMSDK_OK(CameraPause(Handle(color)));
   QCoreApplication::processEvents();
   QCoreApplication::processEvents();
   ASSERT_GT(view.frameReady, 0);
   EXPECT_EQ(view.shownSequence, camera->FrameSequence());
-  CameraPlay(Handle(mono));
+  CAMSDK_OK(CameraPlay(Handle(mono)));
   // The camera object goes while its cameras play.
   camera.reset();
   QCoreApplication::processEvents();
