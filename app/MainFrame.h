@@ -233,6 +233,8 @@ class CMainFrame : public QMainWindow, public IAppHost, public IMainFrame {
   void EndContinuousCapture(const WString& hint);
   // Cameras lost while open, by device name: they play again when they come back.
   std::set<std::string> lostDevices_;
+  // Live found no camera listed: it opens the first one that discovery brings.
+  bool liveWhenListed_ = false;
   // The capture count could not be saved and the operator was told (not again until it saves).
   bool captureCountUnsaved_ = false;
   // Exit has just said that the settings could not be saved.

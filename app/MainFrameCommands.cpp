@@ -10,6 +10,7 @@
 
 #include "app/ApplicationView.h"
 #include "app/MainFrame.h"
+#include "imaging/CamSetupDlg.h"
 #include "platform/camsdk/camsdk.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
@@ -67,7 +68,9 @@ void CMainFrame::OnCameraLive() {
       DetectCameras();
     cur = camera_.GetCurCameraItem(&item);
   }
-  if (cur < 0) return;  // no camera: opening fails silently
+  // No camera yet: discovery answers later, and the first camera it brings is opened then.
+  liveWhenListed_ = cur < 0;
+  if (cur < 0) return;
 
   if (item.state == CAMERA_CLOSED) {
     if (camera_.GetOpenedCount() > 0) {
@@ -215,6 +218,7 @@ void CMainFrame::OnRecordingEnded(int status) {
   if (r.status == CAMSDK_STATUS_OK) {
     parts.push_back(FormatW(LoadStringW(sid::kVideoSavedFramesFps), file, r.framesWritten, r.framesPerSecond, r.seconds));
     if (r.framesDropped > 0) parts.push_back(FormatW(LoadStringW(sid::kFramesDroppedBecauseEncoderFell), r.framesDropped));
+    if (r.framesIncomplete > 0) parts.push_back(FormatW(LoadStringW(sid::kIncompleteFramesLeftOut), r.framesIncomplete));
   } else {
     if (r.fault != CAMSDK_STATUS_FILE_ERROR) parts.push_back(LoadStringW(sid::kRecordingStoppedVideoFileCould));
     if (r.fileKept) parts.push_back(FormatW(LoadStringW(sid::kWhatWritten), file));
@@ -383,8 +387,13 @@ void CMainFrame::OnDeviceEvent(int event, int handle, const std::string& deviceN
     return;
   }
   if (event == CAMSDK_EVENT_DEVICE_ARRIVED) {
-    if (!lostDevices_.erase(deviceName)) return;  // only a camera lost while open plays again by itself
-    if (camera_.GetOpenedCount() > 0) return;     // the operator has opened another meanwhile
+    if (!lostDevices_.erase(deviceName)) {
+      // Discovery found a camera: the list shows it; a Live that found none opens it now.
+      if (CCamSetupDlg* panel = CameraPanel()) panel->RefreshCameraList();
+      if (liveWhenListed_ && camera_.GetOpenedCount() == 0 && camera_.GetCurCameraItem() >= 0) OnCameraLive();
+      return;
+    }
+    if (camera_.GetOpenedCount() > 0) return;  // the operator has opened another meanwhile
     DetectCameras();
     for (int i = 0; i < camera_.GetCameraCount(); ++i) {
       stCameraItem it;

@@ -114,6 +114,7 @@ void CCameraProcess::OnRecordingFinished(void* context, const CamSdkRecordSummar
   r.file = summary->fileName ? summary->fileName : "";
   r.framesWritten = summary->framesWritten;
   r.framesDropped = summary->framesDropped;
+  r.framesIncomplete = summary->framesIncomplete;
   r.seconds = summary->seconds;
   r.framesPerSecond = summary->framesPerSecond;
   r.fileKept = summary->fileKept != 0;

@@ -239,6 +239,7 @@ class CCameraProcess {
     int fault = 0;   // what ended it, when not the operator (the library's status)
     std::string file;
     std::uint64_t framesWritten = 0, framesDropped = 0;
+    std::uint64_t framesIncomplete = 0;  // the camera sent them damaged: left out
     double seconds = 0, framesPerSecond = 0;
     bool fileKept = true;
   };

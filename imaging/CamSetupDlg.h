@@ -66,6 +66,9 @@ class CCamSetupDlg : public QWidget {
   // ---- what the frame and the view call
   // Lists the cameras; selects the first one (without opening it) and stops the detection timer.
   void DetectCameras();
+  // Lists the cameras again when discovery found new ones: the camera chosen stays chosen (the
+  // first is chosen only when none was), and the detection timer stops once one is listed.
+  void RefreshCameraList();
   // Shapes the controls from the camera's capabilities and returns the block the frame stores
   // with CCameraProcess::SetCameraCapability.
   stCameraCapability InitCameraControls(int handle);

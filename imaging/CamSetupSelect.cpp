@@ -44,6 +44,30 @@ void CCamSetupDlg::DetectCameras() {
   DisableWithoutCamera();
 }
 
+void CCamSetupDlg::RefreshCameraList() {
+  CCameraProcess* camera = Camera();
+  if (!camera) return;
+  stCameraItem chosen{};
+  const bool hadChoice = camera->GetCurCameraItem(&chosen) >= 0;
+  std::vector<stCameraItem> items(kMaxCameraList);
+  int count = 0;
+  camera->EnumCameras(items.data(), &count);  // an open camera's index follows it
+  QComboBox* combo = Combo(kCameraCombo);
+  combo->clear();
+  for (int i = 0; i < count; ++i) combo->addItem(DeviceName(items[std::size_t(i)].device));
+  if (count == 0) return;
+  int sel = camera->GetCurCameraItem();
+  if (sel < 0 || sel >= count) {
+    sel = 0;
+    for (int i = 0; hadChoice && i < count; ++i)
+      if (DeviceName(items[std::size_t(i)].device) == DeviceName(chosen.device)) sel = i;
+  }
+  combo->setCurrentIndex(sel);
+  camera->SetCurCamera(sel);
+  clock_->KillTimer(kTimerDetect);
+  DisableWithoutCamera();
+}
+
 void CCamSetupDlg::OnCameraSelChange() {
   const int sel = Combo(kCameraCombo)->currentIndex();
   CCameraProcess* camera = Camera();

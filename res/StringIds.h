@@ -109,6 +109,7 @@ enum : std::uint32_t {
   kFramesDroppedBecauseEncoderFell = 64134,  // "%u frames were dropped because the encoder fell behind."
   kWhatWritten = 64135,  // "What was written is in %s."
   kRecording = 64136,  // "Recording %02d:%02d:%02d"
+  kIncompleteFramesLeftOut = 64137,  // "%u frames that the camera sent incomplete were left out."
   kBlackLevelNotMeasuredCamera = 64190,  // "The black level was not measured: the camera gave no frame."
   kBlackLevelNotMeasuredDrawn = 64191,  // "The black level was not measured: the drawn region lies outside the pi"
   kBlackLevelNotMeasuredRegion = 64192,  // "The black level was not measured: the region gave no level the camera "
@@ -170,7 +171,7 @@ inline constexpr std::uint32_t kAll[] = {
   kCameraControler, kThresholdMenu, kDilate, kCorrode, kRecordingStoppedPictureSizeChanged,
   kRecordingStoppedVideoFileCould, kAEFast, kTotal, kScaleDefaultName, kCapture,
   kRecordingStoppedCameraLost, kRecordingStoppedCameraRefusedFrame, kVideoSavedFramesFps,
-  kFramesDroppedBecauseEncoderFell, kWhatWritten, kRecording, kBlackLevelNotMeasuredCamera,
+  kFramesDroppedBecauseEncoderFell, kWhatWritten, kRecording, kIncompleteFramesLeftOut, kBlackLevelNotMeasuredCamera,
   kBlackLevelNotMeasuredDrawn, kBlackLevelNotMeasuredRegion, kContinuousCaptureStoppedCouldNot,
   kLayerFileHoldsNoMeasurements, kMeasurementsCouldNotSaved,
   kCameraDisconnectedCaptureRecordingEnded, kCameraConnectedAgain, kImageListFull256Images,

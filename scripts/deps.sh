@@ -9,7 +9,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libjpeg62-turbo-dev
       libgtest-dev libgmock-dev libbenchmark-dev libzip-dev libpugixml-dev
       clang libclang-rt-14-dev
-      libaravis-dev libusb-1.0-0-dev
+      libaravis-dev libusb-1.0-0-dev aravis-tools ffmpeg
       fonts-arphic-uming fonts-arphic-ukai xvfb xauth xdg-utils
       fonts-noto-cjk qt6-translations-l10n
       dpkg-dev fakeroot file desktop-file-utils appstream lintian

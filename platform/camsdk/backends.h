@@ -22,26 +22,58 @@ std::string UniqueDeviceName(const std::string& base, Taken&& taken) {
 
 // ---- GenICam (arv_device.cpp)
 
-// GenICam pixel format (PFNC code) to the core's raw format, or 0 when the core cannot take it.
-// Mono10/12/16 and the 12-bit Bayer formats become the 12-bit raw formats.
-int GenicamRawFormat(std::uint32_t pixelFormat);
-// Significant bits of a PFNC format that GenicamRawFormat accepts (8, 10, 12 or 16).
+// Significant bits of a PFNC pixel format the core takes (8, 10, 12 or 16; RGB8 and BGR8 are 8),
+// 0 for one it does not take.
 int GenicamBits(std::uint32_t pixelFormat);
-// Copies a top-down camera image into the core's bottom-up raw layout, wide samples rescaled to
-// 12 bits. `stride` is the camera's row length in bytes.
-void GenicamToRaw(const std::uint8_t* data, int width, int height, std::size_t stride, int bits,
+// The colour layout a camera names for its top row: CAMSDK_PATTERN_* (BGR for RGB8 and BGR8).
+int GenicamPattern(std::uint32_t pixelFormat);
+// The core's raw format of frames of that pixel format as GenicamToRaw stores them (bottom-up,
+// even height: a Bayer pattern's two rows change places), or 0 when the core cannot take it.
+// Mono10/12/16 and the wide Bayer formats become the 12-bit raw formats; RGB8 and BGR8 are
+// processed colour (CAMSDK_RAW_BGR8).
+int GenicamRawFormat(std::uint32_t pixelFormat);
+// Copies a top-down camera image into the core's bottom-up raw layout: wide samples rescaled to
+// 12 bits, RGB8 turned into B, G, R. `stride` is the camera's row length in bytes.
+void GenicamToRaw(const std::uint8_t* data, int width, int height, std::size_t stride, std::uint32_t pixelFormat,
                   std::vector<std::uint8_t>& raw);
-// Analog gain (1x .. 16x) to a GenICam Gain in dB.
-double GainToDb(float analogGain);
+// The panel's analog gain (1x .. 16x) in the camera's own units: its whole range [minimum,
+// maximum], evenly in decibels, whole steps for a raw integer gain.
+double GenicamGain(float analogGain, double minimum, double maximum, bool integer);
 
-// Aravis' fake camera: Q7V_ARAVIS_FAKE=1 enables it at the first listing; tests switch it here.
+// What a thread of ours does inside Aravis is left out of ThreadSanitizer's view while one of
+// these lives: Aravis and GLib hand data between their threads (a camera's heartbeat, a stream's
+// receiver) under futex locks it cannot see, so it would take their own hand-overs for races.
+// Nothing of ours is touched inside one; our data stays in view. No cost in other builds.
+struct ArvScope {
+#if defined(__SANITIZE_THREAD__)
+  ArvScope();
+  ~ArvScope();
+#else
+  ArvScope() {}
+  ~ArvScope() {}
+#endif
+  ArvScope(const ArvScope&) = delete;
+  ArvScope& operator=(const ArvScope&) = delete;
+};
+
+// Aravis' in-process fake camera: Q7V_ARAVIS_FAKE=1 lists it; tests switch it here. USB3 and GigE
+// cameras are found by a discovery on a thread of its own, started by each listing
+// (Q7V_ARAVIS_USB=0 or Q7V_ARAVIS_GIGE=0 leaves a transport out); arrivals are told as
+// CAMSDK_EVENT_DEVICE_ARRIVED.
 void ArvSetFakeInterface(bool on);
+// Starts a discovery (unless `start` is false) and waits until it has answered and no other pass
+// runs (unless one looks for a lost camera).
+void ArvWaitDiscovery(bool start = true);
 // Emits "control-lost" on the open device of that id, as Aravis does when a camera's cable is
 // pulled. False when no such device is open.
 bool ArvTestControlLost(const std::string& deviceId);
-// The ArvCamera* of the open device of that id (null when none), for tests that read its
-// features back; only while its stream is paused.
+// The ArvCamera* of the open device of that id (null when none or not connected yet), for tests
+// that read its features back; only inside WithDevice.
 void* ArvTestCamera(const std::string& deviceId);
+// A connection of a test's own to a GigE camera by id or address (as another program would
+// have), made through the same interface lock as the backend's; an ArvCamera* to g_object_unref,
+// null when it cannot be reached.
+void* ArvTestConnect(const std::string& idOrAddress);
 // The Aravis device id behind a listed device name ("" when none).
 std::string ArvDeviceId(const std::string& deviceName);
 

@@ -133,8 +133,7 @@ CamSdkStatus CameraGetImageData(int handle, unsigned char* buffer, int mediaType
       raw = c.latestRaw;
       info = c.latestInfo;
     } else {
-      if (!Snapshot(c, lock, c.p.preview, FormatOf(c), raw, &info)) return CAMSDK_STATUS_DEVICE_LOST;
-      if (c.closed) return CAMSDK_STATUS_INVALID_HANDLE;
+      if (const CamSdkStatus r = Snapshot(c, lock, c.p.preview, FormatOf(c), raw, &info); r != CAMSDK_STATUS_OK) return r;
     }
     const std::size_t pixels = std::size_t(info.width) * info.height;
     const bool wide = CamSdkRawBits(info.format) > 8;
@@ -198,7 +197,7 @@ CamSdkStatus CameraCaptureFile(int handle, const char* fileName, int fileTypes, 
       info = c.latestInfo;
       return CAMSDK_STATUS_OK;
     }
-    return Snapshot(c, lock, c.p.capture, FormatOf(c), raw, &info) ? CAMSDK_STATUS_OK : CAMSDK_STATUS_DEVICE_LOST;
+    return Snapshot(c, lock, c.p.capture, FormatOf(c), raw, &info);
   });
   if (r != CAMSDK_STATUS_OK) CAMSDK_RETURN(r);
 
@@ -277,8 +276,14 @@ CamSdkStatus CameraStartRecordVideo(int handle, const char* pathWithoutExtension
   for (int n = 2; std::filesystem::exists(name, ec) && n < 10000; ++n)
     name = std::string(pathWithoutExtension) + "_" + stamp + "_" + std::to_string(n) + ".avi";
   static const int kQuality[3] = {50, 75, 95};
+  std::uint64_t incomplete = 0;
+  {
+    std::lock_guard<std::mutex> lock(cam->mu);
+    incomplete = cam->incompleteFrames;
+  }
   std::lock_guard<std::mutex> lock(cam->recMu);
   if (cam->recorder) CAMSDK_RETURN(CAMSDK_STATUS_BUSY);
+  cam->incompleteAtStart = incomplete;
   // Frames come at the preview size; a recording that cannot create its file does not start.
   cam->recorder = StartRecorder(name, fps, kQuality[quality], mode.width, mode.height);
   if (!cam->recorder) CAMSDK_RETURN(CAMSDK_STATUS_FILE_ERROR);
@@ -305,11 +310,18 @@ CamSdkStatus CameraRecordFrame(int handle, const unsigned char* image, const Cam
 namespace camsdk {
 namespace {
 // Takes the camera's recorder away from the frame path; the status says why there is none.
-int TakeRecorder(int handle, std::shared_ptr<Recorder>* rec) {
+// *incomplete: the damaged frames the camera sent while it recorded.
+int TakeRecorder(int handle, std::shared_ptr<Recorder>* rec, std::uint64_t* incomplete = nullptr) {
   std::shared_ptr<Camera> cam = Find(handle);
   if (!cam) return CAMSDK_STATUS_INVALID_HANDLE;
+  std::uint64_t now = 0;
+  {
+    std::lock_guard<std::mutex> lock(cam->mu);
+    now = cam->incompleteFrames;
+  }
   std::lock_guard<std::mutex> lock(cam->recMu);
   *rec = std::move(cam->recorder);
+  if (incomplete) *incomplete = now - std::min(now, cam->incompleteAtStart);
   return *rec ? CAMSDK_STATUS_OK : CAMSDK_STATUS_NOT_RECORDING;
 }
 }  // namespace
@@ -342,19 +354,20 @@ Closers& TheClosers() {
 CamSdkStatus CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Recorder> rec;
-  if (const int status = TakeRecorder(handle, &rec); status != CAMSDK_STATUS_OK) CAMSDK_RETURN(status);
+  std::uint64_t incomplete = 0;
+  if (const int status = TakeRecorder(handle, &rec, &incomplete); status != CAMSDK_STATUS_OK) CAMSDK_RETURN(status);
   Closers& closers = TheClosers();
   {
     std::lock_guard<std::mutex> lock(closers.mu);
     ++closers.running;
   }
-  std::thread([rec = std::move(rec), done, context] {
+  std::thread([rec = std::move(rec), done, context, incomplete] {
     rec->Close();
     const RecordSummary s = rec->Summary();
     if (done) {
       const CamSdkRecordSummary out{s.status,           s.framesWritten,   s.framesDropped,
                                     s.seconds,          s.framesPerSecond, s.fileKept ? 1 : 0,
-                                    rec->FileName().c_str()};
+                                    rec->FileName().c_str(), incomplete};
       done(context, &out);
     }
     Closers& c = TheClosers();
@@ -379,5 +392,15 @@ CamSdkStatus CamSdkGetRecordFileName(int handle, char* buffer, int capacity) {
   std::lock_guard<std::mutex> lock(cam->recMu);
   if (cam->lastVideo.size() + 1 > std::size_t(capacity)) CAMSDK_RETURN(CAMSDK_STATUS_BUFFER_TOO_SMALL);
   std::memcpy(buffer, cam->lastVideo.c_str(), cam->lastVideo.size() + 1);
+  CAMSDK_RETURN(CAMSDK_STATUS_OK);
+}
+
+CamSdkStatus CamSdkGetIncompleteFrames(int handle, unsigned long long* count) {
+  CAMSDK_ENTER(handle, count);
+  if (!count) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_PARAMETER);
+  std::shared_ptr<Camera> cam = Find(handle);
+  if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
+  std::lock_guard<std::mutex> lock(cam->mu);
+  *count = cam->incompleteFrames;
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }

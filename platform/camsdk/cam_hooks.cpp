@@ -144,7 +144,7 @@ int CamSdkTestDetach(const char* key) {
       c->lost = true;
       c->run = Run::Stopped;
       c->cv.notify_all();
-      if (tlsDelivering != c.get()) c->cv.wait(lock, [&] { return !c->busy; });
+      if (tlsDelivering != c.get()) c->cv.wait(lock, [&] { return !c->delivering; });
     }
     if (first) NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, c->handle, model->deviceName);
   }
@@ -172,6 +172,7 @@ void CamSdkTestReset() {
   CamSdkTestClearFailures();
   CamSdkTestFailRecordWritesAfter(-1);
   for (int h : handles) (void)CameraUnInit(h);  // best-effort
+  Reg().JoinClosers();
   CamSdkWaitRecordVideo();
   SimResetPresence();
   gSynchronous = false;
@@ -221,7 +222,7 @@ int CamSdkTestDeliverFrames(int handle, int count) {
     const int r = With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
       if (!c.synchronous) return CAMSDK_STATUS_BUSY;
       if (tlsDelivering == &c) return CAMSDK_STATUS_BUSY;
-      c.cv.wait(lock, [&] { return !c.busy; });
+      c.cv.wait(lock, [&] { return (!c.reading && !c.delivering && c.deviceWanted == 0) || c.closed; });
       if (c.closed || c.lost || c.run != Run::Playing) {
         done = true;
         return CAMSDK_STATUS_OK;

@@ -54,11 +54,12 @@ void StreamLoop(Camera* c) {
   }
 }
 
+// Frames stop at once; a read in progress may finish, but its frame is not delivered.
 int PauseOrStop(int handle, Run target) {
   return With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
     c.run = target;
     c.cv.notify_all();
-    if (tlsDelivering != &c) c.cv.wait(lock, [&] { return !c.busy; });
+    if (tlsDelivering != &c) c.cv.wait(lock, [&] { return !c.delivering; });
     return CAMSDK_STATUS_OK;
   });
 }
@@ -70,8 +71,16 @@ void CopyText(char* dst, std::size_t cap, const char* src) {
 
 }  // namespace
 
-const std::vector<Backend*>& Backends() {
-  static const std::vector<Backend*> all{&ArvBackend(), &V4l2Backend(), &SimBackend()};
+namespace {
+std::atomic<Backend*> gTestBackend{nullptr};
+}  // namespace
+
+void SetTestBackend(Backend* backend) { gTestBackend.store(backend); }
+
+std::vector<Backend*> Backends() {
+  std::vector<Backend*> all;
+  if (Backend* test = gTestBackend.load()) all.push_back(test);
+  for (Backend* b : {&ArvBackend(), &V4l2Backend(), &SimBackend()}) all.push_back(b);
   return all;
 }
 
@@ -156,7 +165,43 @@ void NotifyDeviceEvent(int event, int handle, const char* deviceName) {
   if (cb) cb(context, event, handle, deviceName ? deviceName : "");
 }
 
+void MarkLost(Camera& c, std::unique_lock<std::mutex>& lock) {
+  const bool first = !c.lost;
+  c.lost = true;
+  c.run = Run::Stopped;
+  c.cv.notify_all();
+  if (first && !c.closed) {
+    lock.unlock();
+    NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, c.handle, c.model.deviceName);
+    lock.lock();
+  }
+}
+
+bool AcquireDevice(Camera& c, std::unique_lock<std::mutex>& lock) {
+  ++c.deviceWanted;
+  if (c.reading) c.cancelRead.store(true);
+  c.cv.wait(lock, [&] { return !c.reading || c.closed || c.lost; });
+  --c.deviceWanted;
+  if (c.closed || c.lost) {
+    c.cv.notify_all();
+    return false;
+  }
+  c.reading = true;
+  c.cancelRead.store(false);
+  return true;
+}
+
+void ReleaseDevice(Camera& c) {
+  c.reading = false;
+  c.cv.notify_all();
+}
+
 void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock) {
+  if (c.reading || c.deviceWanted > 0) {
+    // Another caller reads the device (a snapshot, a capture at another size): it goes first.
+    c.cv.wait(lock, [&] { return (!c.reading && c.deviceWanted == 0) || c.quit || c.run != Run::Playing; });
+    return;
+  }
   Exposure e = MakeExposure(c, c.p.preview);
   ++c.frameNumber;
   if (c.synchronous) c.syncTime += double(Period(c)) * 1e-7;
@@ -164,64 +209,85 @@ void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock) {
   const auto defects = c.defects;
   const bool needStats = c.p.aeOn || (c.model.color && (c.p.awbOn || c.onceWbPending));
   const Window aeWin = c.p.aeWindow, wbWin = c.p.wbWindow;
-  c.busy = true;
+  c.reading = true;
+  c.cancelRead.store(false);
+  e.cancel = &c.cancelRead;
   std::vector<std::uint8_t>& raw = c.workRaw;
   lock.unlock();
 
-  const bool ok = c.device->Read(e, raw);
+  const ReadResult got = c.device->ReadFrame(e, raw);
   CamSdkFrameInfo info = MakeInfo(e, raw.size());
   Stats stats;
-  if (ok) {
+  if (got == ReadResult::Frame) {
     if (dpc) CorrectDefects(raw, info, e.mode, *defects);
     if (needStats) stats = ComputeStats(raw, info, aeWin, wbWin);
   }
 
   lock.lock();
-  if (!ok) {
-    const bool first = !c.lost;
-    c.lost = true;
-    c.run = Run::Stopped;
-    c.busy = false;
-    c.cv.notify_all();
-    if (first) {
-      lock.unlock();
-      NotifyDeviceEvent(CAMSDK_EVENT_DEVICE_LOST, c.handle, c.model.deviceName);
-      lock.lock();
-    }
+  ReleaseDevice(c);
+  if (got == ReadResult::Lost) {
+    MarkLost(c, lock);
     return;
   }
+  if (got == ReadResult::Incomplete) ++c.incompleteFrames;
+  if (got != ReadResult::Frame) return;
   StepAe(c, stats);
   StepWb(c, stats);
   const bool deliver = c.run == Run::Playing && !c.quit && !c.lost && c.callback;
-  lock.unlock();
   if (deliver) {
+    c.delivering = true;
+    lock.unlock();
     Camera* previous = tlsDelivering;
     tlsDelivering = &c;
     c.callback(c.handle, raw.data(), &info);
     tlsDelivering = previous;
+    lock.lock();
+    c.delivering = false;
   }
-  lock.lock();
   c.latestRaw.swap(raw);
   c.latestInfo = info;
   c.hasLatest = true;
   ++c.frameSeq;
-  c.busy = false;
   c.cv.notify_all();
 }
 
-bool Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
-              std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info) {
-  Exposure e = MakeExposure(c, sel);
-  e.format = format;
-  const bool dpc = c.p.deadPixelCorrection != 0;
-  const auto defects = c.defects;
-  lock.unlock();
-  const bool ok = c.device->Read(e, raw);
-  *info = MakeInfo(e, raw.size());
-  if (ok && dpc) CorrectDefects(raw, *info, e.mode, *defects);
-  lock.lock();
-  if (!ok) c.lost = true;
-  return ok;
+CamSdkStatus Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
+                      std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct) {
+  // A whole frame, or the reason there is none within the frame time and two seconds.
+  const auto deadline = Clock::now() + std::chrono::nanoseconds(Period(c) * 100) + std::chrono::seconds(2);
+  for (;;) {
+    if (!AcquireDevice(c, lock)) return c.closed ? CAMSDK_STATUS_INVALID_HANDLE : CAMSDK_STATUS_DEVICE_LOST;
+    Exposure e = MakeExposure(c, sel);
+    e.format = format;
+    e.cancel = &c.cancelRead;
+    const bool dpc = correct && c.p.deadPixelCorrection != 0;
+    const auto defects = c.defects;
+    lock.unlock();
+    const ReadResult got = c.device->ReadFrame(e, raw);
+    *info = MakeInfo(e, raw.size());
+    if (got == ReadResult::Frame && dpc) CorrectDefects(raw, *info, e.mode, *defects);
+    lock.lock();
+    ReleaseDevice(c);
+    if (got == ReadResult::Frame) return CAMSDK_STATUS_OK;
+    if (got == ReadResult::Lost) {
+      MarkLost(c, lock);
+      return CAMSDK_STATUS_DEVICE_LOST;
+    }
+    if (got == ReadResult::Incomplete) ++c.incompleteFrames;
+    if (c.closed) return CAMSDK_STATUS_INVALID_HANDLE;
+    if (Clock::now() >= deadline) return CAMSDK_STATUS_TIMEOUT;
+  }
+}
+
+CamSdkStatus WithDevice(int handle, const std::function<void()>& f) {
+  return CamSdkStatus(With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
+    if (!AcquireDevice(c, lock)) return c.closed ? CAMSDK_STATUS_INVALID_HANDLE : CAMSDK_STATUS_DEVICE_LOST;
+    lock.unlock();
+    f();
+    lock.lock();
+    ReleaseDevice(c);
+    return CAMSDK_STATUS_OK;
+  }));
 }
 
 }  // namespace camsdk
@@ -309,6 +375,7 @@ CamSdkStatus CameraUnInit(int handle) {
   CAMSDK_ENTER(handle);
   std::shared_ptr<Camera> c = Find(handle);
   if (!c) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
+  bool stuck = false;
   {
     std::unique_lock<std::mutex> lock(c->mu);
     if (c->closed) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
@@ -316,15 +383,20 @@ CamSdkStatus CameraUnInit(int handle) {
     c->closed = true;
     c->quit = true;
     c->run = Run::Stopped;
+    c->cancelRead.store(true);
     c->cv.notify_all();
-    c->cv.wait(lock, [&] { return !c->busy; });
+    c->cv.wait(lock, [&] { return !c->delivering; });
+    // A reader that answers the cancel gives the device back within a moment; one that waits
+    // on a camera that no longer answers is left to finish on a closer thread.
+    stuck = !c->cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return !c->reading; });
   }
-  c->Shutdown();
+  Registry& reg = Reg();
   {
-    Registry& reg = Reg();
     std::lock_guard<std::mutex> lock(reg.mu);
     reg.cams.erase(handle);
+    if (stuck) reg.Close(std::move(c));
   }
+  if (c) c->Shutdown();
   CAMSDK_RETURN(CAMSDK_STATUS_OK);
 }
 

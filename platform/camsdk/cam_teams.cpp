@@ -108,30 +108,30 @@ CamSdkStatus CameraCreateDefectCorrectionInfo(int handle) {
   if (!cam) CAMSDK_RETURN(CAMSDK_STATUS_INVALID_HANDLE);
   // Full resolution, so the info holds sensor coordinates; without the old correction.
   cv::Mat sum;
+  int format = 0;
   DeviceSettings settings;
   const int r = With(handle, [&](Camera& c, std::unique_lock<std::mutex>& lock) {
     SizeSel full;
-    const int saved = c.p.deadPixelCorrection;
-    c.p.deadPixelCorrection = 0;
-    const int format = CamSdkRaw8Of(FormatOf(c));
+    // Processed colour has no raw sites: its frames are searched as grey.
+    const int media = FormatOf(c);
+    format = media == CAMSDK_RAW_BGR8 ? media : CamSdkRaw8Of(media);
     for (int i = 0; i < 4; ++i) {
       std::vector<std::uint8_t> raw;
       CamSdkFrameInfo info{};
       c.frameNumber += 7;  // other noise
-      if (!Snapshot(c, lock, full, format, raw, &info) || c.closed) {
-        c.p.deadPixelCorrection = saved;
-        return c.closed ? CAMSDK_STATUS_INVALID_HANDLE : CAMSDK_STATUS_DEVICE_LOST;
-      }
-      cv::Mat frame(info.height, info.width, CV_8U, raw.data());
+      if (const CamSdkStatus r = Snapshot(c, lock, full, format, raw, &info, false); r != CAMSDK_STATUS_OK) return r;
+      cv::Mat frame(info.height, info.width, format == CAMSDK_RAW_BGR8 ? CV_8UC3 : CV_8U, raw.data()), grey;
+      if (format == CAMSDK_RAW_BGR8) cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+      else grey = frame;
       if (sum.empty()) sum = cv::Mat::zeros(info.height, info.width, CV_32F);
-      cv::accumulate(frame, sum);
+      cv::accumulate(grey, sum);
     }
-    c.p.deadPixelCorrection = saved;
     return CAMSDK_STATUS_OK;
   });
   if (r != CAMSDK_STATUS_OK) CAMSDK_RETURN(r);
   sum /= 4.0;
-  const std::vector<CamSdkPoint> found = FindDefects(sum, cam->model.color ? cam->model.pattern : CAMSDK_PATTERN_MONO);
+  const int pattern = CamSdkRawPattern(format);
+  const std::vector<CamSdkPoint> found = FindDefects(sum, pattern == CAMSDK_PATTERN_BGR ? CAMSDK_PATTERN_MONO : pattern);
   const int r2 = With(handle, [&](Camera& c, std::unique_lock<std::mutex>&) {
     c.settings.defects = found;
     c.defects = std::make_shared<std::vector<CamSdkPoint>>(found);

@@ -399,6 +399,7 @@ struct CamSdkRecordSummary {
   double framesPerSecond;            // the rate in the file's header (the measured one)
   int fileKept;                      // 0: nothing usable was written and the file was removed
   const char* fileName;
+  unsigned long long framesIncomplete;  // frames that came damaged while recording (not written)
 };
 typedef void (*CamSdkRecordDone)(void* context, const CamSdkRecordSummary* summary);
 // As CameraStopRecordVideo, but returns at once: no frame is taken after it returns, and the
@@ -406,6 +407,9 @@ typedef void (*CamSdkRecordDone)(void* context, const CamSdkRecordSummary* summa
 // CamSdkWaitRecordVideo waits until every file being finished is closed.
 CamSdkStatus CamSdkStopRecordVideoAsync(int handle, CamSdkRecordDone done, void* context);
 void CamSdkWaitRecordVideo();
+// Frames the camera sent damaged (lost packets, a failed transfer) since it was opened. They are
+// never delivered, shown, counted as frames or recorded.
+CamSdkStatus CamSdkGetIncompleteFrames(int handle, unsigned long long* count);
 // Full name of the video file being written, or of the last one written ("" before any).
 CamSdkStatus CamSdkGetRecordFileName(int handle, char* buffer, int capacity);
 

@@ -14,10 +14,15 @@
 //   gain), written into `raw` as width x height samples of the format's width (one byte, or two
 //   little-endian bytes for the wide formats), row 0 first; false once the camera is gone.
 //   Read is called on the camera's frame thread (and, for snapshots, on the caller's), never
-//   twice at once for one device.
+//   twice at once for one device: the core hands the device to one reader at a time, and a
+//   reconfiguration (a new size or format, made inside Read) never meets another read.
+//   Cameras that pace themselves implement ReadFrame instead, which can also answer that no
+//   whole frame came this time.
 // Everything else (timing, automatic exposure and white balance, the ISP, dead-pixel correction,
 // files, recording, parameter teams) is the core's, the same for every backend.
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +75,17 @@ struct Exposure {
   double sceneLight = 1.0;      // share of the scene's light on the sensor
   std::uint32_t frameNumber = 0;
   double timeSeconds = 0;       // start of the exposure, for flicker and motion
+  // Set while the read should give up waiting for the camera (the camera is being closed, or
+  // another reader waits for the device): ReadFrame then answers NoFrame soon.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// What one attempt at reading a frame gave.
+enum class ReadResult {
+  Frame,       // a whole frame is in `raw`
+  Incomplete,  // a frame came but not whole (lost packets, a failed transfer): not a frame
+  NoFrame,     // nothing this time (slow camera, cancelled); the camera is still there
+  Lost,        // the camera is gone
 };
 
 // One open camera device.
@@ -80,6 +96,10 @@ class Device {
   // Exposes and reads one frame into `raw` (resized to width x height x bytes per sample).
   // Returns false when the device is gone.
   virtual bool Read(const Exposure& exposure, std::vector<std::uint8_t>& raw) = 0;
+  // One attempt; by default a Read, which either gives a frame or finds the camera gone.
+  virtual ReadResult ReadFrame(const Exposure& exposure, std::vector<std::uint8_t>& raw) {
+    return Read(exposure, raw) ? ReadResult::Frame : ReadResult::Lost;
+  }
   // Hot pixels seeded in the sensor, sensor coordinates (simulation only; empty elsewhere).
   virtual std::vector<CamSdkPoint> SeededDefects() const { return {}; }
   // Where the simulated scene's features lie (simulation only), for the test harness.
@@ -114,8 +134,17 @@ class Backend {
   virtual DeviceText Text(const ModelInfo&) const { return {}; }
 };
 
-// The backends in the order the core asks them: GenICam, V4L2, simulation.
-const std::vector<Backend*>& Backends();
+// The backends in the order the core asks them: a test's own (SetTestBackend), GenICam, V4L2,
+// simulation.
+std::vector<Backend*> Backends();
+// Tells the registered device-event callback (CAMSDK_EVENT_*); backends tell arrivals with it.
+// Call with no library lock held.
+void NotifyDeviceEvent(int event, int handle, const char* deviceName);
+// A backend of a test's, asked before all others; null removes it.
+void SetTestBackend(Backend* backend);
+// Runs f on the caller's thread while it alone holds the device of that open camera (the frame
+// thread waits meanwhile): for tests that read a real camera's own features back.
+CamSdkStatus WithDevice(int handle, const std::function<void()>& f);
 Backend& ArvBackend();   // arv_device.cpp: lists nothing when built without Aravis
 Backend& V4l2Backend();  // v4l2_device.cpp
 

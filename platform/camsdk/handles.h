@@ -161,7 +161,13 @@ struct Camera {
   std::condition_variable cv;
   Run run = Run::Stopped;
   bool quit = false, closed = false, lost = false;
-  bool busy = false;  // a frame is being read or delivered
+  // One reader of the device at a time: `reading` while a thread is inside Device::ReadFrame
+  // (the frame thread, or a snapshot's caller); `deviceWanted` counts callers waiting for the
+  // device, whom the frame thread lets go first.
+  bool reading = false;
+  int deviceWanted = 0;
+  bool delivering = false;  // the frame callback runs
+  std::atomic<bool> cancelRead{false};  // the reader should give up waiting for the camera
   bool timingChanged = false;
   Clock::time_point lastStart{};
   double syncTime = 0;
@@ -172,7 +178,8 @@ struct Camera {
   std::shared_ptr<const std::vector<CamSdkPoint>> defects = std::make_shared<std::vector<CamSdkPoint>>();
   std::uint32_t frameNumber = 0;
   std::uint64_t frameSeq = 0;
-  std::vector<std::uint8_t> workRaw;  // owned by the delivering thread while busy
+  std::uint64_t incompleteFrames = 0;   // frames that came damaged and were dropped
+  std::vector<std::uint8_t> workRaw;  // the frame thread's, while it reads and delivers
   std::vector<std::uint8_t> latestRaw;
   CamSdkFrameInfo latestInfo{};
   bool hasLatest = false;
@@ -186,9 +193,10 @@ struct Camera {
   std::uint64_t displayCount = 0;
   int codec = CAMSDK_CODEC_MJPEG, aviQuality = 1;
 
-  std::mutex recMu;  // guards recorder and lastVideo
+  std::mutex recMu;  // guards recorder, lastVideo and incompleteAtStart
   std::shared_ptr<Recorder> recorder;
   std::string lastVideo;
+  std::uint64_t incompleteAtStart = 0;  // incompleteFrames when the recording started
 };
 
 // The camera whose frame this thread is delivering (calls from its callback must not wait for it).
@@ -198,6 +206,40 @@ struct Registry {
   std::mutex mu;
   std::map<int, std::shared_ptr<Camera>> cams;
   int nextHandle = 1;
+  // Cameras closed while their reader was still waiting on the device: finished here, so that
+  // closing never waits for a camera that does not answer.
+  struct Closer {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Closer> closers;
+  // Starts a closer (call with mu held), after joining those that are done.
+  void Close(std::shared_ptr<Camera> c) {
+    for (auto it = closers.begin(); it != closers.end();) {
+      if (it->done->load()) {
+        it->thread.join();
+        it = closers.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    closers.push_back({std::thread([c = std::move(c), done]() mutable {
+                         c->Shutdown();
+                         c.reset();
+                         done->store(true);
+                       }),
+                       done});
+  }
+  // Waits for every closer (no lock held).
+  void JoinClosers() {
+    std::vector<Closer> pending;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      pending.swap(closers);
+    }
+    for (Closer& k : pending) k.thread.join();
+  }
   ~Registry() {
     std::map<int, std::shared_ptr<Camera>> all;
     {
@@ -205,6 +247,7 @@ struct Registry {
       all.swap(cams);
     }
     for (auto& [h, c] : all) c->Shutdown();
+    JoinClosers();
   }
 };
 
@@ -247,13 +290,22 @@ inline int Sample(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& i
 std::uint64_t Period(const Camera& c);
 std::shared_ptr<const IspTables> Isp(Camera& c);
 // Reads one frame with the settings in force and, when still playing, hands it to the frame
-// callback. Called with the lock held; returns with it held.
+// callback. Called with the lock held; returns with it held. When another caller holds or wants
+// the device it only waits for it and returns.
 void DeliverOne(Camera& c, std::unique_lock<std::mutex>& lock);
-// Tells the registered device-event callback; call with no library lock held.
-void NotifyDeviceEvent(int event, int handle, const char* deviceName);
-// A frame exposed on the caller's thread, without callback or automatic functions.
-bool Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
-              std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info);
+// Marks the camera lost (stream stopped) and, the first time, tells the device-event callback
+// with the lock released for the call.
+void MarkLost(Camera& c, std::unique_lock<std::mutex>& lock);
+// Takes the device for the caller's thread: waits until no one else reads it, hurrying a
+// waiting frame thread. False when the camera was closed or lost meanwhile. ReleaseDevice gives
+// it back.
+bool AcquireDevice(Camera& c, std::unique_lock<std::mutex>& lock);
+void ReleaseDevice(Camera& c);
+// A whole frame exposed on the caller's thread, without callback or automatic functions, through
+// the same hand-over as the frame thread: CAMSDK_STATUS_OK, or the status why there is none
+// (closed, lost, no frame in time). `correct`: with the dead-pixel correction in force.
+CamSdkStatus Snapshot(Camera& c, std::unique_lock<std::mutex>& lock, const SizeSel& sel, int format,
+                      std::vector<std::uint8_t>& raw, CamSdkFrameInfo* info, bool correct = true);
 
 // ---- automatic exposure (cam_auto.cpp)
 Stats ComputeStats(const std::vector<std::uint8_t>& raw, const CamSdkFrameInfo& info, const Window& ae,

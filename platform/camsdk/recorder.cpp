@@ -118,6 +118,9 @@ class MjpegRecorder final : public Recorder {
     frameTime_ = AVRational{1000, millis};
     opened_ = true;
     const int workers = WorkerCount();
+    // OpenCV sets its encoders up at their first use; done here, before the workers start, so
+    // that they find them made (ThreadSanitizer cannot see OpenCV's own once-only guard).
+    cv::haveImageWriter(".jpg");
     if (frameBytes_ > kCopyAllocLimit)
       warmTarget_ = std::min<std::size_t>(std::size_t(workers), std::max<std::size_t>(1, kRawBudget / frameBytes_));
     for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Encode(); });

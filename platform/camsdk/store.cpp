@@ -20,8 +20,10 @@ Params FactoryParams(const ModelInfo& model) {
   Params p;
   p.frameSpeed = model.frameSpeedCount > 1 ? 1 : 0;
   p.exposureLines = std::max<std::uint32_t>(1, std::uint32_t(std::lround(150000.0 / model.lineTime[p.frameSpeed])));
-  // Mono sensors and cameras that deliver balanced colour start without white-balance gains.
-  if (!model.color || model.pattern == CAMSDK_PATTERN_BGR) p.gainR = p.gainG = p.gainB = 1.0f;
+  // The simulated colour sensors' gains balance their own sensitivities; every other camera
+  // (mono, balanced colour, a real sensor of unknown response) starts without gains.
+  const bool simulated = model.key && FindSimModel(model.key) == &model;
+  if (!model.color || model.pattern == CAMSDK_PATTERN_BGR || !simulated) p.gainR = p.gainG = p.gainB = 1.0f;
   return p;
 }
 

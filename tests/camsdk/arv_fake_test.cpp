@@ -58,14 +58,18 @@ class ArvFakeTest : public CameraTest {
     return {f.biWidth, f.biHeight};
   }
 
-  // Reads a feature of the open fake camera with the stream paused.
+  // Reads features of the open fake camera while the frame thread keeps off the device.
   template <typename F>
-  auto Paused(int handle, F&& read) {
-    EXPECT_EQ(CameraPause(handle), 1);
-    auto* cam = static_cast<ArvCamera*>(camsdk::ArvTestCamera(kFakeId));
-    EXPECT_NE(cam, nullptr);
-    auto value = read(cam);
-    EXPECT_EQ(CameraPlay(handle), 1);
+  auto Features(int handle, F&& read) {
+    decltype(read(static_cast<ArvCamera*>(nullptr))) value{};
+    EXPECT_EQ(camsdk::WithDevice(handle,
+                                 [&] {
+                                   auto* cam = static_cast<ArvCamera*>(camsdk::ArvTestCamera(kFakeId));
+                                   ASSERT_NE(cam, nullptr);
+                                   camsdk::ArvScope scope;
+                                   value = read(cam);
+                                 }),
+              1);
     return value;
   }
 
@@ -101,10 +105,15 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
 
   CamSdkCapability cap{};
   ASSERT_EQ(CameraGetCapability(h, &cap), 1);
-  EXPECT_EQ(cap.monoSensor, 1);  // the fake delivers Mono8 unless told otherwise
+  // The fake starts in Mono8 but offers Bayer and RGB8: a colour camera, in its Bayer pattern,
+  // with processed colour beside it.
+  EXPECT_EQ(cap.colorSensor, 1);
   ASSERT_GE(cap.resolutionCount, 1);
-  ASSERT_EQ(cap.mediaTypeCount, 2);  // Mono8, and Mono16 as 12-bit
-  EXPECT_EQ(cap.mediaTypes[1].format, CAMSDK_RAW_MONO12);
+  ASSERT_EQ(cap.mediaTypeCount, 2);
+  EXPECT_NE(CamSdkRawPattern(cap.mediaTypes[0].format), CAMSDK_PATTERN_MONO);
+  EXPECT_EQ(CamSdkRawBits(cap.mediaTypes[0].format), 8);
+  EXPECT_EQ(cap.mediaTypes[1].format, CAMSDK_RAW_BGR8);
+  EXPECT_EQ(cap.lackingControls, 0);
 
   int w = 0, ht = 0;
   ASSERT_EQ(camera->GetImageSize(index, &w, &ht), 1);
@@ -120,14 +129,16 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
     EXPECT_LT(lo, hi);  // the fake's pattern, not a blank
   }
 
-  // Exposure and analog gain from the panel's calls reach the camera's features.
+  // Exposure and analog gain from the panel's calls reach the camera's features, the gain in the
+  // camera's own raw steps (GainRaw 0..10): the panel's 1x..16x spans them evenly in decibels.
   ASSERT_EQ(CameraSetExposureTime(h, 123400), 1);  // 12.34 ms
-  ASSERT_EQ(CameraSetAnalogGain(h, 2.0f), 1);
-  ASSERT_TRUE(WaitFrames(2));
-  const double us = Paused(h, [](ArvCamera* c) { return arv_camera_get_exposure_time(c, nullptr); });
+  for (const auto& [gain, raw] : {std::pair{2.0f, 3.0}, std::pair{1.0f, 0.0}, std::pair{4.0f, 5.0}, std::pair{16.0f, 10.0}}) {
+    ASSERT_EQ(CameraSetAnalogGain(h, gain), 1);
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(Features(h, [](ArvCamera* c) { return arv_camera_get_gain(c, nullptr); }), raw) << gain;
+  }
+  const double us = Features(h, [](ArvCamera* c) { return arv_camera_get_exposure_time(c, nullptr); });
   EXPECT_NEAR(us, 12340.0, 1.0);
-  const double db = Paused(h, [](ArvCamera* c) { return arv_camera_get_gain(c, nullptr); });
-  EXPECT_NEAR(db, 20 * std::log10(2.0), 0.51);  // the fake's gain has whole steps
 
   // A region of interest: frames and buffer at its size, the camera's region at its place.
   ASSERT_EQ(camera->SetImageSize(h, 1, 64, 32, 256, 128, CAMSDK_SIZE_PREVIEW), 1);
@@ -136,7 +147,7 @@ TEST_F(ArvFakeTest, LiveFramesFeaturesRoiCaptureRecordingAndReopen) {
   ASSERT_TRUE(camera->AllocFrameBuffer(w, ht));
   ASSERT_TRUE(WaitFrames(3));
   EXPECT_EQ(BufferSize(), cv::Size(256, 128));
-  const auto region = Paused(h, [](ArvCamera* c) {
+  const auto region = Features(h, [](ArvCamera* c) {
     int x = -1, y = -1, rw = 0, rh = 0;
     arv_camera_get_region(c, &x, &y, &rw, &rh, nullptr);
     return cv::Rect(x, y, rw, rh);
