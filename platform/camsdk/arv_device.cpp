@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -155,10 +156,9 @@ Backend& ArvBackend() {
   return backend;
 }
 void ArvSetFakeInterface(bool) {}
-bool ArvTestControlLost(const std::string&) { return false; }
 std::string ArvDeviceId(const std::string&) { return {}; }
-void* ArvTestCamera(const std::string&) { return nullptr; }
-void* ArvTestConnect(const std::string&) { return nullptr; }
+bool WithOpenArvCamera(const std::string&, const std::function<void(void*)>&) { return false; }
+void* ConnectGigeCamera(const std::string&) { return nullptr; }
 void ArvWaitDiscovery(bool) {}
 
 #else
@@ -1079,7 +1079,7 @@ void ArvWaitDiscovery(bool start) {
   });
 }
 
-bool ArvTestControlLost(const std::string& deviceId) {
+bool WithOpenArvCamera(const std::string& deviceId, const std::function<void(void*)>& f) {
   ArvCamera* cam = nullptr;
   {
     std::lock_guard<std::mutex> lock(gMu);
@@ -1088,20 +1088,12 @@ bool ArvTestControlLost(const std::string& deviceId) {
     cam = it->second->Cam();
     InArv([&] { g_object_ref(cam); });
   }
-  InArv([&] {
-    g_signal_emit_by_name(arv_camera_get_device(cam), "control-lost");
-    g_object_unref(cam);
-  });
+  f(cam);
+  InArv([&] { g_object_unref(cam); });
   return true;
 }
 
-void* ArvTestCamera(const std::string& deviceId) {
-  std::lock_guard<std::mutex> lock(gMu);
-  auto it = gOpen.find(deviceId);
-  return it == gOpen.end() ? nullptr : it->second->Cam();
-}
-
-void* ArvTestConnect(const std::string& idOrAddress) { return ConnectAravisCamera(kGigeIface, idOrAddress); }
+void* ConnectGigeCamera(const std::string& idOrAddress) { return ConnectAravisCamera(kGigeIface, idOrAddress); }
 
 #if defined(__SANITIZE_THREAD__)
 ArvScope::ArvScope() {

@@ -2,6 +2,7 @@
 // What the real-camera backends share with their tests: the pixel conversions and control
 // mappings (pure functions, testable on recorded frames) and the hooks of Aravis' fake camera.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,16 +65,13 @@ void ArvSetFakeInterface(bool on);
 // Starts a discovery (unless `start` is false) and waits until it has answered and no other pass
 // runs (unless one looks for a lost camera).
 void ArvWaitDiscovery(bool start = true);
-// Emits "control-lost" on the open device of that id, as Aravis does when a camera's cable is
-// pulled. False when no such device is open.
-bool ArvTestControlLost(const std::string& deviceId);
-// The ArvCamera* of the open device of that id (null when none or not connected yet), for tests
-// that read its features back; only inside WithDevice.
-void* ArvTestCamera(const std::string& deviceId);
-// A connection of a test's own to a GigE camera by id or address (as another program would
-// have), made through the same interface lock as the backend's; an ArvCamera* to g_object_unref,
-// null when it cannot be reached.
-void* ArvTestConnect(const std::string& idOrAddress);
+// Calls f with the ArvCamera* of the open, connected device of that id (a reference held for
+// the call); false, without calling f, when there is none.
+bool WithOpenArvCamera(const std::string& deviceId, const std::function<void(void*)>& f);
+// A connection of its own to a GigE camera by id or address (as another program would have),
+// made through the same interface lock as the backend's; an ArvCamera* to g_object_unref, null
+// when it cannot be reached.
+void* ConnectGigeCamera(const std::string& idOrAddress);
 // The Aravis device id behind a listed device name ("" when none).
 std::string ArvDeviceId(const std::string& deviceName);
 

@@ -72,14 +72,14 @@ void CopyText(char* dst, std::size_t cap, const char* src) {
 }  // namespace
 
 namespace {
-std::atomic<Backend*> gTestBackend{nullptr};
+std::atomic<Backend*> gBackendOverride{nullptr};
 }  // namespace
 
-void SetTestBackend(Backend* backend) { gTestBackend.store(backend); }
+void SetBackendOverride(Backend* backend) { gBackendOverride.store(backend); }
 
 std::vector<Backend*> Backends() {
   std::vector<Backend*> all;
-  if (Backend* test = gTestBackend.load()) all.push_back(test);
+  if (Backend* test = gBackendOverride.load()) all.push_back(test);
   for (Backend* b : {&ArvBackend(), &V4l2Backend(), &SimBackend()}) all.push_back(b);
   return all;
 }

@@ -97,3 +97,15 @@ inline void CamSdkTestRequire(int status, const char* call) {
   std::abort();
 }
 #define CAMSDK_REQUIRE(...) CamSdkTestRequire((__VA_ARGS__), #__VA_ARGS__)
+
+namespace camsdk {
+// The GenICam backend, seen from tests. Emits "control-lost" on the open device of that id, as
+// Aravis does when a camera's cable is pulled; false when no such device is open.
+bool ArvTestControlLost(const std::string& deviceId);
+// The ArvCamera* of the open device of that id (null when none or not connected yet), for tests
+// that read its features back; only inside WithDevice.
+void* ArvTestCamera(const std::string& deviceId);
+// A connection of a test's own to a GigE camera by id or address (as another program would
+// have); an ArvCamera* to g_object_unref, null when it cannot be reached.
+void* ArvTestConnect(const std::string& idOrAddress);
+}  // namespace camsdk

@@ -134,14 +134,14 @@ class Backend {
   virtual DeviceText Text(const ModelInfo&) const { return {}; }
 };
 
-// The backends in the order the core asks them: a test's own (SetTestBackend), GenICam, V4L2,
+// The backends in the order the core asks them: a test's own (SetBackendOverride), GenICam, V4L2,
 // simulation.
 std::vector<Backend*> Backends();
 // Tells the registered device-event callback (CAMSDK_EVENT_*); backends tell arrivals with it.
 // Call with no library lock held.
 void NotifyDeviceEvent(int event, int handle, const char* deviceName);
 // A backend of a test's, asked before all others; null removes it.
-void SetTestBackend(Backend* backend);
+void SetBackendOverride(Backend* backend);
 // Runs f on the caller's thread while it alone holds the device of that open camera (the frame
 // thread waits meanwhile): for tests that read a real camera's own features back.
 CamSdkStatus WithDevice(int handle, const std::function<void()>& f);

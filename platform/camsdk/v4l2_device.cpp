@@ -636,7 +636,7 @@ class V4l2BackendImpl final : public Backend {
 
 }  // namespace
 
-void V4l2SetSysForTest(const V4l2Sys* sys) {
+void V4l2SetSys(const V4l2Sys* sys) {
   std::lock_guard<std::mutex> lock(gMu);
   gSys = sys ? sys : &kRealSys;
   gModels.clear();

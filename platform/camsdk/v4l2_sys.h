@@ -26,7 +26,7 @@ struct V4l2Sys {
 const V4l2Sys& V4l2RealSys();
 // Replaces the table (null: back to the real one) and forgets the cameras listed so far. Only
 // while none of them is open: an open device holds its camera's record.
-void V4l2SetSysForTest(const V4l2Sys* sys);
+void V4l2SetSys(const V4l2Sys* sys);
 
 // How long a stream may go without a whole frame before the camera counts as lost, on top of
 // the exposure time.

@@ -25,6 +25,7 @@
 #include "app/MainFrame.h"
 #include "imaging/CamSetupDlg.h"
 #include "platform/camsdk/backends.h"
+#include "platform/camsdk/camsdk_testing.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "tests/camsdk/gige_sim.h"

@@ -140,12 +140,12 @@ class Handover : public ::testing::Test {
     CamSdkSetConfigDir(dir_.c_str());
     CamSdkTestReset();
     CamSdkTestSetModels("");
-    camsdk::SetTestBackend(&backend_);
+    camsdk::SetBackendOverride(&backend_);
     gFrames = gWrongSize = gBadFrames = 0;
   }
   void TearDown() override {
     CamSdkTestReset();
-    camsdk::SetTestBackend(nullptr);
+    camsdk::SetBackendOverride(nullptr);
     CamSdkSetConfigDir(nullptr);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);

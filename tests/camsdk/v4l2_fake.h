@@ -88,10 +88,10 @@ class Fake {
  public:
   Fake() {
     Instance() = this;
-    camsdk::V4l2SetSysForTest(&kTable);
+    camsdk::V4l2SetSys(&kTable);
   }
   ~Fake() {
-    camsdk::V4l2SetSysForTest(nullptr);
+    camsdk::V4l2SetSys(nullptr);
     Instance() = nullptr;
   }
   Fake(const Fake&) = delete;
