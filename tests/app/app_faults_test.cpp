@@ -126,7 +126,7 @@ TEST_F(FaultTest, FullDiskCaptureIsAFailureAndLeavesNoFile) {
 
 TEST_F(FaultTest, ContinuousCaptureStopsAtTheFirstFailedWriteOnARealSmallFileSystem) {
   SmallFileSystem fs(dir_.filePath("small"), 64);
-  if (!fs.mounted) GTEST_SKIP() << "no permission to mount a tmpfs here; the writer seam tests cover it";
+  ASSERT_TRUE(fs.mounted) << "mounting needs root (CAP_SYS_ADMIN): run the tests as root, as scripts/test.sh does";
   GoLive();
   SetUpCapture(fs.path);
   SetContinuous(1, 0);

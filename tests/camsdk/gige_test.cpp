@@ -93,8 +93,8 @@ class LoopWatch {
 class GigeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!gigesim::Simulator::Installed())
-      GTEST_SKIP() << gigesim::kTool << " is not installed (package aravis-tools): no GigE camera to test against";
+    ASSERT_TRUE(gigesim::Simulator::Installed())
+        << gigesim::kTool << " is not installed: scripts/deps.sh installs it (package aravis-tools)";
     ASSERT_TRUE(dir_.isValid());
     CamSdkSetConfigDir(dir_.path().toUtf8().constData());
     CamSdkTestReset();

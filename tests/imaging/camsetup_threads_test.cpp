@@ -57,9 +57,7 @@ TEST_F(CamSetupLiveTest, HandlersRunWhileFramesFlow) {
 }
 
 TEST_F(CamSetupLiveTest, FullRefreshAndGainDragTimings) {
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "timings mean nothing under a sanitizer";
-#endif
+  // The figures printed mean little under a sanitizer; what is asserted holds in every build.
   // Warm up, then time a full refresh from the camera.
   panel->RefreshFromCamera(handle);
   const int runs = 10;
